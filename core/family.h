@@ -1,0 +1,110 @@
+// The family interface: one constant descriptor per chip family (its
+// configuration record and its table of 14 operations), the driver-wide
+// device state, and the table of chip identifiers.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "platform/efi.h"
+
+namespace murvane {
+
+// One record type for all six families; each family fills only the fields
+// its own operations read, the rest stay 0.
+struct family_dts {
+  uint32_t f0_pre;  // expected resonant frequency, 0.1 Hz
+  uint8_t init_31_seq[3];
+  uint8_t init_74_77[4];
+  uint8_t f0_7b;
+  uint8_t f0_7d_hi;
+  uint8_t f0_7d_lo;
+  uint8_t f0_7e;
+  uint8_t f0_7f;
+  uint32_t f0_coeff;
+  uint8_t init_4d;
+  uint8_t init_5d;
+  uint8_t init_6d_71[5];
+  uint8_t d2s_gain;
+  uint8_t offset_cali_skip;
+  uint8_t cont_reg1d;
+  uint8_t cont_reg21;
+  uint8_t cont_reg1c;
+  uint8_t cont_reg1f;
+  uint8_t cont_reg20;
+  uint8_t cont_track_margin;
+  uint32_t cont_reg1e_scale;
+};
+
+// The 14 operations, in their fixed slot order. No operation takes a
+// context: each slot binds its family's constant record. Flags, modes,
+// indexes and values are bytes; the trim kind is compared as a whole.
+struct haptic_ops {
+  int32_t (*get_f0)();                                   // 0
+  int32_t (*offset_calibration)();                       // 1
+  int32_t (*set_go)(uint8_t flag);                       // 2
+  int32_t (*stop)();                                     // 3
+  void (*write_ram)();                                   // 4
+  int32_t (*set_ram_base)();                             // 5
+  int32_t (*chip_init)();                                // 6
+  int32_t (*set_gain)(uint8_t gain);                     // 7
+  int32_t (*set_play_mode)(uint8_t mode);                // 8
+  int32_t (*write_trim_lra)(int32_t kind);               // 9
+  int32_t (*set_sequence)(uint8_t index, uint8_t wave);  // 10
+  int32_t (*set_sequence_loop)(uint8_t index, uint8_t loop);  // 11
+  int32_t (*set_ram_access)(uint8_t on);                 // 12
+  EFI_STATUS (*qualify_check)();                         // 13
+};
+
+inline constexpr size_t haptic_ops_slots = 14;
+static_assert(sizeof(haptic_ops) == haptic_ops_slots * sizeof(void*));
+
+// Slot names in slot order, as tools and traces spell them.
+inline constexpr const char* haptic_ops_names[haptic_ops_slots] = {
+    "get_f0",         "offset_calibration", "set_go",       "stop",           "write_ram",
+    "set_ram_base",   "chip_init",          "set_gain",     "set_play_mode",  "write_trim_lra",
+    "set_sequence",   "set_sequence_loop",  "set_ram_access", "qualify_check",
+};
+
+struct chip_family {
+  const family_dts* dts;
+  const haptic_ops* ops;
+  const char* name;  // "zq310x" ...
+};
+
+// The six families, in the order A to F.
+extern const chip_family zq310x_family;
+extern const chip_family zq320x_family;
+extern const chip_family zq330x_family;
+extern const chip_family zq340x_family;
+extern const chip_family zq350x_family;
+extern const chip_family zq360x_family;
+
+struct haptic_device {
+  uint8_t f0_cali_data;
+  uint8_t osc_cali_data;
+  uint32_t lra_f0;  // 0.1 Hz
+};
+
+inline constexpr uint32_t haptic_dev_lra_f0_at_load = 1700;
+extern haptic_device haptic_dev;
+
+// The family selected by the last identification; null until then.
+extern const chip_family* current_family;
+
+struct chip_model {
+  uint32_t id;
+  const chip_family* family;
+  const char* model;        // "zq3101"
+  const char* detect_line;  // "Murvane: detected zq3101.\n"
+};
+
+inline constexpr size_t chip_model_count = 19;
+extern const chip_model chip_models[chip_model_count];
+
+// The model entry for an identifier, or nullptr when it names no chip.
+const chip_model* find_chip_model(uint32_t id);
+// The model entry by name ("zq3402"), or nullptr.
+const chip_model* find_chip_model(const char* name);
+
+}  // namespace murvane

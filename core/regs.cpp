@@ -1,0 +1,82 @@
+#include "core/regs.h"
+
+#include "platform/log.h"
+#include "platform/platform.h"
+
+namespace murvane {
+
+constinit EFI_ZELT_I2C_PROTOCOL* i2c_iface = nullptr;
+constinit uint64_t bus_handle = 0;
+constinit uint32_t slave_config[slave_config_words] = {};
+
+EFI_STATUS bus_open() {
+  for (uint32_t i = 0; i < slave_config_words; ++i) {
+    slave_config[i] = slave_config_values[i];
+  }
+  const uint32_t result = i2c_open(i2c_instance, &bus_handle);
+  if (result != 0) {
+    log_error("Failed to initialize instance %d I2C %d\n", i2c_instance, result);
+    return EFI_DEVICE_ERROR;
+  }
+  return EFI_SUCCESS;
+}
+
+uint32_t i2c_open(uint32_t instance, uint64_t* handle) {
+  void* iface = nullptr;
+  const EFI_STATUS status = locate_protocol(EFI_ZELT_I2C_PROTOCOL_GUID, &iface);
+  i2c_iface = static_cast<EFI_ZELT_I2C_PROTOCOL*>(iface);
+  if (status != EFI_SUCCESS || i2c_iface == nullptr) {
+    log_error("Failed to get I2C protocol 0x%08x\n", status);
+    return bus_no_protocol;
+  }
+  return i2c_iface->Open(instance, handle);
+}
+
+uint32_t i2c_read(uint64_t handle, const uint32_t* config, uint32_t reg, uint32_t reg_len, uint8_t* data,
+                  uint32_t len, uint32_t* transferred, uint32_t timeout) {
+  if (i2c_iface == nullptr) {
+    log_error("I2C protocol handle is invalid\n");
+    return bus_no_protocol;
+  }
+  return i2c_iface->Read(handle, config, reg, reg_len, data, len, transferred, timeout);
+}
+
+uint32_t i2c_write(uint64_t handle, const uint32_t* config, uint32_t reg, uint32_t reg_len, uint8_t* data,
+                   uint32_t len, uint32_t* transferred, uint32_t timeout) {
+  if (i2c_iface == nullptr) {
+    log_error("I2C protocol handle is invalid\n");
+    return bus_no_protocol;
+  }
+  return i2c_iface->Write(handle, config, reg, reg_len, data, len, transferred, timeout);
+}
+
+uint32_t reg_read(uint8_t reg, uint8_t* value) {
+  uint32_t transferred = 0;
+  const uint32_t result = i2c_read(bus_handle, slave_config, reg, 1, value, 1, &transferred, i2c_timeout);
+  if (result != 0) {
+    log_error("Read addr:0x%X error:%d\n", reg, result);
+  }
+  return result;
+}
+
+uint32_t reg_write(uint8_t reg, uint8_t value) {
+  uint8_t buffer = value;
+  uint32_t transferred = 0;
+  const uint32_t result = i2c_write(bus_handle, slave_config, reg, 1, &buffer, 1, &transferred, i2c_timeout);
+  if (result != 0) {
+    log_error("Write addr:0x%X data:0x%X error\n", reg, value);
+  }
+  return result;
+}
+
+uint32_t reg_write_bits(uint8_t reg, uint8_t mask, uint8_t value) {
+  uint8_t old = 0;
+  const uint32_t read_status = reg_read(reg, &old);
+  if (read_status != 0) {
+    return read_status;
+  }
+  const auto updated = static_cast<uint8_t>((old & mask) | (value & static_cast<uint8_t>(~mask)));
+  return reg_write(reg, updated);
+}
+
+}  // namespace murvane

@@ -1,0 +1,227 @@
+#include "platform/log.h"
+
+#include "platform/platform.h"
+
+namespace murvane {
+
+constinit log_observer_fn g_log_observer = nullptr;
+
+namespace {
+
+// Names as firmware logs print them, indexed by the code without its top bit.
+constexpr const char* error_names[] = {
+    "Success",           "Load Error",          "Invalid Parameter",    "Unsupported",
+    "Bad Buffer Size",   "Buffer Too Small",    "Not Ready",            "Device Error",
+    "Write Protected",   "Out of Resources",    "Volume Corrupt",       "Volume Full",
+    "No Media",          "Media changed",       "Not Found",            "Access Denied",
+    "No Response",       "No mapping",          "Time out",             "Not started",
+    "Already started",   "Aborted",             "ICMP Error",           "TFTP Error",
+    "Protocol Error",    "Incompatible Version", "Security Violation",  "CRC Error",
+    "End of Media",      "Reserved (29)",       "Reserved (30)",        "End of File",
+    "Invalid Language",  "Compromised Data",    "IP Address Conflict",  "HTTP Error",
+};
+constexpr const char* warning_names[] = {
+    "Success",
+    "Warning Unknown Glyph",
+    "Warning Delete Failure",
+    "Warning Write Failure",
+    "Warning Buffer Too Small",
+    "Warning Stale Data",
+    "Warning File System",
+    "Warning Reset Required",
+};
+
+class out_buffer {
+ public:
+  out_buffer(char* buf, size_t cap) : buf_(buf), cap_(cap) {}
+
+  void put(char c) {
+    if (len_ + 1 < cap_) {
+      buf_[len_++] = c;
+    } else {
+      cut_ = true;
+    }
+  }
+  void put(const char* s) {
+    while (*s != '\0') {
+      put(*s++);
+    }
+  }
+  void put_number(uint64_t v, unsigned base, bool upper, size_t width, char pad, bool negative) {
+    char digits[24];
+    size_t n = 0;
+    const char* set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    do {
+      digits[n++] = set[v % base];
+      v /= base;
+    } while (v != 0);
+    if (negative) {
+      digits[n++] = '-';
+    }
+    for (size_t i = n; i < width; ++i) {
+      put(pad);
+    }
+    while (n > 0) {
+      put(digits[--n]);
+    }
+  }
+  size_t finish() {
+    if (cap_ == 0) {
+      return 0;
+    }
+    if (cut_) {
+      constexpr size_t marker_len = sizeof(log_cut_marker) - 1;
+      size_t at = len_ > marker_len ? len_ - marker_len : 0;
+      for (size_t i = 0; i < marker_len && at + 1 < cap_; ++i) {
+        buf_[at++] = log_cut_marker[i];
+      }
+      len_ = at;
+    }
+    buf_[len_] = '\0';
+    return len_;
+  }
+
+ private:
+  char* buf_;
+  size_t cap_;
+  size_t len_ = 0;
+  bool cut_ = false;
+};
+
+void put_status(out_buffer& out, uint64_t status) {
+  const char* name = status_name(static_cast<EFI_STATUS>(status));
+  if (name != nullptr) {
+    out.put(name);
+    return;
+  }
+  out.put("0x");
+  out.put_number(status, 16, true, 16, '0', false);
+}
+
+}  // namespace
+
+const char* status_name(EFI_STATUS status) {
+  const EFI_STATUS code = status & ~EFI_ERROR_BIT;
+  if (EFI_ERROR(status)) {
+    if (code != 0 && code < sizeof(error_names) / sizeof(error_names[0])) {
+      return error_names[code];
+    }
+    return nullptr;
+  }
+  if (code < sizeof(warning_names) / sizeof(warning_names[0])) {
+    return warning_names[code];
+  }
+  return nullptr;
+}
+
+size_t format_message(char* buf, size_t cap, const char* fmt, const fmt_arg* args, size_t nargs) {
+  out_buffer out(buf, cap);
+  size_t next = 0;
+  for (const char* p = fmt; *p != '\0'; ++p) {
+    if (*p != '%') {
+      out.put(*p);
+      continue;
+    }
+    const char* start = p++;
+    if (*p == '%') {
+      out.put('%');
+      continue;
+    }
+    char pad = ' ';
+    if (*p == '0') {
+      pad = '0';
+      ++p;
+    }
+    size_t width = 0;
+    while (*p >= '0' && *p <= '9') {
+      width = width * 10 + static_cast<size_t>(*p - '0');
+      ++p;
+    }
+    const char conv = *p;
+    const bool known = conv == 'd' || conv == 'u' || conv == 'x' || conv == 'X' || conv == 'r';
+    if (!known || next >= nargs) {
+      // Unknown conversion or missing argument: print the directive as written
+      // rather than guess.
+      for (const char* q = start; q <= p && *q != '\0'; ++q) {
+        out.put(*q);
+      }
+      if (*p == '\0') {
+        break;
+      }
+      continue;
+    }
+    const fmt_arg& a = args[next++];
+    // As in firmware printers, an integer conversion without a length flag
+    // takes a 32-bit int: a status printed with %d or %x shows its low word.
+    const auto low = static_cast<uint32_t>(a.bits);
+    switch (conv) {
+      case 'd': {
+        const auto v = static_cast<int32_t>(low);
+        if (v < 0) {
+          out.put_number(0 - static_cast<uint64_t>(static_cast<int64_t>(v)), 10, false, width, pad, true);
+        } else {
+          out.put_number(low, 10, false, width, pad, false);
+        }
+        break;
+      }
+      case 'u':
+        out.put_number(low, 10, false, width, pad, false);
+        break;
+      case 'x':
+      case 'X':
+        out.put_number(low, 16, conv == 'X', width, pad, false);
+        break;
+      default:
+        put_status(out, a.bits);
+        break;
+    }
+  }
+  return out.finish();
+}
+
+namespace {
+
+// Sends text to StdErr (ConOut when the firmware has no StdErr) as UCS-2,
+// with each "\n" sent as "\r\n".
+void console_write(const char* text) {
+  EFI_SYSTEM_TABLE* st = g_support.system_table;
+  if (st == nullptr) {
+    return;
+  }
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL* out = st->StdErr != nullptr ? st->StdErr : st->ConOut;
+  if (out == nullptr || out->OutputString == nullptr) {
+    return;
+  }
+  CHAR16 chunk[65];
+  size_t n = 0;
+  for (const char* p = text;; ++p) {
+    const bool end = *p == '\0';
+    if (end || n + 2 >= sizeof(chunk) / sizeof(chunk[0])) {
+      chunk[n] = 0;
+      if (n > 0) {
+        out->OutputString(out, chunk);
+      }
+      n = 0;
+    }
+    if (end) {
+      break;
+    }
+    if (*p == '\n') {
+      chunk[n++] = '\r';
+    }
+    chunk[n++] = static_cast<CHAR16>(static_cast<unsigned char>(*p));
+  }
+}
+
+}  // namespace
+
+void log_message(uint32_t level, const char* fmt, const fmt_arg* args, size_t nargs) {
+  char text[log_buffer_size];
+  format_message(text, sizeof(text), fmt, args, nargs);
+  if (g_log_observer != nullptr) {
+    g_log_observer(level, text);
+  }
+  console_write(text);
+}
+
+}  // namespace murvane

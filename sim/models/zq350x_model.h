@@ -1,0 +1,16 @@
+// Behavioural model of a zq350x chip.
+#pragma once
+
+#include "sim/models/chip_model.h"
+
+namespace sim {
+
+class ZQ350xModel final : public ChipModel {
+ public:
+  constexpr ZQ350xModel() : ChipModel("zq350x", layout, 0x00) {}
+
+ private:
+  static constexpr sram_layout layout = {0x2D, 0x2E, 0x40, 0x41, 0x42, 0x45, 0x04};
+};
+
+}  // namespace sim

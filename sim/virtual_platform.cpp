@@ -1,0 +1,403 @@
+#include "sim/virtual_platform.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "core/family.h"
+#include "core/regs.h"
+#include "platform/log.h"
+#include "platform/platform.h"
+
+namespace sim {
+
+VirtualPlatform* VirtualPlatform::active_ = nullptr;
+
+std::string status_string(EFI_STATUS s) {
+  char buf[24];
+  std::snprintf(buf, sizeof(buf), "0x%016llX", static_cast<unsigned long long>(s));
+  return buf;
+}
+
+std::string guid_string(const EFI_GUID& g) {
+  char buf[40];
+  std::snprintf(buf, sizeof(buf), "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", g.Data1, g.Data2, g.Data3,
+                g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+  return buf;
+}
+
+namespace {
+
+VirtualPlatform& vp() { return *VirtualPlatform::active(); }
+
+EFI_STATUS EFIAPI bs_unsupported() { return EFI_UNSUPPORTED; }
+EFI_STATUS EFIAPI bs_locate(const EFI_GUID* guid, void* /*registration*/, void** iface) {
+  return vp().locate(guid, iface);
+}
+EFI_STATUS EFIAPI bs_install(EFI_HANDLE* handle, const EFI_GUID* guid, EFI_INTERFACE_TYPE type, void* iface) {
+  return vp().install(handle, guid, type, iface);
+}
+EFI_STATUS EFIAPI bs_install_config(const EFI_GUID* guid, void* table) { return vp().install_config(guid, table); }
+EFI_STATUS EFIAPI bs_stall(UINTN us) { return vp().stall(us); }
+EFI_STATUS EFIAPI con_output(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL* /*self*/, const CHAR16* text) {
+  return vp().output(text);
+}
+void EFIAPI rs_reset(EFI_RESET_TYPE /*type*/, EFI_STATUS /*status*/, UINTN /*size*/, void* /*data*/) {}
+
+UINT32 EFIAPI i2c_open_entry(UINT32 instance, UINT64* handle) { return vp().i2c_open(instance, handle); }
+UINT32 EFIAPI i2c_read_entry(UINT64 handle, const UINT32* config, UINT32 reg, UINT32 reg_len, UINT8* data, UINT32 len,
+                             UINT32* transferred, UINT32 timeout) {
+  return vp().i2c_transfer(false, handle, config, reg, reg_len, data, len, transferred, timeout);
+}
+UINT32 EFIAPI i2c_write_entry(UINT64 handle, const UINT32* config, UINT32 reg, UINT32 reg_len, UINT8* data,
+                              UINT32 len, UINT32* transferred, UINT32 timeout) {
+  return vp().i2c_transfer(true, handle, config, reg, reg_len, data, len, transferred, timeout);
+}
+EFI_STATUS EFIAPI korm_configure(UINT32 word, UINT32 value) { return vp().pin_configure(word, value); }
+EFI_STATUS EFIAPI korm_set(UINT32 word, UINT32 level) { return vp().pin_set(word, level); }
+EFI_STATUS EFIAPI rng_get_info(EFI_RNG_PROTOCOL* /*self*/, UINTN* /*size*/, EFI_RNG_ALGORITHM* /*list*/) {
+  return EFI_UNSUPPORTED;
+}
+EFI_STATUS EFIAPI rng_get_entry(EFI_RNG_PROTOCOL* /*self*/, EFI_RNG_ALGORITHM* /*alg*/, UINTN len, UINT8* out) {
+  return vp().rng_get(out, len);
+}
+
+void log_observer(uint32_t level, const char* text) { vp().on_log(level, text); }
+
+constexpr uint64_t fake_bus_handle = 0x5A5A0005;
+
+}  // namespace
+
+VirtualPlatform::VirtualPlatform(ChipModel* chip, PlatformOptions options)
+    : chip_(chip), options_(options), rng_(options.seed) {
+  EFI_GENERIC_FN* slots = reinterpret_cast<EFI_GENERIC_FN*>(&bs_.RaiseTPL);
+  const size_t count = (sizeof(bs_) - sizeof(bs_.Hdr)) / sizeof(EFI_GENERIC_FN);
+  for (size_t i = 0; i < count; ++i) {
+    slots[i] = &bs_unsupported;
+  }
+  bs_.Reserved = nullptr;
+  bs_.Hdr.Signature = EFI_BOOT_SERVICES_SIGNATURE;
+  bs_.Hdr.HeaderSize = sizeof(bs_);
+  bs_.LocateProtocol = &bs_locate;
+  bs_.InstallProtocolInterface = &bs_install;
+  bs_.InstallConfigurationTable = &bs_install_config;
+  bs_.Stall = &bs_stall;
+  EFI_GENERIC_FN* rslots = reinterpret_cast<EFI_GENERIC_FN*>(&rs_.GetTime);
+  for (size_t i = 0; i < 10; ++i) {
+    rslots[i] = &bs_unsupported;
+  }
+  rs_.ResetSystem = &rs_reset;
+  stderr_.OutputString = &con_output;
+  st_.Hdr.Signature = EFI_SYSTEM_TABLE_SIGNATURE;
+  st_.Hdr.HeaderSize = sizeof(st_);
+  st_.StdErr = &stderr_;
+  st_.ConOut = &stderr_;
+  st_.BootServices = &bs_;
+  st_.RuntimeServices = &rs_;
+  i2c_.Open = &i2c_open_entry;
+  i2c_.Read = &i2c_read_entry;
+  i2c_.Write = &i2c_write_entry;
+  korm_.Configure = &korm_configure;
+  korm_.SetOutput = &korm_set;
+  rng_proto_.GetInfo = &rng_get_info;
+  rng_proto_.GetRNG = &rng_get_entry;
+  active_ = this;
+  murvane::g_log_observer = &log_observer;
+  if (chip_ != nullptr) {
+    chip_->set_time(0);
+  }
+}
+
+VirtualPlatform::~VirtualPlatform() {
+  if (active_ == this) {
+    active_ = nullptr;
+    murvane::g_log_observer = nullptr;
+    // The driver must not keep pointers into a platform that is gone.
+    reset_driver_state();
+  }
+}
+
+void VirtualPlatform::add_config_table(const EFI_GUID& guid, void* table) {
+  config_.push_back({guid, table});
+  st_.ConfigurationTable = config_.data();
+  st_.NumberOfTableEntries = config_.size();
+}
+
+void VirtualPlatform::record(Event e) {
+  if (recording_) {
+    events_.push_back(std::move(e));
+  }
+}
+
+void VirtualPlatform::record_call(const std::string& fn, const nlohmann::json* args) {
+  Event e = {{"ev", "call"}, {"fn", fn}};
+  if (args != nullptr) {
+    e["args"] = *args;
+  }
+  record(std::move(e));
+}
+
+void VirtualPlatform::record_return(const std::string& fn, const nlohmann::json& field_name_and_value) {
+  Event e = {{"ev", "return"}, {"fn", fn}};
+  for (const auto& [k, v] : field_name_and_value.items()) {
+    e[k] = v;
+  }
+  record(std::move(e));
+}
+
+std::vector<std::string> VirtualPlatform::log_lines() const {
+  std::vector<std::string> out;
+  for (const Event& e : events_) {
+    if (e["ev"] == "log") {
+      out.push_back(e["text"].get<std::string>());
+    }
+  }
+  return out;
+}
+
+void* VirtualPlatform::installed(const EFI_GUID& guid) const {
+  for (const Installed& i : installed_) {
+    if (guid_equal(i.guid, guid)) {
+      return i.iface;
+    }
+  }
+  return nullptr;
+}
+
+EFI_HANDLE VirtualPlatform::installed_handle(const EFI_GUID& guid) const {
+  for (const Installed& i : installed_) {
+    if (guid_equal(i.guid, guid)) {
+      return i.handle;
+    }
+  }
+  return nullptr;
+}
+
+void VirtualPlatform::on_log(uint32_t level, const char* text) {
+  record({{"ev", "log"}, {"level", level}, {"text", text}});
+}
+
+EFI_STATUS VirtualPlatform::locate(const EFI_GUID* guid, void** iface) {
+  EFI_STATUS s = EFI_NOT_FOUND;
+  void* found = nullptr;
+  if (guid == nullptr || iface == nullptr) {
+    s = EFI_INVALID_PARAMETER;
+  } else if (guid_equal(*guid, EFI_ZELT_I2C_PROTOCOL_GUID)) {
+    if (options_.i2c != I2cMode::absent) {
+      found = &i2c_;
+    }
+  } else if (guid_equal(*guid, EFI_KORM_PROTOCOL_GUID)) {
+    if (options_.pin != PinMode::absent) {
+      found = &korm_;
+    }
+  } else if (guid_equal(*guid, EFI_RNG_PROTOCOL_GUID)) {
+    if (options_.rng_present) {
+      found = &rng_proto_;
+    }
+  } else {
+    found = installed(*guid);
+  }
+  if (found != nullptr) {
+    s = EFI_SUCCESS;
+  }
+  if (iface != nullptr) {
+    *iface = found;
+  }
+  record({{"ev", "locate"},
+          {"guid", guid != nullptr ? guid_string(*guid) : std::string("null")},
+          {"status", status_string(s)}});
+  return s;
+}
+
+EFI_STATUS VirtualPlatform::install(EFI_HANDLE* handle, const EFI_GUID* guid, EFI_INTERFACE_TYPE type, void* iface) {
+  EFI_STATUS s = options_.install_status;
+  if (handle == nullptr || guid == nullptr) {
+    s = EFI_INVALID_PARAMETER;
+  }
+  Event e = {{"ev", "install"},
+             {"guid", guid != nullptr ? guid_string(*guid) : std::string("null")},
+             {"on_image_handle", handle != nullptr && *handle == image_handle_},
+             {"interface_type", static_cast<uint32_t>(type)}};
+  uint64_t revision = 0;
+  if (iface != nullptr) {
+    std::memcpy(&revision, iface, sizeof(revision));
+  }
+  e["revision"] = status_string(revision);
+  e["status"] = status_string(s);
+  record(std::move(e));
+  if (!EFI_ERROR(s)) {
+    if (*handle == nullptr) {
+      *handle = &installed_;  // a new handle
+    }
+    installed_.push_back({*handle, *guid, iface});
+  }
+  return s;
+}
+
+EFI_STATUS VirtualPlatform::install_config(const EFI_GUID* guid, void* table) {
+  EFI_STATUS s = EFI_SUCCESS;
+  if (guid == nullptr) {
+    s = EFI_INVALID_PARAMETER;
+  } else {
+    bool replaced = false;
+    for (EFI_CONFIGURATION_TABLE& c : config_) {
+      if (guid_equal(c.VendorGuid, *guid)) {
+        c.VendorTable = table;
+        replaced = true;
+      }
+    }
+    if (!replaced) {
+      add_config_table(*guid, table);
+    }
+  }
+  record({{"ev", "install_config_table"},
+          {"guid", guid != nullptr ? guid_string(*guid) : std::string("null")},
+          {"status", status_string(s)}});
+  return s;
+}
+
+EFI_STATUS VirtualPlatform::stall(UINTN us) {
+  record({{"ev", "stall"}, {"us", static_cast<uint64_t>(us)}});
+  counters_.stall_us += us;
+  ++counters_.stalls;
+  now_ns_ += static_cast<uint64_t>(us) * 1000;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS VirtualPlatform::output(const CHAR16* text) {
+  if (text == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  for (const CHAR16* p = text; *p != 0; ++p) {
+    console_.push_back(static_cast<char16_t>(*p));
+  }
+  return EFI_SUCCESS;
+}
+
+uint32_t VirtualPlatform::i2c_open(uint32_t instance, uint64_t* handle) {
+  const uint32_t s = options_.i2c == I2cMode::open_fails ? i2c_open_fail_status : 0;
+  if (s == 0 && handle != nullptr) {
+    *handle = fake_bus_handle;
+  }
+  record({{"ev", "i2c_open"}, {"instance", instance}, {"status", s}});
+  return s;
+}
+
+uint32_t VirtualPlatform::fault_for(bool write, uint8_t reg) {
+  uint32_t status = 0;
+  for (Fault& f : faults_) {
+    if (f.transfer.has_value()) {
+      if (*f.transfer == transfers_ && status == 0) {
+        status = f.status;
+      }
+      continue;
+    }
+    const bool op_matches = f.op == Op::any || (f.op == Op::write) == write;
+    if (f.reg != reg || !op_matches) {
+      continue;
+    }
+    ++f.seen;
+    if (f.seen >= f.from && f.seen - f.from < f.count && status == 0) {
+      status = f.status;
+    }
+  }
+  return status;
+}
+
+uint32_t VirtualPlatform::i2c_transfer(bool write, uint64_t /*handle*/, const uint32_t* config, uint32_t reg,
+                                       uint32_t reg_len, uint8_t* data, uint32_t len, uint32_t* transferred,
+                                       uint32_t timeout) {
+  ++transfers_;
+  now_ns_ += write ? write_transfer_ns : read_transfer_ns;
+  const auto reg8 = static_cast<uint8_t>(reg);
+  uint32_t status = fault_for(write, reg8);
+  if (status == 0 && chip_ == nullptr) {
+    status = bus_fault_status;
+  }
+  if (status == 0 && options_.chaos.fault > 0.0) {
+    if (std::uniform_real_distribution<double>(0.0, 1.0)(rng_) < options_.chaos.fault) {
+      status = bus_fault_status;
+    }
+  }
+  nlohmann::json value = nullptr;
+  if (write) {
+    ++counters_.writes;
+    value = data != nullptr ? *data : 0;
+    if (status == 0 && data != nullptr) {
+      chip_->set_time(now_ns_);
+      chip_->write(reg8, *data);
+    }
+  } else {
+    ++counters_.reads;
+    if (status == 0 && data != nullptr) {
+      chip_->set_time(now_ns_);
+      uint8_t v = chip_->read(reg8);
+      if (options_.chaos.read_flip > 0.0 &&
+          std::uniform_real_distribution<double>(0.0, 1.0)(rng_) < options_.chaos.read_flip) {
+        v = static_cast<uint8_t>(rng_());
+      }
+      *data = v;
+      value = v;
+    }
+  }
+  if (status != 0) {
+    ++counters_.failed;
+  } else if (transferred != nullptr) {
+    *transferred = len;
+  }
+  nlohmann::json cfg = nlohmann::json::array();
+  for (int i = 0; i < 6 && config != nullptr; ++i) {
+    cfg.push_back(config[i]);
+  }
+  record({{"ev", write ? "i2c_write" : "i2c_read"},
+          {"reg", reg},
+          {"value", value},
+          {"status", status},
+          {"reg_len", reg_len},
+          {"len", len},
+          {"timeout", timeout},
+          {"config", cfg}});
+  return status;
+}
+
+EFI_STATUS VirtualPlatform::pin_configure(uint32_t word, uint32_t value) {
+  const EFI_STATUS s = options_.pin == PinMode::config_fails ? EFI_DEVICE_ERROR : EFI_SUCCESS;
+  record({{"ev", "pin_config"}, {"word", word}, {"value", value}, {"status", status_string(s)}});
+  return s;
+}
+
+EFI_STATUS VirtualPlatform::pin_set(uint32_t word, uint32_t level) {
+  record({{"ev", "pin_set"}, {"word", word}, {"level", level}});
+  // A low-to-high edge ends a reset pulse.
+  if (level != 0 && last_pin_level_ == 0) {
+    ++counters_.reset_pulses;
+    if (chip_ != nullptr) {
+      chip_->set_time(now_ns_);
+      chip_->reset_pulse();
+    }
+  }
+  last_pin_level_ = level;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS VirtualPlatform::rng_get(uint8_t* out, UINTN len) {
+  if (out == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  for (UINTN i = 0; i < len; ++i) {
+    out[i] = static_cast<uint8_t>(rng_());
+  }
+  return EFI_SUCCESS;
+}
+
+void reset_driver_state() {
+  murvane::i2c_iface = nullptr;
+  murvane::bus_handle = 0;
+  for (uint32_t& w : murvane::slave_config) {
+    w = 0;
+  }
+  murvane::current_family = nullptr;
+  murvane::haptic_dev = {0, 0, murvane::haptic_dev_lra_f0_at_load};
+  murvane::support_teardown();
+}
+
+}  // namespace sim

@@ -1,0 +1,168 @@
+// The virtual platform: a fake UEFI system table and boot services, the
+// I2C bus and pin-control protocols in front of a chip model, a virtual
+// clock, fault injection and a recorder of every platform call the driver
+// makes. One platform is active at a time (the protocol entries take no
+// context, as on the real platform).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/efi.h"
+#include "platform/protocols.h"
+#include "sim/model_factory.h"
+
+namespace sim {
+
+enum class I2cMode { present, absent, open_fails };
+enum class PinMode { present, absent, config_fails };
+enum class Op { read, write, any };
+
+// Modeled I2C transfer times at 400 kHz (2.5 us per bit): a register write
+// is 29 bit-times, a register read 38.
+inline constexpr uint64_t bit_time_ns = 2500;
+inline constexpr uint64_t write_transfer_ns = 29 * bit_time_ns;
+inline constexpr uint64_t read_transfer_ns = 38 * bit_time_ns;
+
+inline constexpr uint32_t i2c_open_fail_status = 3;
+inline constexpr uint32_t bus_fault_status = 5;
+
+struct Fault {
+  // By transfer index (1-based, reads and writes counted together)...
+  std::optional<uint64_t> transfer;
+  // ...or by register, direction and range of matching transfers (1-based).
+  uint8_t reg = 0;
+  Op op = Op::any;
+  uint64_t from = 1;
+  uint64_t count = UINT64_MAX;
+  uint32_t status = bus_fault_status;
+  uint64_t seen = 0;  // matching transfers so far
+};
+
+struct Chaos {
+  double read_flip = 0.0;
+  double fault = 0.0;
+};
+
+struct PlatformOptions {
+  I2cMode i2c = I2cMode::present;
+  PinMode pin = PinMode::present;
+  EFI_STATUS install_status = EFI_SUCCESS;
+  bool rng_present = false;
+  uint64_t seed = 1;
+  Chaos chaos;
+};
+
+struct Counters {
+  uint64_t reads = 0;
+  uint64_t writes = 0;
+  uint64_t failed = 0;
+  uint64_t stall_us = 0;
+  uint64_t stalls = 0;
+  uint64_t reset_pulses = 0;
+};
+
+using Event = nlohmann::ordered_json;
+
+std::string status_string(EFI_STATUS s);
+std::string guid_string(const EFI_GUID& g);
+
+class VirtualPlatform {
+ public:
+  // chip null: nothing answers on the bus (every transfer fails with 5).
+  explicit VirtualPlatform(ChipModel* chip, PlatformOptions options = {});
+  ~VirtualPlatform();
+  VirtualPlatform(const VirtualPlatform&) = delete;
+  VirtualPlatform& operator=(const VirtualPlatform&) = delete;
+
+  static VirtualPlatform* active() { return active_; }
+
+  EFI_SYSTEM_TABLE* system_table() { return &st_; }
+  EFI_HANDLE image_handle() { return image_handle_; }
+  ChipModel* chip() { return chip_; }
+  PlatformOptions& options() { return options_; }
+  void add_fault(const Fault& f) { faults_.push_back(f); }
+  void clear_faults() { faults_.clear(); }
+  // Adds an entry to the firmware's configuration table before the run.
+  void add_config_table(const EFI_GUID& guid, void* table);
+
+  // Harness markers around calls into the driver.
+  void record_call(const std::string& fn, const nlohmann::json* args = nullptr);
+  void record_return(const std::string& fn, const nlohmann::json& field_name_and_value);
+
+  uint64_t now_ns() const { return now_ns_; }
+  const Counters& counters() const { return counters_; }
+  const std::vector<Event>& events() const { return events_; }
+  // Every log message in order, exactly as formatted.
+  std::vector<std::string> log_lines() const;
+  // What reached the console (StdErr or ConOut), "\r\n" included.
+  const std::u16string& console() const { return console_; }
+  // Interface installed under guid, or nullptr.
+  void* installed(const EFI_GUID& guid) const;
+  EFI_HANDLE installed_handle(const EFI_GUID& guid) const;
+  const std::vector<EFI_CONFIGURATION_TABLE>& config_table() const { return config_; }
+  // Disables the trace (the counters and the clock still run), for benchmarks.
+  void set_recording(bool on) { recording_ = on; }
+
+  void on_log(uint32_t level, const char* text);
+
+  // The platform's entries, reached through the active platform.
+  EFI_STATUS locate(const EFI_GUID* guid, void** iface);
+  EFI_STATUS install(EFI_HANDLE* handle, const EFI_GUID* guid, EFI_INTERFACE_TYPE type, void* iface);
+  EFI_STATUS install_config(const EFI_GUID* guid, void* table);
+  EFI_STATUS stall(UINTN us);
+  EFI_STATUS output(const CHAR16* text);
+  uint32_t i2c_open(uint32_t instance, uint64_t* handle);
+  uint32_t i2c_transfer(bool write, uint64_t handle, const uint32_t* config, uint32_t reg, uint32_t reg_len,
+                        uint8_t* data, uint32_t len, uint32_t* transferred, uint32_t timeout);
+  EFI_STATUS pin_configure(uint32_t word, uint32_t value);
+  EFI_STATUS pin_set(uint32_t word, uint32_t level);
+  EFI_STATUS rng_get(uint8_t* out, UINTN len);
+
+ private:
+  void record(Event e);
+  uint32_t fault_for(bool write, uint8_t reg);
+
+  static VirtualPlatform* active_;
+
+  ChipModel* chip_;
+  PlatformOptions options_;
+  std::vector<Fault> faults_;
+  std::mt19937_64 rng_;
+  std::vector<Event> events_;
+  bool recording_ = true;
+  Counters counters_;
+  uint64_t now_ns_ = 0;
+  uint64_t transfers_ = 0;
+  uint32_t last_pin_level_ = 1;
+  std::u16string console_;
+
+  struct Installed {
+    EFI_HANDLE handle;
+    EFI_GUID guid;
+    void* iface;
+  };
+  std::vector<Installed> installed_;
+  std::vector<EFI_CONFIGURATION_TABLE> config_;
+
+  int image_token_ = 0;
+  EFI_HANDLE image_handle_ = &image_token_;
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL stderr_{};
+  EFI_BOOT_SERVICES bs_{};
+  EFI_RUNTIME_SERVICES rs_{};
+  EFI_SYSTEM_TABLE st_{};
+  EFI_ZELT_I2C_PROTOCOL i2c_{};
+  EFI_KORM_PROTOCOL korm_{};
+  EFI_RNG_PROTOCOL rng_proto_{};
+};
+
+// Puts the driver's globals back to their load values, as a fresh image.
+void reset_driver_state();
+
+}  // namespace sim
