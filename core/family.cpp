@@ -5,6 +5,7 @@ namespace murvane {
 constinit haptic_device haptic_dev = {0, 0, haptic_dev_lra_f0_at_load};
 constinit const chip_family* current_family = nullptr;
 
+// clang-format off: one row per image line / per model
 constexpr chip_model chip_models[chip_model_count] = {
     {0x95, &zq310x_family, "zq3101", "Murvane: detected zq3101.\n"},
     {0x97, &zq310x_family, "zq3102", "Murvane: detected zq3102.\n"},
@@ -26,6 +27,7 @@ constexpr chip_model chip_models[chip_model_count] = {
     {0x9370, &zq360x_family, "zq3602", "Murvane: detected zq3602.\n"},
     {0x9380, &zq360x_family, "zq3603", "Murvane: detected zq3603.\n"},
 };
+// clang-format on
 
 const chip_model* find_chip_model(uint32_t id) {
   for (const chip_model& m : chip_models) {

@@ -40,20 +40,20 @@ struct family_dts {
 // context: each slot binds its family's constant record. Flags, modes,
 // indexes and values are bytes; the trim kind is compared as a whole.
 struct haptic_ops {
-  int32_t (*get_f0)();                                   // 0
-  int32_t (*offset_calibration)();                       // 1
-  int32_t (*set_go)(uint8_t flag);                       // 2
-  int32_t (*stop)();                                     // 3
-  void (*write_ram)();                                   // 4
-  int32_t (*set_ram_base)();                             // 5
-  int32_t (*chip_init)();                                // 6
-  int32_t (*set_gain)(uint8_t gain);                     // 7
-  int32_t (*set_play_mode)(uint8_t mode);                // 8
-  int32_t (*write_trim_lra)(int32_t kind);               // 9
-  int32_t (*set_sequence)(uint8_t index, uint8_t wave);  // 10
+  int32_t (*get_f0)();                                        // 0
+  int32_t (*offset_calibration)();                            // 1
+  int32_t (*set_go)(uint8_t flag);                            // 2
+  int32_t (*stop)();                                          // 3
+  void (*write_ram)();                                        // 4
+  int32_t (*set_ram_base)();                                  // 5
+  int32_t (*chip_init)();                                     // 6
+  int32_t (*set_gain)(uint8_t gain);                          // 7
+  int32_t (*set_play_mode)(uint8_t mode);                     // 8
+  int32_t (*write_trim_lra)(int32_t kind);                    // 9
+  int32_t (*set_sequence)(uint8_t index, uint8_t wave);       // 10
   int32_t (*set_sequence_loop)(uint8_t index, uint8_t loop);  // 11
-  int32_t (*set_ram_access)(uint8_t on);                 // 12
-  EFI_STATUS (*qualify_check)();                         // 13
+  int32_t (*set_ram_access)(uint8_t on);                      // 12
+  EFI_STATUS (*qualify_check)();                              // 13
 };
 
 inline constexpr size_t haptic_ops_slots = 14;
@@ -61,9 +61,9 @@ static_assert(sizeof(haptic_ops) == haptic_ops_slots * sizeof(void*));
 
 // Slot names in slot order, as tools and traces spell them.
 inline constexpr const char* haptic_ops_names[haptic_ops_slots] = {
-    "get_f0",         "offset_calibration", "set_go",       "stop",           "write_ram",
-    "set_ram_base",   "chip_init",          "set_gain",     "set_play_mode",  "write_trim_lra",
-    "set_sequence",   "set_sequence_loop",  "set_ram_access", "qualify_check",
+    "get_f0",       "offset_calibration", "set_go",         "stop",          "write_ram",
+    "set_ram_base", "chip_init",          "set_gain",       "set_play_mode", "write_trim_lra",
+    "set_sequence", "set_sequence_loop",  "set_ram_access", "qualify_check",
 };
 
 struct chip_family {

@@ -32,8 +32,8 @@ uint32_t i2c_open(uint32_t instance, uint64_t* handle) {
   return i2c_iface->Open(instance, handle);
 }
 
-uint32_t i2c_read(uint64_t handle, const uint32_t* config, uint32_t reg, uint32_t reg_len, uint8_t* data,
-                  uint32_t len, uint32_t* transferred, uint32_t timeout) {
+uint32_t i2c_read(uint64_t handle, const uint32_t* config, uint32_t reg, uint32_t reg_len, uint8_t* data, uint32_t len,
+                  uint32_t* transferred, uint32_t timeout) {
   if (i2c_iface == nullptr) {
     log_error("I2C protocol handle is invalid\n");
     return bus_no_protocol;
@@ -41,8 +41,8 @@ uint32_t i2c_read(uint64_t handle, const uint32_t* config, uint32_t reg, uint32_
   return i2c_iface->Read(handle, config, reg, reg_len, data, len, transferred, timeout);
 }
 
-uint32_t i2c_write(uint64_t handle, const uint32_t* config, uint32_t reg, uint32_t reg_len, uint8_t* data,
-                   uint32_t len, uint32_t* transferred, uint32_t timeout) {
+uint32_t i2c_write(uint64_t handle, const uint32_t* config, uint32_t reg, uint32_t reg_len, uint8_t* data, uint32_t len,
+                   uint32_t* transferred, uint32_t timeout) {
   if (i2c_iface == nullptr) {
     log_error("I2C protocol handle is invalid\n");
     return bus_no_protocol;

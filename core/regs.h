@@ -24,10 +24,10 @@ extern uint32_t slave_config[slave_config_words];
 
 EFI_STATUS bus_open();
 uint32_t i2c_open(uint32_t instance, uint64_t* handle);
-uint32_t i2c_read(uint64_t handle, const uint32_t* config, uint32_t reg, uint32_t reg_len, uint8_t* data,
-                  uint32_t len, uint32_t* transferred, uint32_t timeout);
-uint32_t i2c_write(uint64_t handle, const uint32_t* config, uint32_t reg, uint32_t reg_len, uint8_t* data,
-                   uint32_t len, uint32_t* transferred, uint32_t timeout);
+uint32_t i2c_read(uint64_t handle, const uint32_t* config, uint32_t reg, uint32_t reg_len, uint8_t* data, uint32_t len,
+                  uint32_t* transferred, uint32_t timeout);
+uint32_t i2c_write(uint64_t handle, const uint32_t* config, uint32_t reg, uint32_t reg_len, uint8_t* data, uint32_t len,
+                   uint32_t* transferred, uint32_t timeout);
 
 uint32_t reg_read(uint8_t reg, uint8_t* value);
 uint32_t reg_write(uint8_t reg, uint8_t value);

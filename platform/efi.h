@@ -76,7 +76,7 @@ struct EFI_TABLE_HEADER {
   UINT32 Reserved;
 };
 
-constexpr UINT64 EFI_SYSTEM_TABLE_SIGNATURE = 0x5453595320494249ULL;  // "IBI SYST"
+constexpr UINT64 EFI_SYSTEM_TABLE_SIGNATURE = 0x5453595320494249ULL;   // "IBI SYST"
 constexpr UINT64 EFI_BOOT_SERVICES_SIGNATURE = 0x56524553544f4f42ULL;  // "BOOTSERV"
 
 enum EFI_INTERFACE_TYPE : UINT32 { EFI_NATIVE_INTERFACE = 0 };
@@ -120,8 +120,8 @@ struct EFI_BOOT_SERVICES {
   EFI_GENERIC_FN SignalEvent;
   EFI_GENERIC_FN CloseEvent;
   EFI_GENERIC_FN CheckEvent;
-  EFI_STATUS(EFIAPI* InstallProtocolInterface)(EFI_HANDLE* handle, const EFI_GUID* protocol,
-                                               EFI_INTERFACE_TYPE type, void* iface);
+  EFI_STATUS(EFIAPI* InstallProtocolInterface)
+  (EFI_HANDLE* handle, const EFI_GUID* protocol, EFI_INTERFACE_TYPE type, void* iface);
   EFI_GENERIC_FN ReinstallProtocolInterface;
   EFI_GENERIC_FN UninstallProtocolInterface;
   EFI_STATUS(EFIAPI* HandleProtocol)(EFI_HANDLE handle, const EFI_GUID* protocol, void** iface);
@@ -130,8 +130,8 @@ struct EFI_BOOT_SERVICES {
   EFI_GENERIC_FN LocateHandle;
   EFI_GENERIC_FN LocateDevicePath;
   EFI_STATUS(EFIAPI* InstallConfigurationTable)(const EFI_GUID* guid, void* table);
-  EFI_STATUS(EFIAPI* LoadImage)(BOOLEAN boot_policy, EFI_HANDLE parent, EFI_DEVICE_PATH_PROTOCOL* path,
-                                void* source, UINTN size, EFI_HANDLE* image);
+  EFI_STATUS(EFIAPI* LoadImage)
+  (BOOLEAN boot_policy, EFI_HANDLE parent, EFI_DEVICE_PATH_PROTOCOL* path, void* source, UINTN size, EFI_HANDLE* image);
   EFI_STATUS(EFIAPI* StartImage)(EFI_HANDLE image, UINTN* exit_size, CHAR16** exit_data);
   EFI_GENERIC_FN Exit;
   EFI_GENERIC_FN UnloadImage;

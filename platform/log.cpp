@@ -10,15 +10,18 @@ namespace {
 
 // Names as firmware logs print them, indexed by the code without its top bit.
 constexpr const char* error_names[] = {
-    "Success",           "Load Error",          "Invalid Parameter",    "Unsupported",
-    "Bad Buffer Size",   "Buffer Too Small",    "Not Ready",            "Device Error",
-    "Write Protected",   "Out of Resources",    "Volume Corrupt",       "Volume Full",
-    "No Media",          "Media changed",       "Not Found",            "Access Denied",
-    "No Response",       "No mapping",          "Time out",             "Not started",
-    "Already started",   "Aborted",             "ICMP Error",           "TFTP Error",
-    "Protocol Error",    "Incompatible Version", "Security Violation",  "CRC Error",
-    "End of Media",      "Reserved (29)",       "Reserved (30)",        "End of File",
-    "Invalid Language",  "Compromised Data",    "IP Address Conflict",  "HTTP Error",
+    "Success",          "Load Error",           "Invalid Parameter",
+    "Unsupported",      "Bad Buffer Size",      "Buffer Too Small",
+    "Not Ready",        "Device Error",         "Write Protected",
+    "Out of Resources", "Volume Corrupt",       "Volume Full",
+    "No Media",         "Media changed",        "Not Found",
+    "Access Denied",    "No Response",          "No mapping",
+    "Time out",         "Not started",          "Already started",
+    "Aborted",          "ICMP Error",           "TFTP Error",
+    "Protocol Error",   "Incompatible Version", "Security Violation",
+    "CRC Error",        "End of Media",         "Reserved (29)",
+    "Reserved (30)",    "End of File",          "Invalid Language",
+    "Compromised Data", "IP Address Conflict",  "HTTP Error",
 };
 constexpr const char* warning_names[] = {
     "Success",

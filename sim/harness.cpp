@@ -70,19 +70,45 @@ SlotResult call_slot(VirtualPlatform& p, const std::string& name, const std::vec
   auto b = [&](size_t i) { return static_cast<uint8_t>(args[i]); };
   r.ok = true;
   switch (index) {
-    case 0: r.value = ops.get_f0(); break;
-    case 1: r.value = ops.offset_calibration(); break;
-    case 2: r.value = ops.set_go(b(0)); break;
-    case 3: r.value = ops.stop(); break;
-    case 4: ops.write_ram(); break;
-    case 5: r.value = ops.set_ram_base(); break;
-    case 6: r.value = ops.chip_init(); break;
-    case 7: r.value = ops.set_gain(b(0)); break;
-    case 8: r.value = ops.set_play_mode(b(0)); break;
-    case 9: r.value = ops.write_trim_lra(static_cast<int32_t>(args[0])); break;
-    case 10: r.value = ops.set_sequence(b(0), b(1)); break;
-    case 11: r.value = ops.set_sequence_loop(b(0), b(1)); break;
-    case 12: r.value = ops.set_ram_access(b(0)); break;
+    case 0:
+      r.value = ops.get_f0();
+      break;
+    case 1:
+      r.value = ops.offset_calibration();
+      break;
+    case 2:
+      r.value = ops.set_go(b(0));
+      break;
+    case 3:
+      r.value = ops.stop();
+      break;
+    case 4:
+      ops.write_ram();
+      break;
+    case 5:
+      r.value = ops.set_ram_base();
+      break;
+    case 6:
+      r.value = ops.chip_init();
+      break;
+    case 7:
+      r.value = ops.set_gain(b(0));
+      break;
+    case 8:
+      r.value = ops.set_play_mode(b(0));
+      break;
+    case 9:
+      r.value = ops.write_trim_lra(static_cast<int32_t>(args[0]));
+      break;
+    case 10:
+      r.value = ops.set_sequence(b(0), b(1));
+      break;
+    case 11:
+      r.value = ops.set_sequence_loop(b(0), b(1));
+      break;
+    case 12:
+      r.value = ops.set_ram_access(b(0));
+      break;
     default: {
       const EFI_STATUS s = ops.qualify_check();
       r.value = static_cast<int64_t>(s);

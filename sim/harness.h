@@ -18,9 +18,9 @@ EFI_STATUS call_entry(VirtualPlatform& p);
 EFI_STATUS call_start(VirtualPlatform& p);
 
 struct SlotResult {
-  bool ok = false;       // false: the call could not be made (see error)
-  std::string error;     // no family selected, unknown slot, wrong argument count
-  int64_t value = 0;     // i32 result, or the EFI_STATUS of qualify_check
+  bool ok = false;    // false: the call could not be made (see error)
+  std::string error;  // no family selected, unknown slot, wrong argument count
+  int64_t value = 0;  // i32 result, or the EFI_STATUS of qualify_check
 };
 
 // Index of a slot by name, or -1.

@@ -48,8 +48,8 @@ UINT32 EFIAPI i2c_read_entry(UINT64 handle, const UINT32* config, UINT32 reg, UI
                              UINT32* transferred, UINT32 timeout) {
   return vp().i2c_transfer(false, handle, config, reg, reg_len, data, len, transferred, timeout);
 }
-UINT32 EFIAPI i2c_write_entry(UINT64 handle, const UINT32* config, UINT32 reg, UINT32 reg_len, UINT8* data,
-                              UINT32 len, UINT32* transferred, UINT32 timeout) {
+UINT32 EFIAPI i2c_write_entry(UINT64 handle, const UINT32* config, UINT32 reg, UINT32 reg_len, UINT8* data, UINT32 len,
+                              UINT32* transferred, UINT32 timeout) {
   return vp().i2c_transfer(true, handle, config, reg, reg_len, data, len, transferred, timeout);
 }
 EFI_STATUS EFIAPI korm_configure(UINT32 word, UINT32 value) { return vp().pin_configure(word, value); }
@@ -144,16 +144,6 @@ void VirtualPlatform::record_return(const std::string& fn, const nlohmann::json&
   record(std::move(e));
 }
 
-std::vector<std::string> VirtualPlatform::log_lines() const {
-  std::vector<std::string> out;
-  for (const Event& e : events_) {
-    if (e["ev"] == "log") {
-      out.push_back(e["text"].get<std::string>());
-    }
-  }
-  return out;
-}
-
 void* VirtualPlatform::installed(const EFI_GUID& guid) const {
   for (const Installed& i : installed_) {
     if (guid_equal(i.guid, guid)) {
@@ -173,6 +163,7 @@ EFI_HANDLE VirtualPlatform::installed_handle(const EFI_GUID& guid) const {
 }
 
 void VirtualPlatform::on_log(uint32_t level, const char* text) {
+  log_.emplace_back(text);
   record({{"ev", "log"}, {"level", level}, {"text", text}});
 }
 

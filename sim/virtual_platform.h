@@ -7,12 +7,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "platform/efi.h"
 #include "platform/protocols.h"
@@ -99,8 +98,9 @@ class VirtualPlatform {
   uint64_t now_ns() const { return now_ns_; }
   const Counters& counters() const { return counters_; }
   const std::vector<Event>& events() const { return events_; }
-  // Every log message in order, exactly as formatted.
-  std::vector<std::string> log_lines() const;
+  // Every log message in order, exactly as formatted (kept even when the
+  // trace is off).
+  const std::vector<std::string>& log_lines() const { return log_; }
   // What reached the console (StdErr or ConOut), "\r\n" included.
   const std::u16string& console() const { return console_; }
   // Interface installed under guid, or nullptr.
@@ -142,6 +142,7 @@ class VirtualPlatform {
   uint64_t transfers_ = 0;
   uint32_t last_pin_level_ = 1;
   std::u16string console_;
+  std::vector<std::string> log_;
 
   struct Installed {
     EFI_HANDLE handle;

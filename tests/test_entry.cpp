@@ -62,8 +62,8 @@ TEST(Entry, BusProtocolAbsentStopsAtBusOpen) {
   SimBoard b("zq3101", o);
   EXPECT_EQ(b.entry(), EFI_SUCCESS);
   EXPECT_EQ(b.log(), (std::vector<std::string>{version_line, "Failed to get I2C protocol 0x0000000e\n",
-                                               "Failed to initialize instance 5 I2C 1\n",
-                                               "Murvane: hw init err 7\n", install_ok}));
+                                               "Failed to initialize instance 5 I2C 1\n", "Murvane: hw init err 7\n",
+                                               install_ok}));
   EXPECT_EQ(count_events(b, "pin_set"), 0u);
 }
 

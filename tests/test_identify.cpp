@@ -124,8 +124,8 @@ TEST_F(Identify, HealthySelectionPulsesResetOnceWithItsWaits) {
       EXPECT_EQ(e["guid"], "C47E1A05-3B92-4F6D-A1E8-5D20B7C9F364");
     }
   }
-  EXPECT_EQ(kinds, (std::vector<std::string>{"locate", "pin_config", "pin_set", "stall", "pin_set", "stall",
-                                             "i2c_read"}));
+  EXPECT_EQ(kinds,
+            (std::vector<std::string>{"locate", "pin_config", "pin_set", "stall", "pin_set", "stall", "i2c_read"}));
   EXPECT_EQ(board_.stalls(m), (std::vector<uint64_t>{2000, 8000}));
   EXPECT_EQ(board_.events()[m + 2]["level"], 0);
   EXPECT_EQ(board_.events()[m + 4]["level"], 1);
@@ -202,9 +202,9 @@ TEST_F(Identify, FailedSecondReadKeepsTheFirstValue) {
   board_.chip().set_chip_id(0x84);
   board_.platform().add_fault({.transfer = std::nullopt, .reg = 0x00, .op = sim::Op::read, .from = 2});
   EXPECT_EQ(murvane::identify_chip(), EFI_UNSUPPORTED);
-  EXPECT_EQ(board_.log(), (std::vector<std::string>{"Murvane: unsupport device revision (0x84)\n",
-                                                    "Read addr:0x0 error:5\n", "Murvane: read chip id fail\n",
-                                                    "Murvane: unsupport device revision (0x84)\n"}));
+  EXPECT_EQ(board_.log(),
+            (std::vector<std::string>{"Murvane: unsupport device revision (0x84)\n", "Read addr:0x0 error:5\n",
+                                      "Murvane: read chip id fail\n", "Murvane: unsupport device revision (0x84)\n"}));
 }
 
 }  // namespace

@@ -102,8 +102,8 @@ TEST(LogFormat, OverlongMessageIsCutWithMarkerNeverOverrun) {
   EXPECT_EQ(format_message(buf, 24, std::string(23, 'y').c_str(), nullptr, 0), 23u);
   EXPECT_EQ(std::string(buf), std::string(23, 'y'));
   // A cut inside a number still ends with the marker.
-  EXPECT_EQ(fmt(std::string(murvane::log_buffer_size - 3, 'z').append("%d").c_str(), 123456).substr(
-                murvane::log_buffer_size - 4),
+  EXPECT_EQ(fmt(std::string(murvane::log_buffer_size - 3, 'z').append("%d").c_str(), 123456)
+                .substr(murvane::log_buffer_size - 4),
             "...");
 }
 

@@ -13,7 +13,9 @@ using Xfer = SimBoard::Xfer;
 
 class Regs : public ::testing::Test {
  protected:
-  Regs() : board_("zq3101") { murvane::support_init(board_.platform().image_handle(), board_.platform().system_table()); }
+  Regs() : board_("zq3101") {
+    murvane::support_init(board_.platform().image_handle(), board_.platform().system_table());
+  }
   SimBoard board_;
 };
 
@@ -133,10 +135,9 @@ TEST(RegsNoBus, AccessBeforeAnyLocateFailsWithStatus1AndNoTransfer) {
   EXPECT_EQ(murvane::reg_write(0x05, 0x01), 1u);
   EXPECT_EQ(murvane::reg_write_bits(0x05, 0xFE, 0x01), 1u);
   EXPECT_TRUE(b.traffic().empty());
-  EXPECT_EQ(b.log(), (std::vector<std::string>{
-                         "I2C protocol handle is invalid\n", "Read addr:0x2 error:1\n",
-                         "I2C protocol handle is invalid\n", "Write addr:0x5 data:0x1 error\n",
-                         "I2C protocol handle is invalid\n", "Read addr:0x5 error:1\n"}));
+  EXPECT_EQ(b.log(), (std::vector<std::string>{"I2C protocol handle is invalid\n", "Read addr:0x2 error:1\n",
+                                               "I2C protocol handle is invalid\n", "Write addr:0x5 data:0x1 error\n",
+                                               "I2C protocol handle is invalid\n", "Read addr:0x5 error:1\n"}));
 }
 
 }  // namespace

@@ -125,8 +125,8 @@ class Faults : public ::testing::Test {
 TEST_F(Faults, ByTransferIndexCountsReadsAndWritesTogether) {
   board_.platform().add_fault({.transfer = 4, .status = 7});
   const auto t = run_six();
-  EXPECT_EQ(t, (std::vector<Xfer>{{'R', 0x10, 0}, {'W', 0x10, 0}, {'R', 0x10, 0}, {'W', 0x10, -1}, {'R', 0x10, 0},
-                                  {'W', 0x10, 2}}));
+  EXPECT_EQ(t, (std::vector<Xfer>{
+                   {'R', 0x10, 0}, {'W', 0x10, 0}, {'R', 0x10, 0}, {'W', 0x10, -1}, {'R', 0x10, 0}, {'W', 0x10, 2}}));
   EXPECT_EQ(board_.platform().counters().failed, 1u);
   EXPECT_EQ(board_.chip().reg(0x10), 2);
 }

@@ -8,8 +8,8 @@
 
 namespace {
 
-using murvane_test::SimBoard;
 using murvane::waveform_image;
+using murvane_test::SimBoard;
 
 int8_t sample(size_t i) { return static_cast<int8_t>(waveform_image[5 + i]); }
 

@@ -57,7 +57,7 @@ class ChipModel {
   uint32_t chip_id() const { return chip_id_; }
 
   // The simulated actuator and offset measurement.
-  uint32_t lra_f0 = 1700;   // 0.1 Hz
+  uint32_t lra_f0 = 1700;      // 0.1 Hz
   uint16_t offset_code = 512;  // 10-bit code
 
   uint8_t reg(uint8_t r) const { return regs_[r]; }
