@@ -82,8 +82,9 @@ MURVANE_NO_STACK_PROTECTOR stack_guard_result obtain_stack_guard(EFI_HANDLE imag
   r.value = v != 0 ? v : 0x2B992DDFA232ull;
   if (usable) {
     // The value itself is the table pointer: nothing to allocate or keep.
-    const EFI_STATUS s = st->BootServices->InstallConfigurationTable(
-        &MURVANE_STACK_GUARD_GUID, reinterpret_cast<void*>(static_cast<uintptr_t>(r.value)));
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): the entry carries the value, not an address
+    void* const entry = reinterpret_cast<void*>(static_cast<uintptr_t>(r.value));
+    const EFI_STATUS s = st->BootServices->InstallConfigurationTable(&MURVANE_STACK_GUARD_GUID, entry);
     r.published = s == EFI_SUCCESS;
   }
   return r;

@@ -134,14 +134,14 @@ namespace {
 
 std::string hex2(uint64_t v) {
   char buf[8];
-  std::snprintf(buf, sizeof(buf), "0x%02llX", static_cast<unsigned long long>(v));
+  static_cast<void>(std::snprintf(buf, sizeof(buf), "0x%02llX", static_cast<unsigned long long>(v)));
   return buf;
 }
 
 std::string text_line(const Event& e) {
   const std::string ev = e["ev"].get<std::string>();
   char head[32];
-  std::snprintf(head, sizeof(head), "%-20s ", ev.c_str());
+  static_cast<void>(std::snprintf(head, sizeof(head), "%-20s ", ev.c_str()));
   std::string s = head;
   if (ev == "i2c_read" || ev == "i2c_write") {
     s += "reg " + hex2(e["reg"].get<uint64_t>()) + "  value ";

@@ -14,14 +14,15 @@ VirtualPlatform* VirtualPlatform::active_ = nullptr;
 
 std::string status_string(EFI_STATUS s) {
   char buf[24];
-  std::snprintf(buf, sizeof(buf), "0x%016llX", static_cast<unsigned long long>(s));
+  static_cast<void>(std::snprintf(buf, sizeof(buf), "0x%016llX", static_cast<unsigned long long>(s)));
   return buf;
 }
 
 std::string guid_string(const EFI_GUID& g) {
   char buf[40];
-  std::snprintf(buf, sizeof(buf), "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", g.Data1, g.Data2, g.Data3,
-                g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+  static_cast<void>(std::snprintf(buf, sizeof(buf), "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", g.Data1,
+                                  g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
+                                  g.Data4[5], g.Data4[6], g.Data4[7]));
   return buf;
 }
 

@@ -79,6 +79,8 @@ class VirtualPlatform {
   ~VirtualPlatform();
   VirtualPlatform(const VirtualPlatform&) = delete;
   VirtualPlatform& operator=(const VirtualPlatform&) = delete;
+  VirtualPlatform(VirtualPlatform&&) = delete;
+  VirtualPlatform& operator=(VirtualPlatform&&) = delete;
 
   static VirtualPlatform* active() { return active_; }
 

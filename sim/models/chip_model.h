@@ -80,6 +80,8 @@ class ChipModel {
   ~ChipModel() = default;
   ChipModel(const ChipModel&) = delete;
   ChipModel& operator=(const ChipModel&) = delete;
+  ChipModel(ChipModel&&) = delete;
+  ChipModel& operator=(ChipModel&&) = delete;
 
   // The family's behaviour. The defaults act as a plain register file.
   virtual uint8_t on_read(uint8_t r) { return regs_[r]; }
