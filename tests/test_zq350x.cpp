@@ -80,6 +80,8 @@ struct ModelCase {
   int id;
 };
 
+void PrintTo(const ModelCase& c, std::ostream* os) { *os << c.name; }
+
 class HealthyBoot : public ::testing::TestWithParam<ModelCase> {};
 
 TEST_P(HealthyBoot, LogTrafficSramAndFinalState) {
@@ -104,29 +106,33 @@ TEST_P(HealthyBoot, LogTrafficSramAndFinalState) {
   // 0x61=85 0x62=21 0x63=0B.
   const int hi = m.id >> 8;
   const int lo = m.id & 0xFF;
+  // clang-format off
   std::vector<X> expected = {
-      R(0x00, 0x00), R(0x57, hi), R(0x58, lo),                                  // selection
+      R(0x00, 0x00), R(0x57, hi), R(0x58, lo),                                    // selection
       R(0x61, 0x85), R(0x62, 0x21), R(0x63, 0x0B), R(0x62, 0x21), R(0x63, 0x0B),  // qualify, no window
-      R(0x00, 0x00), R(0x57, hi), R(0x58, lo),                                  // identification
-      W(0x5B, 0xE3), W(0x70, 0x0F), R(0x71, 0x2A), W(0x71, 0xAA), R(0x74, 0x11), W(0x74, 0x91),
-      R(0x75, 0x1F), W(0x75, 0x0F), R(0x48, 0xC3), W(0x48, 0x43), W(0x5B, 0x00),  // chip_init key window
+      R(0x00, 0x00), R(0x57, hi), R(0x58, lo),                                    // identification
+      W(0x5B, 0xE3),                                                              // chip_init: key open
+      W(0x70, 0x0F), R(0x71, 0x2A), W(0x71, 0xAA), R(0x74, 0x11), W(0x74, 0x91),
+      R(0x75, 0x1F), W(0x75, 0x0F), R(0x48, 0xC3), W(0x48, 0x43),
+      W(0x5B, 0x00),                                                              // key closed
       R(0x1C, 0x35), W(0x1C, 0x38), W(0x21, 0x08), R(0x4E, 0x2B), W(0x4E, 0x2C),
-      R(0x45, 0x41), W(0x45, 0x45),                                             // SRAM open
-      W(0x2D, 0x08), W(0x2E, 0x00), W(0x40, 0x08), W(0x41, 0x00),               // base and pointer 0x0800
+      R(0x45, 0x41), W(0x45, 0x45),                                               // SRAM open
+      W(0x2D, 0x08), W(0x2E, 0x00), W(0x40, 0x08), W(0x41, 0x00),                 // base and pointer 0x0800
   };
   for (uint32_t i = 0; i < murvane::waveform_image_size; ++i) {
     expected.push_back(W(0x42, murvane::waveform_image[i]));
   }
   append(expected, {
-                       R(0x45, 0x45), W(0x45, 0x41),                  // SRAM closed
-                       W(0x0A, 0x01), W(0x0B, 0x00),                  // sequence: waveform 1, end
-                       R(0x12, 0x0B), W(0x12, 0x4B),                  // slot 0 loops 4
-                       W(0x07, 0x80),                                 // gain
-                       R(0x08, 0x10), W(0x08, 0x10),                  // RAM mode
-                       R(0x06, 0x12), W(0x06, 0x92),                  // boost
-                       R(0x4C, 0x4A), W(0x4C, 0x0A),                  // continuous off
-                       R(0x79, 0x15), W(0x09, 0x01),                  // GO
-                   });
+      R(0x45, 0x45), W(0x45, 0x41),  // SRAM closed
+      W(0x0A, 0x01), W(0x0B, 0x00),  // sequence: waveform 1, end
+      R(0x12, 0x0B), W(0x12, 0x4B),  // slot 0 loops 4
+      W(0x07, 0x80),                 // gain
+      R(0x08, 0x10), W(0x08, 0x10),  // RAM mode
+      R(0x06, 0x12), W(0x06, 0x92),  // boost
+      R(0x4C, 0x4A), W(0x4C, 0x0A),  // continuous off
+      R(0x79, 0x15), W(0x09, 0x01),  // GO
+  });
+  // clang-format on
   EXPECT_EQ(b.traffic(), expected);
   // Reset pulse, then the 1 ms settle after opening the SRAM; nothing else.
   EXPECT_EQ(b.stalls(), (std::vector<uint64_t>{2000, 8000, 1000}));
@@ -185,6 +191,8 @@ struct QualifyCase {
   bool window;
 };
 
+void PrintTo(const QualifyCase& c, std::ostream* os) { *os << c.name; }
+
 class Qualify : public ::testing::TestWithParam<QualifyCase> {};
 
 TEST_P(Qualify, Outcome) {
@@ -222,13 +230,12 @@ TEST_P(Qualify, Outcome) {
 
 INSTANTIATE_TEST_SUITE_P(
     Zq350x, Qualify,
-    ::testing::Values(
-        QualifyCase{"Healthy", true, false, false, true, EFI_SUCCESS, false},
-        QualifyCase{"LevelRepaired", true, false, true, true, EFI_SUCCESS, true},
-        QualifyCase{"FlagRepaired", true, true, false, true, EFI_SUCCESS, true},
-        QualifyCase{"FlagNotRepaired", true, true, false, false, EFI_DEVICE_ERROR, true},
-        QualifyCase{"BothNotRepaired", true, true, true, false, EFI_DEVICE_ERROR, true},
-        QualifyCase{"Unqualified", false, true, true, true, EFI_DEVICE_ERROR, false}),
+    ::testing::Values(QualifyCase{"Healthy", true, false, false, true, EFI_SUCCESS, false},
+                      QualifyCase{"LevelRepaired", true, false, true, true, EFI_SUCCESS, true},
+                      QualifyCase{"FlagRepaired", true, true, false, true, EFI_SUCCESS, true},
+                      QualifyCase{"FlagNotRepaired", true, true, false, false, EFI_DEVICE_ERROR, true},
+                      QualifyCase{"BothNotRepaired", true, true, true, false, EFI_DEVICE_ERROR, true},
+                      QualifyCase{"Unqualified", false, true, true, true, EFI_DEVICE_ERROR, false}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(Zq350xQualify, LevelAtLimitOnlyOnFirstReading) {
@@ -256,9 +263,9 @@ TEST(Zq350xQualify, RejectedPartEndsBootBeforeIdentification) {
   model(b).flag_fault = true;
   model(b).repairable = false;
   EXPECT_EQ(b.entry(), EFI_SUCCESS);  // the install's status; bring-up's result stays inside
-  EXPECT_EQ(b.log(), (std::vector<std::string>{"Murvane: zq uefi driver version is v1.5.0\n",
-                                               "Murvane: qualify check failed\n",
-                                               "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n"}));
+  EXPECT_EQ(b.log(),
+            (std::vector<std::string>{"Murvane: zq uefi driver version is v1.5.0\n", "Murvane: qualify check failed\n",
+                                      "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n"}));
   EXPECT_EQ(b.chip().sram_bytes_written(), 0u);
   EXPECT_FALSE(b.chip().playing());
 }
@@ -273,7 +280,7 @@ struct GoCase {
 };
 
 TEST(Zq350xSetGo, StartsOnlyBelowTrimLimit) {
-  const GoCase cases[] = {{1, 0x3F, 1}, {1, 0x40, 2}, {0, 0x3F, 2}, {1, 0x00, 1},
+  const GoCase cases[] = {{1, 0x3F, 1}, {1, 0x40, 2},     {0, 0x3F, 2},  {1, 0x00, 1},
                           {1, 0xFF, 2}, {0x100, 0x00, 2}, {1, failed, 1}};
   for (const GoCase& c : cases) {
     SCOPED_TRACE("flag " + std::to_string(c.flag) + " trim " + std::to_string(c.trim));
@@ -382,10 +389,9 @@ TEST(Zq350xGetF0, HealthyMeasurement) {
   const size_t at = b.mark();
   EXPECT_EQ(b.slot("get_f0"), 0);
   EXPECT_EQ(murvane::haptic_dev.lra_f0, 2000u);
-  EXPECT_EQ(log_since(b, at),
-            (std::vector<std::string>{"Murvane: enter\n", "Murvane: entered standby\n", "Murvane: cont mode\n",
-                                      "Murvane: bypass mode\n", "Murvane: entered standby\n",
-                                      "Murvane: lra_f0=2000\n"}));
+  EXPECT_EQ(log_since(b, at), (std::vector<std::string>{"Murvane: enter\n", "Murvane: entered standby\n",
+                                                        "Murvane: cont mode\n", "Murvane: bypass mode\n",
+                                                        "Murvane: entered standby\n", "Murvane: lra_f0=2000\n"}));
   const std::vector<uint64_t> st = b.stalls(at);
   EXPECT_NE(std::find(st.begin(), st.end(), 20000u), st.end());
   const std::vector<X> t = b.traffic(at);

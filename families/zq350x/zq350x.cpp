@@ -162,6 +162,8 @@ int32_t set_go(uint8_t flag) {
   return result_of(reg_write(ZQ350X_REG_PLAY_CTRL, go ? ZQ350X_PLAY_CTRL_GO : ZQ350X_PLAY_CTRL_STOP));
 }
 
+// A reading that fails is never taken for standby: the poll ends there, as
+// if its count had run out (no message, no further wait).
 int32_t wait_standby(uint32_t polls) {
   if (poll_reg(ZQ350X_REG_STATE, ZQ350X_STATE_MASK, ZQ350X_STATE_STANDBY, polls, standby_poll_us)) {
     log_error("Murvane: entered standby\n");

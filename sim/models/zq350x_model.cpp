@@ -33,7 +33,7 @@ constexpr uint32_t period_ticks = 3840000;
 
 }  // namespace
 
-void ZQ350xModel::on_configure() {
+void ZQ350xModel::load_power_on() {
   for (const power_on_value& p : power_on_values) {
     power_on_[p.reg] = p.value;
   }
@@ -47,7 +47,7 @@ void ZQ350xModel::on_configure() {
   f0_measure_us = 60000;
 }
 
-void ZQ350xModel::on_reset() {
+void ZQ350xModel::reset_state() {
   key_open_ = false;
   repair_armed_ = false;
   repair_at_ns_ = 0;
@@ -67,7 +67,7 @@ bool ZQ350xModel::read_only_reg(uint8_t r) {
          r == reg_qual_flag || r == reg_qual_level;
 }
 
-uint8_t ZQ350xModel::on_read(uint8_t r) {
+uint8_t ZQ350xModel::read_reg(uint8_t r) {
   switch (r) {
     case reg_state:
       advance();
@@ -90,7 +90,7 @@ uint8_t ZQ350xModel::on_read(uint8_t r) {
   }
 }
 
-void ZQ350xModel::on_write(uint8_t r, uint8_t value) {
+void ZQ350xModel::write_reg(uint8_t r, uint8_t value) {
   if (read_only_reg(r)) {
     add_violation(r, value, "read-only register written");
     return;

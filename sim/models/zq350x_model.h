@@ -57,14 +57,14 @@ class ZQ350xModel final : public ChipModel {
 
   // Scenario knobs, back to these defaults at every configure(). Read live,
   // so a test may change them after the model is built.
-  bool qualified = true;          // 0x61 bit 7
-  bool flag_fault = false;        // 0x62 bit 7 set until repaired
-  bool level_fault = false;       // 0x63 >= 0x10 until repaired
-  bool repairable = true;         // whether the repair window reloads the trim
-  bool standby_never = false;     // never returns to standby by itself
-  uint32_t brake_us = 3000;       // stop: mode 3 + GO, or 0x09 <- 2
-  uint32_t ram_play_us = 30000;   // RAM playback of the boot waveform
-  uint32_t f0_measure_us = 60000; // continuous drive with f0 detection
+  bool qualified = true;           // 0x61 bit 7
+  bool flag_fault = false;         // 0x62 bit 7 set until repaired
+  bool level_fault = false;        // 0x63 >= 0x10 until repaired
+  bool repairable = true;          // whether the repair window reloads the trim
+  bool standby_never = false;      // never returns to standby by itself
+  uint32_t brake_us = 3000;        // stop: mode 3 + GO, or 0x09 <- 2
+  uint32_t ram_play_us = 30000;    // RAM playback of the boot waveform
+  uint32_t f0_measure_us = 60000;  // continuous drive with f0 detection
 
   bool key_is_open() const { return key_open_; }
   bool repaired() const { return repaired_; }
@@ -74,12 +74,19 @@ class ZQ350xModel final : public ChipModel {
   uint32_t go_count() const { return go_count_; }
 
  protected:
-  uint8_t on_read(uint8_t r) override;
-  void on_write(uint8_t r, uint8_t value) override;
-  void on_configure() override;
-  void on_reset() override;
+  // Inline, so the class has no key function: the translation units built
+  // with RTTI (host tests) then emit its type information, which checked
+  // downcasts from ChipModel& need.
+  uint8_t on_read(uint8_t r) override { return read_reg(r); }
+  void on_write(uint8_t r, uint8_t value) override { write_reg(r, value); }
+  void on_configure() override { load_power_on(); }
+  void on_reset() override { reset_state(); }
 
  private:
+  uint8_t read_reg(uint8_t r);
+  void write_reg(uint8_t r, uint8_t value);
+  void load_power_on();
+  void reset_state();
   static constexpr sram_layout layout = {0x2D, 0x2E, 0x40, 0x41, 0x42, 0x45, 0x04};
 
   static bool protected_reg(uint8_t r);
