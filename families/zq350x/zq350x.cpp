@@ -1,27 +1,319 @@
-// Placeholder until the family's operations land: every slot refuses.
-#include "core/family.h"
+#include "families/zq350x/zq350x.h"
+
+#include "core/family_common.h"
+#include "core/regs.h"
+#include "core/waveform.h"
+#include "families/zq350x/zq350x_regs.h"
+#include "platform/log.h"
+#include "platform/platform.h"
 
 namespace murvane {
 
+// Fields of families A and B stay 0: nothing in this family reads them.
+constexpr family_dts zq350x_dts = {
+    .f0_pre = 1700,
+    .init_31_seq = {},
+    .init_74_77 = {},
+    .f0_7b = 0,
+    .f0_7d_hi = 0,
+    .f0_7d_lo = 0,
+    .f0_7e = 0,
+    .f0_7f = 0,
+    .f0_coeff = 0,
+    .init_4d = 0,
+    .init_5d = 0,
+    .init_6d_71 = {},
+    .d2s_gain = 4,
+    .offset_cali_skip = 0,
+    .cont_reg1d = 0x7F,
+    .cont_reg21 = 8,
+    .cont_reg1c = 8,
+    .cont_reg1f = 4,
+    .cont_reg20 = 20,
+    .cont_track_margin = 15,
+    .cont_reg1e_scale = 1000,
+};
+
+static_assert(ZQ350X_REG_RAM_DATA == reg_ram_data, "the shared download streams into the RAM data register");
+
+namespace zq350x {
+
 namespace {
 
-constexpr family_dts zq350x_dts = {};
+constexpr uint32_t ram_access_settle_us = 1000;
+constexpr uint32_t repair_settle_us = 2000;
+constexpr uint32_t f0_drive_settle_us = 20000;
+
+// 0x1E: a base step for the expected resonance band, scaled by the record.
+constexpr uint32_t cont_1e_band_split = 1800;  // 0.1 Hz
+constexpr uint32_t cont_1e_base_low = 1809;
+constexpr uint32_t cont_1e_base_high = 1990;
+constexpr uint32_t cont_1e_divisor = 40000;
+
+// 0x1A: the drive window in chip ticks, less the record's margins.
+constexpr uint32_t cont_1a_ticks = 240000;
+constexpr int32_t cont_1a_fixed_margin = 8;
+constexpr int32_t cont_1a_max = 255;
+
+// lra_f0 (0.1 Hz) from the measured period count.
+constexpr uint32_t f0_period_ticks = 3840000;
+
+int32_t result_of(uint32_t bus_status) { return static_cast<int32_t>(bus_status); }
+
+bool needs_repair(uint8_t flag, uint8_t level) {
+  return (flag & ZQ350X_QUAL_FLAG_BAD) != 0 || level >= ZQ350X_QUAL_LEVEL_LIMIT;
+}
+
+// With host SRAM access on and the key open the chip reloads its trim
+// state; 0x62 and 0x63 are read again afterwards to see whether it did.
+void run_repair_window() {
+  reg_write_bits(ZQ350X_REG_SYS_CTRL, zq350x_keep_except(ZQ350X_SYS_CTRL_RAM_ACCESS), ZQ350X_SYS_CTRL_RAM_ACCESS);
+  stall(ram_access_settle_us);
+  reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_OPEN);
+  // One access to 0x5C triggers the reload. We read it (value unused) rather
+  // than write 9 to it: a read leaves the protected register's content as the
+  // factory set it, and if the chip does not recover, the second reading of
+  // 0x62/0x63 still rejects the part.
+  uint8_t repair = 9;
+  reg_read(ZQ350X_REG_REPAIR, &repair);
+  stall(repair_settle_us);
+  reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_CLOSE);
+  reg_write_bits(ZQ350X_REG_SYS_CTRL, zq350x_keep_except(ZQ350X_SYS_CTRL_RAM_ACCESS), 0);
+}
+
+}  // namespace
+
+EFI_STATUS qualify_check() {
+  uint8_t qual = 0;
+  uint8_t flag = 0;
+  uint8_t level = 0;
+  reg_read(ZQ350X_REG_QUAL, &qual);
+  reg_read(ZQ350X_REG_QUAL_FLAG, &flag);
+  reg_read(ZQ350X_REG_QUAL_LEVEL, &level);
+  if ((qual & ZQ350X_QUAL_OK) == 0) {
+    log_error("Murvane: unqualified chip\n");
+    return EFI_DEVICE_ERROR;
+  }
+  if (needs_repair(flag, level)) {
+    run_repair_window();
+  }
+  // Same bytes: a reading that fails keeps what the first one saw.
+  reg_read(ZQ350X_REG_QUAL_FLAG, &flag);
+  reg_read(ZQ350X_REG_QUAL_LEVEL, &level);
+  return needs_repair(flag, level) ? EFI_DEVICE_ERROR : EFI_SUCCESS;
+}
+
+int32_t chip_init(const family_dts& dts) {
+  reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_OPEN);
+  reg_write(ZQ350X_REG_ANA_70, ZQ350X_ANA_70_INIT);
+  reg_write_bits(ZQ350X_REG_ANA_71, zq350x_keep_except(ZQ350X_ANA_71_BIT7), ZQ350X_ANA_71_BIT7);
+  reg_write_bits(ZQ350X_REG_ANA_74, zq350x_keep_except(ZQ350X_ANA_74_BIT7), ZQ350X_ANA_74_BIT7);
+  reg_write_bits(ZQ350X_REG_ANA_75, zq350x_keep_except(ZQ350X_ANA_75_BIT4), 0);
+  reg_write_bits(ZQ350X_REG_ANA_48, zq350x_keep_except(ZQ350X_ANA_48_BIT7), 0);
+  reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_CLOSE);
+  reg_write_bits(ZQ350X_REG_CONT_1C, zq350x_keep_except(ZQ350X_CONT_1C_FIELD), dts.cont_reg1c);
+  reg_write(ZQ350X_REG_CONT_21, dts.cont_reg21);
+  return result_of(reg_write_bits(ZQ350X_REG_D2S_GAIN, zq350x_keep_except(ZQ350X_D2S_GAIN_FIELD), dts.d2s_gain));
+}
+
+int32_t set_boost_mode(uint8_t boost) {
+  switch (boost) {
+    case 1:
+      log_error("Murvane: boost mode\n");
+      return result_of(reg_write_bits(ZQ350X_REG_BOOST_CFG, zq350x_keep_except(ZQ350X_BOOST_EN), ZQ350X_BOOST_EN));
+    case 0:
+      log_error("Murvane: bypass mode\n");
+      return result_of(reg_write_bits(ZQ350X_REG_BOOST_CFG, zq350x_keep_except(ZQ350X_BOOST_EN), 0));
+    default:
+      log_error("Murvane: boost mode error\n");
+      return -1;
+  }
+}
+
+int32_t set_play_mode(uint8_t mode) {
+  constexpr uint8_t keep_mode = zq350x_keep_except(ZQ350X_PLAY_MODE_MASK);
+  constexpr uint8_t keep_cont = zq350x_keep_except(ZQ350X_CONT_MODE_EN);
+  constexpr uint8_t keep_force = zq350x_keep_except(ZQ350X_SYS_CTRL_FORCE_STANDBY);
+  switch (mode) {
+    case play_mode_standby:
+      log_error("Murvane: standby mode\n");
+      reg_write_bits(ZQ350X_REG_SYS_CTRL, keep_force, ZQ350X_SYS_CTRL_FORCE_STANDBY);
+      return result_of(reg_write_bits(ZQ350X_REG_SYS_CTRL, keep_force, 0));
+    case play_mode_ram:
+      log_error("Murvane: ram mode\n");
+      reg_write_bits(ZQ350X_REG_PLAY_CFG, keep_mode, ZQ350X_PLAY_MODE_RAM);
+      set_boost_mode(1);
+      return result_of(reg_write_bits(ZQ350X_REG_CONT_MODE, keep_cont, 0));
+    case play_mode_cont:
+      log_error("Murvane: cont mode\n");
+      reg_write_bits(ZQ350X_REG_PLAY_CFG, keep_mode, ZQ350X_PLAY_MODE_CONT);
+      set_boost_mode(0);
+      return result_of(reg_write_bits(ZQ350X_REG_CONT_MODE, keep_cont, ZQ350X_CONT_MODE_EN));
+    default:
+      log_error("Murvane: error play mode\n");
+      return -1;
+  }
+}
+
+int32_t set_go(uint8_t flag) {
+  uint8_t trim = 0;
+  reg_read(ZQ350X_REG_TRIM_LRA, &trim);
+  const bool go = flag != 0 && trim < ZQ350X_TRIM_LRA_GO_LIMIT;
+  return result_of(reg_write(ZQ350X_REG_PLAY_CTRL, go ? ZQ350X_PLAY_CTRL_GO : ZQ350X_PLAY_CTRL_STOP));
+}
+
+// A reading that fails is never taken for standby: the poll ends there, as
+// if its count had run out (no message, no further wait).
+int32_t wait_standby(uint32_t polls) {
+  if (poll_reg(ZQ350X_REG_STATE, ZQ350X_STATE_MASK, ZQ350X_STATE_STANDBY, polls, standby_poll_us)) {
+    log_error("Murvane: entered standby\n");
+    return 0;
+  }
+  return -1;
+}
+
+int32_t stop() {
+  log_error("Murvane: enter\n");
+  reg_write_bits(ZQ350X_REG_PLAY_CFG, zq350x_keep_except(ZQ350X_PLAY_MODE_MASK), ZQ350X_PLAY_MODE_STOP);
+  reg_write(ZQ350X_REG_PLAY_CTRL, ZQ350X_PLAY_CTRL_GO);
+  if (wait_standby(stop_standby_polls) == 0) {
+    return 0;
+  }
+  log_error("Murvane: force to enter standby mode\n");
+  return set_play_mode(play_mode_standby);
+}
+
+void write_ram() { stream_waveform(waveform_image, &waveform_image_len); }
+
+int32_t set_ram_base() {
+  constexpr auto base_hi = static_cast<uint8_t>(waveform_sram_base >> 8);
+  constexpr auto base_lo = static_cast<uint8_t>(waveform_sram_base);
+  reg_write(ZQ350X_REG_RAM_BASE_HI, base_hi);
+  reg_write(ZQ350X_REG_RAM_BASE_LO, base_lo);
+  reg_write(ZQ350X_REG_RAM_ADDR_HI, base_hi);
+  return result_of(reg_write(ZQ350X_REG_RAM_ADDR_LO, base_lo));
+}
+
+int32_t set_gain(uint8_t gain) { return result_of(reg_write(ZQ350X_REG_GAIN, gain)); }
+
+int32_t set_sequence(uint8_t index, uint8_t wave) {
+  return result_of(reg_write(static_cast<uint8_t>(ZQ350X_REG_SEQ_WAVE + index), wave));
+}
+
+int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
+  const auto reg = static_cast<uint8_t>(ZQ350X_REG_SEQ_LOOP + index / 2);
+  if (index % 2 == 0) {
+    return result_of(reg_write_bits(reg, zq350x_keep_except(ZQ350X_SEQ_LOOP_EVEN),
+                                    static_cast<uint8_t>(loop << ZQ350X_SEQ_LOOP_EVEN_SHIFT)));
+  }
+  return result_of(reg_write_bits(reg, zq350x_keep_except(ZQ350X_SEQ_LOOP_ODD), loop));
+}
+
+int32_t set_ram_access(uint8_t on) {
+  constexpr uint8_t keep = zq350x_keep_except(ZQ350X_SYS_CTRL_RAM_ACCESS);
+  if (on == 0) {
+    return result_of(reg_write_bits(ZQ350X_REG_SYS_CTRL, keep, 0));
+  }
+  const uint32_t status = reg_write_bits(ZQ350X_REG_SYS_CTRL, keep, ZQ350X_SYS_CTRL_RAM_ACCESS);
+  stall(ram_access_settle_us);
+  return result_of(status);
+}
+
+int32_t offset_calibration() { return 0; }
+
+uint8_t cont_1e_value(const family_dts& dts) {
+  // The product is taken in 64 bits: a 32-bit product would wrap for a large
+  // scale and turn what should saturate at the maximum into a small value.
+  const uint64_t base = dts.f0_pre < cont_1e_band_split ? cont_1e_base_low : cont_1e_base_high;
+  const uint64_t value = base * dts.cont_reg1e_scale / cont_1e_divisor;
+  return value > ZQ350X_CONT_1E_MAX ? ZQ350X_CONT_1E_MAX : static_cast<uint8_t>(value);
+}
+
+uint8_t cont_1a_value(const family_dts& dts) {
+  // 240000 / f0_pre is at most 240000, so the signed difference cannot overflow.
+  const auto ticks = static_cast<int32_t>(cont_1a_ticks / dts.f0_pre);
+  const int32_t value = ticks - dts.cont_reg1c - dts.cont_track_margin - cont_1a_fixed_margin;
+  if (value < 0) {
+    return 0;
+  }
+  return static_cast<uint8_t>(value > cont_1a_max ? cont_1a_max : value);
+}
+
+int32_t get_f0(const family_dts& dts) {
+  haptic_dev.lra_f0 = dts.f0_pre;
+  stop();
+
+  reg_write_bits(ZQ350X_REG_F0_CTRL, zq350x_keep_except(ZQ350X_F0_CTRL_TRACK), ZQ350X_F0_CTRL_TRACK);
+  uint8_t play_cfg = 0;
+  reg_read(ZQ350X_REG_PLAY_CFG, &play_cfg);
+  const auto saved_f0_det = static_cast<uint8_t>(play_cfg & ZQ350X_PLAY_CFG_F0_DET);
+  reg_write_bits(ZQ350X_REG_PLAY_CFG, zq350x_keep_except(ZQ350X_PLAY_CFG_F0_DET), ZQ350X_PLAY_CFG_F0_DET);
+  set_play_mode(play_mode_cont);
+
+  reg_write_bits(ZQ350X_REG_CONT_1D, zq350x_keep_except(ZQ350X_CONT_1D_EN), ZQ350X_CONT_1D_EN);
+  reg_write_bits(ZQ350X_REG_CONT_1D, zq350x_keep_except(ZQ350X_CONT_1D_FIELD), dts.cont_reg1d);
+  reg_write(ZQ350X_REG_CONT_1E, cont_1e_value(dts));
+  reg_write(ZQ350X_REG_CONT_1F, dts.cont_reg1f);
+  reg_write(ZQ350X_REG_CONT_20, dts.cont_reg20);
+  if (dts.cont_track_margin != 0) {
+    reg_write(ZQ350X_REG_CONT_TRACK_MARGIN, dts.cont_track_margin);
+  } else {
+    log_error("Murvane: zq350x_dts.cont_track_margin = 0");
+  }
+  if (dts.f0_pre == 0) {
+    return -1;
+  }
+  reg_write(ZQ350X_REG_CONT_1A, cont_1a_value(dts));
+
+  set_go(1);
+  stall(f0_drive_settle_us);
+  wait_standby(f0_standby_polls);
+
+  uint8_t period_hi = 0;
+  uint8_t period_lo = 0;
+  reg_read(ZQ350X_REG_F0_PERIOD_HI, &period_hi);
+  reg_read(ZQ350X_REG_F0_PERIOD_LO, &period_lo);
+  const uint32_t f0_reg = (static_cast<uint32_t>(period_hi) << 8) | period_lo;
+  if (f0_reg != 0) {
+    haptic_dev.lra_f0 = f0_period_ticks / f0_reg;
+    log_error("Murvane: lra_f0=%d\n", haptic_dev.lra_f0);
+  } else {
+    haptic_dev.lra_f0 = 0;
+    log_error("Murvane: lra_f0 is error, f0_reg=0\n");
+  }
+
+  reg_write_bits(ZQ350X_REG_F0_CTRL, zq350x_keep_except(ZQ350X_F0_CTRL_TRACK), 0);
+  // Only the detection bit goes back; bits 1:0 stay in continuous mode.
+  reg_write_bits(ZQ350X_REG_PLAY_CFG, zq350x_keep_except(ZQ350X_PLAY_CFG_F0_DET), saved_f0_det);
+  return 0;
+}
+
+int32_t write_trim_lra(int32_t kind) {
+  reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_OPEN);
+  const auto value = static_cast<uint8_t>(select_trim_value(kind) & ZQ350X_TRIM_LRA_FIELD);
+  reg_write(ZQ350X_REG_TRIM_LRA, value);
+  return result_of(reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_CLOSE));
+}
+
+}  // namespace zq350x
+
+namespace {
 
 constexpr haptic_ops zq350x_ops = {
-    [] { return -1; },
-    [] { return -1; },
-    [](uint8_t) { return -1; },
-    [] { return -1; },
-    [] {},
-    [] { return -1; },
-    [] { return -1; },
-    [](uint8_t) { return -1; },
-    [](uint8_t) { return -1; },
-    [](int32_t) { return -1; },
-    [](uint8_t, uint8_t) { return -1; },
-    [](uint8_t, uint8_t) { return -1; },
-    [](uint8_t) { return -1; },
-    []() -> EFI_STATUS { return EFI_UNSUPPORTED; },
+    [] { return zq350x::get_f0(zq350x_dts); },
+    zq350x::offset_calibration,
+    zq350x::set_go,
+    zq350x::stop,
+    zq350x::write_ram,
+    zq350x::set_ram_base,
+    [] { return zq350x::chip_init(zq350x_dts); },
+    zq350x::set_gain,
+    zq350x::set_play_mode,
+    zq350x::write_trim_lra,
+    zq350x::set_sequence,
+    zq350x::set_sequence_loop,
+    zq350x::set_ram_access,
+    zq350x::qualify_check,
 };
 
 }  // namespace

@@ -1,0 +1,205 @@
+#include "sim/models/zq350x_model.h"
+
+namespace sim {
+
+namespace {
+
+// Power-on values: non-zero neighbours around every field the driver changes,
+// so a masked update that loses them shows.
+struct power_on_value {
+  uint8_t reg;
+  uint8_t value;
+};
+
+constexpr power_on_value power_on_values[] = {
+    {0x06, 0x12}, {0x07, 0x40}, {0x08, 0x10}, {0x12, 0x0B}, {0x13, 0xA3}, {0x18, 0x01}, {0x1C, 0x35},
+    {0x1D, 0x20}, {0x45, 0x41}, {0x48, 0xC3}, {0x4C, 0x4A}, {0x4E, 0x2B}, {0x61, 0x85}, {0x62, 0x21},
+    {0x63, 0x0B}, {0x71, 0x2A}, {0x74, 0x11}, {0x75, 0x1F}, {0x79, 0x15},
+};
+
+constexpr uint8_t play_mode_mask = 0x03;
+constexpr uint8_t play_mode_ram = 0x00;
+constexpr uint8_t play_mode_cont = 0x02;
+constexpr uint8_t play_mode_stop = 0x03;
+constexpr uint8_t play_cfg_f0_det = 0x04;
+constexpr uint8_t f0_ctrl_track = 0x20;
+constexpr uint8_t ctrl_go = 0x01;
+constexpr uint8_t ctrl_stop = 0x02;
+constexpr uint8_t sys_ram_access = 0x04;
+constexpr uint8_t sys_force_standby = 0x20;
+constexpr uint8_t qual_ok = 0x80;
+constexpr uint8_t flag_bad = 0x80;
+constexpr uint32_t period_ticks = 3840000;
+
+}  // namespace
+
+void ZQ350xModel::load_power_on() {
+  for (const power_on_value& p : power_on_values) {
+    power_on_[p.reg] = p.value;
+  }
+  qualified = true;
+  flag_fault = false;
+  level_fault = false;
+  repairable = true;
+  standby_never = false;
+  brake_us = 3000;
+  ram_play_us = 30000;
+  f0_measure_us = 60000;
+}
+
+void ZQ350xModel::reset_state() {
+  key_open_ = false;
+  repair_armed_ = false;
+  repair_at_ns_ = 0;
+  repaired_ = false;
+  repair_triggers_ = 0;
+  state_ = state_standby;
+  busy_until_ns_ = 0;
+  go_count_ = 0;
+}
+
+bool ZQ350xModel::protected_reg(uint8_t r) {
+  return r == 0x48 || r == reg_repair || r == 0x70 || r == 0x71 || r == 0x74 || r == 0x75 || r == reg_trim;
+}
+
+bool ZQ350xModel::read_only_reg(uint8_t r) {
+  return r == reg_state || r == reg_period_hi || r == reg_period_lo || r == 0x57 || r == 0x58 || r == reg_qual ||
+         r == reg_qual_flag || r == reg_qual_level;
+}
+
+uint8_t ZQ350xModel::read_reg(uint8_t r) {
+  switch (r) {
+    case reg_state:
+      advance();
+      return state_;
+    case reg_period_hi:
+    case reg_period_lo:
+      advance();
+      return regs_[r];
+    case reg_qual:
+      return qualified ? static_cast<uint8_t>(regs_[r] | qual_ok) : static_cast<uint8_t>(regs_[r] & ~qual_ok);
+    case reg_qual_flag:
+      return flag_fault && !repaired_ ? static_cast<uint8_t>(regs_[r] | flag_bad) : regs_[r];
+    case reg_qual_level:
+      return level_fault && !repaired_ ? level_fault_value : regs_[r];
+    case reg_repair:
+      touch_repair();
+      return regs_[r];
+    default:
+      return regs_[r];
+  }
+}
+
+void ZQ350xModel::write_reg(uint8_t r, uint8_t value) {
+  if (read_only_reg(r)) {
+    add_violation(r, value, "read-only register written");
+    return;
+  }
+  if (protected_reg(r) && !key_open_) {
+    add_violation(r, value, "protected register written outside its key window");
+    return;
+  }
+  switch (r) {
+    case reg_key:
+      regs_[r] = value;
+      if (value == key_open_value) {
+        key_open_ = true;
+        return;
+      }
+      if (value != key_close_value) {
+        add_violation(r, value, "unknown key value");
+      }
+      key_open_ = false;
+      if (repair_armed_ && repairable && now_ns() - repair_at_ns_ >= repair_settle_ns) {
+        repaired_ = true;
+      }
+      repair_armed_ = false;
+      return;
+    case reg_repair:
+      regs_[r] = value;
+      touch_repair();
+      return;
+    case reg_play_ctrl:
+      regs_[r] = value;
+      play_control(value);
+      return;
+    case reg_sys_ctrl:
+      regs_[r] = value;
+      if ((value & sys_force_standby) != 0) {
+        state_ = state_standby;
+        busy_until_ns_ = 0;
+      }
+      return;
+    default:
+      regs_[r] = value;
+      return;
+  }
+}
+
+void ZQ350xModel::touch_repair() {
+  if (key_open_ && (regs_[reg_sys_ctrl] & sys_ram_access) != 0) {
+    repair_armed_ = true;
+    repair_at_ns_ = now_ns();
+    ++repair_triggers_;
+  }
+}
+
+void ZQ350xModel::start(uint8_t state, uint32_t us) {
+  state_ = state;
+  busy_until_ns_ = us == 0 ? UINT64_MAX : now_ns() + static_cast<uint64_t>(us) * 1000;
+}
+
+void ZQ350xModel::play_control(uint8_t value) {
+  advance();
+  if (value == ctrl_stop) {
+    start(state_brake, brake_us);
+    return;
+  }
+  if (value != ctrl_go) {
+    add_violation(reg_play_ctrl, value, "unknown play control value");
+    return;
+  }
+  if (host_access_open()) {
+    add_violation(reg_play_ctrl, value, "GO while host SRAM access is open");
+  }
+  const uint8_t cfg = regs_[reg_play_cfg];
+  switch (cfg & play_mode_mask) {
+    case play_mode_ram:
+      mark_go();
+      ++go_count_;
+      start(state_ram_play, ram_play_us);
+      return;
+    case play_mode_cont:
+      mark_go();
+      ++go_count_;
+      if ((cfg & play_cfg_f0_det) != 0 && (regs_[reg_f0_ctrl] & f0_ctrl_track) != 0) {
+        start(state_f0_detect, f0_measure_us);
+      } else {
+        start(state_cont_play, 0);  // drives until stopped
+      }
+      return;
+    case play_mode_stop:
+      start(state_brake, brake_us);
+      return;
+    default:
+      add_violation(reg_play_ctrl, value, "GO in an undefined play mode");
+      return;
+  }
+}
+
+void ZQ350xModel::advance() {
+  if (state_ == state_standby || standby_never || now_ns() < busy_until_ns_) {
+    return;
+  }
+  if (state_ == state_f0_detect) {
+    uint32_t period = lra_f0 != 0 ? period_ticks / lra_f0 : 0;
+    if (period > 0xFFFF) {
+      period = 0xFFFF;
+    }
+    regs_[reg_period_hi] = static_cast<uint8_t>(period >> 8);
+    regs_[reg_period_lo] = static_cast<uint8_t>(period);
+  }
+  state_ = state_standby;
+}
+
+}  // namespace sim
