@@ -16,17 +16,17 @@ using Xfer = SimBoard::Xfer;
 using Lines = std::vector<std::string>;
 
 // Power-on values of the chip model that the masked updates below build on.
-constexpr int po_boost = 0x0C;     // 0x06
-constexpr int po_play_cfg = 0x41;  // 0x08
-constexpr int po_loop = 0x0A;      // 0x12
-constexpr int po_sysctrl = 0x41;   // 0x18
-constexpr int po_cont1c = 0x35;    // 0x1C
-constexpr int po_sysctrl2 = 0x01;  // 0x45
-constexpr int po_cont_ctrl = 0x7F; // 0x4C
-constexpr int po_ofs_trig = 0x50;  // 0x4D
-constexpr int po_d2s = 0x8B;       // 0x4E
-constexpr int po_ofs_hi = 0xA8;    // 0x4F
-constexpr int po_ana56 = 0x0F;     // 0x56
+constexpr int po_boost = 0x0C;      // 0x06
+constexpr int po_play_cfg = 0x41;   // 0x08
+constexpr int po_loop = 0x0A;       // 0x12
+constexpr int po_sysctrl = 0x41;    // 0x18
+constexpr int po_cont1c = 0x35;     // 0x1C
+constexpr int po_sysctrl2 = 0x01;   // 0x45
+constexpr int po_cont_ctrl = 0x7F;  // 0x4C
+constexpr int po_ofs_trig = 0x50;   // 0x4D
+constexpr int po_d2s = 0x8B;        // 0x4E
+constexpr int po_ofs_hi = 0xA8;     // 0x4F
+constexpr int po_ana56 = 0x0F;      // 0x56
 
 sim::ZQ360xModel& model(SimBoard& b) { return static_cast<sim::ZQ360xModel&>(b.chip()); }
 
@@ -83,46 +83,40 @@ struct Selected {
 
 // ---------------------------------------------------------------- bring-up
 
-std::vector<Xfer> healthy_family_traffic() {
-  std::vector<Xfer> t = {
-      {'R', 0x67, 0x80},
-      // identification reads again
-      {'R', 0x00, sim::ZQ360xModel::id_marker}, {'R', 0x57, -2}, {'R', 0x58, -2},
-      // offset measurement, gain code 4, code 512
-      {'R', 0x4E, po_d2s}, {'W', 0x4E, (po_d2s & 0xF8) | 4},
-      {'R', 0x45, po_sysctrl2}, {'W', 0x45, po_sysctrl2 | 0x04},
-      {'R', 0x4E, (po_d2s & 0xF8) | 4}, {'W', 0x4E, (po_d2s & 0x80) | 0x20 | 4},
-      {'R', 0x4D, po_ofs_trig}, {'W', 0x4D, po_ofs_trig | 1},
-      {'R', 0x4D, po_ofs_trig | 1}, {'W', 0x4D, po_ofs_trig},
-      {'R', 0x4E, (po_d2s & 0x80) | 0x20 | 4}, {'R', 0x4F, (po_ofs_hi & 0xFC) | 2}, {'R', 0x50, 0x00},
-      {'R', 0x45, po_sysctrl2 | 0x04}, {'W', 0x45, po_sysctrl2},
-      // chip_init
-      {'R', 0x18, po_sysctrl}, {'W', 0x18, po_sysctrl & 0x7F},
-      {'R', 0x1C, po_cont1c}, {'W', 0x1C, (po_cont1c & 0xF0) | 8},
-      {'W', 0x21, 8},
-      {'W', 0x5E, 0xE3},
-      {'R', 0x56, po_ana56}, {'W', 0x56, po_ana56 & 0xFC},
-      {'W', 0x6F, 0x1C}, {'W', 0x70, 0x0E}, {'W', 0x72, 0x03}, {'W', 0x77, 0x80}, {'W', 0x7D, 0x41},
-      {'W', 0x5E, 0x00},
-      // SRAM open, base and pointer 0x0800
-      {'R', 0x45, po_sysctrl2}, {'W', 0x45, po_sysctrl2 | 0x04},
-      {'W', 0x2D, 0x08}, {'W', 0x2E, 0x00}, {'W', 0x40, 0x08}, {'W', 0x41, 0x00},
-  };
+// Register traffic in the order a chip sees it; upd is one masked update.
+struct Traffic {
+  std::vector<Xfer> v;
+  Traffic& r(int reg, int value) { return v.push_back({'R', reg, value}), *this; }
+  Traffic& w(int reg, int value) { return v.push_back({'W', reg, value}), *this; }
+  Traffic& upd(int reg, int before, int after) { return r(reg, before).w(reg, after); }
+};
+
+// From the qualification read to GO, values built from the model's power-on
+// values and the keep masks.
+std::vector<Xfer> healthy_family_traffic(int id) {
+  Traffic t;
+  t.r(0x67, 0x80).r(0x00, sim::ZQ360xModel::id_marker).r(0x57, id >> 8).r(0x58, id & 0xFF);
+  // Offset measurement: gain code 4 into bits 2:0, mode 0100 into bits 6:3, code 512.
+  const int d2s_gain = (po_d2s & 0xF8) | 4;
+  const int d2s_meas = (d2s_gain & 0x87) | 0x20;
+  t.upd(0x4E, po_d2s, d2s_gain).upd(0x45, po_sysctrl2, po_sysctrl2 | 0x04).upd(0x4E, d2s_gain, d2s_meas);
+  t.upd(0x4D, po_ofs_trig, po_ofs_trig | 1).upd(0x4D, po_ofs_trig | 1, po_ofs_trig);
+  t.r(0x4E, d2s_meas).r(0x4F, (po_ofs_hi & 0xFC) | 2).r(0x50, 0x00).upd(0x45, po_sysctrl2 | 0x04, po_sysctrl2);
+  // chip_init, the analogue settings inside the key window.
+  t.upd(0x18, po_sysctrl, po_sysctrl & 0x7F).upd(0x1C, po_cont1c, (po_cont1c & 0xF0) | 8).w(0x21, 8);
+  t.w(0x5E, 0xE3).upd(0x56, po_ana56, po_ana56 & 0xFC).w(0x6F, 0x1C).w(0x70, 0x0E).w(0x72, 0x03);
+  t.w(0x77, 0x80).w(0x7D, 0x41).w(0x5E, 0x00);
+  // SRAM: open, base and pointer 0x0800, the image, close.
+  t.upd(0x45, po_sysctrl2, po_sysctrl2 | 0x04).w(0x2D, 0x08).w(0x2E, 0x00).w(0x40, 0x08).w(0x41, 0x00);
   for (uint32_t i = 0; i < murvane::waveform_image_size; ++i) {
-    t.push_back({'W', 0x42, murvane::waveform_image[i]});
+    t.w(0x42, murvane::waveform_image[i]);
   }
-  const std::vector<Xfer> tail = {
-      {'R', 0x45, po_sysctrl2 | 0x04}, {'W', 0x45, po_sysctrl2},
-      {'W', 0x0A, 1}, {'W', 0x0B, 0},
-      {'R', 0x12, po_loop}, {'W', 0x12, (po_loop & 0x0F) | 0x40},
-      {'W', 0x07, 0x80},
-      {'R', 0x08, po_play_cfg}, {'W', 0x08, po_play_cfg & 0xFC},
-      {'R', 0x06, po_boost}, {'W', 0x06, po_boost | 0x20},
-      {'R', 0x4C, po_cont_ctrl}, {'W', 0x4C, po_cont_ctrl & 0xBF},
-      {'W', 0x09, 0x01},
-  };
-  t.insert(t.end(), tail.begin(), tail.end());
-  return t;
+  t.upd(0x45, po_sysctrl2 | 0x04, po_sysctrl2);
+  // Sequencer, loop, gain, RAM mode with boost, GO.
+  t.w(0x0A, 1).w(0x0B, 0).upd(0x12, po_loop, (po_loop & 0x0F) | 0x40).w(0x07, 0x80);
+  t.upd(0x08, po_play_cfg, po_play_cfg & 0xFC).upd(0x06, po_boost, po_boost | 0x20);
+  t.upd(0x4C, po_cont_ctrl, po_cont_ctrl & 0xBF).w(0x09, 0x01);
+  return t.v;
 }
 
 TEST(Zq360xBoot, HealthyBootOfEveryModel) {
@@ -135,16 +129,10 @@ TEST(Zq360xBoot, HealthyBootOfEveryModel) {
     SimBoard b(c.model);
     ASSERT_EQ(b.entry(), EFI_SUCCESS);
 
-    EXPECT_EQ(b.log(), (Lines{
-                           "Murvane: zq uefi driver version is v1.5.0\n",
-                           std::string("Murvane: detected ") + c.model + ".\n",
-                           "Murvane: zq ram init\n",
-                           "Murvane: zq ram play\n",
-                           "Murvane: ram mode\n",
-                           "Murvane: boost mode\n",
-                           "Murvane: zq uefi driver end\n",
-                           "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n",
-                       }));
+    EXPECT_EQ(b.log(),
+              (Lines{"Murvane: zq uefi driver version is v1.5.0\n", std::string("Murvane: detected ") + c.model + ".\n",
+                     "Murvane: zq ram init\n", "Murvane: zq ram play\n", "Murvane: ram mode\n", "Murvane: boost mode\n",
+                     "Murvane: zq uefi driver end\n", "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n"}));
 
     // The family's traffic, from the qualification read on.
     std::vector<Xfer> all = b.traffic();
@@ -153,11 +141,8 @@ TEST(Zq360xBoot, HealthyBootOfEveryModel) {
       ++q;
     }
     ASSERT_LT(q, all.size());
-    std::vector<Xfer> family(all.begin() + static_cast<std::ptrdiff_t>(q), all.end());
-    std::vector<Xfer> expected = healthy_family_traffic();
-    expected[2].value = c.id >> 8;
-    expected[3].value = c.id & 0xFF;
-    EXPECT_EQ(family, expected);
+    const std::vector<Xfer> family(all.begin() + static_cast<std::ptrdiff_t>(q), all.end());
+    EXPECT_EQ(family, healthy_family_traffic(c.id));
     // Reset pulse, offset settle and measurement, SRAM access.
     EXPECT_EQ(b.stalls(), (std::vector<uint64_t>{2000, 8000, 1000, 3000, 1000}));
 
@@ -181,12 +166,9 @@ TEST(Zq360xBoot, UnqualifiedPartStopsBeforeIdentification) {
   SimBoard b("zq3602");
   b.chip().set_register(0x67, 0x7F);
   EXPECT_EQ(b.entry(), EFI_SUCCESS);  // the entry reports the install
-  EXPECT_EQ(b.log(), (Lines{
-                         "Murvane: zq uefi driver version is v1.5.0\n",
-                         "Murvane: unqualified chip\n",
-                         "Murvane: qualify check failed\n",
-                         "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n",
-                     }));
+  EXPECT_EQ(b.log(),
+            (Lines{"Murvane: zq uefi driver version is v1.5.0\n", "Murvane: unqualified chip\n",
+                   "Murvane: qualify check failed\n", "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n"}));
   EXPECT_TRUE(b.writes().empty());
   EXPECT_EQ(b.traffic().back(), (Xfer{'R', 0x67, 0x7F}));
   EXPECT_EQ(b.chip().sram_bytes_written(), 0u);
@@ -240,37 +222,31 @@ TEST(Zq360xQualify, Bit7Of0x67Decides) {
 // -------------------------------------------------------- offset window
 
 TEST(Zq360xOffset, WindowPerGainCode) {
+  // Lowest and highest accepted code: |(code - 512) x 2440 / (1023 x gain)| <= 15.
   struct Case {
     int gain;  // record's d2s_gain
-    int code;
-    bool accepted;
+    int lo;
+    int hi;
   };
-  const Case cases[] = {
-      {4, 512, true},  {4, 585, true},  {4, 586, false}, {4, 439, true},  {4, 438, false},
-      {0, 525, true},  {0, 526, false}, {0, 499, true},  {0, 498, false},
-      {7, 787, true},  {7, 788, false}, {7, 237, true},  {7, 236, false},
-      {3, 552, true},  {3, 573, false},  // 40*2440/9207 = 10, 61*2440/9207 = 16
-      // Only the low three bits of the record's gain reach the chip: 12 is code 4.
-      {12, 585, true}, {12, 586, false},
-  };
+  // 12: only the low three bits of the record's gain reach the chip (code 4).
+  const Case cases[] = {{4, 439, 585}, {0, 499, 525}, {7, 237, 787}, {3, 452, 572}, {1, 492, 532}, {12, 439, 585}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "gain " << c.gain << " code " << c.code);
-    Selected s;
-    s.b.chip().offset_code = static_cast<uint16_t>(c.code);
-    const murvane::family_dts dts = [&] {
-      murvane::family_dts d = murvane::zq360x_dts;
-      d.d2s_gain = static_cast<uint8_t>(c.gain);
-      return d;
-    }();
-    const size_t m = s.b.mark();
-    EXPECT_EQ(murvane::zq360x::offset_calibration(dts), c.accepted ? 0 : -1);
-    EXPECT_EQ(log_since(s.b, m), c.accepted ? Lines{} : Lines{"Murvane: offset calibration out of range"});
-    EXPECT_EQ(s.b.chip().reg(0x4E) & 0x07, c.gain & 0x07);
-    EXPECT_EQ(s.b.chip().reg(0x4E) & 0x78, 0x20);
-    EXPECT_EQ(s.b.chip().reg(0x45) & 0x04, 0);  // closed again either way
-    EXPECT_EQ(model(s.b).offset_measurements(), 1u);
-    EXPECT_EQ(s.b.stalls(m), (std::vector<uint64_t>{1000, 3000}));
-    expect_no_violation(s.b);
+    for (const int code : {c.lo - 1, c.lo, 512, c.hi, c.hi + 1}) {
+      SCOPED_TRACE(testing::Message() << "gain " << c.gain << " code " << code);
+      const bool accepted = code >= c.lo && code <= c.hi;
+      Selected s;
+      s.b.chip().offset_code = static_cast<uint16_t>(code);
+      murvane::family_dts dts = murvane::zq360x_dts;
+      dts.d2s_gain = static_cast<uint8_t>(c.gain);
+      const size_t m = s.b.mark();
+      EXPECT_EQ(murvane::zq360x::offset_calibration(dts), accepted ? 0 : -1);
+      EXPECT_EQ(log_since(s.b, m), accepted ? Lines{} : Lines{"Murvane: offset calibration out of range"});
+      EXPECT_EQ(s.b.chip().reg(0x4E) & 0x7F, 0x20 | (c.gain & 0x07));
+      EXPECT_EQ(s.b.chip().reg(0x45) & 0x04, 0);  // closed again either way
+      EXPECT_EQ(model(s.b).offset_measurements(), 1u);
+      EXPECT_EQ(s.b.stalls(m), (std::vector<uint64_t>{1000, 3000}));
+      expect_no_violation(s.b);
+    }
   }
 }
 
@@ -359,8 +335,7 @@ TEST(Zq360xF0, SetUpArithmeticWithAlternateRecords) {
     EXPECT_EQ(values_written(s.b, m, 0x20), std::vector<int>{20});
     EXPECT_EQ(values_written(s.b, m, 0x22), c.margin == 0 ? std::vector<int>{} : std::vector<int>{c.margin});
     const Lines log = log_since(s.b, m);
-    const bool margin_msg =
-        std::find(log.begin(), log.end(), "Murvane: zq360x_dts.cont_track_margin = 0") != log.end();
+    const bool margin_msg = std::find(log.begin(), log.end(), "Murvane: zq360x_dts.cont_track_margin = 0") != log.end();
     EXPECT_EQ(margin_msg, c.margin == 0);
     if (c.f0_pre == 0) {
       // Stops right after the set-up: no drive, lra_f0 left at f0_pre.
@@ -495,8 +470,11 @@ TEST(Zq360xStandby, F0WaitEndsOnFailedReading) {
   EXPECT_EQ(go[1], (Xfer{'R', 0x3F, -1}));
   EXPECT_EQ(go[2].reg, 0x25);
   EXPECT_EQ(go[3].reg, 0x26);
+  // The failed reading is not standby: only stop's reading logged it.
+  const Lines log = log_since(s.b, m);
+  EXPECT_EQ(std::count(log.begin(), log.end(), "Murvane: entered standby\n"), 1);
   // The chip was still measuring: nothing in 0x25/0x26 yet.
-  EXPECT_EQ(log_since(s.b, m).back(), "Murvane: lra_f0 is error, f0_reg=0\n");
+  EXPECT_EQ(log.back(), "Murvane: lra_f0 is error, f0_reg=0\n");
   EXPECT_EQ(murvane::haptic_dev.lra_f0, 0u);
 }
 

@@ -261,8 +261,7 @@ int32_t get_f0(const family_dts& dts) {
   }
 
   const uint32_t period = f0_period_scale / dts.f0_pre;
-  const int32_t drive_width =
-      static_cast<int32_t>(period) - dts.cont_reg1c - dts.cont_track_margin - drive_width_guard;
+  const int32_t drive_width = static_cast<int32_t>(period) - dts.cont_reg1c - dts.cont_track_margin - drive_width_guard;
   reg_write(ZQ360X_REG_CONT_DRV_WIDTH, clamp_byte(drive_width));
   reg_write(ZQ360X_REG_CONT_PERIOD, period > byte_max ? byte_max : static_cast<uint8_t>(period));
 

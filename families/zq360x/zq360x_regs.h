@@ -75,7 +75,7 @@ inline constexpr uint8_t ZQ360X_REG_GLB_STATE = 0x3F;
 inline constexpr uint8_t ZQ360X_GLB_STATE_STANDBY = 0x00;
 
 inline constexpr uint8_t ZQ360X_REG_SYSCTRL2 = 0x45;
-inline constexpr uint8_t ZQ360X_SYSCTRL2_RAM_ACCESS = 0x04;    // host owns the SRAM (also during offset measurement)
+inline constexpr uint8_t ZQ360X_SYSCTRL2_RAM_ACCESS = 0x04;     // host owns the SRAM (also during offset measurement)
 inline constexpr uint8_t ZQ360X_SYSCTRL2_FORCE_STANDBY = 0x20;  // pulsed
 
 inline constexpr uint8_t ZQ360X_REG_CONT_CTRL = 0x4C;

@@ -69,7 +69,7 @@ bool is_read_only(uint8_t r) {
 
 }  // namespace
 
-void ZQ360xModel::on_configure() {
+void ZQ360xModel::set_power_on_values() {
   run_ns = default_run_ns;
   stop_ns = default_stop_ns;
   never_standby = false;
@@ -95,7 +95,7 @@ void ZQ360xModel::on_configure() {
   power_on_[reg_qualify] = qualified;
 }
 
-void ZQ360xModel::on_reset() {
+void ZQ360xModel::reset_behaviour() {
   key_open_ = false;
   busy_ = false;
   measuring_f0_ = false;
@@ -184,12 +184,12 @@ void ZQ360xModel::offset_trigger(uint8_t value) {
   }
 }
 
-uint8_t ZQ360xModel::on_read(uint8_t r) {
+uint8_t ZQ360xModel::read_register(uint8_t r) {
   advance();
   return regs_[r];
 }
 
-void ZQ360xModel::on_write(uint8_t r, uint8_t value) {
+void ZQ360xModel::write_register(uint8_t r, uint8_t value) {
   advance();
   if (r == reg_id) {
     if (value == soft_reset_value) {

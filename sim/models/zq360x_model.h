@@ -48,12 +48,19 @@ class ZQ360xModel final : public ChipModel {
   uint32_t f0_measurements() const { return f0_measurements_; }
 
  protected:
-  uint8_t on_read(uint8_t r) override;
-  void on_write(uint8_t r, uint8_t value) override;
-  void on_configure() override;
-  void on_reset() override;
+  // Inline on purpose: with no out-of-line virtual the vtable and its type
+  // information are emitted where the model is built and checked (host
+  // code with RTTI), not in this freestanding, RTTI-less model library.
+  uint8_t on_read(uint8_t r) override { return read_register(r); }
+  void on_write(uint8_t r, uint8_t value) override { write_register(r, value); }
+  void on_configure() override { set_power_on_values(); }
+  void on_reset() override { reset_behaviour(); }
 
  private:
+  uint8_t read_register(uint8_t r);
+  void write_register(uint8_t r, uint8_t value);
+  void set_power_on_values();
+  void reset_behaviour();
   static constexpr sram_layout layout = {0x2D, 0x2E, 0x40, 0x41, 0x42, 0x45, 0x04};
 
   void advance();
