@@ -1,27 +1,316 @@
-// Placeholder until the family's operations land: every slot refuses.
-#include "core/family.h"
+// zq360x family (zq3601, zq3602, zq3603): qualification, register defaults
+// behind the key window, SRAM download, playback, standby handling, the
+// offset measurement, the f0 measurement and the LRA trim.
+#include "families/zq360x/zq360x.h"
+
+#include "core/family_common.h"
+#include "core/regs.h"
+#include "core/waveform.h"
+#include "families/zq360x/zq360x_regs.h"
+#include "platform/log.h"
+#include "platform/platform.h"
 
 namespace murvane {
 
+constexpr family_dts zq360x_dts = {
+    .f0_pre = 1700,
+    .init_31_seq = {},
+    .init_74_77 = {},
+    .f0_7b = 0,
+    .f0_7d_hi = 0,
+    .f0_7d_lo = 0,
+    .f0_7e = 0,
+    .f0_7f = 0,
+    .f0_coeff = 0,
+    .init_4d = 0,
+    .init_5d = 0,
+    .init_6d_71 = {},
+    .d2s_gain = 4,
+    .offset_cali_skip = 0,
+    .cont_reg1d = 0x7F,
+    .cont_reg21 = 8,
+    .cont_reg1c = 8,
+    .cont_reg1f = 4,
+    .cont_reg20 = 20,
+    .cont_track_margin = 15,
+    .cont_reg1e_scale = 1000,
+};
+
+namespace zq360x {
+
+constexpr int32_t d2s_divisor_table[d2s_gain_codes] = {2046, 3069, 5115, 9207, 11253, 17391, 21483, 41943};
+
 namespace {
 
-constexpr family_dts zq360x_dts = {};
+// Offset measurement: code 512 is zero offset; the code step, scaled by
+// 2440, divided by 1023 x gain gives the offset.
+constexpr int32_t offset_code_zero = 512;
+constexpr int32_t offset_code_scale = 2440;
+
+// f0 measurement set-up. 0x1E comes from one of two band constants, scaled
+// by cont_reg1e_scale / 40000; 0x19 and 0x1A from the expected period.
+constexpr uint32_t f0_band_split = 1800;  // 180.0 Hz
+constexpr uint32_t cont_1e_low_band = 1809;
+constexpr uint32_t cont_1e_high_band = 1990;
+constexpr uint32_t cont_1e_divisor = 40000;
+constexpr uint32_t f0_period_scale = 240000;
+constexpr int32_t drive_width_guard = 8;
+// Period count in 0x25/0x26 to f0 in 0.1 Hz.
+constexpr uint32_t f0_count_scale = 3840000;
+
+constexpr uint8_t byte_max = 0xFF;
+
+int32_t as_result(uint32_t bus_status) { return static_cast<int32_t>(bus_status); }
+
+// 0x1E: band constant x scale / 40000, at most 127. The product is taken
+// in 64 bits: a 32-bit one wraps for large scales and would program a
+// small value where the saturated maximum is meant.
+uint8_t cont_1e_value(const family_dts& dts) {
+  const uint32_t band = dts.f0_pre < f0_band_split ? cont_1e_low_band : cont_1e_high_band;
+  const uint64_t value = static_cast<uint64_t>(band) * dts.cont_reg1e_scale / cont_1e_divisor;
+  return value > ZQ360X_CONT_CFG1E_MAX ? ZQ360X_CONT_CFG1E_MAX : static_cast<uint8_t>(value);
+}
+
+uint8_t clamp_byte(int32_t value) {
+  if (value < 0) {
+    return 0;
+  }
+  return value > byte_max ? byte_max : static_cast<uint8_t>(value);
+}
+
+}  // namespace
+
+int32_t wait_standby(uint32_t polls) {
+  if (!poll_reg(ZQ360X_REG_GLB_STATE, byte_max, ZQ360X_GLB_STATE_STANDBY, polls, standby_poll_wait_us)) {
+    return -1;
+  }
+  log_error("Murvane: entered standby\n");
+  return 0;
+}
+
+void set_boost_mode(uint8_t boost) {
+  switch (boost) {
+    case 1:
+      log_error("Murvane: boost mode\n");
+      reg_write_bits(ZQ360X_REG_BOOST_CTRL, zq360x_keep(ZQ360X_BOOST_EN), ZQ360X_BOOST_EN);
+      break;
+    case 0:
+      log_error("Murvane: bypass mode\n");
+      reg_write_bits(ZQ360X_REG_BOOST_CTRL, zq360x_keep(ZQ360X_BOOST_EN), 0);
+      break;
+    default:
+      log_error("Murvane: boost mode error\n");
+      break;
+  }
+}
+
+EFI_STATUS qualify_check() {
+  uint8_t value = 0;
+  reg_read(ZQ360X_REG_QUALIFY, &value);
+  if ((value & ZQ360X_QUALIFIED) != 0) {
+    return EFI_SUCCESS;
+  }
+  log_error("Murvane: unqualified chip\n");
+  return EFI_DEVICE_ERROR;
+}
+
+int32_t chip_init(const family_dts& dts) {
+  reg_write_bits(ZQ360X_REG_SYSCTRL, zq360x_keep(ZQ360X_SYSCTRL_OFFSET_SKIP),
+                 static_cast<uint8_t>(dts.offset_cali_skip << ZQ360X_SYSCTRL_OFFSET_SKIP_SHIFT));
+  reg_write_bits(ZQ360X_REG_CONT_CFG1C, zq360x_keep(ZQ360X_CONT_CFG1C_MASK), dts.cont_reg1c);
+  reg_write(ZQ360X_REG_CONT_CFG21, dts.cont_reg21);
+
+  reg_write(ZQ360X_REG_KEY, ZQ360X_KEY_OPEN);
+  reg_write_bits(ZQ360X_REG_ANA_56, zq360x_keep(ZQ360X_ANA_56_MODE_MASK), 0);
+  reg_write(ZQ360X_REG_ANA_6F, ZQ360X_ANA_6F_INIT);
+  reg_write(ZQ360X_REG_ANA_70, ZQ360X_ANA_70_INIT);
+  reg_write(ZQ360X_REG_ANA_72, ZQ360X_ANA_72_INIT);
+  reg_write(ZQ360X_REG_ANA_77, ZQ360X_ANA_77_INIT);
+  reg_write(ZQ360X_REG_ANA_7D, ZQ360X_ANA_7D_INIT);
+  return as_result(reg_write(ZQ360X_REG_KEY, ZQ360X_KEY_CLOSE));
+}
+
+int32_t set_play_mode(uint8_t mode) {
+  switch (mode) {
+    case play_mode_standby:
+      log_error("Murvane: standby mode\n");
+      reg_write_bits(ZQ360X_REG_SYSCTRL2, zq360x_keep(ZQ360X_SYSCTRL2_FORCE_STANDBY), ZQ360X_SYSCTRL2_FORCE_STANDBY);
+      return as_result(reg_write_bits(ZQ360X_REG_SYSCTRL2, zq360x_keep(ZQ360X_SYSCTRL2_FORCE_STANDBY), 0));
+    case play_mode_ram:
+      log_error("Murvane: ram mode\n");
+      reg_write_bits(ZQ360X_REG_PLAY_CFG, zq360x_keep(ZQ360X_PLAY_MODE_MASK), ZQ360X_PLAY_MODE_RAM);
+      set_boost_mode(1);
+      return as_result(reg_write_bits(ZQ360X_REG_CONT_CTRL, zq360x_keep(ZQ360X_CONT_CTRL_EN), 0));
+    case play_mode_cont:
+      log_error("Murvane: cont mode\n");
+      reg_write_bits(ZQ360X_REG_PLAY_CFG, zq360x_keep(ZQ360X_PLAY_MODE_MASK), ZQ360X_PLAY_MODE_CONT);
+      set_boost_mode(0);
+      return as_result(reg_write_bits(ZQ360X_REG_CONT_CTRL, zq360x_keep(ZQ360X_CONT_CTRL_EN), ZQ360X_CONT_CTRL_EN));
+    default:
+      // No register was touched: nothing succeeded.
+      log_error("Murvane: error play mode\n");
+      return -1;
+  }
+}
+
+int32_t set_go(uint8_t flag) {
+  return as_result(reg_write(ZQ360X_REG_PLAY_CTRL, flag != 0 ? ZQ360X_PLAY_CTRL_GO : ZQ360X_PLAY_CTRL_STOP));
+}
+
+int32_t stop() {
+  log_error("Murvane: enter\n");
+  reg_write_bits(ZQ360X_REG_PLAY_CFG, zq360x_keep(ZQ360X_PLAY_MODE_MASK), ZQ360X_PLAY_MODE_STOP);
+  reg_write(ZQ360X_REG_PLAY_CTRL, ZQ360X_PLAY_CTRL_GO);
+  if (wait_standby(stop_standby_polls) == 0) {
+    return 0;
+  }
+  log_error("Murvane: force to enter standby mode\n");
+  return set_play_mode(play_mode_standby);
+}
+
+void write_ram() { stream_waveform(waveform_image, &waveform_image_len); }
+
+int32_t set_ram_base() {
+  constexpr auto base_hi = static_cast<uint8_t>(waveform_sram_base >> 8);
+  constexpr auto base_lo = static_cast<uint8_t>(waveform_sram_base);
+  reg_write(ZQ360X_REG_RAM_BASE_H, base_hi);
+  reg_write(ZQ360X_REG_RAM_BASE_L, base_lo);
+  reg_write(ZQ360X_REG_RAM_ADDR_H, base_hi);
+  return as_result(reg_write(ZQ360X_REG_RAM_ADDR_L, base_lo));
+}
+
+int32_t set_gain(uint8_t gain) { return as_result(reg_write(ZQ360X_REG_GAIN, gain)); }
+
+int32_t set_sequence(uint8_t index, uint8_t wave) {
+  return as_result(reg_write(static_cast<uint8_t>(ZQ360X_REG_WAVSEQ1 + index), wave));
+}
+
+int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
+  const auto reg = static_cast<uint8_t>(ZQ360X_REG_WAVLOOP1 + index / 2);
+  if (index % 2 == 0) {
+    return as_result(reg_write_bits(reg, zq360x_keep(ZQ360X_WAVLOOP_EVEN_MASK),
+                                    static_cast<uint8_t>(loop << ZQ360X_WAVLOOP_EVEN_SHIFT)));
+  }
+  return as_result(reg_write_bits(reg, zq360x_keep(ZQ360X_WAVLOOP_ODD_MASK), loop));
+}
+
+int32_t set_ram_access(uint8_t on) {
+  if (on == 0) {
+    return as_result(reg_write_bits(ZQ360X_REG_SYSCTRL2, zq360x_keep(ZQ360X_SYSCTRL2_RAM_ACCESS), 0));
+  }
+  const uint32_t status =
+      reg_write_bits(ZQ360X_REG_SYSCTRL2, zq360x_keep(ZQ360X_SYSCTRL2_RAM_ACCESS), ZQ360X_SYSCTRL2_RAM_ACCESS);
+  stall(ram_access_wait_us);
+  return as_result(status);
+}
+
+int32_t offset_calibration(const family_dts& dts) {
+  if (dts.offset_cali_skip != 0) {
+    return 0;
+  }
+  reg_write_bits(ZQ360X_REG_D2S_CFG, zq360x_keep(ZQ360X_D2S_GAIN_MASK), dts.d2s_gain);
+  reg_write_bits(ZQ360X_REG_SYSCTRL2, zq360x_keep(ZQ360X_SYSCTRL2_RAM_ACCESS), ZQ360X_SYSCTRL2_RAM_ACCESS);
+  stall(offset_settle_wait_us);
+  reg_write_bits(ZQ360X_REG_D2S_CFG, zq360x_keep(ZQ360X_D2S_MODE_MASK), ZQ360X_D2S_MODE_OFFSET);
+  reg_write_bits(ZQ360X_REG_OFS_TRIG, zq360x_keep(ZQ360X_OFS_TRIG_MASK), ZQ360X_OFS_TRIG_RUN);
+  stall(offset_measure_wait_us);
+  reg_write_bits(ZQ360X_REG_OFS_TRIG, zq360x_keep(ZQ360X_OFS_TRIG_MASK), 0);
+
+  uint8_t d2s_cfg = 0;
+  uint8_t code_hi = 0;
+  uint8_t code_lo = 0;
+  reg_read(ZQ360X_REG_D2S_CFG, &d2s_cfg);
+  reg_read(ZQ360X_REG_OFS_CODE_H, &code_hi);
+  reg_read(ZQ360X_REG_OFS_CODE_L, &code_lo);
+  reg_write_bits(ZQ360X_REG_SYSCTRL2, zq360x_keep(ZQ360X_SYSCTRL2_RAM_ACCESS), 0);
+
+  const int32_t code = ((code_hi & ZQ360X_OFS_CODE_H_MASK) << 8) | code_lo;
+  // The gain the chip actually measured with, as read back.
+  const int32_t divisor = d2s_divisor_table[d2s_cfg & ZQ360X_D2S_GAIN_MASK];
+  const int32_t offset = (code - offset_code_zero) * offset_code_scale / divisor;
+  if (offset >= -offset_limit && offset <= offset_limit) {
+    return 0;
+  }
+  log_error("Murvane: offset calibration out of range");
+  return -1;
+}
+
+int32_t get_f0(const family_dts& dts) {
+  haptic_dev.lra_f0 = dts.f0_pre;
+  stop();
+
+  reg_write_bits(ZQ360X_REG_SYSCTRL, zq360x_keep(ZQ360X_SYSCTRL_F0_DET_EN), ZQ360X_SYSCTRL_F0_DET_EN);
+  uint8_t play_cfg = 0;
+  reg_read(ZQ360X_REG_PLAY_CFG, &play_cfg);
+  const auto saved_f0_det = static_cast<uint8_t>(play_cfg & ZQ360X_PLAY_CFG_F0_DET);
+  reg_write_bits(ZQ360X_REG_PLAY_CFG, zq360x_keep(ZQ360X_PLAY_CFG_F0_DET), ZQ360X_PLAY_CFG_F0_DET);
+  set_play_mode(play_mode_cont);
+
+  reg_write_bits(ZQ360X_REG_CONT_CFG1D, zq360x_keep(ZQ360X_CONT_CFG1D_EN), ZQ360X_CONT_CFG1D_EN);
+  reg_write_bits(ZQ360X_REG_CONT_CFG1D, ZQ360X_CONT_CFG1D_EN, dts.cont_reg1d);
+  reg_write(ZQ360X_REG_CONT_CFG1E, cont_1e_value(dts));
+  reg_write(ZQ360X_REG_CONT_CFG1F, dts.cont_reg1f);
+  reg_write(ZQ360X_REG_CONT_CFG20, dts.cont_reg20);
+  if (dts.cont_track_margin != 0) {
+    reg_write(ZQ360X_REG_CONT_TRACK_MARGIN, dts.cont_track_margin);
+  } else {
+    log_error("Murvane: zq360x_dts.cont_track_margin = 0");
+  }
+  if (dts.f0_pre == 0) {
+    return -1;
+  }
+
+  const uint32_t period = f0_period_scale / dts.f0_pre;
+  const int32_t drive_width = static_cast<int32_t>(period) - dts.cont_reg1c - dts.cont_track_margin - drive_width_guard;
+  reg_write(ZQ360X_REG_CONT_DRV_WIDTH, clamp_byte(drive_width));
+  reg_write(ZQ360X_REG_CONT_PERIOD, period > byte_max ? byte_max : static_cast<uint8_t>(period));
+
+  reg_write(ZQ360X_REG_PLAY_CTRL, ZQ360X_PLAY_CTRL_GO);
+  stall(f0_drive_wait_us);
+  wait_standby(f0_standby_polls);
+
+  uint8_t count_hi = 0;
+  uint8_t count_lo = 0;
+  reg_read(ZQ360X_REG_F0_PERIOD_H, &count_hi);
+  reg_read(ZQ360X_REG_F0_PERIOD_L, &count_lo);
+  const auto f0_reg = static_cast<uint32_t>((count_hi << 8) | count_lo);
+  if (f0_reg != 0) {
+    haptic_dev.lra_f0 = f0_count_scale / f0_reg;
+    log_error("Murvane: lra_f0=%d\n", haptic_dev.lra_f0);
+  } else {
+    haptic_dev.lra_f0 = 0;
+    log_error("Murvane: lra_f0 is error, f0_reg=0\n");
+  }
+
+  reg_write_bits(ZQ360X_REG_SYSCTRL, zq360x_keep(ZQ360X_SYSCTRL_F0_DET_EN), 0);
+  reg_write_bits(ZQ360X_REG_PLAY_CFG, zq360x_keep(ZQ360X_PLAY_CFG_F0_DET), saved_f0_det);
+  return 0;
+}
+
+int32_t write_trim_lra(int32_t kind) {
+  const auto value = static_cast<uint8_t>(select_trim_value(kind) & ZQ360X_TRIM_LRA_MASK);
+  return as_result(reg_write(ZQ360X_REG_TRIM_LRA, value));
+}
+
+}  // namespace zq360x
+
+namespace {
 
 constexpr haptic_ops zq360x_ops = {
-    [] { return -1; },
-    [] { return -1; },
-    [](uint8_t) { return -1; },
-    [] { return -1; },
-    [] {},
-    [] { return -1; },
-    [] { return -1; },
-    [](uint8_t) { return -1; },
-    [](uint8_t) { return -1; },
-    [](int32_t) { return -1; },
-    [](uint8_t, uint8_t) { return -1; },
-    [](uint8_t, uint8_t) { return -1; },
-    [](uint8_t) { return -1; },
-    []() -> EFI_STATUS { return EFI_UNSUPPORTED; },
+    [] { return zq360x::get_f0(zq360x_dts); },
+    [] { return zq360x::offset_calibration(zq360x_dts); },
+    zq360x::set_go,
+    zq360x::stop,
+    zq360x::write_ram,
+    zq360x::set_ram_base,
+    [] { return zq360x::chip_init(zq360x_dts); },
+    zq360x::set_gain,
+    zq360x::set_play_mode,
+    zq360x::write_trim_lra,
+    zq360x::set_sequence,
+    zq360x::set_sequence_loop,
+    zq360x::set_ram_access,
+    zq360x::qualify_check,
 };
 
 }  // namespace

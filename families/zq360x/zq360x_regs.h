@@ -1,0 +1,122 @@
+// zq360x (zq3601, zq3602, zq3603) register map: every register the family
+// touches, with its fields. Masked updates are written as
+// reg_write_bits(REG, keep mask, value), with the keep mask spelled
+// zq360x_keep(FIELD) when it is "everything but FIELD".
+#pragma once
+
+#include <stdint.h>
+
+namespace murvane {
+
+constexpr uint8_t zq360x_keep(uint8_t field) { return static_cast<uint8_t>(~field); }
+
+// Boost converter control.
+inline constexpr uint8_t ZQ360X_REG_BOOST_CTRL = 0x06;
+inline constexpr uint8_t ZQ360X_BOOST_EN = 0x20;  // 1 boost, 0 bypass
+
+inline constexpr uint8_t ZQ360X_REG_GAIN = 0x07;
+
+// Play configuration.
+inline constexpr uint8_t ZQ360X_REG_PLAY_CFG = 0x08;
+inline constexpr uint8_t ZQ360X_PLAY_MODE_MASK = 0x03;
+inline constexpr uint8_t ZQ360X_PLAY_MODE_RAM = 0x00;
+inline constexpr uint8_t ZQ360X_PLAY_MODE_CONT = 0x02;
+inline constexpr uint8_t ZQ360X_PLAY_MODE_STOP = 0x03;
+inline constexpr uint8_t ZQ360X_PLAY_CFG_F0_DET = 0x04;  // set for the f0 measurement, restored after
+
+// Play control: a write starts (GO) or ends playback.
+inline constexpr uint8_t ZQ360X_REG_PLAY_CTRL = 0x09;
+inline constexpr uint8_t ZQ360X_PLAY_CTRL_GO = 0x01;
+inline constexpr uint8_t ZQ360X_PLAY_CTRL_STOP = 0x02;
+
+// Sequencer: one waveform number per slot, two loop counts per register
+// (even slot in bits 7:4, odd slot in bits 3:0).
+inline constexpr uint8_t ZQ360X_REG_WAVSEQ1 = 0x0A;
+inline constexpr uint8_t ZQ360X_REG_WAVLOOP1 = 0x12;
+inline constexpr uint8_t ZQ360X_WAVLOOP_EVEN_SHIFT = 4;
+inline constexpr uint8_t ZQ360X_WAVLOOP_EVEN_MASK = 0xF0;
+inline constexpr uint8_t ZQ360X_WAVLOOP_ODD_MASK = 0x0F;
+
+inline constexpr uint8_t ZQ360X_REG_SYSCTRL = 0x18;
+inline constexpr uint8_t ZQ360X_SYSCTRL_OFFSET_SKIP = 0x80;  // bit 7 mirrors bit 0 of offset_cali_skip
+inline constexpr uint8_t ZQ360X_SYSCTRL_OFFSET_SKIP_SHIFT = 7;
+inline constexpr uint8_t ZQ360X_SYSCTRL_F0_DET_EN = 0x20;
+
+// Continuous (f0 tracking) drive set-up; the cont_reg* record fields name
+// the registers they go to.
+inline constexpr uint8_t ZQ360X_REG_CONT_PERIOD = 0x19;     // expected drive period, from f0_pre
+inline constexpr uint8_t ZQ360X_REG_CONT_DRV_WIDTH = 0x1A;  // period less the margins
+inline constexpr uint8_t ZQ360X_REG_CONT_CFG1C = 0x1C;
+inline constexpr uint8_t ZQ360X_CONT_CFG1C_MASK = 0x0F;
+inline constexpr uint8_t ZQ360X_REG_CONT_CFG1D = 0x1D;
+inline constexpr uint8_t ZQ360X_CONT_CFG1D_EN = 0x80;
+inline constexpr uint8_t ZQ360X_CONT_CFG1D_MASK = 0x7F;
+inline constexpr uint8_t ZQ360X_REG_CONT_CFG1E = 0x1E;
+inline constexpr uint8_t ZQ360X_CONT_CFG1E_MAX = 127;
+inline constexpr uint8_t ZQ360X_REG_CONT_CFG1F = 0x1F;
+inline constexpr uint8_t ZQ360X_REG_CONT_CFG20 = 0x20;
+inline constexpr uint8_t ZQ360X_REG_CONT_CFG21 = 0x21;
+inline constexpr uint8_t ZQ360X_REG_CONT_TRACK_MARGIN = 0x22;
+
+// Measured period count, big-endian.
+inline constexpr uint8_t ZQ360X_REG_F0_PERIOD_H = 0x25;
+inline constexpr uint8_t ZQ360X_REG_F0_PERIOD_L = 0x26;
+
+// SRAM window: base address and RAM address pointer, big-endian, and the
+// data register the pointer advances behind.
+inline constexpr uint8_t ZQ360X_REG_RAM_BASE_H = 0x2D;
+inline constexpr uint8_t ZQ360X_REG_RAM_BASE_L = 0x2E;
+inline constexpr uint8_t ZQ360X_REG_RAM_ADDR_H = 0x40;
+inline constexpr uint8_t ZQ360X_REG_RAM_ADDR_L = 0x41;
+inline constexpr uint8_t ZQ360X_REG_RAM_DATA = 0x42;
+
+// Global state: 0 in standby.
+inline constexpr uint8_t ZQ360X_REG_GLB_STATE = 0x3F;
+inline constexpr uint8_t ZQ360X_GLB_STATE_STANDBY = 0x00;
+
+inline constexpr uint8_t ZQ360X_REG_SYSCTRL2 = 0x45;
+inline constexpr uint8_t ZQ360X_SYSCTRL2_RAM_ACCESS = 0x04;     // host owns the SRAM (also during offset measurement)
+inline constexpr uint8_t ZQ360X_SYSCTRL2_FORCE_STANDBY = 0x20;  // pulsed
+
+inline constexpr uint8_t ZQ360X_REG_CONT_CTRL = 0x4C;
+inline constexpr uint8_t ZQ360X_CONT_CTRL_EN = 0x40;
+
+// Offset measurement.
+inline constexpr uint8_t ZQ360X_REG_OFS_TRIG = 0x4D;
+inline constexpr uint8_t ZQ360X_OFS_TRIG_MASK = 0x03;
+inline constexpr uint8_t ZQ360X_OFS_TRIG_RUN = 0x01;
+inline constexpr uint8_t ZQ360X_REG_D2S_CFG = 0x4E;
+inline constexpr uint8_t ZQ360X_D2S_GAIN_MASK = 0x07;
+inline constexpr uint8_t ZQ360X_D2S_MODE_MASK = 0x78;
+inline constexpr uint8_t ZQ360X_D2S_MODE_OFFSET = 0x20;  // bits 6:3 = 0100
+inline constexpr uint8_t ZQ360X_REG_OFS_CODE_H = 0x4F;
+inline constexpr uint8_t ZQ360X_OFS_CODE_H_MASK = 0x03;
+inline constexpr uint8_t ZQ360X_REG_OFS_CODE_L = 0x50;
+
+// Protected analogue settings: writable only while the key register holds
+// ZQ360X_KEY_OPEN.
+inline constexpr uint8_t ZQ360X_REG_ANA_56 = 0x56;
+inline constexpr uint8_t ZQ360X_ANA_56_MODE_MASK = 0x03;
+inline constexpr uint8_t ZQ360X_REG_ANA_6F = 0x6F;
+inline constexpr uint8_t ZQ360X_ANA_6F_INIT = 0x1C;
+inline constexpr uint8_t ZQ360X_REG_ANA_70 = 0x70;
+inline constexpr uint8_t ZQ360X_ANA_70_INIT = 0x0E;
+inline constexpr uint8_t ZQ360X_REG_ANA_72 = 0x72;
+inline constexpr uint8_t ZQ360X_ANA_72_INIT = 0x03;
+inline constexpr uint8_t ZQ360X_REG_ANA_77 = 0x77;
+inline constexpr uint8_t ZQ360X_ANA_77_INIT = 0x80;
+inline constexpr uint8_t ZQ360X_REG_ANA_7D = 0x7D;
+inline constexpr uint8_t ZQ360X_ANA_7D_INIT = 0x41;
+
+// LRA trim; written plainly (no key), bit 7 ends up 0.
+inline constexpr uint8_t ZQ360X_REG_TRIM_LRA = 0x5D;
+inline constexpr uint8_t ZQ360X_TRIM_LRA_MASK = 0x7F;
+
+inline constexpr uint8_t ZQ360X_REG_KEY = 0x5E;
+inline constexpr uint8_t ZQ360X_KEY_OPEN = 0xE3;
+inline constexpr uint8_t ZQ360X_KEY_CLOSE = 0x00;
+
+inline constexpr uint8_t ZQ360X_REG_QUALIFY = 0x67;
+inline constexpr uint8_t ZQ360X_QUALIFIED = 0x80;
+
+}  // namespace murvane
