@@ -357,7 +357,7 @@ struct F0RecordCase {
   uint32_t scale;
   uint8_t margin;
   int reg1e;
-  int reg1a;  // -1: not written
+  int reg1a;
 };
 
 TEST(Zq340xF0, ProgrammedValuesForAlternateRecords) {
