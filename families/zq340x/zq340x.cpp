@@ -1,27 +1,318 @@
-// Placeholder until the family's operations land: every slot refuses.
-#include "core/family.h"
+// The zq340x family (zq3401, zq3402): register defaults, SRAM download,
+// playback control, offset calibration and the f0 measurement.
+#include "families/zq340x/zq340x.h"
+
+#include "core/family_common.h"
+#include "core/regs.h"
+#include "core/waveform.h"
+#include "families/zq340x/zq340x_regs.h"
+#include "platform/log.h"
+#include "platform/platform.h"
 
 namespace murvane {
 
+constexpr family_dts zq340x_dts = {
+    .f0_pre = 1700,
+    .init_31_seq = {},
+    .init_74_77 = {},
+    .f0_7b = 0,
+    .f0_7d_hi = 0,
+    .f0_7d_lo = 0,
+    .f0_7e = 0,
+    .f0_7f = 0,
+    .f0_coeff = 0,
+    .init_4d = 0,
+    .init_5d = 0,
+    .init_6d_71 = {},
+    .d2s_gain = 4,
+    .offset_cali_skip = 0,
+    .cont_reg1d = 0x7F,
+    .cont_reg21 = 8,
+    .cont_reg1c = 8,
+    .cont_reg1f = 4,
+    .cont_reg20 = 20,
+    .cont_track_margin = 15,
+    .cont_reg1e_scale = 1000,
+};
+
+namespace zq340x {
+
 namespace {
 
-constexpr family_dts zq340x_dts = {};
+constexpr uint32_t ram_access_settle_us = 1000;
+
+// wait_standby: a wait before each of at most this many readings.
+constexpr uint32_t standby_polls = 100;
+constexpr uint32_t standby_poll_wait_us = 2000;
+
+// Offset measurement: settle after opening the path, then the run itself.
+constexpr uint32_t offset_settle_us = 1000;
+constexpr uint32_t offset_run_us = 3000;
+// offset = (code * 2440 - 512 * 2440) / divisor, accepted within +-15.
+constexpr int32_t offset_code_scale = 2440;
+constexpr int32_t offset_code_zero = 512 * offset_code_scale;  // 1249280
+constexpr int32_t offset_limit = 15;
+
+// f0 measurement.
+constexpr uint32_t f0_split = 1800;  // 0.1 Hz: below it the low factor applies
+constexpr uint32_t cont_cfg1e_factor_low = 1809;
+constexpr uint32_t cont_cfg1e_factor_high = 1990;
+constexpr uint32_t cont_cfg1e_divisor = 40000;
+constexpr uint32_t cont_cfg1e_max = 127;
+constexpr uint32_t f0_detect_numerator = 240000;
+constexpr int32_t f0_detect_offset = 8;
+constexpr int32_t f0_detect_max = 255;
+constexpr uint32_t f0_run_us = 20000;
+constexpr uint32_t f0_period_numerator = 3840000;  // lra_f0 (0.1 Hz) = this / period
+
+// 0x1E: the smaller of 127 and factor * cont_reg1e_scale / 40000. The
+// product is taken in 64 bits so a large scale saturates at 127 instead of
+// wrapping around to a small value.
+uint8_t cont_cfg1e_value(const family_dts& dts) {
+  const uint32_t factor = dts.f0_pre < f0_split ? cont_cfg1e_factor_low : cont_cfg1e_factor_high;
+  const uint64_t value = static_cast<uint64_t>(factor) * dts.cont_reg1e_scale / cont_cfg1e_divisor;
+  return static_cast<uint8_t>(value < cont_cfg1e_max ? value : cont_cfg1e_max);
+}
+
+// 0x1A: 240000 / f0_pre - (cont_reg1c + cont_track_margin) - 8, clamped to
+// 0..255. The subtraction is signed so a high f0_pre gives 0, not a wrap.
+// f0_pre must not be 0.
+uint8_t f0_detect_value(const family_dts& dts) {
+  const auto quotient = static_cast<int32_t>(f0_detect_numerator / dts.f0_pre);
+  const int32_t value = quotient -
+                        (static_cast<int32_t>(dts.cont_reg1c) + static_cast<int32_t>(dts.cont_track_margin)) -
+                        f0_detect_offset;
+  if (value <= 0) {
+    return 0;
+  }
+  return static_cast<uint8_t>(value < f0_detect_max ? value : f0_detect_max);
+}
+
+}  // namespace
+
+int32_t wait_standby() {
+  for (uint32_t i = 0; i < standby_polls; ++i) {
+    stall(standby_poll_wait_us);
+    uint8_t state = 0;
+    if (reg_read(ZQ340X_REG_STATE, &state) != 0) {
+      // An unread state is not standby; give up as if the bound ran out.
+      break;
+    }
+    if (state == ZQ340X_STATE_STANDBY) {
+      log_error("Murvane: enter standby!\n");
+      return 0;
+    }
+  }
+  log_error("Murvane: do not enter standby automatically\n");
+  return -1;
+}
+
+int32_t set_boost_mode(uint8_t mode) {
+  switch (mode) {
+    case 0:
+      log_error("Murvane: bypass mode\n");
+      return static_cast<int32_t>(reg_write_bits(ZQ340X_REG_SYSCTRL, zq340x_keep(ZQ340X_SYSCTRL_BOOST), 0x00));
+    case 1:
+      log_error("Murvane: boost mode\n");
+      return static_cast<int32_t>(
+          reg_write_bits(ZQ340X_REG_SYSCTRL, zq340x_keep(ZQ340X_SYSCTRL_BOOST), ZQ340X_SYSCTRL_BOOST));
+    default:
+      log_error("Murvane: boost mode error\n");
+      return -1;
+  }
+}
+
+int32_t set_go(uint8_t flag) {
+  return static_cast<int32_t>(reg_write(ZQ340X_REG_PLAY_CTRL, flag != 0 ? ZQ340X_PLAY_CTRL_GO : ZQ340X_PLAY_CTRL_HALT));
+}
+
+int32_t stop() {
+  log_error("Murvane: enter\n");
+  reg_write_bits(ZQ340X_REG_PLAY_MODE, zq340x_keep(ZQ340X_PLAY_MODE_MASK), ZQ340X_PLAY_MODE_STOP);
+  reg_write(ZQ340X_REG_PLAY_CTRL, ZQ340X_PLAY_CTRL_GO);
+  if (wait_standby() == 0) {
+    return 0;
+  }
+  log_error("Murvane: force to enter standby\n");
+  return set_play_mode(play_mode_standby);
+}
+
+void write_ram() { stream_waveform(waveform_image, &waveform_image_len); }
+
+int32_t set_ram_base() {
+  reg_write(ZQ340X_REG_RAM_BASE_HI, static_cast<uint8_t>(waveform_sram_base >> 8));
+  reg_write(ZQ340X_REG_RAM_BASE_LO, static_cast<uint8_t>(waveform_sram_base));
+  reg_write(ZQ340X_REG_RAM_ADDR_HI, static_cast<uint8_t>(waveform_sram_base >> 8));
+  return static_cast<int32_t>(reg_write(ZQ340X_REG_RAM_ADDR_LO, static_cast<uint8_t>(waveform_sram_base)));
+}
+
+int32_t chip_init(const family_dts& dts) {
+  reg_write_bits(ZQ340X_REG_DETECT_CTRL, zq340x_keep(ZQ340X_DETECT_CTRL_OFFSET_SKIP),
+                 static_cast<uint8_t>(dts.offset_cali_skip << ZQ340X_DETECT_CTRL_OFFSET_SKIP_SHIFT));
+  reg_write(ZQ340X_REG_CONT_CFG21, dts.cont_reg21);
+  reg_write_bits(ZQ340X_REG_CONT_CFG1C, zq340x_keep(ZQ340X_CONT_CFG1C_MASK), dts.cont_reg1c);
+  reg_write_bits(ZQ340X_REG_SYSCTRL, zq340x_keep(ZQ340X_SYSCTRL_INIT), ZQ340X_SYSCTRL_INIT);
+
+  // The protected registers take writes only while the key is open.
+  reg_write(ZQ340X_REG_KEY, ZQ340X_KEY_OPEN);
+  reg_write_bits(ZQ340X_REG_PROT56, zq340x_keep(ZQ340X_PROT56_CLEAR), 0x00);
+  reg_write_bits(ZQ340X_REG_PROT6B, zq340x_keep(ZQ340X_PROT6B_SET), ZQ340X_PROT6B_SET);
+  reg_write(ZQ340X_REG_PROT73, ZQ340X_PROT73_DEFAULT);
+  reg_write(ZQ340X_REG_PROT76, ZQ340X_PROT76_DEFAULT);
+  return static_cast<int32_t>(reg_write(ZQ340X_REG_KEY, ZQ340X_KEY_CLOSE));
+}
+
+int32_t set_gain(uint8_t gain) { return static_cast<int32_t>(reg_write(ZQ340X_REG_GAIN, gain)); }
+
+int32_t set_play_mode(uint8_t mode) {
+  switch (mode) {
+    case play_mode_standby:
+      // A pulse on the standby request: set, then cleared at once.
+      log_error("Murvane: standby mode\n");
+      reg_write_bits(ZQ340X_REG_RAM_CTRL, zq340x_keep(ZQ340X_RAM_CTRL_STANDBY_REQ), ZQ340X_RAM_CTRL_STANDBY_REQ);
+      return static_cast<int32_t>(reg_write_bits(ZQ340X_REG_RAM_CTRL, zq340x_keep(ZQ340X_RAM_CTRL_STANDBY_REQ), 0x00));
+    case play_mode_ram:
+      log_error("Murvane: ram mode\n");
+      reg_write_bits(ZQ340X_REG_PLAY_MODE, zq340x_keep(ZQ340X_PLAY_MODE_MASK), ZQ340X_PLAY_MODE_RAM);
+      set_boost_mode(1);
+      return static_cast<int32_t>(reg_write_bits(ZQ340X_REG_CONT_CTRL, zq340x_keep(ZQ340X_CONT_CTRL_CONT_EN), 0x00));
+    case play_mode_cont:
+      log_error("Murvane: cont mode\n");
+      reg_write_bits(ZQ340X_REG_PLAY_MODE, zq340x_keep(ZQ340X_PLAY_MODE_MASK), ZQ340X_PLAY_MODE_CONT);
+      set_boost_mode(0);
+      return static_cast<int32_t>(
+          reg_write_bits(ZQ340X_REG_CONT_CTRL, zq340x_keep(ZQ340X_CONT_CTRL_CONT_EN), ZQ340X_CONT_CTRL_CONT_EN));
+    default:
+      log_error("Murvane: error play mode\n");
+      return -1;
+  }
+}
+
+int32_t set_sequence(uint8_t index, uint8_t wave) {
+  return static_cast<int32_t>(reg_write(static_cast<uint8_t>(ZQ340X_REG_SEQ_WAVE0 + index), wave));
+}
+
+int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
+  const auto reg = static_cast<uint8_t>(ZQ340X_REG_SEQ_LOOP0 + (index >> 1));
+  if ((index & 1) == 0) {
+    return static_cast<int32_t>(reg_write_bits(reg, zq340x_keep(ZQ340X_SEQ_LOOP_HI), static_cast<uint8_t>(loop << 4)));
+  }
+  return static_cast<int32_t>(reg_write_bits(reg, zq340x_keep(ZQ340X_SEQ_LOOP_LO), loop));
+}
+
+int32_t set_ram_access(uint8_t on) {
+  if (on != 0) {
+    const uint32_t status =
+        reg_write_bits(ZQ340X_REG_RAM_CTRL, zq340x_keep(ZQ340X_RAM_CTRL_HOST_ACCESS), ZQ340X_RAM_CTRL_HOST_ACCESS);
+    stall(ram_access_settle_us);
+    return static_cast<int32_t>(status);
+  }
+  return static_cast<int32_t>(reg_write_bits(ZQ340X_REG_RAM_CTRL, zq340x_keep(ZQ340X_RAM_CTRL_HOST_ACCESS), 0x00));
+}
+
+EFI_STATUS qualify_check() {
+  uint8_t value = 0;
+  reg_read(ZQ340X_REG_QUALIFY, &value);  // a failed read leaves 0: not qualified
+  if ((value & ZQ340X_QUALIFY_OK) != 0) {
+    return EFI_SUCCESS;
+  }
+  log_error("Murvane: unqualified chip\n");
+  return EFI_DEVICE_ERROR;
+}
+
+int32_t offset_calibration(const family_dts& dts) {
+  if (dts.offset_cali_skip != 0) {
+    return 0;
+  }
+  uint8_t gain = 0;
+  uint8_t high = 0;
+  uint8_t low = 0;
+  reg_write_bits(ZQ340X_REG_D2S, zq340x_keep(ZQ340X_D2S_GAIN_MASK), dts.d2s_gain);
+  reg_write_bits(ZQ340X_REG_RAM_CTRL, zq340x_keep(ZQ340X_RAM_CTRL_HOST_ACCESS), ZQ340X_RAM_CTRL_HOST_ACCESS);
+  stall(offset_settle_us);
+  reg_write_bits(ZQ340X_REG_D2S, zq340x_keep(ZQ340X_D2S_MODE_MASK), ZQ340X_D2S_MODE_OFFSET);
+  reg_write_bits(ZQ340X_REG_OFFSET_CTRL, zq340x_keep(ZQ340X_OFFSET_CTRL_MASK), ZQ340X_OFFSET_CTRL_RUN);
+  stall(offset_run_us);
+  reg_write_bits(ZQ340X_REG_OFFSET_CTRL, zq340x_keep(ZQ340X_OFFSET_CTRL_MASK), ZQ340X_OFFSET_CTRL_IDLE);
+  uint32_t failed = reg_read(ZQ340X_REG_D2S, &gain);
+  failed |= reg_read(ZQ340X_REG_OFFSET_HI, &high);
+  failed |= reg_read(ZQ340X_REG_OFFSET_LO, &low);
+  reg_write_bits(ZQ340X_REG_RAM_CTRL, zq340x_keep(ZQ340X_RAM_CTRL_HOST_ACCESS), 0x00);
+
+  // A result we could not read in full is no result: it must not pass on a
+  // half-read code or gain.
+  if (failed == 0) {
+    const int32_t code = ((high & ZQ340X_OFFSET_HI_MASK) << 8) | low;
+    const int32_t offset =
+        (code * offset_code_scale - offset_code_zero) / d2s_divisor_table[gain & ZQ340X_D2S_GAIN_MASK];
+    if (offset >= -offset_limit && offset <= offset_limit) {
+      return 0;
+    }
+  }
+  log_error("offset calibration out of range\n");
+  return -1;
+}
+
+int32_t get_f0(const family_dts& dts) {
+  haptic_dev.lra_f0 = dts.f0_pre;
+  stop();
+  reg_write_bits(ZQ340X_REG_DETECT_CTRL, zq340x_keep(ZQ340X_DETECT_CTRL_F0_EN), ZQ340X_DETECT_CTRL_F0_EN);
+  set_play_mode(play_mode_cont);
+  reg_write_bits(ZQ340X_REG_CONT_CFG1D, zq340x_keep(ZQ340X_CONT_CFG1D_EN), ZQ340X_CONT_CFG1D_EN);
+  reg_write_bits(ZQ340X_REG_CONT_CFG1D, zq340x_keep(ZQ340X_CONT_CFG1D_VALUE), dts.cont_reg1d);
+  reg_write(ZQ340X_REG_CONT_CFG1E, cont_cfg1e_value(dts));
+  reg_write(ZQ340X_REG_CONT_CFG1F, dts.cont_reg1f);
+  reg_write(ZQ340X_REG_CONT_CFG20, dts.cont_reg20);
+  reg_write(ZQ340X_REG_CONT_TRACK_MARGIN, dts.cont_track_margin);
+  if (dts.f0_pre == 0) {
+    return -1;
+  }
+  reg_write(ZQ340X_REG_CONT_F0_DETECT, f0_detect_value(dts));
+  reg_write(ZQ340X_REG_PLAY_CTRL, ZQ340X_PLAY_CTRL_GO);
+  stall(f0_run_us);
+  wait_standby();  // the period is read whether or not standby was seen
+
+  uint8_t high = 0;
+  uint8_t low = 0;
+  uint32_t failed = reg_read(ZQ340X_REG_F0_PERIOD_HI, &high);
+  failed |= reg_read(ZQ340X_REG_F0_PERIOD_LO, &low);
+  // A half-read period would give a wildly wrong frequency: count it as none.
+  const uint32_t period = failed == 0 ? (static_cast<uint32_t>(high) << 8) | low : 0;
+  if (period != 0) {
+    haptic_dev.lra_f0 = f0_period_numerator / period;
+    log_error("Murvane: lra_f0=%d\n", haptic_dev.lra_f0);
+  } else {
+    haptic_dev.lra_f0 = 0;
+    log_error("Murvane: lra_f0 is error, f0_reg=0\n");
+  }
+  reg_write_bits(ZQ340X_REG_DETECT_CTRL, zq340x_keep(ZQ340X_DETECT_CTRL_F0_EN), 0x00);
+  return 0;
+}
+
+int32_t write_trim_lra(int32_t kind) {
+  const uint8_t value = select_trim_value(kind);
+  return static_cast<int32_t>(reg_write_bits(ZQ340X_REG_TRIM_LRA, zq340x_keep(ZQ340X_TRIM_LRA_MASK), value));
+}
+
+}  // namespace zq340x
+
+namespace {
 
 constexpr haptic_ops zq340x_ops = {
-    [] { return -1; },
-    [] { return -1; },
-    [](uint8_t) { return -1; },
-    [] { return -1; },
-    [] {},
-    [] { return -1; },
-    [] { return -1; },
-    [](uint8_t) { return -1; },
-    [](uint8_t) { return -1; },
-    [](int32_t) { return -1; },
-    [](uint8_t, uint8_t) { return -1; },
-    [](uint8_t, uint8_t) { return -1; },
-    [](uint8_t) { return -1; },
-    []() -> EFI_STATUS { return EFI_UNSUPPORTED; },
+    [] { return zq340x::get_f0(zq340x_dts); },
+    [] { return zq340x::offset_calibration(zq340x_dts); },
+    zq340x::set_go,
+    zq340x::stop,
+    zq340x::write_ram,
+    zq340x::set_ram_base,
+    [] { return zq340x::chip_init(zq340x_dts); },
+    zq340x::set_gain,
+    zq340x::set_play_mode,
+    zq340x::write_trim_lra,
+    zq340x::set_sequence,
+    zq340x::set_sequence_loop,
+    zq340x::set_ram_access,
+    zq340x::qualify_check,
 };
 
 }  // namespace
