@@ -278,7 +278,8 @@ uint32_t VirtualPlatform::fault_for(bool write, uint8_t reg) {
   uint32_t status = 0;
   for (Fault& f : faults_) {
     if (f.transfer.has_value()) {
-      if (*f.transfer == transfers_ && status == 0) {
+      const bool hit = f.onward ? transfers_ >= *f.transfer : transfers_ == *f.transfer;
+      if (hit && status == 0) {
         status = f.status;
       }
       continue;

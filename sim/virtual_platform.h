@@ -33,8 +33,10 @@ inline constexpr uint32_t i2c_open_fail_status = 3;
 inline constexpr uint32_t bus_fault_status = 5;
 
 struct Fault {
-  // By transfer index (1-based, reads and writes counted together)...
+  // By transfer index (1-based, reads and writes counted together), that
+  // one transfer or, with onward, it and every later one (the chip vanishes)...
   std::optional<uint64_t> transfer;
+  bool onward = false;
   // ...or by register, direction and range of matching transfers (1-based).
   uint8_t reg = 0;
   Op op = Op::any;
@@ -98,6 +100,8 @@ class VirtualPlatform {
   void record_return(const std::string& fn, const nlohmann::json& field_name_and_value);
 
   uint64_t now_ns() const { return now_ns_; }
+  // Transfers attempted so far (the index the next one gets, minus one).
+  uint64_t transfers() const { return transfers_; }
   const Counters& counters() const { return counters_; }
   const std::vector<Event>& events() const { return events_; }
   // Every log message in order, exactly as formatted (kept even when the
