@@ -1,27 +1,329 @@
-// Placeholder until the family's operations land: every slot refuses.
-#include "core/family.h"
+// The zq320x family: zq3201 (0x05), zq3202 (0x04), zq3203 (0x07) and
+// zq3204 (0x06).
+#include "families/zq320x/zq320x.h"
+
+#include "core/family_common.h"
+#include "core/regs.h"
+#include "core/waveform.h"
+#include "families/zq320x/zq320x_regs.h"
+#include "platform/log.h"
+#include "platform/platform.h"
 
 namespace murvane {
 
+constexpr family_dts zq320x_dts = {
+    .f0_pre = 1700,
+    .init_31_seq = {},
+    .init_74_77 = {},
+    .f0_7b = 0,
+    .f0_7d_hi = 0,
+    .f0_7d_lo = 0,
+    .f0_7e = 0,
+    .f0_7f = 0,
+    .f0_coeff = 0,
+    .init_4d = 0,
+    .init_5d = 0,
+    .init_6d_71 = {0x20, 0x24, 0x96, 0x40, 0x11},
+    .d2s_gain = 4,
+    .offset_cali_skip = 0,
+    .cont_reg1d = 0x7F,
+    .cont_reg21 = 0x08,
+    .cont_reg1c = 0x08,
+    .cont_reg1f = 0x04,
+    .cont_reg20 = 0x14,
+    .cont_track_margin = 0x0F,
+    .cont_reg1e_scale = 1000,
+};
+
+namespace zq320x {
+
+constexpr int32_t d2s_divisor_table[d2s_divisor_count] = {2048, 3072, 5120, 9216, 11264, 17408, 21504, 27648};
+
 namespace {
 
-constexpr family_dts zq320x_dts = {};
+// f0 measurement: the 0x1E parameter is k * cont_reg1e_scale / 30500, with
+// k chosen by the expected frequency.
+constexpr uint32_t f0_pre_high_band = 1800;  // 180.0 Hz
+constexpr uint32_t cont_1e_k_low = 1809;
+constexpr uint32_t cont_1e_k_high = 1990;
+constexpr uint32_t cont_1e_divisor = 30500;
+// The 0x1A parameter: 240000 / f0_pre less the drive terms and a fixed 8.
+constexpr uint32_t cont_1a_dividend = 240000;
+constexpr int32_t cont_1a_fixed = 8;
+// lra_f0 (0.1 Hz) from the measured period.
+constexpr uint32_t f0_period_dividend = 3840000;
+
+// The offset code is 10 bits centred on 512; 2440 per code step.
+constexpr int32_t offset_step = 2440;
+constexpr int32_t offset_centre = 512 * offset_step;  // 1249280
+constexpr int32_t offset_limit = 15;
+
+int32_t bus_result(uint32_t bus_status) { return static_cast<int32_t>(bus_status); }
+int32_t stall_result(EFI_STATUS status) { return status == EFI_SUCCESS ? 0 : -1; }
+
+bool is_stop_standby(uint8_t state) {
+  const auto s = static_cast<uint8_t>(state & ZQ320X_GLB_STATE_MASK);
+  return s == ZQ320X_GLB_STATE_STANDBY || s == ZQ320X_GLB_STATE_STANDBY_ALT;
+}
+
+// The 0x1E continuous-mode parameter, saturating at 127.
+uint8_t cont_1e_value(const family_dts& dts) {
+  const uint32_t k = dts.f0_pre < f0_pre_high_band ? cont_1e_k_low : cont_1e_k_high;
+  // 64-bit product: a large scale must saturate, not wrap to a small value.
+  const uint64_t v = static_cast<uint64_t>(k) * dts.cont_reg1e_scale / cont_1e_divisor;
+  return v >= ZQ320X_CONT_1E_MAX ? ZQ320X_CONT_1E_MAX : static_cast<uint8_t>(v);
+}
+
+// The 0x1A drive-window parameter, clamped to 0..255. f0_pre must not be 0.
+uint8_t cont_1a_value(const family_dts& dts) {
+  // 240000 / f0_pre is at most 240000 and the terms are bytes: no overflow.
+  const int32_t x =
+      static_cast<int32_t>(cont_1a_dividend / dts.f0_pre) - dts.cont_reg1c - dts.cont_track_margin - cont_1a_fixed;
+  if (x < 0) {
+    return 0;
+  }
+  return x > 0xFF ? 0xFF : static_cast<uint8_t>(x);
+}
+
+}  // namespace
+
+int32_t set_boost_mode(uint8_t mode) {
+  switch (mode) {
+    case 0:
+      log_error("Murvane: bypass mode\n");
+      return bus_result(reg_write_bits(ZQ320X_REG_BOOST_CTRL, zq320x_keep_except(ZQ320X_BOOST_EN), 0x00));
+    case 1:
+      log_error("Murvane: boost mode\n");
+      return bus_result(reg_write_bits(ZQ320X_REG_BOOST_CTRL, zq320x_keep_except(ZQ320X_BOOST_EN), ZQ320X_BOOST_EN));
+    default:
+      log_error("Murvane: boost mode error\n");
+      return -1;
+  }
+}
+
+int32_t set_go(uint8_t flag) {
+  return bus_result(reg_write(ZQ320X_REG_PLAY_CMD, flag != 0 ? ZQ320X_PLAY_CMD_GO : ZQ320X_PLAY_CMD_HALT));
+}
+
+int32_t stop() {
+  log_error("Murvane: enter\n");
+  reg_write_bits(ZQ320X_REG_PLAY_CFG, zq320x_keep_except(ZQ320X_PLAY_MODE_MASK), ZQ320X_PLAY_MODE_STOP);
+  reg_write(ZQ320X_REG_PLAY_CMD, ZQ320X_PLAY_CMD_GO);
+
+  // Every reading, the one that shows standby included, is followed by a
+  // wait. A reading that did not reach the chip ends the poll at once: the
+  // byte it left behind says nothing (on the first pass it reads as standby).
+  bool standby = false;
+  uint8_t state = 0;
+  for (uint32_t i = 0; i < stop_poll_count && !standby; ++i) {
+    if (reg_read(ZQ320X_REG_GLB_STATE, &state) != 0) {
+      break;
+    }
+    standby = is_stop_standby(state);
+    if (standby) {
+      log_error("Murvane: enter standby mode\n");
+    }
+    stall(stop_poll_wait_us);
+  }
+  if (standby) {
+    return 0;
+  }
+  log_error("Murvane: force to enter standby mode\n");
+  reg_write_bits(ZQ320X_REG_STANDBY_CTRL, zq320x_keep_except(ZQ320X_STANDBY_FORCE), ZQ320X_STANDBY_FORCE);
+  return bus_result(reg_write_bits(ZQ320X_REG_STANDBY_CTRL, zq320x_keep_except(ZQ320X_STANDBY_FORCE), 0x00));
+}
+
+void write_ram() { stream_waveform(waveform_image, &waveform_image_len); }
+
+int32_t set_ram_base() {
+  reg_write(ZQ320X_REG_RAM_BASE_HI, static_cast<uint8_t>(waveform_sram_base >> 8));
+  reg_write(ZQ320X_REG_RAM_BASE_LO, static_cast<uint8_t>(waveform_sram_base & 0xFF));
+  reg_write(ZQ320X_REG_RAM_ADDR_HI, static_cast<uint8_t>(waveform_sram_base >> 8));
+  return bus_result(reg_write(ZQ320X_REG_RAM_ADDR_LO, static_cast<uint8_t>(waveform_sram_base & 0xFF)));
+}
+
+int32_t chip_init(const family_dts& dts) {
+  for (uint8_t i = 0; i < ZQ320X_INIT_COUNT; ++i) {
+    reg_write(static_cast<uint8_t>(ZQ320X_REG_INIT_BASE + i), dts.init_6d_71[i]);
+  }
+  reg_write(ZQ320X_REG_CONT_21, dts.cont_reg21);
+  reg_write_bits(ZQ320X_REG_CONT_1C, zq320x_keep_except(ZQ320X_CONT_1C_FIELD), dts.cont_reg1c);
+  return bus_result(reg_write_bits(ZQ320X_REG_INIT_71, zq320x_keep_except(ZQ320X_INIT_71_BIT7), 0x00));
+}
+
+int32_t set_gain(uint8_t gain) { return bus_result(reg_write(ZQ320X_REG_GAIN, gain)); }
+
+int32_t set_play_mode(uint8_t mode) {
+  switch (mode) {
+    case play_mode_standby:
+      log_error("Murvane: standby mode\n");
+      return stop();
+    case play_mode_ram:
+      log_error("Murvane: ram mode\n");
+      reg_write_bits(ZQ320X_REG_PLAY_CFG, zq320x_keep_except(ZQ320X_PLAY_MODE_MASK), ZQ320X_PLAY_MODE_RAM);
+      set_boost_mode(1);
+      return bus_result(reg_write_bits(ZQ320X_REG_SYS_CTRL, zq320x_keep_except(ZQ320X_SYS_CTRL_CONT_MODE), 0x00));
+    case play_mode_cont:
+      log_error("Murvane: cont mode\n");
+      reg_write_bits(ZQ320X_REG_PLAY_CFG, zq320x_keep_except(ZQ320X_PLAY_MODE_MASK), ZQ320X_PLAY_MODE_CONT);
+      set_boost_mode(0);
+      reg_write(ZQ320X_REG_CONT_3C, ZQ320X_CONT_3C_VALUE);
+      return bus_result(reg_write_bits(ZQ320X_REG_SYS_CTRL, zq320x_keep_except(ZQ320X_SYS_CTRL_CONT_MODE),
+                                       ZQ320X_SYS_CTRL_CONT_MODE));
+    default:
+      log_error("Murvane: error play mode\n");
+      return -1;
+  }
+}
+
+int32_t write_trim_lra(int32_t kind) {
+  const uint8_t value = select_trim_value(kind);
+  return bus_result(reg_write_bits(ZQ320X_REG_TRIM_LRA, zq320x_keep_except(ZQ320X_TRIM_LRA_MASK), value));
+}
+
+int32_t set_sequence(uint8_t index, uint8_t wave) {
+  // The register number wraps at 256, as the chip's 8-bit addressing does.
+  return bus_result(reg_write(static_cast<uint8_t>(ZQ320X_REG_SEQ_WAVE_BASE + index), wave));
+}
+
+int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
+  const auto reg = static_cast<uint8_t>(ZQ320X_REG_SEQ_LOOP_BASE + (index >> 1));
+  if ((index & 1) == 0) {
+    return bus_result(
+        reg_write_bits(reg, zq320x_keep_except(ZQ320X_SEQ_LOOP_HI_NIBBLE), static_cast<uint8_t>(loop << 4)));
+  }
+  return bus_result(reg_write_bits(reg, zq320x_keep_except(ZQ320X_SEQ_LOOP_LO_NIBBLE), loop));
+}
+
+int32_t set_ram_access(uint8_t on) {
+  if (on == 0) {
+    return bus_result(reg_write_bits(ZQ320X_REG_SYS_CTRL, zq320x_keep_except(ZQ320X_SYS_CTRL_RAM_ACCESS), 0x00));
+  }
+  reg_write_bits(ZQ320X_REG_SYS_CTRL, zq320x_keep_except(ZQ320X_SYS_CTRL_RAM_ACCESS), ZQ320X_SYS_CTRL_RAM_ACCESS);
+  return stall_result(stall(ram_access_wait_us));
+}
+
+EFI_STATUS qualify_check() {
+  // A reading that fails leaves the cleared byte: an unqualified part.
+  uint8_t value = 0;
+  reg_read(ZQ320X_REG_QUALIFY, &value);
+  if ((value & ZQ320X_QUALIFY_OK) != 0) {
+    return EFI_SUCCESS;
+  }
+  log_error("Murvane: unqualified chip\n");
+  return EFI_DEVICE_ERROR;
+}
+
+int32_t get_f0(const family_dts& dts) {
+  // A measurement that does not complete leaves the expected value.
+  haptic_dev.lra_f0 = dts.f0_pre;
+  stop();
+
+  reg_write_bits(ZQ320X_REG_F0_CTRL, zq320x_keep_except(ZQ320X_F0_CTRL_TRACK_EN), ZQ320X_F0_CTRL_TRACK_EN);
+  uint8_t saved_play_cfg = 0;
+  reg_read(ZQ320X_REG_PLAY_CFG, &saved_play_cfg);
+  reg_write_bits(ZQ320X_REG_PLAY_CFG, zq320x_keep_except(ZQ320X_PLAY_CFG_F0_DETECT), ZQ320X_PLAY_CFG_F0_DETECT);
+  set_play_mode(play_mode_cont);
+
+  reg_write_bits(ZQ320X_REG_CONT_1D, zq320x_keep_except(ZQ320X_CONT_1D_EN), ZQ320X_CONT_1D_EN);
+  reg_write_bits(ZQ320X_REG_CONT_1D, zq320x_keep_except(ZQ320X_CONT_1D_LEVEL), dts.cont_reg1d);
+  reg_write(ZQ320X_REG_CONT_1E, cont_1e_value(dts));
+  reg_write(ZQ320X_REG_CONT_1F, dts.cont_reg1f);
+  reg_write(ZQ320X_REG_CONT_20, dts.cont_reg20);
+  if (dts.cont_track_margin != 0) {
+    reg_write(ZQ320X_REG_CONT_TRACK_MARGIN, dts.cont_track_margin);
+  } else {
+    log_error("Murvane: zq320x_dts.cont_track_margin = 0\n");
+  }
+  if (dts.f0_pre == 0) {
+    return -1;
+  }
+  reg_write(ZQ320X_REG_CONT_1A, cont_1a_value(dts));
+
+  reg_write(ZQ320X_REG_PLAY_CMD, ZQ320X_PLAY_CMD_GO);
+  stall(f0_start_wait_us);
+  if (poll_reg(ZQ320X_REG_GLB_STATE, ZQ320X_GLB_STATE_MASK, ZQ320X_GLB_STATE_STANDBY, f0_poll_count, f0_poll_wait_us)) {
+    log_error("Murvane: entered standby mode\n");
+    uint8_t period[2] = {0, 0};
+    const uint32_t hi_status = reg_read(ZQ320X_REG_F0_PERIOD_HI, &period[0]);
+    const uint32_t lo_status = reg_read(ZQ320X_REG_F0_PERIOD_LO, &period[1]);
+    // A period we could not read is no measurement: keep the expected value
+    // rather than derive a frequency from half a register pair.
+    if (hi_status == 0 && lo_status == 0) {
+      const uint32_t f0_reg = (static_cast<uint32_t>(period[0]) << 8) | period[1];
+      if (f0_reg != 0) {
+        haptic_dev.lra_f0 = f0_period_dividend / f0_reg;
+        log_error("Murvane: lra_f0=%d\n", haptic_dev.lra_f0);
+      } else {
+        haptic_dev.lra_f0 = 0;
+        log_error("Murvane: lra_f0 is error, f0_reg=0\n");
+      }
+    }
+  } else {
+    log_error("Murvane: enter standby mode failed, stop read f0\n");
+  }
+
+  reg_write_bits(ZQ320X_REG_F0_CTRL, zq320x_keep_except(ZQ320X_F0_CTRL_TRACK_EN), 0x00);
+  reg_write_bits(ZQ320X_REG_PLAY_CFG, zq320x_keep_except(ZQ320X_PLAY_CFG_F0_DETECT), saved_play_cfg);
+  return 0;
+}
+
+int32_t offset_calibration(const family_dts& dts) {
+  uint8_t gain_index = 0;
+  uint8_t result_hi = 0;
+  uint8_t result_lo = 0;
+
+  reg_write_bits(ZQ320X_REG_D2S_GAIN, zq320x_keep_except(ZQ320X_D2S_GAIN_MASK), dts.d2s_gain);
+  reg_write_bits(ZQ320X_REG_SYS_CTRL, zq320x_keep_except(ZQ320X_SYS_CTRL_RAM_ACCESS), ZQ320X_SYS_CTRL_RAM_ACCESS);
+  stall(offset_cal_settle_us);
+  reg_write_bits(ZQ320X_REG_OFFSET_CAL, zq320x_keep_except(ZQ320X_OFFSET_CAL_START), ZQ320X_OFFSET_CAL_START);
+  stall(offset_cal_measure_us);
+
+  bool read_failed = reg_read(ZQ320X_REG_D2S_GAIN, &gain_index) != 0;
+  read_failed = reg_read(ZQ320X_REG_OFFSET_HI, &result_hi) != 0 || read_failed;
+  read_failed = reg_read(ZQ320X_REG_OFFSET_LO, &result_lo) != 0 || read_failed;
+  reg_write_bits(ZQ320X_REG_SYS_CTRL, zq320x_keep_except(ZQ320X_SYS_CTRL_RAM_ACCESS), 0x00);
+
+  // The whole byte must be a valid index: bits above the field mean the
+  // chip did not take the gain.
+  if (gain_index >= d2s_divisor_count) {
+    log_error("Murvane: d2s_gain is error\n");
+    return -1;
+  }
+  // A result we could not read cannot pass the window (the primitive has
+  // logged the failed transfer).
+  if (read_failed) {
+    return -1;
+  }
+  const int32_t code =
+      result_hi * 4 + ((result_lo & ZQ320X_OFFSET_LO_MASK) >> ZQ320X_OFFSET_LO_SHIFT);  // 10 bits, 0..1023
+  const int32_t offset = (code * offset_step - offset_centre) / d2s_divisor_table[gain_index];
+  if (offset >= -offset_limit && offset <= offset_limit) {
+    return 0;
+  }
+  log_error("Murvane: offset calibration out of range\n");
+  return -1;
+}
+
+}  // namespace zq320x
+
+namespace {
 
 constexpr haptic_ops zq320x_ops = {
-    [] { return -1; },
-    [] { return -1; },
-    [](uint8_t) { return -1; },
-    [] { return -1; },
-    [] {},
-    [] { return -1; },
-    [] { return -1; },
-    [](uint8_t) { return -1; },
-    [](uint8_t) { return -1; },
-    [](int32_t) { return -1; },
-    [](uint8_t, uint8_t) { return -1; },
-    [](uint8_t, uint8_t) { return -1; },
-    [](uint8_t) { return -1; },
-    []() -> EFI_STATUS { return EFI_UNSUPPORTED; },
+    [] { return zq320x::get_f0(zq320x_dts); },
+    [] { return zq320x::offset_calibration(zq320x_dts); },
+    &zq320x::set_go,
+    &zq320x::stop,
+    &zq320x::write_ram,
+    &zq320x::set_ram_base,
+    [] { return zq320x::chip_init(zq320x_dts); },
+    &zq320x::set_gain,
+    &zq320x::set_play_mode,
+    &zq320x::write_trim_lra,
+    &zq320x::set_sequence,
+    &zq320x::set_sequence_loop,
+    &zq320x::set_ram_access,
+    &zq320x::qualify_check,
 };
 
 }  // namespace
