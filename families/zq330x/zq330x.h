@@ -1,0 +1,50 @@
+// The zq330x family (zq3301, zq3302, zq3303, zq3304): 16-bit identifiers,
+// RAM playback with boost, continuous mode for f0 detection, no offset
+// calibration. The operations that read the configuration record take it as
+// an argument, so a test can run them against another record; the slots of
+// zq330x_family bind zq330x_dts.
+#pragma once
+
+#include <stdint.h>
+
+#include "core/family.h"
+
+namespace murvane {
+
+extern const family_dts zq330x_dts;
+
+namespace zq330x {
+
+// Play modes as set_play_mode takes them.
+inline constexpr uint8_t play_mode_standby = 0;
+inline constexpr uint8_t play_mode_ram = 1;
+inline constexpr uint8_t play_mode_cont = 4;
+
+// Period count to tenths of a hertz: lra_f0 = f0_period_scale / period.
+inline constexpr uint32_t f0_period_scale = 3840000;
+
+// Polls the chip state until it reads standby: a 2000 us wait before each of
+// at most 100 readings. 0 when standby was seen, -1 otherwise (a failed
+// reading ends the poll at once as a time-out).
+int32_t wait_standby();
+// 0 bypass, 1 boost; anything else is refused with a message.
+int32_t set_boost_mode(uint8_t mode);
+
+int32_t get_f0(const family_dts& dts);                   // slot 0
+int32_t offset_calibration();                            // slot 1
+int32_t set_go(uint8_t flag);                            // slot 2
+int32_t stop();                                          // slot 3
+void write_ram();                                        // slot 4
+int32_t set_ram_base();                                  // slot 5
+int32_t chip_init(const family_dts& dts);                // slot 6
+int32_t set_gain(uint8_t gain);                          // slot 7
+int32_t set_play_mode(uint8_t mode);                     // slot 8
+int32_t write_trim_lra(int32_t kind);                    // slot 9
+int32_t set_sequence(uint8_t index, uint8_t wave);       // slot 10
+int32_t set_sequence_loop(uint8_t index, uint8_t loop);  // slot 11
+int32_t set_ram_access(uint8_t on);                      // slot 12
+EFI_STATUS qualify_check();                              // slot 13
+
+}  // namespace zq330x
+
+}  // namespace murvane

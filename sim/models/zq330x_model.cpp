@@ -1,0 +1,149 @@
+#include "sim/models/zq330x_model.h"
+
+namespace sim {
+
+namespace {
+
+constexpr uint8_t play_mode_mask = 0x03;
+constexpr uint8_t play_mode_ram = 0x00;
+constexpr uint8_t play_mode_cont = 0x02;
+constexpr uint8_t play_mode_stop = 0x03;
+constexpr uint8_t f0_detect_en = 0x04;  // 0x08 bit 2
+constexpr uint8_t track_en = 0x20;      // 0x18 bit 5
+constexpr uint8_t cmd_go = 0x01;
+constexpr uint8_t cmd_halt = 0x02;
+constexpr uint8_t force_standby = 0x20;  // 0x44 bit 5
+constexpr uint8_t qualified = 0x80;      // 0x61 bit 7
+constexpr uint64_t no_deadline = UINT64_MAX;
+
+}  // namespace
+
+uint16_t ZQ330xModel::expected_period() const {
+  if (lra_f0 == 0) {
+    return 0;  // nothing resonates: no period counted
+  }
+  const uint32_t period = f0_period_scale / lra_f0;
+  return static_cast<uint16_t>(period > 0xFFFF ? 0xFFFF : period);
+}
+
+void ZQ330xModel::set_power_on() {
+  stop_us = default_stop_us;
+  f0_detect_us = default_f0_detect_us;
+  ram_play_us = default_ram_play_us;
+  never_auto_standby = false;
+  // Reset values with bits set beside the fields the driver changes, so a
+  // masked update that clobbers its neighbours shows.
+  power_on_[reg_boost] = 0x2C;
+  power_on_[reg_play_cfg] = 0xA0;
+  power_on_[reg_seq_loop0] = 0x03;
+  power_on_[reg_track] = 0x01;
+  power_on_[reg_cont_1c] = 0x53;
+  power_on_[reg_cont_1d] = 0x15;
+  power_on_[reg_ram_ctrl] = 0x02;
+  power_on_[reg_sys_ctrl] = 0x01;
+  power_on_[reg_play_sel] = 0x8A;
+  power_on_[reg_d2s] = 0x9B;
+  power_on_[reg_trim] = 0x95;
+  power_on_[reg_qualify] = qualified;
+}
+
+void ZQ330xModel::back_to_standby() {
+  state_ = State::standby;
+  deadline_ns_ = no_deadline;
+  forced_standbys_ = 0;
+  f0_measurements_ = 0;
+  regs_[reg_state] = static_cast<uint8_t>(State::standby);
+}
+
+void ZQ330xModel::enter(State s, uint32_t for_us) {
+  state_ = s;
+  deadline_ns_ = s == State::continuous ? no_deadline : now_ns() + static_cast<uint64_t>(for_us) * 1000;
+  regs_[reg_state] = static_cast<uint8_t>(s);
+}
+
+// Lets the current state run out by the clock.
+void ZQ330xModel::advance() {
+  if (state_ == State::standby || never_auto_standby || now_ns() < deadline_ns_) {
+    return;
+  }
+  if (state_ == State::f0_detect) {
+    const uint16_t period = expected_period();
+    regs_[reg_period_hi] = static_cast<uint8_t>(period >> 8);
+    regs_[reg_period_lo] = static_cast<uint8_t>(period);
+    ++f0_measurements_;
+  }
+  state_ = State::standby;
+  deadline_ns_ = no_deadline;
+  regs_[reg_state] = static_cast<uint8_t>(State::standby);
+}
+
+void ZQ330xModel::go() {
+  const uint8_t cfg = regs_[reg_play_cfg];
+  switch (cfg & play_mode_mask) {
+    case play_mode_ram:
+      if (host_access_open()) {
+        add_violation(reg_play_ctrl, cmd_go, "GO in RAM mode while host SRAM access is open");
+      }
+      enter(State::ram_play, ram_play_us);
+      mark_go();
+      return;
+    case play_mode_cont:
+      if ((cfg & f0_detect_en) != 0 && (regs_[reg_track] & track_en) != 0) {
+        enter(State::f0_detect, f0_detect_us);
+      } else {
+        enter(State::continuous, 0);
+      }
+      mark_go();
+      return;
+    case play_mode_stop:
+      enter(State::braking, stop_us);
+      return;
+    default:
+      add_violation(reg_play_ctrl, cmd_go, "GO with the reserved play mode 01");
+      return;
+  }
+}
+
+void ZQ330xModel::handle_write(uint8_t r, uint8_t value) {
+  advance();
+  switch (r) {
+    case reg_marker:
+      return;  // identity: writes are ignored
+    case reg_state:
+    case reg_period_hi:
+    case reg_period_lo:
+    case reg_id_hi:
+    case reg_id_lo:
+    case reg_qualify:
+      add_violation(r, value, "write to a read-only register");
+      return;
+    case reg_play_ctrl:
+      regs_[r] = value;
+      if (value == cmd_go) {
+        go();
+      } else if (value == cmd_halt) {
+        if (state_ != State::standby) {
+          enter(State::braking, stop_us);
+        }
+      } else {
+        add_violation(r, value, "unknown play control command");
+      }
+      return;
+    case reg_sys_ctrl: {
+      const bool rising = (value & force_standby) != 0 && (regs_[r] & force_standby) == 0;
+      regs_[r] = value;
+      if (rising) {
+        ++forced_standbys_;
+        state_ = State::standby;
+        deadline_ns_ = no_deadline;
+        regs_[reg_state] = static_cast<uint8_t>(State::standby);
+      }
+      return;
+    }
+    default:
+      regs_[r] = value;
+      return;
+  }
+}
+
+}  // namespace sim
