@@ -583,6 +583,12 @@ TEST_F(Zq310xOps, StopWaitsForIdleThenStandby) {
   expect_no_violation(b);
 }
 
+TEST_F(Zq310xOps, StopLooksOnlyAtTheStateBits) {
+  b.chip().set_register(0x46, 0xA0);  // bits 7..4 are not the state
+  EXPECT_EQ(run("stop"), (Lines{"R 0x05=0x00", "W 0x05=0x00", "R 0x46=0xA0", "L Murvane: standby mode\n", "R 0x04=0x01",
+                                "W 0x04=0x01"}));
+}
+
 TEST_F(Zq310xOps, StopWhenTheChipNeverIdles) {
   chip(b).never_idle = true;
   const Lines seen = run("stop");
@@ -734,6 +740,16 @@ TEST_F(Zq310xF0, IdleAtTheFirstReadingMakesNoPollWait) {
   EXPECT_EQ(r, 0);
   EXPECT_EQ(filter(seen, "S "), (Lines{"S 130"}));
   EXPECT_EQ(murvane::haptic_dev.lra_f0, 1700u);
+}
+
+TEST_F(Zq310xF0, IdleIsTheLowFourBitsOfTheState) {
+  b.chip().set_register(0x46, 0x30);
+  chip(b).f0_detect_ns = 0;
+  int64_t r = -1;
+  const Lines seen = run("get_f0", {}, &r);
+  EXPECT_EQ(r, 0);
+  EXPECT_EQ(count(seen, "R 0x46=0x30"), 2u);  // stop's reading and the measurement's
+  EXPECT_EQ(filter(seen, "S "), (Lines{"S 130"}));
 }
 
 TEST_F(Zq310xF0, ChipThatNeverIdles) {

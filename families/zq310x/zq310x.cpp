@@ -46,7 +46,8 @@ int32_t stall_result(EFI_STATUS status) { return EFI_ERROR(status) ? -1 : 0; }
 // The period the detector is told to expect, in its own clock. The product
 // is taken in 64 bits (two 32-bit record values overflow 32 bits long before
 // they stop making sense), and a period beyond the 16 bits of 0x49/0x4A is
-// clamped to the largest one rather than cut to its low bits.
+// clamped to the largest one rather than cut to its low bits. Needs both
+// values non-zero.
 uint16_t expected_period(const family_dts& dts) {
   const uint64_t divisor = static_cast<uint64_t>(dts.f0_pre) * dts.f0_coeff;
   const uint64_t period = f0_period_scale / divisor;
@@ -56,7 +57,7 @@ uint16_t expected_period(const family_dts& dts) {
 // How long the detection needs before its first poll, in us: one cycle at
 // f0_pre times the cycles the detector drives and then tracks. A record with
 // f0_7e = 0 counts no tracked cycles instead of wrapping (f0_7e - 1) to
-// 2^32 - 1, which would stall the boot for hours. Needs f0_pre != 0.
+// 2^32 - 1, which would busy-wait for over an hour. Needs f0_pre != 0.
 uint64_t detection_wait_us(const family_dts& dts) {
   const uint64_t cycle = f0_wait_scale / dts.f0_pre;
   const uint64_t tracked = dts.f0_7e > 0 ? dts.f0_7e - 1U : 0U;

@@ -141,7 +141,7 @@ void ZQ310xModel::clear_go() {
   activity_ = activity::brake;
 }
 
-uint8_t ZQ310xModel::on_read(uint8_t r) {
+uint8_t ZQ310xModel::read_register(uint8_t r) {
   settle();
   switch (r) {
     case reg_glbrd:
@@ -166,7 +166,7 @@ uint8_t ZQ310xModel::on_read(uint8_t r) {
   }
 }
 
-void ZQ310xModel::on_write(uint8_t r, uint8_t value) {
+void ZQ310xModel::write_register(uint8_t r, uint8_t value) {
   settle();
   switch (r) {
     case reg_id:
@@ -201,7 +201,7 @@ void ZQ310xModel::on_write(uint8_t r, uint8_t value) {
   }
 }
 
-void ZQ310xModel::on_configure() {
+void ZQ310xModel::configure_model() {
   offset_busy_reads = default_offset_busy_reads;
   offset_never_done = false;
   never_idle = false;
@@ -213,7 +213,7 @@ void ZQ310xModel::on_configure() {
   power_on_[reg_sysctrl2] = sysctrl2_standby;  // the chip comes up in standby
 }
 
-void ZQ310xModel::on_reset() {
+void ZQ310xModel::reset_model() {
   activity_ = activity::idle;
   busy_until_ns_ = 0;
   offset_busy_ = false;
