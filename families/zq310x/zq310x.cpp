@@ -1,27 +1,298 @@
-// Placeholder until the family's operations land: every slot refuses.
-#include "core/family.h"
+// zq310x family (zq3101, zq3102): register defaults, SRAM download,
+// sequencer and playback, offset calibration, f0 measurement and trim.
+#include "families/zq310x/zq310x.h"
+
+#include "core/family_common.h"
+#include "core/regs.h"
+#include "core/waveform.h"
+#include "families/zq310x/zq310x_regs.h"
+#include "platform/log.h"
+#include "platform/platform.h"
 
 namespace murvane {
 
+constexpr family_dts zq310x_dts = {
+    .f0_pre = 1700,
+    .init_31_seq = {0x30, 0xEB, 0xD4},
+    .init_74_77 = {0x10, 0x08, 0x03, 0xF8},
+    .f0_7b = 0x69,
+    .f0_7d_hi = 5,
+    .f0_7d_lo = 3,
+    .f0_7e = 2,
+    .f0_7f = 0x0F,
+    .f0_coeff = 260,
+    .init_4d = 0x12,
+    .init_5d = 0x68,
+    .init_6d_71 = {0, 0, 0, 0, 0},
+    .d2s_gain = 0,
+    .offset_cali_skip = 0,
+    .cont_reg1d = 0,
+    .cont_reg21 = 0,
+    .cont_reg1c = 0,
+    .cont_reg1f = 0,
+    .cont_reg20 = 0,
+    .cont_track_margin = 0,
+    .cont_reg1e_scale = 0,
+};
+
+namespace zq310x {
+
 namespace {
 
-constexpr family_dts zq310x_dts = {};
+// Slot results nobody examines carry the bus status of the last access.
+int32_t bus_result(uint32_t bus_status) { return static_cast<int32_t>(bus_status); }
+int32_t stall_result(EFI_STATUS status) { return EFI_ERROR(status) ? -1 : 0; }
+
+// The period the detector is told to expect, in its own clock. The product
+// is taken in 64 bits (two 32-bit record values overflow 32 bits long before
+// they stop making sense), and a period beyond the 16 bits of 0x49/0x4A is
+// clamped to the largest one rather than cut to its low bits. Needs both
+// values non-zero.
+uint16_t expected_period(const family_dts& dts) {
+  const uint64_t divisor = static_cast<uint64_t>(dts.f0_pre) * dts.f0_coeff;
+  const uint64_t period = f0_period_scale / divisor;
+  return period > 0xFFFF ? uint16_t{0xFFFF} : static_cast<uint16_t>(period);
+}
+
+// How long the detection needs before its first poll, in us: one cycle at
+// f0_pre times the cycles the detector drives and then tracks. A record with
+// f0_7e = 0 counts no tracked cycles instead of wrapping (f0_7e - 1) to
+// 2^32 - 1, which would busy-wait for over an hour. Needs f0_pre != 0.
+uint64_t detection_wait_us(const family_dts& dts) {
+  const uint64_t cycle = f0_wait_scale / dts.f0_pre;
+  const uint64_t tracked = dts.f0_7e > 0 ? dts.f0_7e - 1U : 0U;
+  const uint64_t cycles = (static_cast<uint64_t>(dts.f0_7d_lo) + dts.f0_7f) * tracked + dts.f0_7d_lo + dts.f0_7d_hi;
+  return cycle * cycles;
+}
+
+}  // namespace
+
+int32_t set_boost_mode(uint8_t mode) {
+  switch (mode) {
+    case boost_bypass:
+      log_error("Murvane: bypass mode\n");
+      return bus_result(reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_BOOST_KEEP, 0x00));
+    case boost_on:
+      log_error("Murvane: boost mode\n");
+      return bus_result(reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_BOOST_KEEP, ZQ310X_SYSCTRL2_BOOST));
+    default:
+      log_error("Murvane: error boost mode\n");
+      return -1;
+  }
+}
+
+int32_t enter_active_mode() {
+  reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_STANDBY_KEEP, 0x00);
+  uint8_t discarded = 0;
+  reg_read(ZQ310X_REG_SYSINT, &discarded);
+  return bus_result(reg_write_bits(ZQ310X_REG_SYSCTRL1, ZQ310X_SYSCTRL1_BIT5_KEEP, 0x00));
+}
+
+int32_t set_go(const family_dts& /*dts*/, uint8_t flag) {
+  const uint8_t go = flag != 0 ? ZQ310X_PLAYCTRL_GO : 0x00;
+  return bus_result(reg_write_bits(ZQ310X_REG_PLAYCTRL, ZQ310X_PLAYCTRL_GO_KEEP, go));
+}
+
+int32_t stop(const family_dts& dts) {
+  reg_write_bits(ZQ310X_REG_PLAYCTRL, ZQ310X_PLAYCTRL_GO_KEEP, 0x00);
+  // Standby follows whether or not the chip reported idle in time (or the
+  // state could not be read at all).
+  poll_reg(ZQ310X_REG_GLBRD, ZQ310X_GLBRD_STATE, ZQ310X_GLBRD_STATE_IDLE, stop_poll_count, stop_poll_wait_us);
+  return set_play_mode(dts, play_mode_standby);
+}
+
+void write_ram(const family_dts& /*dts*/) { stream_waveform(waveform_image, &waveform_image_len); }
+
+int32_t set_ram_base(const family_dts& /*dts*/) {
+  const auto hi = static_cast<uint8_t>(waveform_sram_base >> 8);
+  const auto lo = static_cast<uint8_t>(waveform_sram_base & 0xFF);
+  reg_write(ZQ310X_REG_BASE_ADDRH, hi);
+  reg_write(ZQ310X_REG_BASE_ADDRL, lo);
+  reg_write(ZQ310X_REG_RAMADDRH, hi);
+  return bus_result(reg_write(ZQ310X_REG_RAMADDRL, lo));
+}
+
+int32_t chip_init(const family_dts& dts) {
+  // Three writes to the same register: the trim sequence goes in one after another.
+  for (const uint8_t value : dts.init_31_seq) {
+    reg_write(ZQ310X_REG_ANACFG1, value);
+  }
+  reg_write(ZQ310X_REG_INIT_4D, dts.init_4d);
+  reg_write(ZQ310X_REG_INIT_5D, dts.init_5d);
+  reg_write_bits(ZQ310X_REG_ANACFG5, ZQ310X_ANACFG5_FIELD_KEEP, ZQ310X_ANACFG5_DEFAULT);
+  offset_calibration(dts);  // a failure here is already logged; init goes on
+  for (uint8_t i = 0; i < sizeof(dts.init_74_77); ++i) {
+    reg_write(static_cast<uint8_t>(ZQ310X_REG_INIT_74 + i), dts.init_74_77[i]);
+  }
+  return bus_result(reg_write_bits(ZQ310X_REG_ANACFG4, ZQ310X_ANACFG4_FIELD_KEEP, ZQ310X_ANACFG4_DEFAULT));
+}
+
+int32_t offset_calibration(const family_dts& /*dts*/) {
+  // The calibration runs with the SRAM access bit held.
+  reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_RAM_ACCESS_KEEP, ZQ310X_SYSCTRL2_RAM_ACCESS);
+  stall(ram_access_wait_us);
+  reg_write_bits(ZQ310X_REG_OFFSET_CALI, ZQ310X_OFFSET_CALI_BUSY_KEEP, ZQ310X_OFFSET_CALI_BUSY);
+  // Back-to-back readings: the bound is a count of transfers, not a time.
+  int32_t result = 0;
+  if (!poll_reg(ZQ310X_REG_OFFSET_CALI, ZQ310X_OFFSET_CALI_BUSY, 0x00, offset_poll_count, 0)) {
+    log_error("Murvane: calibration offset failed\n");
+    result = -1;
+  }
+  reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_RAM_ACCESS_KEEP, 0x00);
+  return result;
+}
+
+int32_t set_gain(const family_dts& /*dts*/, uint8_t gain) {
+  return bus_result(reg_write(ZQ310X_REG_PLAYCFG_GAIN, gain));
+}
+
+int32_t set_play_mode(const family_dts& /*dts*/, uint8_t mode) {
+  switch (mode) {
+    case play_mode_standby:
+      // Only the standby bit: GO stays as it is and nothing waits.
+      log_error("Murvane: standby mode\n");
+      return bus_result(reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_STANDBY_KEEP, ZQ310X_SYSCTRL2_STANDBY));
+    case play_mode_ram:
+      // RAM playback always runs boosted.
+      log_error("Murvane: ram mode\n");
+      reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_PLAY_MODE_KEEP, ZQ310X_SYSCTRL2_PLAY_MODE_RAM);
+      enter_active_mode();
+      set_boost_mode(boost_on);
+      return bus_result(reg_write_bits(ZQ310X_REG_CONTCFG2, ZQ310X_CONTCFG2_CONT_KEEP, 0x00));
+    case play_mode_cont:
+      // Continuous drive always runs in bypass.
+      log_error("Murvane: cont mode\n");
+      reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_PLAY_MODE_KEEP, ZQ310X_SYSCTRL2_PLAY_MODE_CONT);
+      enter_active_mode();
+      set_boost_mode(boost_bypass);
+      return bus_result(reg_write_bits(ZQ310X_REG_CONTCFG2, ZQ310X_CONTCFG2_CONT_KEEP, ZQ310X_CONTCFG2_CONT));
+    default:
+      return -1;  // no such mode: nothing touched, nothing logged
+  }
+}
+
+int32_t set_sequence(const family_dts& /*dts*/, uint8_t index, uint8_t wave) {
+  return bus_result(reg_write(static_cast<uint8_t>(ZQ310X_REG_WAVSEQ1 + index), wave));
+}
+
+int32_t set_sequence_loop(const family_dts& /*dts*/, uint8_t index, uint8_t loop) {
+  // Two slots per register: even slots in the high nibble, odd in the low.
+  const auto reg = static_cast<uint8_t>(ZQ310X_REG_WAVLOOP1 + (index >> 1));
+  if ((index & 1) == 0) {
+    const auto value = static_cast<uint8_t>(loop << ZQ310X_WAVLOOP_EVEN_SHIFT);
+    return bus_result(reg_write_bits(reg, ZQ310X_WAVLOOP_EVEN_KEEP, value));
+  }
+  return bus_result(reg_write_bits(reg, ZQ310X_WAVLOOP_ODD_KEEP, loop));
+}
+
+int32_t set_ram_access(const family_dts& /*dts*/, uint8_t on) {
+  if (on != 0) {
+    reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_RAM_ACCESS_KEEP, ZQ310X_SYSCTRL2_RAM_ACCESS);
+    return stall_result(stall(ram_access_wait_us));
+  }
+  return bus_result(reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_RAM_ACCESS_KEEP, 0x00));
+}
+
+EFI_STATUS qualify_check(const family_dts& /*dts*/) { return EFI_SUCCESS; }
+
+int32_t write_trim_lra(const family_dts& /*dts*/, int32_t kind) {
+  uint8_t value = 0;
+  switch (kind) {
+    case trim_zero:
+      log_error("Murvane: write zero to trim_lra\n");
+      value = 0;
+      break;
+    case trim_f0_cali:
+      log_error("Murvane: f0_cali_lra=%d\n", haptic_dev.f0_cali_data);
+      value = haptic_dev.f0_cali_data;
+      break;
+    case trim_osc_cali:
+      log_error("Murvane: rtp_cali_lra=%d\n", haptic_dev.osc_cali_data);
+      value = haptic_dev.osc_cali_data;
+      break;
+    default:
+      log_error("Murvane: error param, write f0_cali_data to trim_lra\n");
+      value = haptic_dev.f0_cali_data;
+      break;
+  }
+  return bus_result(reg_write(ZQ310X_REG_TRIM_LRA, value));
+}
+
+int32_t get_f0(const family_dts& dts) {
+  // A measurement that does not complete leaves the expected value in place.
+  haptic_dev.lra_f0 = dts.f0_pre;
+  stop(dts);
+  set_play_mode(dts, play_mode_cont);
+
+  reg_write_bits(ZQ310X_REG_CONTCFG, ZQ310X_CONTCFG_F0_DET_KEEP, ZQ310X_CONTCFG_F0_DET_RUN);
+  reg_write_bits(ZQ310X_REG_DETCFG, ZQ310X_DETCFG_F0_KEEP, ZQ310X_DETCFG_F0_ON);
+  reg_write(ZQ310X_REG_F0_7B, dts.f0_7b);
+  if (dts.f0_pre != 0 && dts.f0_coeff != 0) {
+    const uint16_t period = expected_period(dts);
+    reg_write(ZQ310X_REG_F0_PRE_H, static_cast<uint8_t>(period >> 8));
+    reg_write(ZQ310X_REG_F0_PRE_L, static_cast<uint8_t>(period & 0xFF));
+  } else {
+    log_error("Murvane: Divisor is 0! f0_pre=%d, f0_coeff=%d\n", dts.f0_pre, dts.f0_coeff);
+  }
+  reg_write(ZQ310X_REG_F0_7D, static_cast<uint8_t>((dts.f0_7d_hi << 4) | dts.f0_7d_lo));
+  reg_write(ZQ310X_REG_F0_7E, dts.f0_7e);
+  reg_write(ZQ310X_REG_F0_7F, dts.f0_7f);
+  uint8_t discarded = 0;
+  reg_read(ZQ310X_REG_SYSINT, &discarded);
+  reg_write_bits(ZQ310X_REG_PLAYCTRL, ZQ310X_PLAYCTRL_GO_KEEP, ZQ310X_PLAYCTRL_GO);
+
+  if (dts.f0_pre == 0) {
+    // Nothing to time the detection by; the detector is left running.
+    log_error("Murvane: zq310x_dts.f0_pre=0\n");
+    return -1;
+  }
+  stall(detection_wait_us(dts));
+
+  int32_t result = -1;
+  // A state that cannot be read counts as "never finished" (no message).
+  if (poll_reg(ZQ310X_REG_GLBRD, ZQ310X_GLBRD_STATE, ZQ310X_GLBRD_STATE_IDLE, f0_poll_count, f0_poll_wait_us)) {
+    uint8_t period[2] = {0, 0};
+    const uint32_t hi_status = reg_read(ZQ310X_REG_F0_H, &period[0]);
+    const uint32_t lo_status = reg_read(ZQ310X_REG_F0_L, &period[1]);
+    const uint32_t f0_reg = (static_cast<uint32_t>(period[0]) << 8) | period[1];
+    // Half a period is no measurement, and without f0_coeff (the divisor
+    // message above said so) a period cannot be turned into a frequency:
+    // both keep f0_pre and fail rather than report a made-up value.
+    if (hi_status == 0 && lo_status == 0 && dts.f0_coeff != 0) {
+      const uint64_t product = static_cast<uint64_t>(f0_reg) * dts.f0_coeff;
+      if (product != 0) {
+        haptic_dev.lra_f0 = static_cast<uint32_t>(f0_period_scale / product);
+        log_error("Murvane: lra f0=%d\n", haptic_dev.lra_f0);
+      } else {
+        haptic_dev.lra_f0 = 0;
+        log_error("Murvane: lra_f0 is error, f0_reg=0\n");
+      }
+      result = 0;
+    }
+  }
+  reg_write_bits(ZQ310X_REG_CONTCFG, ZQ310X_CONTCFG_F0_DET_KEEP, ZQ310X_CONTCFG_F0_DET_DONE);
+  return result;
+}
+
+}  // namespace zq310x
+
+namespace {
 
 constexpr haptic_ops zq310x_ops = {
-    [] { return -1; },
-    [] { return -1; },
-    [](uint8_t) { return -1; },
-    [] { return -1; },
-    [] {},
-    [] { return -1; },
-    [] { return -1; },
-    [](uint8_t) { return -1; },
-    [](uint8_t) { return -1; },
-    [](int32_t) { return -1; },
-    [](uint8_t, uint8_t) { return -1; },
-    [](uint8_t, uint8_t) { return -1; },
-    [](uint8_t) { return -1; },
-    []() -> EFI_STATUS { return EFI_UNSUPPORTED; },
+    [] { return zq310x::get_f0(zq310x_dts); },
+    [] { return zq310x::offset_calibration(zq310x_dts); },
+    [](uint8_t flag) { return zq310x::set_go(zq310x_dts, flag); },
+    [] { return zq310x::stop(zq310x_dts); },
+    [] { zq310x::write_ram(zq310x_dts); },
+    [] { return zq310x::set_ram_base(zq310x_dts); },
+    [] { return zq310x::chip_init(zq310x_dts); },
+    [](uint8_t gain) { return zq310x::set_gain(zq310x_dts, gain); },
+    [](uint8_t mode) { return zq310x::set_play_mode(zq310x_dts, mode); },
+    [](int32_t kind) { return zq310x::write_trim_lra(zq310x_dts, kind); },
+    [](uint8_t index, uint8_t wave) { return zq310x::set_sequence(zq310x_dts, index, wave); },
+    [](uint8_t index, uint8_t loop) { return zq310x::set_sequence_loop(zq310x_dts, index, loop); },
+    [](uint8_t on) { return zq310x::set_ram_access(zq310x_dts, on); },
+    [] { return zq310x::qualify_check(zq310x_dts); },
 };
 
 }  // namespace
