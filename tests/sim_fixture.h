@@ -32,7 +32,7 @@ class SimBoard {
   sim::VirtualPlatform& platform() { return *platform_; }
   sim::ChipModel& chip() { return handle_->model(); }
   const std::vector<sim::Event>& events() const { return platform_->events(); }
-  std::vector<std::string> log() const { return platform_->log_lines(); }
+  const std::vector<std::string>& log() const { return platform_->log_lines(); }
 
   EFI_STATUS entry() { return sim::call_entry(*platform_); }
   EFI_STATUS start() { return sim::call_start(*platform_); }

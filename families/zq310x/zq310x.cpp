@@ -255,10 +255,9 @@ int32_t get_f0(const family_dts& dts) {
     const uint32_t hi_status = reg_read(ZQ310X_REG_F0_H, &period[0]);
     const uint32_t lo_status = reg_read(ZQ310X_REG_F0_L, &period[1]);
     const uint32_t f0_reg = (static_cast<uint32_t>(period[0]) << 8) | period[1];
-    // Half a period is no measurement, and without f0_coeff (the divisor
-    // message above said so) a period cannot be turned into a frequency:
-    // both keep f0_pre and fail rather than report a made-up value.
-    if (hi_status == 0 && lo_status == 0 && dts.f0_coeff != 0) {
+    // Half a period is no measurement: keep f0_pre and fail rather than
+    // report a made-up frequency.
+    if (hi_status == 0 && lo_status == 0) {
       const uint64_t product = static_cast<uint64_t>(f0_reg) * dts.f0_coeff;
       if (product != 0) {
         haptic_dev.lra_f0 = static_cast<uint32_t>(f0_period_scale / product);
