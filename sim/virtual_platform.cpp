@@ -306,6 +306,9 @@ uint32_t VirtualPlatform::i2c_transfer(bool write, uint64_t /*handle*/, const ui
   if (status == 0 && chip_ == nullptr) {
     status = bus_fault_status;
   }
+  if (status == 0 && transfer_hook) {
+    status = transfer_hook(write, reg8);
+  }
   if (status == 0 && options_.chaos.fault > 0.0) {
     if (std::uniform_real_distribution<double>(0.0, 1.0)(rng_) < options_.chaos.fault) {
       status = bus_fault_status;
@@ -324,6 +327,9 @@ uint32_t VirtualPlatform::i2c_transfer(bool write, uint64_t /*handle*/, const ui
     if (status == 0 && data != nullptr) {
       chip_->set_time(now_ns_);
       uint8_t v = chip_->read(reg8);
+      if (read_hook) {
+        read_hook(reg8, &v);
+      }
       if (options_.chaos.read_flip > 0.0 &&
           std::uniform_real_distribution<double>(0.0, 1.0)(rng_) < options_.chaos.read_flip) {
         v = static_cast<uint8_t>(rng_());

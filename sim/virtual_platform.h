@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -91,6 +92,11 @@ class VirtualPlatform {
   ChipModel* chip() { return chip_; }
   PlatformOptions& options() { return options_; }
   void add_fault(const Fault& f) { faults_.push_back(f); }
+  // Programmable chip and bus behaviour for fuzzing: the transfer hook may
+  // fail a transfer (non-zero status); the read hook may replace the
+  // model's answer. Both see every transfer the faults above let through.
+  std::function<uint32_t(bool write, uint8_t reg)> transfer_hook;
+  std::function<bool(uint8_t reg, uint8_t* value)> read_hook;
   void clear_faults() { faults_.clear(); }
   // Adds an entry to the firmware's configuration table before the run.
   void add_config_table(const EFI_GUID& guid, void* table);
