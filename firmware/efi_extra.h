@@ -39,8 +39,8 @@ static_assert(offsetof(EFI_LOADED_IMAGE_PROTOCOL, ImageBase) == 64);
 struct EFI_FILE_PROTOCOL;
 struct EFI_FILE_PROTOCOL {
   UINT64 Revision;
-  EFI_STATUS(EFIAPI* Open)(EFI_FILE_PROTOCOL* self, EFI_FILE_PROTOCOL** out, const CHAR16* name, UINT64 mode,
-                           UINT64 attributes);
+  EFI_STATUS(EFIAPI* Open)
+  (EFI_FILE_PROTOCOL* self, EFI_FILE_PROTOCOL** out, const CHAR16* name, UINT64 mode, UINT64 attributes);
   EFI_STATUS(EFIAPI* Close)(EFI_FILE_PROTOCOL* self);
   EFI_GENERIC_FN Delete;
   EFI_STATUS(EFIAPI* Read)(EFI_FILE_PROTOCOL* self, UINTN* size, void* buffer);

@@ -100,16 +100,22 @@ run_record run_on_host(const fwsim::scenario& s) {
     const EFI_STATUS ss = sim::call_start(p);
     r.start_log = narrow(p.console().substr(after_entry));
     r.start_status = status_text(ss);
-    r.reads = p.counters().reads;
-    r.writes = p.counters().writes;
+    char traffic[128];
+    const sim::Counters& k = p.counters();
+    fwsim::format_traffic(k.reads, k.writes, k.stalls, k.stall_us, traffic, sizeof(traffic));
+    r.traffic = traffic;
+    if (!r.traffic.empty() && r.traffic.back() == '\n') {
+      r.traffic.pop_back();
+    }
   }
   const fwsim::verdict v =
       fwsim::judge(chip, murvane::waveform_image, murvane::waveform_image_len, murvane::waveform_sram_base);
   std::string text(4096, '\0');
-  const size_t n = fwsim::format_verdict(v, chip, murvane::waveform_image_len, murvane::waveform_sram_base,
-                                         text.data(), text.size());
+  const size_t n = fwsim::format_verdict(v, chip, murvane::waveform_image_len, murvane::waveform_sram_base, text.data(),
+                                         text.size());
   text.resize(n);
   r.verdict = split_lines(text);
+  r.healthy = fwsim::healthy(v);
   return r;
 }
 
@@ -164,6 +170,8 @@ firmware_record parse_serial(std::string_view log) {
     const std::string rest = line.substr(line_prefix.size());
     if (starts_with(rest, "verdict: ") && line_at >= verdict_from) {
       fw.run.verdict.push_back(rest);
+    } else if (starts_with(rest, "traffic: ")) {
+      fw.run.traffic = rest;
     } else if (starts_with(rest, "protocol: ")) {
       fw.revision = rest;
     } else if (starts_with(rest, "stack guard: ")) {
@@ -247,6 +255,7 @@ comparison compare(const run_record& host, const firmware_record& fw) {
   compare_lines(c, "driver log during Start", split_lines(host.start_log), split_lines(fw.run.start_log));
   compare_value(c, "Start status", host.start_status, fw.run.start_status);
   compare_lines(c, "chip verdict", host.verdict, fw.run.verdict);
+  compare_value(c, "bus traffic and waits", host.traffic, fw.run.traffic);
   require(c, "bus and pin requests", "bad requests: 0", fw.bad_requests);
   if (!fw.done) {
     c.ok = false;
@@ -289,8 +298,8 @@ comparison check_stack_guard_halt(std::string_view log) {
     c.report.push_back("no \"Murvane: system halted\" right after it");
   }
   for (const std::string& l : lines) {
-    const bool went_on = l == std::string(line_prefix) + "stack smash: NOT caught" ||
-                         l == std::string(line_prefix) + "done";
+    const bool went_on =
+        l == std::string(line_prefix) + "stack smash: NOT caught" || l == std::string(line_prefix) + "done";
     if (went_on) {
       c.ok = false;
       c.report.push_back("the application went on after the overflow: " + l);

@@ -29,8 +29,8 @@ struct run_record {
   std::string start_log;  // ... during Start
   std::string start_status;
   std::vector<std::string> verdict;  // "verdict: ..." lines
-  uint64_t reads = 0;
-  uint64_t writes = 0;
+  std::string traffic;               // "traffic: ..." line, see fwsim::format_traffic
+  bool healthy = false;              // chip present, image in SRAM, playing, no violation
 };
 
 // The same chip on the host virtual platform: entry, then Start, then the
@@ -41,11 +41,11 @@ struct firmware_record {
   run_record run;
   bool saw_entry = false;
   bool saw_start = false;
-  bool done = false;  // the application reached its end
-  std::string revision;      // "[fwtest] protocol: ..." line without the prefix
-  std::string stack_guard;   // "[fwtest] stack guard: ..." line without the prefix
-  std::string bad_requests;  // "[fwtest] bad requests: ..." line without the prefix
-  std::string bus;           // "[fwtest] bus: ..." line without the prefix
+  bool done = false;                  // the application reached its end
+  std::string revision;               // "[fwtest] protocol: ..." line without the prefix
+  std::string stack_guard;            // "[fwtest] stack guard: ..." line without the prefix
+  std::string bad_requests;           // "[fwtest] bad requests: ..." line without the prefix
+  std::string bus;                    // "[fwtest] bus: ..." line without the prefix
   std::vector<std::string> problems;  // application lines that report a failure
 };
 

@@ -43,9 +43,7 @@ EFI_STATUS own_device(EFI_HANDLE image, EFI_SYSTEM_TABLE* st, EFI_HANDLE* device
   return *device != nullptr ? EFI_SUCCESS : EFI_NOT_FOUND;
 }
 
-uint16_t node_length(const EFI_DEVICE_PATH* n) {
-  return static_cast<uint16_t>(n->Length[0] | (n->Length[1] << 8));
-}
+uint16_t node_length(const EFI_DEVICE_PATH* n) { return static_cast<uint16_t>(n->Length[0] | (n->Length[1] << 8)); }
 
 }  // namespace
 

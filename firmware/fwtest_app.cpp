@@ -9,6 +9,7 @@
 // the host can cut it out of the serial log and compare it with the same
 // chip on the host virtual platform.
 #include "core/waveform.h"
+#include "firmware/efi_extra.h"
 #include "firmware/fw_support.h"
 #include "firmware/sim_platform_protocol.h"
 #include "firmware/sim_scenario.h"
@@ -51,8 +52,8 @@ bool guard_shared(EFI_SYSTEM_TABLE* st) {
 }
 
 void print_verdict(const MURVANE_SIM_PLATFORM_PROTOCOL* sim) {
-  const fwsim::verdict v = fwsim::judge(sim->Chip, murvane::waveform_image, murvane::waveform_image_len,
-                                        murvane::waveform_sram_base);
+  const fwsim::verdict v =
+      fwsim::judge(sim->Chip, murvane::waveform_image, murvane::waveform_image_len, murvane::waveform_sram_base);
   char text[2048];
   fwsim::format_verdict(v, sim->Chip, murvane::waveform_image_len, murvane::waveform_sram_base, text, sizeof(text));
   // Each verdict line with our prefix.
@@ -71,14 +72,19 @@ void print_verdict(const MURVANE_SIM_PLATFORM_PROTOCOL* sim) {
     print(line);
   }
   const MURVANE_SIM_COUNTERS& c = *sim->Counters;
+  char traffic[128];
+  fwsim::format_traffic(c.Reads, c.Writes, c.Stalls, c.StallUs, traffic, sizeof(traffic));
   char bus[256];
   fwsim::text_builder t(bus, sizeof(bus));
-  t.put("[fwtest] bus: opens ").dec(c.Opens).put(", reads ").dec(c.Reads).put(", writes ").dec(c.Writes);
-  t.put(", failed ").dec(c.FailedTransfers).put(", reset pulses ").dec(c.ResetPulses);
-  t.put(", bus time ").dec(c.BusTimeNs / 1000).put(" us\n");
+  t.put("[fwtest] ").put(traffic);
   print(bus);
   fwsim::text_builder b(bus, sizeof(bus));
-  b.put("[fwtest] bad requests: ").dec(c.BadRequests).put('\n');
+  b.put("[fwtest] bus: opens ").dec(c.Opens).put(", failed transfers ").dec(c.FailedTransfers);
+  b.put(", pin configures ").dec(c.PinConfigures).put(", pin outputs ").dec(c.PinOutputs);
+  b.put(", reset pulses ").dec(c.ResetPulses).put(", bus time ").dec(c.BusTimeNs / 1000).put(" us\n");
+  print(bus);
+  fwsim::text_builder r(bus, sizeof(bus));
+  r.put("[fwtest] bad requests: ").dec(c.BadRequests).put('\n');
   print(bus);
 }
 
@@ -139,6 +145,17 @@ void run(EFI_HANDLE image, EFI_SYSTEM_TABLE* st) {
   s = fwtest::load_own_volume_image(image, st, "\\Murvane.efi", &driver);
   if (EFI_ERROR(s)) {
     print_status_line("\n[fwtest] entry: not loaded: ", s);
+    return;
+  }
+  // Only the driver's own waits run the simulated chip's clock.
+  void* li = nullptr;
+  s = bs->HandleProtocol(driver, &fwefi::EFI_LOADED_IMAGE_PROTOCOL_GUID, &li);
+  if (!EFI_ERROR(s)) {
+    const auto* loaded = static_cast<const fwefi::EFI_LOADED_IMAGE_PROTOCOL*>(li);
+    s = sim->WatchDriver(loaded->ImageBase, loaded->ImageSize);
+  }
+  if (EFI_ERROR(s)) {
+    print_status_line("\n[fwtest] entry: driver image not watched, failed: ", s);
     return;
   }
   s = bs->StartImage(driver, nullptr, nullptr);

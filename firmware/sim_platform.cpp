@@ -4,11 +4,13 @@
 // virtual platform uses. The chip is chosen at run time by \sim.cfg on the
 // volume this image was loaded from (see firmware/sim_scenario.h).
 //
-// Time: the driver waits with the firmware's own Stall, which really waits.
-// The model's clock is the processor's counter since the chip was set up,
-// plus the modelled bus time of every transfer so far (a real bus is slow,
-// this one is not), so a chip that is "busy for 20 ms" is busy for 20 ms of
-// the waits the driver really made.
+// Time: the chip's clock runs as on the host virtual platform, on the
+// driver's waits and the bus: every Stall the driver makes adds its
+// microseconds, every transfer its time on a 400 kHz bus. The driver still
+// calls the firmware's own Stall, which still really waits: this image
+// only puts a counting step in front of it in the boot-services table. So a
+// chip that is "busy for 20 ms" is busy for the same waits and transfers
+// as on the host, whatever QEMU's speed, and a run is reproducible.
 //
 // Never shipped with the driver.
 #include "firmware/fw_support.h"
@@ -49,29 +51,52 @@ constinit sim::ZQ360xModel model_zq360x;
 constinit sim::ChipModel* chip = nullptr;
 constinit char scenario_text[fwsim::scenario_text_max] = {};
 constinit MURVANE_SIM_COUNTERS counters = {};
-constinit uint64_t clock_start = 0;
-constinit uint64_t clock_hz = 0;
 constinit UINT32 pin_level = 1;
 
-uint64_t read_counter() {
-  uint64_t v = 0;
-  __asm__ volatile("isb\n\tmrs %0, cntvct_el0" : "=r"(v)::"memory");
-  return v;
-}
+using stall_fn = EFI_STATUS(EFIAPI*)(UINTN microseconds);
+constinit stall_fn firmware_stall = nullptr;
+constinit uintptr_t watched_begin = 0;
+constinit uintptr_t watched_end = 0;
 
-uint64_t read_counter_hz() {
-  uint64_t v = 0;
-  __asm__ volatile("mrs %0, cntfrq_el0" : "=r"(v));
-  return v;
-}
+uint64_t now_ns() { return counters.StallUs * 1000 + counters.BusTimeNs; }
 
-uint64_t now_ns() {
-  const uint64_t ticks = read_counter() - clock_start;
-  uint64_t real_ns = 0;
-  if (clock_hz != 0) {
-    real_ns = (ticks / clock_hz) * 1000000000ull + (ticks % clock_hz) * 1000000000ull / clock_hz;
+EFI_STATUS EFIAPI counted_stall(UINTN microseconds) {
+  const auto from = reinterpret_cast<uintptr_t>(__builtin_return_address(0));
+  if (watched_end == 0 || (from >= watched_begin && from < watched_end)) {
+    ++counters.Stalls;
+    counters.StallUs += microseconds;
   }
-  return real_ns + counters.BusTimeNs;
+  return firmware_stall(microseconds);
+}
+
+EFI_STATUS EFIAPI watch_driver(const void* base, UINT64 size) {
+  if (base == nullptr || size == 0) {
+    return EFI_INVALID_PARAMETER;
+  }
+  watched_begin = reinterpret_cast<uintptr_t>(base);
+  watched_end = watched_begin + size;
+  // Forget the firmware's own waits so far (loading images from disk polls
+  // with Stall). The driver has not run, so the chip has not seen the clock.
+  counters.Stalls = 0;
+  counters.StallUs = 0;
+  return EFI_SUCCESS;
+}
+
+// Puts counted_stall in the boot-services table, in front of the firmware's
+// Stall, and refreshes the table's checksum as firmware expects.
+EFI_STATUS hook_stall(EFI_BOOT_SERVICES* bs) {
+  using crc_fn = EFI_STATUS(EFIAPI*)(const void* data, UINTN size, UINT32* crc);
+  const auto crc32 = reinterpret_cast<crc_fn>(bs->CalculateCrc32);
+  if (bs->Stall == nullptr || crc32 == nullptr) {
+    return EFI_UNSUPPORTED;
+  }
+  firmware_stall = bs->Stall;
+  bs->Stall = &counted_stall;
+  bs->Hdr.CRC32 = 0;
+  UINT32 crc = 0;
+  crc32(bs, bs->Hdr.HeaderSize, &crc);
+  bs->Hdr.CRC32 = crc;
+  return EFI_SUCCESS;
 }
 
 sim::ChipModel* model_for(sim::family_id family) {
@@ -103,8 +128,8 @@ UINT32 EFIAPI i2c_open(UINT32 instance, UINT64* handle) {
   return 0;
 }
 
-UINT32 transfer(bool write, UINT64 handle, const UINT32* config, UINT32 reg, UINT32 reg_len, UINT8* data,
-                UINT32 len, UINT32* transferred, UINT32 timeout) {
+UINT32 transfer(bool write, UINT64 handle, const UINT32* config, UINT32 reg, UINT32 reg_len, UINT8* data, UINT32 len,
+                UINT32* transferred, UINT32 timeout) {
   counters.BusTimeNs += write ? write_transfer_ns : read_transfer_ns;
   if (write) {
     ++counters.Writes;
@@ -170,8 +195,8 @@ EFI_STATUS EFIAPI pin_set_output(UINT32 word, UINT32 level) {
 
 constinit EFI_ZELT_I2C_PROTOCOL i2c_protocol = {nullptr, &i2c_open, &i2c_read, &i2c_write};
 constinit EFI_KORM_PROTOCOL korm_protocol = {nullptr, &pin_configure, nullptr, nullptr, &pin_set_output};
-constinit MURVANE_SIM_PLATFORM_PROTOCOL sim_protocol = {MURVANE_SIM_PLATFORM_PROTOCOL_REVISION, scenario_text,
-                                                        nullptr, &counters};
+constinit MURVANE_SIM_PLATFORM_PROTOCOL sim_protocol = {MURVANE_SIM_PLATFORM_PROTOCOL_REVISION, scenario_text, nullptr,
+                                                        &counters, &watch_driver};
 
 void say(EFI_SYSTEM_TABLE* st, const char* what, const char* detail) {
   char line[fwsim::scenario_text_max + 96];
@@ -191,8 +216,8 @@ extern "C" EFI_STATUS EFIAPI sim_platform_main(EFI_HANDLE image, EFI_SYSTEM_TABL
     return EFI_INVALID_PARAMETER;
   }
   size_t len = 0;
-  const EFI_STATUS rs = fwtest::read_own_volume_file(image, st, "\\sim.cfg", scenario_text,
-                                                     sizeof(scenario_text), &len);
+  const EFI_STATUS rs =
+      fwtest::read_own_volume_file(image, st, "\\sim.cfg", scenario_text, sizeof(scenario_text), &len);
   if (EFI_ERROR(rs)) {
     say(st, "cannot read \\sim.cfg beside this image", "");
     return rs;
@@ -210,7 +235,13 @@ extern "C" EFI_STATUS EFIAPI sim_platform_main(EFI_HANDLE image, EFI_SYSTEM_TABL
   const char* bad = nullptr;
   const fwsim::parse_status ps = fwsim::parse_scenario(scenario_text, len, &sc, &bad);
   if (ps != fwsim::parse_status::ok) {
-    say(st, "bad \\sim.cfg: ", fwsim::parse_status_text(ps));
+    char why[160];
+    fwsim::text_builder t(why, sizeof(why));
+    t.put(fwsim::parse_status_text(ps));
+    if (bad != nullptr) {
+      t.put(", at: ").put(bad);
+    }
+    say(st, "bad \\sim.cfg: ", why);
     return EFI_INVALID_PARAMETER;
   }
   if (sc.model != nullptr) {
@@ -219,8 +250,6 @@ extern "C" EFI_STATUS EFIAPI sim_platform_main(EFI_HANDLE image, EFI_SYSTEM_TABL
     fwsim::apply_scenario(sc, *chip);
   }
   sim_protocol.Chip = chip;
-  clock_hz = read_counter_hz();
-  clock_start = read_counter();
 
   EFI_HANDLE handle = image;
   const EFI_STATUS s = install(&handle, EFI_ZELT_I2C_PROTOCOL_GUID, &i2c_protocol);
@@ -229,7 +258,12 @@ extern "C" EFI_STATUS EFIAPI sim_platform_main(EFI_HANDLE image, EFI_SYSTEM_TABL
     return s;
   }
   // From here on an interface of ours is installed: stay resident whatever
-  // happens, or the firmware would free what it points into.
+  // happens, or the firmware would free what it points into. Without the
+  // private protocol the test application reports the failure.
+  if (EFI_ERROR(hook_stall(st->BootServices))) {
+    say(st, "cannot count the firmware's Stall", "");
+    return EFI_SUCCESS;
+  }
   if (EFI_ERROR(install(&handle, EFI_KORM_PROTOCOL_GUID, &korm_protocol)) ||
       EFI_ERROR(install(&handle, MURVANE_SIM_PLATFORM_PROTOCOL_GUID, &sim_protocol))) {
     say(st, "cannot install the platform protocols", "");

@@ -24,11 +24,18 @@ struct MURVANE_SIM_COUNTERS {
   UINT64 PinOutputs;
   UINT64 ResetPulses;
   UINT64 BusTimeNs;  // modelled transfer time (72.5 us a write, 95 us a read)
+  // The firmware's Stall as called by the driver (see WatchDriver).
+  UINT64 Stalls;
+  UINT64 StallUs;
 };
 
 struct MURVANE_SIM_PLATFORM_PROTOCOL {
   UINT64 Revision;
-  const char* Scenario;              // the scenario text as read, NUL-terminated
-  const sim::ChipModel* Chip;        // null when no chip answers
+  const char* Scenario;        // the scenario text as read, NUL-terminated
+  const sim::ChipModel* Chip;  // null when no chip answers
   const MURVANE_SIM_COUNTERS* Counters;
+  // From now on only Stall calls made from code in [base, base + size), the
+  // driver image, advance the chip's clock; the stall counters restart.
+  // Until called (as when the images are loaded by hand), every Stall counts.
+  EFI_STATUS(EFIAPI* WatchDriver)(const void* base, UINT64 size);
 };

@@ -239,4 +239,11 @@ size_t format_verdict(const verdict& v, const sim::ChipModel* chip, size_t image
   return t.size();
 }
 
+size_t format_traffic(uint64_t reads, uint64_t writes, uint64_t stalls, uint64_t stall_us, char* buf, size_t cap) {
+  text_builder t(buf, cap);
+  t.put("traffic: ").dec(reads).put(" reads, ").dec(writes).put(" writes, ").dec(stalls).put(" stalls, ");
+  t.dec(stall_us).put(" us stalled\n");
+  return t.size();
+}
+
 }  // namespace fwsim

@@ -70,24 +70,26 @@ void apply_scenario(const scenario& s, sim::ChipModel& chip);
 
 struct verdict {
   bool chip_present;
-  bool sram_matches;   // SRAM at base holds the image byte for byte
+  bool sram_matches;    // SRAM at base holds the image byte for byte
   uint32_t sram_diffs;  // bytes that differ
   uint32_t first_diff;  // SRAM address of the first difference
-  bool playing;        // playback triggered (GO seen)
+  bool playing;         // playback triggered (GO seen)
   size_t violations;
 };
 
 // Judges a chip after a run against the waveform image expected at base.
 verdict judge(const sim::ChipModel* chip, const uint8_t* image, size_t image_len, uint16_t base);
 
-inline bool healthy(const verdict& v) {
-  return v.chip_present && v.sram_matches && v.playing && v.violations == 0;
-}
+inline bool healthy(const verdict& v) { return v.chip_present && v.sram_matches && v.playing && v.violations == 0; }
 
 // The verdict as lines, each starting "verdict: " and ending "\n" (the
 // kept violations one per line). Returns the length written; the text is
 // cut, NUL-terminated, when cap is too small.
 size_t format_verdict(const verdict& v, const sim::ChipModel* chip, size_t image_len, uint16_t base, char* buf,
                       size_t cap);
+
+// What the driver did on the bus and with its waits, as one line (ending
+// "\n"): "traffic: R reads, W writes, S stalls, U us stalled".
+size_t format_traffic(uint64_t reads, uint64_t writes, uint64_t stalls, uint64_t stall_us, char* buf, size_t cap);
 
 }  // namespace fwsim

@@ -32,7 +32,9 @@ std::string serial_of(const run_record& r, const std::string& revision = "revisi
   for (const std::string& v : r.verdict) {
     s += "[fwtest] " + v + "\r\n";
   }
-  s += "[fwtest] bus: opens 2, reads 4, writes 0, failed 0, reset pulses 2, bus time 380 us\r\n";
+  s += "[fwtest] " + r.traffic + "\r\n";
+  s +=
+      "[fwtest] bus: opens 2, failed transfers 0, pin configures 2, pin outputs 4, reset pulses 2, bus time 380 us\r\n";
   s += "[fwtest] bad requests: " + bad + "\r\n";
   if (done) {
     s += "[fwtest] done\r\n";
@@ -42,19 +44,23 @@ std::string serial_of(const run_record& r, const std::string& revision = "revisi
 
 run_record sample_run() {
   run_record r;
-  r.entry_log = "Murvane: zq uefi driver version is v1.5.0\nMurvane: qualify check failed\n"
-                "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n";
+  r.entry_log =
+      "Murvane: zq uefi driver version is v1.5.0\nMurvane: qualify check failed\n"
+      "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n";
   r.entry_status = "Success";
   r.start_log = "Murvane: zq uefi driver version is v1.5.0\nMurvane: qualify check failed\n";
   r.start_status = "Unsupported";
   r.verdict = {"verdict: chip zq320x id 0x05", "verdict: go not set"};
+  r.traffic = "traffic: 4 reads, 0 writes, 4 stalls, 20000 us stalled";
   return r;
 }
 
 firmware_record parse(const std::string& raw) { return fwcheck::parse_serial(fwcheck::strip_console(raw)); }
 
 TEST(FwCheckConsole, StripsEscapeSequencesAndCarriageReturns) {
-  EXPECT_EQ(fwcheck::strip_console("\x1b[2J\x1b[01;01H\x1b[=3hA\r\nB\x1b(B\x1b" "7C\r\n"), "A\nBC\n");
+  EXPECT_EQ(fwcheck::strip_console("\x1b[2J\x1b[01;01H\x1b[=3hA\r\nB\x1b(B\x1b"
+                                   "7C\r\n"),
+            "A\nBC\n");
   EXPECT_EQ(fwcheck::strip_console("\x1b[0m\x1b[40;37mtext"), "text");
   EXPECT_EQ(fwcheck::strip_console("cut\x1b"), "cut");
   EXPECT_EQ(fwcheck::strip_console("cut\x1b[12"), "cut");
@@ -79,6 +85,7 @@ TEST(FwCheckSerial, CutsTheDriverOutputOfBothCalls) {
   EXPECT_EQ(fw.revision, "protocol: revision 0x00010005 ok");
   EXPECT_EQ(fw.stack_guard, "stack guard: shared");
   EXPECT_EQ(fw.bad_requests, "bad requests: 0");
+  EXPECT_EQ(fw.run.traffic, r.traffic);
   EXPECT_TRUE(fw.done);
   EXPECT_TRUE(fw.problems.empty());
 }
@@ -116,10 +123,13 @@ TEST(FwCheckCompare, EachDifferenceFails) {
   other_status.entry_status = "Invalid Parameter";
   run_record other_verdict = host;
   other_verdict.verdict.back() = "verdict: go set";
+  run_record other_traffic = host;
+  other_traffic.traffic = "traffic: 4 reads, 0 writes, 5 stalls, 21000 us stalled";
   const Case cases[] = {
       {"driver line", serial_of(other_log), "driver log during Start: DIFFERENT from line 2 on"},
       {"status", serial_of(other_status), "entry status: DIFFERENT"},
       {"verdict", serial_of(other_verdict), "chip verdict: DIFFERENT from line 2 on"},
+      {"traffic", serial_of(other_traffic), "bus traffic and waits: DIFFERENT"},
       {"revision", serial_of(host, "revision 0x00010004 wrong"), "published protocol: expected"},
       {"guard", serial_of(host, "revision 0x00010005 ok", "not shared"), "stack guard: expected"},
       {"bad requests", serial_of(host, "revision 0x00010005 ok", "shared", "3"), "bus and pin requests: expected"},
@@ -150,9 +160,11 @@ TEST(FwCheckCompare, ApplicationThatStoppedEarlyFails) {
 }
 
 TEST(FwCheckHalt, StackGuardStopsTheBoot) {
-  const std::string head = "[fwtest] scenario: absent stacksmash\r\n[fwtest] stack smash: overflowing a protected buffer\r\n";
-  const std::string caught = "\r\nMurvane: stack guard check failed at image offset 0x0000000000001A2C\r\n"
-                             "Murvane: system halted\r\n";
+  const std::string head =
+      "[fwtest] scenario: absent stacksmash\r\n[fwtest] stack smash: overflowing a protected buffer\r\n";
+  const std::string caught =
+      "\r\nMurvane: stack guard check failed at image offset 0x0000000000001A2C\r\n"
+      "Murvane: system halted\r\n";
   EXPECT_TRUE(fwcheck::check_stack_guard_halt(fwcheck::strip_console(head + caught)).ok);
 
   struct Case {
@@ -186,7 +198,10 @@ TEST(FwCheckHost, RunsEntryThenStartOnTheVirtualPlatform) {
   EXPECT_EQ(r.start_log.find("Install EFI_ZELT_I2C_HAPTIC_PROTOCOL"), std::string::npos);
   EXPECT_NE(r.start_status, "Success");  // nothing answers: bring-up cannot succeed
   EXPECT_EQ(r.verdict, (std::vector<std::string>{"verdict: no chip on the bus"}));
-  EXPECT_GT(r.reads, 0u);
+  EXPECT_FALSE(r.healthy);
+  // Two reset pulses per bring-up (one retry), each with its two waits.
+  EXPECT_EQ(r.traffic.rfind("traffic: ", 0), 0u) << r.traffic;
+  EXPECT_NE(r.traffic.find(" 0 writes,"), std::string::npos) << r.traffic;
 }
 
 TEST(FwCheckHost, JudgesTheScenariosChip) {

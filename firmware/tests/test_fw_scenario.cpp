@@ -94,8 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BadCase{"zq3101 noqualify", parse_status::no_qualification, "noqualify"},
                       BadCase{"zq3102 noqualify", parse_status::no_qualification, "noqualify"},
                       BadCase{"absent noqualify", parse_status::knob_without_chip, "noqualify"},
-                      BadCase{"zq3201 1=1 2=2 3=3 4=4 5=5 6=6 7=7 8=8 9=9", parse_status::too_many_overrides,
-                              "9=9"}));
+                      BadCase{"zq3201 1=1 2=2 3=3 4=4 5=5 6=6 7=7 8=8 9=9", parse_status::too_many_overrides, "9=9"}));
 
 TEST(FwScenario, QualificationBitPerFamily) {
   struct Row {
@@ -169,8 +168,8 @@ TEST(FwScenario, VerdictOnAHealthyChip) {
   chip.configure(0x95);
   chip.load(murvane::waveform_sram_base, murvane::waveform_image, murvane::waveform_image_len);
   chip.go();
-  const fwsim::verdict v = fwsim::judge(&chip, murvane::waveform_image, murvane::waveform_image_len,
-                                        murvane::waveform_sram_base);
+  const fwsim::verdict v =
+      fwsim::judge(&chip, murvane::waveform_image, murvane::waveform_image_len, murvane::waveform_sram_base);
   EXPECT_TRUE(v.chip_present);
   EXPECT_TRUE(v.sram_matches);
   EXPECT_EQ(v.sram_diffs, 0u);
@@ -178,8 +177,8 @@ TEST(FwScenario, VerdictOnAHealthyChip) {
   EXPECT_EQ(v.violations, 0u);
   EXPECT_TRUE(fwsim::healthy(v));
   char text[512];
-  const size_t n = fwsim::format_verdict(v, &chip, murvane::waveform_image_len, murvane::waveform_sram_base, text,
-                                         sizeof(text));
+  const size_t n =
+      fwsim::format_verdict(v, &chip, murvane::waveform_image_len, murvane::waveform_sram_base, text, sizeof(text));
   EXPECT_EQ(std::string(text, n),
             "verdict: chip plain id 0x95\n"
             "verdict: sram 0x0800..0x0891 holds the waveform image\n"
@@ -193,8 +192,8 @@ TEST(FwScenario, VerdictFindsAShiftedImageAndViolations) {
   // One byte late: every byte but those equal to their neighbour differs.
   chip.load(murvane::waveform_sram_base + 1, murvane::waveform_image, murvane::waveform_image_len);
   chip.write(0x14, 0x77);  // access closed
-  const fwsim::verdict v = fwsim::judge(&chip, murvane::waveform_image, murvane::waveform_image_len,
-                                        murvane::waveform_sram_base);
+  const fwsim::verdict v =
+      fwsim::judge(&chip, murvane::waveform_image, murvane::waveform_image_len, murvane::waveform_sram_base);
   size_t want_diffs = 0;
   for (size_t i = 0; i < murvane::waveform_image_len; ++i) {
     const uint8_t at = i == 0 ? 0 : murvane::waveform_image[i - 1];
@@ -227,6 +226,12 @@ TEST(FwScenario, VerdictWithoutAChip) {
   char text[64];
   fwsim::format_verdict(v, nullptr, murvane::waveform_image_len, 0x0800, text, sizeof(text));
   EXPECT_STREQ(text, "verdict: no chip on the bus\n");
+}
+
+TEST(FwScenario, TrafficLine) {
+  char text[128];
+  const size_t n = fwsim::format_traffic(20, 318, 5, 15000, text, sizeof(text));
+  EXPECT_EQ(std::string(text, n), "traffic: 20 reads, 318 writes, 5 stalls, 15000 us stalled\n");
 }
 
 TEST(FwScenario, VerdictTextIsCutNotOverrun) {
