@@ -110,7 +110,7 @@ run_record run_on_host(const fwsim::scenario& s) {
   }
   const fwsim::verdict v =
       fwsim::judge(chip, murvane::waveform_image, murvane::waveform_image_len, murvane::waveform_sram_base);
-  std::string text(4096, '\0');
+  std::string text(fwsim::verdict_text_max, '\0');
   const size_t n = fwsim::format_verdict(v, chip, murvane::waveform_image_len, murvane::waveform_sram_base, text.data(),
                                          text.size());
   text.resize(n);

@@ -54,10 +54,10 @@ bool guard_shared(EFI_SYSTEM_TABLE* st) {
 void print_verdict(const MURVANE_SIM_PLATFORM_PROTOCOL* sim) {
   const fwsim::verdict v =
       fwsim::judge(sim->Chip, murvane::waveform_image, murvane::waveform_image_len, murvane::waveform_sram_base);
-  char text[2048];
+  static constinit char text[fwsim::verdict_text_max] = {};
   fwsim::format_verdict(v, sim->Chip, murvane::waveform_image_len, murvane::waveform_sram_base, text, sizeof(text));
   // Each verdict line with our prefix.
-  char line[192];
+  char line[512];
   const char* p = text;
   while (*p != '\0') {
     fwsim::text_builder t(line, sizeof(line));

@@ -25,6 +25,7 @@ namespace fwsim {
 
 inline constexpr size_t max_overrides = 8;
 inline constexpr size_t scenario_text_max = 256;
+inline constexpr size_t verdict_text_max = 8192;
 
 struct reg_override {
   uint8_t reg;
@@ -84,7 +85,8 @@ inline bool healthy(const verdict& v) { return v.chip_present && v.sram_matches 
 
 // The verdict as lines, each starting "verdict: " and ending "\n" (the
 // kept violations one per line). Returns the length written; the text is
-// cut, NUL-terminated, when cap is too small.
+// cut, NUL-terminated, when cap is too small (verdict_text_max is enough
+// for every violation a model keeps).
 size_t format_verdict(const verdict& v, const sim::ChipModel* chip, size_t image_len, uint16_t base, char* buf,
                       size_t cap);
 
