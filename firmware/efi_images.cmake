@@ -1,0 +1,50 @@
+# Cross build of the UEFI images (included from firmware/CMakeLists.txt).
+# Each image links objects, not archives; /OPT:REF drops every function and
+# constant the image does not reach (one COMDAT section each).
+
+set(MURVANE_EFI_COMMON_LINK /nologo /nodefaultlib /machine:arm64 /NXCOMPAT /DYNAMICBASE /OPT:REF /OPT:ICF
+                            /Brepro /debug:none)
+
+# What the compiler may call on its own, and the stack-protector check.
+add_library(murvane_efi_runtime OBJECT mem.cpp stack_check.cpp)
+# The driver: exactly the host library's sources.
+add_library(murvane_efi_driver OBJECT ${MURVANE_DRIVER_SOURCES})
+# Test images only: the chip models and the test platform's helpers.
+add_library(murvane_efi_models OBJECT ${MURVANE_MODEL_SOURCES})
+add_library(murvane_efi_testsupport OBJECT fw_support.cpp sim_scenario.cpp)
+add_library(murvane_efi_simplatform_main OBJECT sim_platform.cpp)
+add_library(murvane_efi_fwtest_main OBJECT fwtest_app.cpp)
+set(MURVANE_EFI_TEST_LIBS murvane_efi_runtime murvane_efi_driver murvane_efi_models murvane_efi_testsupport)
+foreach(lib ${MURVANE_EFI_TEST_LIBS} murvane_efi_simplatform_main murvane_efi_fwtest_main)
+  target_include_directories(${lib} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_compile_options(${lib} PRIVATE ${MURVANE_WARNINGS})
+endforeach()
+
+set(MURVANE_EFI_IMAGE_DIR ${CMAKE_BINARY_DIR}/images)
+
+function(murvane_efi_image target)
+  cmake_parse_arguments(IMG "" "OUTPUT_NAME;ENTRY;SUBSYSTEM" "OBJECTS" ${ARGN})
+  add_executable(${target})
+  foreach(lib ${IMG_OBJECTS})
+    target_sources(${target} PRIVATE $<TARGET_OBJECTS:${lib}>)
+  endforeach()
+  target_link_options(${target} PRIVATE ${MURVANE_EFI_COMMON_LINK} /entry:${IMG_ENTRY} /subsystem:${IMG_SUBSYSTEM}
+                      /map:${MURVANE_EFI_IMAGE_DIR}/${IMG_OUTPUT_NAME}.map)
+  set_target_properties(${target} PROPERTIES OUTPUT_NAME ${IMG_OUTPUT_NAME} SUFFIX ".efi"
+                                             RUNTIME_OUTPUT_DIRECTORY ${MURVANE_EFI_IMAGE_DIR})
+endfunction()
+
+# The driver.
+murvane_efi_image(murvane_efi OUTPUT_NAME Murvane ENTRY efi_main SUBSYSTEM efi_boot_service_driver
+                  OBJECTS murvane_efi_runtime murvane_efi_driver)
+# The test platform and the test application (never shipped).
+murvane_efi_image(murvane_efi_simplatform OUTPUT_NAME SimPlatform ENTRY sim_platform_main
+                  SUBSYSTEM efi_boot_service_driver OBJECTS murvane_efi_simplatform_main ${MURVANE_EFI_TEST_LIBS})
+murvane_efi_image(murvane_efi_fwtest OUTPUT_NAME BOOTAA64 ENTRY fwtest_main SUBSYSTEM efi_application
+                  OBJECTS murvane_efi_fwtest_main ${MURVANE_EFI_TEST_LIBS})
+
+# For the image checks: the objects of the driver image, and of the test images.
+file(GENERATE OUTPUT ${MURVANE_EFI_IMAGE_DIR}/driver_objects.txt
+     CONTENT "$<JOIN:$<TARGET_OBJECTS:murvane_efi_runtime>;$<TARGET_OBJECTS:murvane_efi_driver>,\n>\n")
+file(GENERATE OUTPUT ${MURVANE_EFI_IMAGE_DIR}/test_objects.txt
+     CONTENT "$<JOIN:$<TARGET_OBJECTS:murvane_efi_models>;$<TARGET_OBJECTS:murvane_efi_testsupport>;$<TARGET_OBJECTS:murvane_efi_simplatform_main>;$<TARGET_OBJECTS:murvane_efi_fwtest_main>,\n>\n")

@@ -1,0 +1,69 @@
+// Host side of the firmware test: runs a scenario's chip on the host virtual
+// platform the way the test application drives real firmware (entry, then
+// Start), reads the serial log of a QEMU boot, and compares the two.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "firmware/sim_scenario.h"
+
+namespace fwcheck {
+
+// What the test application prints before its own lines.
+inline constexpr std::string_view line_prefix = "[fwtest] ";
+
+// A console capture with the terminal's escape sequences and carriage
+// returns removed.
+std::string strip_console(std::string_view raw);
+
+// Splits text into lines at "\n"; a last line without "\n" is kept.
+std::vector<std::string> split_lines(std::string_view text);
+
+struct run_record {
+  std::string entry_log;  // driver console output during the entry point
+  std::string entry_status;
+  std::string start_log;  // ... during Start
+  std::string start_status;
+  std::vector<std::string> verdict;  // "verdict: ..." lines
+  std::string traffic;               // "traffic: ..." line, see fwsim::format_traffic
+  bool healthy = false;              // chip present, image in SRAM, playing, no violation
+};
+
+// The same chip on the host virtual platform: entry, then Start, then the
+// verdict on the chip. The scenario must have parsed.
+run_record run_on_host(const fwsim::scenario& s);
+
+struct firmware_record {
+  run_record run;
+  bool saw_entry = false;
+  bool saw_start = false;
+  bool done = false;                  // the application reached its end
+  std::string revision;               // "[fwtest] protocol: ..." line without the prefix
+  std::string stack_guard;            // "[fwtest] stack guard: ..." line without the prefix
+  std::string bad_requests;           // "[fwtest] bad requests: ..." line without the prefix
+  std::string bus;                    // "[fwtest] bus: ..." line without the prefix
+  std::vector<std::string> problems;  // application lines that report a failure
+};
+
+// Reads the test application's transcript out of a stripped serial log.
+firmware_record parse_serial(std::string_view log);
+
+struct comparison {
+  bool ok = true;
+  std::vector<std::string> report;  // human-readable findings, failures first
+};
+
+// Firmware against host: the driver's output of both calls, their status,
+// the verdict; plus the firmware-only checks of the application's lines
+// (protocol revision 0x00010005, stack guard shared, no bad requests).
+comparison compare(const run_record& host, const firmware_record& fw);
+
+// A boot whose test application overflowed a protected buffer on purpose:
+// the stack-guard check must have reported it and stopped the boot there.
+comparison check_stack_guard_halt(std::string_view log);
+
+}  // namespace fwcheck

@@ -1,0 +1,119 @@
+// murvane-fw-check: judges one QEMU boot of the firmware test disk against
+// the same chip on the host virtual platform.
+//
+//   murvane-fw-check --scenario "zq3201 noqualify" --serial serial.log [--qemu-status N]
+//   murvane-fw-check --scenario zq3101 --expected     (what the firmware should print)
+//   murvane-fw-check --scenario "absent stacksmash" --serial serial.log --expect-halt
+//
+// Exit status 0 when the firmware run matches, 1 when it does not (the
+// findings and the serial log are printed), 2 on a usage error.
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "firmware/fw_check.h"
+
+namespace {
+
+int usage(const char* why) {
+  std::cerr
+      << "murvane-fw-check: " << why << "\n"
+      << "usage: murvane-fw-check --scenario TEXT (--serial FILE [--qemu-status N | --expect-halt] | --expected)\n";
+  return 2;
+}
+
+void print_expected(const fwcheck::run_record& host) {
+  const std::string p(fwcheck::line_prefix);
+  std::cout << p << "entry: begin\n" << host.entry_log;
+  std::cout << "\n" << p << "entry: status " << host.entry_status << "\n";
+  std::cout << p << "start: begin\n" << host.start_log;
+  std::cout << "\n" << p << "start: status " << host.start_status << "\n";
+  for (const std::string& v : host.verdict) {
+    std::cout << p << v << "\n";
+  }
+  std::cout << p << host.traffic << "\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string scenario_text;
+  std::string serial_path;
+  bool expected = false;
+  bool expect_halt = false;
+  bool have_scenario = false;
+  int qemu_status = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--scenario" && i + 1 < argc) {
+      scenario_text = argv[++i];
+      have_scenario = true;
+    } else if (a == "--serial" && i + 1 < argc) {
+      serial_path = argv[++i];
+    } else if (a == "--qemu-status" && i + 1 < argc) {
+      qemu_status = std::atoi(argv[++i]);
+    } else if (a == "--expected") {
+      expected = true;
+    } else if (a == "--expect-halt") {
+      expect_halt = true;
+    } else {
+      return usage(("unexpected argument " + a).c_str());
+    }
+  }
+  if (!have_scenario || (serial_path.empty() && !expected)) {
+    return usage("missing arguments");
+  }
+  fwsim::scenario sc = {};
+  const char* bad = nullptr;
+  const fwsim::parse_status ps = fwsim::parse_scenario(scenario_text.c_str(), scenario_text.size(), &sc, &bad);
+  if (ps != fwsim::parse_status::ok) {
+    return usage(("bad scenario \"" + scenario_text + "\": " + fwsim::parse_status_text(ps)).c_str());
+  }
+  if (expect_halt != sc.stack_smash) {
+    return usage("--expect-halt goes with a stacksmash scenario, and only with one");
+  }
+  const fwcheck::run_record host = fwcheck::run_on_host(sc);
+  if (expected) {
+    print_expected(host);
+    return 0;
+  }
+
+  std::ifstream in(serial_path, std::ios::binary);
+  std::stringstream raw;
+  raw << in.rdbuf();
+  const std::string log = fwcheck::strip_console(raw.str());
+  const fwcheck::firmware_record fw = fwcheck::parse_serial(log);
+  fwcheck::comparison c = expect_halt ? fwcheck::check_stack_guard_halt(log) : fwcheck::compare(host, fw);
+  if (qemu_status == 124) {
+    c.ok = false;
+    c.report.insert(c.report.begin(), "QEMU: timed out (a crash or a hang: it never powered off)");
+  } else if (qemu_status != 0) {
+    c.ok = false;
+    c.report.insert(c.report.begin(), "QEMU: exited with status " + std::to_string(qemu_status));
+  }
+  if (!in.is_open()) {
+    c.ok = false;
+    c.report.insert(c.report.begin(), "serial log " + serial_path + ": cannot read");
+  }
+
+  std::cout << "scenario: " << scenario_text << "\n";
+  for (const std::string& line : c.report) {
+    std::cout << "  " << line << "\n";
+  }
+  if (!expect_halt && !fw.bus.empty()) {
+    std::cout << "  firmware " << fw.bus << "\n";
+  }
+  if (sc.model != nullptr && !sc.noqualify && sc.override_count == 0 && !host.healthy) {
+    std::cout << "  note: on the host too this chip does not end up playing the waveform cleanly\n";
+  }
+  if (!c.ok) {
+    std::cout << (expect_halt ? "FAILED: the stack-guard check did not stop the boot as expected\n"
+                              : "FAILED: the firmware run differs from the host virtual platform\n")
+              << "---- serial log (escape sequences and CR removed) ----\n"
+              << log << (log.empty() || log.back() == '\n' ? "" : "\n") << "---- end of serial log ----\n";
+    return 1;
+  }
+  std::cout << "PASSED\n";
+  return 0;
+}

@@ -1,0 +1,199 @@
+// EFI/BOOT/BOOTAA64.EFI of the firmware test disk (test only): loads
+// SimPlatform.efi and then the driver, Murvane.efi, from its own volume,
+// calls Start of the protocol the driver published, prints what happened
+// and what the simulated chip ended up with, and powers the machine off.
+//
+// Every line of its own starts with "[fwtest] ". The driver's console output
+// comes between "[fwtest] <call>: begin" and "[fwtest] <call>: status ..."
+// (which this application always starts on a new line), so the checker on
+// the host can cut it out of the serial log and compare it with the same
+// chip on the host virtual platform.
+#include "core/waveform.h"
+#include "firmware/efi_extra.h"
+#include "firmware/fw_support.h"
+#include "firmware/sim_platform_protocol.h"
+#include "firmware/sim_scenario.h"
+#include "firmware/text.h"
+#include "platform/log.h"
+#include "platform/platform.h"
+#include "platform/protocols.h"
+
+namespace {
+
+constinit EFI_SYSTEM_TABLE* g_st = nullptr;
+
+void print(const char* text) { fwtest::print(g_st, text); }
+
+void put_status(fwsim::text_builder& t, EFI_STATUS s) {
+  const char* name = murvane::status_name(s);
+  if (name != nullptr) {
+    t.put(name);
+  } else {
+    t.hex(s, 16);
+  }
+}
+
+void print_status_line(const char* head, EFI_STATUS s) {
+  char line[96];
+  fwsim::text_builder t(line, sizeof(line));
+  t.put(head);
+  put_status(t, s);
+  t.put('\n');
+  print(line);
+}
+
+bool guard_shared(EFI_SYSTEM_TABLE* st) {
+  for (UINTN i = 0; st->ConfigurationTable != nullptr && i < st->NumberOfTableEntries; ++i) {
+    if (guid_equal(st->ConfigurationTable[i].VendorGuid, MURVANE_STACK_GUARD_GUID)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void print_verdict(const MURVANE_SIM_PLATFORM_PROTOCOL* sim) {
+  const fwsim::verdict v =
+      fwsim::judge(sim->Chip, murvane::waveform_image, murvane::waveform_image_len, murvane::waveform_sram_base);
+  static constinit char text[fwsim::verdict_text_max] = {};
+  fwsim::format_verdict(v, sim->Chip, murvane::waveform_image_len, murvane::waveform_sram_base, text, sizeof(text));
+  // Each verdict line with our prefix.
+  char line[512];
+  const char* p = text;
+  while (*p != '\0') {
+    fwsim::text_builder t(line, sizeof(line));
+    t.put("[fwtest] ");
+    while (*p != '\0' && *p != '\n') {
+      t.put(*p++);
+    }
+    if (*p == '\n') {
+      ++p;
+    }
+    t.put('\n');
+    print(line);
+  }
+  const MURVANE_SIM_COUNTERS& c = *sim->Counters;
+  char traffic[128];
+  fwsim::format_traffic(c.Reads, c.Writes, c.Stalls, c.StallUs, traffic, sizeof(traffic));
+  char bus[256];
+  fwsim::text_builder t(bus, sizeof(bus));
+  t.put("[fwtest] ").put(traffic);
+  print(bus);
+  fwsim::text_builder b(bus, sizeof(bus));
+  b.put("[fwtest] bus: opens ").dec(c.Opens).put(", failed transfers ").dec(c.FailedTransfers);
+  b.put(", pin configures ").dec(c.PinConfigures).put(", pin outputs ").dec(c.PinOutputs);
+  b.put(", reset pulses ").dec(c.ResetPulses).put(", bus time ").dec(c.BusTimeNs / 1000).put(" us\n");
+  print(bus);
+  fwsim::text_builder r(bus, sizeof(bus));
+  r.put("[fwtest] bad requests: ").dec(c.BadRequests).put('\n');
+  print(bus);
+}
+
+// Writes `extra` bytes past the end of a protected local buffer: over the
+// frame's copy of the stack guard, which the check on the way out finds.
+__attribute__((noinline)) void overflow_local_buffer(size_t extra) {
+  char buffer[16];
+  volatile char* p = buffer;
+  for (size_t i = 0; i < sizeof(buffer) + extra; ++i) {
+    p[i] = 0x5A;
+  }
+  __asm__ volatile("" : : "r"(buffer) : "memory");
+}
+
+void stack_smash() {
+  print("[fwtest] stack smash: overflowing a protected buffer\n");
+  volatile size_t extra = 16;
+  overflow_local_buffer(extra);
+  print("[fwtest] stack smash: NOT caught\n");
+}
+
+void run(EFI_HANDLE image, EFI_SYSTEM_TABLE* st) {
+  EFI_BOOT_SERVICES* bs = st->BootServices;
+  EFI_HANDLE platform = nullptr;
+  EFI_STATUS s = fwtest::load_own_volume_image(image, st, "\\SimPlatform.efi", &platform);
+  if (!EFI_ERROR(s)) {
+    s = bs->StartImage(platform, nullptr, nullptr);
+  }
+  if (EFI_ERROR(s)) {
+    print_status_line("[fwtest] SimPlatform.efi failed: ", s);
+    return;
+  }
+  void* located = nullptr;
+  s = bs->LocateProtocol(&MURVANE_SIM_PLATFORM_PROTOCOL_GUID, nullptr, &located);
+  const auto* sim = static_cast<const MURVANE_SIM_PLATFORM_PROTOCOL*>(located);
+  if (EFI_ERROR(s) || sim == nullptr || sim->Revision != MURVANE_SIM_PLATFORM_PROTOCOL_REVISION) {
+    print_status_line("[fwtest] no simulated platform: ", s);
+    return;
+  }
+  {
+    char line[fwsim::scenario_text_max + 32];
+    fwsim::text_builder t(line, sizeof(line));
+    t.put("[fwtest] scenario: ").put(sim->Scenario).put('\n');
+    print(line);
+  }
+  fwsim::scenario sc = {};
+  size_t len = 0;
+  while (sim->Scenario[len] != '\0') {
+    ++len;
+  }
+  if (fwsim::parse_scenario(sim->Scenario, len, &sc) == fwsim::parse_status::ok && sc.stack_smash) {
+    stack_smash();
+    return;
+  }
+
+  print("[fwtest] entry: begin\n");
+  EFI_HANDLE driver = nullptr;
+  s = fwtest::load_own_volume_image(image, st, "\\Murvane.efi", &driver);
+  if (EFI_ERROR(s)) {
+    print_status_line("\n[fwtest] entry: not loaded: ", s);
+    return;
+  }
+  // Only the driver's own waits run the simulated chip's clock.
+  void* li = nullptr;
+  s = bs->HandleProtocol(driver, &fwefi::EFI_LOADED_IMAGE_PROTOCOL_GUID, &li);
+  if (!EFI_ERROR(s)) {
+    const auto* loaded = static_cast<const fwefi::EFI_LOADED_IMAGE_PROTOCOL*>(li);
+    s = sim->WatchDriver(loaded->ImageBase, loaded->ImageSize);
+  }
+  if (EFI_ERROR(s)) {
+    print_status_line("\n[fwtest] entry: driver image not watched, failed: ", s);
+    return;
+  }
+  s = bs->StartImage(driver, nullptr, nullptr);
+  print_status_line("\n[fwtest] entry: status ", s);
+  print(guard_shared(st) ? "[fwtest] stack guard: shared\n" : "[fwtest] stack guard: not shared\n");
+
+  located = nullptr;
+  s = bs->LocateProtocol(&EFI_ZELT_I2C_HAPTIC_PROTOCOL_GUID, nullptr, &located);
+  const auto* haptic = static_cast<const EFI_ZELT_I2C_HAPTIC_PROTOCOL*>(located);
+  if (EFI_ERROR(s) || haptic == nullptr) {
+    print_status_line("[fwtest] protocol: not found: ", s);
+  } else {
+    char line[96];
+    fwsim::text_builder t(line, sizeof(line));
+    t.put("[fwtest] protocol: revision ").hex(haptic->Revision, 8);
+    t.put(haptic->Revision == EFI_ZELT_I2C_HAPTIC_PROTOCOL_REVISION ? " ok\n" : " wrong\n");
+    print(line);
+  }
+
+  print("[fwtest] start: begin\n");
+  s = haptic != nullptr ? haptic->Start() : EFI_NOT_FOUND;
+  print_status_line("\n[fwtest] start: status ", s);
+
+  print_verdict(sim);
+}
+
+}  // namespace
+
+extern "C" EFI_STATUS EFIAPI fwtest_main(EFI_HANDLE image, EFI_SYSTEM_TABLE* st) {
+  murvane::support_init(image, st);
+  g_st = st;
+  // The firmware arms a 5-minute watchdog for boot applications; this one
+  // ends by powering off, or hangs on purpose in a failure QEMU's time-out
+  // catches sooner.
+  st->BootServices->SetWatchdogTimer(0, 0, 0, nullptr);
+  print("\n[fwtest] Murvane firmware test\n");
+  run(image, st);
+  print("[fwtest] done\n");
+  st->RuntimeServices->ResetSystem(EfiResetShutdown, EFI_SUCCESS, 0, nullptr);
+  return EFI_SUCCESS;
+}

@@ -1,0 +1,220 @@
+// The host checker of the QEMU boots: reading the test application's
+// transcript out of a serial log and comparing it with the host run.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "firmware/fw_check.h"
+
+namespace {
+
+using fwcheck::firmware_record;
+using fwcheck::run_record;
+
+// A serial log as the firmware writes it: the application's lines and the
+// driver's output, with the terminal's CRs and a few escape sequences.
+std::string serial_of(const run_record& r, const std::string& revision = "revision 0x00010005 ok",
+                      const std::string& guard = "shared", const std::string& bad = "0", bool done = true) {
+  std::string s = "UEFI firmware\r\n\x1b[2J\x1b[01;01H\x1b[=3h\x1b[2J\x1b[01;01HBdsDxe: loading Boot0001\r\n";
+  s += "[SimPlatform] chip: zq3201\r\n[fwtest] scenario: zq3201\r\n";
+  s += "[fwtest] entry: begin\r\n";
+  for (char c : r.entry_log) {
+    s += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  }
+  s += "\r\n[fwtest] entry: status " + r.entry_status + "\r\n";
+  s += "[fwtest] stack guard: " + guard + "\r\n";
+  s += "[fwtest] protocol: " + revision + "\r\n";
+  s += "[fwtest] start: begin\r\n";
+  for (char c : r.start_log) {
+    s += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  }
+  s += "\r\n[fwtest] start: status " + r.start_status + "\r\n";
+  for (const std::string& v : r.verdict) {
+    s += "[fwtest] " + v + "\r\n";
+  }
+  s += "[fwtest] " + r.traffic + "\r\n";
+  s +=
+      "[fwtest] bus: opens 2, failed transfers 0, pin configures 2, pin outputs 4, reset pulses 2, bus time 380 us\r\n";
+  s += "[fwtest] bad requests: " + bad + "\r\n";
+  if (done) {
+    s += "[fwtest] done\r\n";
+  }
+  return s;
+}
+
+run_record sample_run() {
+  run_record r;
+  r.entry_log =
+      "Murvane: zq uefi driver version is v1.5.0\nMurvane: qualify check failed\n"
+      "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n";
+  r.entry_status = "Success";
+  r.start_log = "Murvane: zq uefi driver version is v1.5.0\nMurvane: qualify check failed\n";
+  r.start_status = "Unsupported";
+  r.verdict = {"verdict: chip zq320x id 0x05", "verdict: go not set"};
+  r.traffic = "traffic: 4 reads, 0 writes, 4 stalls, 20000 us stalled";
+  return r;
+}
+
+firmware_record parse(const std::string& raw) { return fwcheck::parse_serial(fwcheck::strip_console(raw)); }
+
+TEST(FwCheckConsole, StripsEscapeSequencesAndCarriageReturns) {
+  EXPECT_EQ(fwcheck::strip_console("\x1b[2J\x1b[01;01H\x1b[=3hA\r\nB\x1b(B\x1b"
+                                   "7C\r\n"),
+            "A\nBC\n");
+  EXPECT_EQ(fwcheck::strip_console("\x1b[0m\x1b[40;37mtext"), "text");
+  EXPECT_EQ(fwcheck::strip_console("cut\x1b"), "cut");
+  EXPECT_EQ(fwcheck::strip_console("cut\x1b[12"), "cut");
+}
+
+TEST(FwCheckConsole, SplitsLines) {
+  EXPECT_EQ(fwcheck::split_lines("a\nb\n"), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(fwcheck::split_lines("a\n\nb"), (std::vector<std::string>{"a", "", "b"}));
+  EXPECT_TRUE(fwcheck::split_lines("").empty());
+}
+
+TEST(FwCheckSerial, CutsTheDriverOutputOfBothCalls) {
+  const run_record r = sample_run();
+  const firmware_record fw = parse(serial_of(r));
+  ASSERT_TRUE(fw.saw_entry);
+  ASSERT_TRUE(fw.saw_start);
+  EXPECT_EQ(fw.run.entry_log, r.entry_log);
+  EXPECT_EQ(fw.run.entry_status, "Success");
+  EXPECT_EQ(fw.run.start_log, r.start_log);
+  EXPECT_EQ(fw.run.start_status, "Unsupported");
+  EXPECT_EQ(fw.run.verdict, r.verdict);
+  EXPECT_EQ(fw.revision, "protocol: revision 0x00010005 ok");
+  EXPECT_EQ(fw.stack_guard, "stack guard: shared");
+  EXPECT_EQ(fw.bad_requests, "bad requests: 0");
+  EXPECT_EQ(fw.run.traffic, r.traffic);
+  EXPECT_TRUE(fw.done);
+  EXPECT_TRUE(fw.problems.empty());
+}
+
+TEST(FwCheckSerial, KeepsOutputWithoutLineEndAndEmptyOutput) {
+  run_record r = sample_run();
+  // A message without "\n" as the last output, and a call that prints nothing.
+  r.entry_log = "Murvane: zq350x_dts.cont_track_margin = 0";
+  r.start_log = "";
+  const firmware_record fw = parse(serial_of(r));
+  EXPECT_EQ(fw.run.entry_log, "Murvane: zq350x_dts.cont_track_margin = 0");
+  EXPECT_EQ(fw.run.start_log, "");
+  EXPECT_EQ(fw.run.start_status, "Unsupported");
+  EXPECT_TRUE(fwcheck::compare(r, fw).ok);
+}
+
+TEST(FwCheckCompare, AgreeingRunPasses) {
+  const run_record r = sample_run();
+  const fwcheck::comparison c = fwcheck::compare(r, parse(serial_of(r)));
+  EXPECT_TRUE(c.ok);
+  ASSERT_FALSE(c.report.empty());
+  EXPECT_EQ(c.report.front(), "driver log during entry: 3 lines, identical");
+}
+
+TEST(FwCheckCompare, EachDifferenceFails) {
+  const run_record host = sample_run();
+  struct Case {
+    const char* what;
+    std::string serial;
+    const char* finding;
+  };
+  run_record other_log = host;
+  other_log.start_log = "Murvane: zq uefi driver version is v1.5.0\nMurvane: func init error\n";
+  run_record other_status = host;
+  other_status.entry_status = "Invalid Parameter";
+  run_record other_verdict = host;
+  other_verdict.verdict.back() = "verdict: go set";
+  run_record other_traffic = host;
+  other_traffic.traffic = "traffic: 4 reads, 0 writes, 5 stalls, 21000 us stalled";
+  const Case cases[] = {
+      {"driver line", serial_of(other_log), "driver log during Start: DIFFERENT from line 2 on"},
+      {"status", serial_of(other_status), "entry status: DIFFERENT"},
+      {"verdict", serial_of(other_verdict), "chip verdict: DIFFERENT from line 2 on"},
+      {"traffic", serial_of(other_traffic), "bus traffic and waits: DIFFERENT"},
+      {"revision", serial_of(host, "revision 0x00010004 wrong"), "published protocol: expected"},
+      {"guard", serial_of(host, "revision 0x00010005 ok", "not shared"), "stack guard: expected"},
+      {"bad requests", serial_of(host, "revision 0x00010005 ok", "shared", "3"), "bus and pin requests: expected"},
+      {"no end", serial_of(host, "revision 0x00010005 ok", "shared", "0", false), "did not reach its end"},
+  };
+  for (const Case& c : cases) {
+    const fwcheck::comparison cmp = fwcheck::compare(host, parse(c.serial));
+    EXPECT_FALSE(cmp.ok) << c.what;
+    bool found = false;
+    for (const std::string& line : cmp.report) {
+      found = found || line.find(c.finding) != std::string::npos;
+    }
+    EXPECT_TRUE(found) << c.what << ": no finding \"" << c.finding << "\"";
+  }
+}
+
+TEST(FwCheckCompare, ApplicationThatStoppedEarlyFails) {
+  const run_record host = sample_run();
+  const std::string serial =
+      "[fwtest] Murvane firmware test\r\n[fwtest] SimPlatform.efi failed: Not Found\r\n[fwtest] done\r\n";
+  const fwcheck::comparison c = fwcheck::compare(host, parse(serial));
+  EXPECT_FALSE(c.ok);
+  EXPECT_EQ(c.report.front(), "test application: SimPlatform.efi failed: Not Found");
+  // A log that stops inside the driver's output (a crash) has no transcript.
+  std::string crashed = serial_of(host);
+  crashed = crashed.substr(0, crashed.find("[fwtest] entry: status"));
+  EXPECT_FALSE(fwcheck::compare(host, parse(crashed)).ok);
+}
+
+TEST(FwCheckHalt, StackGuardStopsTheBoot) {
+  const std::string head =
+      "[fwtest] scenario: absent stacksmash\r\n[fwtest] stack smash: overflowing a protected buffer\r\n";
+  const std::string caught =
+      "\r\nMurvane: stack guard check failed at image offset 0x0000000000001A2C\r\n"
+      "Murvane: system halted\r\n";
+  EXPECT_TRUE(fwcheck::check_stack_guard_halt(fwcheck::strip_console(head + caught)).ok);
+
+  struct Case {
+    const char* what;
+    std::string serial;
+  };
+  const Case cases[] = {
+      {"no overflow", caught},
+      {"not caught", head + "[fwtest] stack smash: NOT caught\r\n[fwtest] done\r\n"},
+      {"short offset", head + "Murvane: stack guard check failed at image offset 0x1A2C\r\nMurvane: system halted\r\n"},
+      {"not halted", head + "Murvane: stack guard check failed at image offset 0x0000000000001A2C\r\n"},
+      {"went on", head + caught + "[fwtest] done\r\n"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_FALSE(fwcheck::check_stack_guard_halt(fwcheck::strip_console(c.serial)).ok) << c.what;
+  }
+}
+
+TEST(FwCheckHost, RunsEntryThenStartOnTheVirtualPlatform) {
+  fwsim::scenario absent = {};
+  ASSERT_EQ(fwsim::parse_scenario("absent", 6, &absent), fwsim::parse_status::ok);
+  const run_record r = fwcheck::run_on_host(absent);
+  const auto entry = fwcheck::split_lines(r.entry_log);
+  ASSERT_GE(entry.size(), 2u);
+  EXPECT_EQ(entry.front(), "Murvane: zq uefi driver version is v1.5.0");
+  EXPECT_EQ(entry.back(), "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success");
+  EXPECT_EQ(r.entry_status, "Success");
+  const auto start = fwcheck::split_lines(r.start_log);
+  ASSERT_FALSE(start.empty());
+  EXPECT_EQ(start.front(), "Murvane: zq uefi driver version is v1.5.0");
+  EXPECT_EQ(r.start_log.find("Install EFI_ZELT_I2C_HAPTIC_PROTOCOL"), std::string::npos);
+  EXPECT_NE(r.start_status, "Success");  // nothing answers: bring-up cannot succeed
+  EXPECT_EQ(r.verdict, (std::vector<std::string>{"verdict: no chip on the bus"}));
+  EXPECT_FALSE(r.healthy);
+  // Two reset pulses per bring-up (one retry), each with its two waits.
+  EXPECT_EQ(r.traffic.rfind("traffic: ", 0), 0u) << r.traffic;
+  EXPECT_NE(r.traffic.find(" 0 writes,"), std::string::npos) << r.traffic;
+}
+
+TEST(FwCheckHost, JudgesTheScenariosChip) {
+  fwsim::scenario s = {};
+  ASSERT_EQ(fwsim::parse_scenario("zq3402", 6, &s), fwsim::parse_status::ok);
+  const run_record r = fwcheck::run_on_host(s);
+  ASSERT_FALSE(r.verdict.empty());
+  EXPECT_EQ(r.verdict.front(), "verdict: chip zq340x id 0x7280");
+  // The same scenario twice gives the same record: nothing leaks between runs.
+  const run_record again = fwcheck::run_on_host(s);
+  EXPECT_EQ(again.entry_log, r.entry_log);
+  EXPECT_EQ(again.start_log, r.start_log);
+  EXPECT_EQ(again.verdict, r.verdict);
+}
+
+}  // namespace
