@@ -22,12 +22,16 @@ constexpr size_t block_min = 4;
 constexpr size_t block_row = 16;
 
 __attribute__((format(printf, 1, 2))) std::string printf_string(const char* fmt, ...) {
-  char buf[256];
   va_list args;
   va_start(args, fmt);
-  std::vsnprintf(buf, sizeof(buf), fmt, args);
+  va_list again;
+  va_copy(again, args);
+  const int needed = std::vsnprintf(nullptr, 0, fmt, args);
   va_end(args);
-  return buf;
+  std::string out(needed > 0 ? static_cast<size_t>(needed) : 0, '\0');
+  std::vsnprintf(out.data(), out.size() + 1, fmt, again);
+  va_end(again);
+  return out;
 }
 
 std::string hex2(uint64_t v) { return printf_string("0x%02llX", static_cast<unsigned long long>(v)); }

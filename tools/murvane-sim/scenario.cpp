@@ -4,8 +4,9 @@
 #include <cstdio>
 #include <fstream>
 #include <limits>
-#include <nlohmann/json.hpp>
 #include <sstream>
+
+#include <nlohmann/json.hpp>
 
 #include "core/family.h"
 #include "sim/harness.h"
@@ -226,19 +227,35 @@ constexpr int64_t lra_f0_max = 0xFFFF;
 constexpr int64_t offset_code_max = 1023;
 constexpr int64_t chip_id_max = 0xFFFF;
 
+// "0x10" and "0x010" are different keys but one register: refuse the second
+// rather than let one of them win unseen.
+void check_register_once(const Reader& in, std::vector<std::pair<uint8_t, std::string>>& seen, uint8_t reg,
+                         const std::string& key, const std::string& field) {
+  for (const auto& [r, k] : seen) {
+    if (r == reg) {
+      in.fail(field, "register given twice (also as " + in_quotes(k) + ")");
+    }
+  }
+  seen.emplace_back(reg, key);
+}
+
 void read_registers(const Reader& in, const json& v, Scenario& s) {
+  std::vector<std::pair<uint8_t, std::string>> seen;
   for (const auto& [key, value] : in.object(v, "registers").items()) {
     const std::string field = "registers." + key;
     const uint8_t reg = in.register_key(key, field);
+    check_register_once(in, seen, reg, key, field);
     s.registers.emplace_back(reg, static_cast<uint8_t>(in.integer_or_hex(value, field, 0, byte_max, "value")));
   }
 }
 
 void read_reads(const Reader& in, const json& v, Scenario& s) {
   size_t total = 0;
+  std::vector<std::pair<uint8_t, std::string>> seen;
   for (const auto& [key, value] : in.object(v, "reads").items()) {
     const std::string field = "reads." + key;
     const uint8_t reg = in.register_key(key, field);
+    check_register_once(in, seen, reg, key, field);
     std::vector<uint8_t> answers;
     size_t i = 0;
     for (const json& a : in.array(value, field)) {
