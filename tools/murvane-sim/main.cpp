@@ -1,0 +1,119 @@
+// murvane-sim: boots the driver's own code on the virtual platform against a
+// simulated chip, under a scenario, and shows what the driver did.
+#include <algorithm>
+#include <exception>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "sim/harness.h"
+#include "tools/murvane-sim/report.h"
+#include "tools/murvane-sim/run.h"
+#include "tools/murvane-sim/scenario.h"
+
+namespace {
+
+constexpr int exit_ran = 0;
+constexpr int exit_other = 1;
+constexpr int exit_bad_input = 2;
+
+constexpr const char* command = "murvane-sim";
+
+std::string one_line(std::string s) {
+  std::replace(s.begin(), s.end(), '\n', ' ');
+  while (!s.empty() && s.back() == ' ') {
+    s.pop_back();
+  }
+  return s;
+}
+
+int run_command(int argc, char** argv) {
+  CLI::App app{
+      "Boots the Murvane driver on the virtual platform against a simulated haptic chip, under a scenario, "
+      "and shows what the driver did: its debug log, its register traffic and a summary.",
+      command};
+  std::string scenario_path;
+  std::string chip;
+  std::string trace_path;
+  std::string trace_format;
+  bool quiet = false;
+  app.add_option("scenario", scenario_path, "Scenario file (JSON). Without one: one entry call on a healthy chip");
+  CLI::Option* chip_option =
+      app.add_option("--chip", chip, "Simulated chip (zq3101 ... zq3603, or absent); overrides the scenario's chip");
+  CLI::Option* trace_option =
+      app.add_option("--trace", trace_path,
+                     "Write the event trace to FILE ('-': standard output, which then carries the trace alone)");
+  app.add_option("--trace-format", trace_format, "Trace format: jsonl (default) or text")
+      ->check(CLI::IsMember({"text", "jsonl"}))
+      ->needs(trace_option);
+  app.add_flag("--quiet", quiet, "Print nothing but errors");
+  app.footer(
+      "Exit status: 0 when the scenario ran to its end, whatever the driver returned; 2 for unusable input "
+      "(one line on standard error names the file, the field and the problem); 1 for anything else.");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) {
+      return app.exit(e);  // --help
+    }
+    std::cerr << command << ": " << one_line(e.what()) << " (see --help)\n";
+    return exit_bad_input;
+  }
+
+  murvane_sim::Scenario scenario =
+      scenario_path.empty() ? murvane_sim::default_scenario(command) : murvane_sim::load_scenario(scenario_path);
+  murvane_sim::settle_chip(scenario, chip_option->count() > 0 ? std::optional<std::string>(chip) : std::nullopt);
+
+  // Open the trace before running, so an unwritable file costs no run.
+  std::ofstream trace_file;
+  const bool trace_to_stdout = trace_path == "-";
+  if (!trace_path.empty() && !trace_to_stdout) {
+    trace_file.open(trace_path, std::ios::binary | std::ios::trunc);
+    if (!trace_file) {
+      std::cerr << command << ": --trace: cannot write " << trace_path << '\n';
+      return exit_other;
+    }
+  }
+
+  murvane_sim::Simulation sim(scenario);
+  sim.run();
+
+  if (!trace_path.empty()) {
+    std::ostream& out = trace_to_stdout ? std::cout : trace_file;
+    if (trace_format == "text") {
+      murvane_sim::write_text_trace(out, sim.platform().events(), murvane_sim::naming_family(sim));
+    } else {
+      sim::write_jsonl(out, sim.platform().events());
+    }
+    out.flush();
+    if (!out) {
+      std::cerr << command << ": --trace: writing " << trace_path << " failed\n";
+      return exit_other;
+    }
+  }
+  if (!quiet && !trace_to_stdout) {
+    murvane_sim::write_report(std::cout, sim);
+  }
+  std::cout.flush();
+  return std::cout ? exit_ran : exit_other;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run_command(argc, argv);
+  } catch (const murvane_sim::InputError& e) {
+    std::cerr << one_line(e.what()) << '\n';
+    return exit_bad_input;
+  } catch (const std::exception& e) {
+    std::cerr << command << ": unexpected failure: " << one_line(e.what()) << '\n';
+    return exit_other;
+  } catch (...) {
+    std::cerr << command << ": unexpected failure\n";
+    return exit_other;
+  }
+}

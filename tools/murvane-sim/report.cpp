@@ -1,0 +1,385 @@
+#include "tools/murvane-sim/report.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <string_view>
+
+#include "core/regs.h"
+#include "core/waveform.h"
+#include "platform/log.h"
+#include "platform/protocols.h"
+#include "tools/murvane-sim/reg_names.h"
+
+namespace murvane_sim {
+
+namespace {
+
+constexpr uint64_t waveform_base = murvane::waveform_sram_base;
+// Consecutive writes of one register from which the register trace shows
+// them as one block of values (the waveform download, mostly).
+constexpr size_t block_min = 4;
+constexpr size_t block_row = 16;
+
+__attribute__((format(printf, 1, 2))) std::string printf_string(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  va_list again;
+  va_copy(again, args);
+  const int needed = std::vsnprintf(nullptr, 0, fmt, args);
+  va_end(args);
+  std::string out(needed > 0 ? static_cast<size_t>(needed) : 0, '\0');
+  std::vsnprintf(out.data(), out.size() + 1, fmt, again);
+  va_end(again);
+  return out;
+}
+
+std::string hex2(uint64_t v) { return printf_string("0x%02llX", static_cast<unsigned long long>(v)); }
+
+// Modeled time, in microseconds with the half-microsecond the clock can hold.
+std::string micros(uint64_t ns) {
+  return printf_string("%llu.%llu", static_cast<unsigned long long>(ns / 1000),
+                       static_cast<unsigned long long>(ns % 1000 / 100));
+}
+
+std::string status_text(EFI_STATUS s) {
+  const char* name = murvane::status_name(s);
+  return name != nullptr ? std::string(name) : sim::status_string(s);
+}
+
+EFI_STATUS parse_status(const sim::Event& e, const char* key) {
+  return std::stoull(e[key].get<std::string>().substr(2), nullptr, 16);
+}
+
+std::string guid_name(const std::string& guid) {
+  static const std::pair<EFI_GUID, const char*> known[] = {
+      {EFI_ZELT_I2C_PROTOCOL_GUID, "EFI_ZELT_I2C_PROTOCOL"},
+      {EFI_KORM_PROTOCOL_GUID, "EFI_KORM_PROTOCOL"},
+      {EFI_ZELT_I2C_HAPTIC_PROTOCOL_GUID, "EFI_ZELT_I2C_HAPTIC_PROTOCOL"},
+      {EFI_RNG_PROTOCOL_GUID, "EFI_RNG_PROTOCOL"},
+      {MURVANE_STACK_GUARD_GUID, "stack guard"},
+  };
+  for (const auto& [g, name] : known) {
+    if (sim::guid_string(g) == guid) {
+      return name;
+    }
+  }
+  return guid;
+}
+
+uint64_t event_cost_ns(const sim::Event& e) {
+  const std::string ev = e["ev"].get<std::string>();
+  if (ev == "stall") {
+    return e["us"].get<uint64_t>() * 1000;
+  }
+  if (ev == "i2c_read") {
+    return sim::read_transfer_ns;
+  }
+  if (ev == "i2c_write") {
+    return sim::write_transfer_ns;
+  }
+  return 0;
+}
+
+bool failed(const sim::Event& e) { return e["status"].get<uint64_t>() != 0; }
+
+// What is unusual about a transfer's framing: every transfer the driver
+// makes should be one byte to an 8-bit register with the fixed time-out.
+std::string framing_oddities(const sim::Event& e) {
+  std::string out;
+  if (e["reg_len"] != 1) {
+    out += "  reg_len " + e["reg_len"].dump();
+  }
+  if (e["len"] != 1) {
+    out += "  len " + e["len"].dump();
+  }
+  if (e["timeout"] != murvane::i2c_timeout) {
+    out += "  timeout " + e["timeout"].dump();
+  }
+  sim::Event expected = sim::Event::array();
+  for (const uint32_t w : murvane::slave_config_values) {
+    expected.push_back(w);
+  }
+  if (e["config"] != expected) {
+    out += "  config " + e["config"].dump();
+  }
+  return out;
+}
+
+std::string transfer_text(const sim::Event& e, const std::string& family) {
+  const auto reg = static_cast<uint8_t>(e["reg"].get<uint64_t>());
+  std::string s = printf_string("%s %-20s ", hex2(reg).c_str(), register_name(family, reg).c_str());
+  s += e["value"].is_null() ? std::string("----") : hex2(e["value"].get<uint64_t>());
+  if (failed(e)) {
+    s += "  FAILED status " + e["status"].dump();
+  }
+  return s + framing_oddities(e);
+}
+
+std::string call_text(const sim::Event& e) {
+  std::string s = e["fn"].get<std::string>();
+  if (e.contains("args")) {
+    s += "(";
+    bool first = true;
+    for (const auto& a : e["args"]) {
+      s += (first ? "" : ", ") + a.dump();
+      first = false;
+    }
+    s += ")";
+  }
+  return s;
+}
+
+std::string event_text(const sim::Event& e, const std::string& family) {
+  const std::string ev = e["ev"].get<std::string>();
+  if (ev == "i2c_read" || ev == "i2c_write") {
+    return transfer_text(e, family);
+  }
+  if (ev == "call") {
+    return call_text(e);
+  }
+  if (ev == "return") {
+    std::string s = e["fn"].get<std::string>();
+    if (e.contains("status")) {
+      s += " -> " + status_text(parse_status(e, "status"));
+    } else if (e.contains("value")) {
+      s += " -> " + e["value"].dump();
+    }
+    return s;
+  }
+  if (ev == "locate" || ev == "install_config_table") {
+    return guid_name(e["guid"].get<std::string>()) + " -> " + status_text(parse_status(e, "status"));
+  }
+  if (ev == "install") {
+    return guid_name(e["guid"].get<std::string>()) +
+           (e["on_image_handle"].get<bool>() ? " on image handle" : " on another handle") + ", type " +
+           e["interface_type"].dump() + ", revision " + e["revision"].get<std::string>() + " -> " +
+           status_text(parse_status(e, "status"));
+  }
+  if (ev == "i2c_open") {
+    return "instance " + e["instance"].dump() + " -> " + e["status"].dump();
+  }
+  if (ev == "pin_config") {
+    return printf_string("word 0x%08llX value %llu -> ", e["word"].get<unsigned long long>(),
+                         e["value"].get<unsigned long long>()) +
+           status_text(parse_status(e, "status"));
+  }
+  if (ev == "pin_set") {
+    return printf_string("word 0x%08llX level %llu", e["word"].get<unsigned long long>(),
+                         e["level"].get<unsigned long long>());
+  }
+  if (ev == "stall") {
+    return e["us"].dump() + " us";
+  }
+  if (ev == "log") {
+    std::string t = e["text"].get<std::string>();
+    if (!t.empty() && t.back() == '\n') {
+      t.pop_back();
+    } else {
+      t += "  [no line end]";
+    }
+    return t;
+  }
+  std::string s;
+  for (const auto& [k, v] : e.items()) {
+    if (k != "ev") {
+      s += k + "=" + v.dump() + " ";
+    }
+  }
+  return s;
+}
+
+std::string line(uint64_t now_ns, const std::string& ev, const std::string& text) {
+  return printf_string("%12s  %-20s %s", micros(now_ns).c_str(), ev.c_str(), text.c_str());
+}
+
+// Register traffic, calls, waits and pin changes, with runs of writes to
+// one register folded into a block of values.
+void write_register_trace(std::ostream& out, const std::vector<sim::Event>& events, const std::string& family) {
+  uint64_t now = 0;
+  for (size_t i = 0; i < events.size(); ++i) {
+    const sim::Event& e = events[i];
+    now += event_cost_ns(e);
+    const std::string ev = e["ev"].get<std::string>();
+    if (ev == "log" || ev == "locate" || ev == "install" || ev == "install_config_table") {
+      continue;
+    }
+    size_t run = 1;
+    if (ev == "i2c_write" && !failed(e)) {
+      while (i + run < events.size() && events[i + run]["ev"] == "i2c_write" && !failed(events[i + run]) &&
+             events[i + run]["reg"] == e["reg"] && framing_oddities(events[i + run]).empty()) {
+        ++run;
+      }
+    }
+    if (run < block_min) {
+      out << line(now, ev, event_text(e, family)) << '\n';
+      continue;
+    }
+    const auto reg = static_cast<uint8_t>(e["reg"].get<uint64_t>());
+    std::string values;
+    for (size_t k = 0; k < run; ++k) {
+      values += (k % block_row == 0 ? "\n" + std::string(36, ' ') : " ") +
+                printf_string("%02llX", events[i + k]["value"].get<unsigned long long>());
+    }
+    now += (run - 1) * sim::write_transfer_ns;
+    out << line(now, ev,
+                printf_string("%s %-20s %zu writes, all ok:", hex2(reg).c_str(), register_name(family, reg).c_str(),
+                              run))
+        << values << '\n';
+    i += run - 1;
+  }
+}
+
+std::string result_text(const CallResult& r) {
+  std::string s = r.fn;
+  if (!r.args.empty()) {
+    s += "(";
+    for (size_t i = 0; i < r.args.size(); ++i) {
+      s += (i == 0 ? "" : ", ") + std::to_string(r.args[i]);
+    }
+    s += ")";
+  }
+  if (r.is_status) {
+    s += " -> " + status_text(static_cast<EFI_STATUS>(r.value));
+  } else if (r.has_value) {
+    s += " -> " + std::to_string(r.value);
+  }
+  return s;
+}
+
+void write_sram_check(std::ostream& out, const sim::ChipModel& chip) {
+  const uint32_t len = murvane::waveform_image_len;
+  size_t differ = 0;
+  size_t first = 0;
+  for (size_t i = 0; i < len; ++i) {
+    if (chip.sram()[waveform_base + i] != murvane::waveform_image[i]) {
+      if (differ++ == 0) {
+        first = i;
+      }
+    }
+  }
+  if (differ == 0) {
+    out << "holds the image exactly (" << len << " bytes)\n";
+    return;
+  }
+  out << "does NOT hold the image: " << differ << " of " << len << " bytes differ (first at "
+      << printf_string("0x%04zX: 0x%02X, image 0x%02X", static_cast<size_t>(waveform_base + first),
+                       chip.sram()[waveform_base + first], murvane::waveform_image[first])
+      << "); " << chip.sram_bytes_written() << " bytes written to SRAM in all\n";
+}
+
+std::string label(const char* name) { return printf_string("%-14s", name); }
+
+void write_summary(std::ostream& out, const Simulation& sim) {
+  const Scenario& s = sim.scenario();
+  sim::ModelHandle* chip = sim.chip();
+  out << label("chip");
+  if (chip == nullptr) {
+    out << "absent (nothing answers on the bus)\n";
+  } else {
+    out << chip->info().name << ", family " << chip->info().family_name;
+    if (s.chip_id.has_value()) {
+      out << printf_string(", reporting identifier 0x%X instead of its own 0x%X", *s.chip_id, chip->info().id);
+    }
+    out << '\n';
+  }
+  out << label("driver") << "selected family "
+      << (sim.selected_family().empty() ? std::string("none") : sim.selected_family()) << '\n';
+
+  bool first = true;
+  for (const CallResult& r : sim.results()) {
+    std::string timing = "returned after " + micros(r.end_ns - r.start_ns) + " us";
+    if (r.go_ns != 0) {
+      timing = "GO after " + micros(r.go_ns - r.start_ns) + " us, " + timing;
+    }
+    out << label(first ? "calls" : "") << printf_string("%-34s ", result_text(r).c_str()) << timing << '\n';
+    first = false;
+  }
+  if (first) {
+    out << label("calls") << "none\n";
+  }
+
+  const sim::Counters& c = sim.platform().counters();
+  out << label("transfers") << c.reads << " reads, " << c.writes << " writes, " << c.failed << " failed\n";
+  out << label("stalls") << c.stall_us << " us in " << c.stalls << " waits\n";
+  out << label("modeled time") << micros(sim.platform().now_ns()) << " us in all\n";
+  if (chip == nullptr) {
+    return;
+  }
+  const sim::ChipModel& m = chip->model();
+  out << label("SRAM 0x0800");
+  write_sram_check(out, m);
+  out << label("violations");
+  if (m.violation_count() == 0) {
+    out << "none\n";
+    return;
+  }
+  out << m.violation_count() << '\n';
+  // Grouped by register and kind: one bad stream is one line, not 146.
+  struct Group {
+    uint8_t reg;
+    const char* what;
+    uint8_t first_value;
+    size_t count;
+  };
+  std::vector<Group> groups;
+  for (size_t i = 0; i < m.violations_kept(); ++i) {
+    const sim::violation& v = m.violation_at(i);
+    auto g = std::find_if(groups.begin(), groups.end(),
+                          [&](const Group& x) { return x.reg == v.reg && std::string_view(x.what) == v.what; });
+    if (g == groups.end()) {
+      groups.push_back({v.reg, v.what, v.value, 1});
+    } else {
+      ++g->count;
+    }
+  }
+  for (const Group& g : groups) {
+    out << label("") << hex2(g.reg) << ": " << g.what << " (" << g.count << (g.count == 1 ? " time" : " times")
+        << ", first value " << hex2(g.first_value) << ")\n";
+  }
+  if (m.violation_count() > m.violations_kept()) {
+    out << label("") << "(" << m.violation_count() << " in all; the model keeps the first " << m.violations_kept()
+        << ")\n";
+  }
+}
+
+}  // namespace
+
+void write_text_trace(std::ostream& out, const std::vector<sim::Event>& events, const std::string& family) {
+  uint64_t now = 0;
+  for (const sim::Event& e : events) {
+    now += event_cost_ns(e);
+    out << line(now, e["ev"].get<std::string>(), event_text(e, family)) << '\n';
+  }
+}
+
+std::string naming_family(const Simulation& sim) {
+  if (!sim.selected_family().empty()) {
+    return sim.selected_family();
+  }
+  return sim.chip() != nullptr ? sim.chip()->info().family_name : "";
+}
+
+void write_report(std::ostream& out, const Simulation& sim) {
+  const std::vector<sim::Event>& events = sim.platform().events();
+  out << "== Driver log ==\n";
+  bool line_open = false;
+  for (const sim::Event& e : events) {
+    if (e["ev"] == "log") {
+      const std::string t = e["text"].get<std::string>();
+      out << t;
+      line_open = !t.empty() && t.back() != '\n';
+    }
+  }
+  if (line_open) {
+    out << '\n';
+  }
+  const std::string family = naming_family(sim);
+  out << "\n== Register trace" << (family.empty() ? std::string() : " (" + family + " register names)") << " ==\n"
+      << printf_string("%12s  %-20s %s", "time us", "event", "what") << '\n';
+  write_register_trace(out, events, family);
+  out << "\n== Summary ==\n";
+  write_summary(out, sim);
+}
+
+}  // namespace murvane_sim

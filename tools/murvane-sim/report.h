@@ -1,0 +1,24 @@
+// What murvane-sim prints: the event trace as text, and the report for a
+// person (the driver's log, the register trace, the summary).
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "sim/virtual_platform.h"
+#include "tools/murvane-sim/run.h"
+
+namespace murvane_sim {
+
+// One aligned line per event, prefixed with the modeled time at which the
+// event ended; registers named as family uses them.
+void write_text_trace(std::ostream& out, const std::vector<sim::Event>& events, const std::string& family);
+
+// The family whose register names describe the run best: the one the
+// driver selected, else the simulated chip's.
+std::string naming_family(const Simulation& sim);
+
+void write_report(std::ostream& out, const Simulation& sim);
+
+}  // namespace murvane_sim
