@@ -164,8 +164,8 @@ int32_t chip_init(const family_dts& dts) {
 }
 
 int32_t offset_calibration(const family_dts& /*dts*/) {
-  // The calibration runs with the SRAM access bit held; the chip refuses to
-  // start it otherwise.
+  // The calibration runs with the SRAM access bit held, so it is started only
+  // once the bit is set.
   const bool held =
       reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_RAM_ACCESS_KEEP, ZQ310X_SYSCTRL2_RAM_ACCESS) == 0;
   stall(ram_access_wait_us);
