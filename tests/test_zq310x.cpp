@@ -3,6 +3,7 @@
 // waits and messages.
 #include <array>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,8 +68,10 @@ size_t count(const Lines& lines, const std::string& line) {
 // The expected timeline, written in the terms the register programming is
 // described in (write, update (keep K), read, wait, log), against a mirror of
 // the chip's registers so that updates know what they read. Once the chip is
-// dead every access fails and logs, and an update whose read failed writes
-// nothing.
+// dead every access fails and logs; a single access may be made to fail
+// (the nth read or write of a register, as the platform's faults count), and
+// an update whose read failed writes nothing. Accesses tell whether they
+// landed, so a script can follow what depends on them.
 class Script {
  public:
   // The model's power-on register file: the identifier, standby set.
@@ -80,37 +83,42 @@ class Script {
   void set(uint8_t r, uint8_t v) { regs_[r] = v; }
   uint8_t reg(uint8_t r) const { return regs_[r]; }
   void kill() { dead_ = true; }
+  // The nth (1-based) access of kind op ('R' or 'W') to register r fails.
+  void fail_once(char op, uint8_t r, int nth) {
+    fault_op_ = op;
+    fault_reg_ = r;
+    fault_nth_ = nth;
+  }
 
-  void rd(uint8_t r) {
-    if (dead_) {
+  bool rd(uint8_t r) {
+    if (fails('R', r)) {
       lines.push_back("R " + hex2(r) + " FAIL");
       char buf[64];
       std::snprintf(buf, sizeof(buf), "Read addr:0x%X error:%u\n", r, bus_fault);
       msg(buf);
-      return;
+      return false;
     }
     lines.push_back("R " + hex2(r) + "=" + hex2(regs_[r]));
+    return true;
   }
-  void rd(uint8_t r, uint8_t chip_answers) {
+  bool rd(uint8_t r, uint8_t chip_answers) {
     regs_[r] = chip_answers;
-    rd(r);
+    return rd(r);
   }
-  void wr(uint8_t r, uint8_t v) {
-    if (dead_) {
+  bool wr(uint8_t r, uint8_t v) {
+    if (fails('W', r)) {
       lines.push_back("W " + hex2(r) + " FAIL");
       char buf[64];
       std::snprintf(buf, sizeof(buf), "Write addr:0x%X data:0x%X error\n", r, v);
       msg(buf);
-      return;
+      return false;
     }
     regs_[r] = v;
     lines.push_back("W " + hex2(r) + "=" + hex2(v));
+    return true;
   }
-  void upd(uint8_t r, uint8_t keep, uint8_t v) {
-    rd(r);
-    if (!dead_) {
-      wr(r, static_cast<uint8_t>((regs_[r] & keep) | (v & ~keep)));
-    }
+  bool upd(uint8_t r, uint8_t keep, uint8_t v) {
+    return rd(r) && wr(r, static_cast<uint8_t>((regs_[r] & keep) | (v & ~keep)));
   }
   void stall(uint32_t us) { lines.push_back("S " + std::to_string(us)); }
   void msg(const std::string& text) { lines.push_back("L " + text); }
@@ -118,37 +126,46 @@ class Script {
   Lines lines;
 
  private:
+  bool fails(char op, uint8_t r) {
+    if (op == fault_op_ && r == fault_reg_ && ++fault_seen_ == fault_nth_) {
+      return true;
+    }
+    return dead_;
+  }
+
   std::array<uint8_t, 256> regs_{};
   bool dead_ = false;
+  char fault_op_ = 0;
+  uint8_t fault_reg_ = 0;
+  int fault_nth_ = 0;
+  int fault_seen_ = 0;
 };
 
 constexpr uint32_t model_busy_reads = sim::ZQ310xModel::default_offset_busy_reads;
 
-enum class Calib { finishes, never, dead };
+enum class Calib { finishes, never };
 
-// offset_calibration; returns true when it reports failure.
+// offset_calibration; returns true when it reports failure. Without bit 5
+// held, or without a start that landed, no calibration is waited for.
 bool offset_calibration(Script& s, Calib c) {
-  s.upd(0x04, 0xDF, 0x20);
+  const bool held = s.upd(0x04, 0xDF, 0x20);
   s.stall(1000);
-  s.upd(0x5F, 0xFE, 0x01);
-  bool failed = false;
-  switch (c) {
-    case Calib::finishes:
-      for (uint32_t i = 0; i < model_busy_reads; ++i) {
-        s.rd(0x5F);
-      }
-      s.rd(0x5F, static_cast<uint8_t>(s.reg(0x5F) & 0xFE));
-      break;
-    case Calib::never:
-      for (int i = 0; i < 2000; ++i) {
-        s.rd(0x5F);
-      }
-      failed = true;
-      break;
-    case Calib::dead:
-      s.rd(0x5F);  // a failed reading ends the poll at once
-      failed = true;
-      break;
+  bool failed = true;
+  if (held && s.upd(0x5F, 0xFE, 0x01)) {
+    switch (c) {
+      case Calib::finishes:
+        for (uint32_t i = 0; i < model_busy_reads; ++i) {
+          s.rd(0x5F);
+        }
+        // A failed reading ends the poll at once.
+        failed = !s.rd(0x5F, static_cast<uint8_t>(s.reg(0x5F) & 0xFE));
+        break;
+      case Calib::never:
+        for (int i = 0; i < 2000; ++i) {
+          s.rd(0x5F);
+        }
+        break;
+    }
   }
   if (failed) {
     s.msg("Murvane: calibration offset failed\n");
@@ -172,28 +189,29 @@ void chip_init(Script& s, Calib c) {
   s.upd(0x34, 0xF8, 0x01);
 }
 
-void enter_active_mode(Script& s) {
-  s.upd(0x04, 0xFE, 0x00);
-  s.rd(0x02);
-  s.upd(0x03, 0xDF, 0x00);
+// The mode steps issue every access; they tell whether all of them landed.
+bool enter_active_mode(Script& s) {
+  bool ok = s.upd(0x04, 0xFE, 0x00);
+  ok = s.rd(0x02) && ok;
+  return s.upd(0x03, 0xDF, 0x00) && ok;
 }
 
-void ram_mode(Script& s) {
+bool ram_mode(Script& s) {
   s.msg("Murvane: ram mode\n");
-  s.upd(0x04, 0xF3, 0x00);
-  enter_active_mode(s);
+  bool ok = s.upd(0x04, 0xF3, 0x00);
+  ok = enter_active_mode(s) && ok;
   s.msg("Murvane: boost mode\n");
-  s.upd(0x04, 0xFD, 0x02);
-  s.upd(0x66, 0xBF, 0x00);
+  ok = s.upd(0x04, 0xFD, 0x02) && ok;
+  return s.upd(0x66, 0xBF, 0x00) && ok;
 }
 
-void cont_mode(Script& s) {
+bool cont_mode(Script& s) {
   s.msg("Murvane: cont mode\n");
-  s.upd(0x04, 0xF3, 0x08);
-  enter_active_mode(s);
+  bool ok = s.upd(0x04, 0xF3, 0x08);
+  ok = enter_active_mode(s) && ok;
   s.msg("Murvane: bypass mode\n");
-  s.upd(0x04, 0xFD, 0x00);
-  s.upd(0x66, 0xBF, 0x40);
+  ok = s.upd(0x04, 0xFD, 0x00) && ok;
+  return s.upd(0x66, 0xBF, 0x40) && ok;
 }
 
 void standby_mode(Script& s) {
@@ -217,23 +235,29 @@ void bringup(Script& s, const std::string& model, Calib c, bool dies_after_ident
   }
   chip_init(s, c);
   s.msg("Murvane: zq ram init\n");
-  s.upd(0x04, 0xDF, 0x20);
+  // The image only into an open window, which is closed in any case; GO
+  // only from a complete set-up.
+  const bool opened = s.upd(0x04, 0xDF, 0x20);
   s.stall(1000);
-  s.wr(0x21, 0x08);
-  s.wr(0x22, 0x00);
-  s.wr(0x40, 0x08);
-  s.wr(0x41, 0x00);
-  for (uint32_t i = 0; i < murvane::waveform_image_size; ++i) {
-    s.wr(0x42, murvane::waveform_image[i]);
+  if (opened) {
+    s.wr(0x21, 0x08);
+    s.wr(0x22, 0x00);
+    s.wr(0x40, 0x08);
+    s.wr(0x41, 0x00);
+    for (uint32_t i = 0; i < murvane::waveform_image_size; ++i) {
+      s.wr(0x42, murvane::waveform_image[i]);
+    }
   }
-  s.upd(0x04, 0xDF, 0x00);
+  const bool closed = s.upd(0x04, 0xDF, 0x00);
   s.msg("Murvane: zq ram play\n");
   s.wr(0x07, 0x01);
   s.wr(0x08, 0x00);
   s.upd(0x0F, 0x0F, 0x40);
   s.wr(0x39, 0x80);
-  ram_mode(s);
-  s.upd(0x05, 0xFE, 0x01);
+  const bool ram = ram_mode(s);
+  if (opened && closed && ram) {
+    s.upd(0x05, 0xFE, 0x01);
+  }
   s.msg("Murvane: zq uefi driver end\n");
 }
 
@@ -377,10 +401,20 @@ TEST_P(Zq310xBoot, ChipThatStopsAnsweringAfterIdentification) {
   EXPECT_EQ(b.start(), EFI_SUCCESS);
 
   Script s(GetParam().id);
-  bringup(s, GetParam().model, Calib::dead, true);
-  EXPECT_EQ(timeline(b, m), s.lines);
-  // Every write of the download was tried and logged.
-  EXPECT_EQ(count(timeline(b, m), "W 0x42 FAIL"), murvane::waveform_image_size);
+  bringup(s, GetParam().model, Calib::finishes, true);
+  const Lines seen = timeline(b, m);
+  EXPECT_EQ(seen, s.lines);
+  // Every window is still closed (0x04: two calibrations and the SRAM
+  // window, each opened and closed: six updates whose reads fail), but
+  // nothing that needs one is issued: no calibration start or poll, no SRAM
+  // base, pointer or data, no GO.
+  EXPECT_EQ(count(seen, "R 0x04 FAIL"), 6u + 3u);  // plus RAM mode: mode bits, standby, boost
+  EXPECT_EQ(count(seen, "L Murvane: calibration offset failed\n"), 2u);
+  EXPECT_EQ(count(seen, "W 0x00 FAIL"), 1u);  // the failed calibration is marked
+  for (const char* reg : {"0x5F", "0x21", "0x22", "0x40", "0x41", "0x42", "0x05"}) {
+    EXPECT_EQ(filter(seen, std::string("R ") + reg).size() + filter(seen, std::string("W ") + reg).size(), 0u) << reg;
+  }
+  EXPECT_EQ(filter(seen, "S "), (Lines{"S 2000", "S 8000", "S 1000", "S 1000", "S 1000"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Models, Zq310xBoot, ::testing::Values(BootCase{"zq3101", 0x95}, BootCase{"zq3102", 0x97}),
@@ -654,7 +688,8 @@ TEST_F(Zq310xOps, TrimWithCalibrationBytesAtLoadWritesZero) {
 // get_f0 up to and including GO, from the model's power-on state, for a
 // record; the period registers only when the record can give a period.
 // stop finds the chip idle at once, or (never_idle) after 100 readings.
-void f0_setup(Script& s, const murvane::family_dts& d, const Lines& period_writes, bool never_idle = false) {
+// GO only when every set-up access landed; returns whether GO landed.
+bool f0_setup(Script& s, const murvane::family_dts& d, std::optional<uint16_t> period, bool never_idle = false) {
   s.upd(0x05, 0xFE, 0x00);
   if (never_idle) {
     for (int i = 0; i < 100; ++i) {
@@ -665,22 +700,24 @@ void f0_setup(Script& s, const murvane::family_dts& d, const Lines& period_write
     s.rd(0x46);
   }
   standby_mode(s);
-  cont_mode(s);
-  s.upd(0x48, 0xF3, 0x04);
-  s.upd(0x2B, 0x9F, 0xE0);
-  s.wr(0x7B, d.f0_7b);
-  s.lines.insert(s.lines.end(), period_writes.begin(), period_writes.end());
-  if (period_writes.empty()) {
+  bool ok = cont_mode(s);
+  ok = s.upd(0x48, 0xF3, 0x04) && ok;
+  ok = s.upd(0x2B, 0x9F, 0xE0) && ok;
+  ok = s.wr(0x7B, d.f0_7b) && ok;
+  if (period.has_value()) {
+    ok = s.wr(0x49, static_cast<uint8_t>(*period >> 8)) && ok;
+    ok = s.wr(0x4A, static_cast<uint8_t>(*period & 0xFF)) && ok;
+  } else {
     char buf[96];
     std::snprintf(buf, sizeof(buf), "Murvane: Divisor is 0! f0_pre=%d, f0_coeff=%d\n", static_cast<int>(d.f0_pre),
                   static_cast<int>(d.f0_coeff));
     s.msg(buf);
   }
-  s.wr(0x7D, static_cast<uint8_t>(d.f0_7d_hi * 16 | d.f0_7d_lo));
-  s.wr(0x7E, d.f0_7e);
-  s.wr(0x7F, d.f0_7f);
+  ok = s.wr(0x7D, static_cast<uint8_t>(d.f0_7d_hi * 16 | d.f0_7d_lo)) && ok;
+  ok = s.wr(0x7E, d.f0_7e) && ok;
+  ok = s.wr(0x7F, d.f0_7f) && ok;
   s.rd(0x02);
-  s.upd(0x05, 0xFE, 0x01);
+  return ok && s.upd(0x05, 0xFE, 0x01);
 }
 
 class Zq310xF0 : public Zq310xOps {
@@ -709,7 +746,7 @@ TEST_P(Zq310xF0Healthy, MeasuresTheActuator) {
   const Lines seen = run("get_f0", {}, &r);
 
   Script s(0x95);
-  f0_setup(s, murvane::zq310x_dts, {"W 0x49=0x08", "W 0x4A=0xD6"});
+  f0_setup(s, murvane::zq310x_dts, 0x08D6);
   s.stall(130);
   for (int i = 0; i < 3; ++i) {
     s.rd(0x46, 0x09);
@@ -759,7 +796,7 @@ TEST_F(Zq310xF0, ChipThatNeverIdles) {
   const Lines seen = run("get_f0", {}, &r);
 
   Script s(0x95);
-  f0_setup(s, murvane::zq310x_dts, {"W 0x49=0x08", "W 0x4A=0xD6"}, true);
+  f0_setup(s, murvane::zq310x_dts, 0x08D6, true);
   s.stall(130);
   for (int i = 0; i < 50; ++i) {
     s.rd(0x46, 0x01);
@@ -851,7 +888,7 @@ TEST_F(Zq310xF0, ZeroF0PreStopsAfterGo) {
   const size_t m = b.mark();
   EXPECT_EQ(murvane::zq310x::get_f0(d), -1);
   Script s(0x95);
-  f0_setup(s, d, {});
+  f0_setup(s, d, std::nullopt);
   s.msg("Murvane: zq310x_dts.f0_pre=0\n");
   EXPECT_EQ(timeline(b, m), s.lines);  // no wait, no poll, 0x48 left at 01
   EXPECT_EQ(murvane::haptic_dev.lra_f0, 0u);
@@ -865,7 +902,7 @@ TEST_F(Zq310xF0, ZeroCoefficientGivesAZeroFrequency) {
   const size_t m = b.mark();
   EXPECT_EQ(murvane::zq310x::get_f0(d), 0);
   Script s(0x95);
-  f0_setup(s, d, {});
+  f0_setup(s, d, std::nullopt);
   s.stall(130);
   s.rd(0x46);
   s.rd(0x68, 0x08);
@@ -941,6 +978,313 @@ TEST_F(Zq310xF0, PeriodBeyondSixteenBitsIsClamped) {
   murvane::zq310x::get_f0(d);
   EXPECT_EQ(filter(timeline(b, m), "W 0x4"), (Lines{"W 0x48=0x04", "W 0x49=0xFF", "W 0x4A=0xFF", "W 0x48=0x08"}));
 }
+
+// ---------------------------------------------------------------------------
+// A failed access that opens a window or sets up a state: what depends on it
+// is left out, what closes or restores is still issued, and the result says
+// so. Faults name the nth read ('R') or write ('W') of one register.
+
+struct OneFault {
+  char op;
+  uint8_t reg;
+  int nth;
+};
+
+void add_fault(SimBoard& b, const OneFault& f) {
+  sim::Fault fault;
+  fault.reg = f.reg;
+  fault.op = f.op == 'R' ? sim::Op::read : sim::Op::write;
+  fault.from = static_cast<uint64_t>(f.nth);
+  fault.count = 1;
+  b.platform().add_fault(fault);
+}
+
+struct CalibGuardCase {
+  const char* name;
+  OneFault fault;
+  Lines expected;
+  int64_t result;
+  uint32_t started;  // calibrations the chip saw start
+  uint8_t bit5_after;
+};
+
+class Zq310xCalibGuard : public Zq310xOps, public ::testing::WithParamInterface<CalibGuardCase> {};
+
+TEST_P(Zq310xCalibGuard, StartsOnlyWithTheBitHeldAndAlwaysReleasesIt) {
+  const CalibGuardCase& c = GetParam();
+  add_fault(b, c.fault);
+  int64_t r = 99;
+  EXPECT_EQ(run("offset_calibration", {}, &r), c.expected);
+  EXPECT_EQ(r, c.result);
+  EXPECT_EQ(chip(b).offset_calibrations(), c.started);
+  EXPECT_EQ(b.chip().reg(0x04) & 0x20, c.bit5_after);
+  expect_no_violation(b);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, Zq310xCalibGuard,
+    ::testing::Values(
+        // Bit 5 not set (the update's read failed, so it wrote nothing): the
+        // wait stays, no start and no poll, the failure message, bit 5 cleared.
+        CalibGuardCase{"hold_read",
+                       {'R', 0x04, 1},
+                       {"R 0x04 FAIL", "L Read addr:0x4 error:5\n", "S 1000", "L Murvane: calibration offset failed\n",
+                        "R 0x04=0x01", "W 0x04=0x01"},
+                       -1,
+                       0,
+                       0x00},
+        CalibGuardCase{"hold_write",
+                       {'W', 0x04, 1},
+                       {"R 0x04=0x01", "W 0x04 FAIL", "L Write addr:0x4 data:0x21 error\n", "S 1000",
+                        "L Murvane: calibration offset failed\n", "R 0x04=0x01", "W 0x04=0x01"},
+                       -1,
+                       0,
+                       0x00},
+        // The start did not land: 0x5F would read "done" at once; nothing is
+        // polled and the calibration fails.
+        CalibGuardCase{"start_read",
+                       {'R', 0x5F, 1},
+                       {"R 0x04=0x01", "W 0x04=0x21", "S 1000", "R 0x5F FAIL", "L Read addr:0x5F error:5\n",
+                        "L Murvane: calibration offset failed\n", "R 0x04=0x21", "W 0x04=0x01"},
+                       -1,
+                       0,
+                       0x00},
+        CalibGuardCase{
+            "start_write",
+            {'W', 0x5F, 1},
+            {"R 0x04=0x01", "W 0x04=0x21", "S 1000", "R 0x5F=0x00", "W 0x5F FAIL", "L Write addr:0x5F data:0x1 error\n",
+             "L Murvane: calibration offset failed\n", "R 0x04=0x21", "W 0x04=0x01"},
+            -1,
+            0,
+            0x00},
+        // Releasing the bit is the last step; the calibration itself finished.
+        CalibGuardCase{
+            "release_write",
+            {'W', 0x04, 2},
+            {"R 0x04=0x01", "W 0x04=0x21", "S 1000", "R 0x5F=0x00", "W 0x5F=0x01", "R 0x5F=0x01", "R 0x5F=0x01",
+             "R 0x5F=0x01", "R 0x5F=0x00", "R 0x04=0x21", "W 0x04 FAIL", "L Write addr:0x4 data:0x1 error\n"},
+            0,
+            1,
+            0x20}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+struct RamAccessCase {
+  const char* name;
+  uint8_t on;
+  std::optional<OneFault> fault;
+  Lines expected;
+  int64_t result;
+};
+
+class Zq310xRamAccessResult : public Zq310xOps, public ::testing::WithParamInterface<RamAccessCase> {};
+
+TEST_P(Zq310xRamAccessResult, TellsWhetherTheWindowMoved) {
+  const RamAccessCase& c = GetParam();
+  if (c.fault.has_value()) {
+    add_fault(b, *c.fault);
+  }
+  if (c.on == 0) {
+    b.chip().set_register(0x04, 0x21);
+  }
+  int64_t r = 99;
+  EXPECT_EQ(run("set_ram_access", {c.on}, &r), c.expected);
+  EXPECT_EQ(r, c.result);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, Zq310xRamAccessResult,
+    ::testing::Values(
+        RamAccessCase{"open", 1, std::nullopt, {"R 0x04=0x01", "W 0x04=0x21", "S 1000"}, 0},
+        // The wait stays after a failed open.
+        RamAccessCase{
+            "open_read", 1, OneFault{'R', 0x04, 1}, {"R 0x04 FAIL", "L Read addr:0x4 error:5\n", "S 1000"}, -1},
+        RamAccessCase{"open_write",
+                      1,
+                      OneFault{'W', 0x04, 1},
+                      {"R 0x04=0x01", "W 0x04 FAIL", "L Write addr:0x4 data:0x21 error\n", "S 1000"},
+                      -1},
+        RamAccessCase{"close", 0, std::nullopt, {"R 0x04=0x21", "W 0x04=0x01"}, 0},
+        RamAccessCase{"close_read", 0, OneFault{'R', 0x04, 1}, {"R 0x04 FAIL", "L Read addr:0x4 error:5\n"}, -1},
+        RamAccessCase{"close_write",
+                      0,
+                      OneFault{'W', 0x04, 1},
+                      {"R 0x04=0x21", "W 0x04 FAIL", "L Write addr:0x4 data:0x1 error\n"},
+                      -1}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// set_play_mode issues every access whatever fails (none depends on an
+// earlier one) and reports any failure as -1.
+struct ModeFaultCase {
+  uint8_t mode;
+  uint64_t transfers;  // of a healthy run
+};
+
+class Zq310xPlayModeFault : public Zq310xOps, public ::testing::WithParamInterface<ModeFaultCase> {};
+
+TEST_P(Zq310xPlayModeFault, EveryAccessIsIssuedAndAnyFailureIsReported) {
+  const ModeFaultCase& c = GetParam();
+  size_t m = b.mark();
+  ASSERT_EQ(b.slot("set_play_mode", {c.mode}), 0);
+  const std::vector<SimBoard::Xfer> healthy = b.traffic(m);
+  ASSERT_EQ(healthy.size(), c.transfers);
+  const Lines healthy_log = filter(timeline(b, m), "L ");
+  for (uint64_t k = 1; k <= c.transfers; ++k) {
+    sim::Fault f;
+    f.transfer = b.platform().transfers() + k;
+    b.platform().add_fault(f);
+    m = b.mark();
+    EXPECT_EQ(b.slot("set_play_mode", {c.mode}), -1) << "transfer " << k;
+    // The same accesses in the same order; only the write of an update
+    // whose read failed is missing.
+    std::vector<std::pair<char, int>> want;
+    for (size_t i = 0; i < healthy.size(); ++i) {
+      const bool after_failed_read = i == k && healthy[k - 1].op == 'R' && healthy[k].op == 'W' &&
+                                     healthy[k].reg == healthy[k - 1].reg && healthy[k - 1].reg != 0x02;
+      if (!after_failed_read) {
+        want.emplace_back(healthy[i].op, healthy[i].reg);
+      }
+    }
+    std::vector<std::pair<char, int>> seen;
+    for (const SimBoard::Xfer& x : b.traffic(m)) {
+      seen.emplace_back(x.op, x.reg);
+    }
+    EXPECT_EQ(seen, want) << "transfer " << k;
+    const Lines log = filter(timeline(b, m), "L Murvane");
+    EXPECT_EQ(log, healthy_log) << "transfer " << k;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, Zq310xPlayModeFault,
+                         ::testing::Values(ModeFaultCase{0, 2}, ModeFaultCase{1, 11}, ModeFaultCase{4, 11}),
+                         [](const auto& p) { return "mode" + std::to_string(p.param.mode); });
+
+// get_f0 with one failed access: GO only from a complete set-up, and a
+// measurement only from a GO that landed; 0x48 is restored either way.
+struct F0GuardCase {
+  const char* name;
+  OneFault fault;
+  size_t go_writes;  // writes of 0x05: stop's clear, then GO
+  bool measured;
+};
+
+class Zq310xF0Guard : public Zq310xF0, public ::testing::WithParamInterface<F0GuardCase> {};
+
+TEST_P(Zq310xF0Guard, MeasuresOnlyFromACompleteSetUp) {
+  const F0GuardCase& c = GetParam();
+  chip(b).lra_f0 = 2350;  // a measurement reads 0x0664 and gives 2350
+  chip(b).f0_detect_ns = 0;
+  add_fault(b, c.fault);
+  int64_t r = 99;
+  const Lines seen = run("get_f0", {}, &r);
+
+  Script s(0x95);
+  s.fail_once(c.fault.op, c.fault.reg, c.fault.nth);
+  if (f0_setup(s, murvane::zq310x_dts, 0x08D6)) {
+    s.stall(130);
+    s.rd(0x46);
+    s.rd(0x68, 0x06);
+    s.rd(0x69, 0x64);
+    s.msg("Murvane: lra f0=2350\n");
+  }
+  s.upd(0x48, 0xF3, 0x08);
+  EXPECT_EQ(seen, s.lines);
+
+  EXPECT_EQ(filter(seen, "W 0x05").size(), c.go_writes);
+  EXPECT_EQ(count(seen, "S 130"), c.measured ? 1u : 0u);
+  EXPECT_EQ(filter(seen, "R 0x68").size(), c.measured ? 1u : 0u);
+  EXPECT_EQ(r, c.measured ? 0 : -1);
+  EXPECT_EQ(murvane::haptic_dev.lra_f0, c.measured ? 2350u : 1700u);
+  EXPECT_EQ(chip(b).f0_detections(), c.measured ? 1u : 0u);
+  EXPECT_EQ(b.chip().reg(0x48) & 0x0C, 0x08);  // restored in every case
+  expect_no_violation(b);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, Zq310xF0Guard,
+    ::testing::Values(
+        // Continuous mode not fully set (0x04: #1 is stop's standby).
+        F0GuardCase{"mode_bits", {'W', 0x04, 2}, 1, false}, F0GuardCase{"leave_standby", {'W', 0x04, 3}, 1, false},
+        F0GuardCase{"bypass_read", {'R', 0x04, 4}, 1, false}, F0GuardCase{"cont_bit", {'W', 0x66, 1}, 1, false},
+        // Detector not armed, detection parameters not all written.
+        F0GuardCase{"detector_read", {'R', 0x48, 1}, 1, false}, F0GuardCase{"detector_write", {'W', 0x48, 1}, 1, false},
+        F0GuardCase{"detect_bits", {'W', 0x2B, 1}, 1, false}, F0GuardCase{"param_7b", {'W', 0x7B, 1}, 1, false},
+        F0GuardCase{"period_low", {'W', 0x4A, 1}, 1, false}, F0GuardCase{"param_7f", {'W', 0x7F, 1}, 1, false},
+        // GO itself did not land: nothing to wait for or read.
+        F0GuardCase{"go_read", {'R', 0x05, 2}, 1, false}, F0GuardCase{"go_write", {'W', 0x05, 2}, 2, false},
+        // Not needed by the detection: it runs as usual.
+        F0GuardCase{"status_clear", {'R', 0x02, 2}, 2, true}, F0GuardCase{"stop_clear_go", {'W', 0x05, 1}, 2, true},
+        F0GuardCase{"stop_standby", {'W', 0x04, 1}, 2, true}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(Zq310xF0, ZeroF0PreWithAFailedSetUpSetsNoGo) {
+  const murvane::family_dts d = record_with([](murvane::family_dts& r) { r.f0_pre = 0; });
+  add_fault(b, {'W', 0x48, 1});
+  const size_t m = b.mark();
+  EXPECT_EQ(murvane::zq310x::get_f0(d), -1);
+  Script s(0x95);
+  s.fail_once('W', 0x48, 1);
+  EXPECT_FALSE(f0_setup(s, d, std::nullopt));
+  s.msg("Murvane: zq310x_dts.f0_pre=0\n");
+  const Lines seen = timeline(b, m);
+  EXPECT_EQ(seen, s.lines);
+  EXPECT_EQ(filter(seen, "W 0x05"), Lines{"W 0x05=0x00"});  // stop's clear only
+  EXPECT_EQ(murvane::haptic_dev.lra_f0, 0u);
+}
+
+// The boot with one failed access: the image only into an open window, the
+// window always closed, GO only from a complete set-up. 0x04 updates in
+// order: calibration hold and release (#1, #2), chip_init's calibration
+// (#3, #4), SRAM window open and close (#5, #6), RAM mode bits, standby and
+// boost (#7 to #9).
+struct BootGuardCase {
+  const char* name;
+  OneFault fault;
+  bool marked;  // 0x00 <- 0xAA for a failed first calibration
+  uint32_t calibrations;
+  bool image_loaded;
+  bool playing;
+};
+
+class Zq310xBootGuard : public ::testing::TestWithParam<BootGuardCase> {};
+
+TEST_P(Zq310xBootGuard, LoadsAndPlaysOnlyWhatWasSetUp) {
+  const BootGuardCase& c = GetParam();
+  SimBoard b("zq3101");
+  add_fault(b, c.fault);
+  ASSERT_EQ(b.entry(), EFI_SUCCESS);
+
+  Script s(0x95);
+  s.fail_once(c.fault.op, c.fault.reg, c.fault.nth);
+  bringup(s, "zq3101", Calib::finishes);
+  s.msg("Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n");
+  const Lines seen = timeline(b);
+  EXPECT_EQ(seen, s.lines);
+
+  EXPECT_EQ(count(seen, "W 0x00=0xAA"), c.marked ? 1u : 0u);
+  EXPECT_EQ(chip(b).offset_calibrations(), c.calibrations);
+  size_t sram_writes = 0;  // base, pointer and data
+  for (const char* reg : {"W 0x21", "W 0x22", "W 0x40", "W 0x41", "W 0x42"}) {
+    sram_writes += filter(seen, reg).size();
+  }
+  EXPECT_EQ(sram_writes, c.image_loaded ? murvane::waveform_image_size + 4 : 0u);
+  EXPECT_EQ(b.chip().sram_bytes_written(), c.image_loaded ? murvane::waveform_image_size : 0u);
+  if (c.image_loaded) {
+    expect_waveform_in_sram(b);
+  }
+  EXPECT_EQ(filter(seen, "R 0x05").size() + filter(seen, "W 0x05").size(), c.playing ? 2u : 0u);
+  EXPECT_EQ(chip(b).state(), c.playing ? sim::ZQ310xModel::state_ram_play : sim::ZQ310xModel::state_idle);
+  expect_no_violation(b);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, Zq310xBootGuard,
+                         ::testing::Values(BootGuardCase{"calibration_hold", {'W', 0x04, 1}, true, 1, true, true},
+                                           BootGuardCase{"window_open_read", {'R', 0x04, 5}, false, 2, false, false},
+                                           BootGuardCase{"window_open_write", {'W', 0x04, 5}, false, 2, false, false},
+                                           BootGuardCase{"window_close", {'W', 0x04, 6}, false, 2, true, false},
+                                           BootGuardCase{"ram_mode_standby", {'W', 0x04, 8}, false, 2, true, false},
+                                           BootGuardCase{"ram_mode_boost", {'W', 0x04, 9}, false, 2, true, false},
+                                           BootGuardCase{"ram_mode_bit", {'W', 0x66, 1}, false, 2, true, false}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 // ---------------------------------------------------------------------------
 // The model itself

@@ -41,7 +41,19 @@ namespace {
 
 // Slot results nobody examines carry the bus status of the last access.
 int32_t bus_result(uint32_t bus_status) { return static_cast<int32_t>(bus_status); }
-int32_t stall_result(EFI_STATUS status) { return EFI_ERROR(status) ? -1 : 0; }
+
+// A chain of accesses that all have to land for the state they set up to
+// hold: one failed access fails the chain (the others are still issued).
+class access_chain {
+ public:
+  // Takes a bus status or a step's result; 0 means it landed.
+  void add(int64_t status) { failed_ = failed_ || status != 0; }
+  bool ok() const { return !failed_; }
+  int32_t result() const { return failed_ ? -1 : 0; }
+
+ private:
+  bool failed_ = false;
+};
 
 // The period the detector is told to expect, in its own clock. The product
 // is taken in 64 bits (two 32-bit record values overflow 32 bits long before
@@ -65,6 +77,28 @@ uint64_t detection_wait_us(const family_dts& dts) {
   return cycle * cycles;
 }
 
+// Reads the period a finished detection left and turns it into lra_f0.
+// Half a period is no measurement: lra_f0 keeps f0_pre and the result is -1
+// rather than a made-up frequency.
+int32_t read_measured_f0(const family_dts& dts) {
+  uint8_t period[2] = {0, 0};
+  const uint32_t hi_status = reg_read(ZQ310X_REG_F0_H, &period[0]);
+  const uint32_t lo_status = reg_read(ZQ310X_REG_F0_L, &period[1]);
+  if (hi_status != 0 || lo_status != 0) {
+    return -1;
+  }
+  const uint32_t f0_reg = (static_cast<uint32_t>(period[0]) << 8) | period[1];
+  const uint64_t product = static_cast<uint64_t>(f0_reg) * dts.f0_coeff;
+  if (product != 0) {
+    haptic_dev.lra_f0 = static_cast<uint32_t>(f0_period_scale / product);
+    log_error("Murvane: lra f0=%d\n", haptic_dev.lra_f0);
+  } else {
+    haptic_dev.lra_f0 = 0;
+    log_error("Murvane: lra_f0 is error, f0_reg=0\n");
+  }
+  return 0;
+}
+
 }  // namespace
 
 int32_t set_boost_mode(uint8_t mode) {
@@ -82,10 +116,12 @@ int32_t set_boost_mode(uint8_t mode) {
 }
 
 int32_t enter_active_mode() {
-  reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_STANDBY_KEEP, 0x00);
+  access_chain chain;
+  chain.add(reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_STANDBY_KEEP, 0x00));
   uint8_t discarded = 0;
-  reg_read(ZQ310X_REG_SYSINT, &discarded);
-  return bus_result(reg_write_bits(ZQ310X_REG_SYSCTRL1, ZQ310X_SYSCTRL1_BIT5_KEEP, 0x00));
+  chain.add(reg_read(ZQ310X_REG_SYSINT, &discarded));
+  chain.add(reg_write_bits(ZQ310X_REG_SYSCTRL1, ZQ310X_SYSCTRL1_BIT5_KEEP, 0x00));
+  return chain.result();
 }
 
 int32_t set_go(const family_dts& /*dts*/, uint8_t flag) {
@@ -128,44 +164,58 @@ int32_t chip_init(const family_dts& dts) {
 }
 
 int32_t offset_calibration(const family_dts& /*dts*/) {
-  // The calibration runs with the SRAM access bit held.
-  reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_RAM_ACCESS_KEEP, ZQ310X_SYSCTRL2_RAM_ACCESS);
+  // The calibration runs with the SRAM access bit held, so it is started only
+  // once the bit is set.
+  const bool held =
+      reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_RAM_ACCESS_KEEP, ZQ310X_SYSCTRL2_RAM_ACCESS) == 0;
   stall(ram_access_wait_us);
-  reg_write_bits(ZQ310X_REG_OFFSET_CALI, ZQ310X_OFFSET_CALI_BUSY_KEEP, ZQ310X_OFFSET_CALI_BUSY);
-  // Back-to-back readings: the bound is a count of transfers, not a time.
-  int32_t result = 0;
-  if (!poll_reg(ZQ310X_REG_OFFSET_CALI, ZQ310X_OFFSET_CALI_BUSY, 0x00, offset_poll_count, 0)) {
-    log_error("Murvane: calibration offset failed\n");
-    result = -1;
+  // Without the bit held, or without a start that landed, there is no
+  // calibration to wait for: 0x5F would read "done" at once and a calibration
+  // that never ran would pass. Both fail like one that did not finish.
+  bool done = false;
+  if (held && reg_write_bits(ZQ310X_REG_OFFSET_CALI, ZQ310X_OFFSET_CALI_BUSY_KEEP, ZQ310X_OFFSET_CALI_BUSY) == 0) {
+    // Back-to-back readings: the bound is a count of transfers, not a time.
+    done = poll_reg(ZQ310X_REG_OFFSET_CALI, ZQ310X_OFFSET_CALI_BUSY, 0x00, offset_poll_count, 0);
   }
+  if (!done) {
+    log_error("Murvane: calibration offset failed\n");
+  }
+  // Released whatever happened above, even when setting it failed.
   reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_RAM_ACCESS_KEEP, 0x00);
-  return result;
+  return done ? 0 : -1;
 }
 
 int32_t set_gain(const family_dts& /*dts*/, uint8_t gain) {
   return bus_result(reg_write(ZQ310X_REG_PLAYCFG_GAIN, gain));
 }
 
+// 0 when every access landed, -1 as soon as one failed: the callers start
+// playback or a measurement only from a mode that was fully set. Every step
+// is still issued after a failure; none of them depends on an earlier one.
 int32_t set_play_mode(const family_dts& /*dts*/, uint8_t mode) {
+  access_chain chain;
   switch (mode) {
     case play_mode_standby:
       // Only the standby bit: GO stays as it is and nothing waits.
       log_error("Murvane: standby mode\n");
-      return bus_result(reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_STANDBY_KEEP, ZQ310X_SYSCTRL2_STANDBY));
+      chain.add(reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_STANDBY_KEEP, ZQ310X_SYSCTRL2_STANDBY));
+      return chain.result();
     case play_mode_ram:
       // RAM playback always runs boosted.
       log_error("Murvane: ram mode\n");
-      reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_PLAY_MODE_KEEP, ZQ310X_SYSCTRL2_PLAY_MODE_RAM);
-      enter_active_mode();
-      set_boost_mode(boost_on);
-      return bus_result(reg_write_bits(ZQ310X_REG_CONTCFG2, ZQ310X_CONTCFG2_CONT_KEEP, 0x00));
+      chain.add(reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_PLAY_MODE_KEEP, ZQ310X_SYSCTRL2_PLAY_MODE_RAM));
+      chain.add(enter_active_mode());
+      chain.add(set_boost_mode(boost_on));
+      chain.add(reg_write_bits(ZQ310X_REG_CONTCFG2, ZQ310X_CONTCFG2_CONT_KEEP, 0x00));
+      return chain.result();
     case play_mode_cont:
       // Continuous drive always runs in bypass.
       log_error("Murvane: cont mode\n");
-      reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_PLAY_MODE_KEEP, ZQ310X_SYSCTRL2_PLAY_MODE_CONT);
-      enter_active_mode();
-      set_boost_mode(boost_bypass);
-      return bus_result(reg_write_bits(ZQ310X_REG_CONTCFG2, ZQ310X_CONTCFG2_CONT_KEEP, ZQ310X_CONTCFG2_CONT));
+      chain.add(reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_PLAY_MODE_KEEP, ZQ310X_SYSCTRL2_PLAY_MODE_CONT));
+      chain.add(enter_active_mode());
+      chain.add(set_boost_mode(boost_bypass));
+      chain.add(reg_write_bits(ZQ310X_REG_CONTCFG2, ZQ310X_CONTCFG2_CONT_KEEP, ZQ310X_CONTCFG2_CONT));
+      return chain.result();
     default:
       return -1;  // no such mode: nothing touched, nothing logged
   }
@@ -185,12 +235,17 @@ int32_t set_sequence_loop(const family_dts& /*dts*/, uint8_t index, uint8_t loop
   return bus_result(reg_write_bits(reg, ZQ310X_WAVLOOP_ODD_KEEP, loop));
 }
 
+// 0 when the window was opened (closed), -1 when the update failed: the
+// bring-up streams the image only into a window that is known to be open.
 int32_t set_ram_access(const family_dts& /*dts*/, uint8_t on) {
+  access_chain chain;
   if (on != 0) {
-    reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_RAM_ACCESS_KEEP, ZQ310X_SYSCTRL2_RAM_ACCESS);
-    return stall_result(stall(ram_access_wait_us));
+    chain.add(reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_RAM_ACCESS_KEEP, ZQ310X_SYSCTRL2_RAM_ACCESS));
+    stall(ram_access_wait_us);
+    return chain.result();
   }
-  return bus_result(reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_RAM_ACCESS_KEEP, 0x00));
+  chain.add(reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_RAM_ACCESS_KEEP, 0x00));
+  return chain.result();
 }
 
 EFI_STATUS qualify_check(const family_dts& /*dts*/) { return EFI_SUCCESS; }
@@ -221,52 +276,47 @@ int32_t write_trim_lra(const family_dts& /*dts*/, int32_t kind) {
 int32_t get_f0(const family_dts& dts) {
   // A measurement that does not complete leaves the expected value in place.
   haptic_dev.lra_f0 = dts.f0_pre;
+  // The chip stops whether or not it reports idle in time; the detection
+  // goes on from there either way.
   stop(dts);
-  set_play_mode(dts, play_mode_cont);
 
-  reg_write_bits(ZQ310X_REG_CONTCFG, ZQ310X_CONTCFG_F0_DET_KEEP, ZQ310X_CONTCFG_F0_DET_RUN);
-  reg_write_bits(ZQ310X_REG_DETCFG, ZQ310X_DETCFG_F0_KEEP, ZQ310X_DETCFG_F0_ON);
-  reg_write(ZQ310X_REG_F0_7B, dts.f0_7b);
+  // The detection needs all of its set-up: continuous mode out of standby,
+  // the detector armed and its parameters. Every step is issued; if one of
+  // them failed, GO is not set and the measurement counts as not finished.
+  access_chain setup;
+  setup.add(set_play_mode(dts, play_mode_cont));
+  setup.add(reg_write_bits(ZQ310X_REG_CONTCFG, ZQ310X_CONTCFG_F0_DET_KEEP, ZQ310X_CONTCFG_F0_DET_RUN));
+  setup.add(reg_write_bits(ZQ310X_REG_DETCFG, ZQ310X_DETCFG_F0_KEEP, ZQ310X_DETCFG_F0_ON));
+  setup.add(reg_write(ZQ310X_REG_F0_7B, dts.f0_7b));
   if (dts.f0_pre != 0 && dts.f0_coeff != 0) {
     const uint16_t period = expected_period(dts);
-    reg_write(ZQ310X_REG_F0_PRE_H, static_cast<uint8_t>(period >> 8));
-    reg_write(ZQ310X_REG_F0_PRE_L, static_cast<uint8_t>(period & 0xFF));
+    setup.add(reg_write(ZQ310X_REG_F0_PRE_H, static_cast<uint8_t>(period >> 8)));
+    setup.add(reg_write(ZQ310X_REG_F0_PRE_L, static_cast<uint8_t>(period & 0xFF)));
   } else {
     log_error("Murvane: Divisor is 0! f0_pre=%d, f0_coeff=%d\n", dts.f0_pre, dts.f0_coeff);
   }
-  reg_write(ZQ310X_REG_F0_7D, static_cast<uint8_t>((dts.f0_7d_hi << 4) | dts.f0_7d_lo));
-  reg_write(ZQ310X_REG_F0_7E, dts.f0_7e);
-  reg_write(ZQ310X_REG_F0_7F, dts.f0_7f);
+  setup.add(reg_write(ZQ310X_REG_F0_7D, static_cast<uint8_t>((dts.f0_7d_hi << 4) | dts.f0_7d_lo)));
+  setup.add(reg_write(ZQ310X_REG_F0_7E, dts.f0_7e));
+  setup.add(reg_write(ZQ310X_REG_F0_7F, dts.f0_7f));
   uint8_t discarded = 0;
-  reg_read(ZQ310X_REG_SYSINT, &discarded);
-  reg_write_bits(ZQ310X_REG_PLAYCTRL, ZQ310X_PLAYCTRL_GO_KEEP, ZQ310X_PLAYCTRL_GO);
+  reg_read(ZQ310X_REG_SYSINT, &discarded);  // clears stale status only; the detection does not need it
+  const bool started =
+      setup.ok() && reg_write_bits(ZQ310X_REG_PLAYCTRL, ZQ310X_PLAYCTRL_GO_KEEP, ZQ310X_PLAYCTRL_GO) == 0;
 
   if (dts.f0_pre == 0) {
-    // Nothing to time the detection by; the detector is left running.
+    // Nothing to time the detection by; whatever was set up is left as it is.
     log_error("Murvane: zq310x_dts.f0_pre=0\n");
     return -1;
   }
-  stall(detection_wait_us(dts));
 
+  // Without a GO that landed nothing runs: there is nothing to wait for, and
+  // the state would read idle at once over a stale period. A state that
+  // cannot be read counts as "never finished" (no message).
   int32_t result = -1;
-  // A state that cannot be read counts as "never finished" (no message).
-  if (poll_reg(ZQ310X_REG_GLBRD, ZQ310X_GLBRD_STATE, ZQ310X_GLBRD_STATE_IDLE, f0_poll_count, f0_poll_wait_us)) {
-    uint8_t period[2] = {0, 0};
-    const uint32_t hi_status = reg_read(ZQ310X_REG_F0_H, &period[0]);
-    const uint32_t lo_status = reg_read(ZQ310X_REG_F0_L, &period[1]);
-    const uint32_t f0_reg = (static_cast<uint32_t>(period[0]) << 8) | period[1];
-    // Half a period is no measurement: keep f0_pre and fail rather than
-    // report a made-up frequency.
-    if (hi_status == 0 && lo_status == 0) {
-      const uint64_t product = static_cast<uint64_t>(f0_reg) * dts.f0_coeff;
-      if (product != 0) {
-        haptic_dev.lra_f0 = static_cast<uint32_t>(f0_period_scale / product);
-        log_error("Murvane: lra f0=%d\n", haptic_dev.lra_f0);
-      } else {
-        haptic_dev.lra_f0 = 0;
-        log_error("Murvane: lra_f0 is error, f0_reg=0\n");
-      }
-      result = 0;
+  if (started) {
+    stall(detection_wait_us(dts));
+    if (poll_reg(ZQ310X_REG_GLBRD, ZQ310X_GLBRD_STATE, ZQ310X_GLBRD_STATE_IDLE, f0_poll_count, f0_poll_wait_us)) {
+      result = read_measured_f0(dts);
     }
   }
   reg_write_bits(ZQ310X_REG_CONTCFG, ZQ310X_CONTCFG_F0_DET_KEEP, ZQ310X_CONTCFG_F0_DET_DONE);
