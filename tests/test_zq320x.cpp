@@ -67,13 +67,18 @@ sim::Fault read_fault(uint8_t reg, uint64_t from = 1, uint64_t n = UINT64_MAX) {
   return f;
 }
 
+// The n-th transfer of reg in direction op fails, that one only.
+sim::Fault nth_fault(uint8_t reg, sim::Op op, uint64_t n) {
+  sim::Fault f;
+  f.reg = reg;
+  f.op = op;
+  f.from = n;
+  f.count = 1;
+  return f;
+}
+
 bool contains(const std::vector<std::string>& log, const std::string& line) {
-  for (const std::string& l : log) {
-    if (l == line) {
-      return true;
-    }
-  }
-  return false;
+  return std::ranges::find(log, line) != log.end();
 }
 
 // The writes from the first one to reg on.
@@ -116,18 +121,38 @@ TEST_P(HealthyBoot, FullSequenceLoadsAndPlaysTheWaveform) {
 
   // Family traffic from the qualification read on. Power-on values of the
   // model: 0x64 = 0x80, 0x57 = 0xF3, all other registers 0; offset code 512.
-  std::vector<Xfer> want = {
-      {'R', 0x64, 0x80}, {'R', 0x00, GetParam().id},
-      // offset calibration
-      {'R', 0x49, 0x00}, {'W', 0x49, 0x04}, {'R', 0x43, 0x00}, {'W', 0x43, 0x08}, {'R', 0x52, 0x00},
-      {'W', 0x52, 0x01}, {'R', 0x49, 0x04}, {'R', 0x54, 0x80}, {'R', 0x57, 0xF3}, {'R', 0x43, 0x08},
-      {'W', 0x43, 0x00},
-      // chip_init
-      {'W', 0x6D, 0x20}, {'W', 0x6E, 0x24}, {'W', 0x6F, 0x96}, {'W', 0x70, 0x40}, {'W', 0x71, 0x11},
-      {'W', 0x21, 0x08}, {'R', 0x1C, 0x00}, {'W', 0x1C, 0x08}, {'R', 0x71, 0x11}, {'W', 0x71, 0x11},
-      // SRAM window
-      {'R', 0x43, 0x00}, {'W', 0x43, 0x08}, {'W', 0x2D, 0x08}, {'W', 0x2E, 0x00}, {'W', 0x40, 0x08},
-      {'W', 0x41, 0x00}};
+  std::vector<Xfer> want = {{'R', 0x64, 0x80},
+                            {'R', 0x00, GetParam().id},
+                            // offset calibration
+                            {'R', 0x49, 0x00},
+                            {'W', 0x49, 0x04},
+                            {'R', 0x43, 0x00},
+                            {'W', 0x43, 0x08},
+                            {'R', 0x52, 0x00},
+                            {'W', 0x52, 0x01},
+                            {'R', 0x49, 0x04},
+                            {'R', 0x54, 0x80},
+                            {'R', 0x57, 0xF3},
+                            {'R', 0x43, 0x08},
+                            {'W', 0x43, 0x00},
+                            // chip_init
+                            {'W', 0x6D, 0x20},
+                            {'W', 0x6E, 0x24},
+                            {'W', 0x6F, 0x96},
+                            {'W', 0x70, 0x40},
+                            {'W', 0x71, 0x11},
+                            {'W', 0x21, 0x08},
+                            {'R', 0x1C, 0x00},
+                            {'W', 0x1C, 0x08},
+                            {'R', 0x71, 0x11},
+                            {'W', 0x71, 0x11},
+                            // SRAM window
+                            {'R', 0x43, 0x00},
+                            {'W', 0x43, 0x08},
+                            {'W', 0x2D, 0x08},
+                            {'W', 0x2E, 0x00},
+                            {'W', 0x40, 0x08},
+                            {'W', 0x41, 0x00}};
   for (uint32_t i = 0; i < murvane::waveform_image_size; ++i) {
     want.push_back({'W', 0x42, murvane::waveform_image[i]});
   }
@@ -276,7 +301,7 @@ TEST(Zq320xOffset, UnreadableResultIsAFailure) {
     const size_t from = b.mark();
     EXPECT_EQ(b.slot("offset_calibration"), -1);
     char line[40];
-    std::snprintf(line, sizeof(line), "Read addr:0x%X error:5\n", reg);
+    (void)std::snprintf(line, sizeof(line), "Read addr:0x%X error:5\n", reg);
     EXPECT_EQ(b.log_from(from), std::vector<std::string>{line});
     EXPECT_EQ(count(b.traffic(from), 'R', 0x57), 1u);  // all three results still read
     EXPECT_EQ(b.chip().reg(0x43) & 0x08, 0);
@@ -286,9 +311,9 @@ TEST(Zq320xOffset, UnreadableResultIsAFailure) {
 // ----------------------------------------------------------- f0 measurement
 
 // Logs of a healthy measurement after the stop has seen standby.
-const std::vector<std::string> kF0Log = {"Murvane: enter\n", "Murvane: enter standby mode\n", "Murvane: cont mode\n",
-                                         "Murvane: bypass mode\n", "Murvane: entered standby mode\n",
-                                         "Murvane: lra_f0=1700\n"};
+const std::vector<std::string> kF0Log = {
+    "Murvane: enter\n",       "Murvane: enter standby mode\n",   "Murvane: cont mode\n",
+    "Murvane: bypass mode\n", "Murvane: entered standby mode\n", "Murvane: lra_f0=1700\n"};
 
 TEST(Zq320xF0, RecordValuesProgramTheMeasurement) {
   Board b;
@@ -297,9 +322,14 @@ TEST(Zq320xF0, RecordValuesProgramTheMeasurement) {
   EXPECT_EQ(b.slot("get_f0"), 0);
   EXPECT_EQ(murvane::haptic_dev.lra_f0, 1700u);  // 3840000 / 2258
   EXPECT_EQ(b.log_from(from), kF0Log);
-  EXPECT_EQ(writes_from(b.writes(from), 0x1E),
-            (std::vector<Xfer>{{'W', 0x1E, 0x3B}, {'W', 0x1F, 0x04}, {'W', 0x20, 0x14}, {'W', 0x22, 0x0F},
-                               {'W', 0x1A, 0x6E}, {'W', 0x09, 0x01}, {'W', 0x18, 0x00}, {'W', 0x08, 0x02}}));
+  EXPECT_EQ(writes_from(b.writes(from), 0x1E), (std::vector<Xfer>{{'W', 0x1E, 0x3B},
+                                                                  {'W', 0x1F, 0x04},
+                                                                  {'W', 0x20, 0x14},
+                                                                  {'W', 0x22, 0x0F},
+                                                                  {'W', 0x1A, 0x6E},
+                                                                  {'W', 0x09, 0x01},
+                                                                  {'W', 0x18, 0x00},
+                                                                  {'W', 0x08, 0x02}}));
   EXPECT_EQ(b.chip().reg(0x1D), 0xFF);
   EXPECT_EQ(b.chip().reg(0x43) & 0x80, 0x80);  // left in continuous mode
   EXPECT_EQ(b.chip().reg(0x06) & 0x40, 0);     // with bypass
@@ -323,10 +353,10 @@ TEST(Zq320xF0, AlternateRecords) {
     int reg1a;
   };
   const Case cases[] = {
-      {1799, 1000, 15, 59, 102},   {1800, 1000, 15, 65, 102},   {200, 1000, 15, 59, 255},
-      {10000, 1000, 15, 65, 0},    {7741, 1000, 15, 65, 0},     {7742, 1000, 15, 65, 0},
-      {836, 1000, 15, 59, 255},    {837, 1000, 15, 59, 255},    {1700, 2125, 15, 126, 110},
-      {1700, 2142, 15, 127, 110},  {1700, 2374222, 15, 127, 110},  // 32-bit product would wrap to 0
+      {1799, 1000, 15, 59, 102},        {1800, 1000, 15, 65, 102},     {200, 1000, 15, 59, 255},
+      {10000, 1000, 15, 65, 0},         {7741, 1000, 15, 65, 0},       {7742, 1000, 15, 65, 0},
+      {836, 1000, 15, 59, 255},         {837, 1000, 15, 59, 255},      {1700, 2125, 15, 126, 110},
+      {1700, 2142, 15, 127, 110},       {1700, 2374222, 15, 127, 110},  // 32-bit product would wrap to 0
       {1700, 0xFFFFFFFF, 15, 127, 110}, {1700, 1000, 0, 59, 125},
   };
   for (const Case& c : cases) {
@@ -493,8 +523,8 @@ TEST(Zq320xStop, StandbyAtOnceLateNeverOrUnreadable) {
     bool forced;
   };
   const Case cases[] = {
-      {"at once", 0, false, -1, 0, false},      {"state 0xA", 3000, false, 0x1A, 0, false},
-      {"late", 7000, false, -1, 0, false},      {"never", 0, true, -1, 0, true},
+      {"at once", 0, false, -1, 0, false},         {"state 0xA", 3000, false, 0x1A, 0, false},
+      {"late", 7000, false, -1, 0, false},         {"never", 0, true, -1, 0, true},
       {"first read fails", 0, false, -1, 1, true}, {"third read fails", 7000, false, -1, 3, true},
   };
   for (const Case& c : cases) {
@@ -553,8 +583,8 @@ TEST(Zq320xStop, StandbyPlayModeRunsStop) {
   b.m().stop_time_us = 0;
   const size_t from = b.mark();
   b.slot("set_play_mode", {0});
-  EXPECT_EQ(b.log_from(from), (std::vector<std::string>{"Murvane: standby mode\n", "Murvane: enter\n",
-                                                         "Murvane: enter standby mode\n"}));
+  EXPECT_EQ(b.log_from(from),
+            (std::vector<std::string>{"Murvane: standby mode\n", "Murvane: enter\n", "Murvane: enter standby mode\n"}));
   EXPECT_EQ(b.writes(from), (std::vector<Xfer>{{'W', 0x08, 0x03}, {'W', 0x09, 0x01}}));
 }
 
@@ -607,14 +637,27 @@ TEST(Zq320xSlots, RegisterTraffic) {
       {"set_play_mode", {2}, {}, {"Murvane: error play mode\n"}, {}},
       {"set_play_mode",
        {4},
-       {{'R', 0x08, 0xAB}, {'W', 0x08, 0xAA}, {'R', 0x06, 0xAB}, {'W', 0x06, 0xAB}, {'W', 0x3C, 0x0C},
-        {'R', 0x43, 0xAB}, {'W', 0x43, 0xAB}},
+       {{'R', 0x08, 0xAB},
+        {'W', 0x08, 0xAA},
+        {'R', 0x06, 0xAB},
+        {'W', 0x06, 0xAB},
+        {'W', 0x3C, 0x0C},
+        {'R', 0x43, 0xAB},
+        {'W', 0x43, 0xAB}},
        {"Murvane: cont mode\n", "Murvane: bypass mode\n"},
        {}},
       {"chip_init",
        {},
-       {{'W', 0x6D, 0x20}, {'W', 0x6E, 0x24}, {'W', 0x6F, 0x96}, {'W', 0x70, 0x40}, {'W', 0x71, 0x11},
-        {'W', 0x21, 0x08}, {'R', 0x1C, 0xAB}, {'W', 0x1C, 0xA8}, {'R', 0x71, 0x11}, {'W', 0x71, 0x11}},
+       {{'W', 0x6D, 0x20},
+        {'W', 0x6E, 0x24},
+        {'W', 0x6F, 0x96},
+        {'W', 0x70, 0x40},
+        {'W', 0x71, 0x11},
+        {'W', 0x21, 0x08},
+        {'R', 0x1C, 0xAB},
+        {'W', 0x1C, 0xA8},
+        {'R', 0x71, 0x11},
+        {'W', 0x71, 0x11}},
        {},
        {}},
   };
@@ -638,6 +681,272 @@ TEST(Zq320xSlots, BoostModeRefusesOtherValues) {
   EXPECT_EQ(murvane::zq320x::set_boost_mode(2), -1);
   EXPECT_EQ(b.log_from(from), std::vector<std::string>{"Murvane: boost mode error\n"});
   EXPECT_TRUE(b.traffic(from).empty());
+}
+
+// ------------------------------------------- accesses that depend on others
+//
+// An access that opens a window or sets up what later accesses rely on and
+// fails (with a masked update, its read failing counts): the dependent
+// accesses are not issued, the closing one is, and the result says so.
+
+TEST(Zq320xGuards, RamAccessResultFollowsTheUpdate) {
+  struct Case {
+    uint8_t on;
+    sim::Op fail;  // any: no fault
+    std::vector<Xfer> traffic;
+    int32_t want;
+  };
+  const Case cases[] = {
+      {1, sim::Op::any, {{'R', 0x43, 0xA3}, {'W', 0x43, 0xAB}}, 0},
+      {1, sim::Op::read, {{'R', 0x43, -1}}, -1},
+      {1, sim::Op::write, {{'R', 0x43, 0xA3}, {'W', 0x43, -1}}, -1},
+      {0, sim::Op::any, {{'R', 0x43, 0xA3}, {'W', 0x43, 0xA3}}, 0},
+      {0, sim::Op::read, {{'R', 0x43, -1}}, -1},
+      {0, sim::Op::write, {{'R', 0x43, 0xA3}, {'W', 0x43, -1}}, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "on " << int{c.on} << " fail " << static_cast<int>(c.fail));
+    Board b;
+    b.chip().set_register(0x43, 0xA3);
+    if (c.fail != sim::Op::any) {
+      b.platform().add_fault(nth_fault(0x43, c.fail, 1));
+    }
+    const size_t from = b.mark();
+    EXPECT_EQ(b.slot("set_ram_access", {c.on}), c.want);
+    EXPECT_EQ(b.traffic(from), c.traffic);
+    // Opening waits for the window whether or not the update got through.
+    EXPECT_EQ(b.stalls(from), c.on != 0 ? std::vector<uint64_t>{1000} : std::vector<uint64_t>{});
+  }
+}
+
+// RAM and continuous mode: every step is issued whatever failed before it
+// (only a failed read of a masked update drops that update's write), and any
+// failure makes the result -1.
+TEST(Zq320xGuards, PlayModeReportsAnyFailedStep) {
+  for (const int mode : {1, 4}) {
+    Board healthy;
+    const size_t h0 = healthy.mark();
+    ASSERT_EQ(healthy.slot("set_play_mode", {mode}), 0);
+    const std::vector<Xfer> ok = healthy.traffic(h0);
+    ASSERT_EQ(ok.size(), mode == 1 ? 6u : 7u);
+    for (size_t k = 0; k < ok.size(); ++k) {
+      SCOPED_TRACE(testing::Message() << "mode " << mode << " failing " << ok[k]);
+      Board b;
+      sim::Fault f;
+      f.transfer = b.platform().transfers() + k + 1;
+      b.platform().add_fault(f);
+      const size_t from = b.mark();
+      EXPECT_EQ(b.slot("set_play_mode", {mode}), -1);
+      std::vector<Xfer> want = ok;
+      want[k].value = -1;
+      if (want[k].op == 'R') {
+        want.erase(want.begin() + static_cast<std::ptrdiff_t>(k) + 1);
+      }
+      EXPECT_EQ(b.traffic(from), want);
+    }
+  }
+}
+
+// stop: the GO of 0x09 is a stop only in play mode 11, so it is sent only
+// after that mode was selected; the poll and the forced standby stay.
+TEST(Zq320xGuards, StopSendsGoOnlyInStopMode) {
+  struct Case {
+    const char* what = "";
+    uint8_t state = 0;  // 0x3F before: 0 standby, 1 playing (never stops by itself)
+    sim::Fault fault;
+    bool go = false;      // 0x09 <- 1 issued
+    size_t readings = 0;  // of 0x3F
+    bool forced = false;
+  };
+  const Case cases[] = {
+      {"mode read fails, chip idle", 0, nth_fault(0x08, sim::Op::read, 1), false, 1, false},
+      {"mode write fails, chip idle", 0, nth_fault(0x08, sim::Op::write, 1), false, 1, false},
+      {"mode write fails, chip playing", 1, nth_fault(0x08, sim::Op::write, 1), false, 40, true},
+      {"GO fails, chip playing", 1, nth_fault(0x09, sim::Op::write, 1), true, 40, true},
+      {"force fails, release still sent", 1, nth_fault(0x44, sim::Op::write, 1), true, 40, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Board b;
+    b.m().stop_time_us = 0;
+    b.chip().set_register(0x3F, c.state);
+    b.m().reaches_standby = c.state == 0;
+    b.platform().add_fault(c.fault);
+    const size_t from = b.mark();
+    // Through set_play_mode(0), whose result reports the failure.
+    EXPECT_EQ(b.slot("set_play_mode", {0}), -1);
+    const std::vector<Xfer> t = b.traffic(from);
+    EXPECT_EQ(count(t, 'W', 0x09), c.go ? 1u : 0u);
+    EXPECT_EQ(count(t, 'R', 0x3F), c.readings);
+    EXPECT_EQ(b.stalls(from).size(), c.readings);
+    EXPECT_EQ(contains(b.log_from(from), "Murvane: force to enter standby mode\n"), c.forced);
+    if (c.forced) {
+      // The pulse: set, then release, the release whatever became of the set.
+      const std::vector<Xfer> w = b.writes(from);
+      ASSERT_GE(w.size(), 2u);
+      EXPECT_EQ(w[w.size() - 2].reg, 0x44);
+      EXPECT_EQ(w.back(), (Xfer{'W', 0x44, 0x00}));
+    }
+    EXPECT_EQ(b.chip().violation_count(), 0u);
+  }
+}
+
+TEST(Zq320xGuards, OffsetCalibrationNeedsTheEnableAndTheStart) {
+  struct Case {
+    const char* what = "";
+    sim::Fault fault;
+    std::vector<Xfer> traffic;
+    std::vector<uint64_t> stalls;
+    const char* failure = "";  // the logged transfer failure
+  };
+  const std::vector<Xfer> gain = {{'R', 0x49, 0x00}, {'W', 0x49, 0x04}};
+  const auto with_gain = [&gain](std::vector<Xfer> rest) {
+    rest.insert(rest.begin(), gain.begin(), gain.end());
+    return rest;
+  };
+  const Case cases[] = {
+      {"enable read fails",
+       nth_fault(0x43, sim::Op::read, 1),
+       with_gain({{'R', 0x43, -1}, {'R', 0x43, 0x00}, {'W', 0x43, 0x00}}),
+       {1000},
+       "Read addr:0x43 error:5\n"},
+      {"enable write fails",
+       nth_fault(0x43, sim::Op::write, 1),
+       with_gain({{'R', 0x43, 0x00}, {'W', 0x43, -1}, {'R', 0x43, 0x00}, {'W', 0x43, 0x00}}),
+       {1000},
+       "Write addr:0x43 data:0x8 error\n"},
+      {"start read fails",
+       nth_fault(0x52, sim::Op::read, 1),
+       with_gain({{'R', 0x43, 0x00}, {'W', 0x43, 0x08}, {'R', 0x52, -1}, {'R', 0x43, 0x08}, {'W', 0x43, 0x00}}),
+       {1000, 3000},
+       "Read addr:0x52 error:5\n"},
+      {"start write fails",
+       nth_fault(0x52, sim::Op::write, 1),
+       with_gain({{'R', 0x43, 0x00},
+                  {'W', 0x43, 0x08},
+                  {'R', 0x52, 0x00},
+                  {'W', 0x52, -1},
+                  {'R', 0x43, 0x08},
+                  {'W', 0x43, 0x00}}),
+       {1000, 3000},
+       "Write addr:0x52 data:0x1 error\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Board b;  // offset code 512: a calibration that ran would pass
+    // An earlier result left in the registers must not be taken for this one.
+    b.chip().set_register(0x54, 0x80);
+    b.platform().add_fault(c.fault);
+    const size_t from = b.mark();
+    EXPECT_EQ(b.slot("offset_calibration"), -1);
+    EXPECT_EQ(b.traffic(from), c.traffic);
+    EXPECT_EQ(b.stalls(from), c.stalls);
+    // No message of its own: the calibration neither ran nor went out of range.
+    EXPECT_EQ(b.log_from(from), std::vector<std::string>{c.failure});
+    EXPECT_EQ(b.chip().reg(0x43) & 0x08, 0);
+    EXPECT_EQ(b.chip().violation_count(), 0u);
+  }
+}
+
+// get_f0 sends the GO only from a complete set-up and polls only after a GO
+// that reached the chip; either way 0x18 and 0x08 are restored, lra_f0 keeps
+// the expected value and the result is -1.
+TEST(Zq320xGuards, F0MeasuresOnlyFromACompleteSetUp) {
+  struct Case {
+    const char* what = "";
+    sim::Fault fault;
+    bool never_standby = false;  // the chip ignores the stop: it has to be forced
+    bool go = false;             // the measurement's GO is issued (and fails)
+  };
+  const Case cases[] = {
+      {"forced standby fails", nth_fault(0x44, sim::Op::write, 1), true, false},
+      {"forced standby release fails", nth_fault(0x44, sim::Op::write, 2), true, false},
+      {"detector read fails", nth_fault(0x18, sim::Op::read, 1), false, false},
+      {"detector write fails", nth_fault(0x18, sim::Op::write, 1), false, false},
+      {"0x08 bit 2 write fails", nth_fault(0x08, sim::Op::write, 2), false, false},
+      {"continuous mode bits fail", nth_fault(0x08, sim::Op::write, 3), false, false},
+      {"bypass fails", nth_fault(0x06, sim::Op::write, 1), false, false},
+      {"0x3C fails", nth_fault(0x3C, sim::Op::write, 1), false, false},
+      {"0x43 bit 7 fails", nth_fault(0x43, sim::Op::read, 1), false, false},
+      {"0x1D enable fails", nth_fault(0x1D, sim::Op::write, 1), false, false},
+      {"GO fails", nth_fault(0x09, sim::Op::write, 2), false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Board b;
+    b.m().stop_time_us = 0;
+    b.m().reaches_standby = !c.never_standby;
+    b.chip().set_register(0x18, 0x01);
+    b.platform().add_fault(c.fault);
+    murvane::family_dts dts = murvane::zq320x_dts;
+    dts.f0_pre = 1650;  // the model would measure 1700
+    const size_t from = b.mark();
+    EXPECT_EQ(murvane::zq320x::get_f0(dts), -1);
+    EXPECT_EQ(murvane::haptic_dev.lra_f0, 1650u);
+
+    const std::vector<Xfer> t = b.traffic(from);
+    const size_t stop_readings = c.never_standby ? 40 : 1;
+    // The stop's GO, then the measurement's only when the set-up was complete.
+    EXPECT_EQ(count(t, 'W', 0x09), c.go ? 2u : 1u);
+    // The rest of the set-up is still written.
+    EXPECT_EQ(count(t, 'W', 0x1A), 1u);
+    // No poll after the stop's, no period read.
+    EXPECT_EQ(count(t, 'R', 0x3F), stop_readings);
+    EXPECT_EQ(count(t, 'R', 0x25) + count(t, 'R', 0x26), 0u);
+    // The restore closes the operation: bit 3 of 0x18 and bit 2 of 0x08
+    // cleared again, the other bits kept.
+    ASSERT_GE(t.size(), 4u);
+    const std::vector<Xfer> restore(t.end() - 4, t.end());
+    EXPECT_EQ(restore[0].op, 'R');
+    EXPECT_EQ(restore[0].reg, 0x18);
+    EXPECT_EQ(restore[1], (Xfer{'W', 0x18, 0x01}));
+    EXPECT_EQ(restore[2].op, 'R');
+    EXPECT_EQ(restore[2].reg, 0x08);
+    EXPECT_EQ(restore[3].op, 'W');
+    EXPECT_EQ(restore[3].reg, 0x08);
+    EXPECT_EQ(restore[3].value, restore[2].value & ~0x04);
+    EXPECT_EQ(b.chip().reg(0x18), 0x01);
+    // The stop's waits, and the start wait only after a GO that was sent.
+    std::vector<uint64_t> want_stalls(stop_readings, 2000);
+    if (c.go) {
+      want_stalls.push_back(20000);
+    }
+    EXPECT_EQ(b.stalls(from), want_stalls);
+    const std::vector<std::string> log = b.log_from(from);
+    EXPECT_FALSE(contains(log, "Murvane: entered standby mode\n"));
+    EXPECT_FALSE(contains(log, "Murvane: enter standby mode failed, stop read f0\n"));
+    EXPECT_NE(state(b), sim::ZQ320xModel::state_cont_play);  // nothing measuring
+    EXPECT_EQ(b.chip().violation_count(), 0u);
+  }
+}
+
+TEST(Zq320xBoot, PlaysOnlyWhenTheWindowAndTheModeWereSet) {
+  struct Case {
+    const char* what = "";
+    sim::Fault fault;
+    bool image = false;  // the SRAM window opened and the image went in
+  };
+  // 0x43 writes of a bring-up: calibration on, off; SRAM window on, off;
+  // then bit 7 for RAM mode.
+  const Case cases[] = {
+      {"window does not open", nth_fault(0x43, sim::Op::write, 3), false},
+      {"window does not close", nth_fault(0x43, sim::Op::write, 4), true},
+      {"boost fails", nth_fault(0x06, sim::Op::write, 1), true},
+      {"RAM mode bit fails", nth_fault(0x43, sim::Op::write, 5), true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimBoard b("zq3201");
+    b.platform().add_fault(c.fault);
+    EXPECT_EQ(b.entry(), EFI_SUCCESS);
+    const std::vector<Xfer> w = b.writes();
+    EXPECT_EQ(count(w, 'W', 0x42), c.image ? murvane::waveform_image_size : 0u);
+    EXPECT_EQ(count(w, 'W', 0x2D), c.image ? 1u : 0u);
+    EXPECT_EQ(count(w, 'W', 0x09), 0u);  // no GO
+    EXPECT_EQ(count(w, 'W', 0x43), 5u);  // every close is still written
+    EXPECT_FALSE(b.chip().playing());
+    EXPECT_EQ(b.chip().violation_count(), 0u);
+  }
 }
 
 }  // namespace

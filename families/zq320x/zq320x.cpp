@@ -59,7 +59,7 @@ constexpr int32_t offset_centre = 512 * offset_step;  // 1249280
 constexpr int32_t offset_limit = 15;
 
 int32_t bus_result(uint32_t bus_status) { return static_cast<int32_t>(bus_status); }
-int32_t stall_result(EFI_STATUS status) { return status == EFI_SUCCESS ? 0 : -1; }
+int32_t ok_result(bool ok) { return ok ? 0 : -1; }
 
 bool is_stop_standby(uint8_t state) {
   const auto s = static_cast<uint8_t>(state & ZQ320X_GLB_STATE_MASK);
@@ -105,10 +105,23 @@ int32_t set_go(uint8_t flag) {
   return bus_result(reg_write(ZQ320X_REG_PLAY_CMD, flag != 0 ? ZQ320X_PLAY_CMD_GO : ZQ320X_PLAY_CMD_HALT));
 }
 
-int32_t stop() {
+namespace {
+
+struct stop_outcome {
+  bool failed;   // some access of the stop failed
+  bool standby;  // the chip is known to be in standby: seen, or forced by a complete pulse
+};
+
+stop_outcome stop_chip() {
   log_error("Murvane: enter\n");
-  reg_write_bits(ZQ320X_REG_PLAY_CFG, zq320x_keep_except(ZQ320X_PLAY_MODE_MASK), ZQ320X_PLAY_MODE_STOP);
-  reg_write(ZQ320X_REG_PLAY_CMD, ZQ320X_PLAY_CMD_GO);
+  // GO is a stop command only in play mode 11; in any other mode it would
+  // start playback, so without the mode there is no GO.
+  const bool mode_set =
+      reg_write_bits(ZQ320X_REG_PLAY_CFG, zq320x_keep_except(ZQ320X_PLAY_MODE_MASK), ZQ320X_PLAY_MODE_STOP) == 0;
+  bool failed = !mode_set;
+  if (mode_set) {
+    failed = reg_write(ZQ320X_REG_PLAY_CMD, ZQ320X_PLAY_CMD_GO) != 0;
+  }
 
   // Every reading, the one that shows standby included, is followed by a
   // wait. A reading that did not reach the chip ends the poll at once: the
@@ -117,6 +130,7 @@ int32_t stop() {
   uint8_t state = 0;
   for (uint32_t i = 0; i < stop_poll_count && !standby; ++i) {
     if (reg_read(ZQ320X_REG_GLB_STATE, &state) != 0) {
+      failed = true;
       break;
     }
     standby = is_stop_standby(state);
@@ -126,12 +140,20 @@ int32_t stop() {
     stall(stop_poll_wait_us);
   }
   if (standby) {
-    return 0;
+    return {failed, true};
   }
   log_error("Murvane: force to enter standby mode\n");
-  reg_write_bits(ZQ320X_REG_STANDBY_CTRL, zq320x_keep_except(ZQ320X_STANDBY_FORCE), ZQ320X_STANDBY_FORCE);
-  return bus_result(reg_write_bits(ZQ320X_REG_STANDBY_CTRL, zq320x_keep_except(ZQ320X_STANDBY_FORCE), 0x00));
+  // The release is written even when the force failed: bit 6 must not be
+  // left set.
+  const bool forced =
+      reg_write_bits(ZQ320X_REG_STANDBY_CTRL, zq320x_keep_except(ZQ320X_STANDBY_FORCE), ZQ320X_STANDBY_FORCE) == 0;
+  const bool released = reg_write_bits(ZQ320X_REG_STANDBY_CTRL, zq320x_keep_except(ZQ320X_STANDBY_FORCE), 0x00) == 0;
+  return {failed || !forced || !released, forced && released};
 }
+
+}  // namespace
+
+int32_t stop() { return ok_result(!stop_chip().failed); }
 
 void write_ram() { stream_waveform(waveform_image, &waveform_image_len); }
 
@@ -158,18 +180,27 @@ int32_t set_play_mode(uint8_t mode) {
     case play_mode_standby:
       log_error("Murvane: standby mode\n");
       return stop();
-    case play_mode_ram:
+    case play_mode_ram: {
+      // Every step is issued; the mode counts as set only when all of them
+      // reached the chip.
       log_error("Murvane: ram mode\n");
-      reg_write_bits(ZQ320X_REG_PLAY_CFG, zq320x_keep_except(ZQ320X_PLAY_MODE_MASK), ZQ320X_PLAY_MODE_RAM);
-      set_boost_mode(1);
-      return bus_result(reg_write_bits(ZQ320X_REG_SYS_CTRL, zq320x_keep_except(ZQ320X_SYS_CTRL_CONT_MODE), 0x00));
-    case play_mode_cont:
+      bool ok =
+          reg_write_bits(ZQ320X_REG_PLAY_CFG, zq320x_keep_except(ZQ320X_PLAY_MODE_MASK), ZQ320X_PLAY_MODE_RAM) == 0;
+      ok = set_boost_mode(1) == 0 && ok;
+      ok = reg_write_bits(ZQ320X_REG_SYS_CTRL, zq320x_keep_except(ZQ320X_SYS_CTRL_CONT_MODE), 0x00) == 0 && ok;
+      return ok_result(ok);
+    }
+    case play_mode_cont: {
       log_error("Murvane: cont mode\n");
-      reg_write_bits(ZQ320X_REG_PLAY_CFG, zq320x_keep_except(ZQ320X_PLAY_MODE_MASK), ZQ320X_PLAY_MODE_CONT);
-      set_boost_mode(0);
-      reg_write(ZQ320X_REG_CONT_3C, ZQ320X_CONT_3C_VALUE);
-      return bus_result(reg_write_bits(ZQ320X_REG_SYS_CTRL, zq320x_keep_except(ZQ320X_SYS_CTRL_CONT_MODE),
-                                       ZQ320X_SYS_CTRL_CONT_MODE));
+      bool ok =
+          reg_write_bits(ZQ320X_REG_PLAY_CFG, zq320x_keep_except(ZQ320X_PLAY_MODE_MASK), ZQ320X_PLAY_MODE_CONT) == 0;
+      ok = set_boost_mode(0) == 0 && ok;
+      ok = reg_write(ZQ320X_REG_CONT_3C, ZQ320X_CONT_3C_VALUE) == 0 && ok;
+      ok = reg_write_bits(ZQ320X_REG_SYS_CTRL, zq320x_keep_except(ZQ320X_SYS_CTRL_CONT_MODE),
+                          ZQ320X_SYS_CTRL_CONT_MODE) == 0 &&
+           ok;
+      return ok_result(ok);
+    }
     default:
       log_error("Murvane: error play mode\n");
       return -1;
@@ -195,12 +226,16 @@ int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
   return bus_result(reg_write_bits(reg, zq320x_keep_except(ZQ320X_SEQ_LOOP_LO_NIBBLE), loop));
 }
 
+// 0 when the window was opened (closed), -1 when the update failed: the
+// caller streams the image only into a window that is open.
 int32_t set_ram_access(uint8_t on) {
   if (on == 0) {
-    return bus_result(reg_write_bits(ZQ320X_REG_SYS_CTRL, zq320x_keep_except(ZQ320X_SYS_CTRL_RAM_ACCESS), 0x00));
+    return ok_result(reg_write_bits(ZQ320X_REG_SYS_CTRL, zq320x_keep_except(ZQ320X_SYS_CTRL_RAM_ACCESS), 0x00) == 0);
   }
-  reg_write_bits(ZQ320X_REG_SYS_CTRL, zq320x_keep_except(ZQ320X_SYS_CTRL_RAM_ACCESS), ZQ320X_SYS_CTRL_RAM_ACCESS);
-  return stall_result(stall(ram_access_wait_us));
+  const bool opened = reg_write_bits(ZQ320X_REG_SYS_CTRL, zq320x_keep_except(ZQ320X_SYS_CTRL_RAM_ACCESS),
+                                     ZQ320X_SYS_CTRL_RAM_ACCESS) == 0;
+  stall(ram_access_wait_us);
+  return ok_result(opened);
 }
 
 EFI_STATUS qualify_check() {
@@ -214,18 +249,59 @@ EFI_STATUS qualify_check() {
   return EFI_DEVICE_ERROR;
 }
 
+namespace {
+
+// After the GO of a measurement: waits for the chip to return to standby
+// and stores the frequency of the measured period in lra_f0.
+void read_measured_f0() {
+  stall(f0_start_wait_us);
+  if (!poll_reg(ZQ320X_REG_GLB_STATE, ZQ320X_GLB_STATE_MASK, ZQ320X_GLB_STATE_STANDBY, f0_poll_count,
+                f0_poll_wait_us)) {
+    log_error("Murvane: enter standby mode failed, stop read f0\n");
+    return;
+  }
+  log_error("Murvane: entered standby mode\n");
+  uint8_t period[2] = {0, 0};
+  const uint32_t hi_status = reg_read(ZQ320X_REG_F0_PERIOD_HI, &period[0]);
+  const uint32_t lo_status = reg_read(ZQ320X_REG_F0_PERIOD_LO, &period[1]);
+  // A period we could not read is no measurement: keep the expected value
+  // rather than derive a frequency from half a register pair.
+  if (hi_status != 0 || lo_status != 0) {
+    return;
+  }
+  const uint32_t f0_reg = (static_cast<uint32_t>(period[0]) << 8) | period[1];
+  if (f0_reg != 0) {
+    haptic_dev.lra_f0 = f0_period_dividend / f0_reg;
+    log_error("Murvane: lra_f0=%d\n", haptic_dev.lra_f0);
+  } else {
+    haptic_dev.lra_f0 = 0;
+    log_error("Murvane: lra_f0 is error, f0_reg=0\n");
+  }
+}
+
+}  // namespace
+
 int32_t get_f0(const family_dts& dts) {
   // A measurement that does not complete leaves the expected value.
   haptic_dev.lra_f0 = dts.f0_pre;
-  stop();
 
-  reg_write_bits(ZQ320X_REG_F0_CTRL, zq320x_keep_except(ZQ320X_F0_CTRL_TRACK_EN), ZQ320X_F0_CTRL_TRACK_EN);
+  // The measurement starts only from standby with the detector enabled and
+  // the chip in continuous mode: a step of that set-up that did not reach
+  // the chip leaves the GO unsent. The saved 0x08 is not part of it, it only
+  // feeds the restore (after a failed read, bit 2 is restored as clear).
+  bool ready = stop_chip().standby;
+  ready =
+      reg_write_bits(ZQ320X_REG_F0_CTRL, zq320x_keep_except(ZQ320X_F0_CTRL_TRACK_EN), ZQ320X_F0_CTRL_TRACK_EN) == 0 &&
+      ready;
   uint8_t saved_play_cfg = 0;
   reg_read(ZQ320X_REG_PLAY_CFG, &saved_play_cfg);
-  reg_write_bits(ZQ320X_REG_PLAY_CFG, zq320x_keep_except(ZQ320X_PLAY_CFG_F0_DETECT), ZQ320X_PLAY_CFG_F0_DETECT);
-  set_play_mode(play_mode_cont);
-
-  reg_write_bits(ZQ320X_REG_CONT_1D, zq320x_keep_except(ZQ320X_CONT_1D_EN), ZQ320X_CONT_1D_EN);
+  ready = reg_write_bits(ZQ320X_REG_PLAY_CFG, zq320x_keep_except(ZQ320X_PLAY_CFG_F0_DETECT),
+                         ZQ320X_PLAY_CFG_F0_DETECT) == 0 &&
+          ready;
+  ready = set_play_mode(play_mode_cont) == 0 && ready;
+  ready = reg_write_bits(ZQ320X_REG_CONT_1D, zq320x_keep_except(ZQ320X_CONT_1D_EN), ZQ320X_CONT_1D_EN) == 0 && ready;
+  // The parameter values are plain writes; a failed one is logged and does
+  // not hold the measurement back.
   reg_write_bits(ZQ320X_REG_CONT_1D, zq320x_keep_except(ZQ320X_CONT_1D_LEVEL), dts.cont_reg1d);
   reg_write(ZQ320X_REG_CONT_1E, cont_1e_value(dts));
   reg_write(ZQ320X_REG_CONT_1F, dts.cont_reg1f);
@@ -240,32 +316,22 @@ int32_t get_f0(const family_dts& dts) {
   }
   reg_write(ZQ320X_REG_CONT_1A, cont_1a_value(dts));
 
-  reg_write(ZQ320X_REG_PLAY_CMD, ZQ320X_PLAY_CMD_GO);
-  stall(f0_start_wait_us);
-  if (poll_reg(ZQ320X_REG_GLB_STATE, ZQ320X_GLB_STATE_MASK, ZQ320X_GLB_STATE_STANDBY, f0_poll_count, f0_poll_wait_us)) {
-    log_error("Murvane: entered standby mode\n");
-    uint8_t period[2] = {0, 0};
-    const uint32_t hi_status = reg_read(ZQ320X_REG_F0_PERIOD_HI, &period[0]);
-    const uint32_t lo_status = reg_read(ZQ320X_REG_F0_PERIOD_LO, &period[1]);
-    // A period we could not read is no measurement: keep the expected value
-    // rather than derive a frequency from half a register pair.
-    if (hi_status == 0 && lo_status == 0) {
-      const uint32_t f0_reg = (static_cast<uint32_t>(period[0]) << 8) | period[1];
-      if (f0_reg != 0) {
-        haptic_dev.lra_f0 = f0_period_dividend / f0_reg;
-        log_error("Murvane: lra_f0=%d\n", haptic_dev.lra_f0);
-      } else {
-        haptic_dev.lra_f0 = 0;
-        log_error("Murvane: lra_f0 is error, f0_reg=0\n");
-      }
+  // Without a GO that reached the chip nothing is measured, so nothing is
+  // polled or read: 0x3F would show the stop's standby and 0x25/0x26 an old
+  // period. The start wait belongs to a GO that was sent, even a failed one.
+  bool started = false;
+  if (ready) {
+    started = reg_write(ZQ320X_REG_PLAY_CMD, ZQ320X_PLAY_CMD_GO) == 0;
+    if (started) {
+      read_measured_f0();
+    } else {
+      stall(f0_start_wait_us);
     }
-  } else {
-    log_error("Murvane: enter standby mode failed, stop read f0\n");
   }
 
   reg_write_bits(ZQ320X_REG_F0_CTRL, zq320x_keep_except(ZQ320X_F0_CTRL_TRACK_EN), 0x00);
   reg_write_bits(ZQ320X_REG_PLAY_CFG, zq320x_keep_except(ZQ320X_PLAY_CFG_F0_DETECT), saved_play_cfg);
-  return 0;
+  return started ? 0 : -1;
 }
 
 int32_t offset_calibration(const family_dts& dts) {
@@ -273,15 +339,28 @@ int32_t offset_calibration(const family_dts& dts) {
   uint8_t result_hi = 0;
   uint8_t result_lo = 0;
 
+  // A failed gain update needs no guard: the index is read back after the
+  // run and the window is that of the gain the chip used.
   reg_write_bits(ZQ320X_REG_D2S_GAIN, zq320x_keep_except(ZQ320X_D2S_GAIN_MASK), dts.d2s_gain);
-  reg_write_bits(ZQ320X_REG_SYS_CTRL, zq320x_keep_except(ZQ320X_SYS_CTRL_RAM_ACCESS), ZQ320X_SYS_CTRL_RAM_ACCESS);
+  // The calibration runs only with 0x43 bit 3 set, and its result registers
+  // mean something only after a start that reached the chip. Bit 3 is
+  // cleared again in every case.
+  const bool enabled = reg_write_bits(ZQ320X_REG_SYS_CTRL, zq320x_keep_except(ZQ320X_SYS_CTRL_RAM_ACCESS),
+                                      ZQ320X_SYS_CTRL_RAM_ACCESS) == 0;
   stall(offset_cal_settle_us);
-  reg_write_bits(ZQ320X_REG_OFFSET_CAL, zq320x_keep_except(ZQ320X_OFFSET_CAL_START), ZQ320X_OFFSET_CAL_START);
-  stall(offset_cal_measure_us);
+  bool started = false;
+  if (enabled) {
+    started = reg_write_bits(ZQ320X_REG_OFFSET_CAL, zq320x_keep_except(ZQ320X_OFFSET_CAL_START),
+                             ZQ320X_OFFSET_CAL_START) == 0;
+    stall(offset_cal_measure_us);
+  }
 
-  bool read_failed = reg_read(ZQ320X_REG_D2S_GAIN, &gain_index) != 0;
-  read_failed = reg_read(ZQ320X_REG_OFFSET_HI, &result_hi) != 0 || read_failed;
-  read_failed = reg_read(ZQ320X_REG_OFFSET_LO, &result_lo) != 0 || read_failed;
+  bool no_result = !started;
+  if (started) {
+    no_result = reg_read(ZQ320X_REG_D2S_GAIN, &gain_index) != 0;
+    no_result = reg_read(ZQ320X_REG_OFFSET_HI, &result_hi) != 0 || no_result;
+    no_result = reg_read(ZQ320X_REG_OFFSET_LO, &result_lo) != 0 || no_result;
+  }
   reg_write_bits(ZQ320X_REG_SYS_CTRL, zq320x_keep_except(ZQ320X_SYS_CTRL_RAM_ACCESS), 0x00);
 
   // The whole byte must be a valid index: bits above the field mean the
@@ -290,9 +369,9 @@ int32_t offset_calibration(const family_dts& dts) {
     log_error("Murvane: d2s_gain is error\n");
     return -1;
   }
-  // A result we could not read cannot pass the window (the primitive has
-  // logged the failed transfer).
-  if (read_failed) {
+  // A calibration that did not run, or a result we could not read, cannot
+  // pass the window (the primitive has logged the failed transfer).
+  if (no_result) {
     return -1;
   }
   const int32_t code =
