@@ -1,6 +1,7 @@
 // The zq330x family on the virtual platform: boots, qualification, f0
 // measurement, stopping into standby and the trim write, as the chip and an
 // integrator see them (register traffic, waits, log lines).
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -297,13 +298,48 @@ INSTANTIATE_TEST_SUITE_P(Cases, Zq330xStopPoll,
                              StopCase{"FailedThirdReading", 0, true, 3, 3, false}),
                          case_name);
 
-TEST(Zq330xStop, ReturnsTheStatusOfTheForcedStandby) {
+TEST(Zq330xStop, ReportsAFailedForcedStandby) {
   SimBoard b("zq3301");
   model(b).never_auto_standby = true;
   b.platform().add_fault(fault(0x44, sim::Op::write, 2, 1));
   b.select_family(murvane::zq330x_family);
-  EXPECT_EQ(b.slot("stop"), static_cast<int64_t>(sim::bus_fault_status));
+  EXPECT_EQ(b.slot("stop"), -1);
   EXPECT_EQ(b.log().back(), "Write addr:0x44 data:0x1 error\n");
+}
+
+// Without the stop mode in 0x08 a GO would restart playback: the stop sends
+// none, and the chip still reaches standby by the forced pulse.
+TEST(Zq330xStop, NoGoWithoutTheStopMode) {
+  struct Case {
+    const char* name;
+    sim::Fault fault;
+    Trace head;  // what follows "Murvane: enter\n"
+  };
+  const Case cases[] = {
+      {"ModeReadFails", fault(0x08, sim::Op::read, 1, 1), {"R08!", log_line("Read addr:0x8 error:5\n"), "S2000"}},
+      {"ModeWriteFails",
+       fault(0x08, sim::Op::write, 1, 1),
+       {rd(0x08, 0xA0), "W08!", log_line("Write addr:0x8 data:0xA3 error\n"), "S2000"}},
+  };
+  for (const Case& c : cases) {
+    SimBoard b("zq3301");
+    model(b).never_auto_standby = true;
+    b.select_family(murvane::zq330x_family);
+    b.slot("set_go", {1});  // playing from RAM
+    b.platform().add_fault(c.fault);
+    const size_t m = b.mark();
+
+    EXPECT_EQ(b.slot("stop"), 0) << c.name;
+
+    const Trace t = trace(b, m);
+    ASSERT_GT(t.size(), c.head.size()) << c.name;
+    EXPECT_EQ(Trace(t.begin() + 1, t.begin() + 1 + static_cast<ptrdiff_t>(c.head.size())), c.head) << c.name;
+    EXPECT_EQ(last_write(b, 0x09, m), -1) << c.name;
+    EXPECT_EQ(count_of(t, log_line("Murvane: force to enter standby\n")), 1u) << c.name;
+    EXPECT_EQ(model(b).forced_standbys(), 1u) << c.name;
+    EXPECT_EQ(model(b).state(), ZQ330xModel::State::standby) << c.name;
+    expect_no_violation(b);
+  }
 }
 
 TEST(Zq330xStop, WaitStandbyGivesUpAfterHundredReadings) {
@@ -463,14 +499,29 @@ TEST(Zq330xF0, PeriodToFrequencyAndItsLimits) {
   }
 }
 
+// A period byte that did not arrive leaves no period: with the actuator at
+// 175.0 Hz (0x0892) a lost high byte would read as 0x0092 (2630.1 Hz) and a
+// lost low byte as 0x0800 (187.5 Hz).
 TEST(Zq330xF0, FailedPeriodReadsGiveNoFrequency) {
-  SimBoard b("zq3302");
-  b.select_family(murvane::zq330x_family);
-  b.platform().add_fault(fault(0x25, sim::Op::read));
-  b.platform().add_fault(fault(0x26, sim::Op::read));
-  EXPECT_EQ(b.slot("get_f0"), 0);
-  EXPECT_EQ(murvane::haptic_dev.lra_f0, 0u);
-  EXPECT_EQ(b.log().back(), "Murvane: lra_f0 is error, f0_reg=0\n");
+  struct Case {
+    bool fail_hi;
+    bool fail_lo;
+  };
+  for (const Case& c : {Case{true, true}, Case{true, false}, Case{false, true}}) {
+    SimBoard b("zq3302");
+    model(b).lra_f0 = 1750;
+    b.select_family(murvane::zq330x_family);
+    if (c.fail_hi) {
+      b.platform().add_fault(fault(0x25, sim::Op::read));
+    }
+    if (c.fail_lo) {
+      b.platform().add_fault(fault(0x26, sim::Op::read));
+    }
+    EXPECT_EQ(b.slot("get_f0"), 0) << c.fail_hi << c.fail_lo;
+    EXPECT_EQ(murvane::haptic_dev.lra_f0, 0u) << c.fail_hi << c.fail_lo;
+    EXPECT_EQ(b.log().back(), "Murvane: lra_f0 is error, f0_reg=0\n") << c.fail_hi << c.fail_lo;
+    EXPECT_EQ(model(b).f0_measurements(), 1u);  // the chip did measure
+  }
 }
 
 TEST(Zq330xF0, LateAndMissingStandbyStillReadThePeriod) {
@@ -527,6 +578,88 @@ TEST(Zq330xF0, RestoresBit2OfRegister08) {
     EXPECT_EQ(b.chip().reg(0x08) & 0xF8, c.before & 0xF8) << "0x08 = " << c.before;
   }
 }
+
+// A set-up access of the measurement that fails: the measurement is not
+// started (no GO, no wait, no period reading), lra_f0 keeps f0_pre, -1; the
+// detection set-up is still undone. Accesses the measurement does not depend
+// on (the parameters, the saved copy of 0x08, the stop before) do not stop it.
+struct F0GuardCase {
+  const char* name;
+  sim::Fault fault;
+  bool measured;
+  bool go_sent;  // the measurement's GO was attempted
+};
+
+class Zq330xF0Guard : public ::testing::TestWithParam<F0GuardCase> {};
+
+TEST_P(Zq330xF0Guard, IncompleteSetUpStartsNoMeasurement) {
+  const F0GuardCase& c = GetParam();
+  SimBoard b("zq3302");
+  model(b).lra_f0 = 1750;  // what a measurement finds; f0_pre is 1700
+  b.select_family(murvane::zq330x_family);
+  b.platform().add_fault(c.fault);
+  const size_t m = b.mark();
+
+  EXPECT_EQ(b.slot("get_f0"), c.measured ? 0 : -1);
+
+  EXPECT_EQ(murvane::haptic_dev.lra_f0, c.measured ? 1750u : 1700u);
+  EXPECT_EQ(count_of(b.log(), "Murvane: lra_f0=1750\n"), c.measured ? 1u : 0u);
+  EXPECT_EQ(model(b).f0_measurements(), c.measured ? 1u : 0u);
+  const auto stalls = b.stalls(m);
+  EXPECT_EQ(std::count(stalls.begin(), stalls.end(), 20000u), c.measured ? 1 : 0);
+
+  const auto t = b.traffic(m);
+  const auto at_1a = std::find_if(t.begin(), t.end(), [](const SimBoard::Xfer& x) { return x.reg == 0x1A; });
+  ASSERT_NE(at_1a, t.end());
+  const std::vector<SimBoard::Xfer> rest(at_1a + 1, t.end());
+  // The GO, the standby poll and the period come only after a complete set-up.
+  const auto go_tries = std::count_if(rest.begin(), rest.end(), [](const SimBoard::Xfer& x) { return x.reg == 0x09; });
+  EXPECT_EQ(go_tries, c.go_sent ? 1 : 0);
+  const auto polls = std::count_if(rest.begin(), rest.end(), [](const SimBoard::Xfer& x) { return x.reg == 0x3F; });
+  EXPECT_EQ(polls, c.measured ? 1 : 0);
+  const auto period_reads =
+      std::count_if(rest.begin(), rest.end(), [](const SimBoard::Xfer& x) { return x.reg == 0x25 || x.reg == 0x26; });
+  EXPECT_EQ(period_reads, c.measured ? 2 : 0);
+  // The restore always ends it: 0x18 bit 5 cleared, 0x08 bit 2 back.
+  ASSERT_GE(rest.size(), 4u);
+  const std::vector<SimBoard::Xfer> tail(rest.end() - 4, rest.end());
+  EXPECT_EQ(tail[0].op, 'R');
+  EXPECT_EQ(tail[0].reg, 0x18);
+  EXPECT_EQ(tail[1].op, 'W');
+  EXPECT_EQ(tail[1].reg, 0x18);
+  EXPECT_EQ(tail[2].op, 'R');
+  EXPECT_EQ(tail[2].reg, 0x08);
+  EXPECT_EQ(tail[3].op, 'W');
+  EXPECT_EQ(tail[3].reg, 0x08);
+  EXPECT_EQ(b.chip().reg(0x18) & 0x20, 0x00);
+  EXPECT_EQ(b.chip().reg(0x08) & 0x04, 0x00);  // clear before get_f0
+
+  EXPECT_EQ(b.platform().counters().failed, 1u);
+  expect_no_violation(b);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Zq330xF0Guard,
+                         ::testing::Values(
+                             // Reads of 0x08: the stop's update, the saved copy, bit 2, continuous mode, the restore.
+                             // Writes of 0x08: the stop's update, bit 2, continuous mode, the restore.
+                             // Writes of 0x09: the stop's GO, the measurement's GO.
+                             F0GuardCase{"TrackEnableReadFails", fault(0x18, sim::Op::read, 1, 1), false, false},
+                             F0GuardCase{"TrackEnableWriteFails", fault(0x18, sim::Op::write, 1, 1), false, false},
+                             F0GuardCase{"DetectEnableReadFails", fault(0x08, sim::Op::read, 3, 1), false, false},
+                             F0GuardCase{"DetectEnableWriteFails", fault(0x08, sim::Op::write, 2, 1), false, false},
+                             F0GuardCase{"ContModeReadFails", fault(0x08, sim::Op::read, 4, 1), false, false},
+                             F0GuardCase{"ContModeWriteFails", fault(0x08, sim::Op::write, 3, 1), false, false},
+                             F0GuardCase{"BypassWriteFails", fault(0x06, sim::Op::write, 1, 1), false, false},
+                             F0GuardCase{"ContSelectReadFails", fault(0x50, sim::Op::read, 1, 1), false, false},
+                             F0GuardCase{"Cont1dEnableReadFails", fault(0x1D, sim::Op::read, 1, 1), false, false},
+                             F0GuardCase{"Cont1dEnableWriteFails", fault(0x1D, sim::Op::write, 1, 1), false, false},
+                             F0GuardCase{"MeasurementGoFails", fault(0x09, sim::Op::write, 2, 1), false, true},
+                             F0GuardCase{"StopGoFails", fault(0x09, sim::Op::write, 1, 1), true, true},
+                             F0GuardCase{"SavedCopyReadFails", fault(0x08, sim::Op::read, 2, 1), true, true},
+                             F0GuardCase{"Cont1dValueWriteFails", fault(0x1D, sim::Op::write, 2, 1), true, true},
+                             F0GuardCase{"Cont1eWriteFails", fault(0x1E, sim::Op::write, 1, 1), true, true},
+                             F0GuardCase{"Cont1aWriteFails", fault(0x1A, sim::Op::write, 1, 1), true, true}),
+                         case_name);
 
 // ---------------------------------------------------------------- write_trim_lra
 
@@ -612,6 +745,129 @@ TEST(Zq330xSlots, RegisterTrafficPerSlot) {
     if (std::string(c.slot) == "offset_calibration") {
       EXPECT_EQ(result, 0);
     }
+  }
+}
+
+// One failed access in the SRAM window and play mode steps: the step still
+// issues its other accesses (the closing one included) and reports -1.
+TEST(Zq330xSlots, FailedAccessMakesTheStepFail) {
+  struct Case {
+    const char* name;
+    const char* slot;
+    int64_t arg;
+    sim::Fault fault;
+    Trace want;  // with the register values of a freshly reset zq330x
+  };
+  const Case cases[] = {
+      {"OpenReadFails",
+       "set_ram_access",
+       1,
+       fault(0x43, sim::Op::read),
+       {"R43!", log_line("Read addr:0x43 error:5\n"), "S1000"}},
+      {"OpenWriteFails",
+       "set_ram_access",
+       1,
+       fault(0x43, sim::Op::write),
+       {rd(0x43, 0x02), "W43!", log_line("Write addr:0x43 data:0xA error\n"), "S1000"}},
+      {"CloseWriteFails",
+       "set_ram_access",
+       0,
+       fault(0x43, sim::Op::write),
+       {rd(0x43, 0x02), "W43!", log_line("Write addr:0x43 data:0x2 error\n")}},
+      {"RamModeReadFails",
+       "set_play_mode",
+       1,
+       fault(0x08, sim::Op::read),
+       {log_line("Murvane: ram mode\n"), "R08!", log_line("Read addr:0x8 error:5\n"), log_line("Murvane: boost mode\n"),
+        rd(0x06, 0x2C), wr(0x06, 0x3C), rd(0x50, 0x8A), wr(0x50, 0x8A)}},
+      {"BoostWriteFails",
+       "set_play_mode",
+       1,
+       fault(0x06, sim::Op::write),
+       {log_line("Murvane: ram mode\n"), rd(0x08, 0xA0), wr(0x08, 0xA0), log_line("Murvane: boost mode\n"),
+        rd(0x06, 0x2C), "W06!", log_line("Write addr:0x6 data:0x3C error\n"), rd(0x50, 0x8A), wr(0x50, 0x8A)}},
+      {"RamSelectReadFails",
+       "set_play_mode",
+       1,
+       fault(0x50, sim::Op::read),
+       {log_line("Murvane: ram mode\n"), rd(0x08, 0xA0), wr(0x08, 0xA0), log_line("Murvane: boost mode\n"),
+        rd(0x06, 0x2C), wr(0x06, 0x3C), "R50!", log_line("Read addr:0x50 error:5\n")}},
+      {"ContModeWriteFails",
+       "set_play_mode",
+       4,
+       fault(0x08, sim::Op::write),
+       {log_line("Murvane: cont mode\n"), rd(0x08, 0xA0), "W08!", log_line("Write addr:0x8 data:0xA2 error\n"),
+        log_line("Murvane: bypass mode\n"), rd(0x06, 0x2C), wr(0x06, 0x2C), rd(0x50, 0x8A), wr(0x50, 0xCA)}},
+      {"BypassReadFails",
+       "set_play_mode",
+       4,
+       fault(0x06, sim::Op::read),
+       {log_line("Murvane: cont mode\n"), rd(0x08, 0xA0), wr(0x08, 0xA2), log_line("Murvane: bypass mode\n"), "R06!",
+        log_line("Read addr:0x6 error:5\n"), rd(0x50, 0x8A), wr(0x50, 0xCA)}},
+      // The pulse is ended even when raising it failed.
+      {"StandbyRaiseFails",
+       "set_play_mode",
+       0,
+       fault(0x44, sim::Op::read, 1, 1),
+       {log_line("Murvane: standby mode\n"), "R44!", log_line("Read addr:0x44 error:5\n"), rd(0x44, 0x01),
+        wr(0x44, 0x01)}},
+      {"StandbyDropFails",
+       "set_play_mode",
+       0,
+       fault(0x44, sim::Op::write, 2, 1),
+       {log_line("Murvane: standby mode\n"), rd(0x44, 0x01), wr(0x44, 0x21), rd(0x44, 0x21), "W44!",
+        log_line("Write addr:0x44 data:0x1 error\n")}},
+  };
+  for (const Case& c : cases) {
+    SimBoard b("zq3303");
+    b.select_family(murvane::zq330x_family);
+    b.platform().add_fault(c.fault);
+    const size_t m = b.mark();
+    EXPECT_EQ(b.slot(c.slot, {c.arg}), -1) << c.name;
+    EXPECT_EQ(trace(b, m), c.want) << c.name;
+  }
+}
+
+// Bring-up with one failed access: the image goes only into an opened
+// window, the window is always closed, and GO follows only a complete RAM
+// play set-up. The sequencer and gain writes do not hold playback back.
+TEST(Zq330xBootVariants, OneFailedAccessInRamSetUp) {
+  struct Case {
+    const char* name = nullptr;
+    sim::Fault fault;
+    bool streamed = false;
+    bool played = false;
+  };
+  for (const Case& c : {
+           Case{"WindowOpenReadFails", fault(0x43, sim::Op::read, 1, 1), false, false},
+           Case{"WindowOpenWriteFails", fault(0x43, sim::Op::write, 1, 1), false, false},
+           Case{"WindowCloseReadFails", fault(0x43, sim::Op::read, 2, 1), true, false},
+           Case{"WindowCloseWriteFails", fault(0x43, sim::Op::write, 2, 1), true, false},
+           Case{"RamModeReadFails", fault(0x08, sim::Op::read, 1, 1), true, false},
+           Case{"RamModeWriteFails", fault(0x08, sim::Op::write, 1, 1), true, false},
+           Case{"BoostWriteFails", fault(0x06, sim::Op::write, 1, 1), true, false},
+           Case{"RamSelectReadFails", fault(0x50, sim::Op::read, 1, 1), true, false},
+           Case{"GainWriteFails", fault(0x07, sim::Op::write, 1, 1), true, true},
+           Case{"LoopReadFails", fault(0x12, sim::Op::read, 1, 1), true, true},
+       }) {
+    SimBoard b("zq3301");
+    b.platform().add_fault(c.fault);
+    EXPECT_EQ(b.entry(), EFI_SUCCESS) << c.name;
+
+    const auto t = b.traffic();
+    const auto count = [&t](char op, int reg) {
+      return std::count_if(t.begin(), t.end(), [&](const SimBoard::Xfer& x) { return x.op == op && x.reg == reg; });
+    };
+    const ptrdiff_t image_size = murvane::waveform_image_size;
+    EXPECT_EQ(count('R', 0x43), 2) << c.name;  // opened and closed (or tried to)
+    EXPECT_EQ(count('W', 0x2D), c.streamed ? 1 : 0) << c.name;
+    EXPECT_EQ(count('W', 0x41), c.streamed ? 1 : 0) << c.name;
+    EXPECT_EQ(count('W', 0x42), c.streamed ? image_size : 0) << c.name;
+    EXPECT_EQ(b.chip().sram_bytes_written(), c.streamed ? murvane::waveform_image_size : 0u) << c.name;
+    EXPECT_EQ(count('W', 0x09), c.played ? 1 : 0) << c.name;
+    EXPECT_EQ(b.chip().playing(), c.played) << c.name;
+    EXPECT_EQ(b.platform().counters().failed, 1u) << c.name;
+    expect_no_violation(b);
   }
 }
 

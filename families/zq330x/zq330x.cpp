@@ -53,6 +53,9 @@ constexpr int32_t cont_1a_offset = 8;
 
 int32_t as_result(uint32_t bus_status) { return static_cast<int32_t>(bus_status); }
 
+// 0 when every transfer of a step went through, -1 when any of them failed.
+int32_t step_result(bool all_done) { return all_done ? 0 : -1; }
+
 // 0x1E: band factor x cont_reg1e_scale / 40000, at most 127. The product is
 // taken in 64 bits: a large scale must saturate at 127, not wrap around to
 // a small value.
@@ -112,13 +115,20 @@ int32_t get_f0(const family_dts& dts) {
   haptic_dev.lra_f0 = dts.f0_pre;
   stop();
 
-  reg_write_bits(ZQ330X_REG_TRACK_CTRL, zq330x_keep_others(ZQ330X_TRACK_EN), ZQ330X_TRACK_EN);
+  // The detector measures only with tracking armed, detection enabled, the
+  // chip in continuous mode and the 0x1D enable set. Each set-up step is
+  // still issued when an earlier one failed (none depends on another), but
+  // a set-up that did not complete starts no measurement.
+  const bool tracking =
+      reg_write_bits(ZQ330X_REG_TRACK_CTRL, zq330x_keep_others(ZQ330X_TRACK_EN), ZQ330X_TRACK_EN) == 0;
   uint8_t saved_play_cfg = 0;
   reg_read(ZQ330X_REG_PLAY_CFG, &saved_play_cfg);
-  reg_write_bits(ZQ330X_REG_PLAY_CFG, zq330x_keep_others(ZQ330X_F0_DETECT_EN), ZQ330X_F0_DETECT_EN);
-  set_play_mode(play_mode_cont);
+  const bool detecting =
+      reg_write_bits(ZQ330X_REG_PLAY_CFG, zq330x_keep_others(ZQ330X_F0_DETECT_EN), ZQ330X_F0_DETECT_EN) == 0;
+  const bool continuous = set_play_mode(play_mode_cont) == 0;
 
-  reg_write_bits(ZQ330X_REG_CONT_1D, zq330x_keep_others(ZQ330X_CONT_1D_EN), ZQ330X_CONT_1D_EN);
+  const bool cont_enabled =
+      reg_write_bits(ZQ330X_REG_CONT_1D, zq330x_keep_others(ZQ330X_CONT_1D_EN), ZQ330X_CONT_1D_EN) == 0;
   reg_write_bits(ZQ330X_REG_CONT_1D, zq330x_keep_others(ZQ330X_CONT_1D_MASK), dts.cont_reg1d);
   reg_write(ZQ330X_REG_CONT_1E, cont_1e_value(dts));
   reg_write(ZQ330X_REG_CONT_1F, dts.cont_reg1f);
@@ -129,28 +139,37 @@ int32_t get_f0(const family_dts& dts) {
   }
   reg_write(ZQ330X_REG_CONT_1A, cont_1a_value(dts));
 
-  reg_write(ZQ330X_REG_PLAY_CTRL, ZQ330X_PLAY_GO);
-  stall(f0_detect_run_us);
-  // The period is read even when the chip did not report standby.
-  wait_standby();
+  // Without a complete set-up, or when the GO itself did not arrive, the
+  // period registers hold no measurement of this run: nothing is waited for
+  // or read, lra_f0 keeps f0_pre and the caller gets -1. The detection
+  // set-up is undone either way.
+  const bool armed = tracking && detecting && continuous && cont_enabled;
+  const bool measured = armed && reg_write(ZQ330X_REG_PLAY_CTRL, ZQ330X_PLAY_GO) == 0;
+  if (measured) {
+    stall(f0_detect_run_us);
+    // The period is read even when the chip did not report standby.
+    wait_standby();
 
-  uint8_t period_hi = 0;
-  uint8_t period_lo = 0;
-  reg_read(ZQ330X_REG_F0_PERIOD_HI, &period_hi);
-  reg_read(ZQ330X_REG_F0_PERIOD_LO, &period_lo);
-  const uint32_t f0_reg = (static_cast<uint32_t>(period_hi) << 8) | period_lo;
-  if (f0_reg != 0) {
-    haptic_dev.lra_f0 = f0_period_scale / f0_reg;
-    log_error("Murvane: lra_f0=%d\n", haptic_dev.lra_f0);
-  } else {
-    haptic_dev.lra_f0 = 0;
-    log_error("Murvane: lra_f0 is error, f0_reg=0\n");
+    uint8_t period_hi = 0;
+    uint8_t period_lo = 0;
+    const uint32_t hi_status = reg_read(ZQ330X_REG_F0_PERIOD_HI, &period_hi);
+    const uint32_t lo_status = reg_read(ZQ330X_REG_F0_PERIOD_LO, &period_lo);
+    // A period with one byte missing would turn into a frequency the
+    // actuator does not have: it counts as no period at all.
+    const uint32_t f0_reg = hi_status == 0 && lo_status == 0 ? (static_cast<uint32_t>(period_hi) << 8) | period_lo : 0;
+    if (f0_reg != 0) {
+      haptic_dev.lra_f0 = f0_period_scale / f0_reg;
+      log_error("Murvane: lra_f0=%d\n", haptic_dev.lra_f0);
+    } else {
+      haptic_dev.lra_f0 = 0;
+      log_error("Murvane: lra_f0 is error, f0_reg=0\n");
+    }
   }
 
   reg_write_bits(ZQ330X_REG_TRACK_CTRL, zq330x_keep_others(ZQ330X_TRACK_EN), 0x00);
   reg_write_bits(ZQ330X_REG_PLAY_CFG, zq330x_keep_others(ZQ330X_F0_DETECT_EN),
                  static_cast<uint8_t>(saved_play_cfg & ZQ330X_F0_DETECT_EN));
-  return 0;
+  return step_result(measured);
 }
 
 // The zq330x needs no offset calibration.
@@ -162,8 +181,12 @@ int32_t set_go(uint8_t flag) {
 
 int32_t stop() {
   log_error("Murvane: enter\n");
-  reg_write_bits(ZQ330X_REG_PLAY_CFG, zq330x_keep_others(ZQ330X_PLAY_MODE_MASK), ZQ330X_PLAY_MODE_STOP);
-  reg_write(ZQ330X_REG_PLAY_CTRL, ZQ330X_PLAY_GO);
+  // GO brakes only in the stop mode; in any other mode it would start
+  // playback. Without the mode the chip is left to standby by itself or
+  // forced there below.
+  if (reg_write_bits(ZQ330X_REG_PLAY_CFG, zq330x_keep_others(ZQ330X_PLAY_MODE_MASK), ZQ330X_PLAY_MODE_STOP) == 0) {
+    reg_write(ZQ330X_REG_PLAY_CTRL, ZQ330X_PLAY_GO);
+  }
   if (wait_standby() == 0) {
     return 0;
   }
@@ -197,19 +220,26 @@ int32_t set_play_mode(uint8_t mode) {
     case play_mode_standby: {
       log_error("Murvane: standby mode\n");
       constexpr uint8_t keep = zq330x_keep_others(ZQ330X_FORCE_STANDBY);
-      reg_write_bits(ZQ330X_REG_SYS_CTRL, keep, ZQ330X_FORCE_STANDBY);
-      return as_result(reg_write_bits(ZQ330X_REG_SYS_CTRL, keep, 0x00));
+      const bool raised = reg_write_bits(ZQ330X_REG_SYS_CTRL, keep, ZQ330X_FORCE_STANDBY) == 0;
+      // The pulse is ended even when raising it failed: the bit must not stay set.
+      const bool dropped = reg_write_bits(ZQ330X_REG_SYS_CTRL, keep, 0x00) == 0;
+      return step_result(raised && dropped);
     }
-    case play_mode_ram:
+    case play_mode_ram: {
+      // Callers start playback on 0 only: every part of the mode must be in place.
       log_error("Murvane: ram mode\n");
-      reg_write_bits(ZQ330X_REG_PLAY_CFG, keep_mode, ZQ330X_PLAY_MODE_RAM);
-      set_boost_mode(1);
-      return as_result(reg_write_bits(ZQ330X_REG_PLAY_SEL, keep_sel, 0x00));
-    case play_mode_cont:
+      const bool mode_set = reg_write_bits(ZQ330X_REG_PLAY_CFG, keep_mode, ZQ330X_PLAY_MODE_RAM) == 0;
+      const bool boost_set = set_boost_mode(1) == 0;
+      const bool sel_set = reg_write_bits(ZQ330X_REG_PLAY_SEL, keep_sel, 0x00) == 0;
+      return step_result(mode_set && boost_set && sel_set);
+    }
+    case play_mode_cont: {
       log_error("Murvane: cont mode\n");
-      reg_write_bits(ZQ330X_REG_PLAY_CFG, keep_mode, ZQ330X_PLAY_MODE_CONT);
-      set_boost_mode(0);
-      return as_result(reg_write_bits(ZQ330X_REG_PLAY_SEL, keep_sel, ZQ330X_CONT_SEL));
+      const bool mode_set = reg_write_bits(ZQ330X_REG_PLAY_CFG, keep_mode, ZQ330X_PLAY_MODE_CONT) == 0;
+      const bool bypass_set = set_boost_mode(0) == 0;
+      const bool sel_set = reg_write_bits(ZQ330X_REG_PLAY_SEL, keep_sel, ZQ330X_CONT_SEL) == 0;
+      return step_result(mode_set && bypass_set && sel_set);
+    }
     default:
       log_error("Murvane: error play mode\n");
       return -1;
@@ -234,14 +264,16 @@ int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
   return as_result(reg_write_bits(reg, zq330x_keep_others(ZQ330X_SEQ_LOOP_ODD_MASK), loop));
 }
 
+// 0 when the window was opened (or closed), -1 when the update failed: the
+// caller streams the image only into a window that opened.
 int32_t set_ram_access(uint8_t on) {
   constexpr uint8_t keep = zq330x_keep_others(ZQ330X_RAM_HOST_ACCESS);
   if (on == 0) {
-    return as_result(reg_write_bits(ZQ330X_REG_RAM_CTRL, keep, 0x00));
+    return step_result(reg_write_bits(ZQ330X_REG_RAM_CTRL, keep, 0x00) == 0);
   }
-  const uint32_t status = reg_write_bits(ZQ330X_REG_RAM_CTRL, keep, ZQ330X_RAM_HOST_ACCESS);
+  const bool opened = reg_write_bits(ZQ330X_REG_RAM_CTRL, keep, ZQ330X_RAM_HOST_ACCESS) == 0;
   stall(ram_access_settle_us);
-  return as_result(status);
+  return step_result(opened);
 }
 
 EFI_STATUS qualify_check() {
