@@ -35,6 +35,14 @@ class Board : public SimBoard {
     f.count = count;
     platform().add_fault(f);
   }
+  void fail(uint8_t reg, sim::Op op, uint64_t from) {
+    sim::Fault f;
+    f.reg = reg;
+    f.op = op;
+    f.from = from;
+    f.count = 1;
+    platform().add_fault(f);
+  }
   Lines log_since(size_t from) const {
     Lines out;
     for (size_t i = from; i < events().size(); ++i) {
@@ -490,7 +498,7 @@ TEST(Zq340xStandby, StopReachesStandbyAtOnceLateNeverOrOnFailedReading) {
       {"never", 0, true, 0, 0, 100, true, 0},
       {"first reading fails", 0, false, 1, 0, 1, true, 0},
       {"third reading fails", 50000, false, 3, 0, 3, true, 0},
-      {"forced request fails", 0, true, 0, 2, 100, true, 5},
+      {"forced request fails", 0, true, 0, 2, 100, true, -1},
   };
   for (const StandbyCase& c : cases) {
     Board b;
@@ -681,6 +689,343 @@ TEST(Zq340xSlots, RegisterActions) {
     EXPECT_EQ(b.writes(), c.writes) << c.slot << " " << c.args[0];
     EXPECT_EQ(b.stalls(), c.stalls) << c.slot << " " << c.args[0];
     EXPECT_EQ(b.log(), c.log) << c.slot << " " << c.args[0];
+  }
+}
+
+// ------------------------------------ guards: accesses that depend on others
+//
+// A failed access that opens a window or sets up the state later accesses
+// rely on: the dependent accesses are not issued, the window is closed all
+// the same, and the operation reports failure.
+
+struct GuardCase {
+  const char* name;
+  uint8_t reg;  // the failing transfer: the from-th matching one
+  sim::Op op;
+  uint64_t from;
+  Lines seq;  // transfers, waits and log lines of the call
+  int64_t result;
+};
+
+constexpr sim::Op rd = sim::Op::read;
+constexpr sim::Op wr = sim::Op::write;
+
+TEST(Zq340xGuards, KeyWindow) {
+  const Lines head = {"R 18=00", "W 18=00", "W 21=08", "R 1C=00", "W 1C=08", "R 06=00", "W 06=02"};
+  const std::vector<GuardCase> cases = {
+      {"key open fails: no protected write, close still written",
+       0x5A,
+       wr,
+       1,
+       {"W 5A!", "log: Write addr:0x5A data:0xE3 error\n", "W 5A=00"},
+       -1},
+      {"key close fails",
+       0x5A,
+       wr,
+       2,
+       {"W 5A=E3", "R 56=00", "W 56=00", "R 6B=00", "W 6B=20", "W 73=DB", "W 76=87", "W 5A!",
+        "log: Write addr:0x5A data:0x0 error\n"},
+       -1},
+      {"a protected write fails: the others still go in",
+       0x56,
+       rd,
+       1,
+       {"W 5A=E3", "R 56!", "log: Read addr:0x56 error:5\n", "R 6B=00", "W 6B=20", "W 73=DB", "W 76=87", "W 5A=00"},
+       0},
+  };
+  for (const GuardCase& c : cases) {
+    Board b;
+    b.fail(c.reg, c.op, c.from);
+    const size_t m = b.mark();
+    EXPECT_EQ(murvane::zq340x::chip_init(record()), c.result) << c.name;
+    Lines want = head;
+    want.insert(want.end(), c.seq.begin(), c.seq.end());
+    EXPECT_EQ(b.seq(m), want) << c.name;
+    EXPECT_EQ(b.chip().violation_count(), 0u) << c.name;
+  }
+}
+
+TEST(Zq340xGuards, RamAccessReportsItsUpdate) {
+  struct Case {
+    uint8_t on;
+    sim::Op op;  // any: no fault
+    std::vector<X> writes;
+    std::vector<uint64_t> stalls;
+    int64_t result;
+  };
+  const Case cases[] = {
+      {1, sim::Op::any, {{'W', 0x45, 0x25}}, {1000}, 0},
+      {1, rd, {}, {1000}, -1},
+      {1, wr, {{'W', 0x45, -1}}, {1000}, -1},
+      {0, sim::Op::any, {{'W', 0x45, 0x21}}, {}, 0},
+      {0, rd, {}, {}, -1},
+      {0, wr, {{'W', 0x45, -1}}, {}, -1},
+  };
+  for (const Case& c : cases) {
+    Board b;
+    b.chip().set_register(0x45, c.on != 0 ? 0x21 : 0x25);
+    if (c.op != sim::Op::any) {
+      b.fail(0x45, c.op, 1);
+    }
+    const std::string what = "on " + std::to_string(c.on) + " op " + std::to_string(static_cast<int>(c.op));
+    EXPECT_EQ(b.slot("set_ram_access", {c.on}), c.result) << what;
+    EXPECT_EQ(b.writes(), c.writes) << what;
+    EXPECT_EQ(b.stalls(), c.stalls) << what;
+  }
+}
+
+TEST(Zq340xGuards, PlayModeIssuesEveryAccessAndReportsAnyFailure) {
+  struct Case {
+    uint8_t mode;
+    uint8_t reg;  // 0: no fault
+    sim::Op op;
+    uint64_t from;
+    std::vector<X> writes;
+    int64_t result;
+  };
+  const Case cases[] = {
+      {0, 0, sim::Op::any, 1, {{'W', 0x45, 0x25}, {'W', 0x45, 0x05}}, 0},
+      {0, 0x45, rd, 1, {{'W', 0x45, 0x05}}, -1},  // the release is written even so
+      {0, 0x45, wr, 1, {{'W', 0x45, -1}, {'W', 0x45, 0x05}}, -1},
+      {0, 0x45, wr, 2, {{'W', 0x45, 0x25}, {'W', 0x45, -1}}, -1},
+      {1, 0, sim::Op::any, 1, {{'W', 0x08, 0x00}, {'W', 0x06, 0x01}, {'W', 0x4C, 0x00}}, 0},
+      {1, 0x08, wr, 1, {{'W', 0x08, -1}, {'W', 0x06, 0x01}, {'W', 0x4C, 0x00}}, -1},
+      {1, 0x06, rd, 1, {{'W', 0x08, 0x00}, {'W', 0x4C, 0x00}}, -1},
+      {1, 0x4C, wr, 1, {{'W', 0x08, 0x00}, {'W', 0x06, 0x01}, {'W', 0x4C, -1}}, -1},
+      {4, 0, sim::Op::any, 1, {{'W', 0x08, 0x02}, {'W', 0x06, 0x00}, {'W', 0x4C, 0x40}}, 0},
+      {4, 0x08, rd, 1, {{'W', 0x06, 0x00}, {'W', 0x4C, 0x40}}, -1},
+      {4, 0x06, wr, 1, {{'W', 0x08, 0x02}, {'W', 0x06, -1}, {'W', 0x4C, 0x40}}, -1},
+      {4, 0x4C, rd, 1, {{'W', 0x08, 0x02}, {'W', 0x06, 0x00}}, -1},
+      {2, 0, sim::Op::any, 1, {}, -1},
+  };
+  for (const Case& c : cases) {
+    Board b;
+    b.chip().set_register(0x45, 0x05);
+    b.chip().set_register(0x08, 0x01);
+    b.chip().set_register(0x06, 0x01);
+    if (c.reg != 0) {
+      b.fail(c.reg, c.op, c.from);
+    }
+    const std::string what = "mode " + std::to_string(c.mode) + " reg " + std::to_string(c.reg);
+    EXPECT_EQ(b.slot("set_play_mode", {c.mode}), c.result) << what;
+    EXPECT_EQ(b.writes(), c.writes) << what;
+  }
+}
+
+TEST(Zq340xGuards, StopRequestsNothingWithoutTheStopMode) {
+  // In RAM mode a GO would start playback: without play mode 11 in place
+  // the GO is not written, and the poll runs as usual.
+  for (const sim::Op op : {rd, wr}) {
+    Board b;
+    b.fail(0x08, op, 1);
+    const size_t m = b.mark();
+    EXPECT_EQ(b.slot("stop"), 0);
+    const Lines failed = op == rd ? Lines{"R 08!", "log: Read addr:0x8 error:5\n"}
+                                  : Lines{"R 08=00", "W 08!", "log: Write addr:0x8 data:0x3 error\n"};
+    Lines want = {"log: Murvane: enter\n"};
+    want.insert(want.end(), failed.begin(), failed.end());
+    want.insert(want.end(), {"stall 2000", "R 3F=00", "log: Murvane: enter standby!\n"});
+    EXPECT_EQ(b.seq(m), want);
+    EXPECT_FALSE(b.chip().playing());
+  }
+}
+
+TEST(Zq340xGuards, OffsetMeasurement) {
+  const Lines closing = {"R 45=04", "W 45=00", "log: " + out_of_range};
+  const std::vector<GuardCase> cases = {
+      {"path enable read fails",
+       0x45,
+       rd,
+       1,
+       {"R 4E=00", "W 4E=04", "R 45!", "log: Read addr:0x45 error:5\n", "stall 1000", "R 45=00", "W 45=00",
+        "log: " + out_of_range},
+       -1},
+      {"path enable write fails",
+       0x45,
+       wr,
+       1,
+       {"R 4E=00", "W 4E=04", "R 45=00", "W 45!", "log: Write addr:0x45 data:0x4 error\n", "stall 1000", "R 45=00",
+        "W 45=00", "log: " + out_of_range},
+       -1},
+      {"offset mode read fails",
+       0x4E,
+       rd,
+       2,
+       {"R 4E=00", "W 4E=04", "R 45=00", "W 45=04", "stall 1000", "R 4E!", "log: Read addr:0x4E error:5\n", closing[0],
+        closing[1], closing[2]},
+       -1},
+      {"offset mode write fails",
+       0x4E,
+       wr,
+       2,
+       {"R 4E=00", "W 4E=04", "R 45=00", "W 45=04", "stall 1000", "R 4E=04", "W 4E!",
+        "log: Write addr:0x4E data:0x24 error\n", closing[0], closing[1], closing[2]},
+       -1},
+      {"run start read fails: no run time, idle still written",
+       0x4D,
+       rd,
+       1,
+       {"R 4E=00", "W 4E=04", "R 45=00", "W 45=04", "stall 1000", "R 4E=04", "W 4E=24", "R 4D!",
+        "log: Read addr:0x4D error:5\n", "R 4D=00", "W 4D=00", closing[0], closing[1], closing[2]},
+       -1},
+      {"run start write fails",
+       0x4D,
+       wr,
+       1,
+       {"R 4E=00", "W 4E=04", "R 45=00", "W 45=04", "stall 1000", "R 4E=04", "W 4E=24", "R 4D=00", "W 4D!",
+        "log: Write addr:0x4D data:0x1 error\n", "R 4D=00", "W 4D=00", closing[0], closing[1], closing[2]},
+       -1},
+      {"run end read fails: no result read",
+       0x4D,
+       rd,
+       2,
+       {"R 4E=00", "W 4E=04", "R 45=00", "W 45=04", "stall 1000", "R 4E=04", "W 4E=24", "R 4D=00", "W 4D=01",
+        "stall 3000", "R 4D!", "log: Read addr:0x4D error:5\n", closing[0], closing[1], closing[2]},
+       -1},
+      {"run end write fails",
+       0x4D,
+       wr,
+       2,
+       {"R 4E=00", "W 4E=04", "R 45=00", "W 45=04", "stall 1000", "R 4E=04", "W 4E=24", "R 4D=00", "W 4D=01",
+        "stall 3000", "R 4D=01", "W 4D!", "log: Write addr:0x4D data:0x0 error\n", closing[0], closing[1], closing[2]},
+       -1},
+      // The gain code is read back from the chip: losing its write spoils
+      // nothing (code 0 with the fresh result 512 gives offset 0).
+      {"gain write fails: measured with the chip's own gain code",
+       0x4E,
+       wr,
+       1,
+       {"R 4E=00", "W 4E!", "log: Write addr:0x4E data:0x4 error\n", "R 45=00", "W 45=04", "stall 1000", "R 4E=00",
+        "W 4E=20", "R 4D=00", "W 4D=01", "stall 3000", "R 4D=01", "W 4D=00", "R 4E=20", "R 4F=02", "R 50=00", "R 45=04",
+        "W 45=00"},
+       0},
+  };
+  for (const GuardCase& c : cases) {
+    Board b;
+    // An earlier run left a passing result behind; this run's offset is out
+    // of range, so only a result read without a fresh run could pass.
+    b.chip().set_register(0x4F, 0x02);
+    b.chip().set_register(0x50, 0x00);
+    b.zq().offset_code = c.result == 0 ? 512 : 700;
+    b.fail(c.reg, c.op, c.from);
+    const size_t m = b.mark();
+    EXPECT_EQ(b.slot("offset_calibration"), c.result) << c.name;
+    EXPECT_EQ(b.seq(m), c.seq) << c.name;
+    EXPECT_EQ(b.chip().reg(0x45) & 0x04, 0) << c.name;
+  }
+}
+
+TEST(Zq340xGuards, F0MeasurementSetUp) {
+  const Lines stop = {"log: Murvane: enter\n",         "R 08=00", "W 08=03", "W 09=01", "stall 2000", "R 3F=00",
+                      "log: Murvane: enter standby!\n"};
+  const Lines params = {"R 1D=00", "W 1D=80", "R 1D=80", "W 1D=FF", "W 1E=2D",
+                        "W 1F=04", "W 20=14", "W 22=0F", "W 1A=6E"};
+  const Lines cont = {"log: Murvane: cont mode\n",
+                      "R 08=03",
+                      "W 08=02",
+                      "log: Murvane: bypass mode\n",
+                      "R 06=00",
+                      "W 06=00",
+                      "R 4C=00",
+                      "W 4C=40"};
+  const auto join = [](std::initializer_list<Lines> parts) {
+    Lines out;
+    for (const Lines& p : parts) {
+      out.insert(out.end(), p.begin(), p.end());
+    }
+    return out;
+  };
+  const std::vector<GuardCase> cases = {
+      {"detector enable read fails", 0x18, rd, 1,
+       join({{"R 18!", "log: Read addr:0x18 error:5\n"}, cont, params, {"R 18=00", "W 18=00"}}), -1},
+      {"detector enable write fails", 0x18, wr, 1,
+       join({{"R 18=00", "W 18!", "log: Write addr:0x18 data:0x20 error\n"}, cont, params, {"R 18=00", "W 18=00"}}),
+       -1},
+      {"continuous play mode fails", 0x08, wr, 2,
+       join({{"R 18=00", "W 18=20", "log: Murvane: cont mode\n", "R 08=03", "W 08!",
+              "log: Write addr:0x8 data:0x2 error\n", "log: Murvane: bypass mode\n", "R 06=00", "W 06=00", "R 4C=00",
+              "W 4C=40"},
+             params,
+             {"R 18=20", "W 18=00"}}),
+       -1},
+      {"bypass fails", 0x06, rd, 1,
+       join({{"R 18=00", "W 18=20", "log: Murvane: cont mode\n", "R 08=03", "W 08=02", "log: Murvane: bypass mode\n",
+              "R 06!", "log: Read addr:0x6 error:5\n", "R 4C=00", "W 4C=40"},
+             params,
+             {"R 18=20", "W 18=00"}}),
+       -1},
+      {"continuous enable fails", 0x4C, wr, 1,
+       join({{"R 18=00", "W 18=20", "log: Murvane: cont mode\n", "R 08=03", "W 08=02", "log: Murvane: bypass mode\n",
+              "R 06=00", "W 06=00", "R 4C=00", "W 4C!", "log: Write addr:0x4C data:0x40 error\n"},
+             params,
+             {"R 18=20", "W 18=00"}}),
+       -1},
+      {"GO fails: no run time, no poll, no period read", 0x09, wr, 2,
+       join({{"R 18=00", "W 18=20"},
+             cont,
+             params,
+             {"W 09!", "log: Write addr:0x9 data:0x1 error\n", "R 18=20", "W 18=00"}}),
+       -1},
+      // A drive parameter is not what makes a GO a measurement: it still runs.
+      {"a parameter write fails: measured all the same", 0x1E, wr, 1,
+       join({{"R 18=00", "W 18=20"}, cont, {"R 1D=00",    "W 1D=80", "R 1D=80",
+                                            "W 1D=FF",    "W 1E!",   "log: Write addr:0x1E data:0x2D error\n",
+                                            "W 1F=04",    "W 20=14", "W 22=0F",
+                                            "W 1A=6E",    "W 09=01", "stall 20000",
+                                            "stall 2000", "R 3F=00", "log: Murvane: enter standby!\n",
+                                            "R 25=08",    "R 26=D2", "log: Murvane: lra_f0=1700\n",
+                                            "R 18=20",    "W 18=00"}}),
+       0},
+  };
+  for (const GuardCase& c : cases) {
+    Board b;
+    b.zq().stop_to_standby_us = 0;
+    b.zq().f0_measure_us = 0;
+    b.zq().lra_f0 = 1700;
+    // An earlier measurement's period (937.5 Hz): never to be taken for this one.
+    b.chip().set_register(0x25, 0x10);
+    b.chip().set_register(0x26, 0x00);
+    b.fail(c.reg, c.op, c.from);
+    const size_t m = b.mark();
+    EXPECT_EQ(b.slot("get_f0"), c.result) << c.name;
+    EXPECT_EQ(b.seq(m), join({stop, c.seq})) << c.name;
+    EXPECT_EQ(murvane::haptic_dev.lra_f0, 1700u) << c.name;  // f0_pre, or the fresh measurement
+    EXPECT_EQ(b.chip().reg(0x18) & 0x20, 0) << c.name;
+  }
+}
+
+TEST(Zq340xGuards, BootStreamsAndPlaysOnlyFromACompleteSetUp) {
+  struct Case {
+    const char* name;
+    uint8_t reg;
+    uint64_t from;  // write number of reg during the boot
+    size_t sram_bytes;
+  };
+  // 0x45 is written twice by the offset calibration, then opened and closed
+  // for the image; 0x4C only by the RAM play mode.
+  const Case cases[] = {{"SRAM window does not open", 0x45, 3, 0},
+                        {"SRAM window does not close", 0x45, 4, 146},
+                        {"RAM play mode fails", 0x4C, 1, 146}};
+  for (const Case& c : cases) {
+    SimBoard b("zq3401");
+    sim::Fault f;
+    f.reg = c.reg;
+    f.op = sim::Op::write;
+    f.from = c.from;
+    f.count = 1;
+    b.platform().add_fault(f);
+    ASSERT_EQ(b.entry(), EFI_SUCCESS) << c.name;
+    const std::vector<X> w = b.writes();
+    size_t stream = 0;
+    for (const X& x : w) {
+      stream += x.reg == 0x2D || x.reg == 0x2E || x.reg == 0x40 || x.reg == 0x41 || x.reg == 0x42 ? 1 : 0;
+    }
+    EXPECT_EQ(stream, c.sram_bytes == 0 ? 0u : 150u) << c.name;  // base and pointer, then the image
+    EXPECT_EQ(b.chip().sram_bytes_written(), c.sram_bytes) << c.name;
+    EXPECT_NE(w.back(), (X{'W', 0x09, 0x01})) << c.name;
+    EXPECT_FALSE(b.chip().playing()) << c.name;
+    EXPECT_EQ(b.chip().violation_count(), 0u) << c.name;
+    EXPECT_EQ(b.log()[b.log().size() - 2], "Murvane: zq uefi driver end\n") << c.name;
   }
 }
 

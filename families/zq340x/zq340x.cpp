@@ -128,8 +128,11 @@ int32_t set_go(uint8_t flag) {
 
 int32_t stop() {
   log_error("Murvane: enter\n");
-  reg_write_bits(ZQ340X_REG_PLAY_MODE, zq340x_keep(ZQ340X_PLAY_MODE_MASK), ZQ340X_PLAY_MODE_STOP);
-  reg_write(ZQ340X_REG_PLAY_CTRL, ZQ340X_PLAY_CTRL_GO);
+  // GO is a stop request only with play mode 11 in place; in any other mode
+  // it would start playback or a measurement instead.
+  if (reg_write_bits(ZQ340X_REG_PLAY_MODE, zq340x_keep(ZQ340X_PLAY_MODE_MASK), ZQ340X_PLAY_MODE_STOP) == 0) {
+    reg_write(ZQ340X_REG_PLAY_CTRL, ZQ340X_PLAY_CTRL_GO);
+  }
   if (wait_standby() == 0) {
     return 0;
   }
@@ -153,39 +156,51 @@ int32_t chip_init(const family_dts& dts) {
   reg_write_bits(ZQ340X_REG_CONT_CFG1C, zq340x_keep(ZQ340X_CONT_CFG1C_MASK), dts.cont_reg1c);
   reg_write_bits(ZQ340X_REG_SYSCTRL, zq340x_keep(ZQ340X_SYSCTRL_INIT), ZQ340X_SYSCTRL_INIT);
 
-  // The protected registers take writes only while the key is open.
-  reg_write(ZQ340X_REG_KEY, ZQ340X_KEY_OPEN);
-  reg_write_bits(ZQ340X_REG_PROT56, zq340x_keep(ZQ340X_PROT56_CLEAR), 0x00);
-  reg_write_bits(ZQ340X_REG_PROT6B, zq340x_keep(ZQ340X_PROT6B_SET), ZQ340X_PROT6B_SET);
-  reg_write(ZQ340X_REG_PROT73, ZQ340X_PROT73_DEFAULT);
-  reg_write(ZQ340X_REG_PROT76, ZQ340X_PROT76_DEFAULT);
-  return static_cast<int32_t>(reg_write(ZQ340X_REG_KEY, ZQ340X_KEY_CLOSE));
+  // The protected registers take writes only while the key is open; the
+  // close key is written whether or not the open went through.
+  const bool key_open = reg_write(ZQ340X_REG_KEY, ZQ340X_KEY_OPEN) == 0;
+  if (key_open) {
+    reg_write_bits(ZQ340X_REG_PROT56, zq340x_keep(ZQ340X_PROT56_CLEAR), 0x00);
+    reg_write_bits(ZQ340X_REG_PROT6B, zq340x_keep(ZQ340X_PROT6B_SET), ZQ340X_PROT6B_SET);
+    reg_write(ZQ340X_REG_PROT73, ZQ340X_PROT73_DEFAULT);
+    reg_write(ZQ340X_REG_PROT76, ZQ340X_PROT76_DEFAULT);
+  }
+  const bool key_closed = reg_write(ZQ340X_REG_KEY, ZQ340X_KEY_CLOSE) == 0;
+  return key_open && key_closed ? 0 : -1;
 }
 
 int32_t set_gain(uint8_t gain) { return static_cast<int32_t>(reg_write(ZQ340X_REG_GAIN, gain)); }
 
+// Every access of a mode change is issued even when an earlier one failed
+// (none depends on another, and the standby pulse must be released); the
+// mode counts as set only when all of them went through.
 int32_t set_play_mode(uint8_t mode) {
+  bool ok = true;
   switch (mode) {
     case play_mode_standby:
       // A pulse on the standby request: set, then cleared at once.
       log_error("Murvane: standby mode\n");
-      reg_write_bits(ZQ340X_REG_RAM_CTRL, zq340x_keep(ZQ340X_RAM_CTRL_STANDBY_REQ), ZQ340X_RAM_CTRL_STANDBY_REQ);
-      return static_cast<int32_t>(reg_write_bits(ZQ340X_REG_RAM_CTRL, zq340x_keep(ZQ340X_RAM_CTRL_STANDBY_REQ), 0x00));
+      ok &= reg_write_bits(ZQ340X_REG_RAM_CTRL, zq340x_keep(ZQ340X_RAM_CTRL_STANDBY_REQ),
+                           ZQ340X_RAM_CTRL_STANDBY_REQ) == 0;
+      ok &= reg_write_bits(ZQ340X_REG_RAM_CTRL, zq340x_keep(ZQ340X_RAM_CTRL_STANDBY_REQ), 0x00) == 0;
+      break;
     case play_mode_ram:
       log_error("Murvane: ram mode\n");
-      reg_write_bits(ZQ340X_REG_PLAY_MODE, zq340x_keep(ZQ340X_PLAY_MODE_MASK), ZQ340X_PLAY_MODE_RAM);
-      set_boost_mode(1);
-      return static_cast<int32_t>(reg_write_bits(ZQ340X_REG_CONT_CTRL, zq340x_keep(ZQ340X_CONT_CTRL_CONT_EN), 0x00));
+      ok &= reg_write_bits(ZQ340X_REG_PLAY_MODE, zq340x_keep(ZQ340X_PLAY_MODE_MASK), ZQ340X_PLAY_MODE_RAM) == 0;
+      ok &= set_boost_mode(1) == 0;
+      ok &= reg_write_bits(ZQ340X_REG_CONT_CTRL, zq340x_keep(ZQ340X_CONT_CTRL_CONT_EN), 0x00) == 0;
+      break;
     case play_mode_cont:
       log_error("Murvane: cont mode\n");
-      reg_write_bits(ZQ340X_REG_PLAY_MODE, zq340x_keep(ZQ340X_PLAY_MODE_MASK), ZQ340X_PLAY_MODE_CONT);
-      set_boost_mode(0);
-      return static_cast<int32_t>(
-          reg_write_bits(ZQ340X_REG_CONT_CTRL, zq340x_keep(ZQ340X_CONT_CTRL_CONT_EN), ZQ340X_CONT_CTRL_CONT_EN));
+      ok &= reg_write_bits(ZQ340X_REG_PLAY_MODE, zq340x_keep(ZQ340X_PLAY_MODE_MASK), ZQ340X_PLAY_MODE_CONT) == 0;
+      ok &= set_boost_mode(0) == 0;
+      ok &= reg_write_bits(ZQ340X_REG_CONT_CTRL, zq340x_keep(ZQ340X_CONT_CTRL_CONT_EN), ZQ340X_CONT_CTRL_CONT_EN) == 0;
+      break;
     default:
       log_error("Murvane: error play mode\n");
       return -1;
   }
+  return ok ? 0 : -1;
 }
 
 int32_t set_sequence(uint8_t index, uint8_t wave) {
@@ -200,14 +215,16 @@ int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
   return static_cast<int32_t>(reg_write_bits(reg, zq340x_keep(ZQ340X_SEQ_LOOP_LO), loop));
 }
 
+// 0 when the host-access bit took the requested value, -1 when the update
+// failed: the caller streams into the SRAM only after a 0 for on.
 int32_t set_ram_access(uint8_t on) {
   if (on != 0) {
     const uint32_t status =
         reg_write_bits(ZQ340X_REG_RAM_CTRL, zq340x_keep(ZQ340X_RAM_CTRL_HOST_ACCESS), ZQ340X_RAM_CTRL_HOST_ACCESS);
     stall(ram_access_settle_us);
-    return static_cast<int32_t>(status);
+    return status == 0 ? 0 : -1;
   }
-  return static_cast<int32_t>(reg_write_bits(ZQ340X_REG_RAM_CTRL, zq340x_keep(ZQ340X_RAM_CTRL_HOST_ACCESS), 0x00));
+  return reg_write_bits(ZQ340X_REG_RAM_CTRL, zq340x_keep(ZQ340X_RAM_CTRL_HOST_ACCESS), 0x00) == 0 ? 0 : -1;
 }
 
 EFI_STATUS qualify_check() {
@@ -227,21 +244,37 @@ int32_t offset_calibration(const family_dts& dts) {
   uint8_t gain = 0;
   uint8_t high = 0;
   uint8_t low = 0;
+  // The gain code is read back after the run and the result is scaled by
+  // what the chip reports, so a lost gain write does not spoil the result.
   reg_write_bits(ZQ340X_REG_D2S, zq340x_keep(ZQ340X_D2S_GAIN_MASK), dts.d2s_gain);
-  reg_write_bits(ZQ340X_REG_RAM_CTRL, zq340x_keep(ZQ340X_RAM_CTRL_HOST_ACCESS), ZQ340X_RAM_CTRL_HOST_ACCESS);
+  const bool path_open =
+      reg_write_bits(ZQ340X_REG_RAM_CTRL, zq340x_keep(ZQ340X_RAM_CTRL_HOST_ACCESS), ZQ340X_RAM_CTRL_HOST_ACCESS) == 0;
   stall(offset_settle_us);
-  reg_write_bits(ZQ340X_REG_D2S, zq340x_keep(ZQ340X_D2S_MODE_MASK), ZQ340X_D2S_MODE_OFFSET);
-  reg_write_bits(ZQ340X_REG_OFFSET_CTRL, zq340x_keep(ZQ340X_OFFSET_CTRL_MASK), ZQ340X_OFFSET_CTRL_RUN);
-  stall(offset_run_us);
-  reg_write_bits(ZQ340X_REG_OFFSET_CTRL, zq340x_keep(ZQ340X_OFFSET_CTRL_MASK), ZQ340X_OFFSET_CTRL_IDLE);
-  uint32_t failed = reg_read(ZQ340X_REG_D2S, &gain);
-  failed |= reg_read(ZQ340X_REG_OFFSET_HI, &high);
-  failed |= reg_read(ZQ340X_REG_OFFSET_LO, &low);
+  // The measurement runs only with the path open and the offset mode set,
+  // and its result is read only after a run that was started and ended:
+  // otherwise 0x4F/0x50 still hold whatever an earlier run left there.
+  bool measured = false;
+  if (path_open && reg_write_bits(ZQ340X_REG_D2S, zq340x_keep(ZQ340X_D2S_MODE_MASK), ZQ340X_D2S_MODE_OFFSET) == 0) {
+    const bool started =
+        reg_write_bits(ZQ340X_REG_OFFSET_CTRL, zq340x_keep(ZQ340X_OFFSET_CTRL_MASK), ZQ340X_OFFSET_CTRL_RUN) == 0;
+    if (started) {
+      stall(offset_run_us);
+    }
+    // Back to idle even after a failed start, in case the run bits took.
+    const bool ended =
+        reg_write_bits(ZQ340X_REG_OFFSET_CTRL, zq340x_keep(ZQ340X_OFFSET_CTRL_MASK), ZQ340X_OFFSET_CTRL_IDLE) == 0;
+    if (started && ended) {
+      uint32_t failed = reg_read(ZQ340X_REG_D2S, &gain);
+      failed |= reg_read(ZQ340X_REG_OFFSET_HI, &high);
+      failed |= reg_read(ZQ340X_REG_OFFSET_LO, &low);
+      // A result we could not read in full is no result: it must not pass
+      // on a half-read code or gain.
+      measured = failed == 0;
+    }
+  }
   reg_write_bits(ZQ340X_REG_RAM_CTRL, zq340x_keep(ZQ340X_RAM_CTRL_HOST_ACCESS), 0x00);
 
-  // A result we could not read in full is no result: it must not pass on a
-  // half-read code or gain.
-  if (failed == 0) {
+  if (measured) {
     const int32_t code = ((high & ZQ340X_OFFSET_HI_MASK) << 8) | low;
     const int32_t offset =
         (code * offset_code_scale - offset_code_zero) / d2s_divisor_table[gain & ZQ340X_D2S_GAIN_MASK];
@@ -255,9 +288,11 @@ int32_t offset_calibration(const family_dts& dts) {
 
 int32_t get_f0(const family_dts& dts) {
   haptic_dev.lra_f0 = dts.f0_pre;
-  stop();
-  reg_write_bits(ZQ340X_REG_DETECT_CTRL, zq340x_keep(ZQ340X_DETECT_CTRL_F0_EN), ZQ340X_DETECT_CTRL_F0_EN);
-  set_play_mode(play_mode_cont);
+  stop();  // the measurement goes on whether or not the chip settled by itself
+  // A GO measures only with the detector on and continuous mode selected.
+  bool ready =
+      reg_write_bits(ZQ340X_REG_DETECT_CTRL, zq340x_keep(ZQ340X_DETECT_CTRL_F0_EN), ZQ340X_DETECT_CTRL_F0_EN) == 0;
+  ready &= set_play_mode(play_mode_cont) == 0;
   reg_write_bits(ZQ340X_REG_CONT_CFG1D, zq340x_keep(ZQ340X_CONT_CFG1D_EN), ZQ340X_CONT_CFG1D_EN);
   reg_write_bits(ZQ340X_REG_CONT_CFG1D, zq340x_keep(ZQ340X_CONT_CFG1D_VALUE), dts.cont_reg1d);
   reg_write(ZQ340X_REG_CONT_CFG1E, cont_cfg1e_value(dts));
@@ -268,25 +303,29 @@ int32_t get_f0(const family_dts& dts) {
     return -1;
   }
   reg_write(ZQ340X_REG_CONT_F0_DETECT, f0_detect_value(dts));
-  reg_write(ZQ340X_REG_PLAY_CTRL, ZQ340X_PLAY_CTRL_GO);
-  stall(f0_run_us);
-  wait_standby();  // the period is read whether or not standby was seen
+  // Without a started measurement there is nothing to wait for, and the
+  // period registers still hold an earlier run's count: lra_f0 keeps f0_pre.
+  const bool started = ready && reg_write(ZQ340X_REG_PLAY_CTRL, ZQ340X_PLAY_CTRL_GO) == 0;
+  if (started) {
+    stall(f0_run_us);
+    wait_standby();  // the period is read whether or not standby was seen
 
-  uint8_t high = 0;
-  uint8_t low = 0;
-  uint32_t failed = reg_read(ZQ340X_REG_F0_PERIOD_HI, &high);
-  failed |= reg_read(ZQ340X_REG_F0_PERIOD_LO, &low);
-  // A half-read period would give a wildly wrong frequency: count it as none.
-  const uint32_t period = failed == 0 ? (static_cast<uint32_t>(high) << 8) | low : 0;
-  if (period != 0) {
-    haptic_dev.lra_f0 = f0_period_numerator / period;
-    log_error("Murvane: lra_f0=%d\n", haptic_dev.lra_f0);
-  } else {
-    haptic_dev.lra_f0 = 0;
-    log_error("Murvane: lra_f0 is error, f0_reg=0\n");
+    uint8_t high = 0;
+    uint8_t low = 0;
+    uint32_t failed = reg_read(ZQ340X_REG_F0_PERIOD_HI, &high);
+    failed |= reg_read(ZQ340X_REG_F0_PERIOD_LO, &low);
+    // A half-read period would give a wildly wrong frequency: count it as none.
+    const uint32_t period = failed == 0 ? (static_cast<uint32_t>(high) << 8) | low : 0;
+    if (period != 0) {
+      haptic_dev.lra_f0 = f0_period_numerator / period;
+      log_error("Murvane: lra_f0=%d\n", haptic_dev.lra_f0);
+    } else {
+      haptic_dev.lra_f0 = 0;
+      log_error("Murvane: lra_f0 is error, f0_reg=0\n");
+    }
   }
   reg_write_bits(ZQ340X_REG_DETECT_CTRL, zq340x_keep(ZQ340X_DETECT_CTRL_F0_EN), 0x00);
-  return 0;
+  return started ? 0 : -1;
 }
 
 int32_t write_trim_lra(int32_t kind) {
