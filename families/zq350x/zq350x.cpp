@@ -125,8 +125,7 @@ int32_t chip_init(const family_dts& dts) {
   reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_CLOSE);
   reg_write_bits(ZQ350X_REG_CONT_1C, zq350x_keep_except(ZQ350X_CONT_1C_FIELD), dts.cont_reg1c);
   reg_write(ZQ350X_REG_CONT_21, dts.cont_reg21);
-  const uint32_t status =
-      reg_write_bits(ZQ350X_REG_D2S_GAIN, zq350x_keep_except(ZQ350X_D2S_GAIN_FIELD), dts.d2s_gain);
+  const uint32_t status = reg_write_bits(ZQ350X_REG_D2S_GAIN, zq350x_keep_except(ZQ350X_D2S_GAIN_FIELD), dts.d2s_gain);
   return key == 0 ? result_of(status) : -1;
 }
 
