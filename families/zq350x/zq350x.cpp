@@ -60,25 +60,33 @@ constexpr uint32_t f0_period_ticks = 3840000;
 
 int32_t result_of(uint32_t bus_status) { return static_cast<int32_t>(bus_status); }
 
+// Slots whose callers branch on the outcome report 0 or -1, not a bus status.
+int32_t ok_or_failed(uint32_t bus_status) { return bus_status == 0 ? 0 : -1; }
+
 bool needs_repair(uint8_t flag, uint8_t level) {
   return (flag & ZQ350X_QUAL_FLAG_BAD) != 0 || level >= ZQ350X_QUAL_LEVEL_LIMIT;
 }
 
 // With host SRAM access on and the key open the chip reloads its trim
 // state; 0x62 and 0x63 are read again afterwards to see whether it did.
+// The 0x5C trigger is only issued once both have been set: without them it
+// is not a reload request. The key and the access bit are always put back.
 void run_repair_window() {
-  reg_write_bits(ZQ350X_REG_SYS_CTRL, zq350x_keep_except(ZQ350X_SYS_CTRL_RAM_ACCESS), ZQ350X_SYS_CTRL_RAM_ACCESS);
+  constexpr uint8_t keep = zq350x_keep_except(ZQ350X_SYS_CTRL_RAM_ACCESS);
+  const uint32_t access = reg_write_bits(ZQ350X_REG_SYS_CTRL, keep, ZQ350X_SYS_CTRL_RAM_ACCESS);
   stall(ram_access_settle_us);
-  reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_OPEN);
-  // One access to 0x5C triggers the reload. We read it (value unused) rather
-  // than write 9 to it: a read leaves the protected register's content as the
-  // factory set it, and if the chip does not recover, the second reading of
-  // 0x62/0x63 still rejects the part.
-  uint8_t repair = 9;
-  reg_read(ZQ350X_REG_REPAIR, &repair);
+  const uint32_t key = reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_OPEN);
+  if (access == 0 && key == 0) {
+    // One access to 0x5C triggers the reload. We read it (value unused)
+    // rather than write 9 to it: a read leaves the protected register's
+    // content as the factory set it, and if the chip does not recover, the
+    // second reading of 0x62/0x63 still rejects the part.
+    uint8_t repair = 9;
+    reg_read(ZQ350X_REG_REPAIR, &repair);
+  }
   stall(repair_settle_us);
   reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_CLOSE);
-  reg_write_bits(ZQ350X_REG_SYS_CTRL, zq350x_keep_except(ZQ350X_SYS_CTRL_RAM_ACCESS), 0);
+  reg_write_bits(ZQ350X_REG_SYS_CTRL, keep, 0);
 }
 
 }  // namespace
@@ -104,26 +112,31 @@ EFI_STATUS qualify_check() {
 }
 
 int32_t chip_init(const family_dts& dts) {
-  reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_OPEN);
-  reg_write(ZQ350X_REG_ANA_70, ZQ350X_ANA_70_INIT);
-  reg_write_bits(ZQ350X_REG_ANA_71, zq350x_keep_except(ZQ350X_ANA_71_BIT7), ZQ350X_ANA_71_BIT7);
-  reg_write_bits(ZQ350X_REG_ANA_74, zq350x_keep_except(ZQ350X_ANA_74_BIT7), ZQ350X_ANA_74_BIT7);
-  reg_write_bits(ZQ350X_REG_ANA_75, zq350x_keep_except(ZQ350X_ANA_75_BIT4), 0);
-  reg_write_bits(ZQ350X_REG_ANA_48, zq350x_keep_except(ZQ350X_ANA_48_BIT7), 0);
+  // The analog settings are refused by a chip whose key did not open: they
+  // are skipped then, and the key is closed all the same.
+  const uint32_t key = reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_OPEN);
+  if (key == 0) {
+    reg_write(ZQ350X_REG_ANA_70, ZQ350X_ANA_70_INIT);
+    reg_write_bits(ZQ350X_REG_ANA_71, zq350x_keep_except(ZQ350X_ANA_71_BIT7), ZQ350X_ANA_71_BIT7);
+    reg_write_bits(ZQ350X_REG_ANA_74, zq350x_keep_except(ZQ350X_ANA_74_BIT7), ZQ350X_ANA_74_BIT7);
+    reg_write_bits(ZQ350X_REG_ANA_75, zq350x_keep_except(ZQ350X_ANA_75_BIT4), 0);
+    reg_write_bits(ZQ350X_REG_ANA_48, zq350x_keep_except(ZQ350X_ANA_48_BIT7), 0);
+  }
   reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_CLOSE);
   reg_write_bits(ZQ350X_REG_CONT_1C, zq350x_keep_except(ZQ350X_CONT_1C_FIELD), dts.cont_reg1c);
   reg_write(ZQ350X_REG_CONT_21, dts.cont_reg21);
-  return result_of(reg_write_bits(ZQ350X_REG_D2S_GAIN, zq350x_keep_except(ZQ350X_D2S_GAIN_FIELD), dts.d2s_gain));
+  const uint32_t status = reg_write_bits(ZQ350X_REG_D2S_GAIN, zq350x_keep_except(ZQ350X_D2S_GAIN_FIELD), dts.d2s_gain);
+  return key == 0 ? result_of(status) : -1;
 }
 
 int32_t set_boost_mode(uint8_t boost) {
   switch (boost) {
     case 1:
       log_error("Murvane: boost mode\n");
-      return result_of(reg_write_bits(ZQ350X_REG_BOOST_CFG, zq350x_keep_except(ZQ350X_BOOST_EN), ZQ350X_BOOST_EN));
+      return ok_or_failed(reg_write_bits(ZQ350X_REG_BOOST_CFG, zq350x_keep_except(ZQ350X_BOOST_EN), ZQ350X_BOOST_EN));
     case 0:
       log_error("Murvane: bypass mode\n");
-      return result_of(reg_write_bits(ZQ350X_REG_BOOST_CFG, zq350x_keep_except(ZQ350X_BOOST_EN), 0));
+      return ok_or_failed(reg_write_bits(ZQ350X_REG_BOOST_CFG, zq350x_keep_except(ZQ350X_BOOST_EN), 0));
     default:
       log_error("Murvane: boost mode error\n");
       return -1;
@@ -134,21 +147,29 @@ int32_t set_play_mode(uint8_t mode) {
   constexpr uint8_t keep_mode = zq350x_keep_except(ZQ350X_PLAY_MODE_MASK);
   constexpr uint8_t keep_cont = zq350x_keep_except(ZQ350X_CONT_MODE_EN);
   constexpr uint8_t keep_force = zq350x_keep_except(ZQ350X_SYS_CTRL_FORCE_STANDBY);
+  // Every step is issued whatever the previous one did (the standby pulse is
+  // always lowered again); the mode counts as set only when all of them were.
   switch (mode) {
-    case play_mode_standby:
+    case play_mode_standby: {
       log_error("Murvane: standby mode\n");
-      reg_write_bits(ZQ350X_REG_SYS_CTRL, keep_force, ZQ350X_SYS_CTRL_FORCE_STANDBY);
-      return result_of(reg_write_bits(ZQ350X_REG_SYS_CTRL, keep_force, 0));
-    case play_mode_ram:
+      const uint32_t raised = reg_write_bits(ZQ350X_REG_SYS_CTRL, keep_force, ZQ350X_SYS_CTRL_FORCE_STANDBY);
+      const uint32_t lowered = reg_write_bits(ZQ350X_REG_SYS_CTRL, keep_force, 0);
+      return raised == 0 && lowered == 0 ? 0 : -1;
+    }
+    case play_mode_ram: {
       log_error("Murvane: ram mode\n");
-      reg_write_bits(ZQ350X_REG_PLAY_CFG, keep_mode, ZQ350X_PLAY_MODE_RAM);
-      set_boost_mode(1);
-      return result_of(reg_write_bits(ZQ350X_REG_CONT_MODE, keep_cont, 0));
-    case play_mode_cont:
+      const uint32_t mode_bits = reg_write_bits(ZQ350X_REG_PLAY_CFG, keep_mode, ZQ350X_PLAY_MODE_RAM);
+      const int32_t boost = set_boost_mode(1);
+      const uint32_t cont = reg_write_bits(ZQ350X_REG_CONT_MODE, keep_cont, 0);
+      return mode_bits == 0 && boost == 0 && cont == 0 ? 0 : -1;
+    }
+    case play_mode_cont: {
       log_error("Murvane: cont mode\n");
-      reg_write_bits(ZQ350X_REG_PLAY_CFG, keep_mode, ZQ350X_PLAY_MODE_CONT);
-      set_boost_mode(0);
-      return result_of(reg_write_bits(ZQ350X_REG_CONT_MODE, keep_cont, ZQ350X_CONT_MODE_EN));
+      const uint32_t mode_bits = reg_write_bits(ZQ350X_REG_PLAY_CFG, keep_mode, ZQ350X_PLAY_MODE_CONT);
+      const int32_t bypass = set_boost_mode(0);
+      const uint32_t cont = reg_write_bits(ZQ350X_REG_CONT_MODE, keep_cont, ZQ350X_CONT_MODE_EN);
+      return mode_bits == 0 && bypass == 0 && cont == 0 ? 0 : -1;
+    }
     default:
       log_error("Murvane: error play mode\n");
       return -1;
@@ -174,8 +195,11 @@ int32_t wait_standby(uint32_t polls) {
 
 int32_t stop() {
   log_error("Murvane: enter\n");
-  reg_write_bits(ZQ350X_REG_PLAY_CFG, zq350x_keep_except(ZQ350X_PLAY_MODE_MASK), ZQ350X_PLAY_MODE_STOP);
-  reg_write(ZQ350X_REG_PLAY_CTRL, ZQ350X_PLAY_CTRL_GO);
+  // GO brakes only in mode 3; in the mode left behind it would start
+  // playback or the endless continuous drive, so it waits for mode 3 to be set.
+  if (reg_write_bits(ZQ350X_REG_PLAY_CFG, zq350x_keep_except(ZQ350X_PLAY_MODE_MASK), ZQ350X_PLAY_MODE_STOP) == 0) {
+    reg_write(ZQ350X_REG_PLAY_CTRL, ZQ350X_PLAY_CTRL_GO);
+  }
   if (wait_standby(stop_standby_polls) == 0) {
     return 0;
   }
@@ -209,14 +233,16 @@ int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
   return result_of(reg_write_bits(reg, zq350x_keep_except(ZQ350X_SEQ_LOOP_ODD), loop));
 }
 
+// 0 when the access bit was updated, -1 when not: the SRAM is streamed only
+// into a window that opened, and playback waits for it to close.
 int32_t set_ram_access(uint8_t on) {
   constexpr uint8_t keep = zq350x_keep_except(ZQ350X_SYS_CTRL_RAM_ACCESS);
   if (on == 0) {
-    return result_of(reg_write_bits(ZQ350X_REG_SYS_CTRL, keep, 0));
+    return ok_or_failed(reg_write_bits(ZQ350X_REG_SYS_CTRL, keep, 0));
   }
   const uint32_t status = reg_write_bits(ZQ350X_REG_SYS_CTRL, keep, ZQ350X_SYS_CTRL_RAM_ACCESS);
   stall(ram_access_settle_us);
-  return result_of(status);
+  return ok_or_failed(status);
 }
 
 int32_t offset_calibration() { return 0; }
@@ -243,12 +269,14 @@ int32_t get_f0(const family_dts& dts) {
   haptic_dev.lra_f0 = dts.f0_pre;
   stop();
 
-  reg_write_bits(ZQ350X_REG_F0_CTRL, zq350x_keep_except(ZQ350X_F0_CTRL_TRACK), ZQ350X_F0_CTRL_TRACK);
+  const uint32_t track =
+      reg_write_bits(ZQ350X_REG_F0_CTRL, zq350x_keep_except(ZQ350X_F0_CTRL_TRACK), ZQ350X_F0_CTRL_TRACK);
   uint8_t play_cfg = 0;
   reg_read(ZQ350X_REG_PLAY_CFG, &play_cfg);
   const auto saved_f0_det = static_cast<uint8_t>(play_cfg & ZQ350X_PLAY_CFG_F0_DET);
-  reg_write_bits(ZQ350X_REG_PLAY_CFG, zq350x_keep_except(ZQ350X_PLAY_CFG_F0_DET), ZQ350X_PLAY_CFG_F0_DET);
-  set_play_mode(play_mode_cont);
+  const uint32_t detect =
+      reg_write_bits(ZQ350X_REG_PLAY_CFG, zq350x_keep_except(ZQ350X_PLAY_CFG_F0_DET), ZQ350X_PLAY_CFG_F0_DET);
+  const int32_t cont = set_play_mode(play_mode_cont);
 
   reg_write_bits(ZQ350X_REG_CONT_1D, zq350x_keep_except(ZQ350X_CONT_1D_EN), ZQ350X_CONT_1D_EN);
   reg_write_bits(ZQ350X_REG_CONT_1D, zq350x_keep_except(ZQ350X_CONT_1D_FIELD), dts.cont_reg1d);
@@ -265,34 +293,44 @@ int32_t get_f0(const family_dts& dts) {
   }
   reg_write(ZQ350X_REG_CONT_1A, cont_1a_value(dts));
 
-  set_go(1);
-  stall(f0_drive_settle_us);
-  wait_standby(f0_standby_polls);
+  // GO measures only with tracking, detection and continuous mode set: in
+  // any other state it starts RAM playback or an endless drive. And the
+  // period registers hold a result only after a GO that reached the chip.
+  // Otherwise nothing is measured: lra_f0 keeps f0_pre and the result is -1.
+  const bool measured = track == 0 && detect == 0 && cont == 0 && set_go(1) == 0;
+  if (measured) {
+    stall(f0_drive_settle_us);
+    wait_standby(f0_standby_polls);
 
-  uint8_t period_hi = 0;
-  uint8_t period_lo = 0;
-  reg_read(ZQ350X_REG_F0_PERIOD_HI, &period_hi);
-  reg_read(ZQ350X_REG_F0_PERIOD_LO, &period_lo);
-  const uint32_t f0_reg = (static_cast<uint32_t>(period_hi) << 8) | period_lo;
-  if (f0_reg != 0) {
-    haptic_dev.lra_f0 = f0_period_ticks / f0_reg;
-    log_error("Murvane: lra_f0=%d\n", haptic_dev.lra_f0);
-  } else {
-    haptic_dev.lra_f0 = 0;
-    log_error("Murvane: lra_f0 is error, f0_reg=0\n");
+    uint8_t period_hi = 0;
+    uint8_t period_lo = 0;
+    reg_read(ZQ350X_REG_F0_PERIOD_HI, &period_hi);
+    reg_read(ZQ350X_REG_F0_PERIOD_LO, &period_lo);
+    const uint32_t f0_reg = (static_cast<uint32_t>(period_hi) << 8) | period_lo;
+    if (f0_reg != 0) {
+      haptic_dev.lra_f0 = f0_period_ticks / f0_reg;
+      log_error("Murvane: lra_f0=%d\n", haptic_dev.lra_f0);
+    } else {
+      haptic_dev.lra_f0 = 0;
+      log_error("Murvane: lra_f0 is error, f0_reg=0\n");
+    }
   }
 
   reg_write_bits(ZQ350X_REG_F0_CTRL, zq350x_keep_except(ZQ350X_F0_CTRL_TRACK), 0);
   // Only the detection bit goes back; bits 1:0 stay in continuous mode.
   reg_write_bits(ZQ350X_REG_PLAY_CFG, zq350x_keep_except(ZQ350X_PLAY_CFG_F0_DET), saved_f0_det);
-  return 0;
+  return measured ? 0 : -1;
 }
 
 int32_t write_trim_lra(int32_t kind) {
-  reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_OPEN);
+  // The trim is protected: written only if the key opened, closed in any case.
+  const uint32_t key = reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_OPEN);
   const auto value = static_cast<uint8_t>(select_trim_value(kind) & ZQ350X_TRIM_LRA_FIELD);
-  reg_write(ZQ350X_REG_TRIM_LRA, value);
-  return result_of(reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_CLOSE));
+  if (key == 0) {
+    reg_write(ZQ350X_REG_TRIM_LRA, value);
+  }
+  const uint32_t status = reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_CLOSE);
+  return key == 0 ? result_of(status) : -1;
 }
 
 }  // namespace zq350x

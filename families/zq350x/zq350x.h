@@ -24,7 +24,9 @@ inline constexpr uint32_t standby_poll_us = 2000;
 inline constexpr uint32_t stop_standby_polls = 40;
 inline constexpr uint32_t f0_standby_polls = 1000;
 
-// Slots.
+// Slots. Where a step that later steps rely on fails (the key, the SRAM
+// access bit, the measurement set-up), the steps that rely on it are not
+// issued, what was opened is closed, and the slot reports -1.
 int32_t get_f0(const family_dts& dts);
 int32_t offset_calibration();
 int32_t set_go(uint8_t flag);
@@ -33,11 +35,11 @@ void write_ram();
 int32_t set_ram_base();
 int32_t chip_init(const family_dts& dts);
 int32_t set_gain(uint8_t gain);
-int32_t set_play_mode(uint8_t mode);
+int32_t set_play_mode(uint8_t mode);  // 0, or -1 when an update failed or the mode is unknown
 int32_t write_trim_lra(int32_t kind);
 int32_t set_sequence(uint8_t index, uint8_t wave);
 int32_t set_sequence_loop(uint8_t index, uint8_t loop);
-int32_t set_ram_access(uint8_t on);
+int32_t set_ram_access(uint8_t on);  // 0, or -1 when the update failed
 EFI_STATUS qualify_check();
 
 // Internal steps, exposed for tests.
