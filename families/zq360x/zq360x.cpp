@@ -162,8 +162,7 @@ int32_t set_play_mode(uint8_t mode) {
       const uint32_t play =
           reg_write_bits(ZQ360X_REG_PLAY_CFG, zq360x_keep(ZQ360X_PLAY_MODE_MASK), ZQ360X_PLAY_MODE_CONT);
       const int32_t boost = set_boost_mode(0);
-      const uint32_t cont =
-          reg_write_bits(ZQ360X_REG_CONT_CTRL, zq360x_keep(ZQ360X_CONT_CTRL_EN), ZQ360X_CONT_CTRL_EN);
+      const uint32_t cont = reg_write_bits(ZQ360X_REG_CONT_CTRL, zq360x_keep(ZQ360X_CONT_CTRL_EN), ZQ360X_CONT_CTRL_EN);
       return all_done(play == 0 && boost == 0 && cont == 0);
     }
     default:
@@ -237,8 +236,8 @@ int32_t offset_calibration(const family_dts& dts) {
   // A gain code that did not reach the chip is harmless: the divisor comes
   // from the code read back after the measurement.
   reg_write_bits(ZQ360X_REG_D2S_CFG, zq360x_keep(ZQ360X_D2S_GAIN_MASK), dts.d2s_gain);
-  const bool access = reg_write_bits(ZQ360X_REG_SYSCTRL2, zq360x_keep(ZQ360X_SYSCTRL2_RAM_ACCESS),
-                                     ZQ360X_SYSCTRL2_RAM_ACCESS) == 0;
+  const bool access =
+      reg_write_bits(ZQ360X_REG_SYSCTRL2, zq360x_keep(ZQ360X_SYSCTRL2_RAM_ACCESS), ZQ360X_SYSCTRL2_RAM_ACCESS) == 0;
   stall(offset_settle_wait_us);
 
   // The measurement runs only with bit 2 of 0x45 set and 0x4E in offset
@@ -249,8 +248,7 @@ int32_t offset_calibration(const family_dts& dts) {
   uint8_t d2s_cfg = 0;
   uint8_t code_hi = 0;
   uint8_t code_lo = 0;
-  if (access &&
-      reg_write_bits(ZQ360X_REG_D2S_CFG, zq360x_keep(ZQ360X_D2S_MODE_MASK), ZQ360X_D2S_MODE_OFFSET) == 0) {
+  if (access && reg_write_bits(ZQ360X_REG_D2S_CFG, zq360x_keep(ZQ360X_D2S_MODE_MASK), ZQ360X_D2S_MODE_OFFSET) == 0) {
     const uint32_t started =
         reg_write_bits(ZQ360X_REG_OFS_TRIG, zq360x_keep(ZQ360X_OFS_TRIG_MASK), ZQ360X_OFS_TRIG_RUN);
     stall(offset_measure_wait_us);
