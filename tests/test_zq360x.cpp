@@ -75,6 +75,27 @@ sim::Fault read_fault(uint8_t reg, uint64_t from, uint64_t count = 1) {
   return f;
 }
 
+sim::Fault write_fault(uint8_t reg, uint64_t nth) {
+  sim::Fault f;
+  f.reg = reg;
+  f.op = sim::Op::write;
+  f.from = nth;
+  f.count = 1;
+  return f;
+}
+
+// Every transfer from the board's n-th on (1-based) fails: the chip vanishes.
+sim::Fault vanish_from(uint64_t n) {
+  sim::Fault f;
+  f.transfer = n;
+  f.onward = true;
+  return f;
+}
+
+size_t count_of(const Lines& lines, const std::string& line) {
+  return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
 // A board with the family selected and the bus open, ready for single slots.
 struct Selected {
   explicit Selected(const char* name = "zq3601") : b(name) { b.select_family(murvane::zq360x_family); }
@@ -565,6 +586,507 @@ TEST(Zq360xModel, ProtectedWriteOutsideKeyWindowIsRecorded) {
   EXPECT_EQ(s.b.chip().reg(0x7D), 0x41);
   EXPECT_EQ(s.b.chip().reg(0x21), 0x08);
   EXPECT_EQ(s.b.chip().reg(0x1C), (po_cont1c & 0xF0) | 8);
+}
+
+// ------------------------------------------------ guarded set-up steps
+//
+// An access that opens a window or sets up what later accesses rely on may
+// fail; then those later accesses are not sent, the closing or restoring
+// access still is, and the operation reports -1.
+
+TEST(Zq360xGuard, KeyWindowNeedsTheKey) {
+  const Traffic before =
+      Traffic().upd(0x18, po_sysctrl, po_sysctrl & 0x7F).upd(0x1C, po_cont1c, (po_cont1c & 0xF0) | 8).w(0x21, 8);
+  const auto settings = [](Traffic t, int failing) {
+    t.upd(0x56, po_ana56, po_ana56 & 0xFC);
+    for (const Xfer& x : {Xfer{'W', 0x6F, 0x1C}, Xfer{'W', 0x70, 0x0E}, Xfer{'W', 0x72, 0x03}, Xfer{'W', 0x77, 0x80},
+                          Xfer{'W', 0x7D, 0x41}}) {
+      t.w(x.reg, x.reg == failing ? -1 : x.value);
+    }
+    return t;
+  };
+  struct Case {
+    const char* name;
+    sim::Fault fault;
+    std::vector<Xfer> traffic;
+    int32_t result;
+    Lines log;
+  };
+  const Case cases[] = {
+      // The settings are not sent (the chip would refuse them); the key is still closed.
+      {"key open fails",
+       write_fault(0x5E, 1),
+       Traffic(before).w(0x5E, -1).w(0x5E, 0x00).v,
+       -1,
+       {"Write addr:0x5E data:0xE3 error\n"}},
+      // Inside an open window a failed setting stops nothing; the result is the close's.
+      {"0x6F fails",
+       write_fault(0x6F, 1),
+       settings(Traffic(before).w(0x5E, 0xE3), 0x6F).w(0x5E, 0x00).v,
+       0,
+       {"Write addr:0x6F data:0x1C error\n"}},
+      {"key close fails",
+       write_fault(0x5E, 2),
+       settings(Traffic(before).w(0x5E, 0xE3), 0).w(0x5E, -1).v,
+       5,
+       {"Write addr:0x5E data:0x0 error\n"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Selected s;
+    s.b.platform().add_fault(c.fault);
+    const size_t m = s.b.mark();
+    EXPECT_EQ(s.b.slot("chip_init"), c.result);
+    EXPECT_EQ(s.b.traffic(m), c.traffic);
+    EXPECT_EQ(log_since(s.b, m), c.log);
+    expect_no_violation(s.b);
+  }
+}
+
+TEST(Zq360xGuard, RamAccessReportsItsUpdate) {
+  struct Case {
+    const char* name;
+    int on;
+    sim::Fault fault;
+    std::vector<Xfer> traffic;
+    std::vector<uint64_t> stalls;  // the wait follows the opening whatever it did
+    int32_t result;
+  };
+  const Case cases[] = {
+      {"open", 1, write_fault(0x99, 1), Traffic().upd(0x45, po_sysctrl2, po_sysctrl2 | 0x04).v, {1000}, 0},
+      {"open, read fails", 1, read_fault(0x45, 1), Traffic().r(0x45, -1).v, {1000}, -1},
+      {"open, write fails", 1, write_fault(0x45, 1), Traffic().r(0x45, po_sysctrl2).w(0x45, -1).v, {1000}, -1},
+      {"close", 0, write_fault(0x99, 1), Traffic().upd(0x45, po_sysctrl2, po_sysctrl2).v, {}, 0},
+      {"close, read fails", 0, read_fault(0x45, 1), Traffic().r(0x45, -1).v, {}, -1},
+      {"close, write fails", 0, write_fault(0x45, 1), Traffic().r(0x45, po_sysctrl2).w(0x45, -1).v, {}, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Selected s;
+    s.b.platform().add_fault(c.fault);
+    const size_t m = s.b.mark();
+    EXPECT_EQ(s.b.slot("set_ram_access", {c.on}), c.result);
+    EXPECT_EQ(s.b.traffic(m), c.traffic);
+    EXPECT_EQ(s.b.stalls(m), c.stalls);
+  }
+}
+
+TEST(Zq360xGuard, PlayModeFailsOnAnyFailedAccess) {
+  // Every transfer of each mode, made to fail in turn: the other updates are
+  // still sent (none depends on another) and the mode reports -1.
+  struct Mode {
+    int mode;
+    std::vector<Xfer> healthy;
+    Lines log;
+  };
+  const Mode modes[] = {
+      {1,
+       Traffic()
+           .upd(0x08, po_play_cfg, po_play_cfg & 0xFC)
+           .upd(0x06, po_boost, po_boost | 0x20)
+           .upd(0x4C, po_cont_ctrl, po_cont_ctrl & 0xBF)
+           .v,
+       {"Murvane: ram mode\n", "Murvane: boost mode\n"}},
+      {4,
+       Traffic()
+           .upd(0x08, po_play_cfg, (po_play_cfg & 0xFC) | 2)
+           .upd(0x06, po_boost, po_boost & 0xDF)
+           .upd(0x4C, po_cont_ctrl, po_cont_ctrl | 0x40)
+           .v,
+       {"Murvane: cont mode\n", "Murvane: bypass mode\n"}},
+  };
+  for (const Mode& md : modes) {
+    for (size_t k = 0; k <= md.healthy.size(); ++k) {  // k = size: no fault
+      SCOPED_TRACE(testing::Message() << "mode " << md.mode << " failing transfer " << k);
+      Selected s;
+      std::vector<Xfer> want = md.healthy;
+      if (k < md.healthy.size()) {
+        sim::Fault f;
+        f.transfer = s.b.platform().transfers() + k + 1;
+        s.b.platform().add_fault(f);
+        want[k].value = -1;
+        if (want[k].op == 'R') {
+          want.erase(want.begin() + static_cast<std::ptrdiff_t>(k) + 1);  // a failed read writes nothing
+        }
+      }
+      const size_t m = s.b.mark();
+      EXPECT_EQ(s.b.slot("set_play_mode", {md.mode}), k < md.healthy.size() ? -1 : 0);
+      EXPECT_EQ(s.b.traffic(m), want);
+      const Lines log = log_since(s.b, m);
+      for (const std::string& line : md.log) {
+        EXPECT_EQ(count_of(log, line), 1u) << line;
+      }
+    }
+  }
+
+  // Standby: the pulse of bit 5 is ended even when setting it failed.
+  struct Pulse {
+    const char* name;
+    sim::Fault fault;
+    std::vector<Xfer> traffic;
+    int32_t result;
+  };
+  const int set = po_sysctrl2 | 0x20;
+  const Pulse pulses[] = {
+      {"healthy", write_fault(0x99, 1), Traffic().upd(0x45, po_sysctrl2, set).upd(0x45, set, po_sysctrl2).v, 0},
+      {"set, read fails", read_fault(0x45, 1), Traffic().r(0x45, -1).upd(0x45, po_sysctrl2, po_sysctrl2).v, -1},
+      {"set, write fails", write_fault(0x45, 1),
+       Traffic().r(0x45, po_sysctrl2).w(0x45, -1).upd(0x45, po_sysctrl2, po_sysctrl2).v, -1},
+      {"clear, read fails", read_fault(0x45, 2), Traffic().upd(0x45, po_sysctrl2, set).r(0x45, -1).v, -1},
+      {"clear, write fails", write_fault(0x45, 2), Traffic().upd(0x45, po_sysctrl2, set).r(0x45, set).w(0x45, -1).v,
+       -1},
+  };
+  for (const Pulse& c : pulses) {
+    SCOPED_TRACE(c.name);
+    Selected s;
+    s.b.platform().add_fault(c.fault);
+    const size_t m = s.b.mark();
+    EXPECT_EQ(s.b.slot("set_play_mode", {0}), c.result);
+    EXPECT_EQ(s.b.traffic(m), c.traffic);
+    EXPECT_EQ(count_of(log_since(s.b, m), "Murvane: standby mode\n"), 1u);
+  }
+}
+
+TEST(Zq360xGuard, StopRequestNeedsStopMode) {
+  // 0x09 <- 1 outside mode 3 would start playback: without mode 3 it is not
+  // sent, and the standby wait (then the forced standby) takes over.
+  struct Case {
+    const char* name;
+    sim::Fault fault;
+    bool playing;  // a chip that plays and never ends by itself
+    Xfer failed;
+  };
+  const Case cases[] = {
+      {"idle, read fails", read_fault(0x08, 1), false, {'R', 0x08, -1}},
+      {"idle, write fails", write_fault(0x08, 1), false, {'W', 0x08, -1}},
+      {"playing, read fails", read_fault(0x08, 1), true, {'R', 0x08, -1}},
+      {"playing, write fails", write_fault(0x08, 1), true, {'W', 0x08, -1}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Selected s;
+    sim::ZQ360xModel& chip = model(s.b);
+    if (c.playing) {
+      chip.never_standby = true;
+      s.b.slot("set_go", {1});
+    }
+    const uint64_t go_before = chip.go_time_ns();
+    s.b.platform().add_fault(c.fault);
+    const size_t m = s.b.mark();
+    EXPECT_EQ(s.b.slot("stop"), 0);
+    EXPECT_TRUE(values_written(s.b, m, 0x09).empty());
+    EXPECT_EQ(chip.go_time_ns(), go_before);  // nothing (re)started
+    EXPECT_FALSE(chip.busy());
+    const std::vector<Xfer> t = s.b.traffic(m);
+    ASSERT_GE(t.size(), 2u);
+    EXPECT_EQ(t[c.failed.op == 'R' ? 0 : 1], c.failed);
+    EXPECT_EQ(reads_of(s.b, m, 0x3F), c.playing ? 40u : 1u);
+    const Lines log = log_since(s.b, m);
+    EXPECT_EQ(count_of(log, "Murvane: force to enter standby mode\n"), c.playing ? 1u : 0u);
+    EXPECT_EQ(count_of(log, "Murvane: entered standby\n"), c.playing ? 0u : 1u);
+    expect_no_violation(s.b);
+  }
+}
+
+TEST(Zq360xGuard, OffsetMeasurementNeedsItsSetUp) {
+  // 0x4E: power-on 0x8B, gain code 4 gives 0x8C, offset mode 0xA4. 0x45 bit 2
+  // and 0x4D bits 1:0 around the measurement. The model measures code 512.
+  const int d2s_gain = (po_d2s & 0xF8) | 4;
+  const int d2s_meas = (d2s_gain & 0x87) | 0x20;
+  const int open = po_sysctrl2 | 0x04;
+  const int run = po_ofs_trig | 1;
+  const int code_hi = (po_ofs_hi & 0xFC) | 2;
+  struct Case {
+    const char* name;
+    sim::Fault fault;
+    std::vector<Xfer> traffic;
+    std::vector<uint64_t> stalls;
+    uint32_t measurements;
+    const char* failure;
+  };
+  const Traffic gain = Traffic().upd(0x4E, po_d2s, d2s_gain);
+  const Traffic opened = Traffic(gain).upd(0x45, po_sysctrl2, open);
+  const Traffic mode = Traffic(opened).upd(0x4E, d2s_gain, d2s_meas);
+  const Traffic measured = Traffic(mode).upd(0x4D, po_ofs_trig, run).upd(0x4D, run, po_ofs_trig);
+  const Case cases[] = {
+      // Host-access bit not set: no offset mode, no trigger, no read-back; the bit is cleared anyway.
+      {"0x45 set, read fails",
+       read_fault(0x45, 1),
+       Traffic(gain).r(0x45, -1).upd(0x45, po_sysctrl2, po_sysctrl2).v,
+       {1000},
+       0,
+       "Read addr:0x45 error:5\n"},
+      {"0x45 set, write fails",
+       write_fault(0x45, 1),
+       Traffic(gain).r(0x45, po_sysctrl2).w(0x45, -1).upd(0x45, po_sysctrl2, po_sysctrl2).v,
+       {1000},
+       0,
+       "Write addr:0x45 data:0x5 error\n"},
+      // Offset mode not set: no trigger, no read-back.
+      {"offset mode, read fails",
+       read_fault(0x4E, 2),
+       Traffic(opened).r(0x4E, -1).upd(0x45, open, po_sysctrl2).v,
+       {1000},
+       0,
+       "Read addr:0x4E error:5\n"},
+      {"offset mode, write fails",
+       write_fault(0x4E, 2),
+       Traffic(opened).r(0x4E, d2s_gain).w(0x4E, -1).upd(0x45, open, po_sysctrl2).v,
+       {1000},
+       0,
+       "Write addr:0x4E data:0xA4 error\n"},
+      // Trigger not raised: it is still lowered after the hold, nothing is read back.
+      {"trigger, read fails",
+       read_fault(0x4D, 1),
+       Traffic(mode).r(0x4D, -1).upd(0x4D, po_ofs_trig, po_ofs_trig).upd(0x45, open, po_sysctrl2).v,
+       {1000, 3000},
+       0,
+       "Read addr:0x4D error:5\n"},
+      {"trigger, write fails",
+       write_fault(0x4D, 1),
+       Traffic(mode)
+           .r(0x4D, po_ofs_trig)
+           .w(0x4D, -1)
+           .upd(0x4D, po_ofs_trig, po_ofs_trig)
+           .upd(0x45, open, po_sysctrl2)
+           .v,
+       {1000, 3000},
+       0,
+       "Write addr:0x4D data:0x51 error\n"},
+      // Trigger not lowered: no code was latched, nothing is read back.
+      {"trigger end, read fails",
+       read_fault(0x4D, 2),
+       Traffic(mode).upd(0x4D, po_ofs_trig, run).r(0x4D, -1).upd(0x45, open, po_sysctrl2).v,
+       {1000, 3000},
+       0,
+       "Read addr:0x4D error:5\n"},
+      {"trigger end, write fails",
+       write_fault(0x4D, 2),
+       Traffic(mode).upd(0x4D, po_ofs_trig, run).r(0x4D, run).w(0x4D, -1).upd(0x45, open, po_sysctrl2).v,
+       {1000, 3000},
+       0,
+       "Write addr:0x4D data:0x50 error\n"},
+      // One failed read-back byte: the others are still read, the result cannot pass
+      // (with 0x50 lost, code 512 would otherwise read as a perfect offset).
+      {"gain read-back fails",
+       read_fault(0x4E, 3),
+       Traffic(measured).r(0x4E, -1).r(0x4F, code_hi).r(0x50, 0x00).upd(0x45, open, po_sysctrl2).v,
+       {1000, 3000},
+       1,
+       "Read addr:0x4E error:5\n"},
+      {"code low byte fails",
+       read_fault(0x50, 1),
+       Traffic(measured).r(0x4E, d2s_meas).r(0x4F, code_hi).r(0x50, -1).upd(0x45, open, po_sysctrl2).v,
+       {1000, 3000},
+       1,
+       "Read addr:0x50 error:5\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Selected s;
+    s.b.platform().add_fault(c.fault);
+    const size_t m = s.b.mark();
+    EXPECT_EQ(s.b.slot("offset_calibration"), -1);
+    EXPECT_EQ(s.b.traffic(m), c.traffic);
+    EXPECT_EQ(s.b.stalls(m), c.stalls);
+    EXPECT_EQ(log_since(s.b, m), (Lines{c.failure, "Murvane: offset calibration out of range"}));
+    EXPECT_EQ(s.b.chip().reg(0x45) & 0x04, 0);
+    EXPECT_EQ(model(s.b).offset_measurements(), c.measurements);
+    expect_no_violation(s.b);
+  }
+}
+
+TEST(Zq360xGuard, F0DriveNeedsDetectorAndContinuousMode) {
+  // After stop, 0x08 holds 0x43 (mode 3); the detector bit makes it 0x47,
+  // continuous mode 0x46. 0x18 becomes 0x61 with the detector enabled.
+  struct Case {
+    const char* name;
+    sim::Fault fault;
+    Lines log;  // after "enter" and stop's "entered standby"
+  };
+  const Case cases[] = {
+      {"0x18 detector, read fails",
+       read_fault(0x18, 1),
+       {"Read addr:0x18 error:5\n", "Murvane: cont mode\n", "Murvane: bypass mode\n"}},
+      {"0x18 detector, write fails",
+       write_fault(0x18, 1),
+       {"Write addr:0x18 data:0x61 error\n", "Murvane: cont mode\n", "Murvane: bypass mode\n"}},
+      {"0x08 detector, read fails",
+       read_fault(0x08, 3),
+       {"Read addr:0x8 error:5\n", "Murvane: cont mode\n", "Murvane: bypass mode\n"}},
+      {"0x08 detector, write fails",
+       write_fault(0x08, 2),
+       {"Write addr:0x8 data:0x47 error\n", "Murvane: cont mode\n", "Murvane: bypass mode\n"}},
+      {"continuous mode, read fails",
+       read_fault(0x08, 4),
+       {"Murvane: cont mode\n", "Read addr:0x8 error:5\n", "Murvane: bypass mode\n"}},
+      {"continuous mode, write fails",
+       write_fault(0x08, 3),
+       {"Murvane: cont mode\n", "Write addr:0x8 data:0x46 error\n", "Murvane: bypass mode\n"}},
+      {"bypass, write fails",
+       write_fault(0x06, 1),
+       {"Murvane: cont mode\n", "Murvane: bypass mode\n", "Write addr:0x6 data:0xC error\n"}},
+      {"0x4C, read fails",
+       read_fault(0x4C, 1),
+       {"Murvane: cont mode\n", "Murvane: bypass mode\n", "Read addr:0x4C error:5\n"}},
+      // The set-up was complete but the GO did not reach the chip: no drive, nothing to read.
+      {"GO fails",
+       write_fault(0x09, 2),
+       {"Murvane: cont mode\n", "Murvane: bypass mode\n", "Write addr:0x9 data:0x1 error\n"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Selected s;
+    // A count left from an earlier measurement must not come back as this one's.
+    s.b.chip().set_register(0x25, 0x08);
+    s.b.chip().set_register(0x26, 0xD3);
+    s.b.platform().add_fault(c.fault);
+    const size_t m = s.b.mark();
+    EXPECT_EQ(s.b.slot("get_f0"), -1);
+    EXPECT_EQ(murvane::haptic_dev.lra_f0, 1700u);  // f0_pre, as for a measurement that did not run
+    Lines log = {"Murvane: enter\n", "Murvane: entered standby\n"};
+    log.insert(log.end(), c.log.begin(), c.log.end());
+    EXPECT_EQ(log_since(s.b, m), log);
+    // Drive and measurement skipped: no GO but stop's (and the failed one), no
+    // drive wait, no standby polls after it, no count read.
+    const bool go_failed = c.fault.reg == 0x09;
+    EXPECT_EQ(values_written(s.b, m, 0x09), go_failed ? (std::vector<int>{1, -1}) : std::vector<int>{1});
+    EXPECT_TRUE(s.b.stalls(m).empty());
+    EXPECT_EQ(reads_of(s.b, m, 0x3F), 1u);
+    EXPECT_EQ(reads_of(s.b, m, 0x25) + reads_of(s.b, m, 0x26), 0u);
+    EXPECT_EQ(model(s.b).f0_measurements(), 0u);
+    // The rest of the set-up is still written.
+    for (const int reg : {0x1E, 0x1F, 0x20, 0x22, 0x1A, 0x19}) {
+      EXPECT_EQ(values_written(s.b, m, reg).size(), 1u) << std::hex << reg;
+    }
+    // The detector bits are restored last: bit 5 of 0x18 cleared, bit 2 of
+    // 0x08 back to clear as it was.
+    const std::vector<Xfer> t = s.b.traffic(m);
+    ASSERT_GE(t.size(), 4u);
+    EXPECT_EQ(t[t.size() - 4], (Xfer{'R', 0x18, c.fault.reg == 0x18 ? po_sysctrl : po_sysctrl | 0x20}));
+    EXPECT_EQ(t[t.size() - 3], (Xfer{'W', 0x18, po_sysctrl}));
+    EXPECT_EQ(t[t.size() - 2].op, 'R');
+    EXPECT_EQ(t[t.size() - 2].reg, 0x08);
+    EXPECT_EQ(t.back(), (Xfer{'W', 0x08, t[t.size() - 2].value & 0xFB}));
+    EXPECT_EQ(s.b.chip().reg(0x08) & 0x04, 0);
+    EXPECT_EQ(s.b.chip().reg(0x18), po_sysctrl);
+    expect_no_violation(s.b);
+  }
+}
+
+TEST(Zq360xGuardBoot, FailedSetUpStepsDuringBringUp) {
+  struct Case {
+    const char* name;
+    sim::Fault fault;
+    const char* failure;
+    bool settings;  // the key window's settings written
+    bool measured;  // the offset measurement ran
+    bool image;     // the image streamed into the SRAM
+    bool go;        // playback started
+  };
+  const Case cases[] = {
+      {"key open fails", write_fault(0x5E, 1), "Write addr:0x5E data:0xE3 error\n", false, true, true, true},
+      // The soft reset marks the failed calibration; the rest of the bring-up goes on.
+      {"offset enable fails", write_fault(0x45, 1), "Write addr:0x45 data:0x5 error\n", true, false, true, true},
+      {"SRAM window not opened", write_fault(0x45, 3), "Write addr:0x45 data:0x5 error\n", true, true, false, false},
+      {"SRAM window not closed", write_fault(0x45, 4), "Write addr:0x45 data:0x1 error\n", true, true, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimBoard b("zq3601");
+    b.platform().add_fault(c.fault);
+    ASSERT_EQ(b.entry(), EFI_SUCCESS);
+    const Lines log = b.log();
+    EXPECT_EQ(count_of(log, c.failure), 1u);
+    EXPECT_EQ(count_of(log, "Murvane: offset calibration out of range"), c.measured ? 0u : 1u);
+    EXPECT_EQ(values_written(b, 0, 0x00), c.measured ? std::vector<int>{} : std::vector<int>{0xAA});
+    EXPECT_EQ(values_written(b, 0, 0x4D).size(), c.measured ? 2u : 0u);
+    EXPECT_EQ(values_written(b, 0, 0x6F).size(), c.settings ? 1u : 0u);
+    EXPECT_EQ(values_written(b, 0, 0x5E).back(), 0x00);  // the key is closed either way
+    EXPECT_EQ(values_written(b, 0, 0x42).size(), c.image ? 146u : 0u);
+    EXPECT_EQ(values_written(b, 0, 0x2D).size(), c.image ? 1u : 0u);
+    EXPECT_EQ(values_written(b, 0, 0x09), c.go ? std::vector<int>{1} : std::vector<int>{});
+    EXPECT_EQ(b.chip().playing(), c.go);
+    EXPECT_EQ(log.back(), "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n");
+    expect_no_violation(b);
+  }
+}
+
+TEST(Zq360xGuardBoot, ChipVanishingAfterIdentification) {
+  // Where the offset calibration begins in a healthy boot.
+  size_t first = 0;
+  {
+    SimBoard healthy("zq3602");
+    ASSERT_EQ(healthy.entry(), EFI_SUCCESS);
+    const std::vector<Xfer> t = healthy.traffic();
+    ASSERT_EQ(healthy.platform().transfers(), t.size());
+    while (first < t.size() && !(t[first].op == 'R' && t[first].reg == 0x4E)) {
+      ++first;
+    }
+    ASSERT_LT(first, t.size());
+  }
+  SimBoard b("zq3602");
+  b.platform().add_fault(vanish_from(first + 1));
+  ASSERT_EQ(b.entry(), EFI_SUCCESS);
+  // Every masked update stops at its read; nothing that depends on a failed
+  // opening is sent: no offset trigger, no key-window settings, no SRAM
+  // traffic, no GO.
+  Traffic want;
+  want.r(0x4E, -1).r(0x45, -1).r(0x45, -1).w(0x00, -1);              // offset calibration, soft reset
+  want.r(0x18, -1).r(0x1C, -1).w(0x21, -1).w(0x5E, -1).w(0x5E, -1);  // chip_init: key opened, closed
+  want.r(0x45, -1).r(0x45, -1);                                      // SRAM window
+  want.w(0x0A, -1).w(0x0B, -1).r(0x12, -1).w(0x07, -1);              // sequence, loop, gain
+  want.r(0x08, -1).r(0x06, -1).r(0x4C, -1);                          // RAM mode
+  const std::vector<Xfer> all = b.traffic();
+  EXPECT_EQ(std::vector<Xfer>(all.begin() + static_cast<std::ptrdiff_t>(first), all.end()), want.v);
+  const Lines log = b.log();
+  size_t failures = 0;
+  for (const std::string& line : log) {
+    failures += line.rfind("Read addr:", 0) == 0 || line.rfind("Write addr:", 0) == 0 ? 1 : 0;
+  }
+  EXPECT_EQ(failures, want.v.size());
+  EXPECT_EQ(count_of(log, "Murvane: offset calibration out of range"), 1u);
+  EXPECT_EQ(log.back(), "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n");
+  // The offset settle and SRAM access waits stay; the measurement's hold goes.
+  const std::vector<uint64_t> st = b.stalls();
+  ASSERT_GE(st.size(), 2u);
+  EXPECT_EQ(std::vector<uint64_t>(st.end() - 2, st.end()), (std::vector<uint64_t>{1000, 1000}));
+  EXPECT_EQ(std::count(st.begin(), st.end(), 3000u), 0);
+  expect_no_violation(b);
+}
+
+TEST(Zq360xF0, PartlyReadCountIsNoCount) {
+  // Not set-up steps: a failed read of 0x08 only loses the saved bit, and a
+  // failed byte of the count is taken as no count rather than half of one.
+  struct Case {
+    const char* name;
+    sim::Fault fault;
+    uint32_t lra_f0;
+    const char* last_line;
+    int play_cfg_bit2;  // after the restore; bit 2 was set before
+  };
+  const Case cases[] = {
+      {"0x08 saved bit lost", read_fault(0x08, 2), 1700, "Murvane: lra_f0=1700\n", 0x00},
+      {"count high byte fails", read_fault(0x25, 1), 0, "Murvane: lra_f0 is error, f0_reg=0\n", 0x04},
+      {"count low byte fails", read_fault(0x26, 1), 0, "Murvane: lra_f0 is error, f0_reg=0\n", 0x04},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Selected s;
+    s.b.chip().set_register(0x08, 0x45);
+    s.b.platform().add_fault(c.fault);
+    const size_t m = s.b.mark();
+    EXPECT_EQ(s.b.slot("get_f0"), 0);
+    EXPECT_EQ(murvane::haptic_dev.lra_f0, c.lra_f0);
+    const Lines log = log_since(s.b, m);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), c.last_line);
+    EXPECT_EQ(reads_of(s.b, m, 0x25), 1u);
+    EXPECT_EQ(reads_of(s.b, m, 0x26), 1u);
+    EXPECT_EQ(model(s.b).f0_measurements(), 1u);
+    EXPECT_EQ(s.b.chip().reg(0x08) & 0x04, c.play_cfg_bit2);
+    expect_no_violation(s.b);
+  }
 }
 
 }  // namespace

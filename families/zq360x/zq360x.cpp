@@ -62,6 +62,9 @@ constexpr uint8_t byte_max = 0xFF;
 
 int32_t as_result(uint32_t bus_status) { return static_cast<int32_t>(bus_status); }
 
+// 0 when every access of a step went through, -1 otherwise.
+int32_t all_done(bool done) { return done ? 0 : -1; }
+
 // 0x1E: band constant x scale / 40000, at most 127. The product is taken
 // in 64 bits: a 32-bit one wraps for large scales and would program a
 // small value where the saturated maximum is meant.
@@ -88,19 +91,17 @@ int32_t wait_standby(uint32_t polls) {
   return 0;
 }
 
-void set_boost_mode(uint8_t boost) {
+int32_t set_boost_mode(uint8_t boost) {
   switch (boost) {
     case 1:
       log_error("Murvane: boost mode\n");
-      reg_write_bits(ZQ360X_REG_BOOST_CTRL, zq360x_keep(ZQ360X_BOOST_EN), ZQ360X_BOOST_EN);
-      break;
+      return all_done(reg_write_bits(ZQ360X_REG_BOOST_CTRL, zq360x_keep(ZQ360X_BOOST_EN), ZQ360X_BOOST_EN) == 0);
     case 0:
       log_error("Murvane: bypass mode\n");
-      reg_write_bits(ZQ360X_REG_BOOST_CTRL, zq360x_keep(ZQ360X_BOOST_EN), 0);
-      break;
+      return all_done(reg_write_bits(ZQ360X_REG_BOOST_CTRL, zq360x_keep(ZQ360X_BOOST_EN), 0) == 0);
     default:
       log_error("Murvane: boost mode error\n");
-      break;
+      return -1;
   }
 }
 
@@ -120,32 +121,50 @@ int32_t chip_init(const family_dts& dts) {
   reg_write_bits(ZQ360X_REG_CONT_CFG1C, zq360x_keep(ZQ360X_CONT_CFG1C_MASK), dts.cont_reg1c);
   reg_write(ZQ360X_REG_CONT_CFG21, dts.cont_reg21);
 
-  reg_write(ZQ360X_REG_KEY, ZQ360X_KEY_OPEN);
-  reg_write_bits(ZQ360X_REG_ANA_56, zq360x_keep(ZQ360X_ANA_56_MODE_MASK), 0);
-  reg_write(ZQ360X_REG_ANA_6F, ZQ360X_ANA_6F_INIT);
-  reg_write(ZQ360X_REG_ANA_70, ZQ360X_ANA_70_INIT);
-  reg_write(ZQ360X_REG_ANA_72, ZQ360X_ANA_72_INIT);
-  reg_write(ZQ360X_REG_ANA_77, ZQ360X_ANA_77_INIT);
-  reg_write(ZQ360X_REG_ANA_7D, ZQ360X_ANA_7D_INIT);
-  return as_result(reg_write(ZQ360X_REG_KEY, ZQ360X_KEY_CLOSE));
+  // The analogue settings take writes only behind the key: with the key not
+  // open they would be refused, so they are not sent. The key is closed
+  // either way, and the settings left out are reported as a failure.
+  const bool key_open = reg_write(ZQ360X_REG_KEY, ZQ360X_KEY_OPEN) == 0;
+  if (key_open) {
+    reg_write_bits(ZQ360X_REG_ANA_56, zq360x_keep(ZQ360X_ANA_56_MODE_MASK), 0);
+    reg_write(ZQ360X_REG_ANA_6F, ZQ360X_ANA_6F_INIT);
+    reg_write(ZQ360X_REG_ANA_70, ZQ360X_ANA_70_INIT);
+    reg_write(ZQ360X_REG_ANA_72, ZQ360X_ANA_72_INIT);
+    reg_write(ZQ360X_REG_ANA_77, ZQ360X_ANA_77_INIT);
+    reg_write(ZQ360X_REG_ANA_7D, ZQ360X_ANA_7D_INIT);
+  }
+  const uint32_t closed = reg_write(ZQ360X_REG_KEY, ZQ360X_KEY_CLOSE);
+  return key_open ? as_result(closed) : -1;
 }
 
+// Every access is issued whatever the one before it did (none depends on
+// another, and the pulse of bit 5 is always ended); the mode counts as set
+// only when all of them went through.
 int32_t set_play_mode(uint8_t mode) {
   switch (mode) {
-    case play_mode_standby:
+    case play_mode_standby: {
       log_error("Murvane: standby mode\n");
-      reg_write_bits(ZQ360X_REG_SYSCTRL2, zq360x_keep(ZQ360X_SYSCTRL2_FORCE_STANDBY), ZQ360X_SYSCTRL2_FORCE_STANDBY);
-      return as_result(reg_write_bits(ZQ360X_REG_SYSCTRL2, zq360x_keep(ZQ360X_SYSCTRL2_FORCE_STANDBY), 0));
-    case play_mode_ram:
+      const uint32_t set = reg_write_bits(ZQ360X_REG_SYSCTRL2, zq360x_keep(ZQ360X_SYSCTRL2_FORCE_STANDBY),
+                                          ZQ360X_SYSCTRL2_FORCE_STANDBY);
+      const uint32_t cleared = reg_write_bits(ZQ360X_REG_SYSCTRL2, zq360x_keep(ZQ360X_SYSCTRL2_FORCE_STANDBY), 0);
+      return all_done(set == 0 && cleared == 0);
+    }
+    case play_mode_ram: {
       log_error("Murvane: ram mode\n");
-      reg_write_bits(ZQ360X_REG_PLAY_CFG, zq360x_keep(ZQ360X_PLAY_MODE_MASK), ZQ360X_PLAY_MODE_RAM);
-      set_boost_mode(1);
-      return as_result(reg_write_bits(ZQ360X_REG_CONT_CTRL, zq360x_keep(ZQ360X_CONT_CTRL_EN), 0));
-    case play_mode_cont:
+      const uint32_t play =
+          reg_write_bits(ZQ360X_REG_PLAY_CFG, zq360x_keep(ZQ360X_PLAY_MODE_MASK), ZQ360X_PLAY_MODE_RAM);
+      const int32_t boost = set_boost_mode(1);
+      const uint32_t cont = reg_write_bits(ZQ360X_REG_CONT_CTRL, zq360x_keep(ZQ360X_CONT_CTRL_EN), 0);
+      return all_done(play == 0 && boost == 0 && cont == 0);
+    }
+    case play_mode_cont: {
       log_error("Murvane: cont mode\n");
-      reg_write_bits(ZQ360X_REG_PLAY_CFG, zq360x_keep(ZQ360X_PLAY_MODE_MASK), ZQ360X_PLAY_MODE_CONT);
-      set_boost_mode(0);
-      return as_result(reg_write_bits(ZQ360X_REG_CONT_CTRL, zq360x_keep(ZQ360X_CONT_CTRL_EN), ZQ360X_CONT_CTRL_EN));
+      const uint32_t play =
+          reg_write_bits(ZQ360X_REG_PLAY_CFG, zq360x_keep(ZQ360X_PLAY_MODE_MASK), ZQ360X_PLAY_MODE_CONT);
+      const int32_t boost = set_boost_mode(0);
+      const uint32_t cont = reg_write_bits(ZQ360X_REG_CONT_CTRL, zq360x_keep(ZQ360X_CONT_CTRL_EN), ZQ360X_CONT_CTRL_EN);
+      return all_done(play == 0 && boost == 0 && cont == 0);
+    }
     default:
       // No register was touched: nothing succeeded.
       log_error("Murvane: error play mode\n");
@@ -159,8 +178,12 @@ int32_t set_go(uint8_t flag) {
 
 int32_t stop() {
   log_error("Murvane: enter\n");
-  reg_write_bits(ZQ360X_REG_PLAY_CFG, zq360x_keep(ZQ360X_PLAY_MODE_MASK), ZQ360X_PLAY_MODE_STOP);
-  reg_write(ZQ360X_REG_PLAY_CTRL, ZQ360X_PLAY_CTRL_GO);
+  // Writing 1 to play control is a stop request only in mode 3; in any other
+  // mode it would start playback. Without mode 3 the request is not sent and
+  // the standby wait (and, if need be, the forced standby) does the job.
+  if (reg_write_bits(ZQ360X_REG_PLAY_CFG, zq360x_keep(ZQ360X_PLAY_MODE_MASK), ZQ360X_PLAY_MODE_STOP) == 0) {
+    reg_write(ZQ360X_REG_PLAY_CTRL, ZQ360X_PLAY_CTRL_GO);
+  }
   if (wait_standby(stop_standby_polls) == 0) {
     return 0;
   }
@@ -194,35 +217,56 @@ int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
   return as_result(reg_write_bits(reg, zq360x_keep(ZQ360X_WAVLOOP_ODD_MASK), loop));
 }
 
+// 0 when the window was opened (closed), -1 when the update failed: the
+// caller streams into the SRAM only through an open window.
 int32_t set_ram_access(uint8_t on) {
   if (on == 0) {
-    return as_result(reg_write_bits(ZQ360X_REG_SYSCTRL2, zq360x_keep(ZQ360X_SYSCTRL2_RAM_ACCESS), 0));
+    return all_done(reg_write_bits(ZQ360X_REG_SYSCTRL2, zq360x_keep(ZQ360X_SYSCTRL2_RAM_ACCESS), 0) == 0);
   }
   const uint32_t status =
       reg_write_bits(ZQ360X_REG_SYSCTRL2, zq360x_keep(ZQ360X_SYSCTRL2_RAM_ACCESS), ZQ360X_SYSCTRL2_RAM_ACCESS);
   stall(ram_access_wait_us);
-  return as_result(status);
+  return all_done(status == 0);
 }
 
 int32_t offset_calibration(const family_dts& dts) {
   if (dts.offset_cali_skip != 0) {
     return 0;
   }
+  // A gain code that did not reach the chip is harmless: the divisor comes
+  // from the code read back after the measurement.
   reg_write_bits(ZQ360X_REG_D2S_CFG, zq360x_keep(ZQ360X_D2S_GAIN_MASK), dts.d2s_gain);
-  reg_write_bits(ZQ360X_REG_SYSCTRL2, zq360x_keep(ZQ360X_SYSCTRL2_RAM_ACCESS), ZQ360X_SYSCTRL2_RAM_ACCESS);
+  const bool access =
+      reg_write_bits(ZQ360X_REG_SYSCTRL2, zq360x_keep(ZQ360X_SYSCTRL2_RAM_ACCESS), ZQ360X_SYSCTRL2_RAM_ACCESS) == 0;
   stall(offset_settle_wait_us);
-  reg_write_bits(ZQ360X_REG_D2S_CFG, zq360x_keep(ZQ360X_D2S_MODE_MASK), ZQ360X_D2S_MODE_OFFSET);
-  reg_write_bits(ZQ360X_REG_OFS_TRIG, zq360x_keep(ZQ360X_OFS_TRIG_MASK), ZQ360X_OFS_TRIG_RUN);
-  stall(offset_measure_wait_us);
-  reg_write_bits(ZQ360X_REG_OFS_TRIG, zq360x_keep(ZQ360X_OFS_TRIG_MASK), 0);
 
+  // The measurement runs only with bit 2 of 0x45 set and 0x4E in offset
+  // mode, and its code is latched when the trigger falls: whatever could not
+  // be set up leaves nothing worth reading. Bit 2 of 0x45 is cleared either
+  // way, and a measurement that did not complete fails the calibration.
+  bool measured = false;
   uint8_t d2s_cfg = 0;
   uint8_t code_hi = 0;
   uint8_t code_lo = 0;
-  reg_read(ZQ360X_REG_D2S_CFG, &d2s_cfg);
-  reg_read(ZQ360X_REG_OFS_CODE_H, &code_hi);
-  reg_read(ZQ360X_REG_OFS_CODE_L, &code_lo);
+  if (access && reg_write_bits(ZQ360X_REG_D2S_CFG, zq360x_keep(ZQ360X_D2S_MODE_MASK), ZQ360X_D2S_MODE_OFFSET) == 0) {
+    const uint32_t started =
+        reg_write_bits(ZQ360X_REG_OFS_TRIG, zq360x_keep(ZQ360X_OFS_TRIG_MASK), ZQ360X_OFS_TRIG_RUN);
+    stall(offset_measure_wait_us);
+    const uint32_t latched = reg_write_bits(ZQ360X_REG_OFS_TRIG, zq360x_keep(ZQ360X_OFS_TRIG_MASK), 0);
+    if (started == 0 && latched == 0) {
+      // All three are read even when one fails; any failed one leaves a
+      // code or gain that is not the chip's, so the result cannot pass.
+      const uint32_t gain_read = reg_read(ZQ360X_REG_D2S_CFG, &d2s_cfg);
+      const uint32_t hi_read = reg_read(ZQ360X_REG_OFS_CODE_H, &code_hi);
+      const uint32_t lo_read = reg_read(ZQ360X_REG_OFS_CODE_L, &code_lo);
+      measured = gain_read == 0 && hi_read == 0 && lo_read == 0;
+    }
+  }
   reg_write_bits(ZQ360X_REG_SYSCTRL2, zq360x_keep(ZQ360X_SYSCTRL2_RAM_ACCESS), 0);
+  if (!measured) {
+    log_error("Murvane: offset calibration out of range");
+    return -1;
+  }
 
   const int32_t code = ((code_hi & ZQ360X_OFS_CODE_H_MASK) << 8) | code_lo;
   // The gain the chip actually measured with, as read back.
@@ -239,12 +283,20 @@ int32_t get_f0(const family_dts& dts) {
   haptic_dev.lra_f0 = dts.f0_pre;
   stop();
 
-  reg_write_bits(ZQ360X_REG_SYSCTRL, zq360x_keep(ZQ360X_SYSCTRL_F0_DET_EN), ZQ360X_SYSCTRL_F0_DET_EN);
+  // The drive measures only with the detector enabled (0x18 and 0x08) and
+  // the chip in continuous mode; in RAM mode the same GO would play the
+  // waveform. When any of them could not be set, the rest of the set-up is
+  // still written and the detector bits are restored, but the drive is not
+  // started and lra_f0 keeps f0_pre.
+  const uint32_t det_en =
+      reg_write_bits(ZQ360X_REG_SYSCTRL, zq360x_keep(ZQ360X_SYSCTRL_F0_DET_EN), ZQ360X_SYSCTRL_F0_DET_EN);
   uint8_t play_cfg = 0;
   reg_read(ZQ360X_REG_PLAY_CFG, &play_cfg);
   const auto saved_f0_det = static_cast<uint8_t>(play_cfg & ZQ360X_PLAY_CFG_F0_DET);
-  reg_write_bits(ZQ360X_REG_PLAY_CFG, zq360x_keep(ZQ360X_PLAY_CFG_F0_DET), ZQ360X_PLAY_CFG_F0_DET);
-  set_play_mode(play_mode_cont);
+  const uint32_t det_cfg =
+      reg_write_bits(ZQ360X_REG_PLAY_CFG, zq360x_keep(ZQ360X_PLAY_CFG_F0_DET), ZQ360X_PLAY_CFG_F0_DET);
+  const int32_t cont = set_play_mode(play_mode_cont);
+  const bool ready = det_en == 0 && det_cfg == 0 && cont == 0;
 
   reg_write_bits(ZQ360X_REG_CONT_CFG1D, zq360x_keep(ZQ360X_CONT_CFG1D_EN), ZQ360X_CONT_CFG1D_EN);
   reg_write_bits(ZQ360X_REG_CONT_CFG1D, ZQ360X_CONT_CFG1D_EN, dts.cont_reg1d);
@@ -265,26 +317,32 @@ int32_t get_f0(const family_dts& dts) {
   reg_write(ZQ360X_REG_CONT_DRV_WIDTH, clamp_byte(drive_width));
   reg_write(ZQ360X_REG_CONT_PERIOD, period > byte_max ? byte_max : static_cast<uint8_t>(period));
 
-  reg_write(ZQ360X_REG_PLAY_CTRL, ZQ360X_PLAY_CTRL_GO);
-  stall(f0_drive_wait_us);
-  wait_standby(f0_standby_polls);
+  // A GO that did not reach the chip started no drive: 0x25/0x26 would
+  // still hold an earlier count.
+  const bool driven = ready && reg_write(ZQ360X_REG_PLAY_CTRL, ZQ360X_PLAY_CTRL_GO) == 0;
+  if (driven) {
+    stall(f0_drive_wait_us);
+    wait_standby(f0_standby_polls);
 
-  uint8_t count_hi = 0;
-  uint8_t count_lo = 0;
-  reg_read(ZQ360X_REG_F0_PERIOD_H, &count_hi);
-  reg_read(ZQ360X_REG_F0_PERIOD_L, &count_lo);
-  const auto f0_reg = static_cast<uint32_t>((count_hi << 8) | count_lo);
-  if (f0_reg != 0) {
-    haptic_dev.lra_f0 = f0_count_scale / f0_reg;
-    log_error("Murvane: lra_f0=%d\n", haptic_dev.lra_f0);
-  } else {
-    haptic_dev.lra_f0 = 0;
-    log_error("Murvane: lra_f0 is error, f0_reg=0\n");
+    uint8_t count_hi = 0;
+    uint8_t count_lo = 0;
+    const uint32_t hi_read = reg_read(ZQ360X_REG_F0_PERIOD_H, &count_hi);
+    const uint32_t lo_read = reg_read(ZQ360X_REG_F0_PERIOD_L, &count_lo);
+    // Half a count is no count: one failed byte is taken as a missing
+    // period, as when both fail, rather than turned into a wrong frequency.
+    const auto f0_reg = hi_read == 0 && lo_read == 0 ? static_cast<uint32_t>((count_hi << 8) | count_lo) : 0u;
+    if (f0_reg != 0) {
+      haptic_dev.lra_f0 = f0_count_scale / f0_reg;
+      log_error("Murvane: lra_f0=%d\n", haptic_dev.lra_f0);
+    } else {
+      haptic_dev.lra_f0 = 0;
+      log_error("Murvane: lra_f0 is error, f0_reg=0\n");
+    }
   }
 
   reg_write_bits(ZQ360X_REG_SYSCTRL, zq360x_keep(ZQ360X_SYSCTRL_F0_DET_EN), 0);
   reg_write_bits(ZQ360X_REG_PLAY_CFG, zq360x_keep(ZQ360X_PLAY_CFG_F0_DET), saved_f0_det);
-  return 0;
+  return all_done(driven);
 }
 
 int32_t write_trim_lra(int32_t kind) {
