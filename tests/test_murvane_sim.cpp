@@ -198,31 +198,10 @@ bool always_answers(const std::vector<json>& events, int reg, int v) {
 
 constexpr const char* status_success = "0x0000000000000000";
 constexpr const char* status_invalid_parameter = "0x8000000000000002";
-constexpr const char* status_unsupported = "0x8000000000000003";
 constexpr const char* status_device_error = "0x8000000000000007";
 constexpr const char* status_not_found = "0x800000000000000E";
 constexpr const char* guid_i2c = "2D95E7B4-6A13-4C08-B7F2-E4A1903C5D86";
 constexpr const char* guid_korm = "C47E1A05-3B92-4F6D-A1E8-5D20B7C9F364";
-
-// While a family's operations are the refusing placeholders, its qualify
-// check answers Unsupported without touching the bus; a real family never
-// answers Unsupported there. Tests that need a family's own behaviour skip
-// on a placeholder and run once the family is in the tree.
-bool family_is_placeholder(const std::string& model) {
-  static std::map<std::string, bool> known;
-  if (auto it = known.find(model); it != known.end()) {
-    return it->second;
-  }
-  const auto events =
-      trace_of("probe-" + model, R"({"chip": ")" + model + R"(", "calls": ["entry", {"slot": "qualify_check"}]})");
-  const json ret = return_of(events, "slot:qualify_check");
-  return known[model] = ret.is_object() && ret["status"] == status_unsupported;
-}
-
-#define SKIP_WHILE_PLACEHOLDER(model)                                                                           \
-  if (family_is_placeholder(model)) {                                                                           \
-    GTEST_SKIP() << "the family of " << (model) << " is still a placeholder (bring-up stops at qualify_check)"; \
-  }
 
 // ---------------------------------------------------------------------------
 // Golden traces: a healthy boot per family, byte for byte.
@@ -485,7 +464,6 @@ TEST(TraceContract, PlatformCallsCarryTheDriversArguments) {
 }
 
 TEST(TraceContract, WritesCarryTheirFields) {
-  SKIP_WHILE_PLACEHOLDER("zq3101");
   const auto events = trace_of("writes", R"({"calls": ["entry"]})");
   const auto writes = of_kind(events, "i2c_write");
   ASSERT_FALSE(writes.empty());
@@ -586,7 +564,6 @@ TEST(Faults, WriteFaultsLeaveReadsAlone) {
 }
 
 TEST(Faults, WriteFaultFailsTheWritesOfThatRegister) {
-  SKIP_WHILE_PLACEHOLDER("zq3201");
   // Family B's set_gain writes register 0x07; bring-up sets gain 0x80.
   const auto events =
       trace_of("fault-write", R"({"chip": "zq3201", "faults": [{"reg": "0x07", "op": "write", "status": 6}]})");
@@ -831,7 +808,6 @@ class HealthyBoot : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(HealthyBoot, LoadsTheImageAndPlays) {
   const std::string model = GetParam();
-  SKIP_WHILE_PLACEHOLDER(model);
   const SimRun r = run_sim({"--chip", model});
   ASSERT_EQ(r.exit_code, exit_ran) << r.err;
   EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(SRAM 0x0800 +holds the image exactly \(146 bytes\)\n)"))) << r.out;
@@ -848,7 +824,6 @@ INSTANTIATE_TEST_SUITE_P(OnePerFamily, HealthyBoot, ::testing::ValuesIn(golden_m
                          [](const auto& p) { return p.param; });
 
 TEST(HealthyBootSettings, DeviceStateReachesTheTrimWrite) {
-  SKIP_WHILE_PLACEHOLDER("zq3301");
   // Family C prints the byte it writes to trim_lra for kind 2.
   const auto events = trace_of("device", R"({"chip": "zq3301", "device": {"f0_cali_data": 17, "osc_cali_data": "0xC5"},
       "calls": ["entry", {"slot": "write_trim_lra", "args": [2]}, {"slot": "write_trim_lra", "args": [1]}]})");
@@ -857,7 +832,6 @@ TEST(HealthyBootSettings, DeviceStateReachesTheTrimWrite) {
 }
 
 TEST(HealthyBootSettings, OffsetCodeOutOfReachFailsTheCalibration) {
-  SKIP_WHILE_PLACEHOLDER("zq3401");
   // No gain code accepts code 1023; bring-up then marks register 0x00 and goes on.
   const auto events = trace_of("offset", R"({"chip": "zq3401", "offset_code": 1023})");
   EXPECT_TRUE(logged(events, "offset calibration out of range\n"));
@@ -870,7 +844,6 @@ TEST(HealthyBootSettings, OffsetCodeOutOfReachFailsTheCalibration) {
 }
 
 TEST(HealthyBootSettings, ActuatorFrequencyReachesTheModel) {
-  SKIP_WHILE_PLACEHOLDER("zq3201");
   auto scenario = [](int f0) {
     return R"({"chip": "zq3201", "lra_f0": )" + std::to_string(f0) + R"(, "calls": ["entry", {"slot": "get_f0"}]})";
   };
