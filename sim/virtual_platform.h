@@ -78,7 +78,7 @@ std::string guid_string(const EFI_GUID& g);
 class VirtualPlatform {
  public:
   // chip null: nothing answers on the bus (every transfer fails with 5).
-  explicit VirtualPlatform(ChipModel* chip, PlatformOptions options = {});
+  explicit VirtualPlatform(ChipModel* chip, const PlatformOptions& options = {});
   ~VirtualPlatform();
   VirtualPlatform(const VirtualPlatform&) = delete;
   VirtualPlatform& operator=(const VirtualPlatform&) = delete;

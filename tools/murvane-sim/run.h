@@ -27,8 +27,11 @@ struct CallResult {
 class Simulation {
  public:
   explicit Simulation(const Scenario& scenario);
+  ~Simulation() = default;
   Simulation(const Simulation&) = delete;
   Simulation& operator=(const Simulation&) = delete;
+  Simulation(Simulation&&) = delete;
+  Simulation& operator=(Simulation&&) = delete;
 
   // Makes the calls. A slot call with no family selected is unusable input
   // (InputError naming the call); nothing after it runs.

@@ -619,7 +619,7 @@ void settle_chip(Scenario& s, const std::optional<std::string>& chip_option) {
   const bool short_id_family = info->family == sim::family_id::zq310x || info->family == sim::family_id::zq320x;
   if (s.chip_id.has_value() && short_id_family && *s.chip_id > byte_max) {
     char id[16];
-    std::snprintf(id, sizeof(id), "0x%X", static_cast<unsigned>(*s.chip_id));
+    static_cast<void>(std::snprintf(id, sizeof(id), "0x%X", static_cast<unsigned>(*s.chip_id)));
     throw InputError(s.source, "chip_id",
                      std::string(id) + " does not fit the one-byte identifier register 0x00 of family " +
                          info->family_name + " (chip " + s.chip + "): use 0..255");
