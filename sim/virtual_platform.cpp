@@ -123,13 +123,14 @@ void VirtualPlatform::add_config_table(const EFI_GUID& guid, void* table) {
   st_.NumberOfTableEntries = config_.size();
 }
 
-void VirtualPlatform::record(Event e) {
-  if (recording_) {
-    events_.push_back(std::move(e));
-  }
-}
+// Callers build an event only while recording: with the trace off (sweeps,
+// fuzzing, benchmarks) no JSON is made at all.
+void VirtualPlatform::record(Event e) { events_.push_back(std::move(e)); }
 
 void VirtualPlatform::record_call(const std::string& fn, const nlohmann::json* args) {
+  if (!recording_) {
+    return;
+  }
   Event e = {{"ev", "call"}, {"fn", fn}};
   if (args != nullptr) {
     e["args"] = *args;
@@ -138,6 +139,9 @@ void VirtualPlatform::record_call(const std::string& fn, const nlohmann::json* a
 }
 
 void VirtualPlatform::record_return(const std::string& fn, const nlohmann::json& field_name_and_value) {
+  if (!recording_) {
+    return;
+  }
   Event e = {{"ev", "return"}, {"fn", fn}};
   for (const auto& [k, v] : field_name_and_value.items()) {
     e[k] = v;
@@ -165,7 +169,9 @@ EFI_HANDLE VirtualPlatform::installed_handle(const EFI_GUID& guid) const {
 
 void VirtualPlatform::on_log(uint32_t level, const char* text) {
   log_.emplace_back(text);
-  record({{"ev", "log"}, {"level", level}, {"text", text}});
+  if (recording_) {
+    record({{"ev", "log"}, {"level", level}, {"text", text}});
+  }
 }
 
 EFI_STATUS VirtualPlatform::locate(const EFI_GUID* guid, void** iface) {
@@ -194,9 +200,11 @@ EFI_STATUS VirtualPlatform::locate(const EFI_GUID* guid, void** iface) {
   if (iface != nullptr) {
     *iface = found;
   }
-  record({{"ev", "locate"},
-          {"guid", guid != nullptr ? guid_string(*guid) : std::string("null")},
-          {"status", status_string(s)}});
+  if (recording_) {
+    record({{"ev", "locate"},
+            {"guid", guid != nullptr ? guid_string(*guid) : std::string("null")},
+            {"status", status_string(s)}});
+  }
   return s;
 }
 
@@ -215,7 +223,9 @@ EFI_STATUS VirtualPlatform::install(EFI_HANDLE* handle, const EFI_GUID* guid, EF
   }
   e["revision"] = status_string(revision);
   e["status"] = status_string(s);
-  record(std::move(e));
+  if (recording_) {
+    record(std::move(e));
+  }
   if (!EFI_ERROR(s)) {
     if (*handle == nullptr) {
       *handle = &installed_;  // a new handle
@@ -241,14 +251,18 @@ EFI_STATUS VirtualPlatform::install_config(const EFI_GUID* guid, void* table) {
       add_config_table(*guid, table);
     }
   }
-  record({{"ev", "install_config_table"},
-          {"guid", guid != nullptr ? guid_string(*guid) : std::string("null")},
-          {"status", status_string(s)}});
+  if (recording_) {
+    record({{"ev", "install_config_table"},
+            {"guid", guid != nullptr ? guid_string(*guid) : std::string("null")},
+            {"status", status_string(s)}});
+  }
   return s;
 }
 
 EFI_STATUS VirtualPlatform::stall(UINTN us) {
-  record({{"ev", "stall"}, {"us", static_cast<uint64_t>(us)}});
+  if (recording_) {
+    record({{"ev", "stall"}, {"us", static_cast<uint64_t>(us)}});
+  }
   counters_.stall_us += us;
   ++counters_.stalls;
   now_ns_ += static_cast<uint64_t>(us) * 1000;
@@ -270,7 +284,9 @@ uint32_t VirtualPlatform::i2c_open(uint32_t instance, uint64_t* handle) {
   if (s == 0 && handle != nullptr) {
     *handle = fake_bus_handle;
   }
-  record({{"ev", "i2c_open"}, {"instance", instance}, {"status", s}});
+  if (recording_) {
+    record({{"ev", "i2c_open"}, {"instance", instance}, {"status", s}});
+  }
   return s;
 }
 
@@ -343,29 +359,35 @@ uint32_t VirtualPlatform::i2c_transfer(bool write, uint64_t /*handle*/, const ui
   } else if (transferred != nullptr) {
     *transferred = len;
   }
-  nlohmann::json cfg = nlohmann::json::array();
-  for (int i = 0; i < 6 && config != nullptr; ++i) {
-    cfg.push_back(config[i]);
+  if (recording_) {
+    nlohmann::json cfg = nlohmann::json::array();
+    for (int i = 0; i < 6 && config != nullptr; ++i) {
+      cfg.push_back(config[i]);
+    }
+    record({{"ev", write ? "i2c_write" : "i2c_read"},
+            {"reg", reg},
+            {"value", value},
+            {"status", status},
+            {"reg_len", reg_len},
+            {"len", len},
+            {"timeout", timeout},
+            {"config", cfg}});
   }
-  record({{"ev", write ? "i2c_write" : "i2c_read"},
-          {"reg", reg},
-          {"value", value},
-          {"status", status},
-          {"reg_len", reg_len},
-          {"len", len},
-          {"timeout", timeout},
-          {"config", cfg}});
   return status;
 }
 
 EFI_STATUS VirtualPlatform::pin_configure(uint32_t word, uint32_t value) {
   const EFI_STATUS s = options_.pin == PinMode::config_fails ? EFI_DEVICE_ERROR : EFI_SUCCESS;
-  record({{"ev", "pin_config"}, {"word", word}, {"value", value}, {"status", status_string(s)}});
+  if (recording_) {
+    record({{"ev", "pin_config"}, {"word", word}, {"value", value}, {"status", status_string(s)}});
+  }
   return s;
 }
 
 EFI_STATUS VirtualPlatform::pin_set(uint32_t word, uint32_t level) {
-  record({{"ev", "pin_set"}, {"word", word}, {"level", level}});
+  if (recording_) {
+    record({{"ev", "pin_set"}, {"word", word}, {"level", level}});
+  }
   // A low-to-high edge ends a reset pulse.
   if (level != 0 && last_pin_level_ == 0) {
     ++counters_.reset_pulses;
