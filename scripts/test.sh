@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# All tests: the host build (with the firmware image booted in QEMU and the
-# fault sweep), static analysis, and the same tests under AddressSanitizer
-# and UndefinedBehaviorSanitizer.
+# All tests: the host build (with the fault sweep and the firmware image
+# booted in QEMU), static analysis, the same tests under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and the libFuzzer harness (its kept inputs,
+# then a bounded fuzzing run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
@@ -14,7 +15,9 @@ ctest --preset default
 echo "== static analysis =="
 ./scripts/lint.sh build/default
 
-echo "== sanitize =="
-cmake --preset sanitize >/dev/null
-cmake --build --preset sanitize
-ctest --preset sanitize
+for preset in sanitize fuzz; do
+  echo "== $preset =="
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  ctest --preset "$preset"
+done

@@ -130,6 +130,9 @@ TEST_P(FaultSweep, EveryTransferFailingOnceAndTheChipVanishing) {
   ASSERT_EQ(healthy.violations, 0u) << healthy.first_violation;
   EXPECT_TRUE(result_documented(c.call, healthy.result));
   EXPECT_LE(healthy.elapsed_ns, bound_ns);
+  // The runs of this case, for docs/reliability.md (--gtest_output=json).
+  RecordProperty("healthy_transfers", static_cast<int>(healthy.transfers));
+  RecordProperty("runs", static_cast<int>(1 + 2 * healthy.transfers));
   // A call without bus traffic (family C and E offset calibration) has
   // nothing to fail: the healthy run's checks are all there is.
   for (uint64_t k = 1; k <= healthy.transfers; ++k) {

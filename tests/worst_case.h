@@ -1,6 +1,7 @@
 // The longest modeled time a call can take on each family, whatever the
-// chip does: every poll running to its count, every retry taken. Derived
-// from the driver's constants (docs/reliability.md shows the arithmetic).
+// chip does: every poll running to its count, every retry taken, the longest
+// branch everywhere. Derived from the driver's constants (docs/reliability.md
+// shows the arithmetic).
 #pragma once
 
 #include <cstdint>
@@ -10,7 +11,30 @@
 
 namespace murvane_test {
 
+// A path's cost on the virtual clock: the stalls it asks for and the bus
+// transfers it makes (each transfer costs its bus time, failed or not).
+struct worst_case_cost {
+  uint64_t wait_us = 0;
+  uint64_t reads = 0;
+  uint64_t writes = 0;
+
+  uint64_t ns() const;
+  // Rounded up to the next whole microsecond.
+  uint64_t us() const;
+};
+
+// call: "entry", "start", or a slot name ("get_f0", "set_play_mode", ...);
+// a slot's bound covers every argument value. An unknown call aborts.
+worst_case_cost worst_case(sim::family_id family, const std::string& call);
+
 // Microseconds; the bus time of the transfers is included.
 uint64_t worst_case_us(sim::family_id family, const std::string& call);
+
+// The largest bound of a call over the six families.
+uint64_t worst_case_any_family_us(const std::string& call);
+
+inline constexpr sim::family_id all_families[] = {sim::family_id::zq310x, sim::family_id::zq320x,
+                                                  sim::family_id::zq330x, sim::family_id::zq340x,
+                                                  sim::family_id::zq350x, sim::family_id::zq360x};
 
 }  // namespace murvane_test
