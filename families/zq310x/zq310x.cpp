@@ -157,7 +157,7 @@ int32_t chip_init(const family_dts& dts) {
   reg_write(ZQ310X_REG_INIT_5D, dts.init_5d);
   reg_write_bits(ZQ310X_REG_ANACFG5, ZQ310X_ANACFG5_FIELD_KEEP, ZQ310X_ANACFG5_DEFAULT);
   offset_calibration(dts);  // a failure here is already logged; init goes on
-  for (uint8_t i = 0; i < sizeof(dts.init_74_77); ++i) {
+  for (size_t i = 0; i < sizeof(dts.init_74_77); ++i) {
     reg_write(static_cast<uint8_t>(ZQ310X_REG_INIT_74 + i), dts.init_74_77[i]);
   }
   return bus_result(reg_write_bits(ZQ310X_REG_ANACFG4, ZQ310X_ANACFG4_FIELD_KEEP, ZQ310X_ANACFG4_DEFAULT));
