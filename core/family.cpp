@@ -1,5 +1,7 @@
 #include "core/family.h"
 
+#include "platform/log.h"
+
 namespace murvane {
 
 constinit haptic_device haptic_dev = {0, 0, haptic_dev_lra_f0_at_load};
@@ -28,6 +30,99 @@ constexpr chip_model chip_models[chip_model_count] = {
     {0x9380, &zq360x_family, "zq3603", "Murvane: detected zq3603.\n"},
 };
 // clang-format on
+
+constexpr const chip_family* chip_families[chip_family_count] = {&zq310x_family, &zq320x_family, &zq330x_family,
+                                                                 &zq340x_family, &zq350x_family, &zq360x_family};
+
+namespace {
+
+constexpr char detected_prefix[] = "Murvane: detected zq";
+constexpr char detected_suffix[] = ".\n";
+
+struct chip_id_table {
+  chip_id_entry entries[chip_model_count];
+};
+
+// "zq" and four digits; 0 for anything else (refused below).
+constexpr uint16_t model_number(const char* model) {
+  if (model[0] != 'z' || model[1] != 'q') {
+    return 0;
+  }
+  uint16_t n = 0;
+  for (int i = 2; i < 6; ++i) {
+    if (model[i] < '0' || model[i] > '9') {
+      return 0;
+    }
+    n = static_cast<uint16_t>(n * 10 + (model[i] - '0'));
+  }
+  return model[6] == '\0' ? n : 0;
+}
+
+constexpr uint16_t family_index(const chip_family* family) {
+  for (uint16_t i = 0; i < chip_family_count; ++i) {
+    if (chip_families[i] == family) {
+      return i;
+    }
+  }
+  return chip_family_count;
+}
+
+// detect_line is exactly what log_detected prints for the model.
+constexpr bool detect_line_matches(const chip_model& m) {
+  const char* line = m.detect_line;
+  for (const char* p = detected_prefix; *p != '\0'; ++p) {
+    if (*line++ != *p) {
+      return false;
+    }
+  }
+  for (const char* p = m.model + 2; *p != '\0'; ++p) {
+    if (*line++ != *p) {
+      return false;
+    }
+  }
+  for (const char* p = detected_suffix; *p != '\0'; ++p) {
+    if (*line++ != *p) {
+      return false;
+    }
+  }
+  return *line == '\0';
+}
+
+constexpr chip_id_table make_chip_ids() {
+  chip_id_table t = {};
+  for (size_t i = 0; i < chip_model_count; ++i) {
+    const chip_model& m = chip_models[i];
+    t.entries[i] = {static_cast<uint16_t>(m.id), model_number(m.model), family_index(m.family)};
+  }
+  return t;
+}
+
+constexpr bool chip_ids_match_models(const chip_id_table& t) {
+  for (size_t i = 0; i < chip_model_count; ++i) {
+    const chip_model& m = chip_models[i];
+    const chip_id_entry& e = t.entries[i];
+    if (e.id != m.id || e.model_number == 0 || e.family >= chip_family_count || !detect_line_matches(m)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+constexpr chip_id_table chip_ids = make_chip_ids();
+static_assert(chip_ids_match_models(chip_ids), "every model is zq and four digits, with its exact detect_line");
+
+}  // namespace
+
+const chip_id_entry* find_chip_id(uint32_t id) {
+  for (const chip_id_entry& e : chip_ids.entries) {
+    if (e.id == id) {
+      return &e;
+    }
+  }
+  return nullptr;
+}
+
+void log_detected(const chip_id_entry& chip) { log_error("Murvane: detected zq%u.\n", chip.model_number); }
 
 const chip_model* find_chip_model(uint32_t id) {
   for (const chip_model& m : chip_models) {

@@ -40,4 +40,131 @@ bool poll_reg(uint8_t reg, uint8_t mask, uint8_t want, uint32_t count, uint32_t 
   return false;
 }
 
+int32_t set_ram_access_bit(uint8_t on, reg_field access) {
+  if (on == 0) {
+    return reg_write_bits(access.reg, keep_except(access.field), 0x00) == 0 ? 0 : -1;
+  }
+  const uint32_t status = reg_write_bits(access.reg, keep_except(access.field), access.field);
+  stall(ram_access_wait_us);
+  return status == 0 ? 0 : -1;
+}
+
+int32_t set_boost_bit(uint8_t mode, reg_field boost) {
+  switch (mode) {
+    case 0:
+      log_error("Murvane: bypass mode\n");
+      return static_cast<int32_t>(reg_write_bits(boost.reg, keep_except(boost.field), 0x00));
+    case 1:
+      log_error("Murvane: boost mode\n");
+      return static_cast<int32_t>(reg_write_bits(boost.reg, keep_except(boost.field), boost.field));
+    default:
+      log_error("Murvane: boost mode error\n");
+      return -1;
+  }
+}
+
+EFI_STATUS check_qualified(reg_field qualified) {
+  if ((reg_read_byte(qualified.reg) & qualified.field) != 0) {
+    return EFI_SUCCESS;
+  }
+  log_error("Murvane: unqualified chip\n");
+  return EFI_DEVICE_ERROR;
+}
+
+int32_t switch_play_mode(uint8_t mode, const playback_regs& regs) {
+  const uint8_t keep_mode = keep_except(regs.play_mode.field);
+  const uint8_t keep_cont = keep_except(regs.cont.field);
+  bool ok = true;
+  switch (mode) {
+    case play_mode_standby: {
+      log_error("Murvane: standby mode\n");
+      const uint8_t keep = keep_except(regs.standby.field);
+      ok &= reg_write_bits(regs.standby.reg, keep, regs.standby.field) == 0;
+      ok &= reg_write_bits(regs.standby.reg, keep, 0x00) == 0;
+      break;
+    }
+    case play_mode_ram:
+      log_error("Murvane: ram mode\n");
+      ok &= reg_write_bits(regs.play_mode.reg, keep_mode, regs.mode_ram) == 0;
+      ok &= set_boost_bit(1, regs.boost) == 0;
+      ok &= reg_write_bits(regs.cont.reg, keep_cont, 0x00) == 0;
+      break;
+    case play_mode_cont:
+      log_error("Murvane: cont mode\n");
+      ok &= reg_write_bits(regs.play_mode.reg, keep_mode, regs.mode_cont) == 0;
+      ok &= set_boost_bit(0, regs.boost) == 0;
+      ok &= reg_write_bits(regs.cont.reg, keep_cont, regs.cont.field) == 0;
+      break;
+    default:
+      log_error("Murvane: error play mode\n");
+      return -1;
+  }
+  return ok ? 0 : -1;
+}
+
+int32_t stop_playback(const playback_regs& regs, int32_t (*wait_standby)(), const char* force_message) {
+  log_error("Murvane: enter\n");
+  if (reg_write_bits(regs.play_mode.reg, keep_except(regs.play_mode.field), regs.mode_stop) == 0) {
+    reg_write(regs.go.reg, regs.go.field);
+  }
+  if (wait_standby() == 0) {
+    return 0;
+  }
+  log_error(force_message);
+  return switch_play_mode(play_mode_standby, regs);
+}
+
+uint32_t write_cont_drive(const family_dts& dts, const cont_drive_regs& regs) {
+  const uint8_t enable = regs.cont_1d.field;
+  const uint32_t enabled = reg_write_bits(regs.cont_1d.reg, keep_except(enable), enable);
+  reg_write_bits(regs.cont_1d.reg, enable, dts.cont_reg1d);
+  reg_write(regs.cont_1e, cont_1e_value(dts, regs.cont_1e_divisor));
+  reg_write(regs.cont_1f, dts.cont_reg1f);
+  reg_write(regs.cont_20, dts.cont_reg20);
+  if (dts.cont_track_margin != 0 || regs.zero_margin_message == nullptr) {
+    reg_write(regs.track_margin, dts.cont_track_margin);
+  } else {
+    log_error(regs.zero_margin_message);
+  }
+  return enabled;
+}
+
+uint8_t cont_1e_value(const family_dts& dts, uint32_t divisor) {
+  constexpr uint32_t band_split = 1800;  // 180.0 Hz
+  constexpr uint64_t factor_low = 1809;
+  constexpr uint64_t factor_high = 1990;
+  constexpr uint64_t max = 127;
+  const uint64_t factor = dts.f0_pre < band_split ? factor_low : factor_high;
+  const uint64_t value = factor * dts.cont_reg1e_scale / divisor;
+  return static_cast<uint8_t>(value < max ? value : max);
+}
+
+uint8_t cont_1a_value(const family_dts& dts) {
+  constexpr int32_t fixed_margin = 8;
+  // 240000 / f0_pre is at most 240000 and the terms are bytes: no overflow.
+  const int32_t value =
+      static_cast<int32_t>(cont_1a_dividend / dts.f0_pre) - dts.cont_reg1c - dts.cont_track_margin - fixed_margin;
+  if (value <= 0) {
+    return 0;
+  }
+  return value >= 0xFF ? 0xFF : static_cast<uint8_t>(value);
+}
+
+uint32_t read_period(uint8_t hi_reg, uint8_t lo_reg) {
+  const uint32_t hi = reg_read_byte(hi_reg);
+  const uint32_t lo = reg_read_byte(lo_reg);
+  const uint32_t failed = (hi | lo) & reg_read_failed;
+  return (failed != 0 ? period_read_failed : 0) | (hi & 0xFF) << 8 | (lo & 0xFF);
+}
+
+void store_lra_f0(uint32_t dividend, uint32_t period) {
+  if (period != 0) {
+    haptic_dev.lra_f0 = dividend / period;
+    log_error("Murvane: lra_f0=%d\n", haptic_dev.lra_f0);
+  } else {
+    haptic_dev.lra_f0 = 0;
+    log_error("Murvane: lra_f0 is error, f0_reg=0\n");
+  }
+}
+
 }  // namespace murvane

@@ -62,9 +62,9 @@ EFI_STATUS reset_and_select_family() {
     if (read_chip_id(&id) != EFI_SUCCESS) {
       log_error("Murvane: read chip id fail\n");
     }
-    const chip_model* model = find_chip_model(id);
-    if (model != nullptr) {
-      current_family = model->family;
+    const chip_id_entry* chip = find_chip_id(id);
+    if (chip != nullptr) {
+      current_family = chip_families[chip->family];
       return EFI_SUCCESS;
     }
     log_error("Murvane: unexpected chipid!\n");
@@ -79,9 +79,9 @@ EFI_STATUS identify_chip() {
     if (read_chip_id(&id) != EFI_SUCCESS) {
       log_error("Murvane: read chip id fail\n");
     }
-    const chip_model* model = find_chip_model(id);
-    if (model != nullptr) {
-      log_error(model->detect_line);
+    const chip_id_entry* chip = find_chip_id(id);
+    if (chip != nullptr) {
+      log_detected(*chip);
       return EFI_SUCCESS;
     }
     log_error("Murvane: unsupport device revision (0x%02X)\n", id);

@@ -59,17 +59,26 @@ uint32_t reg_read(uint8_t reg, uint8_t* value) {
   return result;
 }
 
-uint32_t reg_write(uint8_t reg, uint8_t value) {
-  uint8_t buffer = value;
+uint32_t reg_read_byte(uint8_t reg, uint8_t initial) {
+  uint8_t value = initial;
+  return reg_read(reg, &value) != 0 ? reg_read_failed | value : value;
+}
+
+uint32_t reg_write_packed(uint32_t reg_value) {
+  const auto reg = static_cast<uint8_t>(reg_value);
+  uint8_t buffer = static_cast<uint8_t>(reg_value >> 8);
   uint32_t transferred = 0;
   const uint32_t result = i2c_write(bus_handle, slave_config, reg, 1, &buffer, 1, &transferred, i2c_timeout);
   if (result != 0) {
-    log_error("Write addr:0x%X data:0x%X error\n", reg, value);
+    log_error("Write addr:0x%X data:0x%X error\n", reg, static_cast<uint8_t>(reg_value >> 8));
   }
   return result;
 }
 
-uint32_t reg_write_bits(uint8_t reg, uint8_t mask, uint8_t value) {
+uint32_t reg_write_bits_packed(uint32_t reg_mask_value) {
+  const auto reg = static_cast<uint8_t>(reg_mask_value);
+  const auto mask = static_cast<uint8_t>(reg_mask_value >> 8);
+  const auto value = static_cast<uint8_t>(reg_mask_value >> 16);
   uint8_t old = 0;
   const uint32_t read_status = reg_read(reg, &old);
   if (read_status != 0) {

@@ -8,31 +8,29 @@ constinit log_observer_fn g_log_observer = nullptr;
 
 namespace {
 
-// Names as firmware logs print them, indexed by the code without its top bit.
-constexpr const char* error_names[] = {
-    "Success",          "Load Error",           "Invalid Parameter",
-    "Unsupported",      "Bad Buffer Size",      "Buffer Too Small",
-    "Not Ready",        "Device Error",         "Write Protected",
-    "Out of Resources", "Volume Corrupt",       "Volume Full",
-    "No Media",         "Media changed",        "Not Found",
-    "Access Denied",    "No Response",          "No mapping",
-    "Time out",         "Not started",          "Already started",
-    "Aborted",          "ICMP Error",           "TFTP Error",
-    "Protocol Error",   "Incompatible Version", "Security Violation",
-    "CRC Error",        "End of Media",         "Reserved (29)",
-    "Reserved (30)",    "End of File",          "Invalid Language",
-    "Compromised Data", "IP Address Conflict",  "HTTP Error",
-};
-constexpr const char* warning_names[] = {
-    "Success",
-    "Warning Unknown Glyph",
-    "Warning Delete Failure",
-    "Warning Write Failure",
-    "Warning Buffer Too Small",
-    "Warning Stale Data",
-    "Warning File System",
-    "Warning Reset Required",
-};
+// Names as firmware logs print them, one after another: the warnings by
+// their code (0 "Success" to 7), then the errors by their code without the
+// top bit (1 to 35). Read by counting terminators: no table of pointers.
+constexpr char status_names[] =
+    "Success\0Warning Unknown Glyph\0Warning Delete Failure\0Warning Write Failure\0"
+    "Warning Buffer Too Small\0Warning Stale Data\0Warning File System\0Warning Reset Required\0"
+    "Load Error\0Invalid Parameter\0Unsupported\0Bad Buffer Size\0Buffer Too Small\0Not Ready\0"
+    "Device Error\0Write Protected\0Out of Resources\0Volume Corrupt\0Volume Full\0No Media\0"
+    "Media changed\0Not Found\0Access Denied\0No Response\0No mapping\0Time out\0Not started\0"
+    "Already started\0Aborted\0ICMP Error\0TFTP Error\0Protocol Error\0Incompatible Version\0"
+    "Security Violation\0CRC Error\0End of Media\0Reserved (29)\0Reserved (30)\0End of File\0"
+    "Invalid Language\0Compromised Data\0IP Address Conflict\0HTTP Error";
+constexpr EFI_STATUS warning_name_count = 8;
+constexpr EFI_STATUS error_name_count = 36;  // codes 1..35 named
+
+constexpr size_t count_names(const char* names, size_t size) {
+  size_t n = 0;
+  for (size_t i = 0; i < size; ++i) {
+    n += names[i] == '\0' ? 1 : 0;
+  }
+  return n;
+}
+static_assert(count_names(status_names, sizeof(status_names)) == warning_name_count + error_name_count - 1);
 
 class out_buffer {
  public:
@@ -105,16 +103,21 @@ void put_status(out_buffer& out, uint64_t status) {
 
 const char* status_name(EFI_STATUS status) {
   const EFI_STATUS code = status & ~EFI_ERROR_BIT;
+  EFI_STATUS index = code;
   if (EFI_ERROR(status)) {
-    if (code != 0 && code < sizeof(error_names) / sizeof(error_names[0])) {
-      return error_names[code];
+    if (code == 0 || code >= error_name_count) {
+      return nullptr;
     }
+    index = warning_name_count - 1 + code;
+  } else if (code >= warning_name_count) {
     return nullptr;
   }
-  if (code < sizeof(warning_names) / sizeof(warning_names[0])) {
-    return warning_names[code];
+  const char* name = status_names;
+  for (; index != 0; --index) {
+    while (*name++ != '\0') {
+    }
   }
-  return nullptr;
+  return name;
 }
 
 size_t format_message(char* buf, size_t cap, const char* fmt, const fmt_arg* args, size_t nargs) {
@@ -225,6 +228,23 @@ void log_message(uint32_t level, const char* fmt, const fmt_arg* args, size_t na
     g_log_observer(level, text);
   }
   console_write(text);
+}
+
+void log_error_args(const char* fmt) { log_message(DEBUG_ERROR, fmt, nullptr, 0); }
+
+void log_error_args(const char* fmt, uint64_t a0) {
+  const fmt_arg args[] = {{a0}};
+  log_message(DEBUG_ERROR, fmt, args, 1);
+}
+
+void log_error_args(const char* fmt, uint64_t a0, uint64_t a1) {
+  const fmt_arg args[] = {{a0}, {a1}};
+  log_message(DEBUG_ERROR, fmt, args, 2);
+}
+
+void log_error_args(const char* fmt, uint64_t a0, uint64_t a1, uint64_t a2) {
+  const fmt_arg args[] = {{a0}, {a1}, {a2}};
+  log_message(DEBUG_ERROR, fmt, args, 3);
 }
 
 }  // namespace murvane
