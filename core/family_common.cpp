@@ -26,8 +26,8 @@ uint8_t select_trim_value(int32_t kind) {
 
 bool poll_reg(uint8_t reg, uint8_t mask, uint8_t want, uint32_t count, uint32_t wait_us) {
   for (uint32_t i = 0; i < count; ++i) {
-    uint8_t value = 0;
-    if (reg_read(reg, &value) != 0) {
+    const uint32_t value = reg_read_byte(reg);
+    if ((value & reg_read_failed) != 0) {
       return false;
     }
     if ((value & mask) == want) {
@@ -50,17 +50,12 @@ int32_t set_ram_access_bit(uint8_t on, reg_field access) {
 }
 
 int32_t set_boost_bit(uint8_t mode, reg_field boost) {
-  switch (mode) {
-    case 0:
-      log_error("Murvane: bypass mode\n");
-      return static_cast<int32_t>(reg_write_bits(boost.reg, keep_except(boost.field), 0x00));
-    case 1:
-      log_error("Murvane: boost mode\n");
-      return static_cast<int32_t>(reg_write_bits(boost.reg, keep_except(boost.field), boost.field));
-    default:
-      log_error("Murvane: boost mode error\n");
-      return -1;
+  if (mode > 1) {
+    log_error("Murvane: boost mode error\n");
+    return -1;
   }
+  log_error(mode != 0 ? "Murvane: boost mode\n" : "Murvane: bypass mode\n");
+  return static_cast<int32_t>(reg_write_bits(boost.reg, keep_except(boost.field), mode != 0 ? boost.field : 0x00));
 }
 
 EFI_STATUS check_qualified(reg_field qualified) {
@@ -72,32 +67,27 @@ EFI_STATUS check_qualified(reg_field qualified) {
 }
 
 int32_t switch_play_mode(uint8_t mode, const playback_regs& regs) {
-  const uint8_t keep_mode = keep_except(regs.play_mode.field);
-  const uint8_t keep_cont = keep_except(regs.cont.field);
   bool ok = true;
-  switch (mode) {
-    case play_mode_standby: {
-      log_error("Murvane: standby mode\n");
-      const uint8_t keep = keep_except(regs.standby.field);
-      ok &= reg_write_bits(regs.standby.reg, keep, regs.standby.field) == 0;
-      ok &= reg_write_bits(regs.standby.reg, keep, 0x00) == 0;
-      break;
+  if (mode == play_mode_standby) {
+    log_error("Murvane: standby mode\n");
+    const uint8_t keep = keep_except(regs.standby.field);
+    ok &= reg_write_bits(regs.standby.reg, keep, regs.standby.field) == 0;
+    ok &= reg_write_bits(regs.standby.reg, keep, 0x00) == 0;
+  } else if (mode == play_mode_ram || mode == play_mode_cont) {
+    // RAM playback: its mode, boost on, continuous drive off; continuous
+    // drive: its mode, boost off (bypass), continuous drive on.
+    const bool cont = mode == play_mode_cont;
+    log_error(cont ? "Murvane: cont mode\n" : "Murvane: ram mode\n");
+    ok &= reg_write_bits(regs.play_mode.reg, keep_except(regs.play_mode.field),
+                         cont ? regs.mode_cont : regs.mode_ram) == 0;
+    ok &= set_boost_bit(cont ? 0 : 1, regs.boost) == 0;
+    if (cont && regs.cont_preset.reg != 0) {
+      ok &= reg_write(regs.cont_preset.reg, regs.cont_preset.field) == 0;
     }
-    case play_mode_ram:
-      log_error("Murvane: ram mode\n");
-      ok &= reg_write_bits(regs.play_mode.reg, keep_mode, regs.mode_ram) == 0;
-      ok &= set_boost_bit(1, regs.boost) == 0;
-      ok &= reg_write_bits(regs.cont.reg, keep_cont, 0x00) == 0;
-      break;
-    case play_mode_cont:
-      log_error("Murvane: cont mode\n");
-      ok &= reg_write_bits(regs.play_mode.reg, keep_mode, regs.mode_cont) == 0;
-      ok &= set_boost_bit(0, regs.boost) == 0;
-      ok &= reg_write_bits(regs.cont.reg, keep_cont, regs.cont.field) == 0;
-      break;
-    default:
-      log_error("Murvane: error play mode\n");
-      return -1;
+    ok &= reg_write_bits(regs.cont.reg, keep_except(regs.cont.field), cont ? regs.cont.field : 0x00) == 0;
+  } else {
+    log_error("Murvane: error play mode\n");
+    return -1;
   }
   return ok ? 0 : -1;
 }

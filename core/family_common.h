@@ -63,12 +63,16 @@ struct playback_regs {
   reg_field standby;  // standby request: raised, then dropped at once
   reg_field boost;    // set for RAM playback, cleared for continuous drive
   reg_field cont;     // cleared for RAM playback, set for continuous drive
+  // A register continuous drive presets (reg, value), written before cont
+  // is set; reg 0: none.
+  reg_field cont_preset;
 };
 
 // set_play_mode of families C to F, after logging the mode:
 //   standby: update standby <- bit, then <- 0 (always: the bit must not stay set)
 //   ram:     update play_mode <- mode_ram, boost on, update cont <- 0
-//   cont:    update play_mode <- mode_cont, boost off, update cont <- bit
+//   cont:    update play_mode <- mode_cont, boost off, [write cont_preset,]
+//            update cont <- bit
 // Every access is issued whatever the one before it did; 0 when all of them
 // landed, -1 otherwise or for an unknown mode ("error play mode").
 int32_t switch_play_mode(uint8_t mode, const playback_regs& regs);

@@ -36,7 +36,8 @@ class out_buffer {
  public:
   out_buffer(char* buf, size_t cap) : buf_(buf), cap_(cap) {}
 
-  void put(char c) {
+  // Out of line: the formatter stores a character from several places.
+  __attribute__((noinline)) void put(char c) {
     if (len_ + 1 < cap_) {
       buf_[len_++] = c;
     } else {
@@ -48,22 +49,25 @@ class out_buffer {
       put(*s++);
     }
   }
+  // The digits are produced most significant first, so no buffer is needed
+  // to reverse them. A '-' goes after the padding, right before the digits.
   void put_number(uint64_t v, unsigned base, bool upper, size_t width, char pad, bool negative) {
-    char digits[24];
-    size_t n = 0;
-    const char* set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-    do {
-      digits[n++] = set[v % base];
-      v /= base;
-    } while (v != 0);
-    if (negative) {
-      digits[n++] = '-';
+    uint64_t scale = 1;
+    size_t n = negative ? 2 : 1;
+    while (v / scale >= base) {
+      scale *= base;
+      ++n;
     }
     for (size_t i = n; i < width; ++i) {
       put(pad);
     }
-    while (n > 0) {
-      put(digits[--n]);
+    if (negative) {
+      put('-');
+    }
+    const char ten = upper ? 'A' : 'a';
+    for (; scale != 0; scale /= base) {
+      const auto digit = static_cast<char>(v / scale % base);
+      put(static_cast<char>(digit < 10 ? '0' + digit : ten + digit - 10));
     }
   }
   size_t finish() {
@@ -156,31 +160,20 @@ size_t format_message(char* buf, size_t cap, const char* fmt, const fmt_arg* arg
       }
       continue;
     }
-    const fmt_arg& a = args[next++];
+    const uint64_t bits = args[next++].bits;
+    if (conv == 'r') {
+      put_status(out, bits);
+      continue;
+    }
     // As in firmware printers, an integer conversion without a length flag
     // takes a 32-bit int: a status printed with %d or %x shows its low word.
-    const auto low = static_cast<uint32_t>(a.bits);
-    switch (conv) {
-      case 'd': {
-        const auto v = static_cast<int32_t>(low);
-        if (v < 0) {
-          out.put_number(0 - static_cast<uint64_t>(static_cast<int64_t>(v)), 10, false, width, pad, true);
-        } else {
-          out.put_number(low, 10, false, width, pad, false);
-        }
-        break;
-      }
-      case 'u':
-        out.put_number(low, 10, false, width, pad, false);
-        break;
-      case 'x':
-      case 'X':
-        out.put_number(low, 16, conv == 'X', width, pad, false);
-        break;
-      default:
-        put_status(out, a.bits);
-        break;
+    uint32_t value = static_cast<uint32_t>(bits);
+    const bool negative = conv == 'd' && static_cast<int32_t>(value) < 0;
+    if (negative) {
+      value = 0U - value;  // the magnitude, also of INT32_MIN
     }
+    const bool hex = conv == 'x' || conv == 'X';
+    out.put_number(value, hex ? 16 : 10, conv == 'X', width, pad, negative);
   }
   return out.finish();
 }

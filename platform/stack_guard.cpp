@@ -44,11 +44,9 @@ MURVANE_NO_STACK_PROTECTOR bool draw_from_rng(EFI_SYSTEM_TABLE* st, uint64_t* va
   if (rng->GetRNG(rng, nullptr, sizeof(bytes), bytes) != EFI_SUCCESS) {
     return false;
   }
-  uint64_t v = 0;
-  for (uint8_t b : bytes) {
-    v = (v << 8) | b;
-  }
-  *value = v;
+  // The bytes in order, the first one the most significant.
+  static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__);
+  *value = __builtin_bswap64(__builtin_bit_cast(uint64_t, bytes));
   return true;
 }
 

@@ -52,6 +52,19 @@ constexpr cont_drive_regs cont_drive = {
     .cont_1e_divisor = 30500,
     .zero_margin_message = "Murvane: zq320x_dts.cont_track_margin = 0\n",
 };
+// The standby request, the stop mode and GO are this family's own stop
+// (stop_chip), not the shared one.
+constexpr playback_regs playback = {
+    .play_mode = {ZQ320X_REG_PLAY_CFG, ZQ320X_PLAY_MODE_MASK},
+    .mode_ram = ZQ320X_PLAY_MODE_RAM,
+    .mode_cont = ZQ320X_PLAY_MODE_CONT,
+    .mode_stop = ZQ320X_PLAY_MODE_STOP,
+    .go = {ZQ320X_REG_PLAY_CMD, ZQ320X_PLAY_CMD_GO},
+    .standby = {ZQ320X_REG_STANDBY_CTRL, ZQ320X_STANDBY_FORCE},
+    .boost = {ZQ320X_REG_BOOST_CTRL, ZQ320X_BOOST_EN},
+    .cont = {ZQ320X_REG_SYS_CTRL, ZQ320X_SYS_CTRL_CONT_MODE},
+    .cont_preset = {ZQ320X_REG_CONT_3C, ZQ320X_CONT_3C_VALUE},
+};
 // lra_f0 (0.1 Hz) from the measured period.
 constexpr uint32_t f0_period_dividend = 3840000;
 
@@ -70,7 +83,7 @@ bool is_stop_standby(uint8_t state) {
 
 }  // namespace
 
-int32_t set_boost_mode(uint8_t mode) { return set_boost_bit(mode, {ZQ320X_REG_BOOST_CTRL, ZQ320X_BOOST_EN}); }
+int32_t set_boost_mode(uint8_t mode) { return set_boost_bit(mode, playback.boost); }
 
 int32_t set_go(uint8_t flag) {
   return bus_result(reg_write(ZQ320X_REG_PLAY_CMD, flag != 0 ? ZQ320X_PLAY_CMD_GO : ZQ320X_PLAY_CMD_HALT));
@@ -146,36 +159,15 @@ int32_t chip_init(const family_dts& dts) {
 
 int32_t set_gain(uint8_t gain) { return bus_result(reg_write(ZQ320X_REG_GAIN, gain)); }
 
+// Standby is this family's stop; RAM playback and continuous drive are the
+// shared switch (every step issued, the mode set only when all of them
+// reached the chip), continuous drive with 0x3C preset.
 int32_t set_play_mode(uint8_t mode) {
-  switch (mode) {
-    case play_mode_standby:
-      log_error("Murvane: standby mode\n");
-      return stop();
-    case play_mode_ram: {
-      // Every step is issued; the mode counts as set only when all of them
-      // reached the chip.
-      log_error("Murvane: ram mode\n");
-      bool ok =
-          reg_write_bits(ZQ320X_REG_PLAY_CFG, zq320x_keep_except(ZQ320X_PLAY_MODE_MASK), ZQ320X_PLAY_MODE_RAM) == 0;
-      ok = set_boost_mode(1) == 0 && ok;
-      ok = reg_write_bits(ZQ320X_REG_SYS_CTRL, zq320x_keep_except(ZQ320X_SYS_CTRL_CONT_MODE), 0x00) == 0 && ok;
-      return ok_result(ok);
-    }
-    case play_mode_cont: {
-      log_error("Murvane: cont mode\n");
-      bool ok =
-          reg_write_bits(ZQ320X_REG_PLAY_CFG, zq320x_keep_except(ZQ320X_PLAY_MODE_MASK), ZQ320X_PLAY_MODE_CONT) == 0;
-      ok = set_boost_mode(0) == 0 && ok;
-      ok = reg_write(ZQ320X_REG_CONT_3C, ZQ320X_CONT_3C_VALUE) == 0 && ok;
-      ok = reg_write_bits(ZQ320X_REG_SYS_CTRL, zq320x_keep_except(ZQ320X_SYS_CTRL_CONT_MODE),
-                          ZQ320X_SYS_CTRL_CONT_MODE) == 0 &&
-           ok;
-      return ok_result(ok);
-    }
-    default:
-      log_error("Murvane: error play mode\n");
-      return -1;
+  if (mode == play_mode_standby) {
+    log_error("Murvane: standby mode\n");
+    return stop();
   }
+  return switch_play_mode(mode, playback);
 }
 
 int32_t write_trim_lra(int32_t kind) {

@@ -51,6 +51,7 @@ constexpr playback_regs playback = {
     .standby = {ZQ330X_REG_SYS_CTRL, ZQ330X_FORCE_STANDBY},
     .boost = {ZQ330X_REG_BOOST_CTRL, ZQ330X_BOOST_EN},
     .cont = {ZQ330X_REG_PLAY_SEL, ZQ330X_CONT_SEL},
+    .cont_preset = {0, 0},
 };
 
 // The margin is written whatever its value.

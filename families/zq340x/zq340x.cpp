@@ -74,6 +74,7 @@ constexpr playback_regs playback = {
     .standby = {ZQ340X_REG_RAM_CTRL, ZQ340X_RAM_CTRL_STANDBY_REQ},
     .boost = {ZQ340X_REG_SYSCTRL, ZQ340X_SYSCTRL_BOOST},
     .cont = {ZQ340X_REG_CONT_CTRL, ZQ340X_CONT_CTRL_CONT_EN},
+    .cont_preset = {0, 0},
 };
 
 }  // namespace

@@ -55,6 +55,7 @@ constexpr playback_regs playback = {
     .standby = {ZQ350X_REG_SYS_CTRL, ZQ350X_SYS_CTRL_FORCE_STANDBY},
     .boost = {ZQ350X_REG_BOOST_CFG, ZQ350X_BOOST_EN},
     .cont = {ZQ350X_REG_CONT_MODE, ZQ350X_CONT_MODE_EN},
+    .cont_preset = {0, 0},
 };
 
 // 0x1E: a base step for the expected resonance band, scaled by the record

@@ -73,6 +73,7 @@ constexpr playback_regs playback = {
     .standby = {ZQ360X_REG_SYSCTRL2, ZQ360X_SYSCTRL2_FORCE_STANDBY},
     .boost = {ZQ360X_REG_BOOST_CTRL, ZQ360X_BOOST_EN},
     .cont = {ZQ360X_REG_CONT_CTRL, ZQ360X_CONT_CTRL_EN},
+    .cont_preset = {0, 0},
 };
 
 int32_t as_result(uint32_t bus_status) { return static_cast<int32_t>(bus_status); }
