@@ -104,6 +104,58 @@ int32_t stop_playback(const playback_regs& regs, int32_t (*wait_standby)(), cons
   return switch_play_mode(play_mode_standby, regs);
 }
 
+int32_t measure_offset(const family_dts& dts, const offset_measure_regs& regs) {
+  constexpr uint32_t settle_us = 1000;
+  constexpr uint32_t run_us = 3000;
+  constexpr int32_t code_zero = 512;
+  constexpr int32_t code_scale = 2440;
+  constexpr int32_t limit = 15;
+  if (dts.offset_cali_skip != 0) {
+    return 0;
+  }
+  // The gain code is read back after the run and the result is scaled by
+  // what the chip reports, so a lost gain write does not spoil the result.
+  reg_write_bits(regs.d2s, keep_except(regs.d2s_gain_mask), dts.d2s_gain);
+  const uint8_t keep_access = keep_except(regs.access.field);
+  const bool access = reg_write_bits(regs.access.reg, keep_access, regs.access.field) == 0;
+  stall(settle_us);
+  // The measurement runs only with the access bit held and the offset mode
+  // set, and its result is read only after a run that was started and
+  // ended: otherwise the code registers still hold an earlier run's.
+  bool measured = false;
+  uint32_t gain = 0;
+  uint32_t code_hi = 0;
+  uint32_t code_lo = 0;
+  if (access && reg_write_bits(regs.d2s, keep_except(regs.d2s_mode_mask), regs.d2s_mode_offset) == 0) {
+    const uint8_t keep_trigger = keep_except(regs.trigger.field);
+    const bool started = reg_write_bits(regs.trigger.reg, keep_trigger, regs.trigger_run) == 0;
+    if (started || regs.wait_after_failed_start) {
+      stall(run_us);
+    }
+    // Back to idle even after a failed start, in case the run bits took.
+    const bool ended = reg_write_bits(regs.trigger.reg, keep_trigger, 0x00) == 0;
+    if (started && ended) {
+      // All three are read even when one fails; a result not read in full
+      // is no result: it must not pass on a half-read code or gain.
+      gain = reg_read_byte(regs.d2s);
+      code_hi = reg_read_byte(regs.code_hi.reg);
+      code_lo = reg_read_byte(regs.code_lo);
+      measured = ((gain | code_hi | code_lo) & reg_read_failed) == 0;
+    }
+  }
+  reg_write_bits(regs.access.reg, keep_access, 0x00);
+
+  if (measured) {
+    const auto code = static_cast<int32_t>(((code_hi & regs.code_hi.field) << 8) | code_lo);
+    const int32_t offset = (code - code_zero) * code_scale / regs.divisors[gain & regs.d2s_gain_mask];
+    if (offset >= -limit && offset <= limit) {
+      return 0;
+    }
+  }
+  log_error(regs.fail_message);
+  return -1;
+}
+
 uint32_t write_cont_drive(const family_dts& dts, const cont_drive_regs& regs) {
   const uint8_t enable = regs.cont_1d.field;
   const uint32_t enabled = reg_write_bits(regs.cont_1d.reg, keep_except(enable), enable);

@@ -83,6 +83,30 @@ int32_t switch_play_mode(uint8_t mode, const playback_regs& regs);
 // does not get there, force_message and the standby request.
 int32_t stop_playback(const playback_regs& regs, int32_t (*wait_standby)(), const char* force_message);
 
+// offset_calibration of families D and F (skipped when the record says so):
+// the record's gain code into the d2s register, the access bit held and
+// 1 ms to settle, offset mode, a run pulse on the trigger field (3 ms), the
+// code latched as the trigger drops, then the gain code and the code read
+// back; the access bit is dropped in every case. The code counts from 512,
+// 2440 a step, over the divisor of the gain the chip reports; within +-15
+// passes. Only a run that was set up, started, ended and read in full can
+// pass: anything else logs fail_message, as does an offset out of range.
+struct offset_measure_regs {
+  uint8_t d2s;  // gain code and measurement mode
+  uint8_t d2s_gain_mask;
+  uint8_t d2s_mode_mask;
+  uint8_t d2s_mode_offset;
+  reg_field access;
+  reg_field trigger;  // the trigger field, and its run value
+  uint8_t trigger_run;
+  reg_field code_hi;  // code bits 9..8, in the field
+  uint8_t code_lo;
+  bool wait_after_failed_start;  // the 3 ms run wait even when the run pulse failed
+  const int32_t* divisors;       // by gain code
+  const char* fail_message;
+};
+int32_t measure_offset(const family_dts& dts, const offset_measure_regs& regs);
+
 // f0 measurement, families B to F.
 
 // The continuous-drive parameters written before the measurement, in order.

@@ -43,13 +43,23 @@ namespace {
 constexpr uint32_t standby_polls = 100;
 constexpr uint32_t standby_poll_wait_us = 2000;
 
-// Offset measurement: settle after opening the path, then the run itself.
-constexpr uint32_t offset_settle_us = 1000;
-constexpr uint32_t offset_run_us = 3000;
-// offset = (code * 2440 - 512 * 2440) / divisor, accepted within +-15.
-constexpr int32_t offset_code_scale = 2440;
-constexpr int32_t offset_code_zero = 512 * offset_code_scale;  // 1249280
-constexpr int32_t offset_limit = 15;
+// Offset measurement: the result is read only after a run that was started
+// (the run wait follows a start that landed) and ended.
+constexpr offset_measure_regs offset_measure = {
+    .d2s = ZQ340X_REG_D2S,
+    .d2s_gain_mask = ZQ340X_D2S_GAIN_MASK,
+    .d2s_mode_mask = ZQ340X_D2S_MODE_MASK,
+    .d2s_mode_offset = ZQ340X_D2S_MODE_OFFSET,
+    .access = {ZQ340X_REG_RAM_CTRL, ZQ340X_RAM_CTRL_HOST_ACCESS},
+    .trigger = {ZQ340X_REG_OFFSET_CTRL, ZQ340X_OFFSET_CTRL_MASK},
+    .trigger_run = ZQ340X_OFFSET_CTRL_RUN,
+    .code_hi = {ZQ340X_REG_OFFSET_HI, ZQ340X_OFFSET_HI_MASK},
+    .code_lo = ZQ340X_REG_OFFSET_LO,
+    .wait_after_failed_start = false,
+    .divisors = d2s_divisor_table,
+    .fail_message = "offset calibration out of range\n",
+};
+static_assert(ZQ340X_OFFSET_CTRL_IDLE == 0x00, "a run ends with the trigger field cleared");
 
 // f0 measurement: the drive window and its 0x1E parameter (band factor
 // over 40000), the margin written whatever its value.
@@ -163,54 +173,7 @@ int32_t set_ram_access(uint8_t on) {
 // A failed read leaves 0: not qualified.
 EFI_STATUS qualify_check() { return check_qualified({ZQ340X_REG_QUALIFY, ZQ340X_QUALIFY_OK}); }
 
-int32_t offset_calibration(const family_dts& dts) {
-  if (dts.offset_cali_skip != 0) {
-    return 0;
-  }
-  uint32_t gain = 0;
-  uint32_t high = 0;
-  uint32_t low = 0;
-  // The gain code is read back after the run and the result is scaled by
-  // what the chip reports, so a lost gain write does not spoil the result.
-  reg_write_bits(ZQ340X_REG_D2S, zq340x_keep(ZQ340X_D2S_GAIN_MASK), dts.d2s_gain);
-  const bool path_open =
-      reg_write_bits(ZQ340X_REG_RAM_CTRL, zq340x_keep(ZQ340X_RAM_CTRL_HOST_ACCESS), ZQ340X_RAM_CTRL_HOST_ACCESS) == 0;
-  stall(offset_settle_us);
-  // The measurement runs only with the path open and the offset mode set,
-  // and its result is read only after a run that was started and ended:
-  // otherwise 0x4F/0x50 still hold whatever an earlier run left there.
-  bool measured = false;
-  if (path_open && reg_write_bits(ZQ340X_REG_D2S, zq340x_keep(ZQ340X_D2S_MODE_MASK), ZQ340X_D2S_MODE_OFFSET) == 0) {
-    const bool started =
-        reg_write_bits(ZQ340X_REG_OFFSET_CTRL, zq340x_keep(ZQ340X_OFFSET_CTRL_MASK), ZQ340X_OFFSET_CTRL_RUN) == 0;
-    if (started) {
-      stall(offset_run_us);
-    }
-    // Back to idle even after a failed start, in case the run bits took.
-    const bool ended =
-        reg_write_bits(ZQ340X_REG_OFFSET_CTRL, zq340x_keep(ZQ340X_OFFSET_CTRL_MASK), ZQ340X_OFFSET_CTRL_IDLE) == 0;
-    if (started && ended) {
-      gain = reg_read_byte(ZQ340X_REG_D2S);
-      high = reg_read_byte(ZQ340X_REG_OFFSET_HI);
-      low = reg_read_byte(ZQ340X_REG_OFFSET_LO);
-      // A result we could not read in full is no result: it must not pass
-      // on a half-read code or gain.
-      measured = ((gain | high | low) & reg_read_failed) == 0;
-    }
-  }
-  reg_write_bits(ZQ340X_REG_RAM_CTRL, zq340x_keep(ZQ340X_RAM_CTRL_HOST_ACCESS), 0x00);
-
-  if (measured) {
-    const auto code = static_cast<int32_t>(((high & ZQ340X_OFFSET_HI_MASK) << 8) | low);
-    const int32_t offset =
-        (code * offset_code_scale - offset_code_zero) / d2s_divisor_table[gain & ZQ340X_D2S_GAIN_MASK];
-    if (offset >= -offset_limit && offset <= offset_limit) {
-      return 0;
-    }
-  }
-  log_error("offset calibration out of range\n");
-  return -1;
-}
+int32_t offset_calibration(const family_dts& dts) { return measure_offset(dts, offset_measure); }
 
 int32_t get_f0(const family_dts& dts) {
   haptic_dev.lra_f0 = dts.f0_pre;

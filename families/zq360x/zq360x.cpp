@@ -42,10 +42,22 @@ constexpr int32_t d2s_divisor_table[d2s_gain_codes] = {2046, 3069, 5115, 9207, 1
 
 namespace {
 
-// Offset measurement: code 512 is zero offset; the code step, scaled by
-// 2440, divided by 1023 x gain gives the offset.
-constexpr int32_t offset_code_zero = 512;
-constexpr int32_t offset_code_scale = 2440;
+// Offset measurement (1023 x the gain in the divisors): the code is latched
+// when the trigger falls; the run wait is kept even when the run pulse failed.
+constexpr offset_measure_regs offset_measure = {
+    .d2s = ZQ360X_REG_D2S_CFG,
+    .d2s_gain_mask = ZQ360X_D2S_GAIN_MASK,
+    .d2s_mode_mask = ZQ360X_D2S_MODE_MASK,
+    .d2s_mode_offset = ZQ360X_D2S_MODE_OFFSET,
+    .access = {ZQ360X_REG_SYSCTRL2, ZQ360X_SYSCTRL2_RAM_ACCESS},
+    .trigger = {ZQ360X_REG_OFS_TRIG, ZQ360X_OFS_TRIG_MASK},
+    .trigger_run = ZQ360X_OFS_TRIG_RUN,
+    .code_hi = {ZQ360X_REG_OFS_CODE_H, ZQ360X_OFS_CODE_H_MASK},
+    .code_lo = ZQ360X_REG_OFS_CODE_L,
+    .wait_after_failed_start = true,
+    .divisors = d2s_divisor_table,
+    .fail_message = "Murvane: offset calibration out of range",
+};
 
 // f0 measurement set-up: 0x1E from one of two band constants scaled by
 // cont_reg1e_scale / 40000, a zero margin reported instead of written; 0x19
@@ -161,55 +173,7 @@ int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
 // caller streams into the SRAM only through an open window.
 int32_t set_ram_access(uint8_t on) { return set_ram_access_bit(on, {ZQ360X_REG_SYSCTRL2, ZQ360X_SYSCTRL2_RAM_ACCESS}); }
 
-int32_t offset_calibration(const family_dts& dts) {
-  if (dts.offset_cali_skip != 0) {
-    return 0;
-  }
-  // A gain code that did not reach the chip is harmless: the divisor comes
-  // from the code read back after the measurement.
-  reg_write_bits(ZQ360X_REG_D2S_CFG, zq360x_keep(ZQ360X_D2S_GAIN_MASK), dts.d2s_gain);
-  const bool access =
-      reg_write_bits(ZQ360X_REG_SYSCTRL2, zq360x_keep(ZQ360X_SYSCTRL2_RAM_ACCESS), ZQ360X_SYSCTRL2_RAM_ACCESS) == 0;
-  stall(offset_settle_wait_us);
-
-  // The measurement runs only with bit 2 of 0x45 set and 0x4E in offset
-  // mode, and its code is latched when the trigger falls: whatever could not
-  // be set up leaves nothing worth reading. Bit 2 of 0x45 is cleared either
-  // way, and a measurement that did not complete fails the calibration.
-  bool measured = false;
-  uint32_t d2s_cfg = 0;
-  uint32_t code_hi = 0;
-  uint32_t code_lo = 0;
-  if (access && reg_write_bits(ZQ360X_REG_D2S_CFG, zq360x_keep(ZQ360X_D2S_MODE_MASK), ZQ360X_D2S_MODE_OFFSET) == 0) {
-    const uint32_t started =
-        reg_write_bits(ZQ360X_REG_OFS_TRIG, zq360x_keep(ZQ360X_OFS_TRIG_MASK), ZQ360X_OFS_TRIG_RUN);
-    stall(offset_measure_wait_us);
-    const uint32_t latched = reg_write_bits(ZQ360X_REG_OFS_TRIG, zq360x_keep(ZQ360X_OFS_TRIG_MASK), 0);
-    if (started == 0 && latched == 0) {
-      // All three are read even when one fails; any failed one leaves a
-      // code or gain that is not the chip's, so the result cannot pass.
-      d2s_cfg = reg_read_byte(ZQ360X_REG_D2S_CFG);
-      code_hi = reg_read_byte(ZQ360X_REG_OFS_CODE_H);
-      code_lo = reg_read_byte(ZQ360X_REG_OFS_CODE_L);
-      measured = ((d2s_cfg | code_hi | code_lo) & reg_read_failed) == 0;
-    }
-  }
-  reg_write_bits(ZQ360X_REG_SYSCTRL2, zq360x_keep(ZQ360X_SYSCTRL2_RAM_ACCESS), 0);
-  if (!measured) {
-    log_error("Murvane: offset calibration out of range");
-    return -1;
-  }
-
-  const auto code = static_cast<int32_t>(((code_hi & ZQ360X_OFS_CODE_H_MASK) << 8) | code_lo);
-  // The gain the chip actually measured with, as read back.
-  const int32_t divisor = d2s_divisor_table[d2s_cfg & ZQ360X_D2S_GAIN_MASK];
-  const int32_t offset = (code - offset_code_zero) * offset_code_scale / divisor;
-  if (offset >= -offset_limit && offset <= offset_limit) {
-    return 0;
-  }
-  log_error("Murvane: offset calibration out of range");
-  return -1;
-}
+int32_t offset_calibration(const family_dts& dts) { return measure_offset(dts, offset_measure); }
 
 int32_t get_f0(const family_dts& dts) {
   haptic_dev.lra_f0 = dts.f0_pre;
