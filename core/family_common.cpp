@@ -209,4 +209,53 @@ void store_lra_f0(uint32_t dividend, uint32_t period) {
   }
 }
 
+int32_t measure_f0(const family_dts& dts, const f0_measure_regs& regs) {
+  constexpr uint32_t drive_run_us = 20000;
+  haptic_dev.lra_f0 = dts.f0_pre;
+  regs.stop();
+
+  const uint8_t keep_detector = keep_except(regs.detector.field);
+  const uint8_t keep_detect = keep_except(regs.play_cfg_detect.field);
+  uint32_t failed = reg_write_bits(regs.detector.reg, keep_detector, regs.detector.field);
+  uint32_t saved_detect = 0;
+  if (regs.play_cfg_detect.reg != 0) {
+    saved_detect = reg_read_byte(regs.play_cfg_detect.reg) & regs.play_cfg_detect.field;
+    failed |= reg_write_bits(regs.play_cfg_detect.reg, keep_detect, regs.play_cfg_detect.field);
+  }
+  failed |= static_cast<uint32_t>(switch_play_mode(play_mode_cont, *regs.playback));
+  const uint32_t enabled = write_cont_drive(dts, regs.drive);
+  if (regs.drive_enable_counts) {
+    failed |= enabled;
+  }
+  if (dts.f0_pre == 0) {
+    return -1;
+  }
+  reg_write(regs.cont_1a, cont_1a_value(dts));
+  if (regs.cont_period != 0) {
+    const uint32_t period = cont_1a_dividend / dts.f0_pre;
+    reg_write(regs.cont_period, period > 0xFF ? 0xFF : static_cast<uint8_t>(period));
+  }
+
+  // Without a GO that landed the period registers hold no measurement of
+  // this run: nothing is waited for or read.
+  const bool measured =
+      failed == 0 &&
+      (regs.go != nullptr ? regs.go() : static_cast<int32_t>(reg_write(regs.go_write.reg, regs.go_write.field))) == 0;
+  if (measured) {
+    stall(drive_run_us);
+    regs.wait_standby();
+    uint32_t period = read_period(regs.period_hi, regs.period_lo);
+    if (regs.failed_read_is_no_period && (period & period_read_failed) != 0) {
+      period = 0;
+    }
+    store_lra_f0(regs.period_dividend, period & 0xFFFF);
+  }
+
+  reg_write_bits(regs.detector.reg, keep_detector, 0x00);
+  if (regs.play_cfg_detect.reg != 0) {
+    reg_write_bits(regs.play_cfg_detect.reg, keep_detect, static_cast<uint8_t>(saved_detect));
+  }
+  return measured ? 0 : -1;
+}
+
 }  // namespace murvane

@@ -145,4 +145,36 @@ uint32_t read_period(uint8_t hi_reg, uint8_t lo_reg);
 // lra_f0 at 0 and logs "lra_f0 is error, f0_reg=0".
 void store_lra_f0(uint32_t dividend, uint32_t period);
 
+// get_f0 of families C to F. lra_f0 is set to f0_pre, the family's stop runs
+// (the measurement goes on however it ended), then the set-up, every step
+// issued even when an earlier one failed (none depends on another):
+//   update detector <- bit; [read play_cfg_detect's register, update it <- bit;]
+//   continuous drive (switch_play_mode), the drive parameters; with f0_pre 0
+//   it ends here (-1, nothing undone); the 0x1A window, [the cont_period].
+// GO is sent only from a complete set-up (detector, detection bit,
+// continuous mode, [the 0x1D enable]): in any other state it would start RAM
+// playback or an endless drive. After a GO that landed: 20 ms of drive, the
+// family's standby wait (the period is read whatever it says), the period
+// into lra_f0. Otherwise nothing is measured and lra_f0 keeps f0_pre. The
+// detector bit is cleared and the detection bit put back either way.
+// 0 when measured, -1 when not.
+struct f0_measure_regs {
+  int32_t (*stop)();
+  int32_t (*go)();  // null: write the go field below
+  int32_t (*wait_standby)();
+  const playback_regs* playback;
+  cont_drive_regs drive;
+  reg_field detector;
+  reg_field play_cfg_detect;  // reg 0: none
+  reg_field go_write;         // play control and GO
+  uint8_t cont_1a;            // cont_1a_value
+  uint8_t cont_period;        // 240000 / f0_pre, at most 255; reg 0: none
+  uint8_t period_hi;
+  uint8_t period_lo;
+  bool drive_enable_counts;       // the 0x1D enable is part of a complete set-up
+  bool failed_read_is_no_period;  // a period byte that could not be read: no period (else taken as read)
+  uint32_t period_dividend;       // lra_f0 = period_dividend / period
+};
+int32_t measure_f0(const family_dts& dts, const f0_measure_regs& regs);
+
 }  // namespace murvane

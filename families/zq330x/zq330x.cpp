@@ -39,8 +39,6 @@ namespace {
 
 constexpr uint32_t standby_poll_count = 100;
 constexpr uint32_t standby_poll_wait_us = 2000;
-constexpr uint32_t f0_detect_run_us = 20000;
-constexpr uint32_t cont_1e_divisor = 40000;
 
 constexpr playback_regs playback = {
     .play_mode = {ZQ330X_REG_PLAY_CFG, ZQ330X_PLAY_MODE_MASK},
@@ -52,17 +50,6 @@ constexpr playback_regs playback = {
     .boost = {ZQ330X_REG_BOOST_CTRL, ZQ330X_BOOST_EN},
     .cont = {ZQ330X_REG_PLAY_SEL, ZQ330X_CONT_SEL},
     .cont_preset = {0, 0},
-};
-
-// The margin is written whatever its value.
-constexpr cont_drive_regs cont_drive = {
-    .cont_1d = {ZQ330X_REG_CONT_1D, ZQ330X_CONT_1D_EN},
-    .cont_1e = ZQ330X_REG_CONT_1E,
-    .cont_1f = ZQ330X_REG_CONT_1F,
-    .cont_20 = ZQ330X_REG_CONT_20,
-    .track_margin = ZQ330X_REG_CONT_TRACK_MARGIN,
-    .cont_1e_divisor = cont_1e_divisor,
-    .zero_margin_message = nullptr,
 };
 
 int32_t as_result(uint32_t bus_status) { return static_cast<int32_t>(bus_status); }
@@ -89,47 +76,39 @@ int32_t wait_standby() {
 
 int32_t set_boost_mode(uint8_t mode) { return set_boost_bit(mode, playback.boost); }
 
-int32_t get_f0(const family_dts& dts) {
-  haptic_dev.lra_f0 = dts.f0_pre;
-  stop();
+// f0 measurement: tracking armed, detection enabled, continuous mode and the
+// 0x1D enable make a complete set-up; 0x1E is the band factor x
+// cont_reg1e_scale / 40000, the margin written whatever its value. A period
+// with one byte missing would turn into a frequency the actuator does not
+// have: it counts as no period at all.
+constexpr f0_measure_regs f0_measure = {
+    .stop = &stop,
+    .go = nullptr,
+    .wait_standby = &wait_standby,
+    .playback = &playback,
+    .drive =
+        {
+            .cont_1d = {ZQ330X_REG_CONT_1D, ZQ330X_CONT_1D_EN},
+            .cont_1e = ZQ330X_REG_CONT_1E,
+            .cont_1f = ZQ330X_REG_CONT_1F,
+            .cont_20 = ZQ330X_REG_CONT_20,
+            .track_margin = ZQ330X_REG_CONT_TRACK_MARGIN,
+            .cont_1e_divisor = 40000,
+            .zero_margin_message = nullptr,
+        },
+    .detector = {ZQ330X_REG_TRACK_CTRL, ZQ330X_TRACK_EN},
+    .play_cfg_detect = {ZQ330X_REG_PLAY_CFG, ZQ330X_F0_DETECT_EN},
+    .go_write = {ZQ330X_REG_PLAY_CTRL, ZQ330X_PLAY_GO},
+    .cont_1a = ZQ330X_REG_CONT_1A,
+    .cont_period = 0,
+    .period_hi = ZQ330X_REG_F0_PERIOD_HI,
+    .period_lo = ZQ330X_REG_F0_PERIOD_LO,
+    .drive_enable_counts = true,
+    .failed_read_is_no_period = true,
+    .period_dividend = f0_period_scale,
+};
 
-  // The detector measures only with tracking armed, detection enabled, the
-  // chip in continuous mode and the 0x1D enable set. Each set-up step is
-  // still issued when an earlier one failed (none depends on another), but
-  // a set-up that did not complete starts no measurement.
-  const bool tracking =
-      reg_write_bits(ZQ330X_REG_TRACK_CTRL, zq330x_keep_others(ZQ330X_TRACK_EN), ZQ330X_TRACK_EN) == 0;
-  const uint32_t saved_play_cfg = reg_read_byte(ZQ330X_REG_PLAY_CFG);
-  const bool detecting =
-      reg_write_bits(ZQ330X_REG_PLAY_CFG, zq330x_keep_others(ZQ330X_F0_DETECT_EN), ZQ330X_F0_DETECT_EN) == 0;
-  const bool continuous = set_play_mode(play_mode_cont) == 0;
-  const bool cont_enabled = write_cont_drive(dts, cont_drive) == 0;
-  if (dts.f0_pre == 0) {
-    return -1;
-  }
-  reg_write(ZQ330X_REG_CONT_1A, cont_1a_value(dts));
-
-  // Without a complete set-up, or when the GO itself did not arrive, the
-  // period registers hold no measurement of this run: nothing is waited for
-  // or read, lra_f0 keeps f0_pre and the caller gets -1. The detection
-  // set-up is undone either way.
-  const bool armed = tracking && detecting && continuous && cont_enabled;
-  const bool measured = armed && reg_write(ZQ330X_REG_PLAY_CTRL, ZQ330X_PLAY_GO) == 0;
-  if (measured) {
-    stall(f0_detect_run_us);
-    // The period is read even when the chip did not report standby.
-    wait_standby();
-    // A period with one byte missing would turn into a frequency the
-    // actuator does not have: it counts as no period at all.
-    const uint32_t period = read_period(ZQ330X_REG_F0_PERIOD_HI, ZQ330X_REG_F0_PERIOD_LO);
-    store_lra_f0(f0_period_scale, (period & period_read_failed) != 0 ? 0 : period);
-  }
-
-  reg_write_bits(ZQ330X_REG_TRACK_CTRL, zq330x_keep_others(ZQ330X_TRACK_EN), 0x00);
-  reg_write_bits(ZQ330X_REG_PLAY_CFG, zq330x_keep_others(ZQ330X_F0_DETECT_EN),
-                 static_cast<uint8_t>(saved_play_cfg & ZQ330X_F0_DETECT_EN));
-  return measured ? 0 : -1;
-}
+int32_t get_f0(const family_dts& dts) { return measure_f0(dts, f0_measure); }
 
 // The zq330x needs no offset calibration.
 int32_t offset_calibration() { return 0; }

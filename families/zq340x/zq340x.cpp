@@ -61,20 +61,6 @@ constexpr offset_measure_regs offset_measure = {
 };
 static_assert(ZQ340X_OFFSET_CTRL_IDLE == 0x00, "a run ends with the trigger field cleared");
 
-// f0 measurement: the drive window and its 0x1E parameter (band factor
-// over 40000), the margin written whatever its value.
-constexpr cont_drive_regs cont_drive = {
-    .cont_1d = {ZQ340X_REG_CONT_CFG1D, ZQ340X_CONT_CFG1D_EN},
-    .cont_1e = ZQ340X_REG_CONT_CFG1E,
-    .cont_1f = ZQ340X_REG_CONT_CFG1F,
-    .cont_20 = ZQ340X_REG_CONT_CFG20,
-    .track_margin = ZQ340X_REG_CONT_TRACK_MARGIN,
-    .cont_1e_divisor = 40000,
-    .zero_margin_message = nullptr,
-};
-constexpr uint32_t f0_run_us = 20000;
-constexpr uint32_t f0_period_numerator = 3840000;  // lra_f0 (0.1 Hz) = this / period
-
 constexpr playback_regs playback = {
     .play_mode = {ZQ340X_REG_PLAY_MODE, ZQ340X_PLAY_MODE_MASK},
     .mode_ram = ZQ340X_PLAY_MODE_RAM,
@@ -175,32 +161,38 @@ EFI_STATUS qualify_check() { return check_qualified({ZQ340X_REG_QUALIFY, ZQ340X_
 
 int32_t offset_calibration(const family_dts& dts) { return measure_offset(dts, offset_measure); }
 
-int32_t get_f0(const family_dts& dts) {
-  haptic_dev.lra_f0 = dts.f0_pre;
-  stop();  // the measurement goes on whether or not the chip settled by itself
-  // A GO measures only with the detector on and continuous mode selected.
-  bool ready =
-      reg_write_bits(ZQ340X_REG_DETECT_CTRL, zq340x_keep(ZQ340X_DETECT_CTRL_F0_EN), ZQ340X_DETECT_CTRL_F0_EN) == 0;
-  ready &= set_play_mode(play_mode_cont) == 0;
-  write_cont_drive(dts, cont_drive);  // the 0x1D enable does not count here
-  if (dts.f0_pre == 0) {
-    return -1;
-  }
-  reg_write(ZQ340X_REG_CONT_F0_DETECT, cont_1a_value(dts));
-  // Without a started measurement there is nothing to wait for, and the
-  // period registers still hold an earlier run's count: lra_f0 keeps f0_pre.
-  const bool started = ready && reg_write(ZQ340X_REG_PLAY_CTRL, ZQ340X_PLAY_CTRL_GO) == 0;
-  if (started) {
-    stall(f0_run_us);
-    wait_standby();  // the period is read whether or not standby was seen
+// f0 measurement: the detector on and continuous mode make a complete
+// set-up (the 0x1D enable does not count); 0x1E is the band factor x
+// cont_reg1e_scale / 40000, the margin written whatever its value. A
+// half-read period would give a wildly wrong frequency: it counts as none.
+constexpr f0_measure_regs f0_measure = {
+    .stop = &stop,
+    .go = nullptr,
+    .wait_standby = &wait_standby,
+    .playback = &playback,
+    .drive =
+        {
+            .cont_1d = {ZQ340X_REG_CONT_CFG1D, ZQ340X_CONT_CFG1D_EN},
+            .cont_1e = ZQ340X_REG_CONT_CFG1E,
+            .cont_1f = ZQ340X_REG_CONT_CFG1F,
+            .cont_20 = ZQ340X_REG_CONT_CFG20,
+            .track_margin = ZQ340X_REG_CONT_TRACK_MARGIN,
+            .cont_1e_divisor = 40000,
+            .zero_margin_message = nullptr,
+        },
+    .detector = {ZQ340X_REG_DETECT_CTRL, ZQ340X_DETECT_CTRL_F0_EN},
+    .play_cfg_detect = {0, 0},
+    .go_write = {ZQ340X_REG_PLAY_CTRL, ZQ340X_PLAY_CTRL_GO},
+    .cont_1a = ZQ340X_REG_CONT_F0_DETECT,
+    .cont_period = 0,
+    .period_hi = ZQ340X_REG_F0_PERIOD_HI,
+    .period_lo = ZQ340X_REG_F0_PERIOD_LO,
+    .drive_enable_counts = false,
+    .failed_read_is_no_period = true,
+    .period_dividend = 3840000,
+};
 
-    // A half-read period would give a wildly wrong frequency: count it as none.
-    const uint32_t period = read_period(ZQ340X_REG_F0_PERIOD_HI, ZQ340X_REG_F0_PERIOD_LO);
-    store_lra_f0(f0_period_numerator, (period & period_read_failed) != 0 ? 0 : period);
-  }
-  reg_write_bits(ZQ340X_REG_DETECT_CTRL, zq340x_keep(ZQ340X_DETECT_CTRL_F0_EN), 0x00);
-  return started ? 0 : -1;
-}
+int32_t get_f0(const family_dts& dts) { return measure_f0(dts, f0_measure); }
 
 int32_t write_trim_lra(int32_t kind) {
   const uint8_t value = select_trim_value(kind);

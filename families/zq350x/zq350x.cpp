@@ -42,9 +42,6 @@ namespace {
 
 constexpr uint32_t ram_access_settle_us = 1000;
 constexpr uint32_t repair_settle_us = 2000;
-constexpr uint32_t f0_drive_settle_us = 20000;
-// lra_f0 (0.1 Hz) from the measured period count.
-constexpr uint32_t f0_period_ticks = 3840000;
 
 constexpr playback_regs playback = {
     .play_mode = {ZQ350X_REG_PLAY_CFG, ZQ350X_PLAY_MODE_MASK},
@@ -56,18 +53,6 @@ constexpr playback_regs playback = {
     .boost = {ZQ350X_REG_BOOST_CFG, ZQ350X_BOOST_EN},
     .cont = {ZQ350X_REG_CONT_MODE, ZQ350X_CONT_MODE_EN},
     .cont_preset = {0, 0},
-};
-
-// 0x1E: a base step for the expected resonance band, scaled by the record
-// over 40000; a zero margin is reported, not written.
-constexpr cont_drive_regs cont_drive = {
-    .cont_1d = {ZQ350X_REG_CONT_1D, ZQ350X_CONT_1D_EN},
-    .cont_1e = ZQ350X_REG_CONT_1E,
-    .cont_1f = ZQ350X_REG_CONT_1F,
-    .cont_20 = ZQ350X_REG_CONT_20,
-    .track_margin = ZQ350X_REG_CONT_TRACK_MARGIN,
-    .cont_1e_divisor = 40000,
-    .zero_margin_message = "Murvane: zq350x_dts.cont_track_margin = 0",
 };
 
 int32_t result_of(uint32_t bus_status) { return static_cast<int32_t>(bus_status); }
@@ -202,41 +187,40 @@ int32_t set_ram_access(uint8_t on) { return set_ram_access_bit(on, {ZQ350X_REG_S
 
 int32_t offset_calibration() { return 0; }
 
-int32_t get_f0(const family_dts& dts) {
-  haptic_dev.lra_f0 = dts.f0_pre;
-  stop();
+// f0 measurement: tracking, detection and continuous mode make a complete
+// set-up (the 0x1D enable does not count), and GO goes through set_go, which
+// holds it back for a trim at or above the limit; 0x1E is the band step x
+// cont_reg1e_scale / 40000, a zero margin reported instead of written. The
+// period is taken as read: a byte that failed stays cleared. Only the
+// detection bit of 0x08 goes back; bits 1:0 stay in continuous mode.
+constexpr f0_measure_regs f0_measure = {
+    .stop = &stop,
+    .go = [] { return set_go(1); },
+    .wait_standby = [] { return wait_standby(f0_standby_polls); },
+    .playback = &playback,
+    .drive =
+        {
+            .cont_1d = {ZQ350X_REG_CONT_1D, ZQ350X_CONT_1D_EN},
+            .cont_1e = ZQ350X_REG_CONT_1E,
+            .cont_1f = ZQ350X_REG_CONT_1F,
+            .cont_20 = ZQ350X_REG_CONT_20,
+            .track_margin = ZQ350X_REG_CONT_TRACK_MARGIN,
+            .cont_1e_divisor = 40000,
+            .zero_margin_message = "Murvane: zq350x_dts.cont_track_margin = 0",
+        },
+    .detector = {ZQ350X_REG_F0_CTRL, ZQ350X_F0_CTRL_TRACK},
+    .play_cfg_detect = {ZQ350X_REG_PLAY_CFG, ZQ350X_PLAY_CFG_F0_DET},
+    .go_write = {ZQ350X_REG_PLAY_CTRL, ZQ350X_PLAY_CTRL_GO},
+    .cont_1a = ZQ350X_REG_CONT_1A,
+    .cont_period = 0,
+    .period_hi = ZQ350X_REG_F0_PERIOD_HI,
+    .period_lo = ZQ350X_REG_F0_PERIOD_LO,
+    .drive_enable_counts = false,
+    .failed_read_is_no_period = false,
+    .period_dividend = 3840000,
+};
 
-  const uint32_t track =
-      reg_write_bits(ZQ350X_REG_F0_CTRL, zq350x_keep_except(ZQ350X_F0_CTRL_TRACK), ZQ350X_F0_CTRL_TRACK);
-  const auto saved_f0_det = static_cast<uint8_t>(reg_read_byte(ZQ350X_REG_PLAY_CFG) & ZQ350X_PLAY_CFG_F0_DET);
-  const uint32_t detect =
-      reg_write_bits(ZQ350X_REG_PLAY_CFG, zq350x_keep_except(ZQ350X_PLAY_CFG_F0_DET), ZQ350X_PLAY_CFG_F0_DET);
-  const int32_t cont = set_play_mode(play_mode_cont);
-
-  write_cont_drive(dts, cont_drive);  // the 0x1D enable does not count here
-  if (dts.f0_pre == 0) {
-    return -1;
-  }
-  reg_write(ZQ350X_REG_CONT_1A, cont_1a_value(dts));
-
-  // GO measures only with tracking, detection and continuous mode set: in
-  // any other state it starts RAM playback or an endless drive. And the
-  // period registers hold a result only after a GO that reached the chip.
-  // Otherwise nothing is measured: lra_f0 keeps f0_pre and the result is -1.
-  const bool measured = track == 0 && detect == 0 && cont == 0 && set_go(1) == 0;
-  if (measured) {
-    stall(f0_drive_settle_us);
-    wait_standby(f0_standby_polls);
-
-    // The period is taken as read: a byte that failed stays cleared.
-    store_lra_f0(f0_period_ticks, read_period(ZQ350X_REG_F0_PERIOD_HI, ZQ350X_REG_F0_PERIOD_LO) & 0xFFFF);
-  }
-
-  reg_write_bits(ZQ350X_REG_F0_CTRL, zq350x_keep_except(ZQ350X_F0_CTRL_TRACK), 0);
-  // Only the detection bit goes back; bits 1:0 stay in continuous mode.
-  reg_write_bits(ZQ350X_REG_PLAY_CFG, zq350x_keep_except(ZQ350X_PLAY_CFG_F0_DET), saved_f0_det);
-  return measured ? 0 : -1;
-}
+int32_t get_f0(const family_dts& dts) { return measure_f0(dts, f0_measure); }
 
 int32_t write_trim_lra(int32_t kind) {
   // The trim is protected: written only if the key opened, closed in any case.

@@ -59,18 +59,6 @@ constexpr offset_measure_regs offset_measure = {
     .fail_message = "Murvane: offset calibration out of range",
 };
 
-// f0 measurement set-up: 0x1E from one of two band constants scaled by
-// cont_reg1e_scale / 40000, a zero margin reported instead of written; 0x19
-// and 0x1A from the expected period.
-constexpr cont_drive_regs cont_drive = {
-    .cont_1d = {ZQ360X_REG_CONT_CFG1D, ZQ360X_CONT_CFG1D_EN},
-    .cont_1e = ZQ360X_REG_CONT_CFG1E,
-    .cont_1f = ZQ360X_REG_CONT_CFG1F,
-    .cont_20 = ZQ360X_REG_CONT_CFG20,
-    .track_margin = ZQ360X_REG_CONT_TRACK_MARGIN,
-    .cont_1e_divisor = 40000,
-    .zero_margin_message = "Murvane: zq360x_dts.cont_track_margin = 0",
-};
 // Period count in 0x25/0x26 to f0 in 0.1 Hz.
 constexpr uint32_t f0_count_scale = 3840000;
 
@@ -175,50 +163,40 @@ int32_t set_ram_access(uint8_t on) { return set_ram_access_bit(on, {ZQ360X_REG_S
 
 int32_t offset_calibration(const family_dts& dts) { return measure_offset(dts, offset_measure); }
 
-int32_t get_f0(const family_dts& dts) {
-  haptic_dev.lra_f0 = dts.f0_pre;
-  stop();
+// f0 measurement: the detector enabled (0x18 and 0x08) and continuous mode
+// make a complete set-up (the 0x1D enable does not count); in RAM mode the
+// same GO would play the waveform. 0x1E is the band constant x
+// cont_reg1e_scale / 40000, a zero margin reported instead of written; 0x1A
+// (the drive width) and 0x19 (the period) come from the expected period.
+// Half a count is no count: one failed byte is taken as a missing period.
+constexpr f0_measure_regs f0_measure = {
+    .stop = &stop,
+    .go = nullptr,
+    .wait_standby = [] { return wait_standby(f0_standby_polls); },
+    .playback = &playback,
+    .drive =
+        {
+            .cont_1d = {ZQ360X_REG_CONT_CFG1D, ZQ360X_CONT_CFG1D_EN},
+            .cont_1e = ZQ360X_REG_CONT_CFG1E,
+            .cont_1f = ZQ360X_REG_CONT_CFG1F,
+            .cont_20 = ZQ360X_REG_CONT_CFG20,
+            .track_margin = ZQ360X_REG_CONT_TRACK_MARGIN,
+            .cont_1e_divisor = 40000,
+            .zero_margin_message = "Murvane: zq360x_dts.cont_track_margin = 0",
+        },
+    .detector = {ZQ360X_REG_SYSCTRL, ZQ360X_SYSCTRL_F0_DET_EN},
+    .play_cfg_detect = {ZQ360X_REG_PLAY_CFG, ZQ360X_PLAY_CFG_F0_DET},
+    .go_write = {ZQ360X_REG_PLAY_CTRL, ZQ360X_PLAY_CTRL_GO},
+    .cont_1a = ZQ360X_REG_CONT_DRV_WIDTH,
+    .cont_period = ZQ360X_REG_CONT_PERIOD,
+    .period_hi = ZQ360X_REG_F0_PERIOD_H,
+    .period_lo = ZQ360X_REG_F0_PERIOD_L,
+    .drive_enable_counts = false,
+    .failed_read_is_no_period = true,
+    .period_dividend = f0_count_scale,
+};
 
-  // The drive measures only with the detector enabled (0x18 and 0x08) and
-  // the chip in continuous mode; in RAM mode the same GO would play the
-  // waveform. When any of them could not be set, the rest of the set-up is
-  // still written and the detector bits are restored, but the drive is not
-  // started and lra_f0 keeps f0_pre.
-  const uint32_t det_en =
-      reg_write_bits(ZQ360X_REG_SYSCTRL, zq360x_keep(ZQ360X_SYSCTRL_F0_DET_EN), ZQ360X_SYSCTRL_F0_DET_EN);
-  const auto saved_f0_det = static_cast<uint8_t>(reg_read_byte(ZQ360X_REG_PLAY_CFG) & ZQ360X_PLAY_CFG_F0_DET);
-  const uint32_t det_cfg =
-      reg_write_bits(ZQ360X_REG_PLAY_CFG, zq360x_keep(ZQ360X_PLAY_CFG_F0_DET), ZQ360X_PLAY_CFG_F0_DET);
-  const int32_t cont = set_play_mode(play_mode_cont);
-  const bool ready = det_en == 0 && det_cfg == 0 && cont == 0;
-
-  write_cont_drive(dts, cont_drive);  // the 0x1D enable does not count here
-  if (dts.f0_pre == 0) {
-    return -1;
-  }
-
-  // The drive width is the period less the margins (clamped to a byte).
-  reg_write(ZQ360X_REG_CONT_DRV_WIDTH, cont_1a_value(dts));
-  const uint32_t period = cont_1a_dividend / dts.f0_pre;
-  reg_write(ZQ360X_REG_CONT_PERIOD, period > byte_max ? byte_max : static_cast<uint8_t>(period));
-
-  // A GO that did not reach the chip started no drive: 0x25/0x26 would
-  // still hold an earlier count.
-  const bool driven = ready && reg_write(ZQ360X_REG_PLAY_CTRL, ZQ360X_PLAY_CTRL_GO) == 0;
-  if (driven) {
-    stall(f0_drive_wait_us);
-    wait_standby(f0_standby_polls);
-
-    // Half a count is no count: one failed byte is taken as a missing
-    // period, as when both fail, rather than turned into a wrong frequency.
-    const uint32_t count = read_period(ZQ360X_REG_F0_PERIOD_H, ZQ360X_REG_F0_PERIOD_L);
-    store_lra_f0(f0_count_scale, (count & period_read_failed) != 0 ? 0 : count);
-  }
-
-  reg_write_bits(ZQ360X_REG_SYSCTRL, zq360x_keep(ZQ360X_SYSCTRL_F0_DET_EN), 0);
-  reg_write_bits(ZQ360X_REG_PLAY_CFG, zq360x_keep(ZQ360X_PLAY_CFG_F0_DET), saved_f0_det);
-  return driven ? 0 : -1;
-}
+int32_t get_f0(const family_dts& dts) { return measure_f0(dts, f0_measure); }
 
 int32_t write_trim_lra(int32_t kind) {
   const auto value = static_cast<uint8_t>(select_trim_value(kind) & ZQ360X_TRIM_LRA_MASK);
