@@ -40,11 +40,15 @@ bool poll_reg(uint8_t reg, uint8_t mask, uint8_t want, uint32_t count, uint32_t 
   return false;
 }
 
+uint32_t write_field(reg_field f, uint8_t value) { return reg_write_bits(f.reg, keep_except(f.field), value); }
+
+uint32_t write_value(reg_field w) { return reg_write(w.reg, w.field); }
+
 int32_t set_ram_access_bit(uint8_t on, reg_field access) {
   if (on == 0) {
-    return reg_write_bits(access.reg, keep_except(access.field), 0x00) == 0 ? 0 : -1;
+    return write_field(access, 0x00) == 0 ? 0 : -1;
   }
-  const uint32_t status = reg_write_bits(access.reg, keep_except(access.field), access.field);
+  const uint32_t status = write_field(access, access.field);
   stall(ram_access_wait_us);
   return status == 0 ? 0 : -1;
 }
@@ -55,7 +59,7 @@ int32_t set_boost_bit(uint8_t mode, reg_field boost) {
     return -1;
   }
   log_error(mode != 0 ? "Murvane: boost mode\n" : "Murvane: bypass mode\n");
-  return static_cast<int32_t>(reg_write_bits(boost.reg, keep_except(boost.field), mode != 0 ? boost.field : 0x00));
+  return static_cast<int32_t>(write_field(boost, mode != 0 ? boost.field : 0x00));
 }
 
 EFI_STATUS check_qualified(reg_field qualified) {
@@ -70,21 +74,19 @@ int32_t switch_play_mode(uint8_t mode, const playback_regs& regs) {
   bool ok = true;
   if (mode == play_mode_standby) {
     log_error("Murvane: standby mode\n");
-    const uint8_t keep = keep_except(regs.standby.field);
-    ok &= reg_write_bits(regs.standby.reg, keep, regs.standby.field) == 0;
-    ok &= reg_write_bits(regs.standby.reg, keep, 0x00) == 0;
+    ok &= write_field(regs.standby, regs.standby.field) == 0;
+    ok &= write_field(regs.standby, 0x00) == 0;
   } else if (mode == play_mode_ram || mode == play_mode_cont) {
     // RAM playback: its mode, boost on, continuous drive off; continuous
     // drive: its mode, boost off (bypass), continuous drive on.
     const bool cont = mode == play_mode_cont;
     log_error(cont ? "Murvane: cont mode\n" : "Murvane: ram mode\n");
-    ok &= reg_write_bits(regs.play_mode.reg, keep_except(regs.play_mode.field),
-                         cont ? regs.mode_cont : regs.mode_ram) == 0;
+    ok &= write_field(regs.play_mode, cont ? regs.mode_cont : regs.mode_ram) == 0;
     ok &= set_boost_bit(cont ? 0 : 1, regs.boost) == 0;
     if (cont && regs.cont_preset.reg != 0) {
-      ok &= reg_write(regs.cont_preset.reg, regs.cont_preset.field) == 0;
+      ok &= write_value(regs.cont_preset) == 0;
     }
-    ok &= reg_write_bits(regs.cont.reg, keep_except(regs.cont.field), cont ? regs.cont.field : 0x00) == 0;
+    ok &= write_field(regs.cont, cont ? regs.cont.field : 0x00) == 0;
   } else {
     log_error("Murvane: error play mode\n");
     return -1;
@@ -94,8 +96,8 @@ int32_t switch_play_mode(uint8_t mode, const playback_regs& regs) {
 
 int32_t stop_playback(const playback_regs& regs, int32_t (*wait_standby)(), const char* force_message) {
   log_error("Murvane: enter\n");
-  if (reg_write_bits(regs.play_mode.reg, keep_except(regs.play_mode.field), regs.mode_stop) == 0) {
-    reg_write(regs.go.reg, regs.go.field);
+  if (write_field(regs.play_mode, regs.mode_stop) == 0) {
+    write_value(regs.go);
   }
   if (wait_standby() == 0) {
     return 0;
@@ -116,8 +118,7 @@ int32_t measure_offset(const family_dts& dts, const offset_measure_regs& regs) {
   // The gain code is read back after the run and the result is scaled by
   // what the chip reports, so a lost gain write does not spoil the result.
   reg_write_bits(regs.d2s, keep_except(regs.d2s_gain_mask), dts.d2s_gain);
-  const uint8_t keep_access = keep_except(regs.access.field);
-  const bool access = reg_write_bits(regs.access.reg, keep_access, regs.access.field) == 0;
+  const bool access = write_field(regs.access, regs.access.field) == 0;
   stall(settle_us);
   // The measurement runs only with the access bit held and the offset mode
   // set, and its result is read only after a run that was started and
@@ -127,13 +128,12 @@ int32_t measure_offset(const family_dts& dts, const offset_measure_regs& regs) {
   uint32_t code_hi = 0;
   uint32_t code_lo = 0;
   if (access && reg_write_bits(regs.d2s, keep_except(regs.d2s_mode_mask), regs.d2s_mode_offset) == 0) {
-    const uint8_t keep_trigger = keep_except(regs.trigger.field);
-    const bool started = reg_write_bits(regs.trigger.reg, keep_trigger, regs.trigger_run) == 0;
+    const bool started = write_field(regs.trigger, regs.trigger_run) == 0;
     if (started || regs.wait_after_failed_start) {
       stall(run_us);
     }
     // Back to idle even after a failed start, in case the run bits took.
-    const bool ended = reg_write_bits(regs.trigger.reg, keep_trigger, 0x00) == 0;
+    const bool ended = write_field(regs.trigger, 0x00) == 0;
     if (started && ended) {
       // All three are read even when one fails; a result not read in full
       // is no result: it must not pass on a half-read code or gain.
@@ -143,7 +143,7 @@ int32_t measure_offset(const family_dts& dts, const offset_measure_regs& regs) {
       measured = ((gain | code_hi | code_lo) & reg_read_failed) == 0;
     }
   }
-  reg_write_bits(regs.access.reg, keep_access, 0x00);
+  write_field(regs.access, 0x00);
 
   if (measured) {
     const auto code = static_cast<int32_t>(((code_hi & regs.code_hi.field) << 8) | code_lo);
@@ -158,7 +158,7 @@ int32_t measure_offset(const family_dts& dts, const offset_measure_regs& regs) {
 
 uint32_t write_cont_drive(const family_dts& dts, const cont_drive_regs& regs) {
   const uint8_t enable = regs.cont_1d.field;
-  const uint32_t enabled = reg_write_bits(regs.cont_1d.reg, keep_except(enable), enable);
+  const uint32_t enabled = write_field(regs.cont_1d, enable);
   reg_write_bits(regs.cont_1d.reg, enable, dts.cont_reg1d);
   reg_write(regs.cont_1e, cont_1e_value(dts, regs.cont_1e_divisor));
   reg_write(regs.cont_1f, dts.cont_reg1f);
@@ -214,13 +214,11 @@ int32_t measure_f0(const family_dts& dts, const f0_measure_regs& regs) {
   haptic_dev.lra_f0 = dts.f0_pre;
   regs.stop();
 
-  const uint8_t keep_detector = keep_except(regs.detector.field);
-  const uint8_t keep_detect = keep_except(regs.play_cfg_detect.field);
-  uint32_t failed = reg_write_bits(regs.detector.reg, keep_detector, regs.detector.field);
+  uint32_t failed = write_field(regs.detector, regs.detector.field);
   uint32_t saved_detect = 0;
   if (regs.play_cfg_detect.reg != 0) {
     saved_detect = reg_read_byte(regs.play_cfg_detect.reg) & regs.play_cfg_detect.field;
-    failed |= reg_write_bits(regs.play_cfg_detect.reg, keep_detect, regs.play_cfg_detect.field);
+    failed |= write_field(regs.play_cfg_detect, regs.play_cfg_detect.field);
   }
   failed |= static_cast<uint32_t>(switch_play_mode(play_mode_cont, *regs.playback));
   const uint32_t enabled = write_cont_drive(dts, regs.drive);
@@ -239,8 +237,7 @@ int32_t measure_f0(const family_dts& dts, const f0_measure_regs& regs) {
   // Without a GO that landed the period registers hold no measurement of
   // this run: nothing is waited for or read.
   const bool measured =
-      failed == 0 &&
-      (regs.go != nullptr ? regs.go() : static_cast<int32_t>(reg_write(regs.go_write.reg, regs.go_write.field))) == 0;
+      failed == 0 && (regs.go != nullptr ? regs.go() : static_cast<int32_t>(write_value(regs.go_write))) == 0;
   if (measured) {
     stall(drive_run_us);
     regs.wait_standby();
@@ -251,9 +248,9 @@ int32_t measure_f0(const family_dts& dts, const f0_measure_regs& regs) {
     store_lra_f0(regs.period_dividend, period & 0xFFFF);
   }
 
-  reg_write_bits(regs.detector.reg, keep_detector, 0x00);
+  write_field(regs.detector, 0x00);
   if (regs.play_cfg_detect.reg != 0) {
-    reg_write_bits(regs.play_cfg_detect.reg, keep_detect, static_cast<uint8_t>(saved_detect));
+    write_field(regs.play_cfg_detect, static_cast<uint8_t>(saved_detect));
   }
   return measured ? 0 : -1;
 }

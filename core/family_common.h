@@ -17,6 +17,11 @@ struct reg_field {
   uint8_t field;
 };
 
+// update f.reg (keep all but f.field) <- value.
+uint32_t write_field(reg_field f, uint8_t value);
+// write w.reg <- w.field, for a register and the whole byte it takes.
+uint32_t write_value(reg_field w);
+
 // The byte a trim write carries for a kind (compared as a whole 32-bit
 // value), after logging which one: 0 zero, 1 f0_cali_data, 2 osc_cali_data,
 // anything else an error and f0_cali_data. The wording of families B to F;

@@ -78,8 +78,7 @@ void run_repair_window() {
     // rather than write 9 to it: a read leaves the protected register's
     // content as the factory set it, and if the chip does not recover, the
     // second reading of 0x62/0x63 still rejects the part.
-    uint8_t repair = 9;
-    reg_read(ZQ350X_REG_REPAIR, &repair);
+    reg_read_byte(ZQ350X_REG_REPAIR, 9);
   }
   stall(repair_settle_us);
   reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_CLOSE);
