@@ -92,7 +92,9 @@ constexpr chip_id_table make_chip_ids() {
   chip_id_table t = {};
   for (size_t i = 0; i < chip_model_count; ++i) {
     const chip_model& m = chip_models[i];
-    t.entries[i] = {static_cast<uint16_t>(m.id), model_number(m.model), family_index(m.family)};
+    t.entries[i].id = static_cast<uint16_t>(m.id);
+    t.entries[i].model_number = model_number(m.model) & 0xFFF;
+    t.entries[i].family = family_index(m.family) & 0xF;
   }
   return t;
 }
@@ -101,7 +103,8 @@ constexpr bool chip_ids_match_models(const chip_id_table& t) {
   for (size_t i = 0; i < chip_model_count; ++i) {
     const chip_model& m = chip_models[i];
     const chip_id_entry& e = t.entries[i];
-    if (e.id != m.id || e.model_number == 0 || e.family >= chip_family_count || !detect_line_matches(m)) {
+    if (e.id != m.id || e.model_number != model_number(m.model) || e.model_number == 0 ||
+        e.family != family_index(m.family) || e.family >= chip_family_count || !detect_line_matches(m)) {
       return false;
     }
   }

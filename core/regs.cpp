@@ -21,10 +21,18 @@ EFI_STATUS bus_open() {
   return EFI_SUCCESS;
 }
 
+namespace {
+
+// Where LocateProtocol leaves the interface: a global rather than a local
+// whose address is taken, so i2c_open needs no stack-protected frame.
+constinit void* located_i2c = nullptr;
+
+}  // namespace
+
 uint32_t i2c_open(uint32_t instance, uint64_t* handle) {
-  void* iface = nullptr;
-  const EFI_STATUS status = locate_protocol(EFI_ZELT_I2C_PROTOCOL_GUID, &iface);
-  i2c_iface = static_cast<EFI_ZELT_I2C_PROTOCOL*>(iface);
+  located_i2c = nullptr;
+  const EFI_STATUS status = locate_protocol(EFI_ZELT_I2C_PROTOCOL_GUID, &located_i2c);
+  i2c_iface = static_cast<EFI_ZELT_I2C_PROTOCOL*>(located_i2c);
   if (status != EFI_SUCCESS || i2c_iface == nullptr) {
     log_error("Failed to get I2C protocol 0x%08x\n", status);
     return bus_no_protocol;
