@@ -13,11 +13,13 @@ uint8_t select_trim_value(int32_t kind) {
       log_error("Murvane: write zero to trim_lra\n");
       return 0;
     case 1:
-      log_error("Murvane: write f0_cali_data to trim_lra = 0x%02X\n", haptic_dev.f0_cali_data);
-      return haptic_dev.f0_cali_data;
-    case 2:
-      log_error("Murvane: write osc_cali_data to trim_lra = 0x%02X\n", haptic_dev.osc_cali_data);
-      return haptic_dev.osc_cali_data;
+    case 2: {
+      const uint8_t value = kind == 1 ? haptic_dev.f0_cali_data : haptic_dev.osc_cali_data;
+      log_error(kind == 1 ? "Murvane: write f0_cali_data to trim_lra = 0x%02X\n"
+                          : "Murvane: write osc_cali_data to trim_lra = 0x%02X\n",
+                value);
+      return value;
+    }
     default:
       log_error("Murvane: error param, write f0_cali_data to trim_lra\n");
       return haptic_dev.f0_cali_data;
@@ -45,11 +47,10 @@ uint32_t write_field(reg_field f, uint8_t value) { return reg_write_bits(f.reg, 
 uint32_t write_value(reg_field w) { return reg_write(w.reg, w.field); }
 
 int32_t set_ram_access_bit(uint8_t on, reg_field access) {
-  if (on == 0) {
-    return write_field(access, 0x00) == 0 ? 0 : -1;
+  const uint32_t status = write_field(access, on != 0 ? access.field : 0x00);
+  if (on != 0) {
+    stall(ram_access_wait_us);
   }
-  const uint32_t status = write_field(access, access.field);
-  stall(ram_access_wait_us);
   return status == 0 ? 0 : -1;
 }
 

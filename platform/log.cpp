@@ -99,7 +99,8 @@ void put_status(out_buffer& out, uint64_t status) {
     out.put(name);
     return;
   }
-  out.put("0x");
+  out.put('0');
+  out.put('x');
   out.put_number(status, 16, true, 16, '0', false);
 }
 
@@ -223,21 +224,19 @@ void log_message(uint32_t level, const char* fmt, const fmt_arg* args, size_t na
   console_write(text);
 }
 
-void log_error_args(const char* fmt) { log_message(DEBUG_ERROR, fmt, nullptr, 0); }
+namespace {
 
-void log_error_args(const char* fmt, uint64_t a0) {
-  const fmt_arg args[] = {{a0}};
-  log_message(DEBUG_ERROR, fmt, args, 1);
-}
-
-void log_error_args(const char* fmt, uint64_t a0, uint64_t a1) {
-  const fmt_arg args[] = {{a0}, {a1}};
-  log_message(DEBUG_ERROR, fmt, args, 2);
-}
-
-void log_error_args(const char* fmt, uint64_t a0, uint64_t a1, uint64_t a2) {
+// The one place that lays the arguments out for the formatter.
+void log_error_values(const char* fmt, size_t nargs, uint64_t a0, uint64_t a1, uint64_t a2) {
   const fmt_arg args[] = {{a0}, {a1}, {a2}};
-  log_message(DEBUG_ERROR, fmt, args, 3);
+  log_message(DEBUG_ERROR, fmt, args, nargs);
 }
+
+}  // namespace
+
+void log_error_args(const char* fmt) { log_message(DEBUG_ERROR, fmt, nullptr, 0); }
+void log_error_args(const char* fmt, uint64_t a0) { log_error_values(fmt, 1, a0, 0, 0); }
+void log_error_args(const char* fmt, uint64_t a0, uint64_t a1) { log_error_values(fmt, 2, a0, a1, 0); }
+void log_error_args(const char* fmt, uint64_t a0, uint64_t a1, uint64_t a2) { log_error_values(fmt, 3, a0, a1, a2); }
 
 }  // namespace murvane

@@ -237,12 +237,9 @@ int32_t write_trim_lra(int32_t kind) {
       value = 0;
       break;
     case trim_f0_cali:
-      log_error("Murvane: f0_cali_lra=%d\n", haptic_dev.f0_cali_data);
-      value = haptic_dev.f0_cali_data;
-      break;
     case trim_osc_cali:
-      log_error("Murvane: rtp_cali_lra=%d\n", haptic_dev.osc_cali_data);
-      value = haptic_dev.osc_cali_data;
+      value = kind == trim_f0_cali ? haptic_dev.f0_cali_data : haptic_dev.osc_cali_data;
+      log_error(kind == trim_f0_cali ? "Murvane: f0_cali_lra=%d\n" : "Murvane: rtp_cali_lra=%d\n", value);
       break;
     default:
       log_error("Murvane: error param, write f0_cali_data to trim_lra\n");
