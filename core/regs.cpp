@@ -58,18 +58,34 @@ uint32_t i2c_write(uint64_t handle, const uint32_t* config, uint32_t reg, uint32
   return i2c_iface->Write(handle, config, reg, reg_len, data, len, transferred, timeout);
 }
 
-uint32_t reg_read(uint8_t reg, uint8_t* value) {
+namespace {
+
+// One register read into a byte that starts as `initial`: the bus status
+// above the byte (bits 8 and up), the failure logged. The one frame that
+// hands the protocol a buffer of ours.
+uint64_t read_register(uint8_t reg, uint8_t initial) {
+  uint8_t value = initial;
   uint32_t transferred = 0;
-  const uint32_t result = i2c_read(bus_handle, slave_config, reg, 1, value, 1, &transferred, i2c_timeout);
+  const uint32_t result = i2c_read(bus_handle, slave_config, reg, 1, &value, 1, &transferred, i2c_timeout);
   if (result != 0) {
     log_error("Read addr:0x%X error:%d\n", reg, result);
   }
-  return result;
+  return static_cast<uint64_t>(result) << 8 | value;
+}
+
+}  // namespace
+
+// The byte goes back to the caller's buffer whatever the transfer did with
+// it: unchanged when the protocol left it alone.
+uint32_t reg_read(uint8_t reg, uint8_t* value) {
+  const uint64_t result = read_register(reg, *value);
+  *value = static_cast<uint8_t>(result);
+  return static_cast<uint32_t>(result >> 8);
 }
 
 uint32_t reg_read_byte(uint8_t reg, uint8_t initial) {
-  uint8_t value = initial;
-  return reg_read(reg, &value) != 0 ? reg_read_failed | value : value;
+  const uint64_t result = read_register(reg, initial);
+  return (result > 0xFF ? reg_read_failed : 0) | static_cast<uint8_t>(result);
 }
 
 uint32_t reg_write_packed(uint32_t reg_value) {
@@ -87,10 +103,9 @@ uint32_t reg_write_bits_packed(uint32_t reg_mask_value) {
   const auto reg = static_cast<uint8_t>(reg_mask_value);
   const auto mask = static_cast<uint8_t>(reg_mask_value >> 8);
   const auto value = static_cast<uint8_t>(reg_mask_value >> 16);
-  uint8_t old = 0;
-  const uint32_t read_status = reg_read(reg, &old);
-  if (read_status != 0) {
-    return read_status;
+  const uint64_t old = read_register(reg, 0);
+  if (old > 0xFF) {
+    return static_cast<uint32_t>(old >> 8);
   }
   const auto updated = static_cast<uint8_t>((old & mask) | (value & static_cast<uint8_t>(~mask)));
   return reg_write(reg, updated);
