@@ -12,10 +12,14 @@ namespace {
 
 constexpr int id_passes = 2;
 
+// Where LocateProtocol leaves the pin-control interface: a global rather
+// than a local whose address is taken (no stack-protected frame).
+constinit void* located_korm = nullptr;
+
 void pulse_reset_pin() {
-  void* located = nullptr;
-  const EFI_STATUS status = locate_protocol(EFI_KORM_PROTOCOL_GUID, &located);
-  auto* korm = static_cast<EFI_KORM_PROTOCOL*>(located);
+  located_korm = nullptr;
+  const EFI_STATUS status = locate_protocol(EFI_KORM_PROTOCOL_GUID, &located_korm);
+  auto* korm = static_cast<EFI_KORM_PROTOCOL*>(located_korm);
   if (status != EFI_SUCCESS || korm == nullptr) {
     log_error("failed to get korm protocol\n");
     return;
@@ -29,6 +33,26 @@ void pulse_reset_pin() {
   stall(reset_settle_us);
 }
 
+// The identifier, or -1 when a read failed.
+int64_t read_id() {
+  const uint32_t short_id = reg_read_byte(reg_chip_id);
+  if ((short_id & reg_read_failed) != 0) {
+    return -1;
+  }
+  if (check_short_id(static_cast<uint8_t>(short_id)) == EFI_SUCCESS) {
+    return short_id;
+  }
+  const uint32_t hi = reg_read_byte(reg_chip_id_hi, static_cast<uint8_t>(short_id));
+  if ((hi & reg_read_failed) != 0) {
+    return -1;
+  }
+  const uint32_t lo = reg_read_byte(reg_chip_id_lo);
+  if ((lo & reg_read_failed) != 0) {
+    return -1;
+  }
+  return hi << 8 | lo;
+}
+
 // Up to two passes of (reset pulse,) identifier read-out and look-up; after
 // a pass that finds no chip, unknown_message (given the identifier) and a
 // wait. The identifier is kept across passes: a failed read re-checks the
@@ -39,8 +63,11 @@ const chip_id_entry* find_known_chip(bool pulse_reset, const char* unknown_messa
     if (pulse_reset) {
       pulse_reset_pin();
     }
-    if (read_chip_id(&id) != EFI_SUCCESS) {
+    const int64_t value = read_id();
+    if (value < 0) {
       log_error("Murvane: read chip id fail\n");
+    } else {
+      id = static_cast<uint32_t>(value);
     }
     const chip_id_entry* chip = find_chip_id(id);
     if (chip != nullptr) {
@@ -60,23 +87,11 @@ EFI_STATUS check_short_id(uint8_t id) {
 }
 
 EFI_STATUS read_chip_id(uint32_t* id) {
-  const uint32_t short_id = reg_read_byte(reg_chip_id);
-  if ((short_id & reg_read_failed) != 0) {
+  const int64_t value = read_id();
+  if (value < 0) {
     return EFI_DEVICE_ERROR;
   }
-  if (check_short_id(static_cast<uint8_t>(short_id)) == EFI_SUCCESS) {
-    *id = short_id;
-    return EFI_SUCCESS;
-  }
-  const uint32_t hi = reg_read_byte(reg_chip_id_hi, static_cast<uint8_t>(short_id));
-  if ((hi & reg_read_failed) != 0) {
-    return EFI_DEVICE_ERROR;
-  }
-  const uint32_t lo = reg_read_byte(reg_chip_id_lo);
-  if ((lo & reg_read_failed) != 0) {
-    return EFI_DEVICE_ERROR;
-  }
-  *id = hi << 8 | lo;
+  *id = static_cast<uint32_t>(value);
   return EFI_SUCCESS;
 }
 
