@@ -24,7 +24,6 @@ inline constexpr uint32_t stop_standby_polls = 40;
 inline constexpr uint32_t standby_poll_wait_us = 2000;
 // Polls after the f0 measurement drive.
 inline constexpr uint32_t f0_standby_polls = 1000;
-inline constexpr uint32_t f0_drive_wait_us = 20000;
 
 // Play modes of set_play_mode.
 inline constexpr uint8_t play_mode_standby = 0;
