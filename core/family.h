@@ -69,7 +69,7 @@ inline constexpr const char* haptic_ops_names[haptic_ops_slots] = {
 struct chip_family {
   const family_dts* dts;
   const haptic_ops* ops;
-  const char* name;  // "zq310x" ...
+  char name[8];  // "zq310x" ...: in the record, not a pointer to a string of its own
 };
 
 // The six families, in the order A to F.
@@ -106,5 +106,24 @@ extern const chip_model chip_models[chip_model_count];
 const chip_model* find_chip_model(uint32_t id);
 // The model entry by name ("zq3402"), or nullptr.
 const chip_model* find_chip_model(const char* name);
+
+// The same table as identification searches it, built from chip_models at
+// compile time: 4 bytes a model instead of 32 plus two strings, and the
+// "detected" line printed from the model number (3101 for zq3101, checked
+// against detect_line when the table is built). chip_models stays the
+// reference for tools and tests; the firmware image does not carry it.
+inline constexpr size_t chip_family_count = 6;
+extern const chip_family* const chip_families[chip_family_count];  // A to F
+
+struct chip_id_entry {
+  uint16_t id;
+  uint16_t model_number : 12;  // 3101 for zq3101
+  uint16_t family : 4;         // index into chip_families
+};
+
+// The entry for an identifier, or nullptr when it names no chip.
+const chip_id_entry* find_chip_id(uint32_t id);
+// Prints "Murvane: detected zq3101.\n" (the model's detect_line).
+void log_detected(const chip_id_entry& chip);
 
 }  // namespace murvane

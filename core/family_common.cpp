@@ -13,11 +13,13 @@ uint8_t select_trim_value(int32_t kind) {
       log_error("Murvane: write zero to trim_lra\n");
       return 0;
     case 1:
-      log_error("Murvane: write f0_cali_data to trim_lra = 0x%02X\n", haptic_dev.f0_cali_data);
-      return haptic_dev.f0_cali_data;
-    case 2:
-      log_error("Murvane: write osc_cali_data to trim_lra = 0x%02X\n", haptic_dev.osc_cali_data);
-      return haptic_dev.osc_cali_data;
+    case 2: {
+      const uint8_t value = kind == 1 ? haptic_dev.f0_cali_data : haptic_dev.osc_cali_data;
+      log_error(kind == 1 ? "Murvane: write f0_cali_data to trim_lra = 0x%02X\n"
+                          : "Murvane: write osc_cali_data to trim_lra = 0x%02X\n",
+                value);
+      return value;
+    }
     default:
       log_error("Murvane: error param, write f0_cali_data to trim_lra\n");
       return haptic_dev.f0_cali_data;
@@ -26,8 +28,8 @@ uint8_t select_trim_value(int32_t kind) {
 
 bool poll_reg(uint8_t reg, uint8_t mask, uint8_t want, uint32_t count, uint32_t wait_us) {
   for (uint32_t i = 0; i < count; ++i) {
-    uint8_t value = 0;
-    if (reg_read(reg, &value) != 0) {
+    const uint32_t value = reg_read_byte(reg);
+    if ((value & reg_read_failed) != 0) {
       return false;
     }
     if ((value & mask) == want) {
@@ -38,6 +40,220 @@ bool poll_reg(uint8_t reg, uint8_t mask, uint8_t want, uint32_t count, uint32_t 
     }
   }
   return false;
+}
+
+uint32_t write_field(reg_field f, uint8_t value) { return reg_write_bits(f.reg, keep_except(f.field), value); }
+
+uint32_t write_value(reg_field w) { return reg_write(w.reg, w.field); }
+
+int32_t set_ram_access_bit(uint8_t on, reg_field access) {
+  const uint32_t status = write_field(access, on != 0 ? access.field : 0x00);
+  if (on != 0) {
+    stall(ram_access_wait_us);
+  }
+  return status == 0 ? 0 : -1;
+}
+
+int32_t set_boost_bit(uint8_t mode, reg_field boost) {
+  if (mode > 1) {
+    log_error("Murvane: boost mode error\n");
+    return -1;
+  }
+  log_error(mode != 0 ? "Murvane: boost mode\n" : "Murvane: bypass mode\n");
+  return static_cast<int32_t>(write_field(boost, mode != 0 ? boost.field : 0x00));
+}
+
+EFI_STATUS check_qualified(reg_field qualified) {
+  if ((reg_read_byte(qualified.reg) & qualified.field) != 0) {
+    return EFI_SUCCESS;
+  }
+  log_error("Murvane: unqualified chip\n");
+  return EFI_DEVICE_ERROR;
+}
+
+int32_t switch_play_mode(uint8_t mode, const playback_regs& regs) {
+  bool ok = true;
+  if (mode == play_mode_standby) {
+    log_error("Murvane: standby mode\n");
+    ok &= write_field(regs.standby, regs.standby.field) == 0;
+    ok &= write_field(regs.standby, 0x00) == 0;
+  } else if (mode == play_mode_ram || mode == play_mode_cont) {
+    // RAM playback: its mode, boost on, continuous drive off; continuous
+    // drive: its mode, boost off (bypass), continuous drive on.
+    const bool cont = mode == play_mode_cont;
+    log_error(cont ? "Murvane: cont mode\n" : "Murvane: ram mode\n");
+    ok &= write_field(regs.play_mode, cont ? regs.mode_cont : regs.mode_ram) == 0;
+    ok &= set_boost_bit(cont ? 0 : 1, regs.boost) == 0;
+    if (cont && regs.cont_preset.reg != 0) {
+      ok &= write_value(regs.cont_preset) == 0;
+    }
+    ok &= write_field(regs.cont, cont ? regs.cont.field : 0x00) == 0;
+  } else {
+    log_error("Murvane: error play mode\n");
+    return -1;
+  }
+  return ok ? 0 : -1;
+}
+
+int32_t stop_playback(const playback_regs& regs, int32_t (*wait_standby)(), const char* force_message) {
+  log_error("Murvane: enter\n");
+  if (write_field(regs.play_mode, regs.mode_stop) == 0) {
+    write_value(regs.go);
+  }
+  if (wait_standby() == 0) {
+    return 0;
+  }
+  log_error(force_message);
+  return switch_play_mode(play_mode_standby, regs);
+}
+
+int32_t measure_offset(const family_dts& dts, const offset_measure_regs& regs) {
+  constexpr uint32_t settle_us = 1000;
+  constexpr uint32_t run_us = 3000;
+  constexpr int32_t code_zero = 512;
+  constexpr int32_t code_scale = 2440;
+  constexpr int32_t limit = 15;
+  if (dts.offset_cali_skip != 0) {
+    return 0;
+  }
+  // The gain code is read back after the run and the result is scaled by
+  // what the chip reports, so a lost gain write does not spoil the result.
+  reg_write_bits(regs.d2s, keep_except(regs.d2s_gain_mask), dts.d2s_gain);
+  const bool access = write_field(regs.access, regs.access.field) == 0;
+  stall(settle_us);
+  // The measurement runs only with the access bit held and the offset mode
+  // set, and its result is read only after a run that was started and
+  // ended: otherwise the code registers still hold an earlier run's.
+  bool measured = false;
+  uint32_t gain = 0;
+  uint32_t code_hi = 0;
+  uint32_t code_lo = 0;
+  if (access && reg_write_bits(regs.d2s, keep_except(regs.d2s_mode_mask), regs.d2s_mode_offset) == 0) {
+    const bool started = write_field(regs.trigger, regs.trigger_run) == 0;
+    if (started || regs.wait_after_failed_start) {
+      stall(run_us);
+    }
+    // Back to idle even after a failed start, in case the run bits took.
+    const bool ended = write_field(regs.trigger, 0x00) == 0;
+    if (started && ended) {
+      // All three are read even when one fails; a result not read in full
+      // is no result: it must not pass on a half-read code or gain.
+      gain = reg_read_byte(regs.d2s);
+      code_hi = reg_read_byte(regs.code_hi.reg);
+      code_lo = reg_read_byte(regs.code_lo);
+      measured = ((gain | code_hi | code_lo) & reg_read_failed) == 0;
+    }
+  }
+  write_field(regs.access, 0x00);
+
+  if (measured) {
+    const auto code = static_cast<int32_t>(((code_hi & regs.code_hi.field) << 8) | code_lo);
+    const int32_t offset = (code - code_zero) * code_scale / regs.divisors[gain & regs.d2s_gain_mask];
+    if (offset >= -limit && offset <= limit) {
+      return 0;
+    }
+  }
+  log_error(regs.fail_message);
+  return -1;
+}
+
+uint32_t write_cont_drive(const family_dts& dts, const cont_drive_regs& regs) {
+  const uint8_t enable = regs.cont_1d.field;
+  const uint32_t enabled = write_field(regs.cont_1d, enable);
+  reg_write_bits(regs.cont_1d.reg, enable, dts.cont_reg1d);
+  reg_write(regs.cont_1e, cont_1e_value(dts, regs.cont_1e_divisor));
+  reg_write(regs.cont_1f, dts.cont_reg1f);
+  reg_write(regs.cont_20, dts.cont_reg20);
+  if (dts.cont_track_margin != 0 || regs.zero_margin_message == nullptr) {
+    reg_write(regs.track_margin, dts.cont_track_margin);
+  } else {
+    log_error(regs.zero_margin_message);
+  }
+  return enabled;
+}
+
+uint8_t cont_1e_value(const family_dts& dts, uint32_t divisor) {
+  constexpr uint32_t band_split = 1800;  // 180.0 Hz
+  constexpr uint64_t factor_low = 1809;
+  constexpr uint64_t factor_high = 1990;
+  constexpr uint64_t max = 127;
+  const uint64_t factor = dts.f0_pre < band_split ? factor_low : factor_high;
+  const uint64_t value = factor * dts.cont_reg1e_scale / divisor;
+  return static_cast<uint8_t>(value < max ? value : max);
+}
+
+uint8_t cont_1a_value(const family_dts& dts) {
+  constexpr int32_t fixed_margin = 8;
+  // 240000 / f0_pre is at most 240000 and the terms are bytes: no overflow.
+  const int32_t value =
+      static_cast<int32_t>(cont_1a_dividend / dts.f0_pre) - dts.cont_reg1c - dts.cont_track_margin - fixed_margin;
+  if (value <= 0) {
+    return 0;
+  }
+  return value >= 0xFF ? 0xFF : static_cast<uint8_t>(value);
+}
+
+uint32_t read_period(uint8_t hi_reg, uint8_t lo_reg) {
+  const uint32_t hi = reg_read_byte(hi_reg);
+  const uint32_t lo = reg_read_byte(lo_reg);
+  const uint32_t failed = (hi | lo) & reg_read_failed;
+  return (failed != 0 ? period_read_failed : 0) | (hi & 0xFF) << 8 | (lo & 0xFF);
+}
+
+void store_lra_f0(uint32_t dividend, uint32_t period) {
+  if (period != 0) {
+    haptic_dev.lra_f0 = dividend / period;
+    log_error("Murvane: lra_f0=%d\n", haptic_dev.lra_f0);
+  } else {
+    haptic_dev.lra_f0 = 0;
+    log_error("Murvane: lra_f0 is error, f0_reg=0\n");
+  }
+}
+
+int32_t measure_f0(const family_dts& dts, const f0_measure_regs& regs) {
+  constexpr uint32_t drive_run_us = 20000;
+  haptic_dev.lra_f0 = dts.f0_pre;
+  regs.stop();
+
+  uint32_t failed = write_field(regs.detector, regs.detector.field);
+  uint32_t saved_detect = 0;
+  if (regs.play_cfg_detect.reg != 0) {
+    saved_detect = reg_read_byte(regs.play_cfg_detect.reg) & regs.play_cfg_detect.field;
+    failed |= write_field(regs.play_cfg_detect, regs.play_cfg_detect.field);
+  }
+  failed |= static_cast<uint32_t>(switch_play_mode(play_mode_cont, *regs.playback));
+  const uint32_t enabled = write_cont_drive(dts, regs.drive);
+  if (regs.drive_enable_counts) {
+    failed |= enabled;
+  }
+  if (dts.f0_pre == 0) {
+    return -1;
+  }
+  reg_write(regs.cont_1a, cont_1a_value(dts));
+  if (regs.cont_period != 0) {
+    const uint32_t period = cont_1a_dividend / dts.f0_pre;
+    reg_write(regs.cont_period, period > 0xFF ? 0xFF : static_cast<uint8_t>(period));
+  }
+
+  // Without a GO that landed the period registers hold no measurement of
+  // this run: nothing is waited for or read.
+  const bool measured =
+      failed == 0 && (regs.go != nullptr ? regs.go() : static_cast<int32_t>(write_value(regs.go_write))) == 0;
+  if (measured) {
+    stall(drive_run_us);
+    regs.wait_standby();
+    uint32_t period = read_period(regs.period_hi, regs.period_lo);
+    if (regs.failed_read_is_no_period && (period & period_read_failed) != 0) {
+      period = 0;
+    }
+    store_lra_f0(regs.period_dividend, period & 0xFFFF);
+  }
+
+  write_field(regs.detector, 0x00);
+  if (regs.play_cfg_detect.reg != 0) {
+    write_field(regs.play_cfg_detect, static_cast<uint8_t>(saved_detect));
+  }
+  return measured ? 0 : -1;
 }
 
 }  // namespace murvane

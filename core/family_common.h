@@ -1,9 +1,26 @@
-// Small steps that several families share word for word.
+// Steps that several families share word for word. Where the families
+// differ only in which register or bit they use, the family passes a small
+// constant table of its own registers (named in its <f>_regs.h), listed in
+// the order the step writes them.
 #pragma once
 
 #include <stdint.h>
 
+#include "core/family.h"
+#include "platform/efi.h"
+
 namespace murvane {
+
+// A register and the field (or single bit) a step sets or clears in it.
+struct reg_field {
+  uint8_t reg;
+  uint8_t field;
+};
+
+// update f.reg (keep all but f.field) <- value.
+uint32_t write_field(reg_field f, uint8_t value);
+// write w.reg <- w.field, for a register and the whole byte it takes.
+uint32_t write_value(reg_field w);
 
 // The byte a trim write carries for a kind (compared as a whole 32-bit
 // value), after logging which one: 0 zero, 1 f0_cali_data, 2 osc_cali_data,
@@ -17,5 +34,152 @@ uint8_t select_trim_value(int32_t kind);
 // stops at once, with no wait after it, and reports a time-out.
 // Returns true when the state was seen.
 bool poll_reg(uint8_t reg, uint8_t mask, uint8_t want, uint32_t count, uint32_t wait_us);
+
+// set_ram_access of every family: update reg (keep all but field) <- field
+// to open the host's SRAM window, then 1 ms for it to take; <- 0 to close
+// it, no wait. 0 when the update landed, -1 when not: the image is streamed
+// only into a window known to be open.
+inline constexpr uint32_t ram_access_wait_us = 1000;
+int32_t set_ram_access_bit(uint8_t on, reg_field access);
+
+// set_boost_mode of families B to F: mode 0 logs "bypass mode" and clears
+// the boost bit, 1 logs "boost mode" and sets it (update reg (keep all but
+// the bit)); any other mode is refused with "boost mode error" and -1.
+// Otherwise the bus status of the update.
+int32_t set_boost_bit(uint8_t mode, reg_field boost);
+
+// qualify_check of families B, C, D and F: one reading of the qualification
+// register; the part is qualified when the bit is set. A reading that fails
+// leaves the cleared byte: an unqualified part ("unqualified chip").
+EFI_STATUS check_qualified(reg_field qualified);
+
+// Play modes, as set_play_mode takes them.
+inline constexpr uint8_t play_mode_standby = 0;
+inline constexpr uint8_t play_mode_ram = 1;
+inline constexpr uint8_t play_mode_cont = 4;
+
+// The playback registers of families C to F, for set_play_mode and stop.
+struct playback_regs {
+  reg_field play_mode;  // the play-mode field
+  uint8_t mode_ram;     // its values: RAM playback, continuous drive, stop
+  uint8_t mode_cont;
+  uint8_t mode_stop;
+  reg_field go;       // play control and its GO value (a stop request in the stop mode)
+  reg_field standby;  // standby request: raised, then dropped at once
+  reg_field boost;    // set for RAM playback, cleared for continuous drive
+  reg_field cont;     // cleared for RAM playback, set for continuous drive
+  // A register continuous drive presets (reg, value), written before cont
+  // is set; reg 0: none.
+  reg_field cont_preset;
+};
+
+// set_play_mode of families C to F, after logging the mode:
+//   standby: update standby <- bit, then <- 0 (always: the bit must not stay set)
+//   ram:     update play_mode <- mode_ram, boost on, update cont <- 0
+//   cont:    update play_mode <- mode_cont, boost off, [write cont_preset,]
+//            update cont <- bit
+// Every access is issued whatever the one before it did; 0 when all of them
+// landed, -1 otherwise or for an unknown mode ("error play mode").
+int32_t switch_play_mode(uint8_t mode, const playback_regs& regs);
+
+// stop of families C to F: logs "enter"; GO is a stop request only in the
+// stop mode (in any other it would start playback), so it is written only
+// once the mode has been set. Then the family's standby wait; if the chip
+// does not get there, force_message and the standby request.
+int32_t stop_playback(const playback_regs& regs, int32_t (*wait_standby)(), const char* force_message);
+
+// offset_calibration of families D and F (skipped when the record says so):
+// the record's gain code into the d2s register, the access bit held and
+// 1 ms to settle, offset mode, a run pulse on the trigger field (3 ms), the
+// code latched as the trigger drops, then the gain code and the code read
+// back; the access bit is dropped in every case. The code counts from 512,
+// 2440 a step, over the divisor of the gain the chip reports; within +-15
+// passes. Only a run that was set up, started, ended and read in full can
+// pass: anything else logs fail_message, as does an offset out of range.
+struct offset_measure_regs {
+  uint8_t d2s;  // gain code and measurement mode
+  uint8_t d2s_gain_mask;
+  uint8_t d2s_mode_mask;
+  uint8_t d2s_mode_offset;
+  reg_field access;
+  reg_field trigger;  // the trigger field, and its run value
+  uint8_t trigger_run;
+  reg_field code_hi;  // code bits 9..8, in the field
+  uint8_t code_lo;
+  bool wait_after_failed_start;  // the 3 ms run wait even when the run pulse failed
+  const int32_t* divisors;       // by gain code
+  const char* fail_message;
+};
+int32_t measure_offset(const family_dts& dts, const offset_measure_regs& regs);
+
+// f0 measurement, families B to F.
+
+// The continuous-drive parameters written before the measurement, in order.
+struct cont_drive_regs {
+  reg_field cont_1d;  // update <- enable bit, then (keep the enable bit) <- cont_reg1d
+  uint8_t cont_1e;    // cont_1e_value(divisor)
+  uint8_t cont_1f;    // cont_reg1f
+  uint8_t cont_20;    // cont_reg20
+  uint8_t track_margin;
+  uint16_t cont_1e_divisor;
+  // When set, a zero cont_track_margin is reported with this message instead
+  // of being written; when null it is written whatever its value.
+  const char* zero_margin_message;
+};
+
+// Writes the parameters; returns the bus status of the 0x1D enable update.
+uint32_t write_cont_drive(const family_dts& dts, const cont_drive_regs& regs);
+
+// Band factor (1809 below 180.0 Hz, 1990 from there) x cont_reg1e_scale /
+// divisor, at most 127. The product is taken in 64 bits: a large scale must
+// saturate, not wrap around to a small value.
+uint8_t cont_1e_value(const family_dts& dts, uint32_t divisor);
+
+// The drive window: 240000 / f0_pre less cont_reg1c, cont_track_margin and
+// 8, clamped to 0..255. f0_pre must not be 0.
+inline constexpr uint32_t cont_1a_dividend = 240000;
+uint8_t cont_1a_value(const family_dts& dts);
+
+// Reads the measured period, high byte then low byte (both are read, each
+// into a cleared byte); period_read_failed is set above the 16 bits when
+// either transfer failed.
+inline constexpr uint32_t period_read_failed = 0x10000;
+uint32_t read_period(uint8_t hi_reg, uint8_t lo_reg);
+
+// lra_f0 = dividend / period, logged ("lra_f0=%d"); a zero period leaves
+// lra_f0 at 0 and logs "lra_f0 is error, f0_reg=0".
+void store_lra_f0(uint32_t dividend, uint32_t period);
+
+// get_f0 of families C to F. lra_f0 is set to f0_pre, the family's stop runs
+// (the measurement goes on however it ended), then the set-up, every step
+// issued even when an earlier one failed (none depends on another):
+//   update detector <- bit; [read play_cfg_detect's register, update it <- bit;]
+//   continuous drive (switch_play_mode), the drive parameters; with f0_pre 0
+//   it ends here (-1, nothing undone); the 0x1A window, [the cont_period].
+// GO is sent only from a complete set-up (detector, detection bit,
+// continuous mode, [the 0x1D enable]): in any other state it would start RAM
+// playback or an endless drive. After a GO that landed: 20 ms of drive, the
+// family's standby wait (the period is read whatever it says), the period
+// into lra_f0. Otherwise nothing is measured and lra_f0 keeps f0_pre. The
+// detector bit is cleared and the detection bit put back either way.
+// 0 when measured, -1 when not.
+struct f0_measure_regs {
+  int32_t (*stop)();
+  int32_t (*go)();  // null: write the go field below
+  int32_t (*wait_standby)();
+  const playback_regs* playback;
+  cont_drive_regs drive;
+  reg_field detector;
+  reg_field play_cfg_detect;  // reg 0: none
+  reg_field go_write;         // play control and GO
+  uint8_t cont_1a;            // cont_1a_value
+  uint8_t cont_period;        // 240000 / f0_pre, at most 255; reg 0: none
+  uint8_t period_hi;
+  uint8_t period_lo;
+  bool drive_enable_counts;       // the 0x1D enable is part of a complete set-up
+  bool failed_read_is_no_period;  // a period byte that could not be read: no period (else taken as read)
+  uint32_t period_dividend;       // lra_f0 = period_dividend / period
+};
+int32_t measure_f0(const family_dts& dts, const f0_measure_regs& regs);
 
 }  // namespace murvane

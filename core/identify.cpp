@@ -12,10 +12,14 @@ namespace {
 
 constexpr int id_passes = 2;
 
+// Where LocateProtocol leaves the pin-control interface: a global rather
+// than a local whose address is taken (no stack-protected frame).
+constinit void* located_korm = nullptr;
+
 void pulse_reset_pin() {
-  void* located = nullptr;
-  const EFI_STATUS status = locate_protocol(EFI_KORM_PROTOCOL_GUID, &located);
-  auto* korm = static_cast<EFI_KORM_PROTOCOL*>(located);
+  located_korm = nullptr;
+  const EFI_STATUS status = locate_protocol(EFI_KORM_PROTOCOL_GUID, &located_korm);
+  auto* korm = static_cast<EFI_KORM_PROTOCOL*>(located_korm);
   if (status != EFI_SUCCESS || korm == nullptr) {
     log_error("failed to get korm protocol\n");
     return;
@@ -29,6 +33,52 @@ void pulse_reset_pin() {
   stall(reset_settle_us);
 }
 
+// The identifier, or -1 when a read failed.
+int64_t read_id() {
+  const uint32_t short_id = reg_read_byte(reg_chip_id);
+  if ((short_id & reg_read_failed) != 0) {
+    return -1;
+  }
+  if (check_short_id(static_cast<uint8_t>(short_id)) == EFI_SUCCESS) {
+    return short_id;
+  }
+  const uint32_t hi = reg_read_byte(reg_chip_id_hi, static_cast<uint8_t>(short_id));
+  if ((hi & reg_read_failed) != 0) {
+    return -1;
+  }
+  const uint32_t lo = reg_read_byte(reg_chip_id_lo);
+  if ((lo & reg_read_failed) != 0) {
+    return -1;
+  }
+  return hi << 8 | lo;
+}
+
+// Up to two passes of (reset pulse,) identifier read-out and look-up; after
+// a pass that finds no chip, unknown_message (given the identifier) and a
+// wait. The identifier is kept across passes: a failed read re-checks the
+// last value.
+const chip_id_entry* find_known_chip(bool pulse_reset, const char* unknown_message) {
+  uint32_t id = 0;
+  for (int pass = 0; pass < id_passes; ++pass) {
+    if (pulse_reset) {
+      pulse_reset_pin();
+    }
+    const int64_t value = read_id();
+    if (value < 0) {
+      log_error("Murvane: read chip id fail\n");
+    } else {
+      id = static_cast<uint32_t>(value);
+    }
+    const chip_id_entry* chip = find_chip_id(id);
+    if (chip != nullptr) {
+      return chip;
+    }
+    log_error(unknown_message, id);
+    stall(id_retry_wait_us);
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 EFI_STATUS check_short_id(uint8_t id) {
@@ -37,57 +87,30 @@ EFI_STATUS check_short_id(uint8_t id) {
 }
 
 EFI_STATUS read_chip_id(uint32_t* id) {
-  uint8_t buf[2] = {0, 0};
-  if (reg_read(reg_chip_id, &buf[0]) != 0) {
+  const int64_t value = read_id();
+  if (value < 0) {
     return EFI_DEVICE_ERROR;
   }
-  if (check_short_id(buf[0]) == EFI_SUCCESS) {
-    *id = buf[0];
-    return EFI_SUCCESS;
-  }
-  if (reg_read(reg_chip_id_hi, &buf[0]) != 0) {
-    return EFI_DEVICE_ERROR;
-  }
-  if (reg_read(reg_chip_id_lo, &buf[1]) != 0) {
-    return EFI_DEVICE_ERROR;
-  }
-  *id = (static_cast<uint32_t>(buf[0]) << 8) | buf[1];
+  *id = static_cast<uint32_t>(value);
   return EFI_SUCCESS;
 }
 
 EFI_STATUS reset_and_select_family() {
-  uint32_t id = 0;  // kept across passes: a failed read re-checks the last value
-  for (int pass = 0; pass < id_passes; ++pass) {
-    pulse_reset_pin();
-    if (read_chip_id(&id) != EFI_SUCCESS) {
-      log_error("Murvane: read chip id fail\n");
-    }
-    const chip_model* model = find_chip_model(id);
-    if (model != nullptr) {
-      current_family = model->family;
-      return EFI_SUCCESS;
-    }
-    log_error("Murvane: unexpected chipid!\n");
-    stall(id_retry_wait_us);
+  const chip_id_entry* chip = find_known_chip(true, "Murvane: unexpected chipid!\n");
+  if (chip == nullptr) {
+    return EFI_DEVICE_ERROR;
   }
-  return EFI_DEVICE_ERROR;
+  current_family = chip_families[chip->family];
+  return EFI_SUCCESS;
 }
 
 EFI_STATUS identify_chip() {
-  uint32_t id = 0;
-  for (int pass = 0; pass < id_passes; ++pass) {
-    if (read_chip_id(&id) != EFI_SUCCESS) {
-      log_error("Murvane: read chip id fail\n");
-    }
-    const chip_model* model = find_chip_model(id);
-    if (model != nullptr) {
-      log_error(model->detect_line);
-      return EFI_SUCCESS;
-    }
-    log_error("Murvane: unsupport device revision (0x%02X)\n", id);
-    stall(id_retry_wait_us);
+  const chip_id_entry* chip = find_known_chip(false, "Murvane: unsupport device revision (0x%02X)\n");
+  if (chip == nullptr) {
+    return EFI_UNSUPPORTED;
   }
-  return EFI_UNSUPPORTED;
+  log_detected(*chip);
+  return EFI_SUCCESS;
 }
 
 }  // namespace murvane

@@ -30,10 +30,33 @@ uint32_t i2c_write(uint64_t handle, const uint32_t* config, uint32_t reg, uint32
                    uint32_t* transferred, uint32_t timeout);
 
 uint32_t reg_read(uint8_t reg, uint8_t* value);
-uint32_t reg_write(uint8_t reg, uint8_t value);
+
+// reg_read for a caller that wants the byte back by value (no local whose
+// address is taken, so no stack-protected frame): the byte starts as
+// `initial`, which is what a failed transfer leaves in place, and
+// reg_read_failed is set above it when the transfer failed.
+inline constexpr uint32_t reg_read_failed = 0x100;
+uint32_t reg_read_byte(uint8_t reg, uint8_t initial = 0);
+
+// The keep mask that updates exactly `field`: every other bit keeps its value.
+constexpr uint8_t keep_except(uint8_t field) { return static_cast<uint8_t>(~field); }
+
+// The bodies of reg_write and reg_write_bits take their operands packed in
+// one word, reg in bits 7..0 and then the other bytes in argument order: a
+// call site loads one constant (most operands are) where it would load two or
+// three, and there are a few hundred call sites.
+uint32_t reg_write_packed(uint32_t reg_value);
+uint32_t reg_write_bits_packed(uint32_t reg_mask_value);
+
+inline uint32_t reg_write(uint8_t reg, uint8_t value) {
+  return reg_write_packed(reg | static_cast<uint32_t>(value) << 8);
+}
+
 // update reg (keep mask) <- value: bits set in mask keep the register's
 // current value, the others take value's. A failed read writes nothing and
 // returns the read's status: never write a byte built on one we could not read.
-uint32_t reg_write_bits(uint8_t reg, uint8_t mask, uint8_t value);
+inline uint32_t reg_write_bits(uint8_t reg, uint8_t mask, uint8_t value) {
+  return reg_write_bits_packed(reg | static_cast<uint32_t>(mask) << 8 | static_cast<uint32_t>(value) << 16);
+}
 
 }  // namespace murvane

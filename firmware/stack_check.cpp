@@ -35,7 +35,8 @@ namespace {
     }
     const uintptr_t offset = where - reinterpret_cast<uintptr_t>(&__ImageBase);
     for (int shift = 60; shift >= 0; shift -= 4) {
-      line[n++] = static_cast<CHAR16>("0123456789ABCDEF"[(offset >> shift) & 0xF]);
+      const auto digit = static_cast<CHAR16>((offset >> shift) & 0xF);
+      line[n++] = static_cast<CHAR16>(digit < 10 ? '0' + digit : 'A' - 10 + digit);
     }
     line[n++] = '\r';
     line[n++] = '\n';

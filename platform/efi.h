@@ -56,16 +56,17 @@ struct EFI_GUID {
   UINT8 Data4[8];
 };
 
+// Compared as two 64-bit words: the same bytes, and the fewest instructions.
+struct efi_guid_words {
+  uint64_t low;
+  uint64_t high;
+};
+static_assert(sizeof(EFI_GUID) == sizeof(efi_guid_words));
+
 constexpr bool guid_equal(const EFI_GUID& a, const EFI_GUID& b) {
-  if (a.Data1 != b.Data1 || a.Data2 != b.Data2 || a.Data3 != b.Data3) {
-    return false;
-  }
-  for (int i = 0; i < 8; ++i) {
-    if (a.Data4[i] != b.Data4[i]) {
-      return false;
-    }
-  }
-  return true;
+  const auto x = __builtin_bit_cast(efi_guid_words, a);
+  const auto y = __builtin_bit_cast(efi_guid_words, b);
+  return x.low == y.low && x.high == y.high;
 }
 
 struct EFI_TABLE_HEADER {

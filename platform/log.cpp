@@ -8,37 +8,36 @@ constinit log_observer_fn g_log_observer = nullptr;
 
 namespace {
 
-// Names as firmware logs print them, indexed by the code without its top bit.
-constexpr const char* error_names[] = {
-    "Success",          "Load Error",           "Invalid Parameter",
-    "Unsupported",      "Bad Buffer Size",      "Buffer Too Small",
-    "Not Ready",        "Device Error",         "Write Protected",
-    "Out of Resources", "Volume Corrupt",       "Volume Full",
-    "No Media",         "Media changed",        "Not Found",
-    "Access Denied",    "No Response",          "No mapping",
-    "Time out",         "Not started",          "Already started",
-    "Aborted",          "ICMP Error",           "TFTP Error",
-    "Protocol Error",   "Incompatible Version", "Security Violation",
-    "CRC Error",        "End of Media",         "Reserved (29)",
-    "Reserved (30)",    "End of File",          "Invalid Language",
-    "Compromised Data", "IP Address Conflict",  "HTTP Error",
-};
-constexpr const char* warning_names[] = {
-    "Success",
-    "Warning Unknown Glyph",
-    "Warning Delete Failure",
-    "Warning Write Failure",
-    "Warning Buffer Too Small",
-    "Warning Stale Data",
-    "Warning File System",
-    "Warning Reset Required",
-};
+// Names as firmware logs print them, one after another: the warnings by
+// their code (0 "Success" to 7), then the errors by their code without the
+// top bit (1 to 35). Read by counting terminators: no table of pointers.
+constexpr char status_names[] =
+    "Success\0Warning Unknown Glyph\0Warning Delete Failure\0Warning Write Failure\0"
+    "Warning Buffer Too Small\0Warning Stale Data\0Warning File System\0Warning Reset Required\0"
+    "Load Error\0Invalid Parameter\0Unsupported\0Bad Buffer Size\0Buffer Too Small\0Not Ready\0"
+    "Device Error\0Write Protected\0Out of Resources\0Volume Corrupt\0Volume Full\0No Media\0"
+    "Media changed\0Not Found\0Access Denied\0No Response\0No mapping\0Time out\0Not started\0"
+    "Already started\0Aborted\0ICMP Error\0TFTP Error\0Protocol Error\0Incompatible Version\0"
+    "Security Violation\0CRC Error\0End of Media\0Reserved (29)\0Reserved (30)\0End of File\0"
+    "Invalid Language\0Compromised Data\0IP Address Conflict\0HTTP Error";
+constexpr EFI_STATUS warning_name_count = 8;
+constexpr EFI_STATUS error_name_count = 36;  // codes 1..35 named
+
+constexpr size_t count_names(const char* names, size_t size) {
+  size_t n = 0;
+  for (size_t i = 0; i < size; ++i) {
+    n += names[i] == '\0' ? 1 : 0;
+  }
+  return n;
+}
+static_assert(count_names(status_names, sizeof(status_names)) == warning_name_count + error_name_count - 1);
 
 class out_buffer {
  public:
   out_buffer(char* buf, size_t cap) : buf_(buf), cap_(cap) {}
 
-  void put(char c) {
+  // Out of line: the formatter stores a character from several places.
+  __attribute__((noinline)) void put(char c) {
     if (len_ + 1 < cap_) {
       buf_[len_++] = c;
     } else {
@@ -50,22 +49,25 @@ class out_buffer {
       put(*s++);
     }
   }
+  // The digits are produced most significant first, so no buffer is needed
+  // to reverse them. A '-' goes after the padding, right before the digits.
   void put_number(uint64_t v, unsigned base, bool upper, size_t width, char pad, bool negative) {
-    char digits[24];
-    size_t n = 0;
-    const char* set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-    do {
-      digits[n++] = set[v % base];
-      v /= base;
-    } while (v != 0);
-    if (negative) {
-      digits[n++] = '-';
+    uint64_t scale = 1;
+    size_t n = negative ? 2 : 1;
+    while (v / scale >= base) {
+      scale *= base;
+      ++n;
     }
     for (size_t i = n; i < width; ++i) {
       put(pad);
     }
-    while (n > 0) {
-      put(digits[--n]);
+    if (negative) {
+      put('-');
+    }
+    const char ten = upper ? 'A' : 'a';
+    for (; scale != 0; scale /= base) {
+      const auto digit = static_cast<char>(v / scale % base);
+      put(static_cast<char>(digit < 10 ? '0' + digit : ten + digit - 10));
     }
   }
   size_t finish() {
@@ -97,7 +99,8 @@ void put_status(out_buffer& out, uint64_t status) {
     out.put(name);
     return;
   }
-  out.put("0x");
+  out.put('0');
+  out.put('x');
   out.put_number(status, 16, true, 16, '0', false);
 }
 
@@ -105,16 +108,21 @@ void put_status(out_buffer& out, uint64_t status) {
 
 const char* status_name(EFI_STATUS status) {
   const EFI_STATUS code = status & ~EFI_ERROR_BIT;
+  EFI_STATUS index = code;
   if (EFI_ERROR(status)) {
-    if (code != 0 && code < sizeof(error_names) / sizeof(error_names[0])) {
-      return error_names[code];
+    if (code == 0 || code >= error_name_count) {
+      return nullptr;
     }
+    index = warning_name_count - 1 + code;
+  } else if (code >= warning_name_count) {
     return nullptr;
   }
-  if (code < sizeof(warning_names) / sizeof(warning_names[0])) {
-    return warning_names[code];
+  const char* name = status_names;
+  for (; index != 0; --index) {
+    while (*name++ != '\0') {
+    }
   }
-  return nullptr;
+  return name;
 }
 
 size_t format_message(char* buf, size_t cap, const char* fmt, const fmt_arg* args, size_t nargs) {
@@ -153,31 +161,20 @@ size_t format_message(char* buf, size_t cap, const char* fmt, const fmt_arg* arg
       }
       continue;
     }
-    const fmt_arg& a = args[next++];
+    const uint64_t bits = args[next++].bits;
+    if (conv == 'r') {
+      put_status(out, bits);
+      continue;
+    }
     // As in firmware printers, an integer conversion without a length flag
     // takes a 32-bit int: a status printed with %d or %x shows its low word.
-    const auto low = static_cast<uint32_t>(a.bits);
-    switch (conv) {
-      case 'd': {
-        const auto v = static_cast<int32_t>(low);
-        if (v < 0) {
-          out.put_number(0 - static_cast<uint64_t>(static_cast<int64_t>(v)), 10, false, width, pad, true);
-        } else {
-          out.put_number(low, 10, false, width, pad, false);
-        }
-        break;
-      }
-      case 'u':
-        out.put_number(low, 10, false, width, pad, false);
-        break;
-      case 'x':
-      case 'X':
-        out.put_number(low, 16, conv == 'X', width, pad, false);
-        break;
-      default:
-        put_status(out, a.bits);
-        break;
+    uint32_t value = static_cast<uint32_t>(bits);
+    const bool negative = conv == 'd' && static_cast<int32_t>(value) < 0;
+    if (negative) {
+      value = 0U - value;  // the magnitude, also of INT32_MIN
     }
+    const bool hex = conv == 'x' || conv == 'X';
+    out.put_number(value, hex ? 16 : 10, conv == 'X', width, pad, negative);
   }
   return out.finish();
 }
@@ -226,5 +223,20 @@ void log_message(uint32_t level, const char* fmt, const fmt_arg* args, size_t na
   }
   console_write(text);
 }
+
+namespace {
+
+// The one place that lays the arguments out for the formatter.
+void log_error_values(const char* fmt, size_t nargs, uint64_t a0, uint64_t a1, uint64_t a2) {
+  const fmt_arg args[] = {{a0}, {a1}, {a2}};
+  log_message(DEBUG_ERROR, fmt, args, nargs);
+}
+
+}  // namespace
+
+void log_error_args(const char* fmt) { log_message(DEBUG_ERROR, fmt, nullptr, 0); }
+void log_error_args(const char* fmt, uint64_t a0) { log_error_values(fmt, 1, a0, 0, 0); }
+void log_error_args(const char* fmt, uint64_t a0, uint64_t a1) { log_error_values(fmt, 2, a0, a1, 0); }
+void log_error_args(const char* fmt, uint64_t a0, uint64_t a1, uint64_t a2) { log_error_values(fmt, 3, a0, a1, a2); }
 
 }  // namespace murvane

@@ -49,14 +49,18 @@ extern log_observer_fn g_log_observer;
 
 void log_message(uint32_t level, const char* fmt, const fmt_arg* args, size_t nargs);
 
+// log_message at DEBUG_ERROR, the arguments passed by value: a call site only
+// loads registers, and its function needs no argument array of its own (an
+// array would make every function that logs a number stack-protected).
+void log_error_args(const char* fmt);
+void log_error_args(const char* fmt, uint64_t a0);
+void log_error_args(const char* fmt, uint64_t a0, uint64_t a1);
+void log_error_args(const char* fmt, uint64_t a0, uint64_t a1, uint64_t a2);
+
 template <typename... Args>
 void log_error(const char* fmt, Args... args) {
-  if constexpr (sizeof...(Args) == 0) {
-    log_message(DEBUG_ERROR, fmt, nullptr, 0);
-  } else {
-    const fmt_arg packed[] = {make_fmt_arg(args)...};
-    log_message(DEBUG_ERROR, fmt, packed, sizeof...(Args));
-  }
+  static_assert(sizeof...(Args) <= 3, "log_error takes at most three arguments");
+  log_error_args(fmt, make_fmt_arg(args).bits...);
 }
 
 }  // namespace murvane

@@ -81,13 +81,10 @@ uint64_t detection_wait_us(const family_dts& dts) {
 // Half a period is no measurement: lra_f0 keeps f0_pre and the result is -1
 // rather than a made-up frequency.
 int32_t read_measured_f0(const family_dts& dts) {
-  uint8_t period[2] = {0, 0};
-  const uint32_t hi_status = reg_read(ZQ310X_REG_F0_H, &period[0]);
-  const uint32_t lo_status = reg_read(ZQ310X_REG_F0_L, &period[1]);
-  if (hi_status != 0 || lo_status != 0) {
+  const uint32_t f0_reg = read_period(ZQ310X_REG_F0_H, ZQ310X_REG_F0_L);
+  if ((f0_reg & period_read_failed) != 0) {
     return -1;
   }
-  const uint32_t f0_reg = (static_cast<uint32_t>(period[0]) << 8) | period[1];
   const uint64_t product = static_cast<uint64_t>(f0_reg) * dts.f0_coeff;
   if (product != 0) {
     haptic_dev.lra_f0 = static_cast<uint32_t>(f0_period_scale / product);
@@ -102,44 +99,37 @@ int32_t read_measured_f0(const family_dts& dts) {
 }  // namespace
 
 int32_t set_boost_mode(uint8_t mode) {
-  switch (mode) {
-    case boost_bypass:
-      log_error("Murvane: bypass mode\n");
-      return bus_result(reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_BOOST_KEEP, 0x00));
-    case boost_on:
-      log_error("Murvane: boost mode\n");
-      return bus_result(reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_BOOST_KEEP, ZQ310X_SYSCTRL2_BOOST));
-    default:
-      log_error("Murvane: error boost mode\n");
-      return -1;
+  if (mode != boost_bypass && mode != boost_on) {
+    log_error("Murvane: error boost mode\n");
+    return -1;
   }
+  return set_boost_bit(mode, {ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_BOOST});
 }
 
 int32_t enter_active_mode() {
   access_chain chain;
   chain.add(reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_STANDBY_KEEP, 0x00));
-  uint8_t discarded = 0;
-  chain.add(reg_read(ZQ310X_REG_SYSINT, &discarded));
+  chain.add(reg_read_byte(ZQ310X_REG_SYSINT) & reg_read_failed);  // read to clear
   chain.add(reg_write_bits(ZQ310X_REG_SYSCTRL1, ZQ310X_SYSCTRL1_BIT5_KEEP, 0x00));
   return chain.result();
 }
 
-int32_t set_go(const family_dts& /*dts*/, uint8_t flag) {
+int32_t set_go(uint8_t flag) {
   const uint8_t go = flag != 0 ? ZQ310X_PLAYCTRL_GO : 0x00;
   return bus_result(reg_write_bits(ZQ310X_REG_PLAYCTRL, ZQ310X_PLAYCTRL_GO_KEEP, go));
 }
 
-int32_t stop(const family_dts& dts) {
+int32_t stop() {
   reg_write_bits(ZQ310X_REG_PLAYCTRL, ZQ310X_PLAYCTRL_GO_KEEP, 0x00);
   // Standby follows whether or not the chip reported idle in time (or the
   // state could not be read at all).
   poll_reg(ZQ310X_REG_GLBRD, ZQ310X_GLBRD_STATE, ZQ310X_GLBRD_STATE_IDLE, stop_poll_count, stop_poll_wait_us);
-  return set_play_mode(dts, play_mode_standby);
+  return set_play_mode(play_mode_standby);
 }
 
-void write_ram(const family_dts& /*dts*/) { stream_waveform(waveform_image, &waveform_image_len); }
+void write_ram() { stream_waveform(waveform_image, &waveform_image_len); }
 
-int32_t set_ram_base(const family_dts& /*dts*/) {
+int32_t set_ram_base() {
   const auto hi = static_cast<uint8_t>(waveform_sram_base >> 8);
   const auto lo = static_cast<uint8_t>(waveform_sram_base & 0xFF);
   reg_write(ZQ310X_REG_BASE_ADDRH, hi);
@@ -156,14 +146,14 @@ int32_t chip_init(const family_dts& dts) {
   reg_write(ZQ310X_REG_INIT_4D, dts.init_4d);
   reg_write(ZQ310X_REG_INIT_5D, dts.init_5d);
   reg_write_bits(ZQ310X_REG_ANACFG5, ZQ310X_ANACFG5_FIELD_KEEP, ZQ310X_ANACFG5_DEFAULT);
-  offset_calibration(dts);  // a failure here is already logged; init goes on
+  offset_calibration();  // a failure here is already logged; init goes on
   for (size_t i = 0; i < sizeof(dts.init_74_77); ++i) {
     reg_write(static_cast<uint8_t>(ZQ310X_REG_INIT_74 + i), dts.init_74_77[i]);
   }
   return bus_result(reg_write_bits(ZQ310X_REG_ANACFG4, ZQ310X_ANACFG4_FIELD_KEEP, ZQ310X_ANACFG4_DEFAULT));
 }
 
-int32_t offset_calibration(const family_dts& /*dts*/) {
+int32_t offset_calibration() {
   // The calibration runs with the SRAM access bit held, so it is started only
   // once the bit is set.
   const bool held =
@@ -185,14 +175,12 @@ int32_t offset_calibration(const family_dts& /*dts*/) {
   return done ? 0 : -1;
 }
 
-int32_t set_gain(const family_dts& /*dts*/, uint8_t gain) {
-  return bus_result(reg_write(ZQ310X_REG_PLAYCFG_GAIN, gain));
-}
+int32_t set_gain(uint8_t gain) { return bus_result(reg_write(ZQ310X_REG_PLAYCFG_GAIN, gain)); }
 
 // 0 when every access landed, -1 as soon as one failed: the callers start
 // playback or a measurement only from a mode that was fully set. Every step
 // is still issued after a failure; none of them depends on an earlier one.
-int32_t set_play_mode(const family_dts& /*dts*/, uint8_t mode) {
+int32_t set_play_mode(uint8_t mode) {
   access_chain chain;
   switch (mode) {
     case play_mode_standby:
@@ -221,11 +209,11 @@ int32_t set_play_mode(const family_dts& /*dts*/, uint8_t mode) {
   }
 }
 
-int32_t set_sequence(const family_dts& /*dts*/, uint8_t index, uint8_t wave) {
+int32_t set_sequence(uint8_t index, uint8_t wave) {
   return bus_result(reg_write(static_cast<uint8_t>(ZQ310X_REG_WAVSEQ1 + index), wave));
 }
 
-int32_t set_sequence_loop(const family_dts& /*dts*/, uint8_t index, uint8_t loop) {
+int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
   // Two slots per register: even slots in the high nibble, odd in the low.
   const auto reg = static_cast<uint8_t>(ZQ310X_REG_WAVLOOP1 + (index >> 1));
   if ((index & 1) == 0) {
@@ -237,20 +225,11 @@ int32_t set_sequence_loop(const family_dts& /*dts*/, uint8_t index, uint8_t loop
 
 // 0 when the window was opened (closed), -1 when the update failed: the
 // bring-up streams the image only into a window that is known to be open.
-int32_t set_ram_access(const family_dts& /*dts*/, uint8_t on) {
-  access_chain chain;
-  if (on != 0) {
-    chain.add(reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_RAM_ACCESS_KEEP, ZQ310X_SYSCTRL2_RAM_ACCESS));
-    stall(ram_access_wait_us);
-    return chain.result();
-  }
-  chain.add(reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_RAM_ACCESS_KEEP, 0x00));
-  return chain.result();
-}
+int32_t set_ram_access(uint8_t on) { return set_ram_access_bit(on, {ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_RAM_ACCESS}); }
 
-EFI_STATUS qualify_check(const family_dts& /*dts*/) { return EFI_SUCCESS; }
+EFI_STATUS qualify_check() { return EFI_SUCCESS; }
 
-int32_t write_trim_lra(const family_dts& /*dts*/, int32_t kind) {
+int32_t write_trim_lra(int32_t kind) {
   uint8_t value = 0;
   switch (kind) {
     case trim_zero:
@@ -258,12 +237,9 @@ int32_t write_trim_lra(const family_dts& /*dts*/, int32_t kind) {
       value = 0;
       break;
     case trim_f0_cali:
-      log_error("Murvane: f0_cali_lra=%d\n", haptic_dev.f0_cali_data);
-      value = haptic_dev.f0_cali_data;
-      break;
     case trim_osc_cali:
-      log_error("Murvane: rtp_cali_lra=%d\n", haptic_dev.osc_cali_data);
-      value = haptic_dev.osc_cali_data;
+      value = kind == trim_f0_cali ? haptic_dev.f0_cali_data : haptic_dev.osc_cali_data;
+      log_error(kind == trim_f0_cali ? "Murvane: f0_cali_lra=%d\n" : "Murvane: rtp_cali_lra=%d\n", value);
       break;
     default:
       log_error("Murvane: error param, write f0_cali_data to trim_lra\n");
@@ -278,13 +254,13 @@ int32_t get_f0(const family_dts& dts) {
   haptic_dev.lra_f0 = dts.f0_pre;
   // The chip stops whether or not it reports idle in time; the detection
   // goes on from there either way.
-  stop(dts);
+  stop();
 
   // The detection needs all of its set-up: continuous mode out of standby,
   // the detector armed and its parameters. Every step is issued; if one of
   // them failed, GO is not set and the measurement counts as not finished.
   access_chain setup;
-  setup.add(set_play_mode(dts, play_mode_cont));
+  setup.add(set_play_mode(play_mode_cont));
   setup.add(reg_write_bits(ZQ310X_REG_CONTCFG, ZQ310X_CONTCFG_F0_DET_KEEP, ZQ310X_CONTCFG_F0_DET_RUN));
   setup.add(reg_write_bits(ZQ310X_REG_DETCFG, ZQ310X_DETCFG_F0_KEEP, ZQ310X_DETCFG_F0_ON));
   setup.add(reg_write(ZQ310X_REG_F0_7B, dts.f0_7b));
@@ -298,8 +274,7 @@ int32_t get_f0(const family_dts& dts) {
   setup.add(reg_write(ZQ310X_REG_F0_7D, static_cast<uint8_t>((dts.f0_7d_hi << 4) | dts.f0_7d_lo)));
   setup.add(reg_write(ZQ310X_REG_F0_7E, dts.f0_7e));
   setup.add(reg_write(ZQ310X_REG_F0_7F, dts.f0_7f));
-  uint8_t discarded = 0;
-  reg_read(ZQ310X_REG_SYSINT, &discarded);  // clears stale status only; the detection does not need it
+  reg_read_byte(ZQ310X_REG_SYSINT);  // clears stale status only; the detection does not need it
   const bool started =
       setup.ok() && reg_write_bits(ZQ310X_REG_PLAYCTRL, ZQ310X_PLAYCTRL_GO_KEEP, ZQ310X_PLAYCTRL_GO) == 0;
 
@@ -329,19 +304,19 @@ namespace {
 
 constexpr haptic_ops zq310x_ops = {
     [] { return zq310x::get_f0(zq310x_dts); },
-    [] { return zq310x::offset_calibration(zq310x_dts); },
-    [](uint8_t flag) { return zq310x::set_go(zq310x_dts, flag); },
-    [] { return zq310x::stop(zq310x_dts); },
-    [] { zq310x::write_ram(zq310x_dts); },
-    [] { return zq310x::set_ram_base(zq310x_dts); },
+    zq310x::offset_calibration,
+    zq310x::set_go,
+    zq310x::stop,
+    zq310x::write_ram,
+    zq310x::set_ram_base,
     [] { return zq310x::chip_init(zq310x_dts); },
-    [](uint8_t gain) { return zq310x::set_gain(zq310x_dts, gain); },
-    [](uint8_t mode) { return zq310x::set_play_mode(zq310x_dts, mode); },
-    [](int32_t kind) { return zq310x::write_trim_lra(zq310x_dts, kind); },
-    [](uint8_t index, uint8_t wave) { return zq310x::set_sequence(zq310x_dts, index, wave); },
-    [](uint8_t index, uint8_t loop) { return zq310x::set_sequence_loop(zq310x_dts, index, loop); },
-    [](uint8_t on) { return zq310x::set_ram_access(zq310x_dts, on); },
-    [] { return zq310x::qualify_check(zq310x_dts); },
+    zq310x::set_gain,
+    zq310x::set_play_mode,
+    zq310x::write_trim_lra,
+    zq310x::set_sequence,
+    zq310x::set_sequence_loop,
+    zq310x::set_ram_access,
+    zq310x::qualify_check,
 };
 
 }  // namespace

@@ -1,5 +1,5 @@
 // zq310x family (zq3101, zq3102): the configuration record and the bodies
-// of the 14 operations. Each body takes the record it works from; the
+// of the 14 operations. The bodies that read the record take it; the
 // family's slot table binds zq310x_dts, tests may pass another record.
 #pragma once
 
@@ -42,19 +42,19 @@ inline constexpr int32_t trim_f0_cali = 1;
 inline constexpr int32_t trim_osc_cali = 2;
 
 int32_t get_f0(const family_dts& dts);
-int32_t offset_calibration(const family_dts& dts);
-int32_t set_go(const family_dts& dts, uint8_t flag);
-int32_t stop(const family_dts& dts);
-void write_ram(const family_dts& dts);
-int32_t set_ram_base(const family_dts& dts);
+int32_t offset_calibration();
+int32_t set_go(uint8_t flag);
+int32_t stop();
+void write_ram();
+int32_t set_ram_base();
 int32_t chip_init(const family_dts& dts);
-int32_t set_gain(const family_dts& dts, uint8_t gain);
-int32_t set_play_mode(const family_dts& dts, uint8_t mode);
-int32_t write_trim_lra(const family_dts& dts, int32_t kind);
-int32_t set_sequence(const family_dts& dts, uint8_t index, uint8_t wave);
-int32_t set_sequence_loop(const family_dts& dts, uint8_t index, uint8_t loop);
-int32_t set_ram_access(const family_dts& dts, uint8_t on);
-EFI_STATUS qualify_check(const family_dts& dts);
+int32_t set_gain(uint8_t gain);
+int32_t set_play_mode(uint8_t mode);
+int32_t write_trim_lra(int32_t kind);
+int32_t set_sequence(uint8_t index, uint8_t wave);
+int32_t set_sequence_loop(uint8_t index, uint8_t loop);
+int32_t set_ram_access(uint8_t on);
+EFI_STATUS qualify_check();
 
 // Internal steps of set_play_mode.
 int32_t enter_active_mode();

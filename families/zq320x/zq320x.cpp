@@ -41,15 +41,30 @@ constexpr int32_t d2s_divisor_table[d2s_divisor_count] = {2048, 3072, 5120, 9216
 
 namespace {
 
-// f0 measurement: the 0x1E parameter is k * cont_reg1e_scale / 30500, with
-// k chosen by the expected frequency.
-constexpr uint32_t f0_pre_high_band = 1800;  // 180.0 Hz
-constexpr uint32_t cont_1e_k_low = 1809;
-constexpr uint32_t cont_1e_k_high = 1990;
-constexpr uint32_t cont_1e_divisor = 30500;
-// The 0x1A parameter: 240000 / f0_pre less the drive terms and a fixed 8.
-constexpr uint32_t cont_1a_dividend = 240000;
-constexpr int32_t cont_1a_fixed = 8;
+// f0 measurement: the 0x1E parameter is k * cont_reg1e_scale / 30500 (k
+// from the expected frequency band), a zero margin is reported, not written.
+constexpr cont_drive_regs cont_drive = {
+    .cont_1d = {ZQ320X_REG_CONT_1D, ZQ320X_CONT_1D_EN},
+    .cont_1e = ZQ320X_REG_CONT_1E,
+    .cont_1f = ZQ320X_REG_CONT_1F,
+    .cont_20 = ZQ320X_REG_CONT_20,
+    .track_margin = ZQ320X_REG_CONT_TRACK_MARGIN,
+    .cont_1e_divisor = 30500,
+    .zero_margin_message = "Murvane: zq320x_dts.cont_track_margin = 0\n",
+};
+// The standby request, the stop mode and GO are this family's own stop
+// (stop_chip), not the shared one.
+constexpr playback_regs playback = {
+    .play_mode = {ZQ320X_REG_PLAY_CFG, ZQ320X_PLAY_MODE_MASK},
+    .mode_ram = ZQ320X_PLAY_MODE_RAM,
+    .mode_cont = ZQ320X_PLAY_MODE_CONT,
+    .mode_stop = ZQ320X_PLAY_MODE_STOP,
+    .go = {ZQ320X_REG_PLAY_CMD, ZQ320X_PLAY_CMD_GO},
+    .standby = {ZQ320X_REG_STANDBY_CTRL, ZQ320X_STANDBY_FORCE},
+    .boost = {ZQ320X_REG_BOOST_CTRL, ZQ320X_BOOST_EN},
+    .cont = {ZQ320X_REG_SYS_CTRL, ZQ320X_SYS_CTRL_CONT_MODE},
+    .cont_preset = {ZQ320X_REG_CONT_3C, ZQ320X_CONT_3C_VALUE},
+};
 // lra_f0 (0.1 Hz) from the measured period.
 constexpr uint32_t f0_period_dividend = 3840000;
 
@@ -66,40 +81,9 @@ bool is_stop_standby(uint8_t state) {
   return s == ZQ320X_GLB_STATE_STANDBY || s == ZQ320X_GLB_STATE_STANDBY_ALT;
 }
 
-// The 0x1E continuous-mode parameter, saturating at 127.
-uint8_t cont_1e_value(const family_dts& dts) {
-  const uint32_t k = dts.f0_pre < f0_pre_high_band ? cont_1e_k_low : cont_1e_k_high;
-  // 64-bit product: a large scale must saturate, not wrap to a small value.
-  const uint64_t v = static_cast<uint64_t>(k) * dts.cont_reg1e_scale / cont_1e_divisor;
-  return v >= ZQ320X_CONT_1E_MAX ? ZQ320X_CONT_1E_MAX : static_cast<uint8_t>(v);
-}
-
-// The 0x1A drive-window parameter, clamped to 0..255. f0_pre must not be 0.
-uint8_t cont_1a_value(const family_dts& dts) {
-  // 240000 / f0_pre is at most 240000 and the terms are bytes: no overflow.
-  const int32_t x =
-      static_cast<int32_t>(cont_1a_dividend / dts.f0_pre) - dts.cont_reg1c - dts.cont_track_margin - cont_1a_fixed;
-  if (x < 0) {
-    return 0;
-  }
-  return x > 0xFF ? 0xFF : static_cast<uint8_t>(x);
-}
-
 }  // namespace
 
-int32_t set_boost_mode(uint8_t mode) {
-  switch (mode) {
-    case 0:
-      log_error("Murvane: bypass mode\n");
-      return bus_result(reg_write_bits(ZQ320X_REG_BOOST_CTRL, zq320x_keep_except(ZQ320X_BOOST_EN), 0x00));
-    case 1:
-      log_error("Murvane: boost mode\n");
-      return bus_result(reg_write_bits(ZQ320X_REG_BOOST_CTRL, zq320x_keep_except(ZQ320X_BOOST_EN), ZQ320X_BOOST_EN));
-    default:
-      log_error("Murvane: boost mode error\n");
-      return -1;
-  }
-}
+int32_t set_boost_mode(uint8_t mode) { return set_boost_bit(mode, playback.boost); }
 
 int32_t set_go(uint8_t flag) {
   return bus_result(reg_write(ZQ320X_REG_PLAY_CMD, flag != 0 ? ZQ320X_PLAY_CMD_GO : ZQ320X_PLAY_CMD_HALT));
@@ -127,13 +111,13 @@ stop_outcome stop_chip() {
   // wait. A reading that did not reach the chip ends the poll at once: the
   // byte it left behind says nothing (on the first pass it reads as standby).
   bool standby = false;
-  uint8_t state = 0;
   for (uint32_t i = 0; i < stop_poll_count && !standby; ++i) {
-    if (reg_read(ZQ320X_REG_GLB_STATE, &state) != 0) {
+    const uint32_t state = reg_read_byte(ZQ320X_REG_GLB_STATE);
+    if ((state & reg_read_failed) != 0) {
       failed = true;
       break;
     }
-    standby = is_stop_standby(state);
+    standby = is_stop_standby(static_cast<uint8_t>(state));
     if (standby) {
       log_error("Murvane: enter standby mode\n");
     }
@@ -175,36 +159,15 @@ int32_t chip_init(const family_dts& dts) {
 
 int32_t set_gain(uint8_t gain) { return bus_result(reg_write(ZQ320X_REG_GAIN, gain)); }
 
+// Standby is this family's stop; RAM playback and continuous drive are the
+// shared switch (every step issued, the mode set only when all of them
+// reached the chip), continuous drive with 0x3C preset.
 int32_t set_play_mode(uint8_t mode) {
-  switch (mode) {
-    case play_mode_standby:
-      log_error("Murvane: standby mode\n");
-      return stop();
-    case play_mode_ram: {
-      // Every step is issued; the mode counts as set only when all of them
-      // reached the chip.
-      log_error("Murvane: ram mode\n");
-      bool ok =
-          reg_write_bits(ZQ320X_REG_PLAY_CFG, zq320x_keep_except(ZQ320X_PLAY_MODE_MASK), ZQ320X_PLAY_MODE_RAM) == 0;
-      ok = set_boost_mode(1) == 0 && ok;
-      ok = reg_write_bits(ZQ320X_REG_SYS_CTRL, zq320x_keep_except(ZQ320X_SYS_CTRL_CONT_MODE), 0x00) == 0 && ok;
-      return ok_result(ok);
-    }
-    case play_mode_cont: {
-      log_error("Murvane: cont mode\n");
-      bool ok =
-          reg_write_bits(ZQ320X_REG_PLAY_CFG, zq320x_keep_except(ZQ320X_PLAY_MODE_MASK), ZQ320X_PLAY_MODE_CONT) == 0;
-      ok = set_boost_mode(0) == 0 && ok;
-      ok = reg_write(ZQ320X_REG_CONT_3C, ZQ320X_CONT_3C_VALUE) == 0 && ok;
-      ok = reg_write_bits(ZQ320X_REG_SYS_CTRL, zq320x_keep_except(ZQ320X_SYS_CTRL_CONT_MODE),
-                          ZQ320X_SYS_CTRL_CONT_MODE) == 0 &&
-           ok;
-      return ok_result(ok);
-    }
-    default:
-      log_error("Murvane: error play mode\n");
-      return -1;
+  if (mode == play_mode_standby) {
+    log_error("Murvane: standby mode\n");
+    return stop();
   }
+  return switch_play_mode(mode, playback);
 }
 
 int32_t write_trim_lra(int32_t kind) {
@@ -228,26 +191,9 @@ int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
 
 // 0 when the window was opened (closed), -1 when the update failed: the
 // caller streams the image only into a window that is open.
-int32_t set_ram_access(uint8_t on) {
-  if (on == 0) {
-    return ok_result(reg_write_bits(ZQ320X_REG_SYS_CTRL, zq320x_keep_except(ZQ320X_SYS_CTRL_RAM_ACCESS), 0x00) == 0);
-  }
-  const bool opened = reg_write_bits(ZQ320X_REG_SYS_CTRL, zq320x_keep_except(ZQ320X_SYS_CTRL_RAM_ACCESS),
-                                     ZQ320X_SYS_CTRL_RAM_ACCESS) == 0;
-  stall(ram_access_wait_us);
-  return ok_result(opened);
-}
+int32_t set_ram_access(uint8_t on) { return set_ram_access_bit(on, {ZQ320X_REG_SYS_CTRL, ZQ320X_SYS_CTRL_RAM_ACCESS}); }
 
-EFI_STATUS qualify_check() {
-  // A reading that fails leaves the cleared byte: an unqualified part.
-  uint8_t value = 0;
-  reg_read(ZQ320X_REG_QUALIFY, &value);
-  if ((value & ZQ320X_QUALIFY_OK) != 0) {
-    return EFI_SUCCESS;
-  }
-  log_error("Murvane: unqualified chip\n");
-  return EFI_DEVICE_ERROR;
-}
+EFI_STATUS qualify_check() { return check_qualified({ZQ320X_REG_QUALIFY, ZQ320X_QUALIFY_OK}); }
 
 namespace {
 
@@ -261,21 +207,11 @@ void read_measured_f0() {
     return;
   }
   log_error("Murvane: entered standby mode\n");
-  uint8_t period[2] = {0, 0};
-  const uint32_t hi_status = reg_read(ZQ320X_REG_F0_PERIOD_HI, &period[0]);
-  const uint32_t lo_status = reg_read(ZQ320X_REG_F0_PERIOD_LO, &period[1]);
   // A period we could not read is no measurement: keep the expected value
   // rather than derive a frequency from half a register pair.
-  if (hi_status != 0 || lo_status != 0) {
-    return;
-  }
-  const uint32_t f0_reg = (static_cast<uint32_t>(period[0]) << 8) | period[1];
-  if (f0_reg != 0) {
-    haptic_dev.lra_f0 = f0_period_dividend / f0_reg;
-    log_error("Murvane: lra_f0=%d\n", haptic_dev.lra_f0);
-  } else {
-    haptic_dev.lra_f0 = 0;
-    log_error("Murvane: lra_f0 is error, f0_reg=0\n");
+  const uint32_t period = read_period(ZQ320X_REG_F0_PERIOD_HI, ZQ320X_REG_F0_PERIOD_LO);
+  if ((period & period_read_failed) == 0) {
+    store_lra_f0(f0_period_dividend, period);
   }
 }
 
@@ -293,24 +229,14 @@ int32_t get_f0(const family_dts& dts) {
   ready =
       reg_write_bits(ZQ320X_REG_F0_CTRL, zq320x_keep_except(ZQ320X_F0_CTRL_TRACK_EN), ZQ320X_F0_CTRL_TRACK_EN) == 0 &&
       ready;
-  uint8_t saved_play_cfg = 0;
-  reg_read(ZQ320X_REG_PLAY_CFG, &saved_play_cfg);
+  const auto saved_play_cfg = static_cast<uint8_t>(reg_read_byte(ZQ320X_REG_PLAY_CFG));
   ready = reg_write_bits(ZQ320X_REG_PLAY_CFG, zq320x_keep_except(ZQ320X_PLAY_CFG_F0_DETECT),
                          ZQ320X_PLAY_CFG_F0_DETECT) == 0 &&
           ready;
   ready = set_play_mode(play_mode_cont) == 0 && ready;
-  ready = reg_write_bits(ZQ320X_REG_CONT_1D, zq320x_keep_except(ZQ320X_CONT_1D_EN), ZQ320X_CONT_1D_EN) == 0 && ready;
-  // The parameter values are plain writes; a failed one is logged and does
-  // not hold the measurement back.
-  reg_write_bits(ZQ320X_REG_CONT_1D, zq320x_keep_except(ZQ320X_CONT_1D_LEVEL), dts.cont_reg1d);
-  reg_write(ZQ320X_REG_CONT_1E, cont_1e_value(dts));
-  reg_write(ZQ320X_REG_CONT_1F, dts.cont_reg1f);
-  reg_write(ZQ320X_REG_CONT_20, dts.cont_reg20);
-  if (dts.cont_track_margin != 0) {
-    reg_write(ZQ320X_REG_CONT_TRACK_MARGIN, dts.cont_track_margin);
-  } else {
-    log_error("Murvane: zq320x_dts.cont_track_margin = 0\n");
-  }
+  // Of the drive parameters only the 0x1D enable counts: the values are
+  // plain writes; a failed one is logged and does not hold the measurement back.
+  ready = write_cont_drive(dts, cont_drive) == 0 && ready;
   if (dts.f0_pre == 0) {
     return -1;
   }
@@ -335,9 +261,9 @@ int32_t get_f0(const family_dts& dts) {
 }
 
 int32_t offset_calibration(const family_dts& dts) {
-  uint8_t gain_index = 0;
-  uint8_t result_hi = 0;
-  uint8_t result_lo = 0;
+  uint32_t gain_index = 0;
+  uint32_t result_hi = 0;
+  uint32_t result_lo = 0;
 
   // A failed gain update needs no guard: the index is read back after the
   // run and the window is that of the gain the chip used.
@@ -357,9 +283,11 @@ int32_t offset_calibration(const family_dts& dts) {
 
   bool no_result = !started;
   if (started) {
-    no_result = reg_read(ZQ320X_REG_D2S_GAIN, &gain_index) != 0;
-    no_result = reg_read(ZQ320X_REG_OFFSET_HI, &result_hi) != 0 || no_result;
-    no_result = reg_read(ZQ320X_REG_OFFSET_LO, &result_lo) != 0 || no_result;
+    gain_index = reg_read_byte(ZQ320X_REG_D2S_GAIN);
+    result_hi = reg_read_byte(ZQ320X_REG_OFFSET_HI);
+    result_lo = reg_read_byte(ZQ320X_REG_OFFSET_LO);
+    no_result = ((gain_index | result_hi | result_lo) & reg_read_failed) != 0;
+    gain_index &= 0xFF;
   }
   reg_write_bits(ZQ320X_REG_SYS_CTRL, zq320x_keep_except(ZQ320X_SYS_CTRL_RAM_ACCESS), 0x00);
 
@@ -374,8 +302,8 @@ int32_t offset_calibration(const family_dts& dts) {
   if (no_result) {
     return -1;
   }
-  const int32_t code =
-      result_hi * 4 + ((result_lo & ZQ320X_OFFSET_LO_MASK) >> ZQ320X_OFFSET_LO_SHIFT);  // 10 bits, 0..1023
+  const auto code =
+      static_cast<int32_t>(result_hi * 4 + ((result_lo & ZQ320X_OFFSET_LO_MASK) >> ZQ320X_OFFSET_LO_SHIFT));  // 0..1023
   const int32_t offset = (code * offset_step - offset_centre) / d2s_divisor_table[gain_index];
   if (offset >= -offset_limit && offset <= offset_limit) {
     return 0;

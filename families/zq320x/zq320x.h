@@ -29,7 +29,6 @@ inline constexpr uint32_t stop_poll_wait_us = 2000;
 inline constexpr uint32_t f0_start_wait_us = 20000;
 inline constexpr uint32_t f0_poll_count = 200;
 inline constexpr uint32_t f0_poll_wait_us = 10000;
-inline constexpr uint32_t ram_access_wait_us = 1000;
 inline constexpr uint32_t offset_cal_settle_us = 1000;
 inline constexpr uint32_t offset_cal_measure_us = 3000;
 

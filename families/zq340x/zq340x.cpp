@@ -39,62 +39,47 @@ namespace zq340x {
 
 namespace {
 
-constexpr uint32_t ram_access_settle_us = 1000;
-
 // wait_standby: a wait before each of at most this many readings.
 constexpr uint32_t standby_polls = 100;
 constexpr uint32_t standby_poll_wait_us = 2000;
 
-// Offset measurement: settle after opening the path, then the run itself.
-constexpr uint32_t offset_settle_us = 1000;
-constexpr uint32_t offset_run_us = 3000;
-// offset = (code * 2440 - 512 * 2440) / divisor, accepted within +-15.
-constexpr int32_t offset_code_scale = 2440;
-constexpr int32_t offset_code_zero = 512 * offset_code_scale;  // 1249280
-constexpr int32_t offset_limit = 15;
+// Offset measurement: the result is read only after a run that was started
+// (the run wait follows a start that landed) and ended.
+constexpr offset_measure_regs offset_measure = {
+    .d2s = ZQ340X_REG_D2S,
+    .d2s_gain_mask = ZQ340X_D2S_GAIN_MASK,
+    .d2s_mode_mask = ZQ340X_D2S_MODE_MASK,
+    .d2s_mode_offset = ZQ340X_D2S_MODE_OFFSET,
+    .access = {ZQ340X_REG_RAM_CTRL, ZQ340X_RAM_CTRL_HOST_ACCESS},
+    .trigger = {ZQ340X_REG_OFFSET_CTRL, ZQ340X_OFFSET_CTRL_MASK},
+    .trigger_run = ZQ340X_OFFSET_CTRL_RUN,
+    .code_hi = {ZQ340X_REG_OFFSET_HI, ZQ340X_OFFSET_HI_MASK},
+    .code_lo = ZQ340X_REG_OFFSET_LO,
+    .wait_after_failed_start = false,
+    .divisors = d2s_divisor_table,
+    .fail_message = "offset calibration out of range\n",
+};
+static_assert(ZQ340X_OFFSET_CTRL_IDLE == 0x00, "a run ends with the trigger field cleared");
 
-// f0 measurement.
-constexpr uint32_t f0_split = 1800;  // 0.1 Hz: below it the low factor applies
-constexpr uint32_t cont_cfg1e_factor_low = 1809;
-constexpr uint32_t cont_cfg1e_factor_high = 1990;
-constexpr uint32_t cont_cfg1e_divisor = 40000;
-constexpr uint32_t cont_cfg1e_max = 127;
-constexpr uint32_t f0_detect_numerator = 240000;
-constexpr int32_t f0_detect_offset = 8;
-constexpr int32_t f0_detect_max = 255;
-constexpr uint32_t f0_run_us = 20000;
-constexpr uint32_t f0_period_numerator = 3840000;  // lra_f0 (0.1 Hz) = this / period
-
-// 0x1E: the smaller of 127 and factor * cont_reg1e_scale / 40000. The
-// product is taken in 64 bits so a large scale saturates at 127 instead of
-// wrapping around to a small value.
-uint8_t cont_cfg1e_value(const family_dts& dts) {
-  const uint32_t factor = dts.f0_pre < f0_split ? cont_cfg1e_factor_low : cont_cfg1e_factor_high;
-  const uint64_t value = static_cast<uint64_t>(factor) * dts.cont_reg1e_scale / cont_cfg1e_divisor;
-  return static_cast<uint8_t>(value < cont_cfg1e_max ? value : cont_cfg1e_max);
-}
-
-// 0x1A: 240000 / f0_pre - (cont_reg1c + cont_track_margin) - 8, clamped to
-// 0..255. The subtraction is signed so a high f0_pre gives 0, not a wrap.
-// f0_pre must not be 0.
-uint8_t f0_detect_value(const family_dts& dts) {
-  const auto quotient = static_cast<int32_t>(f0_detect_numerator / dts.f0_pre);
-  const int32_t value = quotient -
-                        (static_cast<int32_t>(dts.cont_reg1c) + static_cast<int32_t>(dts.cont_track_margin)) -
-                        f0_detect_offset;
-  if (value <= 0) {
-    return 0;
-  }
-  return static_cast<uint8_t>(value < f0_detect_max ? value : f0_detect_max);
-}
+constexpr playback_regs playback = {
+    .play_mode = {ZQ340X_REG_PLAY_MODE, ZQ340X_PLAY_MODE_MASK},
+    .mode_ram = ZQ340X_PLAY_MODE_RAM,
+    .mode_cont = ZQ340X_PLAY_MODE_CONT,
+    .mode_stop = ZQ340X_PLAY_MODE_STOP,
+    .go = {ZQ340X_REG_PLAY_CTRL, ZQ340X_PLAY_CTRL_GO},
+    .standby = {ZQ340X_REG_RAM_CTRL, ZQ340X_RAM_CTRL_STANDBY_REQ},
+    .boost = {ZQ340X_REG_SYSCTRL, ZQ340X_SYSCTRL_BOOST},
+    .cont = {ZQ340X_REG_CONT_CTRL, ZQ340X_CONT_CTRL_CONT_EN},
+    .cont_preset = {0, 0},
+};
 
 }  // namespace
 
 int32_t wait_standby() {
   for (uint32_t i = 0; i < standby_polls; ++i) {
     stall(standby_poll_wait_us);
-    uint8_t state = 0;
-    if (reg_read(ZQ340X_REG_STATE, &state) != 0) {
+    const uint32_t state = reg_read_byte(ZQ340X_REG_STATE);
+    if ((state & reg_read_failed) != 0) {
       // An unread state is not standby; give up as if the bound ran out.
       break;
     }
@@ -107,38 +92,15 @@ int32_t wait_standby() {
   return -1;
 }
 
-int32_t set_boost_mode(uint8_t mode) {
-  switch (mode) {
-    case 0:
-      log_error("Murvane: bypass mode\n");
-      return static_cast<int32_t>(reg_write_bits(ZQ340X_REG_SYSCTRL, zq340x_keep(ZQ340X_SYSCTRL_BOOST), 0x00));
-    case 1:
-      log_error("Murvane: boost mode\n");
-      return static_cast<int32_t>(
-          reg_write_bits(ZQ340X_REG_SYSCTRL, zq340x_keep(ZQ340X_SYSCTRL_BOOST), ZQ340X_SYSCTRL_BOOST));
-    default:
-      log_error("Murvane: boost mode error\n");
-      return -1;
-  }
-}
+int32_t set_boost_mode(uint8_t mode) { return set_boost_bit(mode, playback.boost); }
 
 int32_t set_go(uint8_t flag) {
   return static_cast<int32_t>(reg_write(ZQ340X_REG_PLAY_CTRL, flag != 0 ? ZQ340X_PLAY_CTRL_GO : ZQ340X_PLAY_CTRL_HALT));
 }
 
-int32_t stop() {
-  log_error("Murvane: enter\n");
-  // GO is a stop request only with play mode 11 in place; in any other mode
-  // it would start playback or a measurement instead.
-  if (reg_write_bits(ZQ340X_REG_PLAY_MODE, zq340x_keep(ZQ340X_PLAY_MODE_MASK), ZQ340X_PLAY_MODE_STOP) == 0) {
-    reg_write(ZQ340X_REG_PLAY_CTRL, ZQ340X_PLAY_CTRL_GO);
-  }
-  if (wait_standby() == 0) {
-    return 0;
-  }
-  log_error("Murvane: force to enter standby\n");
-  return set_play_mode(play_mode_standby);
-}
+// GO is a stop request only with play mode 11 in place; in any other mode
+// it would start playback or a measurement instead.
+int32_t stop() { return stop_playback(playback, &wait_standby, "Murvane: force to enter standby\n"); }
 
 void write_ram() { stream_waveform(waveform_image, &waveform_image_len); }
 
@@ -174,34 +136,7 @@ int32_t set_gain(uint8_t gain) { return static_cast<int32_t>(reg_write(ZQ340X_RE
 // Every access of a mode change is issued even when an earlier one failed
 // (none depends on another, and the standby pulse must be released); the
 // mode counts as set only when all of them went through.
-int32_t set_play_mode(uint8_t mode) {
-  bool ok = true;
-  switch (mode) {
-    case play_mode_standby:
-      // A pulse on the standby request: set, then cleared at once.
-      log_error("Murvane: standby mode\n");
-      ok &= reg_write_bits(ZQ340X_REG_RAM_CTRL, zq340x_keep(ZQ340X_RAM_CTRL_STANDBY_REQ),
-                           ZQ340X_RAM_CTRL_STANDBY_REQ) == 0;
-      ok &= reg_write_bits(ZQ340X_REG_RAM_CTRL, zq340x_keep(ZQ340X_RAM_CTRL_STANDBY_REQ), 0x00) == 0;
-      break;
-    case play_mode_ram:
-      log_error("Murvane: ram mode\n");
-      ok &= reg_write_bits(ZQ340X_REG_PLAY_MODE, zq340x_keep(ZQ340X_PLAY_MODE_MASK), ZQ340X_PLAY_MODE_RAM) == 0;
-      ok &= set_boost_mode(1) == 0;
-      ok &= reg_write_bits(ZQ340X_REG_CONT_CTRL, zq340x_keep(ZQ340X_CONT_CTRL_CONT_EN), 0x00) == 0;
-      break;
-    case play_mode_cont:
-      log_error("Murvane: cont mode\n");
-      ok &= reg_write_bits(ZQ340X_REG_PLAY_MODE, zq340x_keep(ZQ340X_PLAY_MODE_MASK), ZQ340X_PLAY_MODE_CONT) == 0;
-      ok &= set_boost_mode(0) == 0;
-      ok &= reg_write_bits(ZQ340X_REG_CONT_CTRL, zq340x_keep(ZQ340X_CONT_CTRL_CONT_EN), ZQ340X_CONT_CTRL_CONT_EN) == 0;
-      break;
-    default:
-      log_error("Murvane: error play mode\n");
-      return -1;
-  }
-  return ok ? 0 : -1;
-}
+int32_t set_play_mode(uint8_t mode) { return switch_play_mode(mode, playback); }
 
 int32_t set_sequence(uint8_t index, uint8_t wave) {
   return static_cast<int32_t>(reg_write(static_cast<uint8_t>(ZQ340X_REG_SEQ_WAVE0 + index), wave));
@@ -218,115 +153,46 @@ int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
 // 0 when the host-access bit took the requested value, -1 when the update
 // failed: the caller streams into the SRAM only after a 0 for on.
 int32_t set_ram_access(uint8_t on) {
-  if (on != 0) {
-    const uint32_t status =
-        reg_write_bits(ZQ340X_REG_RAM_CTRL, zq340x_keep(ZQ340X_RAM_CTRL_HOST_ACCESS), ZQ340X_RAM_CTRL_HOST_ACCESS);
-    stall(ram_access_settle_us);
-    return status == 0 ? 0 : -1;
-  }
-  return reg_write_bits(ZQ340X_REG_RAM_CTRL, zq340x_keep(ZQ340X_RAM_CTRL_HOST_ACCESS), 0x00) == 0 ? 0 : -1;
+  return set_ram_access_bit(on, {ZQ340X_REG_RAM_CTRL, ZQ340X_RAM_CTRL_HOST_ACCESS});
 }
 
-EFI_STATUS qualify_check() {
-  uint8_t value = 0;
-  reg_read(ZQ340X_REG_QUALIFY, &value);  // a failed read leaves 0: not qualified
-  if ((value & ZQ340X_QUALIFY_OK) != 0) {
-    return EFI_SUCCESS;
-  }
-  log_error("Murvane: unqualified chip\n");
-  return EFI_DEVICE_ERROR;
-}
+// A failed read leaves 0: not qualified.
+EFI_STATUS qualify_check() { return check_qualified({ZQ340X_REG_QUALIFY, ZQ340X_QUALIFY_OK}); }
 
-int32_t offset_calibration(const family_dts& dts) {
-  if (dts.offset_cali_skip != 0) {
-    return 0;
-  }
-  uint8_t gain = 0;
-  uint8_t high = 0;
-  uint8_t low = 0;
-  // The gain code is read back after the run and the result is scaled by
-  // what the chip reports, so a lost gain write does not spoil the result.
-  reg_write_bits(ZQ340X_REG_D2S, zq340x_keep(ZQ340X_D2S_GAIN_MASK), dts.d2s_gain);
-  const bool path_open =
-      reg_write_bits(ZQ340X_REG_RAM_CTRL, zq340x_keep(ZQ340X_RAM_CTRL_HOST_ACCESS), ZQ340X_RAM_CTRL_HOST_ACCESS) == 0;
-  stall(offset_settle_us);
-  // The measurement runs only with the path open and the offset mode set,
-  // and its result is read only after a run that was started and ended:
-  // otherwise 0x4F/0x50 still hold whatever an earlier run left there.
-  bool measured = false;
-  if (path_open && reg_write_bits(ZQ340X_REG_D2S, zq340x_keep(ZQ340X_D2S_MODE_MASK), ZQ340X_D2S_MODE_OFFSET) == 0) {
-    const bool started =
-        reg_write_bits(ZQ340X_REG_OFFSET_CTRL, zq340x_keep(ZQ340X_OFFSET_CTRL_MASK), ZQ340X_OFFSET_CTRL_RUN) == 0;
-    if (started) {
-      stall(offset_run_us);
-    }
-    // Back to idle even after a failed start, in case the run bits took.
-    const bool ended =
-        reg_write_bits(ZQ340X_REG_OFFSET_CTRL, zq340x_keep(ZQ340X_OFFSET_CTRL_MASK), ZQ340X_OFFSET_CTRL_IDLE) == 0;
-    if (started && ended) {
-      uint32_t failed = reg_read(ZQ340X_REG_D2S, &gain);
-      failed |= reg_read(ZQ340X_REG_OFFSET_HI, &high);
-      failed |= reg_read(ZQ340X_REG_OFFSET_LO, &low);
-      // A result we could not read in full is no result: it must not pass
-      // on a half-read code or gain.
-      measured = failed == 0;
-    }
-  }
-  reg_write_bits(ZQ340X_REG_RAM_CTRL, zq340x_keep(ZQ340X_RAM_CTRL_HOST_ACCESS), 0x00);
+int32_t offset_calibration(const family_dts& dts) { return measure_offset(dts, offset_measure); }
 
-  if (measured) {
-    const int32_t code = ((high & ZQ340X_OFFSET_HI_MASK) << 8) | low;
-    const int32_t offset =
-        (code * offset_code_scale - offset_code_zero) / d2s_divisor_table[gain & ZQ340X_D2S_GAIN_MASK];
-    if (offset >= -offset_limit && offset <= offset_limit) {
-      return 0;
-    }
-  }
-  log_error("offset calibration out of range\n");
-  return -1;
-}
+// f0 measurement: the detector on and continuous mode make a complete
+// set-up (the 0x1D enable does not count); 0x1E is the band factor x
+// cont_reg1e_scale / 40000, the margin written whatever its value. A
+// half-read period would give a wildly wrong frequency: it counts as none.
+constexpr f0_measure_regs f0_measure = {
+    .stop = &stop,
+    .go = nullptr,
+    .wait_standby = &wait_standby,
+    .playback = &playback,
+    .drive =
+        {
+            .cont_1d = {ZQ340X_REG_CONT_CFG1D, ZQ340X_CONT_CFG1D_EN},
+            .cont_1e = ZQ340X_REG_CONT_CFG1E,
+            .cont_1f = ZQ340X_REG_CONT_CFG1F,
+            .cont_20 = ZQ340X_REG_CONT_CFG20,
+            .track_margin = ZQ340X_REG_CONT_TRACK_MARGIN,
+            .cont_1e_divisor = 40000,
+            .zero_margin_message = nullptr,
+        },
+    .detector = {ZQ340X_REG_DETECT_CTRL, ZQ340X_DETECT_CTRL_F0_EN},
+    .play_cfg_detect = {0, 0},
+    .go_write = {ZQ340X_REG_PLAY_CTRL, ZQ340X_PLAY_CTRL_GO},
+    .cont_1a = ZQ340X_REG_CONT_F0_DETECT,
+    .cont_period = 0,
+    .period_hi = ZQ340X_REG_F0_PERIOD_HI,
+    .period_lo = ZQ340X_REG_F0_PERIOD_LO,
+    .drive_enable_counts = false,
+    .failed_read_is_no_period = true,
+    .period_dividend = 3840000,
+};
 
-int32_t get_f0(const family_dts& dts) {
-  haptic_dev.lra_f0 = dts.f0_pre;
-  stop();  // the measurement goes on whether or not the chip settled by itself
-  // A GO measures only with the detector on and continuous mode selected.
-  bool ready =
-      reg_write_bits(ZQ340X_REG_DETECT_CTRL, zq340x_keep(ZQ340X_DETECT_CTRL_F0_EN), ZQ340X_DETECT_CTRL_F0_EN) == 0;
-  ready &= set_play_mode(play_mode_cont) == 0;
-  reg_write_bits(ZQ340X_REG_CONT_CFG1D, zq340x_keep(ZQ340X_CONT_CFG1D_EN), ZQ340X_CONT_CFG1D_EN);
-  reg_write_bits(ZQ340X_REG_CONT_CFG1D, zq340x_keep(ZQ340X_CONT_CFG1D_VALUE), dts.cont_reg1d);
-  reg_write(ZQ340X_REG_CONT_CFG1E, cont_cfg1e_value(dts));
-  reg_write(ZQ340X_REG_CONT_CFG1F, dts.cont_reg1f);
-  reg_write(ZQ340X_REG_CONT_CFG20, dts.cont_reg20);
-  reg_write(ZQ340X_REG_CONT_TRACK_MARGIN, dts.cont_track_margin);
-  if (dts.f0_pre == 0) {
-    return -1;
-  }
-  reg_write(ZQ340X_REG_CONT_F0_DETECT, f0_detect_value(dts));
-  // Without a started measurement there is nothing to wait for, and the
-  // period registers still hold an earlier run's count: lra_f0 keeps f0_pre.
-  const bool started = ready && reg_write(ZQ340X_REG_PLAY_CTRL, ZQ340X_PLAY_CTRL_GO) == 0;
-  if (started) {
-    stall(f0_run_us);
-    wait_standby();  // the period is read whether or not standby was seen
-
-    uint8_t high = 0;
-    uint8_t low = 0;
-    uint32_t failed = reg_read(ZQ340X_REG_F0_PERIOD_HI, &high);
-    failed |= reg_read(ZQ340X_REG_F0_PERIOD_LO, &low);
-    // A half-read period would give a wildly wrong frequency: count it as none.
-    const uint32_t period = failed == 0 ? (static_cast<uint32_t>(high) << 8) | low : 0;
-    if (period != 0) {
-      haptic_dev.lra_f0 = f0_period_numerator / period;
-      log_error("Murvane: lra_f0=%d\n", haptic_dev.lra_f0);
-    } else {
-      haptic_dev.lra_f0 = 0;
-      log_error("Murvane: lra_f0 is error, f0_reg=0\n");
-    }
-  }
-  reg_write_bits(ZQ340X_REG_DETECT_CTRL, zq340x_keep(ZQ340X_DETECT_CTRL_F0_EN), 0x00);
-  return started ? 0 : -1;
-}
+int32_t get_f0(const family_dts& dts) { return measure_f0(dts, f0_measure); }
 
 int32_t write_trim_lra(int32_t kind) {
   const uint8_t value = select_trim_value(kind);

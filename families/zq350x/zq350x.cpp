@@ -42,21 +42,18 @@ namespace {
 
 constexpr uint32_t ram_access_settle_us = 1000;
 constexpr uint32_t repair_settle_us = 2000;
-constexpr uint32_t f0_drive_settle_us = 20000;
 
-// 0x1E: a base step for the expected resonance band, scaled by the record.
-constexpr uint32_t cont_1e_band_split = 1800;  // 0.1 Hz
-constexpr uint32_t cont_1e_base_low = 1809;
-constexpr uint32_t cont_1e_base_high = 1990;
-constexpr uint32_t cont_1e_divisor = 40000;
-
-// 0x1A: the drive window in chip ticks, less the record's margins.
-constexpr uint32_t cont_1a_ticks = 240000;
-constexpr int32_t cont_1a_fixed_margin = 8;
-constexpr int32_t cont_1a_max = 255;
-
-// lra_f0 (0.1 Hz) from the measured period count.
-constexpr uint32_t f0_period_ticks = 3840000;
+constexpr playback_regs playback = {
+    .play_mode = {ZQ350X_REG_PLAY_CFG, ZQ350X_PLAY_MODE_MASK},
+    .mode_ram = ZQ350X_PLAY_MODE_RAM,
+    .mode_cont = ZQ350X_PLAY_MODE_CONT,
+    .mode_stop = ZQ350X_PLAY_MODE_STOP,
+    .go = {ZQ350X_REG_PLAY_CTRL, ZQ350X_PLAY_CTRL_GO},
+    .standby = {ZQ350X_REG_SYS_CTRL, ZQ350X_SYS_CTRL_FORCE_STANDBY},
+    .boost = {ZQ350X_REG_BOOST_CFG, ZQ350X_BOOST_EN},
+    .cont = {ZQ350X_REG_CONT_MODE, ZQ350X_CONT_MODE_EN},
+    .cont_preset = {0, 0},
+};
 
 int32_t result_of(uint32_t bus_status) { return static_cast<int32_t>(bus_status); }
 
@@ -81,8 +78,7 @@ void run_repair_window() {
     // rather than write 9 to it: a read leaves the protected register's
     // content as the factory set it, and if the chip does not recover, the
     // second reading of 0x62/0x63 still rejects the part.
-    uint8_t repair = 9;
-    reg_read(ZQ350X_REG_REPAIR, &repair);
+    reg_read_byte(ZQ350X_REG_REPAIR, 9);
   }
   stall(repair_settle_us);
   reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_CLOSE);
@@ -92,12 +88,9 @@ void run_repair_window() {
 }  // namespace
 
 EFI_STATUS qualify_check() {
-  uint8_t qual = 0;
-  uint8_t flag = 0;
-  uint8_t level = 0;
-  reg_read(ZQ350X_REG_QUAL, &qual);
-  reg_read(ZQ350X_REG_QUAL_FLAG, &flag);
-  reg_read(ZQ350X_REG_QUAL_LEVEL, &level);
+  const auto qual = static_cast<uint8_t>(reg_read_byte(ZQ350X_REG_QUAL));
+  auto flag = static_cast<uint8_t>(reg_read_byte(ZQ350X_REG_QUAL_FLAG));
+  auto level = static_cast<uint8_t>(reg_read_byte(ZQ350X_REG_QUAL_LEVEL));
   if ((qual & ZQ350X_QUAL_OK) == 0) {
     log_error("Murvane: unqualified chip\n");
     return EFI_DEVICE_ERROR;
@@ -106,8 +99,8 @@ EFI_STATUS qualify_check() {
     run_repair_window();
   }
   // Same bytes: a reading that fails keeps what the first one saw.
-  reg_read(ZQ350X_REG_QUAL_FLAG, &flag);
-  reg_read(ZQ350X_REG_QUAL_LEVEL, &level);
+  flag = static_cast<uint8_t>(reg_read_byte(ZQ350X_REG_QUAL_FLAG, flag));
+  level = static_cast<uint8_t>(reg_read_byte(ZQ350X_REG_QUAL_LEVEL, level));
   return needs_repair(flag, level) ? EFI_DEVICE_ERROR : EFI_SUCCESS;
 }
 
@@ -130,55 +123,16 @@ int32_t chip_init(const family_dts& dts) {
 }
 
 int32_t set_boost_mode(uint8_t boost) {
-  switch (boost) {
-    case 1:
-      log_error("Murvane: boost mode\n");
-      return ok_or_failed(reg_write_bits(ZQ350X_REG_BOOST_CFG, zq350x_keep_except(ZQ350X_BOOST_EN), ZQ350X_BOOST_EN));
-    case 0:
-      log_error("Murvane: bypass mode\n");
-      return ok_or_failed(reg_write_bits(ZQ350X_REG_BOOST_CFG, zq350x_keep_except(ZQ350X_BOOST_EN), 0));
-    default:
-      log_error("Murvane: boost mode error\n");
-      return -1;
-  }
+  return ok_or_failed(static_cast<uint32_t>(set_boost_bit(boost, playback.boost)));
 }
 
-int32_t set_play_mode(uint8_t mode) {
-  constexpr uint8_t keep_mode = zq350x_keep_except(ZQ350X_PLAY_MODE_MASK);
-  constexpr uint8_t keep_cont = zq350x_keep_except(ZQ350X_CONT_MODE_EN);
-  constexpr uint8_t keep_force = zq350x_keep_except(ZQ350X_SYS_CTRL_FORCE_STANDBY);
-  // Every step is issued whatever the previous one did (the standby pulse is
-  // always lowered again); the mode counts as set only when all of them were.
-  switch (mode) {
-    case play_mode_standby: {
-      log_error("Murvane: standby mode\n");
-      const uint32_t raised = reg_write_bits(ZQ350X_REG_SYS_CTRL, keep_force, ZQ350X_SYS_CTRL_FORCE_STANDBY);
-      const uint32_t lowered = reg_write_bits(ZQ350X_REG_SYS_CTRL, keep_force, 0);
-      return raised == 0 && lowered == 0 ? 0 : -1;
-    }
-    case play_mode_ram: {
-      log_error("Murvane: ram mode\n");
-      const uint32_t mode_bits = reg_write_bits(ZQ350X_REG_PLAY_CFG, keep_mode, ZQ350X_PLAY_MODE_RAM);
-      const int32_t boost = set_boost_mode(1);
-      const uint32_t cont = reg_write_bits(ZQ350X_REG_CONT_MODE, keep_cont, 0);
-      return mode_bits == 0 && boost == 0 && cont == 0 ? 0 : -1;
-    }
-    case play_mode_cont: {
-      log_error("Murvane: cont mode\n");
-      const uint32_t mode_bits = reg_write_bits(ZQ350X_REG_PLAY_CFG, keep_mode, ZQ350X_PLAY_MODE_CONT);
-      const int32_t bypass = set_boost_mode(0);
-      const uint32_t cont = reg_write_bits(ZQ350X_REG_CONT_MODE, keep_cont, ZQ350X_CONT_MODE_EN);
-      return mode_bits == 0 && bypass == 0 && cont == 0 ? 0 : -1;
-    }
-    default:
-      log_error("Murvane: error play mode\n");
-      return -1;
-  }
-}
+// Every step is issued whatever the previous one did (the standby pulse is
+// always lowered again); the mode counts as set only when all of them were.
+int32_t set_play_mode(uint8_t mode) { return switch_play_mode(mode, playback); }
 
 int32_t set_go(uint8_t flag) {
-  uint8_t trim = 0;
-  reg_read(ZQ350X_REG_TRIM_LRA, &trim);
+  // A trim that could not be read counts as the cleared byte.
+  const auto trim = static_cast<uint8_t>(reg_read_byte(ZQ350X_REG_TRIM_LRA));
   const bool go = flag != 0 && trim < ZQ350X_TRIM_LRA_GO_LIMIT;
   return result_of(reg_write(ZQ350X_REG_PLAY_CTRL, go ? ZQ350X_PLAY_CTRL_GO : ZQ350X_PLAY_CTRL_STOP));
 }
@@ -193,18 +147,11 @@ int32_t wait_standby(uint32_t polls) {
   return -1;
 }
 
+// GO brakes only in mode 3; in the mode left behind it would start playback
+// or the endless continuous drive, so it waits for mode 3 to be set.
 int32_t stop() {
-  log_error("Murvane: enter\n");
-  // GO brakes only in mode 3; in the mode left behind it would start
-  // playback or the endless continuous drive, so it waits for mode 3 to be set.
-  if (reg_write_bits(ZQ350X_REG_PLAY_CFG, zq350x_keep_except(ZQ350X_PLAY_MODE_MASK), ZQ350X_PLAY_MODE_STOP) == 0) {
-    reg_write(ZQ350X_REG_PLAY_CTRL, ZQ350X_PLAY_CTRL_GO);
-  }
-  if (wait_standby(stop_standby_polls) == 0) {
-    return 0;
-  }
-  log_error("Murvane: force to enter standby mode\n");
-  return set_play_mode(play_mode_standby);
+  return stop_playback(
+      playback, [] { return wait_standby(stop_standby_polls); }, "Murvane: force to enter standby mode\n");
 }
 
 void write_ram() { stream_waveform(waveform_image, &waveform_image_len); }
@@ -235,92 +182,44 @@ int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
 
 // 0 when the access bit was updated, -1 when not: the SRAM is streamed only
 // into a window that opened, and playback waits for it to close.
-int32_t set_ram_access(uint8_t on) {
-  constexpr uint8_t keep = zq350x_keep_except(ZQ350X_SYS_CTRL_RAM_ACCESS);
-  if (on == 0) {
-    return ok_or_failed(reg_write_bits(ZQ350X_REG_SYS_CTRL, keep, 0));
-  }
-  const uint32_t status = reg_write_bits(ZQ350X_REG_SYS_CTRL, keep, ZQ350X_SYS_CTRL_RAM_ACCESS);
-  stall(ram_access_settle_us);
-  return ok_or_failed(status);
-}
+int32_t set_ram_access(uint8_t on) { return set_ram_access_bit(on, {ZQ350X_REG_SYS_CTRL, ZQ350X_SYS_CTRL_RAM_ACCESS}); }
 
 int32_t offset_calibration() { return 0; }
 
-uint8_t cont_1e_value(const family_dts& dts) {
-  // The product is taken in 64 bits: a 32-bit product would wrap for a large
-  // scale and turn what should saturate at the maximum into a small value.
-  const uint64_t base = dts.f0_pre < cont_1e_band_split ? cont_1e_base_low : cont_1e_base_high;
-  const uint64_t value = base * dts.cont_reg1e_scale / cont_1e_divisor;
-  return value > ZQ350X_CONT_1E_MAX ? ZQ350X_CONT_1E_MAX : static_cast<uint8_t>(value);
-}
+// f0 measurement: tracking, detection and continuous mode make a complete
+// set-up (the 0x1D enable does not count), and GO goes through set_go, which
+// holds it back for a trim at or above the limit; 0x1E is the band step x
+// cont_reg1e_scale / 40000, a zero margin reported instead of written. The
+// period is taken as read: a byte that failed stays cleared. Only the
+// detection bit of 0x08 goes back; bits 1:0 stay in continuous mode.
+constexpr f0_measure_regs f0_measure = {
+    .stop = &stop,
+    .go = [] { return set_go(1); },
+    .wait_standby = [] { return wait_standby(f0_standby_polls); },
+    .playback = &playback,
+    .drive =
+        {
+            .cont_1d = {ZQ350X_REG_CONT_1D, ZQ350X_CONT_1D_EN},
+            .cont_1e = ZQ350X_REG_CONT_1E,
+            .cont_1f = ZQ350X_REG_CONT_1F,
+            .cont_20 = ZQ350X_REG_CONT_20,
+            .track_margin = ZQ350X_REG_CONT_TRACK_MARGIN,
+            .cont_1e_divisor = 40000,
+            .zero_margin_message = "Murvane: zq350x_dts.cont_track_margin = 0",
+        },
+    .detector = {ZQ350X_REG_F0_CTRL, ZQ350X_F0_CTRL_TRACK},
+    .play_cfg_detect = {ZQ350X_REG_PLAY_CFG, ZQ350X_PLAY_CFG_F0_DET},
+    .go_write = {ZQ350X_REG_PLAY_CTRL, ZQ350X_PLAY_CTRL_GO},
+    .cont_1a = ZQ350X_REG_CONT_1A,
+    .cont_period = 0,
+    .period_hi = ZQ350X_REG_F0_PERIOD_HI,
+    .period_lo = ZQ350X_REG_F0_PERIOD_LO,
+    .drive_enable_counts = false,
+    .failed_read_is_no_period = false,
+    .period_dividend = 3840000,
+};
 
-uint8_t cont_1a_value(const family_dts& dts) {
-  // 240000 / f0_pre is at most 240000, so the signed difference cannot overflow.
-  const auto ticks = static_cast<int32_t>(cont_1a_ticks / dts.f0_pre);
-  const int32_t value = ticks - dts.cont_reg1c - dts.cont_track_margin - cont_1a_fixed_margin;
-  if (value < 0) {
-    return 0;
-  }
-  return static_cast<uint8_t>(value > cont_1a_max ? cont_1a_max : value);
-}
-
-int32_t get_f0(const family_dts& dts) {
-  haptic_dev.lra_f0 = dts.f0_pre;
-  stop();
-
-  const uint32_t track =
-      reg_write_bits(ZQ350X_REG_F0_CTRL, zq350x_keep_except(ZQ350X_F0_CTRL_TRACK), ZQ350X_F0_CTRL_TRACK);
-  uint8_t play_cfg = 0;
-  reg_read(ZQ350X_REG_PLAY_CFG, &play_cfg);
-  const auto saved_f0_det = static_cast<uint8_t>(play_cfg & ZQ350X_PLAY_CFG_F0_DET);
-  const uint32_t detect =
-      reg_write_bits(ZQ350X_REG_PLAY_CFG, zq350x_keep_except(ZQ350X_PLAY_CFG_F0_DET), ZQ350X_PLAY_CFG_F0_DET);
-  const int32_t cont = set_play_mode(play_mode_cont);
-
-  reg_write_bits(ZQ350X_REG_CONT_1D, zq350x_keep_except(ZQ350X_CONT_1D_EN), ZQ350X_CONT_1D_EN);
-  reg_write_bits(ZQ350X_REG_CONT_1D, zq350x_keep_except(ZQ350X_CONT_1D_FIELD), dts.cont_reg1d);
-  reg_write(ZQ350X_REG_CONT_1E, cont_1e_value(dts));
-  reg_write(ZQ350X_REG_CONT_1F, dts.cont_reg1f);
-  reg_write(ZQ350X_REG_CONT_20, dts.cont_reg20);
-  if (dts.cont_track_margin != 0) {
-    reg_write(ZQ350X_REG_CONT_TRACK_MARGIN, dts.cont_track_margin);
-  } else {
-    log_error("Murvane: zq350x_dts.cont_track_margin = 0");
-  }
-  if (dts.f0_pre == 0) {
-    return -1;
-  }
-  reg_write(ZQ350X_REG_CONT_1A, cont_1a_value(dts));
-
-  // GO measures only with tracking, detection and continuous mode set: in
-  // any other state it starts RAM playback or an endless drive. And the
-  // period registers hold a result only after a GO that reached the chip.
-  // Otherwise nothing is measured: lra_f0 keeps f0_pre and the result is -1.
-  const bool measured = track == 0 && detect == 0 && cont == 0 && set_go(1) == 0;
-  if (measured) {
-    stall(f0_drive_settle_us);
-    wait_standby(f0_standby_polls);
-
-    uint8_t period_hi = 0;
-    uint8_t period_lo = 0;
-    reg_read(ZQ350X_REG_F0_PERIOD_HI, &period_hi);
-    reg_read(ZQ350X_REG_F0_PERIOD_LO, &period_lo);
-    const uint32_t f0_reg = (static_cast<uint32_t>(period_hi) << 8) | period_lo;
-    if (f0_reg != 0) {
-      haptic_dev.lra_f0 = f0_period_ticks / f0_reg;
-      log_error("Murvane: lra_f0=%d\n", haptic_dev.lra_f0);
-    } else {
-      haptic_dev.lra_f0 = 0;
-      log_error("Murvane: lra_f0 is error, f0_reg=0\n");
-    }
-  }
-
-  reg_write_bits(ZQ350X_REG_F0_CTRL, zq350x_keep_except(ZQ350X_F0_CTRL_TRACK), 0);
-  // Only the detection bit goes back; bits 1:0 stay in continuous mode.
-  reg_write_bits(ZQ350X_REG_PLAY_CFG, zq350x_keep_except(ZQ350X_PLAY_CFG_F0_DET), saved_f0_det);
-  return measured ? 0 : -1;
-}
+int32_t get_f0(const family_dts& dts) { return measure_f0(dts, f0_measure); }
 
 int32_t write_trim_lra(int32_t kind) {
   // The trim is protected: written only if the key opened, closed in any case.

@@ -49,8 +49,6 @@ int32_t wait_standby(uint32_t polls);
 // 1 boost, 0 bypass; anything else is refused with a message.
 int32_t set_boost_mode(uint8_t boost);
 // Values of the continuous-drive registers that get_f0 derives from the record.
-uint8_t cont_1e_value(const family_dts& dts);
-uint8_t cont_1a_value(const family_dts& dts);  // dts.f0_pre must be non-zero
 
 }  // namespace zq350x
 

@@ -42,44 +42,41 @@ constexpr int32_t d2s_divisor_table[d2s_gain_codes] = {2046, 3069, 5115, 9207, 1
 
 namespace {
 
-// Offset measurement: code 512 is zero offset; the code step, scaled by
-// 2440, divided by 1023 x gain gives the offset.
-constexpr int32_t offset_code_zero = 512;
-constexpr int32_t offset_code_scale = 2440;
+// Offset measurement (1023 x the gain in the divisors): the code is latched
+// when the trigger falls; the run wait is kept even when the run pulse failed.
+constexpr offset_measure_regs offset_measure = {
+    .d2s = ZQ360X_REG_D2S_CFG,
+    .d2s_gain_mask = ZQ360X_D2S_GAIN_MASK,
+    .d2s_mode_mask = ZQ360X_D2S_MODE_MASK,
+    .d2s_mode_offset = ZQ360X_D2S_MODE_OFFSET,
+    .access = {ZQ360X_REG_SYSCTRL2, ZQ360X_SYSCTRL2_RAM_ACCESS},
+    .trigger = {ZQ360X_REG_OFS_TRIG, ZQ360X_OFS_TRIG_MASK},
+    .trigger_run = ZQ360X_OFS_TRIG_RUN,
+    .code_hi = {ZQ360X_REG_OFS_CODE_H, ZQ360X_OFS_CODE_H_MASK},
+    .code_lo = ZQ360X_REG_OFS_CODE_L,
+    .wait_after_failed_start = true,
+    .divisors = d2s_divisor_table,
+    .fail_message = "Murvane: offset calibration out of range",
+};
 
-// f0 measurement set-up. 0x1E comes from one of two band constants, scaled
-// by cont_reg1e_scale / 40000; 0x19 and 0x1A from the expected period.
-constexpr uint32_t f0_band_split = 1800;  // 180.0 Hz
-constexpr uint32_t cont_1e_low_band = 1809;
-constexpr uint32_t cont_1e_high_band = 1990;
-constexpr uint32_t cont_1e_divisor = 40000;
-constexpr uint32_t f0_period_scale = 240000;
-constexpr int32_t drive_width_guard = 8;
 // Period count in 0x25/0x26 to f0 in 0.1 Hz.
 constexpr uint32_t f0_count_scale = 3840000;
 
 constexpr uint8_t byte_max = 0xFF;
 
+constexpr playback_regs playback = {
+    .play_mode = {ZQ360X_REG_PLAY_CFG, ZQ360X_PLAY_MODE_MASK},
+    .mode_ram = ZQ360X_PLAY_MODE_RAM,
+    .mode_cont = ZQ360X_PLAY_MODE_CONT,
+    .mode_stop = ZQ360X_PLAY_MODE_STOP,
+    .go = {ZQ360X_REG_PLAY_CTRL, ZQ360X_PLAY_CTRL_GO},
+    .standby = {ZQ360X_REG_SYSCTRL2, ZQ360X_SYSCTRL2_FORCE_STANDBY},
+    .boost = {ZQ360X_REG_BOOST_CTRL, ZQ360X_BOOST_EN},
+    .cont = {ZQ360X_REG_CONT_CTRL, ZQ360X_CONT_CTRL_EN},
+    .cont_preset = {0, 0},
+};
+
 int32_t as_result(uint32_t bus_status) { return static_cast<int32_t>(bus_status); }
-
-// 0 when every access of a step went through, -1 otherwise.
-int32_t all_done(bool done) { return done ? 0 : -1; }
-
-// 0x1E: band constant x scale / 40000, at most 127. The product is taken
-// in 64 bits: a 32-bit one wraps for large scales and would program a
-// small value where the saturated maximum is meant.
-uint8_t cont_1e_value(const family_dts& dts) {
-  const uint32_t band = dts.f0_pre < f0_band_split ? cont_1e_low_band : cont_1e_high_band;
-  const uint64_t value = static_cast<uint64_t>(band) * dts.cont_reg1e_scale / cont_1e_divisor;
-  return value > ZQ360X_CONT_CFG1E_MAX ? ZQ360X_CONT_CFG1E_MAX : static_cast<uint8_t>(value);
-}
-
-uint8_t clamp_byte(int32_t value) {
-  if (value < 0) {
-    return 0;
-  }
-  return value > byte_max ? byte_max : static_cast<uint8_t>(value);
-}
 
 }  // namespace
 
@@ -91,29 +88,9 @@ int32_t wait_standby(uint32_t polls) {
   return 0;
 }
 
-int32_t set_boost_mode(uint8_t boost) {
-  switch (boost) {
-    case 1:
-      log_error("Murvane: boost mode\n");
-      return all_done(reg_write_bits(ZQ360X_REG_BOOST_CTRL, zq360x_keep(ZQ360X_BOOST_EN), ZQ360X_BOOST_EN) == 0);
-    case 0:
-      log_error("Murvane: bypass mode\n");
-      return all_done(reg_write_bits(ZQ360X_REG_BOOST_CTRL, zq360x_keep(ZQ360X_BOOST_EN), 0) == 0);
-    default:
-      log_error("Murvane: boost mode error\n");
-      return -1;
-  }
-}
+int32_t set_boost_mode(uint8_t boost) { return set_boost_bit(boost, playback.boost) == 0 ? 0 : -1; }
 
-EFI_STATUS qualify_check() {
-  uint8_t value = 0;
-  reg_read(ZQ360X_REG_QUALIFY, &value);
-  if ((value & ZQ360X_QUALIFIED) != 0) {
-    return EFI_SUCCESS;
-  }
-  log_error("Murvane: unqualified chip\n");
-  return EFI_DEVICE_ERROR;
-}
+EFI_STATUS qualify_check() { return check_qualified({ZQ360X_REG_QUALIFY, ZQ360X_QUALIFIED}); }
 
 int32_t chip_init(const family_dts& dts) {
   reg_write_bits(ZQ360X_REG_SYSCTRL, zq360x_keep(ZQ360X_SYSCTRL_OFFSET_SKIP),
@@ -140,55 +117,18 @@ int32_t chip_init(const family_dts& dts) {
 // Every access is issued whatever the one before it did (none depends on
 // another, and the pulse of bit 5 is always ended); the mode counts as set
 // only when all of them went through.
-int32_t set_play_mode(uint8_t mode) {
-  switch (mode) {
-    case play_mode_standby: {
-      log_error("Murvane: standby mode\n");
-      const uint32_t set = reg_write_bits(ZQ360X_REG_SYSCTRL2, zq360x_keep(ZQ360X_SYSCTRL2_FORCE_STANDBY),
-                                          ZQ360X_SYSCTRL2_FORCE_STANDBY);
-      const uint32_t cleared = reg_write_bits(ZQ360X_REG_SYSCTRL2, zq360x_keep(ZQ360X_SYSCTRL2_FORCE_STANDBY), 0);
-      return all_done(set == 0 && cleared == 0);
-    }
-    case play_mode_ram: {
-      log_error("Murvane: ram mode\n");
-      const uint32_t play =
-          reg_write_bits(ZQ360X_REG_PLAY_CFG, zq360x_keep(ZQ360X_PLAY_MODE_MASK), ZQ360X_PLAY_MODE_RAM);
-      const int32_t boost = set_boost_mode(1);
-      const uint32_t cont = reg_write_bits(ZQ360X_REG_CONT_CTRL, zq360x_keep(ZQ360X_CONT_CTRL_EN), 0);
-      return all_done(play == 0 && boost == 0 && cont == 0);
-    }
-    case play_mode_cont: {
-      log_error("Murvane: cont mode\n");
-      const uint32_t play =
-          reg_write_bits(ZQ360X_REG_PLAY_CFG, zq360x_keep(ZQ360X_PLAY_MODE_MASK), ZQ360X_PLAY_MODE_CONT);
-      const int32_t boost = set_boost_mode(0);
-      const uint32_t cont = reg_write_bits(ZQ360X_REG_CONT_CTRL, zq360x_keep(ZQ360X_CONT_CTRL_EN), ZQ360X_CONT_CTRL_EN);
-      return all_done(play == 0 && boost == 0 && cont == 0);
-    }
-    default:
-      // No register was touched: nothing succeeded.
-      log_error("Murvane: error play mode\n");
-      return -1;
-  }
-}
+int32_t set_play_mode(uint8_t mode) { return switch_play_mode(mode, playback); }
 
 int32_t set_go(uint8_t flag) {
   return as_result(reg_write(ZQ360X_REG_PLAY_CTRL, flag != 0 ? ZQ360X_PLAY_CTRL_GO : ZQ360X_PLAY_CTRL_STOP));
 }
 
+// Writing 1 to play control is a stop request only in mode 3; in any other
+// mode it would start playback. Without mode 3 the request is not sent and
+// the standby wait (and, if need be, the forced standby) does the job.
 int32_t stop() {
-  log_error("Murvane: enter\n");
-  // Writing 1 to play control is a stop request only in mode 3; in any other
-  // mode it would start playback. Without mode 3 the request is not sent and
-  // the standby wait (and, if need be, the forced standby) does the job.
-  if (reg_write_bits(ZQ360X_REG_PLAY_CFG, zq360x_keep(ZQ360X_PLAY_MODE_MASK), ZQ360X_PLAY_MODE_STOP) == 0) {
-    reg_write(ZQ360X_REG_PLAY_CTRL, ZQ360X_PLAY_CTRL_GO);
-  }
-  if (wait_standby(stop_standby_polls) == 0) {
-    return 0;
-  }
-  log_error("Murvane: force to enter standby mode\n");
-  return set_play_mode(play_mode_standby);
+  return stop_playback(
+      playback, [] { return wait_standby(stop_standby_polls); }, "Murvane: force to enter standby mode\n");
 }
 
 void write_ram() { stream_waveform(waveform_image, &waveform_image_len); }
@@ -219,131 +159,44 @@ int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
 
 // 0 when the window was opened (closed), -1 when the update failed: the
 // caller streams into the SRAM only through an open window.
-int32_t set_ram_access(uint8_t on) {
-  if (on == 0) {
-    return all_done(reg_write_bits(ZQ360X_REG_SYSCTRL2, zq360x_keep(ZQ360X_SYSCTRL2_RAM_ACCESS), 0) == 0);
-  }
-  const uint32_t status =
-      reg_write_bits(ZQ360X_REG_SYSCTRL2, zq360x_keep(ZQ360X_SYSCTRL2_RAM_ACCESS), ZQ360X_SYSCTRL2_RAM_ACCESS);
-  stall(ram_access_wait_us);
-  return all_done(status == 0);
-}
+int32_t set_ram_access(uint8_t on) { return set_ram_access_bit(on, {ZQ360X_REG_SYSCTRL2, ZQ360X_SYSCTRL2_RAM_ACCESS}); }
 
-int32_t offset_calibration(const family_dts& dts) {
-  if (dts.offset_cali_skip != 0) {
-    return 0;
-  }
-  // A gain code that did not reach the chip is harmless: the divisor comes
-  // from the code read back after the measurement.
-  reg_write_bits(ZQ360X_REG_D2S_CFG, zq360x_keep(ZQ360X_D2S_GAIN_MASK), dts.d2s_gain);
-  const bool access =
-      reg_write_bits(ZQ360X_REG_SYSCTRL2, zq360x_keep(ZQ360X_SYSCTRL2_RAM_ACCESS), ZQ360X_SYSCTRL2_RAM_ACCESS) == 0;
-  stall(offset_settle_wait_us);
+int32_t offset_calibration(const family_dts& dts) { return measure_offset(dts, offset_measure); }
 
-  // The measurement runs only with bit 2 of 0x45 set and 0x4E in offset
-  // mode, and its code is latched when the trigger falls: whatever could not
-  // be set up leaves nothing worth reading. Bit 2 of 0x45 is cleared either
-  // way, and a measurement that did not complete fails the calibration.
-  bool measured = false;
-  uint8_t d2s_cfg = 0;
-  uint8_t code_hi = 0;
-  uint8_t code_lo = 0;
-  if (access && reg_write_bits(ZQ360X_REG_D2S_CFG, zq360x_keep(ZQ360X_D2S_MODE_MASK), ZQ360X_D2S_MODE_OFFSET) == 0) {
-    const uint32_t started =
-        reg_write_bits(ZQ360X_REG_OFS_TRIG, zq360x_keep(ZQ360X_OFS_TRIG_MASK), ZQ360X_OFS_TRIG_RUN);
-    stall(offset_measure_wait_us);
-    const uint32_t latched = reg_write_bits(ZQ360X_REG_OFS_TRIG, zq360x_keep(ZQ360X_OFS_TRIG_MASK), 0);
-    if (started == 0 && latched == 0) {
-      // All three are read even when one fails; any failed one leaves a
-      // code or gain that is not the chip's, so the result cannot pass.
-      const uint32_t gain_read = reg_read(ZQ360X_REG_D2S_CFG, &d2s_cfg);
-      const uint32_t hi_read = reg_read(ZQ360X_REG_OFS_CODE_H, &code_hi);
-      const uint32_t lo_read = reg_read(ZQ360X_REG_OFS_CODE_L, &code_lo);
-      measured = gain_read == 0 && hi_read == 0 && lo_read == 0;
-    }
-  }
-  reg_write_bits(ZQ360X_REG_SYSCTRL2, zq360x_keep(ZQ360X_SYSCTRL2_RAM_ACCESS), 0);
-  if (!measured) {
-    log_error("Murvane: offset calibration out of range");
-    return -1;
-  }
+// f0 measurement: the detector enabled (0x18 and 0x08) and continuous mode
+// make a complete set-up (the 0x1D enable does not count); in RAM mode the
+// same GO would play the waveform. 0x1E is the band constant x
+// cont_reg1e_scale / 40000, a zero margin reported instead of written; 0x1A
+// (the drive width) and 0x19 (the period) come from the expected period.
+// Half a count is no count: one failed byte is taken as a missing period.
+constexpr f0_measure_regs f0_measure = {
+    .stop = &stop,
+    .go = nullptr,
+    .wait_standby = [] { return wait_standby(f0_standby_polls); },
+    .playback = &playback,
+    .drive =
+        {
+            .cont_1d = {ZQ360X_REG_CONT_CFG1D, ZQ360X_CONT_CFG1D_EN},
+            .cont_1e = ZQ360X_REG_CONT_CFG1E,
+            .cont_1f = ZQ360X_REG_CONT_CFG1F,
+            .cont_20 = ZQ360X_REG_CONT_CFG20,
+            .track_margin = ZQ360X_REG_CONT_TRACK_MARGIN,
+            .cont_1e_divisor = 40000,
+            .zero_margin_message = "Murvane: zq360x_dts.cont_track_margin = 0",
+        },
+    .detector = {ZQ360X_REG_SYSCTRL, ZQ360X_SYSCTRL_F0_DET_EN},
+    .play_cfg_detect = {ZQ360X_REG_PLAY_CFG, ZQ360X_PLAY_CFG_F0_DET},
+    .go_write = {ZQ360X_REG_PLAY_CTRL, ZQ360X_PLAY_CTRL_GO},
+    .cont_1a = ZQ360X_REG_CONT_DRV_WIDTH,
+    .cont_period = ZQ360X_REG_CONT_PERIOD,
+    .period_hi = ZQ360X_REG_F0_PERIOD_H,
+    .period_lo = ZQ360X_REG_F0_PERIOD_L,
+    .drive_enable_counts = false,
+    .failed_read_is_no_period = true,
+    .period_dividend = f0_count_scale,
+};
 
-  const int32_t code = ((code_hi & ZQ360X_OFS_CODE_H_MASK) << 8) | code_lo;
-  // The gain the chip actually measured with, as read back.
-  const int32_t divisor = d2s_divisor_table[d2s_cfg & ZQ360X_D2S_GAIN_MASK];
-  const int32_t offset = (code - offset_code_zero) * offset_code_scale / divisor;
-  if (offset >= -offset_limit && offset <= offset_limit) {
-    return 0;
-  }
-  log_error("Murvane: offset calibration out of range");
-  return -1;
-}
-
-int32_t get_f0(const family_dts& dts) {
-  haptic_dev.lra_f0 = dts.f0_pre;
-  stop();
-
-  // The drive measures only with the detector enabled (0x18 and 0x08) and
-  // the chip in continuous mode; in RAM mode the same GO would play the
-  // waveform. When any of them could not be set, the rest of the set-up is
-  // still written and the detector bits are restored, but the drive is not
-  // started and lra_f0 keeps f0_pre.
-  const uint32_t det_en =
-      reg_write_bits(ZQ360X_REG_SYSCTRL, zq360x_keep(ZQ360X_SYSCTRL_F0_DET_EN), ZQ360X_SYSCTRL_F0_DET_EN);
-  uint8_t play_cfg = 0;
-  reg_read(ZQ360X_REG_PLAY_CFG, &play_cfg);
-  const auto saved_f0_det = static_cast<uint8_t>(play_cfg & ZQ360X_PLAY_CFG_F0_DET);
-  const uint32_t det_cfg =
-      reg_write_bits(ZQ360X_REG_PLAY_CFG, zq360x_keep(ZQ360X_PLAY_CFG_F0_DET), ZQ360X_PLAY_CFG_F0_DET);
-  const int32_t cont = set_play_mode(play_mode_cont);
-  const bool ready = det_en == 0 && det_cfg == 0 && cont == 0;
-
-  reg_write_bits(ZQ360X_REG_CONT_CFG1D, zq360x_keep(ZQ360X_CONT_CFG1D_EN), ZQ360X_CONT_CFG1D_EN);
-  reg_write_bits(ZQ360X_REG_CONT_CFG1D, ZQ360X_CONT_CFG1D_EN, dts.cont_reg1d);
-  reg_write(ZQ360X_REG_CONT_CFG1E, cont_1e_value(dts));
-  reg_write(ZQ360X_REG_CONT_CFG1F, dts.cont_reg1f);
-  reg_write(ZQ360X_REG_CONT_CFG20, dts.cont_reg20);
-  if (dts.cont_track_margin != 0) {
-    reg_write(ZQ360X_REG_CONT_TRACK_MARGIN, dts.cont_track_margin);
-  } else {
-    log_error("Murvane: zq360x_dts.cont_track_margin = 0");
-  }
-  if (dts.f0_pre == 0) {
-    return -1;
-  }
-
-  const uint32_t period = f0_period_scale / dts.f0_pre;
-  const int32_t drive_width = static_cast<int32_t>(period) - dts.cont_reg1c - dts.cont_track_margin - drive_width_guard;
-  reg_write(ZQ360X_REG_CONT_DRV_WIDTH, clamp_byte(drive_width));
-  reg_write(ZQ360X_REG_CONT_PERIOD, period > byte_max ? byte_max : static_cast<uint8_t>(period));
-
-  // A GO that did not reach the chip started no drive: 0x25/0x26 would
-  // still hold an earlier count.
-  const bool driven = ready && reg_write(ZQ360X_REG_PLAY_CTRL, ZQ360X_PLAY_CTRL_GO) == 0;
-  if (driven) {
-    stall(f0_drive_wait_us);
-    wait_standby(f0_standby_polls);
-
-    uint8_t count_hi = 0;
-    uint8_t count_lo = 0;
-    const uint32_t hi_read = reg_read(ZQ360X_REG_F0_PERIOD_H, &count_hi);
-    const uint32_t lo_read = reg_read(ZQ360X_REG_F0_PERIOD_L, &count_lo);
-    // Half a count is no count: one failed byte is taken as a missing
-    // period, as when both fail, rather than turned into a wrong frequency.
-    const auto f0_reg = hi_read == 0 && lo_read == 0 ? static_cast<uint32_t>((count_hi << 8) | count_lo) : 0u;
-    if (f0_reg != 0) {
-      haptic_dev.lra_f0 = f0_count_scale / f0_reg;
-      log_error("Murvane: lra_f0=%d\n", haptic_dev.lra_f0);
-    } else {
-      haptic_dev.lra_f0 = 0;
-      log_error("Murvane: lra_f0 is error, f0_reg=0\n");
-    }
-  }
-
-  reg_write_bits(ZQ360X_REG_SYSCTRL, zq360x_keep(ZQ360X_SYSCTRL_F0_DET_EN), 0);
-  reg_write_bits(ZQ360X_REG_PLAY_CFG, zq360x_keep(ZQ360X_PLAY_CFG_F0_DET), saved_f0_det);
-  return all_done(driven);
-}
+int32_t get_f0(const family_dts& dts) { return measure_f0(dts, f0_measure); }
 
 int32_t write_trim_lra(int32_t kind) {
   const auto value = static_cast<uint8_t>(select_trim_value(kind) & ZQ360X_TRIM_LRA_MASK);

@@ -24,12 +24,6 @@ inline constexpr uint32_t stop_standby_polls = 40;
 inline constexpr uint32_t standby_poll_wait_us = 2000;
 // Polls after the f0 measurement drive.
 inline constexpr uint32_t f0_standby_polls = 1000;
-inline constexpr uint32_t f0_drive_wait_us = 20000;
-inline constexpr uint32_t ram_access_wait_us = 1000;
-inline constexpr uint32_t offset_settle_wait_us = 1000;
-inline constexpr uint32_t offset_measure_wait_us = 3000;
-// Offsets (in the measurement's units) accepted as calibrated.
-inline constexpr int32_t offset_limit = 15;
 
 // Play modes of set_play_mode.
 inline constexpr uint8_t play_mode_standby = 0;
