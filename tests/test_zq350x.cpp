@@ -439,6 +439,20 @@ TEST(Zq350xGetF0, PeriodCountToFrequency) {
   }
 }
 
+TEST(Zq350xGetF0, HalfReadPeriodIsNoPeriod) {
+  // The chip measured 0x08D3 (1699 x 0.1 Hz); one byte is lost on the bus.
+  for (const uint8_t lost : {uint8_t{0x25}, uint8_t{0x26}}) {
+    SCOPED_TRACE(lost);
+    Board b;
+    b.chip().script_read(0x25, 0x08);
+    b.chip().script_read(0x26, 0xD3);
+    b.platform().add_fault({.transfer = std::nullopt, .reg = lost, .op = sim::Op::read});
+    EXPECT_EQ(b.slot("get_f0"), 0);
+    EXPECT_EQ(murvane::haptic_dev.lra_f0, 0u);
+    EXPECT_EQ(b.log().back(), "Murvane: lra_f0 is error, f0_reg=0\n");
+  }
+}
+
 TEST(Zq350xGetF0, ChipNeverInStandbyReportsNoPeriod) {
   Board b;
   model(b).standby_never = true;

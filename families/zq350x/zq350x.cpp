@@ -190,8 +190,9 @@ int32_t offset_calibration() { return 0; }
 // set-up (the 0x1D enable does not count), and GO goes through set_go, which
 // holds it back for a trim at or above the limit; 0x1E is the band step x
 // cont_reg1e_scale / 40000, a zero margin reported instead of written. The
-// period is taken as read: a byte that failed stays cleared. Only the
-// detection bit of 0x08 goes back; bits 1:0 stay in continuous mode.
+// period counts only when both bytes were read: half a count is no
+// measurement. Only the detection bit of 0x08 goes back; bits 1:0 stay in
+// continuous mode.
 constexpr f0_measure_regs f0_measure = {
     .stop = &stop,
     .go = [] { return set_go(1); },
@@ -215,7 +216,7 @@ constexpr f0_measure_regs f0_measure = {
     .period_hi = ZQ350X_REG_F0_PERIOD_HI,
     .period_lo = ZQ350X_REG_F0_PERIOD_LO,
     .drive_enable_counts = false,
-    .failed_read_is_no_period = false,
+    .failed_read_is_no_period = true,
     .period_dividend = 3840000,
 };
 
