@@ -2,23 +2,21 @@
 // with scenario files, checked on its exit status, its standard streams and
 // its event trace.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #ifndef MURVANE_SIM_COMMAND
 #error "MURVANE_SIM_COMMAND (path of the built murvane-sim) is set by tools/CMakeLists.txt"
@@ -921,7 +919,10 @@ INSTANTIATE_TEST_SUITE_P(
                  "registers.0x100",
                  "register 0x100 is outside 0..255"},
         BadInput{"register_not_hex", R"({"registers": {"16": 1}})", {}, "registers.16", "\"0x\""},
-        BadInput{"register_twice", R"({"registers": {"0x10": 1, "0x010": 2}})", {}, "registers.0x010",
+        BadInput{"register_twice",
+                 R"({"registers": {"0x10": 1, "0x010": 2}})",
+                 {},
+                 "registers.0x010",
                  "register given twice (also as \"0x10\")"},
         BadInput{"value_out_of_range",
                  R"({"registers": {"0x10": 256}})",

@@ -110,10 +110,10 @@ TEST_P(Zq340xBoot, HealthyBootLogsTrafficAndSram) {
   const BootCase& c = GetParam();
   SimBoard b(c.model);
   ASSERT_EQ(b.entry(), EFI_SUCCESS);
-  EXPECT_EQ(b.log(), (Lines{"Murvane: zq uefi driver version is v1.5.0\n", c.detected, "Murvane: zq ram init\n",
-                            "Murvane: zq ram play\n", "Murvane: ram mode\n", "Murvane: boost mode\n",
-                            "Murvane: zq uefi driver end\n",
-                            "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n"}));
+  EXPECT_EQ(b.log(),
+            (Lines{"Murvane: zq uefi driver version is v1.5.0\n", c.detected, "Murvane: zq ram init\n",
+                   "Murvane: zq ram play\n", "Murvane: ram mode\n", "Murvane: boost mode\n",
+                   "Murvane: zq uefi driver end\n", "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n"}));
 
   // clang-format off
   std::vector<X> want = {
@@ -173,9 +173,9 @@ TEST(Zq340xBootFailures, UnqualifiedPartStopsBeforeIdentification) {
   SimBoard b("zq3402");
   b.chip().set_register(0x64, 0x7F);
   ASSERT_EQ(b.entry(), EFI_SUCCESS);  // the install went through
-  EXPECT_EQ(b.log(), (Lines{"Murvane: zq uefi driver version is v1.5.0\n", "Murvane: unqualified chip\n",
-                            "Murvane: qualify check failed\n",
-                            "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n"}));
+  EXPECT_EQ(b.log(),
+            (Lines{"Murvane: zq uefi driver version is v1.5.0\n", "Murvane: unqualified chip\n",
+                   "Murvane: qualify check failed\n", "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n"}));
   EXPECT_TRUE(b.writes().empty());
   EXPECT_EQ(b.chip().sram_bytes_written(), 0u);
   EXPECT_EQ(b.start(), EFI_DEVICE_ERROR);
@@ -202,8 +202,8 @@ TEST(Zq340xBootFailures, OffsetOutOfRangeMarksChipAndBootGoesOn) {
 }
 
 TEST(Zq340xQualify, BitSevenOfRegister64Decides) {
-  for (const auto& [value, want] : std::vector<std::pair<uint8_t, int64_t>>{
-           {0x80, 0}, {0xFF, 0}, {0x7F, device_error}, {0x00, device_error}}) {
+  for (const auto& [value, want] :
+       std::vector<std::pair<uint8_t, int64_t>>{{0x80, 0}, {0xFF, 0}, {0x7F, device_error}, {0x00, device_error}}) {
     Board b;
     b.chip().set_register(0x64, value);
     const size_t m = b.mark();
@@ -222,9 +222,9 @@ TEST(Zq340xOffset, SequenceAndStateLeft) {
   Board b;
   const size_t m = b.mark();
   EXPECT_EQ(b.slot("offset_calibration"), 0);
-  EXPECT_EQ(b.seq(m), (Lines{"R 4E=00", "W 4E=04", "R 45=00", "W 45=04", "stall 1000", "R 4E=04", "W 4E=24",
-                             "R 4D=00", "W 4D=01", "stall 3000", "R 4D=01", "W 4D=00", "R 4E=24", "R 4F=02",
-                             "R 50=00", "R 45=04", "W 45=00"}));
+  EXPECT_EQ(b.seq(m),
+            (Lines{"R 4E=00", "W 4E=04", "R 45=00", "W 45=04", "stall 1000", "R 4E=04", "W 4E=24", "R 4D=00", "W 4D=01",
+                   "stall 3000", "R 4D=01", "W 4D=00", "R 4E=24", "R 4F=02", "R 50=00", "R 45=04", "W 45=00"}));
 }
 
 struct WindowCase {
@@ -236,15 +236,50 @@ struct WindowCase {
 TEST(Zq340xOffset, WindowBoundariesPerGainCode) {
   // Passing codes: |(code - 512) * 2440 / divisor| <= 15, truncated toward zero.
   const WindowCase cases[] = {
-      {4, 512, true},  {4, 585, true},  {4, 586, false}, {4, 439, true},  {4, 438, false}, {4, 600, false},
-      {4, 520, true},  {7, 237, true},  {7, 236, false}, {7, 787, true},  {7, 788, false}, {0, 499, true},
-      {0, 498, false}, {0, 525, true},  {0, 526, false}, {1, 492, true},  {1, 491, false}, {1, 532, true},
-      {1, 533, false}, {2, 479, true},  {2, 478, false}, {2, 545, true},  {2, 546, false}, {3, 452, true},
-      {3, 451, false}, {3, 572, true},  {3, 573, false}, {5, 398, true},  {5, 397, false}, {5, 626, true},
-      {5, 627, false}, {6, 372, true},  {6, 371, false}, {6, 652, true},  {6, 653, false}, {0, 512, true},
-      {7, 512, true},  {7, 0, false},   {7, 1023, false},
+      {4, 512, true},
+      {4, 585, true},
+      {4, 586, false},
+      {4, 439, true},
+      {4, 438, false},
+      {4, 600, false},
+      {4, 520, true},
+      {7, 237, true},
+      {7, 236, false},
+      {7, 787, true},
+      {7, 788, false},
+      {0, 499, true},
+      {0, 498, false},
+      {0, 525, true},
+      {0, 526, false},
+      {1, 492, true},
+      {1, 491, false},
+      {1, 532, true},
+      {1, 533, false},
+      {2, 479, true},
+      {2, 478, false},
+      {2, 545, true},
+      {2, 546, false},
+      {3, 452, true},
+      {3, 451, false},
+      {3, 572, true},
+      {3, 573, false},
+      {5, 398, true},
+      {5, 397, false},
+      {5, 626, true},
+      {5, 627, false},
+      {6, 372, true},
+      {6, 371, false},
+      {6, 652, true},
+      {6, 653, false},
+      {0, 512, true},
+      {7, 512, true},
+      {7, 0, false},
+      {7, 1023, false},
       // A record gain beyond the table: only its low three bits reach the chip.
-      {0x0F, 787, true}, {0x0F, 788, false}, {0x0C, 585, true}, {0x0C, 586, false},
+      {0x0F, 787, true},
+      {0x0F, 788, false},
+      {0x0C, 585, true},
+      {0x0C, 586, false},
   };
   for (const WindowCase& c : cases) {
     Board b;
@@ -273,7 +308,7 @@ TEST(Zq340xOffset, UsesGainCodeReadBackFromChip) {
   for (const Case& c : cases) {
     Board b;
     b.zq().offset_code = c.code;
-    b.chip().script_read(0x4E, 0x00);  // read of the gain update
+    b.chip().script_read(0x4E, 0x00);           // read of the gain update
     b.chip().script_read(0x4E, c.record_gain);  // read of the mode update
     b.chip().script_read(0x4E, c.reported);
     murvane::family_dts rec = record();
@@ -338,10 +373,21 @@ TEST(Zq340xF0, MeasurementAgainstChipThatAnswersAtOnce) {
   EXPECT_EQ(b.log_since(m), (Lines{"Murvane: enter\n", "Murvane: enter standby!\n", "Murvane: cont mode\n",
                                    "Murvane: bypass mode\n", "Murvane: enter standby!\n", "Murvane: lra_f0=1700\n"}));
   // 3840000 / 1700 = 2258 = 0x08D2 in the period registers; 3840000 / 2258 = 1700.
-  EXPECT_EQ(b.writes(m), (std::vector<X>{{'W', 0x08, 0x03}, {'W', 0x09, 0x01}, {'W', 0x18, 0x20}, {'W', 0x08, 0x02},
-                                         {'W', 0x06, 0x00}, {'W', 0x4C, 0x40}, {'W', 0x1D, 0x80}, {'W', 0x1D, 0xFF},
-                                         {'W', 0x1E, 0x2D}, {'W', 0x1F, 0x04}, {'W', 0x20, 0x14}, {'W', 0x22, 0x0F},
-                                         {'W', 0x1A, 0x6E}, {'W', 0x09, 0x01}, {'W', 0x18, 0x00}}));
+  EXPECT_EQ(b.writes(m), (std::vector<X>{{'W', 0x08, 0x03},
+                                         {'W', 0x09, 0x01},
+                                         {'W', 0x18, 0x20},
+                                         {'W', 0x08, 0x02},
+                                         {'W', 0x06, 0x00},
+                                         {'W', 0x4C, 0x40},
+                                         {'W', 0x1D, 0x80},
+                                         {'W', 0x1D, 0xFF},
+                                         {'W', 0x1E, 0x2D},
+                                         {'W', 0x1F, 0x04},
+                                         {'W', 0x20, 0x14},
+                                         {'W', 0x22, 0x0F},
+                                         {'W', 0x1A, 0x6E},
+                                         {'W', 0x09, 0x01},
+                                         {'W', 0x18, 0x00}}));
   EXPECT_EQ(b.stalls(m), (std::vector<uint64_t>{2000, 20000, 2000}));
   EXPECT_EQ(b.count(b.seq(m), "R 25=08"), 1u);
   EXPECT_EQ(b.count(b.seq(m), "R 26=D2"), 1u);
@@ -409,7 +455,7 @@ TEST(Zq340xF0, ZeroExpectedFrequencyStopsBeforeMeasuring) {
   EXPECT_EQ(murvane::zq340x::get_f0(rec), -1);
   const std::vector<X> w = b.writes(m);
   ASSERT_FALSE(w.empty());
-  EXPECT_EQ(w.back(), (X{'W', 0x22, 0x0F}));  // no 0x1A, no GO, no clean-up
+  EXPECT_EQ(w.back(), (X{'W', 0x22, 0x0F}));              // no 0x1A, no GO, no clean-up
   EXPECT_EQ(b.writes_to(0x1E, m), std::vector<int>{45});  // 0 is below 1800: low factor
   EXPECT_EQ(b.log_since(m).back(), "Murvane: bypass mode\n");
   EXPECT_EQ(b.chip().reg(0x18) & 0x20, 0x20);
@@ -606,9 +652,15 @@ TEST(Zq340xKey, ChipInitWritesProtectedRegistersInsideTheWindow) {
     rec.offset_cali_skip = c.skip;
     const size_t m = b.mark();
     murvane::zq340x::chip_init(rec);
-    EXPECT_EQ(b.writes(m), (std::vector<X>{{'W', 0x18, c.reg18_written}, {'W', 0x21, 0x08}, {'W', 0x1C, 0xF8},
-                                           {'W', 0x06, 0x03}, {'W', 0x5A, 0xE3}, {'W', 0x56, 0xFC},
-                                           {'W', 0x6B, 0x20}, {'W', 0x73, 0xDB}, {'W', 0x76, 0x87},
+    EXPECT_EQ(b.writes(m), (std::vector<X>{{'W', 0x18, c.reg18_written},
+                                           {'W', 0x21, 0x08},
+                                           {'W', 0x1C, 0xF8},
+                                           {'W', 0x06, 0x03},
+                                           {'W', 0x5A, 0xE3},
+                                           {'W', 0x56, 0xFC},
+                                           {'W', 0x6B, 0x20},
+                                           {'W', 0x73, 0xDB},
+                                           {'W', 0x76, 0x87},
                                            {'W', 0x5A, 0x00}}))
         << int(c.skip);
     EXPECT_EQ(b.chip().violation_count(), 0u);

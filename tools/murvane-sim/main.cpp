@@ -1,13 +1,12 @@
 // murvane-sim: boots the driver's own code on the virtual platform against a
 // simulated chip, under a scenario, and shows what the driver did.
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <exception>
 #include <fstream>
 #include <iostream>
 #include <optional>
 #include <string>
-
-#include <CLI/CLI.hpp>
 
 #include "sim/harness.h"
 #include "tools/murvane-sim/report.h"

@@ -4,9 +4,8 @@
 #include <cstdio>
 #include <fstream>
 #include <limits>
-#include <sstream>
-
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "core/family.h"
 #include "sim/harness.h"
