@@ -2,6 +2,7 @@
 
 #include "core/family.h"
 #include "core/regs.h"
+#include "core/waveform.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 
@@ -254,6 +255,29 @@ int32_t measure_f0(const family_dts& dts, const f0_measure_regs& regs) {
     write_field(regs.play_cfg_detect, static_cast<uint8_t>(saved_detect));
   }
   return measured ? 0 : -1;
+}
+
+uint32_t write_sequence(uint8_t first_wave, uint8_t index, uint8_t wave) {
+  return reg_write(static_cast<uint8_t>(first_wave + index), wave);
+}
+
+uint32_t write_sequence_loop(uint8_t first_loop, uint8_t index, uint8_t loop) {
+  constexpr uint8_t keep_low_nibble = 0x0F;
+  constexpr uint8_t keep_high_nibble = 0xF0;
+  const auto reg = static_cast<uint8_t>(first_loop + (index >> 1));
+  if ((index & 1) == 0) {
+    return reg_write_bits(reg, keep_low_nibble, static_cast<uint8_t>(loop << 4));
+  }
+  return reg_write_bits(reg, keep_high_nibble, loop);
+}
+
+uint32_t write_sram_base(sram_base_regs regs) {
+  constexpr auto hi = static_cast<uint8_t>(waveform_sram_base >> 8);
+  constexpr auto lo = static_cast<uint8_t>(waveform_sram_base & 0xFF);
+  reg_write(regs.base_hi, hi);
+  reg_write(regs.base_lo, lo);
+  reg_write(regs.addr_hi, hi);
+  return reg_write(regs.addr_lo, lo);
 }
 
 }  // namespace murvane

@@ -35,6 +35,24 @@ uint8_t select_trim_value(int32_t kind);
 // Returns true when the state was seen.
 bool poll_reg(uint8_t reg, uint8_t mask, uint8_t want, uint32_t count, uint32_t wait_us);
 
+// The sequencer and SRAM window as all six families lay them out.
+// set_sequence: write (first_wave + index) <- wave, the register number
+// wrapping at 256 as the chip's 8-bit addressing does.
+uint32_t write_sequence(uint8_t first_wave, uint8_t index, uint8_t wave);
+// set_sequence_loop: two slots a register from first_loop; even slots in the
+// high nibble: update R (keep 0x0F) <- loop << 4; odd slots in the low
+// nibble: update R (keep 0xF0) <- loop.
+uint32_t write_sequence_loop(uint8_t first_loop, uint8_t index, uint8_t loop);
+// set_ram_base: base address and RAM address pointer, high byte first, both
+// to the image's SRAM base. The bus status of the last write.
+struct sram_base_regs {
+  uint8_t base_hi;
+  uint8_t base_lo;
+  uint8_t addr_hi;
+  uint8_t addr_lo;
+};
+uint32_t write_sram_base(sram_base_regs regs);
+
 // set_ram_access of every family: update reg (keep all but field) <- field
 // to open the host's SRAM window, then 1 ms for it to take; <- 0 to close
 // it, no wait. 0 when the update landed, -1 when not: the image is streamed

@@ -130,12 +130,8 @@ int32_t stop() {
 void write_ram() { stream_waveform(waveform_image, &waveform_image_len); }
 
 int32_t set_ram_base() {
-  const auto hi = static_cast<uint8_t>(waveform_sram_base >> 8);
-  const auto lo = static_cast<uint8_t>(waveform_sram_base & 0xFF);
-  reg_write(ZQ310X_REG_BASE_ADDRH, hi);
-  reg_write(ZQ310X_REG_BASE_ADDRL, lo);
-  reg_write(ZQ310X_REG_RAMADDRH, hi);
-  return bus_result(reg_write(ZQ310X_REG_RAMADDRL, lo));
+  return bus_result(
+      write_sram_base({ZQ310X_REG_BASE_ADDRH, ZQ310X_REG_BASE_ADDRL, ZQ310X_REG_RAMADDRH, ZQ310X_REG_RAMADDRL}));
 }
 
 int32_t chip_init(const family_dts& dts) {
@@ -210,17 +206,11 @@ int32_t set_play_mode(uint8_t mode) {
 }
 
 int32_t set_sequence(uint8_t index, uint8_t wave) {
-  return bus_result(reg_write(static_cast<uint8_t>(ZQ310X_REG_WAVSEQ1 + index), wave));
+  return bus_result(write_sequence(ZQ310X_REG_WAVSEQ1, index, wave));
 }
 
 int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
-  // Two slots per register: even slots in the high nibble, odd in the low.
-  const auto reg = static_cast<uint8_t>(ZQ310X_REG_WAVLOOP1 + (index >> 1));
-  if ((index & 1) == 0) {
-    const auto value = static_cast<uint8_t>(loop << ZQ310X_WAVLOOP_EVEN_SHIFT);
-    return bus_result(reg_write_bits(reg, ZQ310X_WAVLOOP_EVEN_KEEP, value));
-  }
-  return bus_result(reg_write_bits(reg, ZQ310X_WAVLOOP_ODD_KEEP, loop));
+  return bus_result(write_sequence_loop(ZQ310X_REG_WAVLOOP1, index, loop));
 }
 
 // 0 when the window was opened (closed), -1 when the update failed: the

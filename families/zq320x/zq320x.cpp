@@ -142,10 +142,8 @@ int32_t stop() { return ok_result(!stop_chip().failed); }
 void write_ram() { stream_waveform(waveform_image, &waveform_image_len); }
 
 int32_t set_ram_base() {
-  reg_write(ZQ320X_REG_RAM_BASE_HI, static_cast<uint8_t>(waveform_sram_base >> 8));
-  reg_write(ZQ320X_REG_RAM_BASE_LO, static_cast<uint8_t>(waveform_sram_base & 0xFF));
-  reg_write(ZQ320X_REG_RAM_ADDR_HI, static_cast<uint8_t>(waveform_sram_base >> 8));
-  return bus_result(reg_write(ZQ320X_REG_RAM_ADDR_LO, static_cast<uint8_t>(waveform_sram_base & 0xFF)));
+  return bus_result(write_sram_base(
+      {ZQ320X_REG_RAM_BASE_HI, ZQ320X_REG_RAM_BASE_LO, ZQ320X_REG_RAM_ADDR_HI, ZQ320X_REG_RAM_ADDR_LO}));
 }
 
 int32_t chip_init(const family_dts& dts) {
@@ -176,17 +174,11 @@ int32_t write_trim_lra(int32_t kind) {
 }
 
 int32_t set_sequence(uint8_t index, uint8_t wave) {
-  // The register number wraps at 256, as the chip's 8-bit addressing does.
-  return bus_result(reg_write(static_cast<uint8_t>(ZQ320X_REG_SEQ_WAVE_BASE + index), wave));
+  return bus_result(write_sequence(ZQ320X_REG_SEQ_WAVE_BASE, index, wave));
 }
 
 int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
-  const auto reg = static_cast<uint8_t>(ZQ320X_REG_SEQ_LOOP_BASE + (index >> 1));
-  if ((index & 1) == 0) {
-    return bus_result(
-        reg_write_bits(reg, zq320x_keep_except(ZQ320X_SEQ_LOOP_HI_NIBBLE), static_cast<uint8_t>(loop << 4)));
-  }
-  return bus_result(reg_write_bits(reg, zq320x_keep_except(ZQ320X_SEQ_LOOP_LO_NIBBLE), loop));
+  return bus_result(write_sequence_loop(ZQ320X_REG_SEQ_LOOP_BASE, index, loop));
 }
 
 // 0 when the window was opened (closed), -1 when the update failed: the

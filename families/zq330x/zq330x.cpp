@@ -125,12 +125,8 @@ int32_t stop() { return stop_playback(playback, &wait_standby, "Murvane: force t
 void write_ram() { stream_waveform(waveform_image, &waveform_image_len); }
 
 int32_t set_ram_base() {
-  constexpr auto base_hi = static_cast<uint8_t>(waveform_sram_base >> 8);
-  constexpr auto base_lo = static_cast<uint8_t>(waveform_sram_base);
-  reg_write(ZQ330X_REG_RAM_BASE_HI, base_hi);
-  reg_write(ZQ330X_REG_RAM_BASE_LO, base_lo);
-  reg_write(ZQ330X_REG_RAM_ADDR_HI, base_hi);
-  return as_result(reg_write(ZQ330X_REG_RAM_ADDR_LO, base_lo));
+  return as_result(write_sram_base(
+      {ZQ330X_REG_RAM_BASE_HI, ZQ330X_REG_RAM_BASE_LO, ZQ330X_REG_RAM_ADDR_HI, ZQ330X_REG_RAM_ADDR_LO}));
 }
 
 int32_t chip_init(const family_dts& dts) {
@@ -149,17 +145,10 @@ int32_t write_trim_lra(int32_t kind) {
   return as_result(reg_write_bits(ZQ330X_REG_TRIM_LRA, zq330x_keep_others(ZQ330X_TRIM_LRA_MASK), value));
 }
 
-int32_t set_sequence(uint8_t index, uint8_t wave) {
-  return as_result(reg_write(static_cast<uint8_t>(ZQ330X_REG_SEQ0 + index), wave));
-}
+int32_t set_sequence(uint8_t index, uint8_t wave) { return as_result(write_sequence(ZQ330X_REG_SEQ0, index, wave)); }
 
 int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
-  const auto reg = static_cast<uint8_t>(ZQ330X_REG_SEQ_LOOP0 + (index >> 1));
-  if ((index & 1) == 0) {
-    return as_result(
-        reg_write_bits(reg, zq330x_keep_others(ZQ330X_SEQ_LOOP_EVEN_MASK), static_cast<uint8_t>(loop << 4)));
-  }
-  return as_result(reg_write_bits(reg, zq330x_keep_others(ZQ330X_SEQ_LOOP_ODD_MASK), loop));
+  return as_result(write_sequence_loop(ZQ330X_REG_SEQ_LOOP0, index, loop));
 }
 
 // 0 when the window was opened (or closed), -1 when the update failed: the

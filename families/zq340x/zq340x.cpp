@@ -105,10 +105,8 @@ int32_t stop() { return stop_playback(playback, &wait_standby, "Murvane: force t
 void write_ram() { stream_waveform(waveform_image, &waveform_image_len); }
 
 int32_t set_ram_base() {
-  reg_write(ZQ340X_REG_RAM_BASE_HI, static_cast<uint8_t>(waveform_sram_base >> 8));
-  reg_write(ZQ340X_REG_RAM_BASE_LO, static_cast<uint8_t>(waveform_sram_base));
-  reg_write(ZQ340X_REG_RAM_ADDR_HI, static_cast<uint8_t>(waveform_sram_base >> 8));
-  return static_cast<int32_t>(reg_write(ZQ340X_REG_RAM_ADDR_LO, static_cast<uint8_t>(waveform_sram_base)));
+  return static_cast<int32_t>(write_sram_base(
+      {ZQ340X_REG_RAM_BASE_HI, ZQ340X_REG_RAM_BASE_LO, ZQ340X_REG_RAM_ADDR_HI, ZQ340X_REG_RAM_ADDR_LO}));
 }
 
 int32_t chip_init(const family_dts& dts) {
@@ -139,15 +137,11 @@ int32_t set_gain(uint8_t gain) { return static_cast<int32_t>(reg_write(ZQ340X_RE
 int32_t set_play_mode(uint8_t mode) { return switch_play_mode(mode, playback); }
 
 int32_t set_sequence(uint8_t index, uint8_t wave) {
-  return static_cast<int32_t>(reg_write(static_cast<uint8_t>(ZQ340X_REG_SEQ_WAVE0 + index), wave));
+  return static_cast<int32_t>(write_sequence(ZQ340X_REG_SEQ_WAVE0, index, wave));
 }
 
 int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
-  const auto reg = static_cast<uint8_t>(ZQ340X_REG_SEQ_LOOP0 + (index >> 1));
-  if ((index & 1) == 0) {
-    return static_cast<int32_t>(reg_write_bits(reg, zq340x_keep(ZQ340X_SEQ_LOOP_HI), static_cast<uint8_t>(loop << 4)));
-  }
-  return static_cast<int32_t>(reg_write_bits(reg, zq340x_keep(ZQ340X_SEQ_LOOP_LO), loop));
+  return static_cast<int32_t>(write_sequence_loop(ZQ340X_REG_SEQ_LOOP0, index, loop));
 }
 
 // 0 when the host-access bit took the requested value, -1 when the update

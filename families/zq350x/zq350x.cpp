@@ -157,27 +157,18 @@ int32_t stop() {
 void write_ram() { stream_waveform(waveform_image, &waveform_image_len); }
 
 int32_t set_ram_base() {
-  constexpr auto base_hi = static_cast<uint8_t>(waveform_sram_base >> 8);
-  constexpr auto base_lo = static_cast<uint8_t>(waveform_sram_base);
-  reg_write(ZQ350X_REG_RAM_BASE_HI, base_hi);
-  reg_write(ZQ350X_REG_RAM_BASE_LO, base_lo);
-  reg_write(ZQ350X_REG_RAM_ADDR_HI, base_hi);
-  return result_of(reg_write(ZQ350X_REG_RAM_ADDR_LO, base_lo));
+  return result_of(write_sram_base(
+      {ZQ350X_REG_RAM_BASE_HI, ZQ350X_REG_RAM_BASE_LO, ZQ350X_REG_RAM_ADDR_HI, ZQ350X_REG_RAM_ADDR_LO}));
 }
 
 int32_t set_gain(uint8_t gain) { return result_of(reg_write(ZQ350X_REG_GAIN, gain)); }
 
 int32_t set_sequence(uint8_t index, uint8_t wave) {
-  return result_of(reg_write(static_cast<uint8_t>(ZQ350X_REG_SEQ_WAVE + index), wave));
+  return result_of(write_sequence(ZQ350X_REG_SEQ_WAVE, index, wave));
 }
 
 int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
-  const auto reg = static_cast<uint8_t>(ZQ350X_REG_SEQ_LOOP + index / 2);
-  if (index % 2 == 0) {
-    return result_of(reg_write_bits(reg, zq350x_keep_except(ZQ350X_SEQ_LOOP_EVEN),
-                                    static_cast<uint8_t>(loop << ZQ350X_SEQ_LOOP_EVEN_SHIFT)));
-  }
-  return result_of(reg_write_bits(reg, zq350x_keep_except(ZQ350X_SEQ_LOOP_ODD), loop));
+  return result_of(write_sequence_loop(ZQ350X_REG_SEQ_LOOP, index, loop));
 }
 
 // 0 when the access bit was updated, -1 when not: the SRAM is streamed only

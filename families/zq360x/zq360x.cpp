@@ -134,27 +134,16 @@ int32_t stop() {
 void write_ram() { stream_waveform(waveform_image, &waveform_image_len); }
 
 int32_t set_ram_base() {
-  constexpr auto base_hi = static_cast<uint8_t>(waveform_sram_base >> 8);
-  constexpr auto base_lo = static_cast<uint8_t>(waveform_sram_base);
-  reg_write(ZQ360X_REG_RAM_BASE_H, base_hi);
-  reg_write(ZQ360X_REG_RAM_BASE_L, base_lo);
-  reg_write(ZQ360X_REG_RAM_ADDR_H, base_hi);
-  return as_result(reg_write(ZQ360X_REG_RAM_ADDR_L, base_lo));
+  return as_result(
+      write_sram_base({ZQ360X_REG_RAM_BASE_H, ZQ360X_REG_RAM_BASE_L, ZQ360X_REG_RAM_ADDR_H, ZQ360X_REG_RAM_ADDR_L}));
 }
 
 int32_t set_gain(uint8_t gain) { return as_result(reg_write(ZQ360X_REG_GAIN, gain)); }
 
-int32_t set_sequence(uint8_t index, uint8_t wave) {
-  return as_result(reg_write(static_cast<uint8_t>(ZQ360X_REG_WAVSEQ1 + index), wave));
-}
+int32_t set_sequence(uint8_t index, uint8_t wave) { return as_result(write_sequence(ZQ360X_REG_WAVSEQ1, index, wave)); }
 
 int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
-  const auto reg = static_cast<uint8_t>(ZQ360X_REG_WAVLOOP1 + index / 2);
-  if (index % 2 == 0) {
-    return as_result(reg_write_bits(reg, zq360x_keep(ZQ360X_WAVLOOP_EVEN_MASK),
-                                    static_cast<uint8_t>(loop << ZQ360X_WAVLOOP_EVEN_SHIFT)));
-  }
-  return as_result(reg_write_bits(reg, zq360x_keep(ZQ360X_WAVLOOP_ODD_MASK), loop));
+  return as_result(write_sequence_loop(ZQ360X_REG_WAVLOOP1, index, loop));
 }
 
 // 0 when the window was opened (closed), -1 when the update failed: the
