@@ -11,29 +11,30 @@
 namespace murvane {
 
 // One record type for all six families; each family fills only the fields
-// its own operations read, the rest stay 0.
+// its own operations read, the rest stay 0 (every field defaults to 0, so a
+// family's record names only its own).
 struct family_dts {
-  uint32_t f0_pre;  // expected resonant frequency, 0.1 Hz
-  uint8_t init_31_seq[3];
-  uint8_t init_74_77[4];
-  uint8_t f0_7b;
-  uint8_t f0_7d_hi;
-  uint8_t f0_7d_lo;
-  uint8_t f0_7e;
-  uint8_t f0_7f;
-  uint32_t f0_coeff;
-  uint8_t init_4d;
-  uint8_t init_5d;
-  uint8_t init_6d_71[5];
-  uint8_t d2s_gain;
-  uint8_t offset_cali_skip;
-  uint8_t cont_reg1d;
-  uint8_t cont_reg21;
-  uint8_t cont_reg1c;
-  uint8_t cont_reg1f;
-  uint8_t cont_reg20;
-  uint8_t cont_track_margin;
-  uint32_t cont_reg1e_scale;
+  uint32_t f0_pre = 0;  // expected resonant frequency, 0.1 Hz
+  uint8_t init_31_seq[3] = {};
+  uint8_t init_74_77[4] = {};
+  uint8_t f0_7b = 0;
+  uint8_t f0_7d_hi = 0;
+  uint8_t f0_7d_lo = 0;
+  uint8_t f0_7e = 0;
+  uint8_t f0_7f = 0;
+  uint32_t f0_coeff = 0;
+  uint8_t init_4d = 0;
+  uint8_t init_5d = 0;
+  uint8_t init_6d_71[5] = {};
+  uint8_t d2s_gain = 0;
+  uint8_t offset_cali_skip = 0;
+  uint8_t cont_reg1d = 0;
+  uint8_t cont_reg21 = 0;
+  uint8_t cont_reg1c = 0;
+  uint8_t cont_reg1f = 0;
+  uint8_t cont_reg20 = 0;
+  uint8_t cont_track_margin = 0;
+  uint32_t cont_reg1e_scale = 0;
 };
 
 // The 14 operations, in their fixed slot order. No operation takes a

@@ -257,6 +257,22 @@ int32_t measure_f0(const family_dts& dts, const f0_measure_regs& regs) {
   return measured ? 0 : -1;
 }
 
+int32_t wait_standby_then_read(uint8_t state_reg, uint32_t polls, uint32_t wait_us) {
+  for (uint32_t i = 0; i < polls; ++i) {
+    stall(wait_us);
+    const uint32_t state = reg_read_byte(state_reg);
+    if ((state & reg_read_failed) != 0) {
+      break;  // an unread state says nothing: give up as if the bound ran out
+    }
+    if (state == 0) {
+      log_error("Murvane: enter standby!\n");
+      return 0;
+    }
+  }
+  log_error("Murvane: do not enter standby automatically\n");
+  return -1;
+}
+
 uint32_t write_sequence(uint8_t first_wave, uint8_t index, uint8_t wave) {
   return reg_write(static_cast<uint8_t>(first_wave + index), wave);
 }

@@ -35,6 +35,12 @@ uint8_t select_trim_value(int32_t kind);
 // Returns true when the state was seen.
 bool poll_reg(uint8_t reg, uint8_t mask, uint8_t want, uint32_t count, uint32_t wait_us);
 
+// wait_standby of families C and D: up to polls times, wait wait_us, then
+// read state_reg; a whole byte of 0 logs "enter standby!" and gives 0. A
+// reading that failed is not standby: the poll ends at once. When the chip
+// never got there: "do not enter standby automatically" and -1.
+int32_t wait_standby_then_read(uint8_t state_reg, uint32_t polls, uint32_t wait_us);
+
 // The sequencer and SRAM window as all six families lay them out.
 // set_sequence: write (first_wave + index) <- wave, the register number
 // wrapping at 256 as the chip's 8-bit addressing does.

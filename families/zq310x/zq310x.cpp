@@ -23,16 +23,6 @@ constexpr family_dts zq310x_dts = {
     .f0_coeff = 260,
     .init_4d = 0x12,
     .init_5d = 0x68,
-    .init_6d_71 = {0, 0, 0, 0, 0},
-    .d2s_gain = 0,
-    .offset_cali_skip = 0,
-    .cont_reg1d = 0,
-    .cont_reg21 = 0,
-    .cont_reg1c = 0,
-    .cont_reg1f = 0,
-    .cont_reg20 = 0,
-    .cont_track_margin = 0,
-    .cont_reg1e_scale = 0,
 };
 
 namespace zq310x {

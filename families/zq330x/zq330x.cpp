@@ -11,19 +11,7 @@ namespace murvane {
 
 constexpr family_dts zq330x_dts = {
     .f0_pre = 1700,
-    .init_31_seq = {},
-    .init_74_77 = {},
-    .f0_7b = 0,
-    .f0_7d_hi = 0,
-    .f0_7d_lo = 0,
-    .f0_7e = 0,
-    .f0_7f = 0,
-    .f0_coeff = 0,
-    .init_4d = 0,
-    .init_5d = 0,
-    .init_6d_71 = {},
     .d2s_gain = 4,
-    .offset_cali_skip = 0,
     .cont_reg1d = 0x7F,
     .cont_reg21 = 8,
     .cont_reg1c = 8,
@@ -57,21 +45,7 @@ int32_t as_result(uint32_t bus_status) { return static_cast<int32_t>(bus_status)
 }  // namespace
 
 int32_t wait_standby() {
-  for (uint32_t i = 0; i < standby_poll_count; ++i) {
-    stall(standby_poll_wait_us);
-    const uint32_t state = reg_read_byte(ZQ330X_REG_GLB_STATE);
-    // A reading that did not arrive says nothing about the chip: give up as
-    // if the chip had never got there.
-    if ((state & reg_read_failed) != 0) {
-      break;
-    }
-    if (state == ZQ330X_STATE_STANDBY) {
-      log_error("Murvane: enter standby!\n");
-      return 0;
-    }
-  }
-  log_error("Murvane: do not enter standby automatically\n");
-  return -1;
+  return wait_standby_then_read(ZQ330X_REG_GLB_STATE, standby_poll_count, standby_poll_wait_us);
 }
 
 int32_t set_boost_mode(uint8_t mode) { return set_boost_bit(mode, playback.boost); }

@@ -13,19 +13,7 @@ namespace murvane {
 
 constexpr family_dts zq340x_dts = {
     .f0_pre = 1700,
-    .init_31_seq = {},
-    .init_74_77 = {},
-    .f0_7b = 0,
-    .f0_7d_hi = 0,
-    .f0_7d_lo = 0,
-    .f0_7e = 0,
-    .f0_7f = 0,
-    .f0_coeff = 0,
-    .init_4d = 0,
-    .init_5d = 0,
-    .init_6d_71 = {},
     .d2s_gain = 4,
-    .offset_cali_skip = 0,
     .cont_reg1d = 0x7F,
     .cont_reg21 = 8,
     .cont_reg1c = 8,
@@ -75,22 +63,7 @@ constexpr playback_regs playback = {
 
 }  // namespace
 
-int32_t wait_standby() {
-  for (uint32_t i = 0; i < standby_polls; ++i) {
-    stall(standby_poll_wait_us);
-    const uint32_t state = reg_read_byte(ZQ340X_REG_STATE);
-    if ((state & reg_read_failed) != 0) {
-      // An unread state is not standby; give up as if the bound ran out.
-      break;
-    }
-    if (state == ZQ340X_STATE_STANDBY) {
-      log_error("Murvane: enter standby!\n");
-      return 0;
-    }
-  }
-  log_error("Murvane: do not enter standby automatically\n");
-  return -1;
-}
+int32_t wait_standby() { return wait_standby_then_read(ZQ340X_REG_STATE, standby_polls, standby_poll_wait_us); }
 
 int32_t set_boost_mode(uint8_t mode) { return set_boost_bit(mode, playback.boost); }
 
