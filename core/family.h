@@ -57,6 +57,11 @@ struct haptic_ops {
   EFI_STATUS (*qualify_check)();                              // 13
 };
 
+// Play modes, as set_play_mode takes them.
+inline constexpr uint8_t play_mode_standby = 0;
+inline constexpr uint8_t play_mode_ram = 1;
+inline constexpr uint8_t play_mode_cont = 4;
+
 inline constexpr size_t haptic_ops_slots = 14;
 static_assert(sizeof(haptic_ops) == haptic_ops_slots * sizeof(void*));
 

@@ -50,9 +50,9 @@ uint32_t write_value(reg_field w) { return reg_write(w.reg, w.field); }
 int32_t set_ram_access_bit(uint8_t on, reg_field access) {
   const uint32_t status = write_field(access, on != 0 ? access.field : 0x00);
   if (on != 0) {
-    stall(ram_access_wait_us);
+    return static_cast<int32_t>(stall(ram_access_wait_us));
   }
-  return status == 0 ? 0 : -1;
+  return static_cast<int32_t>(status);
 }
 
 int32_t set_boost_bit(uint8_t mode, reg_field boost) {
@@ -73,31 +73,32 @@ EFI_STATUS check_qualified(reg_field qualified) {
 }
 
 int32_t switch_play_mode(uint8_t mode, const playback_regs& regs) {
-  bool ok = true;
   if (mode == play_mode_standby) {
     log_error("Murvane: standby mode\n");
-    ok &= write_field(regs.standby, regs.standby.field) == 0;
-    ok &= write_field(regs.standby, 0x00) == 0;
-  } else if (mode == play_mode_ram || mode == play_mode_cont) {
+    write_field(regs.standby, regs.standby.field);
+    return static_cast<int32_t>(write_field(regs.standby, 0x00));
+  }
+  if (mode == play_mode_ram || mode == play_mode_cont) {
     // RAM playback: its mode, boost on, continuous drive off; continuous
     // drive: its mode, boost off (bypass), continuous drive on.
     const bool cont = mode == play_mode_cont;
     log_error(cont ? "Murvane: cont mode\n" : "Murvane: ram mode\n");
-    ok &= write_field(regs.play_mode, cont ? regs.mode_cont : regs.mode_ram) == 0;
-    ok &= set_boost_bit(cont ? 0 : 1, regs.boost) == 0;
+    write_field(regs.play_mode, cont ? regs.mode_cont : regs.mode_ram);
+    set_boost_bit(cont ? 0 : 1, regs.boost);
     if (cont && regs.cont_preset.reg != 0) {
-      ok &= write_value(regs.cont_preset) == 0;
+      write_value(regs.cont_preset);
     }
-    ok &= write_field(regs.cont, cont ? regs.cont.field : 0x00) == 0;
-  } else {
-    log_error("Murvane: error play mode\n");
-    return -1;
+    return static_cast<int32_t>(write_field(regs.cont, cont ? regs.cont.field : 0x00));
   }
-  return ok ? 0 : -1;
+  log_error("Murvane: error play mode\n");
+  return -1;
 }
 
 int32_t stop_playback(const playback_regs& regs, int32_t (*wait_standby)(), const char* force_message) {
   log_error("Murvane: enter\n");
+  // The one access held back on a failure: GO is a stop request only in the
+  // stop mode; in the mode left behind it would start playback from a call
+  // meant to stop it. (A failed read of the mode register writes nothing.)
   if (write_field(regs.play_mode, regs.mode_stop) == 0) {
     write_value(regs.go);
   }
@@ -117,38 +118,25 @@ int32_t measure_offset(const family_dts& dts, const offset_measure_regs& regs) {
   if (dts.offset_cali_skip != 0) {
     return 0;
   }
-  // The gain code is read back after the run and the result is scaled by
-  // what the chip reports, so a lost gain write does not spoil the result.
+  const transfer_watch watch;
   reg_write_bits(regs.d2s, keep_except(regs.d2s_gain_mask), dts.d2s_gain);
-  const bool access = write_field(regs.access, regs.access.field) == 0;
+  write_field(regs.access, regs.access.field);
   stall(settle_us);
-  // The measurement runs only with the access bit held and the offset mode
-  // set, and its result is read only after a run that was started and
-  // ended: otherwise the code registers still hold an earlier run's.
-  bool measured = false;
-  uint32_t gain = 0;
-  uint32_t code_hi = 0;
-  uint32_t code_lo = 0;
-  if (access && reg_write_bits(regs.d2s, keep_except(regs.d2s_mode_mask), regs.d2s_mode_offset) == 0) {
-    const bool started = write_field(regs.trigger, regs.trigger_run) == 0;
-    if (started || regs.wait_after_failed_start) {
-      stall(run_us);
-    }
-    // Back to idle even after a failed start, in case the run bits took.
-    const bool ended = write_field(regs.trigger, 0x00) == 0;
-    if (started && ended) {
-      // All three are read even when one fails; a result not read in full
-      // is no result: it must not pass on a half-read code or gain.
-      gain = reg_read_byte(regs.d2s);
-      code_hi = reg_read_byte(regs.code_hi.reg);
-      code_lo = reg_read_byte(regs.code_lo);
-      measured = ((gain | code_hi | code_lo) & reg_read_failed) == 0;
-    }
-  }
+  reg_write_bits(regs.d2s, keep_except(regs.d2s_mode_mask), regs.d2s_mode_offset);
+  write_field(regs.trigger, regs.trigger_run);
+  stall(run_us);
+  write_field(regs.trigger, 0x00);
+  // The gain code is read back: the result is scaled by what the chip used.
+  const uint32_t gain = reg_read_byte(regs.d2s);
+  const uint32_t code_hi = reg_read_byte(regs.code_hi.reg);
+  const uint32_t code_lo = reg_read_byte(regs.code_lo);
+  // A run with a failed transfer (set-up, start or a result byte) is no
+  // measurement: its code could pass the window by chance.
+  const bool measured = !watch.any_failed();
   write_field(regs.access, 0x00);
 
   if (measured) {
-    const auto code = static_cast<int32_t>(((code_hi & regs.code_hi.field) << 8) | code_lo);
+    const auto code = static_cast<int32_t>(((code_hi & regs.code_hi.field) << 8) | (code_lo & 0xFF));
     const int32_t offset = (code - code_zero) * code_scale / regs.divisors[gain & regs.d2s_gain_mask];
     if (offset >= -limit && offset <= limit) {
       return 0;
@@ -158,9 +146,9 @@ int32_t measure_offset(const family_dts& dts, const offset_measure_regs& regs) {
   return -1;
 }
 
-uint32_t write_cont_drive(const family_dts& dts, const cont_drive_regs& regs) {
+void write_cont_drive(const family_dts& dts, const cont_drive_regs& regs) {
   const uint8_t enable = regs.cont_1d.field;
-  const uint32_t enabled = write_field(regs.cont_1d, enable);
+  write_field(regs.cont_1d, enable);
   reg_write_bits(regs.cont_1d.reg, enable, dts.cont_reg1d);
   reg_write(regs.cont_1e, cont_1e_value(dts, regs.cont_1e_divisor));
   reg_write(regs.cont_1f, dts.cont_reg1f);
@@ -170,7 +158,6 @@ uint32_t write_cont_drive(const family_dts& dts, const cont_drive_regs& regs) {
   } else {
     log_error(regs.zero_margin_message);
   }
-  return enabled;
 }
 
 uint8_t cont_1e_value(const family_dts& dts, uint32_t divisor) {
@@ -195,10 +182,9 @@ uint8_t cont_1a_value(const family_dts& dts) {
 }
 
 uint32_t read_period(uint8_t hi_reg, uint8_t lo_reg) {
-  const uint32_t hi = reg_read_byte(hi_reg);
-  const uint32_t lo = reg_read_byte(lo_reg);
-  const uint32_t failed = (hi | lo) & reg_read_failed;
-  return (failed != 0 ? period_read_failed : 0) | (hi & 0xFF) << 8 | (lo & 0xFF);
+  const uint32_t hi = reg_read_byte(hi_reg) & 0xFF;
+  const uint32_t lo = reg_read_byte(lo_reg) & 0xFF;
+  return hi << 8 | lo;
 }
 
 void store_lra_f0(uint32_t dividend, uint32_t period) {
@@ -213,20 +199,18 @@ void store_lra_f0(uint32_t dividend, uint32_t period) {
 
 int32_t measure_f0(const family_dts& dts, const f0_measure_regs& regs) {
   constexpr uint32_t drive_run_us = 20000;
+  const transfer_watch watch;
   haptic_dev.lra_f0 = dts.f0_pre;
   regs.stop();
 
-  uint32_t failed = write_field(regs.detector, regs.detector.field);
-  uint32_t saved_detect = 0;
+  write_field(regs.detector, regs.detector.field);
+  uint8_t saved_detect = 0;
   if (regs.play_cfg_detect.reg != 0) {
-    saved_detect = reg_read_byte(regs.play_cfg_detect.reg) & regs.play_cfg_detect.field;
-    failed |= write_field(regs.play_cfg_detect, regs.play_cfg_detect.field);
+    saved_detect = static_cast<uint8_t>(reg_read_byte(regs.play_cfg_detect.reg) & regs.play_cfg_detect.field);
+    write_field(regs.play_cfg_detect, regs.play_cfg_detect.field);
   }
-  failed |= static_cast<uint32_t>(switch_play_mode(play_mode_cont, *regs.playback));
-  const uint32_t enabled = write_cont_drive(dts, regs.drive);
-  if (regs.drive_enable_counts) {
-    failed |= enabled;
-  }
+  switch_play_mode(play_mode_cont, *regs.playback);
+  write_cont_drive(dts, regs.drive);
   if (dts.f0_pre == 0) {
     return -1;
   }
@@ -235,26 +219,26 @@ int32_t measure_f0(const family_dts& dts, const f0_measure_regs& regs) {
     const uint32_t period = cont_1a_dividend / dts.f0_pre;
     reg_write(regs.cont_period, period > 0xFF ? 0xFF : static_cast<uint8_t>(period));
   }
-
-  // Without a GO that landed the period registers hold no measurement of
-  // this run: nothing is waited for or read.
-  const bool measured =
-      failed == 0 && (regs.go != nullptr ? regs.go() : static_cast<int32_t>(write_value(regs.go_write))) == 0;
-  if (measured) {
-    stall(drive_run_us);
-    regs.wait_standby();
-    uint32_t period = read_period(regs.period_hi, regs.period_lo);
-    if (regs.failed_read_is_no_period && (period & period_read_failed) != 0) {
-      period = 0;
-    }
-    store_lra_f0(regs.period_dividend, period & 0xFFFF);
+  if (regs.go != nullptr) {
+    regs.go();
+  } else {
+    write_value(regs.go_write);
   }
+  stall(drive_run_us);
+  regs.wait_standby();  // the period is read however the wait ended
+  uint32_t period = read_period(regs.period_hi, regs.period_lo);
+  // With a failed transfer anywhere in this call the count is not that of a
+  // run we set up, started and read whole: no period, not a made-up one.
+  if (watch.any_failed()) {
+    period = 0;
+  }
+  store_lra_f0(regs.period_dividend, period);
 
   write_field(regs.detector, 0x00);
   if (regs.play_cfg_detect.reg != 0) {
-    write_field(regs.play_cfg_detect, static_cast<uint8_t>(saved_detect));
+    write_field(regs.play_cfg_detect, saved_detect);
   }
-  return measured ? 0 : -1;
+  return 0;
 }
 
 int32_t wait_standby_then_read(uint8_t state_reg, uint32_t polls, uint32_t wait_us) {

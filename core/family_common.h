@@ -60,9 +60,8 @@ struct sram_base_regs {
 uint32_t write_sram_base(sram_base_regs regs);
 
 // set_ram_access of every family: update reg (keep all but field) <- field
-// to open the host's SRAM window, then 1 ms for it to take; <- 0 to close
-// it, no wait. 0 when the update landed, -1 when not: the image is streamed
-// only into a window known to be open.
+// to open the host's SRAM window, then 1 ms for it to take (the result is
+// the stall's); <- 0 to close it, no wait (the update's bus status).
 inline constexpr uint32_t ram_access_wait_us = 1000;
 int32_t set_ram_access_bit(uint8_t on, reg_field access);
 
@@ -76,11 +75,6 @@ int32_t set_boost_bit(uint8_t mode, reg_field boost);
 // register; the part is qualified when the bit is set. A reading that fails
 // leaves the cleared byte: an unqualified part ("unqualified chip").
 EFI_STATUS check_qualified(reg_field qualified);
-
-// Play modes, as set_play_mode takes them.
-inline constexpr uint8_t play_mode_standby = 0;
-inline constexpr uint8_t play_mode_ram = 1;
-inline constexpr uint8_t play_mode_cont = 4;
 
 // The playback registers of families C to F, for set_play_mode and stop.
 struct playback_regs {
@@ -102,24 +96,24 @@ struct playback_regs {
 //   ram:     update play_mode <- mode_ram, boost on, update cont <- 0
 //   cont:    update play_mode <- mode_cont, boost off, [write cont_preset,]
 //            update cont <- bit
-// Every access is issued whatever the one before it did; 0 when all of them
-// landed, -1 otherwise or for an unknown mode ("error play mode").
+// The bus status of the last access; -1 for an unknown mode ("error play
+// mode", nothing touched).
 int32_t switch_play_mode(uint8_t mode, const playback_regs& regs);
 
 // stop of families C to F: logs "enter"; GO is a stop request only in the
 // stop mode (in any other it would start playback), so it is written only
-// once the mode has been set. Then the family's standby wait; if the chip
-// does not get there, force_message and the standby request.
+// once the mode has been set. Then the family's standby wait: 0 when the
+// chip got there, else force_message and the standby request's result.
 int32_t stop_playback(const playback_regs& regs, int32_t (*wait_standby)(), const char* force_message);
 
 // offset_calibration of families D and F (skipped when the record says so):
 // the record's gain code into the d2s register, the access bit held and
 // 1 ms to settle, offset mode, a run pulse on the trigger field (3 ms), the
 // code latched as the trigger drops, then the gain code and the code read
-// back; the access bit is dropped in every case. The code counts from 512,
-// 2440 a step, over the divisor of the gain the chip reports; within +-15
-// passes. Only a run that was set up, started, ended and read in full can
-// pass: anything else logs fail_message, as does an offset out of range.
+// back; the access bit dropped. The code counts from 512, 2440 a step, over
+// the divisor of the gain the chip reports; within +-15 passes. Every access
+// is issued whatever the others did, but a run with a failed transfer
+// cannot pass: it logs fail_message, as an offset out of range does.
 struct offset_measure_regs {
   uint8_t d2s;  // gain code and measurement mode
   uint8_t d2s_gain_mask;
@@ -130,7 +124,6 @@ struct offset_measure_regs {
   uint8_t trigger_run;
   reg_field code_hi;  // code bits 9..8, in the field
   uint8_t code_lo;
-  bool wait_after_failed_start;  // the 3 ms run wait even when the run pulse failed
   const int32_t* divisors;       // by gain code
   const char* fail_message;
 };
@@ -151,8 +144,8 @@ struct cont_drive_regs {
   const char* zero_margin_message;
 };
 
-// Writes the parameters; returns the bus status of the 0x1D enable update.
-uint32_t write_cont_drive(const family_dts& dts, const cont_drive_regs& regs);
+// Writes the parameters.
+void write_cont_drive(const family_dts& dts, const cont_drive_regs& regs);
 
 // Band factor (1809 below 180.0 Hz, 1990 from there) x cont_reg1e_scale /
 // divisor, at most 127. The product is taken in 64 bits: a large scale must
@@ -164,29 +157,22 @@ uint8_t cont_1e_value(const family_dts& dts, uint32_t divisor);
 inline constexpr uint32_t cont_1a_dividend = 240000;
 uint8_t cont_1a_value(const family_dts& dts);
 
-// Reads the measured period, high byte then low byte (both are read, each
-// into a cleared byte); period_read_failed is set above the 16 bits when
-// either transfer failed.
-inline constexpr uint32_t period_read_failed = 0x10000;
+// Reads the measured period, high byte then low byte, each into a cleared
+// byte. Callers tell a failed transfer by their transfer_watch.
 uint32_t read_period(uint8_t hi_reg, uint8_t lo_reg);
 
 // lra_f0 = dividend / period, logged ("lra_f0=%d"); a zero period leaves
 // lra_f0 at 0 and logs "lra_f0 is error, f0_reg=0".
 void store_lra_f0(uint32_t dividend, uint32_t period);
 
-// get_f0 of families C to F. lra_f0 is set to f0_pre, the family's stop runs
-// (the measurement goes on however it ended), then the set-up, every step
-// issued even when an earlier one failed (none depends on another):
+// get_f0 of families C to F: lra_f0 <- f0_pre, the family's stop, then
 //   update detector <- bit; [read play_cfg_detect's register, update it <- bit;]
 //   continuous drive (switch_play_mode), the drive parameters; with f0_pre 0
-//   it ends here (-1, nothing undone); the 0x1A window, [the cont_period].
-// GO is sent only from a complete set-up (detector, detection bit,
-// continuous mode, [the 0x1D enable]): in any other state it would start RAM
-// playback or an endless drive. After a GO that landed: 20 ms of drive, the
-// family's standby wait (the period is read whatever it says), the period
-// into lra_f0. Otherwise nothing is measured and lra_f0 keeps f0_pre. The
-// detector bit is cleared and the detection bit put back either way.
-// 0 when measured, -1 when not.
+//   it ends here (-1, nothing undone); the 0x1A window, [the cont_period],
+//   GO, 20 ms of drive, the family's standby wait (however it ends), the
+//   period into lra_f0, the detector bit cleared and the detection bit put
+//   back. Every access is issued whatever the others did; when a transfer of
+//   the call failed the period counts as 0 (the zero-period message). 0.
 struct f0_measure_regs {
   int32_t (*stop)();
   int32_t (*go)();  // null: write the go field below
@@ -200,8 +186,6 @@ struct f0_measure_regs {
   uint8_t cont_period;        // 240000 / f0_pre, at most 255; reg 0: none
   uint8_t period_hi;
   uint8_t period_lo;
-  bool drive_enable_counts;       // the 0x1D enable is part of a complete set-up
-  bool failed_read_is_no_period;  // a period byte that could not be read: no period (else taken as read)
   uint32_t period_dividend;       // lra_f0 = period_dividend / period
 };
 int32_t measure_f0(const family_dts& dts, const f0_measure_regs& regs);

@@ -8,6 +8,7 @@ namespace murvane {
 constinit EFI_ZELT_I2C_PROTOCOL* i2c_iface = nullptr;
 constinit uint64_t bus_handle = 0;
 constinit uint32_t slave_config[slave_config_words] = {};
+constinit uint32_t bus_failed_transfers = 0;
 
 EFI_STATUS bus_open() {
   for (uint32_t i = 0; i < slave_config_words; ++i) {
@@ -69,6 +70,7 @@ uint64_t read_register(uint8_t reg, uint8_t initial) {
   const uint32_t result = i2c_read(bus_handle, slave_config, reg, 1, &value, 1, &transferred, i2c_timeout);
   if (result != 0) {
     log_error("Read addr:0x%X error:%d\n", reg, result);
+    ++bus_failed_transfers;
   }
   return static_cast<uint64_t>(result) << 8 | value;
 }
@@ -95,6 +97,7 @@ uint32_t reg_write_packed(uint32_t reg_value) {
   const uint32_t result = i2c_write(bus_handle, slave_config, reg, 1, &buffer, 1, &transferred, i2c_timeout);
   if (result != 0) {
     log_error("Write addr:0x%X data:0x%X error\n", reg, static_cast<uint8_t>(reg_value >> 8));
+    ++bus_failed_transfers;
   }
   return result;
 }

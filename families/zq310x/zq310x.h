@@ -20,17 +20,11 @@ inline constexpr uint32_t stop_poll_wait_us = 2000;
 inline constexpr uint32_t offset_poll_count = 2000;
 inline constexpr uint32_t f0_poll_count = 50;
 inline constexpr uint32_t f0_poll_wait_us = 10000;
-inline constexpr uint32_t ram_access_wait_us = 1000;
 // Numerators of the f0 formulas (frequencies in 0.1 Hz): detector period =
 // f0_period_scale / (f0 x f0_coeff); the detection wait scales with
 // f0_wait_scale / f0.
 inline constexpr uint32_t f0_period_scale = 1000000000;
 inline constexpr uint32_t f0_wait_scale = 10000;
-
-// Play modes set_play_mode takes.
-inline constexpr uint8_t play_mode_standby = 0;
-inline constexpr uint8_t play_mode_ram = 1;
-inline constexpr uint8_t play_mode_cont = 4;
 
 // Boost modes set_boost_mode takes.
 inline constexpr uint8_t boost_bypass = 0;

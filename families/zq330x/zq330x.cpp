@@ -50,11 +50,8 @@ int32_t wait_standby() {
 
 int32_t set_boost_mode(uint8_t mode) { return set_boost_bit(mode, playback.boost); }
 
-// f0 measurement: tracking armed, detection enabled, continuous mode and the
-// 0x1D enable make a complete set-up; 0x1E is the band factor x
-// cont_reg1e_scale / 40000, the margin written whatever its value. A period
-// with one byte missing would turn into a frequency the actuator does not
-// have: it counts as no period at all.
+// f0 measurement: 0x1E is the band factor x cont_reg1e_scale / 40000, the
+// margin written whatever its value.
 constexpr f0_measure_regs f0_measure = {
     .stop = &stop,
     .go = nullptr,
@@ -77,8 +74,6 @@ constexpr f0_measure_regs f0_measure = {
     .cont_period = 0,
     .period_hi = ZQ330X_REG_F0_PERIOD_HI,
     .period_lo = ZQ330X_REG_F0_PERIOD_LO,
-    .drive_enable_counts = true,
-    .failed_read_is_no_period = true,
     .period_dividend = f0_period_scale,
 };
 
@@ -111,7 +106,6 @@ int32_t chip_init(const family_dts& dts) {
 
 int32_t set_gain(uint8_t gain) { return as_result(reg_write(ZQ330X_REG_GAIN, gain)); }
 
-// Callers start playback on 0 only: every part of the mode must be in place.
 int32_t set_play_mode(uint8_t mode) { return switch_play_mode(mode, playback); }
 
 int32_t write_trim_lra(int32_t kind) {
@@ -125,8 +119,6 @@ int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
   return as_result(write_sequence_loop(ZQ330X_REG_SEQ_LOOP0, index, loop));
 }
 
-// 0 when the window was opened (or closed), -1 when the update failed: the
-// caller streams the image only into a window that opened.
 int32_t set_ram_access(uint8_t on) { return set_ram_access_bit(on, {ZQ330X_REG_RAM_CTRL, ZQ330X_RAM_HOST_ACCESS}); }
 
 EFI_STATUS qualify_check() { return check_qualified({ZQ330X_REG_QUALIFY, ZQ330X_QUALIFIED}); }

@@ -31,8 +31,7 @@ namespace {
 constexpr uint32_t standby_polls = 100;
 constexpr uint32_t standby_poll_wait_us = 2000;
 
-// Offset measurement: the result is read only after a run that was started
-// (the run wait follows a start that landed) and ended.
+// Offset measurement: the code is latched as the trigger drops.
 constexpr offset_measure_regs offset_measure = {
     .d2s = ZQ340X_REG_D2S,
     .d2s_gain_mask = ZQ340X_D2S_GAIN_MASK,
@@ -43,7 +42,6 @@ constexpr offset_measure_regs offset_measure = {
     .trigger_run = ZQ340X_OFFSET_CTRL_RUN,
     .code_hi = {ZQ340X_REG_OFFSET_HI, ZQ340X_OFFSET_HI_MASK},
     .code_lo = ZQ340X_REG_OFFSET_LO,
-    .wait_after_failed_start = false,
     .divisors = d2s_divisor_table,
     .fail_message = "offset calibration out of range\n",
 };
@@ -89,24 +87,16 @@ int32_t chip_init(const family_dts& dts) {
   reg_write_bits(ZQ340X_REG_CONT_CFG1C, zq340x_keep(ZQ340X_CONT_CFG1C_MASK), dts.cont_reg1c);
   reg_write_bits(ZQ340X_REG_SYSCTRL, zq340x_keep(ZQ340X_SYSCTRL_INIT), ZQ340X_SYSCTRL_INIT);
 
-  // The protected registers take writes only while the key is open; the
-  // close key is written whether or not the open went through.
-  const bool key_open = reg_write(ZQ340X_REG_KEY, ZQ340X_KEY_OPEN) == 0;
-  if (key_open) {
-    reg_write_bits(ZQ340X_REG_PROT56, zq340x_keep(ZQ340X_PROT56_CLEAR), 0x00);
-    reg_write_bits(ZQ340X_REG_PROT6B, zq340x_keep(ZQ340X_PROT6B_SET), ZQ340X_PROT6B_SET);
-    reg_write(ZQ340X_REG_PROT73, ZQ340X_PROT73_DEFAULT);
-    reg_write(ZQ340X_REG_PROT76, ZQ340X_PROT76_DEFAULT);
-  }
-  const bool key_closed = reg_write(ZQ340X_REG_KEY, ZQ340X_KEY_CLOSE) == 0;
-  return key_open && key_closed ? 0 : -1;
+  // The protected registers take writes only between the two key writes.
+  reg_write(ZQ340X_REG_KEY, ZQ340X_KEY_OPEN);
+  reg_write_bits(ZQ340X_REG_PROT56, zq340x_keep(ZQ340X_PROT56_CLEAR), 0x00);
+  reg_write_bits(ZQ340X_REG_PROT6B, zq340x_keep(ZQ340X_PROT6B_SET), ZQ340X_PROT6B_SET);
+  reg_write(ZQ340X_REG_PROT73, ZQ340X_PROT73_DEFAULT);
+  reg_write(ZQ340X_REG_PROT76, ZQ340X_PROT76_DEFAULT);
+  return static_cast<int32_t>(reg_write(ZQ340X_REG_KEY, ZQ340X_KEY_CLOSE));
 }
-
 int32_t set_gain(uint8_t gain) { return static_cast<int32_t>(reg_write(ZQ340X_REG_GAIN, gain)); }
 
-// Every access of a mode change is issued even when an earlier one failed
-// (none depends on another, and the standby pulse must be released); the
-// mode counts as set only when all of them went through.
 int32_t set_play_mode(uint8_t mode) { return switch_play_mode(mode, playback); }
 
 int32_t set_sequence(uint8_t index, uint8_t wave) {
@@ -117,8 +107,6 @@ int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
   return static_cast<int32_t>(write_sequence_loop(ZQ340X_REG_SEQ_LOOP0, index, loop));
 }
 
-// 0 when the host-access bit took the requested value, -1 when the update
-// failed: the caller streams into the SRAM only after a 0 for on.
 int32_t set_ram_access(uint8_t on) {
   return set_ram_access_bit(on, {ZQ340X_REG_RAM_CTRL, ZQ340X_RAM_CTRL_HOST_ACCESS});
 }
@@ -128,10 +116,8 @@ EFI_STATUS qualify_check() { return check_qualified({ZQ340X_REG_QUALIFY, ZQ340X_
 
 int32_t offset_calibration(const family_dts& dts) { return measure_offset(dts, offset_measure); }
 
-// f0 measurement: the detector on and continuous mode make a complete
-// set-up (the 0x1D enable does not count); 0x1E is the band factor x
-// cont_reg1e_scale / 40000, the margin written whatever its value. A
-// half-read period would give a wildly wrong frequency: it counts as none.
+// f0 measurement: 0x1E is the band factor x cont_reg1e_scale / 40000, the
+// margin written whatever its value; bit 2 of 0x08 is not touched.
 constexpr f0_measure_regs f0_measure = {
     .stop = &stop,
     .go = nullptr,
@@ -154,8 +140,6 @@ constexpr f0_measure_regs f0_measure = {
     .cont_period = 0,
     .period_hi = ZQ340X_REG_F0_PERIOD_HI,
     .period_lo = ZQ340X_REG_F0_PERIOD_LO,
-    .drive_enable_counts = false,
-    .failed_read_is_no_period = true,
     .period_dividend = 3840000,
 };
 

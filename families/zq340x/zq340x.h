@@ -14,11 +14,6 @@ extern const family_dts zq340x_dts;
 
 namespace zq340x {
 
-// Play modes as set_play_mode takes them.
-inline constexpr uint8_t play_mode_standby = 0;
-inline constexpr uint8_t play_mode_ram = 1;
-inline constexpr uint8_t play_mode_cont = 4;
-
 // Divisors of the offset measurement by the gain code the chip reports:
 // 1023 times the gain factor of each code.
 inline constexpr uint32_t d2s_gain_codes = 8;

@@ -45,8 +45,6 @@ constexpr playback_regs playback = {
 
 int32_t result_of(uint32_t bus_status) { return static_cast<int32_t>(bus_status); }
 
-// Slots whose callers branch on the outcome report 0 or -1, not a bus status.
-int32_t ok_or_failed(uint32_t bus_status) { return bus_status == 0 ? 0 : -1; }
 
 bool needs_repair(uint8_t flag, uint8_t level) {
   return (flag & ZQ350X_QUAL_FLAG_BAD) != 0 || level >= ZQ350X_QUAL_LEVEL_LIMIT;
@@ -54,20 +52,16 @@ bool needs_repair(uint8_t flag, uint8_t level) {
 
 // With host SRAM access on and the key open the chip reloads its trim
 // state; 0x62 and 0x63 are read again afterwards to see whether it did.
-// The 0x5C trigger is only issued once both have been set: without them it
-// is not a reload request. The key and the access bit are always put back.
 void run_repair_window() {
   constexpr uint8_t keep = zq350x_keep_except(ZQ350X_SYS_CTRL_RAM_ACCESS);
-  const uint32_t access = reg_write_bits(ZQ350X_REG_SYS_CTRL, keep, ZQ350X_SYS_CTRL_RAM_ACCESS);
+  reg_write_bits(ZQ350X_REG_SYS_CTRL, keep, ZQ350X_SYS_CTRL_RAM_ACCESS);
   stall(ram_access_settle_us);
-  const uint32_t key = reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_OPEN);
-  if (access == 0 && key == 0) {
-    // One access to 0x5C triggers the reload. We read it (value unused)
-    // rather than write 9 to it: a read leaves the protected register's
-    // content as the factory set it, and if the chip does not recover, the
-    // second reading of 0x62/0x63 still rejects the part.
-    reg_read_byte(ZQ350X_REG_REPAIR, 9);
-  }
+  reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_OPEN);
+  // One access to 0x5C triggers the reload. We read it (value unused)
+  // rather than write 9 to it: a read leaves the protected register's
+  // content as the factory set it, and if the chip does not recover, the
+  // second reading of 0x62/0x63 still rejects the part.
+  reg_read_byte(ZQ350X_REG_REPAIR, 9);
   stall(repair_settle_us);
   reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_CLOSE);
   reg_write_bits(ZQ350X_REG_SYS_CTRL, keep, 0);
@@ -93,29 +87,21 @@ EFI_STATUS qualify_check() {
 }
 
 int32_t chip_init(const family_dts& dts) {
-  // The analog settings are refused by a chip whose key did not open: they
-  // are skipped then, and the key is closed all the same.
-  const uint32_t key = reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_OPEN);
-  if (key == 0) {
-    reg_write(ZQ350X_REG_ANA_70, ZQ350X_ANA_70_INIT);
-    reg_write_bits(ZQ350X_REG_ANA_71, zq350x_keep_except(ZQ350X_ANA_71_BIT7), ZQ350X_ANA_71_BIT7);
-    reg_write_bits(ZQ350X_REG_ANA_74, zq350x_keep_except(ZQ350X_ANA_74_BIT7), ZQ350X_ANA_74_BIT7);
-    reg_write_bits(ZQ350X_REG_ANA_75, zq350x_keep_except(ZQ350X_ANA_75_BIT4), 0);
-    reg_write_bits(ZQ350X_REG_ANA_48, zq350x_keep_except(ZQ350X_ANA_48_BIT7), 0);
-  }
+  // The analog settings take writes only between the two key writes.
+  reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_OPEN);
+  reg_write(ZQ350X_REG_ANA_70, ZQ350X_ANA_70_INIT);
+  reg_write_bits(ZQ350X_REG_ANA_71, zq350x_keep_except(ZQ350X_ANA_71_BIT7), ZQ350X_ANA_71_BIT7);
+  reg_write_bits(ZQ350X_REG_ANA_74, zq350x_keep_except(ZQ350X_ANA_74_BIT7), ZQ350X_ANA_74_BIT7);
+  reg_write_bits(ZQ350X_REG_ANA_75, zq350x_keep_except(ZQ350X_ANA_75_BIT4), 0);
+  reg_write_bits(ZQ350X_REG_ANA_48, zq350x_keep_except(ZQ350X_ANA_48_BIT7), 0);
   reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_CLOSE);
   reg_write_bits(ZQ350X_REG_CONT_1C, zq350x_keep_except(ZQ350X_CONT_1C_FIELD), dts.cont_reg1c);
   reg_write(ZQ350X_REG_CONT_21, dts.cont_reg21);
-  const uint32_t status = reg_write_bits(ZQ350X_REG_D2S_GAIN, zq350x_keep_except(ZQ350X_D2S_GAIN_FIELD), dts.d2s_gain);
-  return key == 0 ? result_of(status) : -1;
+  return result_of(reg_write_bits(ZQ350X_REG_D2S_GAIN, zq350x_keep_except(ZQ350X_D2S_GAIN_FIELD), dts.d2s_gain));
 }
 
-int32_t set_boost_mode(uint8_t boost) {
-  return ok_or_failed(static_cast<uint32_t>(set_boost_bit(boost, playback.boost)));
-}
+int32_t set_boost_mode(uint8_t boost) { return set_boost_bit(boost, playback.boost); }
 
-// Every step is issued whatever the previous one did (the standby pulse is
-// always lowered again); the mode counts as set only when all of them were.
 int32_t set_play_mode(uint8_t mode) { return switch_play_mode(mode, playback); }
 
 int32_t set_go(uint8_t flag) {
@@ -159,19 +145,14 @@ int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
   return result_of(write_sequence_loop(ZQ350X_REG_SEQ_LOOP, index, loop));
 }
 
-// 0 when the access bit was updated, -1 when not: the SRAM is streamed only
-// into a window that opened, and playback waits for it to close.
 int32_t set_ram_access(uint8_t on) { return set_ram_access_bit(on, {ZQ350X_REG_SYS_CTRL, ZQ350X_SYS_CTRL_RAM_ACCESS}); }
 
 int32_t offset_calibration() { return 0; }
 
-// f0 measurement: tracking, detection and continuous mode make a complete
-// set-up (the 0x1D enable does not count), and GO goes through set_go, which
-// holds it back for a trim at or above the limit; 0x1E is the band step x
-// cont_reg1e_scale / 40000, a zero margin reported instead of written. The
-// period counts only when both bytes were read: half a count is no
-// measurement. Only the detection bit of 0x08 goes back; bits 1:0 stay in
-// continuous mode.
+// f0 measurement: GO goes through set_go, which holds it back for a trim at
+// or above the limit; 0x1E is the band step x cont_reg1e_scale / 40000, a
+// zero margin reported instead of written. Only the detection bit of 0x08
+// goes back; bits 1:0 stay in continuous mode.
 constexpr f0_measure_regs f0_measure = {
     .stop = &stop,
     .go = [] { return set_go(1); },
@@ -194,22 +175,17 @@ constexpr f0_measure_regs f0_measure = {
     .cont_period = 0,
     .period_hi = ZQ350X_REG_F0_PERIOD_HI,
     .period_lo = ZQ350X_REG_F0_PERIOD_LO,
-    .drive_enable_counts = false,
-    .failed_read_is_no_period = true,
     .period_dividend = 3840000,
 };
 
 int32_t get_f0(const family_dts& dts) { return measure_f0(dts, f0_measure); }
 
 int32_t write_trim_lra(int32_t kind) {
-  // The trim is protected: written only if the key opened, closed in any case.
-  const uint32_t key = reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_OPEN);
+  // The trim is protected: written between the two key writes.
+  reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_OPEN);
   const auto value = static_cast<uint8_t>(select_trim_value(kind) & ZQ350X_TRIM_LRA_FIELD);
-  if (key == 0) {
-    reg_write(ZQ350X_REG_TRIM_LRA, value);
-  }
-  const uint32_t status = reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_CLOSE);
-  return key == 0 ? result_of(status) : -1;
+  reg_write(ZQ350X_REG_TRIM_LRA, value);
+  return result_of(reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_CLOSE));
 }
 
 }  // namespace zq350x

@@ -31,7 +31,7 @@ constexpr int32_t d2s_divisor_table[d2s_gain_codes] = {2046, 3069, 5115, 9207, 1
 namespace {
 
 // Offset measurement (1023 x the gain in the divisors): the code is latched
-// when the trigger falls; the run wait is kept even when the run pulse failed.
+// when the trigger falls.
 constexpr offset_measure_regs offset_measure = {
     .d2s = ZQ360X_REG_D2S_CFG,
     .d2s_gain_mask = ZQ360X_D2S_GAIN_MASK,
@@ -42,7 +42,6 @@ constexpr offset_measure_regs offset_measure = {
     .trigger_run = ZQ360X_OFS_TRIG_RUN,
     .code_hi = {ZQ360X_REG_OFS_CODE_H, ZQ360X_OFS_CODE_H_MASK},
     .code_lo = ZQ360X_REG_OFS_CODE_L,
-    .wait_after_failed_start = true,
     .divisors = d2s_divisor_table,
     .fail_message = "Murvane: offset calibration out of range",
 };
@@ -76,7 +75,7 @@ int32_t wait_standby(uint32_t polls) {
   return 0;
 }
 
-int32_t set_boost_mode(uint8_t boost) { return set_boost_bit(boost, playback.boost) == 0 ? 0 : -1; }
+int32_t set_boost_mode(uint8_t boost) { return set_boost_bit(boost, playback.boost); }
 
 EFI_STATUS qualify_check() { return check_qualified({ZQ360X_REG_QUALIFY, ZQ360X_QUALIFIED}); }
 
@@ -86,25 +85,16 @@ int32_t chip_init(const family_dts& dts) {
   reg_write_bits(ZQ360X_REG_CONT_CFG1C, zq360x_keep(ZQ360X_CONT_CFG1C_MASK), dts.cont_reg1c);
   reg_write(ZQ360X_REG_CONT_CFG21, dts.cont_reg21);
 
-  // The analogue settings take writes only behind the key: with the key not
-  // open they would be refused, so they are not sent. The key is closed
-  // either way, and the settings left out are reported as a failure.
-  const bool key_open = reg_write(ZQ360X_REG_KEY, ZQ360X_KEY_OPEN) == 0;
-  if (key_open) {
-    reg_write_bits(ZQ360X_REG_ANA_56, zq360x_keep(ZQ360X_ANA_56_MODE_MASK), 0);
-    reg_write(ZQ360X_REG_ANA_6F, ZQ360X_ANA_6F_INIT);
-    reg_write(ZQ360X_REG_ANA_70, ZQ360X_ANA_70_INIT);
-    reg_write(ZQ360X_REG_ANA_72, ZQ360X_ANA_72_INIT);
-    reg_write(ZQ360X_REG_ANA_77, ZQ360X_ANA_77_INIT);
-    reg_write(ZQ360X_REG_ANA_7D, ZQ360X_ANA_7D_INIT);
-  }
-  const uint32_t closed = reg_write(ZQ360X_REG_KEY, ZQ360X_KEY_CLOSE);
-  return key_open ? as_result(closed) : -1;
+  // The analogue settings take writes only between the two key writes.
+  reg_write(ZQ360X_REG_KEY, ZQ360X_KEY_OPEN);
+  reg_write_bits(ZQ360X_REG_ANA_56, zq360x_keep(ZQ360X_ANA_56_MODE_MASK), 0);
+  reg_write(ZQ360X_REG_ANA_6F, ZQ360X_ANA_6F_INIT);
+  reg_write(ZQ360X_REG_ANA_70, ZQ360X_ANA_70_INIT);
+  reg_write(ZQ360X_REG_ANA_72, ZQ360X_ANA_72_INIT);
+  reg_write(ZQ360X_REG_ANA_77, ZQ360X_ANA_77_INIT);
+  reg_write(ZQ360X_REG_ANA_7D, ZQ360X_ANA_7D_INIT);
+  return as_result(reg_write(ZQ360X_REG_KEY, ZQ360X_KEY_CLOSE));
 }
-
-// Every access is issued whatever the one before it did (none depends on
-// another, and the pulse of bit 5 is always ended); the mode counts as set
-// only when all of them went through.
 int32_t set_play_mode(uint8_t mode) { return switch_play_mode(mode, playback); }
 
 int32_t set_go(uint8_t flag) {
@@ -134,18 +124,13 @@ int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
   return as_result(write_sequence_loop(ZQ360X_REG_WAVLOOP1, index, loop));
 }
 
-// 0 when the window was opened (closed), -1 when the update failed: the
-// caller streams into the SRAM only through an open window.
 int32_t set_ram_access(uint8_t on) { return set_ram_access_bit(on, {ZQ360X_REG_SYSCTRL2, ZQ360X_SYSCTRL2_RAM_ACCESS}); }
 
 int32_t offset_calibration(const family_dts& dts) { return measure_offset(dts, offset_measure); }
 
-// f0 measurement: the detector enabled (0x18 and 0x08) and continuous mode
-// make a complete set-up (the 0x1D enable does not count); in RAM mode the
-// same GO would play the waveform. 0x1E is the band constant x
-// cont_reg1e_scale / 40000, a zero margin reported instead of written; 0x1A
-// (the drive width) and 0x19 (the period) come from the expected period.
-// Half a count is no count: one failed byte is taken as a missing period.
+// f0 measurement: 0x1E is the band constant x cont_reg1e_scale / 40000, a
+// zero margin reported instead of written; 0x1A (the drive width) and 0x19
+// (the period) come from the expected period.
 constexpr f0_measure_regs f0_measure = {
     .stop = &stop,
     .go = nullptr,
@@ -168,8 +153,6 @@ constexpr f0_measure_regs f0_measure = {
     .cont_period = ZQ360X_REG_CONT_PERIOD,
     .period_hi = ZQ360X_REG_F0_PERIOD_H,
     .period_lo = ZQ360X_REG_F0_PERIOD_L,
-    .drive_enable_counts = false,
-    .failed_read_is_no_period = true,
     .period_dividend = f0_count_scale,
 };
 
