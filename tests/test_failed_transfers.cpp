@@ -1,0 +1,204 @@
+// Failed transfers, as a flaky board makes them: the driver still sends the
+// sequence it always sends (a failed read inside a masked update writes
+// nothing; a failed poll reading ends its poll; stop's GO only in the stop
+// mode), and never concludes a calibration or a measurement from a call in
+// which a transfer failed.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "core/family.h"
+#include "core/waveform.h"
+#include "sim/harness.h"
+#include "tests/sim_fixture.h"
+
+namespace {
+
+using murvane_test::SimBoard;
+
+struct FamilyTraits {
+  const char* model;
+  const murvane::chip_family* family;
+  uint8_t cal_start;        // the calibration's start write (0: no calibration traffic)
+  uint8_t cal_last_read;    // its last result register
+  uint8_t cal_read_nth;     // which read of it is the result (family A: after its own start update)
+  const char* cal_message;  // its failure message
+  uint8_t period_lo;        // low byte of the measured period
+  uint8_t go;               // play control (GO)
+};
+
+const std::vector<FamilyTraits>& families() {
+  static const std::vector<FamilyTraits> all = {
+      {"zq3101", &murvane::zq310x_family, 0x5F, 0x5F, 2, "Murvane: calibration offset failed\n", 0x69, 0x05},
+      {"zq3201", &murvane::zq320x_family, 0x52, 0x57, 1, "Murvane: offset calibration out of range\n", 0x26, 0x09},
+      {"zq3301", &murvane::zq330x_family, 0, 0, 0, "", 0x26, 0x09},
+      {"zq3401", &murvane::zq340x_family, 0x4D, 0x50, 1, "offset calibration out of range\n", 0x26, 0x09},
+      {"zq3501", &murvane::zq350x_family, 0, 0, 0, "", 0x26, 0x09},
+      {"zq3601", &murvane::zq360x_family, 0x4D, 0x50, 1, "Murvane: offset calibration out of range", 0x26, 0x09},
+  };
+  return all;
+}
+
+sim::Fault fault_on(uint8_t reg, sim::Op op, uint64_t from = 1, uint64_t count = 1) {
+  sim::Fault f;
+  f.reg = reg;
+  f.op = op;
+  f.from = from;
+  f.count = count;
+  return f;
+}
+
+std::vector<int> write_regs(const std::vector<SimBoard::Xfer>& xfers) {
+  std::vector<int> out;
+  for (const auto& x : xfers) {
+    if (x.op == 'W') {
+      out.push_back(x.reg);
+    }
+  }
+  return out;
+}
+
+size_t count_lines(const std::vector<std::string>& log, const std::string& line) {
+  size_t n = 0;
+  for (const auto& l : log) {
+    n += l == line ? 1 : 0;
+  }
+  return n;
+}
+
+size_t failure_lines(const std::vector<std::string>& log) {
+  size_t n = 0;
+  for (const auto& l : log) {
+    n += (l.rfind("Read addr:", 0) == 0 || l.rfind("Write addr:", 0) == 0) ? 1 : 0;
+  }
+  return n;
+}
+
+// One slot call on a board with the family selected; the fault (if any) is
+// armed after the selection so it counts only the call's own transfers.
+struct SlotRun {
+  int64_t result;
+  std::vector<SimBoard::Xfer> traffic;
+  std::vector<std::string> log;
+  uint32_t lra_f0;
+  uint64_t failed;
+};
+
+SlotRun run_slot(const FamilyTraits& t, const std::string& slot, const std::vector<sim::Fault>& faults) {
+  SimBoard b(t.model);
+  b.select_family(*t.family);
+  for (const auto& f : faults) {
+    b.platform().add_fault(f);
+  }
+  const size_t mark = b.mark();
+  const size_t log0 = b.log().size();
+  const int64_t result = b.slot(slot);
+  return {result,
+          b.traffic(mark),
+          {b.log().begin() + static_cast<std::ptrdiff_t>(log0), b.log().end()},
+          murvane::haptic_dev.lra_f0,
+          b.platform().counters().failed};
+}
+
+class FailedTransfers : public ::testing::TestWithParam<FamilyTraits> {};
+
+// A calibration with a failed transfer, at its start or at its last result
+// reading, has failed whatever was read: its own message once, -1, and all of
+// its traffic (the closing access included) as on a healthy run.
+TEST_P(FailedTransfers, CalibrationWithAFailedTransferFailsWithItsFullTraffic) {
+  const FamilyTraits& t = GetParam();
+  if (t.cal_start == 0) {
+    GTEST_SKIP() << "this family's calibration makes no transfer";
+  }
+  const SlotRun healthy = run_slot(t, "offset_calibration", {});
+  ASSERT_EQ(healthy.result, 0);
+  for (const sim::Fault& f :
+       {fault_on(t.cal_start, sim::Op::write), fault_on(t.cal_last_read, sim::Op::read, t.cal_read_nth)}) {
+    const SlotRun r = run_slot(t, "offset_calibration", {f});
+    SCOPED_TRACE(std::string(t.model) + (f.op == sim::Op::write ? " start write fails" : " result read fails"));
+    EXPECT_EQ(r.failed, 1u);
+    EXPECT_EQ(r.result, -1);
+    EXPECT_EQ(count_lines(r.log, t.cal_message), 1u);
+    EXPECT_EQ(failure_lines(r.log), 1u);
+    EXPECT_EQ(write_regs(r.traffic), write_regs(healthy.traffic));
+  }
+}
+
+// A failed period byte (or any failed transfer of the measurement before its
+// period reads) gives the family's zero-period path, not a frequency.
+TEST_P(FailedTransfers, MeasurementWithAFailedTransferHasNoPeriod) {
+  const FamilyTraits& t = GetParam();
+  const SlotRun healthy = run_slot(t, "get_f0", {});
+  ASSERT_EQ(healthy.result, 0);
+  ASSERT_NE(healthy.lra_f0, 0u);
+  const SlotRun r = run_slot(t, "get_f0", {fault_on(t.period_lo, sim::Op::read)});
+  EXPECT_EQ(r.failed, 1u);
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.lra_f0, 0u);
+  EXPECT_EQ(count_lines(r.log, "Murvane: lra_f0 is error, f0_reg=0\n"), 1u);
+  EXPECT_EQ(write_regs(r.traffic), write_regs(healthy.traffic));
+}
+
+// GO in any mode but the stop mode would start playback: a stop whose mode
+// update failed (its write, or the read before it) sends no GO and goes on
+// to the standby wait and, if need be, the forced standby.
+TEST_P(FailedTransfers, StopSendsNoGoWithoutTheStopMode) {
+  const FamilyTraits& t = GetParam();
+  if (t.family == &murvane::zq310x_family) {
+    GTEST_SKIP() << "this family's stop clears GO instead";
+  }
+  const SlotRun healthy = run_slot(t, "stop", {});
+  ASSERT_EQ(std::count(healthy.traffic.begin(), healthy.traffic.end(), SimBoard::Xfer{'W', t.go, 1}), 1);
+  for (const sim::Op op : {sim::Op::read, sim::Op::write}) {
+    const SlotRun r = run_slot(t, "stop", {fault_on(0x08, op)});
+    SCOPED_TRACE(op == sim::Op::read ? "mode read fails" : "mode write fails");
+    for (const auto& x : r.traffic) {
+      EXPECT_FALSE(x.op == 'W' && x.reg == t.go) << x;
+    }
+    EXPECT_NE(count_lines(r.log, "Murvane: enter\n"), 0u);
+  }
+}
+
+// A chip that stops answering right after identification still gets every
+// step of the bring-up: every failure logged once, the image streamed, GO
+// sent, and the boot reported as a success.
+TEST_P(FailedTransfers, ChipVanishingAfterIdentificationGetsTheWholeBringUp) {
+  const FamilyTraits& t = GetParam();
+  SimBoard healthy(t.model);
+  ASSERT_EQ(healthy.entry(), EFI_SUCCESS);
+  // Transfers up to the model line: reset, identification, qualification.
+  const std::string detected = std::string("Murvane: detected ") + t.model + ".\n";
+  uint64_t before = 0;
+  for (const auto& e : healthy.events()) {
+    if (e["ev"] == "log" && e["text"] == detected) {
+      break;
+    }
+    before += (e["ev"] == "i2c_read" || e["ev"] == "i2c_write") ? 1 : 0;
+  }
+
+  SimBoard b(t.model);
+  sim::Fault vanish;
+  vanish.transfer = before + 1;
+  vanish.onward = true;
+  b.platform().add_fault(vanish);
+  EXPECT_EQ(b.entry(), EFI_SUCCESS);
+  EXPECT_GT(b.platform().counters().failed, 0u);
+  EXPECT_EQ(failure_lines(b.log()), b.platform().counters().failed);
+  for (const char* line : {"Murvane: zq ram init\n", "Murvane: zq ram play\n", "Murvane: zq uefi driver end\n"}) {
+    EXPECT_EQ(count_lines(b.log(), line), 1u) << line;
+  }
+  const auto traffic = b.traffic();
+  EXPECT_EQ(std::count_if(traffic.begin(), traffic.end(), [](const auto& x) { return x.op == 'W' && x.reg == 0x42; }),
+            static_cast<std::ptrdiff_t>(murvane::waveform_image_len));
+  // GO is the last access: a plain write of 1, or (family A) the read of the
+  // masked update that sets it.
+  ASSERT_FALSE(traffic.empty());
+  EXPECT_EQ(traffic.back().reg, t.go);
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, FailedTransfers, ::testing::ValuesIn(families()),
+                         [](const ::testing::TestParamInfo<FamilyTraits>& i) { return std::string(i.param.model); });
+
+}  // namespace
