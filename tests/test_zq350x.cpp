@@ -79,10 +79,6 @@ sim::Fault write_fault(uint8_t reg, uint64_t from = 1, uint64_t count = UINT64_M
 
 void append(std::vector<X>& to, const std::vector<X>& more) { to.insert(to.end(), more.begin(), more.end()); }
 
-bool has_line_starting(const std::vector<std::string>& log, const std::string& prefix) {
-  return std::any_of(log.begin(), log.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
-}
-
 // ---------------------------------------------------------------------------
 // Healthy boot of every model through the entry point.
 
@@ -642,97 +638,6 @@ struct GuardCase {
   std::vector<X> traffic;
 };
 
-// Power-on values as in the boot test: 0x1C=35 0x4E=2B 0x45=41 0x08=10 0x06=12 0x4C=4A.
-TEST(Zq350xGuards, ChipInitKeyWindow) {
-  const std::vector<X> tail = {R(0x1C, 0x35), W(0x1C, 0x38), W(0x21, 0x08), R(0x4E, 0x2B), W(0x4E, 0x2C)};
-  const std::vector<X> protected_writes = {W(0x70, 0x0F), R(0x71, 0x2A), W(0x71, 0xAA), R(0x74, 0x11), W(0x74, 0x91),
-                                           R(0x75, 0x1F), W(0x75, 0x0F), R(0x48, 0xC3), W(0x48, 0x43)};
-  std::vector<X> key_open_fails = {W(0x5B, failed), W(0x5B, 0x00)};
-  append(key_open_fails, tail);
-  // A failed close does not undo what was written inside: the result stays
-  // the last update's status.
-  std::vector<X> key_close_fails = {W(0x5B, 0xE3)};
-  append(key_close_fails, protected_writes);
-  append(key_close_fails, {W(0x5B, failed)});
-  append(key_close_fails, tail);
-  const GuardCase cases[] = {
-      {"key open fails", write_fault(0x5B, 1, 1), -1, key_open_fails},
-      {"key close fails", write_fault(0x5B, 2, 1), 0, key_close_fails},
-  };
-  for (const GuardCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    Board b;
-    b.platform().add_fault(c.fault);
-    const size_t at = b.mark();
-    EXPECT_EQ(b.slot("chip_init"), c.result);
-    EXPECT_EQ(b.traffic(at), c.traffic);
-    EXPECT_EQ(violations(b.chip()), std::vector<std::string>{});
-  }
-}
-
-TEST(Zq350xGuards, TrimKeyWindow) {
-  const GuardCase cases[] = {
-      {"key open fails", write_fault(0x5B, 1, 1), -1, {W(0x5B, failed), W(0x5B, 0x00)}},
-      {"trim write fails", write_fault(0x79, 1, 1), 0, {W(0x5B, 0xE3), W(0x79, failed), W(0x5B, 0x00)}},
-      {"key close fails", write_fault(0x5B, 2, 1), 5, {W(0x5B, 0xE3), W(0x79, 0x05), W(0x5B, failed)}},
-  };
-  for (const GuardCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    Board b;
-    murvane::haptic_dev.f0_cali_data = 0xC5;
-    b.platform().add_fault(c.fault);
-    const size_t at = b.mark();
-    EXPECT_EQ(b.slot("write_trim_lra", {1}), c.result);
-    EXPECT_EQ(b.traffic(at), c.traffic);
-    // The kind's message is part of choosing the value, logged in every case.
-    const std::vector<std::string> log = log_since(b, at);
-    EXPECT_NE(std::find(log.begin(), log.end(), "Murvane: write f0_cali_data to trim_lra = 0xC5\n"), log.end());
-    EXPECT_EQ(violations(b.chip()), std::vector<std::string>{});
-  }
-}
-
-TEST(Zq350xGuards, RepairWindowTriggersOnlyWithAccessAndKey) {
-  // 0x63 reads 0x14 until a reload: a window that does not trigger leaves the part rejected.
-  const X level_bad = R(0x63, sim::ZQ350xModel::level_fault_value);
-  const GuardCase cases[] = {
-      {"access bit read fails",
-       read_fault(0x45, 1, 1),
-       0,
-       {R(0x45, failed), W(0x5B, 0xE3), W(0x5B, 0x00), R(0x45, 0x41), W(0x45, 0x41)}},
-      {"access bit write fails",
-       write_fault(0x45, 1, 1),
-       0,
-       {R(0x45, 0x41), W(0x45, failed), W(0x5B, 0xE3), W(0x5B, 0x00), R(0x45, 0x41), W(0x45, 0x41)}},
-      {"key open fails",
-       write_fault(0x5B, 1, 1),
-       0,
-       {R(0x45, 0x41), W(0x45, 0x45), W(0x5B, failed), W(0x5B, 0x00), R(0x45, 0x45), W(0x45, 0x41)}},
-  };
-  for (const GuardCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    Board b;
-    sim::ZQ350xModel& chip = model(b);
-    chip.level_fault = true;
-    b.platform().add_fault(c.fault);
-    const size_t at = b.mark();
-    EXPECT_EQ(static_cast<EFI_STATUS>(b.slot("qualify_check")), EFI_DEVICE_ERROR);
-    std::vector<X> expected = {R(0x61, 0x85), R(0x62, 0x21), level_bad};
-    append(expected, c.traffic);
-    append(expected, {R(0x62, 0x21), level_bad});
-    EXPECT_EQ(b.traffic(at), expected);
-    EXPECT_EQ(count_reads(b.traffic(at), 0x5C), 0u);
-    EXPECT_EQ(b.stalls(at), (std::vector<uint64_t>{1000, 2000}));  // the window keeps its waits
-    // Only the failed transfer's own line: the rejection message is bring-up's.
-    const std::vector<std::string> log = log_since(b, at);
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_TRUE(log[0].rfind("Read addr:0x45", 0) == 0 || log[0].rfind("Write addr:0x", 0) == 0) << log[0];
-    EXPECT_EQ(chip.repair_triggers(), 0u);
-    EXPECT_FALSE(chip.key_is_open());
-    EXPECT_EQ(chip.reg(0x45) & 0x04, 0);
-    EXPECT_EQ(violations(chip), std::vector<std::string>{});
-  }
-}
-
 struct ModeCase {
   const char* name;
   const char* slot;
@@ -741,76 +646,6 @@ struct ModeCase {
   std::vector<X> traffic;  // every step still issued
   std::vector<uint64_t> stalls;
 };
-
-TEST(Zq350xGuards, RamAccessAndPlayModeReportAnyFailedUpdate) {
-  const ModeCase cases[] = {
-      {"ram access on, read fails", "set_ram_access", 1, read_fault(0x45, 1, 1), {R(0x45, failed)}, {1000}},
-      {"ram access on, write fails",
-       "set_ram_access",
-       1,
-       write_fault(0x45, 1, 1),
-       {R(0x45, 0x41), W(0x45, failed)},
-       {1000}},
-      {"ram access off, read fails", "set_ram_access", 0, read_fault(0x45, 1, 1), {R(0x45, failed)}, {}},
-      {"ram access off, write fails",
-       "set_ram_access",
-       0,
-       write_fault(0x45, 1, 1),
-       {R(0x45, 0x41), W(0x45, failed)},
-       {}},
-      {"standby, raising fails: still lowered",
-       "set_play_mode",
-       0,
-       write_fault(0x45, 1, 1),
-       {R(0x45, 0x41), W(0x45, failed), R(0x45, 0x41), W(0x45, 0x41)},
-       {}},
-      {"standby, lowering fails",
-       "set_play_mode",
-       0,
-       write_fault(0x45, 2, 1),
-       {R(0x45, 0x41), W(0x45, 0x61), R(0x45, 0x61), W(0x45, failed)},
-       {}},
-      {"ram, mode bits fail",
-       "set_play_mode",
-       1,
-       read_fault(0x08, 1, 1),
-       {R(0x08, failed), R(0x06, 0x12), W(0x06, 0x92), R(0x4C, 0x4A), W(0x4C, 0x0A)},
-       {}},
-      {"ram, boost fails",
-       "set_play_mode",
-       1,
-       write_fault(0x06, 1, 1),
-       {R(0x08, 0x10), W(0x08, 0x10), R(0x06, 0x12), W(0x06, failed), R(0x4C, 0x4A), W(0x4C, 0x0A)},
-       {}},
-      {"ram, continuous bit fails",
-       "set_play_mode",
-       1,
-       write_fault(0x4C, 1, 1),
-       {R(0x08, 0x10), W(0x08, 0x10), R(0x06, 0x12), W(0x06, 0x92), R(0x4C, 0x4A), W(0x4C, failed)},
-       {}},
-      {"cont, mode bits fail",
-       "set_play_mode",
-       4,
-       write_fault(0x08, 1, 1),
-       {R(0x08, 0x10), W(0x08, failed), R(0x06, 0x12), W(0x06, 0x12), R(0x4C, 0x4A), W(0x4C, 0x4A)},
-       {}},
-      {"cont, bypass fails",
-       "set_play_mode",
-       4,
-       read_fault(0x06, 1, 1),
-       {R(0x08, 0x10), W(0x08, 0x12), R(0x06, failed), R(0x4C, 0x4A), W(0x4C, 0x4A)},
-       {}},
-  };
-  for (const ModeCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    Board b;
-    b.platform().add_fault(c.fault);
-    const size_t at = b.mark();
-    EXPECT_EQ(b.slot(c.slot, {c.arg}), -1);
-    EXPECT_EQ(b.traffic(at), c.traffic);
-    EXPECT_EQ(b.stalls(at), c.stalls);
-  }
-}
 
 TEST(Zq350xGuards, StopBrakesOnlyOnceModeThreeIsSet) {
   for (const sim::Fault& fault : {read_fault(0x08, 1, 1), write_fault(0x08, 1, 1)}) {
@@ -843,59 +678,6 @@ struct F0GuardCase {
   std::vector<X> go_writes;  // writes to 0x09 after stop's brake
 };
 
-// 0x08 is touched by stop (read 1, write 1), the saved bit (read 2), the
-// detection bit (read 3, write 2), continuous mode (read 4, write 3) and the
-// restore (read 5, write 4); 0x18 by tracking (read 1, write 1) and the restore.
-TEST(Zq350xGuards, F0MeasuresOnlyFromACompleteSetUp) {
-  const F0GuardCase cases[] = {
-      {"tracking read fails", read_fault(0x18, 1, 1), false, {}},
-      {"tracking write fails", write_fault(0x18, 1, 1), false, {}},
-      {"detection read fails", read_fault(0x08, 3, 1), false, {}},
-      {"detection write fails", write_fault(0x08, 2, 1), false, {}},
-      {"continuous mode bits fail", write_fault(0x08, 3, 1), false, {}},
-      {"bypass fails", read_fault(0x06, 1, 1), false, {}},
-      {"continuous enable fails", write_fault(0x4C, 1, 1), false, {}},
-      {"GO fails", write_fault(0x09, 2, 1), false, {W(0x09, failed)}},
-      // Not a set-up the GO relies on: the measurement runs.
-      {"drive parameter fails", write_fault(0x1E, 1, 1), true, {W(0x09, 0x01)}},
-      {"saved bit read fails", read_fault(0x08, 2, 1), true, {W(0x09, 0x01)}},
-  };
-  for (const F0GuardCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    Board b;
-    sim::ZQ350xModel& chip = model(b);
-    chip.lra_f0 = 2000;
-    b.platform().add_fault(c.fault);
-    const size_t at = b.mark();
-    EXPECT_EQ(b.slot("get_f0"), c.measured ? 0 : -1);
-    EXPECT_EQ(murvane::haptic_dev.lra_f0, c.measured ? 2000u : 1700u);
-    const std::vector<X> t = b.traffic(at);
-    std::vector<X> go_writes = writes_to(t, 0x09);
-    ASSERT_FALSE(go_writes.empty());
-    EXPECT_EQ(go_writes.front(), W(0x09, 0x01));  // stop's brake
-    EXPECT_EQ(std::vector<X>(go_writes.begin() + 1, go_writes.end()), c.go_writes);
-    EXPECT_EQ(count_reads(t, 0x25), c.measured ? 1u : 0u);
-    EXPECT_EQ(count_reads(t, 0x26), c.measured ? 1u : 0u);
-    const std::vector<uint64_t> st = b.stalls(at);
-    EXPECT_EQ(std::count(st.begin(), st.end(), 20000u), c.measured ? 1 : 0);
-    const std::vector<std::string> log = log_since(b, at);
-    EXPECT_EQ(has_line_starting(log, "Murvane: lra_f0"), c.measured);
-    // The restore is issued in every case and ends the call.
-    ASSERT_GE(t.size(), 4u);
-    const std::vector<X> restore(t.end() - 4, t.end());
-    EXPECT_EQ(restore[0].reg, 0x18);
-    EXPECT_EQ(restore[1].reg, 0x18);
-    EXPECT_EQ(restore[2].reg, 0x08);
-    EXPECT_EQ(restore[3].reg, 0x08);
-    EXPECT_EQ(restore[3].op, 'W');
-    EXPECT_EQ(chip.reg(0x18) & 0x20, 0);
-    EXPECT_EQ(chip.reg(0x08) & 0x04, 0);
-    EXPECT_EQ(chip.go_count(), c.measured ? 1u : 0u);
-    EXPECT_EQ(chip.state(), sim::ZQ350xModel::state_standby);  // no drive left running
-    EXPECT_EQ(violations(chip), std::vector<std::string>{});
-  }
-}
-
 struct BootGuardCase {
   const char* name;
   sim::Fault fault;
@@ -903,34 +685,6 @@ struct BootGuardCase {
   bool image;            // streamed into the SRAM
   bool go;
 };
-
-// The access counts are those of a healthy boot: 0x5B is first written by
-// chip_init, 0x45 first written to open the SRAM, 0x08 first read for RAM mode.
-TEST(Zq350xGuards, BootGoesOnWithoutWhatDependedOnAFailedStep) {
-  const BootGuardCase cases[] = {
-      {"key open fails", write_fault(0x5B, 1, 1), false, true, true},
-      {"SRAM open fails", write_fault(0x45, 1, 1), true, false, false},
-      {"SRAM close fails", write_fault(0x45, 2, 1), true, true, false},
-      {"RAM mode fails", read_fault(0x08, 1, 1), true, true, false},
-      {"boost fails", write_fault(0x06, 1, 1), true, true, false},
-  };
-  for (const BootGuardCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    SimBoard b("zq3501");
-    b.platform().add_fault(c.fault);
-    EXPECT_EQ(b.entry(), EFI_SUCCESS);
-    const std::vector<X> t = b.traffic();
-    EXPECT_EQ(writes_to(t, 0x70).size(), c.analog_settings ? 1u : 0u);
-    EXPECT_EQ(writes_to(t, 0x5B).back(), W(0x5B, 0x00));  // the key is closed in every case
-    EXPECT_EQ(writes_to(t, 0x42).size(), c.image ? murvane::waveform_image_size : 0u);
-    EXPECT_EQ(b.chip().sram_bytes_written(), c.image ? 146u : 0u);
-    EXPECT_EQ(writes_to(t, 0x45).size(), 2u);  // the SRAM window is closed in every case
-    EXPECT_EQ(writes_to(t, 0x09).size(), c.go ? 1u : 0u);
-    EXPECT_EQ(b.chip().playing(), c.go);
-    EXPECT_EQ(b.log().back(), "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n");
-    EXPECT_EQ(violations(b.chip()), std::vector<std::string>{});
-  }
-}
 
 TEST(Zq350xModel, ProtectedWriteOutsideKeyWindowIsRefused) {
   Board b;
