@@ -124,7 +124,7 @@ struct offset_measure_regs {
   uint8_t trigger_run;
   reg_field code_hi;  // code bits 9..8, in the field
   uint8_t code_lo;
-  const int32_t* divisors;       // by gain code
+  const int32_t* divisors;  // by gain code
   const char* fail_message;
 };
 int32_t measure_offset(const family_dts& dts, const offset_measure_regs& regs);
@@ -186,7 +186,7 @@ struct f0_measure_regs {
   uint8_t cont_period;        // 240000 / f0_pre, at most 255; reg 0: none
   uint8_t period_hi;
   uint8_t period_lo;
-  uint32_t period_dividend;       // lra_f0 = period_dividend / period
+  uint32_t period_dividend;  // lra_f0 = period_dividend / period
 };
 int32_t measure_f0(const family_dts& dts, const f0_measure_regs& regs);
 

@@ -42,6 +42,8 @@ constexpr size_t max_stuck = 8;
 constexpr uint8_t call_entry = 0;
 constexpr uint8_t call_start = 1;
 constexpr uint8_t first_slot_call = 2;
+constexpr int get_f0_slot = 0;
+constexpr int offset_calibration_slot = 1;
 constexpr int write_ram_slot = 4;  // returns nothing
 constexpr int trim_slot = 9;       // write_trim_lra takes a 32-bit kind
 
@@ -230,6 +232,19 @@ void check_log_lines(const std::vector<std::string>& lines, const char* call) {
   }
 }
 
+// An f0 measurement concludes nothing from a failed transfer: no frequency
+// is logged after a failure line.
+void check_no_measurement_after_failure(const std::vector<std::string>& lines, const char* call) {
+  bool failure_seen = false;
+  for (const std::string& l : lines) {
+    if (l.rfind("Read addr:", 0) == 0 || l.rfind("Write addr:", 0) == 0) {
+      failure_seen = true;
+    } else if (failure_seen && (l.rfind("Murvane: lra_f0=", 0) == 0 || l.rfind("Murvane: lra f0=", 0) == 0)) {
+      fail("%s: a frequency reported after a failed transfer", call);
+    }
+  }
+}
+
 bool slot_result_documented(int slot, int64_t r, const std::vector<FailedTransfer>& scripted,
                             bool unscripted_failures) {
   if (slot == 13) {  // qualify_check
@@ -372,10 +387,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       fail("%s returned %lld", name, static_cast<long long>(result));
     }
     // Nothing reached the chip: no success to report (the entry point's
-    // result is the install's, whatever the bring-up did).
+    // result is the install's, whatever the bring-up did). Most slots pass on
+    // the status of their last access or stall, so "success" is a concluded
+    // calibration or a measured frequency.
     const bool nothing_landed = transfers > 0 && failed == transfers;
-    if (nothing_landed && result == 0 && (c.kind == call_start || (is_slot && slot != write_ram_slot))) {
+    if (nothing_landed && result == 0 && (c.kind == call_start || slot == offset_calibration_slot)) {
       fail("%s: success reported although all %llu transfers failed", name, static_cast<unsigned long long>(transfers));
+    }
+    if (failed > 0 && slot == get_f0_slot) {
+      check_no_measurement_after_failure(lines, name);
     }
     if (verbose) {
       std::fprintf(stderr, "%-18s -> %-20lld %9llu us of %9llu us, %llu failed transfers, %zu log lines\n", name,

@@ -294,7 +294,9 @@ uint32_t VirtualPlatform::fault_for(bool write, uint8_t reg) {
   uint32_t status = 0;
   for (Fault& f : faults_) {
     if (f.transfer.has_value()) {
-      const bool hit = f.onward ? transfers_ >= *f.transfer : transfers_ == *f.transfer;
+      // count keeps its "unlimited" default unless a scenario gave one.
+      const uint64_t n = f.onward ? UINT64_MAX : (f.count == UINT64_MAX ? 1 : f.count);
+      const bool hit = transfers_ >= *f.transfer && transfers_ - *f.transfer < n;
       if (hit && status == 0) {
         status = f.status;
       }

@@ -34,8 +34,9 @@ inline constexpr uint32_t i2c_open_fail_status = 3;
 inline constexpr uint32_t bus_fault_status = 5;
 
 struct Fault {
-  // By transfer index (1-based, reads and writes counted together), that
-  // one transfer or, with onward, it and every later one (the chip vanishes)...
+  // By transfer index (1-based, reads and writes counted together): that
+  // transfer and the count - 1 after it, or with onward every later one
+  // (the chip vanishes)...
   std::optional<uint64_t> transfer;
   bool onward = false;
   // ...or by register, direction and range of matching transfers (1-based).

@@ -102,6 +102,8 @@ SlotRun run_slot(const FamilyTraits& t, const std::string& slot, const std::vect
           b.platform().counters().failed};
 }
 
+void PrintTo(const FamilyTraits& t, std::ostream* os) { *os << t.model; }
+
 class FailedTransfers : public ::testing::TestWithParam<FamilyTraits> {};
 
 // A calibration with a failed transfer, at its start or at its last result

@@ -524,6 +524,31 @@ TEST(ChipSettings, ScriptedAnswersComeFirstThenTheModelAgain) {
   EXPECT_EQ(count_logged(events, "Murvane: unexpected chipid!\n"), 1u);
 }
 
+// A calibration that never finishes, written out as a scenario: 2000 busy
+// readings for each of the two calibrations of a family A boot.
+TEST(ChipSettings, ThousandsOfScriptedAnswersAreTaken) {
+  std::string busy = "1";
+  for (int i = 1; i < 5000; ++i) {
+    busy += ",1";
+  }
+  const auto events = trace_of("reads-5000", R"({"chip": "zq3101", "reads": {"0x5F": [)" + busy + "]}}");
+  EXPECT_EQ(reads_of(events, 0x5F).size(), 2u * 2001u);  // the start update's read, then 2000 readings
+  EXPECT_EQ(count_logged(events, "Murvane: calibration offset failed\n"), 2u);
+  EXPECT_TRUE(logged(events, "Murvane: zq uefi driver end\n"));
+}
+
+TEST(ChipSettings, StuckRegisterAnswersOneValueAfterItsScript) {
+  const auto events =
+      trace_of("stuck", R"({"chip": "zq3101", "reads": {"0x5F": [0]}, "stuck": {"0x5F": 1}, "calls": ["entry"]})");
+  const Reads r = reads_of(events, 0x5F);
+  ASSERT_GT(r.size(), 2u);
+  EXPECT_EQ(r[0], (std::pair<int, int>{0, 0}));
+  for (size_t i = 1; i < r.size(); ++i) {
+    EXPECT_EQ(r[i].first, 1) << "read " << i;
+  }
+  EXPECT_EQ(count_logged(events, "Murvane: calibration offset failed\n"), 2u);
+}
+
 // ---------------------------------------------------------------------------
 // Faults.
 
@@ -532,6 +557,23 @@ TEST(Faults, ByTransferIndexFailsThatTransferOnly) {
   EXPECT_EQ(first_reads(events, 0x00, 2), (Reads{{-1, 7}, {0x95, 0}}));
   EXPECT_TRUE(logged(events, "Read addr:0x0 error:7\n"));
   EXPECT_TRUE(logged(events, "Murvane: read chip id fail\n"));
+}
+
+TEST(Faults, ByTransferWithACountFailsThatManyTransfers) {
+  // The chip vanishes from the 40th transfer on: the boot still runs its
+  // whole sequence, every later transfer failing and logged once.
+  const auto events = trace_of("fault-vanish", R"({"faults": [{"transfer": 40, "count": 100000}]})");
+  size_t transfers = 0;
+  size_t failed = 0;
+  for (const json& e : events) {
+    if (e["ev"] == "i2c_read" || e["ev"] == "i2c_write") {
+      ++transfers;
+      failed += e["status"] != 0 ? 1 : 0;
+    }
+  }
+  EXPECT_EQ(failed, transfers - 39);
+  EXPECT_TRUE(logged(events, "Murvane: zq uefi driver end\n"));
+  EXPECT_EQ(return_of(events, "entry")["status"], "0x0000000000000000");
 }
 
 TEST(Faults, FailedTransferIsNotSeenByTheChip) {

@@ -133,8 +133,8 @@ int32_t offset_calibration() {
   // Back-to-back readings: the bound is a count of transfers, not a time. A
   // calibration with a failed transfer (the bit not held, no start, a lost
   // reading) cannot be known to have run: it fails like one that never ends.
-  const bool done = poll_reg(ZQ310X_REG_OFFSET_CALI, ZQ310X_OFFSET_CALI_BUSY, 0x00, offset_poll_count, 0) &&
-                    !watch.any_failed();
+  const bool done =
+      poll_reg(ZQ310X_REG_OFFSET_CALI, ZQ310X_OFFSET_CALI_BUSY, 0x00, offset_poll_count, 0) && !watch.any_failed();
   if (!done) {
     log_error("Murvane: calibration offset failed\n");
   }

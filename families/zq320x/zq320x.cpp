@@ -170,8 +170,7 @@ int32_t get_f0(const family_dts& dts) {
   reg_write(ZQ320X_REG_CONT_1A, cont_1a_value(dts));
   reg_write(ZQ320X_REG_PLAY_CMD, ZQ320X_PLAY_CMD_GO);
   stall(f0_start_wait_us);
-  if (poll_reg(ZQ320X_REG_GLB_STATE, ZQ320X_GLB_STATE_MASK, ZQ320X_GLB_STATE_STANDBY, f0_poll_count,
-               f0_poll_wait_us)) {
+  if (poll_reg(ZQ320X_REG_GLB_STATE, ZQ320X_GLB_STATE_MASK, ZQ320X_GLB_STATE_STANDBY, f0_poll_count, f0_poll_wait_us)) {
     log_error("Murvane: entered standby mode\n");
     uint32_t period = read_period(ZQ320X_REG_F0_PERIOD_HI, ZQ320X_REG_F0_PERIOD_LO);
     // A measurement with a failed transfer has no period we can trust.

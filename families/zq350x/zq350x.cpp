@@ -45,7 +45,6 @@ constexpr playback_regs playback = {
 
 int32_t result_of(uint32_t bus_status) { return static_cast<int32_t>(bus_status); }
 
-
 bool needs_repair(uint8_t flag, uint8_t level) {
   return (flag & ZQ350X_QUAL_FLAG_BAD) != 0 || level >= ZQ350X_QUAL_LEVEL_LIMIT;
 }

@@ -17,6 +17,10 @@ void ChipModel::configure(uint32_t id) {
   sram_writes_ = 0;
   violation_count_ = 0;
   script_count_ = 0;
+  script_head_ = 0;
+  for (uint16_t& s : stuck_) {
+    s = 0;
+  }
   lra_f0 = 1700;
   offset_code = 512;
   on_configure();
@@ -25,17 +29,17 @@ void ChipModel::configure(uint32_t id) {
 }
 
 uint8_t ChipModel::read(uint8_t r) {
-  for (size_t i = 0; i < script_count_; ++i) {
-    if (script_[i].reg == r) {
-      const uint8_t v = script_[i].value;
-      for (size_t j = i + 1; j < script_count_; ++j) {
-        script_[j - 1] = script_[j];
+  for (size_t i = script_head_; i < script_count_; ++i) {
+    if (!script_used_[i] && script_[i].reg == r) {
+      script_used_[i] = true;
+      while (script_head_ < script_count_ && script_used_[script_head_]) {
+        ++script_head_;
       }
-      --script_count_;
-      return v;
+      return script_[i].value;
     }
   }
-  return on_read(r);
+  const uint8_t v = on_read(r);
+  return (stuck_[r] & stuck_flag) != 0 ? static_cast<uint8_t>(stuck_[r]) : v;
 }
 
 void ChipModel::write(uint8_t r, uint8_t value) {
@@ -85,6 +89,7 @@ bool ChipModel::script_read(uint8_t r, uint8_t value) {
   if (script_count_ >= max_scripted) {
     return false;
   }
+  script_used_[script_count_] = false;
   script_[script_count_++] = {r, value};
   return true;
 }

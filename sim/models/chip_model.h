@@ -31,14 +31,16 @@ class ChipModel {
   static constexpr size_t register_count = 256;
   static constexpr size_t sram_size = 0x2000;
   static constexpr size_t max_violations = 32;
-  static constexpr size_t max_scripted = 128;
+  // Enough for a poll of a few thousand readings written out in a scenario.
+  static constexpr size_t max_scripted = 8192;
 
   // Puts the model in its power-on state as chip id (everything cleared:
   // registers, SRAM, script, violations, clock), then applies a reset.
   void configure(uint32_t id);
 
   // One bus read of reg: a scripted answer if one is queued for reg, else
-  // the family's behaviour.
+  // the stuck value if reg is held at one, else the family's behaviour (the
+  // family still sees a read of a stuck register).
   uint8_t read(uint8_t reg);
   void write(uint8_t reg, uint8_t value);
   // A reset pulse on the reset pin: registers back to their power-on values.
@@ -51,6 +53,8 @@ class ChipModel {
   void set_register(uint8_t reg, uint8_t value);
   // Queues an answer for the next read of reg not yet answered by the queue.
   bool script_read(uint8_t reg, uint8_t value);
+  // Every later read of reg answers value (once its script is used up).
+  void set_stuck(uint8_t reg, uint8_t value) { stuck_[reg] = static_cast<uint16_t>(stuck_flag | value); }
   // Reports id instead of the model's own: one-byte identifiers in 0x00,
   // 16-bit ones in 0x57/0x58 with 0x00 reading the family's marker.
   void set_chip_id(uint32_t id);
@@ -117,8 +121,13 @@ class ChipModel {
     uint8_t reg;
     uint8_t value;
   };
+  // Queued answers in order; those before script_head_ are all used.
   scripted script_[max_scripted] = {};
+  bool script_used_[max_scripted] = {};
+  size_t script_head_ = 0;
   size_t script_count_ = 0;
+  static constexpr uint16_t stuck_flag = 0x100;
+  uint16_t stuck_[register_count] = {};
 };
 
 }  // namespace sim

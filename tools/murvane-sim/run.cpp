@@ -57,6 +57,9 @@ void Simulation::apply_chip_settings() {
   for (const auto& [reg, value] : scenario_.registers) {
     m.set_register(reg, value);
   }
+  for (const auto& [reg, value] : scenario_.stuck) {
+    m.set_stuck(reg, value);
+  }
   for (const auto& [reg, answers] : scenario_.reads) {
     for (const uint8_t v : answers) {
       if (!m.script_read(reg, v)) {

@@ -32,8 +32,8 @@ Scenario default_scenario(const std::string& source) {
 
 namespace {
 
-constexpr const char* top_fields[] = {"chip",   "chip_id", "registers",   "reads", "faults", "platform",
-                                      "device", "lra_f0",  "offset_code", "calls", "seed",   "chaos"};
+constexpr const char* top_fields[] = {"chip",   "chip_id",     "registers", "reads", "stuck", "faults", "platform",
+                                      "device", "offset_code", "lra_f0",    "calls", "seed",  "chaos"};
 constexpr const char* fault_fields[] = {"transfer", "reg", "op", "from", "count", "status"};
 constexpr const char* platform_fields[] = {"i2c", "pin", "install"};
 constexpr const char* device_fields[] = {"f0_cali_data", "osc_cali_data"};
@@ -248,6 +248,16 @@ void read_registers(const Reader& in, const json& v, Scenario& s) {
   }
 }
 
+void read_stuck(const Reader& in, const json& v, Scenario& s) {
+  std::vector<std::pair<uint8_t, std::string>> seen;
+  for (const auto& [key, value] : in.object(v, "stuck").items()) {
+    const std::string field = "stuck." + key;
+    const uint8_t reg = in.register_key(key, field);
+    check_register_once(in, seen, reg, key, field);
+    s.stuck.emplace_back(reg, static_cast<uint8_t>(in.integer_or_hex(value, field, 0, byte_max, "value")));
+  }
+}
+
 void read_reads(const Reader& in, const json& v, Scenario& s) {
   size_t total = 0;
   std::vector<std::pair<uint8_t, std::string>> seen;
@@ -281,12 +291,15 @@ sim::Fault read_fault(const Reader& in, const json& v, const std::string& where)
     f.status = static_cast<uint32_t>(in.integer(v["status"], where + ".status", 1, status_max, "bus status"));
   }
   if (by_transfer) {
-    for (const char* reg_only : {"op", "from", "count"}) {
+    for (const char* reg_only : {"op", "from"}) {
       if (v.contains(reg_only)) {
         in.fail(where + "." + reg_only, "applies only to a fault by \"reg\"");
       }
     }
     f.transfer = static_cast<uint64_t>(in.integer(v["transfer"], where + ".transfer", 1, INT64_MAX, "transfer"));
+    f.count = v.contains("count")
+                  ? static_cast<uint64_t>(in.integer(v["count"], where + ".count", 1, INT64_MAX, "count"))
+                  : 1;
     return f;
   }
   f.reg = static_cast<uint8_t>(in.integer_or_hex(v["reg"], where + ".reg", 0, byte_max, "register"));
@@ -537,6 +550,9 @@ Scenario parse_scenario(const std::string& text, const std::string& source) {
   if (doc.contains("chip_id")) {
     s.chip_id = static_cast<uint32_t>(in.integer_or_hex(doc["chip_id"], "chip_id", 0, chip_id_max, "chip_id"));
   }
+  if (doc.contains("stuck")) {
+    read_stuck(in, doc["stuck"], s);
+  }
   if (doc.contains("registers")) {
     read_registers(in, doc["registers"], s);
   }
@@ -598,7 +614,7 @@ void settle_chip(Scenario& s, const std::optional<std::string>& chip_option) {
   const Reader in(source);
   if (s.chip == "absent") {
     // Settings of a chip that is not there would silently do nothing.
-    for (const char* chip_setting : {"chip_id", "registers", "reads", "lra_f0", "offset_code"}) {
+    for (const char* chip_setting : {"chip_id", "registers", "reads", "stuck", "lra_f0", "offset_code"}) {
       if (s.has(chip_setting)) {
         throw InputError(s.source, chip_setting, "no chip to apply it to: chip is \"absent\"");
       }

@@ -36,6 +36,7 @@ struct Scenario {
   std::optional<uint32_t> chip_id;
   std::vector<std::pair<uint8_t, uint8_t>> registers;
   std::vector<std::pair<uint8_t, std::vector<uint8_t>>> reads;
+  std::vector<std::pair<uint8_t, uint8_t>> stuck;
   std::vector<sim::Fault> faults;
   sim::PlatformOptions platform;
   uint8_t f0_cali_data = 0;
