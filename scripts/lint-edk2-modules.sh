@@ -86,8 +86,8 @@ claim_guid() {
 
 for dec in "${decs[@]}"; do
   check_sections "$dec" "Defines Includes Guids Protocols Ppis LibraryClasses PcdsFixedAtBuild PcdsPatchableInModule PcdsFeatureFlag PcdsDynamic PcdsDynamicEx UserExtensions"
-  spec=$(define "$dec" DEC_SPECIFICATION)
-  [[ "$spec" =~ $version ]] || fail "$dec: DEC_SPECIFICATION '$spec' is not 0xMMMMmmmm or M.m"
+  decver=$(define "$dec" DEC_SPECIFICATION)
+  [[ "$decver" =~ $version ]] || fail "$dec: DEC_SPECIFICATION '$decver' is not 0xMMMMmmmm or M.m"
   for key in PACKAGE_NAME PACKAGE_VERSION; do
     [ -n "$(define "$dec" "$key")" ] || fail "$dec: no $key in [Defines]"
   done
@@ -156,7 +156,9 @@ for inf in "${infs[@]}"; do
     [[ "$name" == g*Guid && -z "${declared[$name]:-}" ]] && fail "$inf:$line: $name is not declared in a .dec of $pkg"
   done < <(section "$inf" Protocols; section "$inf" Guids; section "$inf" Ppis)
   while IFS=$'\t' read -r line text; do
-    for word in $(sed 's/[()]/ & /g' <<<"$text"); do
+    spaced="${text//(/ ( }" spaced="${spaced//)/ ) }"
+    read -ra words <<<"$spaced"
+    for word in "${words[@]}"; do
       if [[ "$depex_words" == *" $word "* ]]; then continue; fi
       if [[ "$word" == g*Guid ]]; then
         [ -n "${declared[$word]:-}" ] || fail "$inf:$line: [Depex] names $word, not declared in a .dec of $pkg"
