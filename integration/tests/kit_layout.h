@@ -37,6 +37,12 @@ uint64_t kit_call_start_from_c(const void* protocol, uint64_t* revision);
 const uint8_t* kit_guid_bytes_from_c(void);
 const uint8_t* kit_guid_bytes_from_cxx(void);
 
+/* The same through the header included after gnu-efi's <efi.h> (built
+ * where gnu-efi is installed, MURVANE_KIT_GNU_EFI): Start is called only
+ * when Revision is the header's. */
+uint64_t kit_call_start_with_gnu_efi(const void* protocol, uint64_t* revision);
+const uint8_t* kit_guid_bytes_with_gnu_efi(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -137,14 +137,34 @@ EFI_STATUS EFIAPI fake_start() {
 
 TEST(KitHeader, CCallsStartThroughTheDriversRecord) {
   // The record built with the driver's definitions, read and called by C code
-  // that knows only the header: on x86-64 hosts EFIAPI is the Microsoft
-  // convention, so a mismatch would not return this status.
+  // that knows only the header: Revision and Start where the driver puts
+  // them, and Start's status back. (The calling convention is checked at
+  // compile time: kit_layout_cxx.cpp requires the header's EFIAPI pointer
+  // type, and the compilers refuse a pointer of another convention.)
   const EFI_ZELT_I2C_HAPTIC_PROTOCOL record = {0x1234567890ABCDEFull, &fake_start};
   uint64_t revision = 0;
   fake_calls = 0;
   EXPECT_EQ(kit_call_start_from_c(&record, &revision), EFI_UNSUPPORTED);
   EXPECT_EQ(revision, 0x1234567890ABCDEFull);
   EXPECT_EQ(fake_calls, 1);
+}
+
+TEST(KitHeader, WorksWithGnuEfisDefinitionsToo) {
+#ifdef MURVANE_KIT_GNU_EFI
+  EXPECT_EQ(std::memcmp(kit_guid_bytes_with_gnu_efi(), &EFI_ZELT_I2C_HAPTIC_PROTOCOL_GUID, sizeof(EFI_GUID)), 0);
+  EFI_ZELT_I2C_HAPTIC_PROTOCOL record = {EFI_ZELT_I2C_HAPTIC_PROTOCOL_REVISION, &fake_start};
+  uint64_t revision = 0;
+  fake_calls = 0;
+  EXPECT_EQ(kit_call_start_with_gnu_efi(&record, &revision), EFI_UNSUPPORTED);
+  EXPECT_EQ(revision, EFI_ZELT_I2C_HAPTIC_PROTOCOL_REVISION);
+  EXPECT_EQ(fake_calls, 1);
+  // Another revision: the consumer does not call Start.
+  record.Revision = 0x00010004;
+  EXPECT_EQ(kit_call_start_with_gnu_efi(&record, &revision), efi_error_code(25));  // EFI_INCOMPATIBLE_VERSION
+  EXPECT_EQ(fake_calls, 1);
+#else
+  GTEST_SKIP() << "gnu-efi's headers were not found at configure time (scripts/deps.sh installs them)";
+#endif
 }
 
 TEST(KitHeader, CStartsTheRealDriverOnTheVirtualPlatform) {
