@@ -56,6 +56,7 @@ check_image() {
 check_image "$dir/Murvane.efi" IMAGE_SUBSYSTEM_EFI_BOOT_SERVICE_DRIVER
 check_image "$dir/SimPlatform.efi" IMAGE_SUBSYSTEM_EFI_BOOT_SERVICE_DRIVER
 check_image "$dir/BOOTAA64.efi" IMAGE_SUBSYSTEM_EFI_APPLICATION
+check_image "$dir/Consumer.efi" IMAGE_SUBSYSTEM_EFI_APPLICATION
 if "$readobj" --sections "$dir/Murvane.efi" | grep -q 'Name: .reloc'; then
   pass "Murvane.efi: base relocations present (it can load at any address)"
 else

@@ -50,8 +50,22 @@ murvane_efi_image(murvane_efi_simplatform OUTPUT_NAME SimPlatform ENTRY sim_plat
 murvane_efi_image(murvane_efi_fwtest OUTPUT_NAME BOOTAA64 ENTRY fwtest_main SUBSYSTEM efi_application
                   OBJECTS murvane_efi_fwtest_main ${MURVANE_EFI_TEST_LIBS})
 
+# A consumer in C (test only): written against the integrator's header
+# (integration/MurvanePkg/Include) and our C definitions, nothing of the
+# driver's C++. It needs no runtime of ours: no stack protector (it would
+# need __security_cookie) and nothing large enough for the compiler to call
+# memset or memcpy.
+add_library(murvane_efi_consumer_main OBJECT consumer/consumer.c)
+set_target_properties(murvane_efi_consumer_main PROPERTIES C_STANDARD 11 C_STANDARD_REQUIRED ON C_EXTENSIONS OFF)
+target_include_directories(murvane_efi_consumer_main PRIVATE ${PROJECT_SOURCE_DIR}
+                                                             ${PROJECT_SOURCE_DIR}/integration/MurvanePkg/Include)
+target_compile_options(murvane_efi_consumer_main PRIVATE ${MURVANE_C_WARNINGS} -fno-stack-protector
+                                                         $<$<CONFIG:MinSizeRel>:-Oz>)
+murvane_efi_image(murvane_efi_consumer OUTPUT_NAME Consumer ENTRY ConsumerMain SUBSYSTEM efi_application
+                  OBJECTS murvane_efi_consumer_main)
+
 # For the image checks: the objects of the driver image, and of the test images.
 file(GENERATE OUTPUT ${MURVANE_EFI_IMAGE_DIR}/driver_objects.txt
      CONTENT "$<JOIN:$<TARGET_OBJECTS:murvane_efi_runtime>;$<TARGET_OBJECTS:murvane_efi_driver>,\n>\n")
 file(GENERATE OUTPUT ${MURVANE_EFI_IMAGE_DIR}/test_objects.txt
-     CONTENT "$<JOIN:$<TARGET_OBJECTS:murvane_efi_models>;$<TARGET_OBJECTS:murvane_efi_testsupport>;$<TARGET_OBJECTS:murvane_efi_simplatform_main>;$<TARGET_OBJECTS:murvane_efi_fwtest_main>,\n>\n")
+     CONTENT "$<JOIN:$<TARGET_OBJECTS:murvane_efi_models>;$<TARGET_OBJECTS:murvane_efi_testsupport>;$<TARGET_OBJECTS:murvane_efi_simplatform_main>;$<TARGET_OBJECTS:murvane_efi_fwtest_main>;$<TARGET_OBJECTS:murvane_efi_consumer_main>,\n>\n")

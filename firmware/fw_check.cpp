@@ -80,9 +80,20 @@ std::string narrow(const std::u16string& wide) {
   return strip_console(s);
 }
 
+void judge_into(run_record& r, const sim::ChipModel* chip) {
+  const fwsim::verdict v =
+      fwsim::judge(chip, murvane::waveform_image, murvane::waveform_image_len, murvane::waveform_sram_base);
+  std::string text(fwsim::verdict_text_max, '\0');
+  const size_t n = fwsim::format_verdict(v, chip, murvane::waveform_image_len, murvane::waveform_sram_base, text.data(),
+                                         text.size());
+  text.resize(n);
+  r.verdict = split_lines(text);
+  r.healthy = fwsim::healthy(v);
+}
+
 }  // namespace
 
-run_record run_on_host(const fwsim::scenario& s) {
+run_record run_on_host(const fwsim::scenario& s, bool consumer) {
   sim::reset_driver_state();
   std::unique_ptr<sim::ModelHandle> handle;
   if (s.model != nullptr) {
@@ -107,15 +118,17 @@ run_record run_on_host(const fwsim::scenario& s) {
     if (!r.traffic.empty() && r.traffic.back() == '\n') {
       r.traffic.pop_back();
     }
+    if (consumer) {
+      // The firmware judges the chip before the consumer runs.
+      judge_into(r, chip);
+      const size_t before = p.console().size();
+      const EFI_STATUS cs = sim::call_start(p);
+      r.consumer_log = narrow(p.console().substr(before));
+      r.consumer_status = status_text(cs);
+      return r;
+    }
   }
-  const fwsim::verdict v =
-      fwsim::judge(chip, murvane::waveform_image, murvane::waveform_image_len, murvane::waveform_sram_base);
-  std::string text(fwsim::verdict_text_max, '\0');
-  const size_t n = fwsim::format_verdict(v, chip, murvane::waveform_image_len, murvane::waveform_sram_base, text.data(),
-                                         text.size());
-  text.resize(n);
-  r.verdict = split_lines(text);
-  r.healthy = fwsim::healthy(v);
+  judge_into(r, chip);
   return r;
 }
 
@@ -124,9 +137,10 @@ namespace {
 // The text between the line "[fwtest] <call>: begin" and the application's
 // "\n[fwtest] <call>: status " that follows it; the status is the rest of
 // that line. False when either marker is missing.
-bool cut_call(std::string_view log, std::string_view call, size_t* from, std::string* text, std::string* status) {
-  const std::string begin = std::string(line_prefix) + std::string(call) + ": begin\n";
-  const std::string end = "\n" + std::string(line_prefix) + std::string(call) + ": status ";
+bool cut_call(std::string_view log, std::string_view call, size_t* from, std::string* text, std::string* status,
+              std::string_view prefix = line_prefix) {
+  const std::string begin = std::string(prefix) + std::string(call) + ": begin\n";
+  const std::string end = "\n" + std::string(prefix) + std::string(call) + ": status ";
   const size_t b = log.find(begin, *from);
   if (b == std::string_view::npos) {
     return false;
@@ -157,6 +171,11 @@ firmware_record parse_serial(std::string_view log) {
   if (fw.saw_entry) {
     fw.saw_start = cut_call(log, "start", &at, &fw.run.start_log, &fw.run.start_status);
   }
+  if (fw.saw_start) {
+    size_t consumer_at = at;
+    fw.saw_consumer_start =
+        cut_call(log, "start", &consumer_at, &fw.run.consumer_log, &fw.run.consumer_status, consumer_prefix);
+  }
   // The application's own lines, wherever they are (after the calls for the
   // verdict: a driver line could not start with our prefix there).
   size_t verdict_from = fw.saw_start ? at : log.size();
@@ -164,6 +183,13 @@ firmware_record parse_serial(std::string_view log) {
   for (const std::string& line : split_lines(log)) {
     const size_t line_at = pos;
     pos += line.size() + 1;
+    if (starts_with(line, consumer_prefix)) {
+      const std::string rest = line.substr(consumer_prefix.size());
+      if (starts_with(rest, "protocol: ")) {
+        fw.consumer_revision = rest;
+      }
+      continue;
+    }
     if (!starts_with(line, line_prefix)) {
       continue;
     }
@@ -180,6 +206,8 @@ firmware_record parse_serial(std::string_view log) {
       fw.bad_requests = rest;
     } else if (starts_with(rest, "bus: ")) {
       fw.bus = rest;
+    } else if (starts_with(rest, "consumer: status ")) {
+      fw.consumer_exit = rest.substr(std::string_view("consumer: status ").size());
     } else if (rest == "done") {
       fw.done = true;
     } else if (rest.find("failed") != std::string::npos || starts_with(rest, "no simulated platform") ||
@@ -261,6 +289,24 @@ comparison compare(const run_record& host, const firmware_record& fw) {
     c.ok = false;
     c.report.push_back("test application: did not reach its end");
   }
+  return c;
+}
+
+comparison compare_consumer(const run_record& host, const firmware_record& fw) {
+  comparison c;
+  require(c, "C consumer: published protocol", "protocol: revision 0x00010005 ok", fw.consumer_revision);
+  if (c.ok) {
+    c.report.back() = "C consumer: " + c.report.back();
+  }
+  if (!fw.saw_consumer_start) {
+    c.ok = false;
+    c.report.push_back("C consumer: no transcript of its Start (was Consumer.efi on the disk?)");
+    return c;
+  }
+  compare_lines(c, "driver log during the C consumer's Start", split_lines(host.consumer_log),
+                split_lines(fw.run.consumer_log));
+  compare_value(c, "C consumer's Start status", host.consumer_status, fw.run.consumer_status);
+  compare_value(c, "C consumer's exit status", host.consumer_status, fw.consumer_exit);
   return c;
 }
 

@@ -15,6 +15,9 @@ namespace fwcheck {
 
 // What the test application prints before its own lines.
 inline constexpr std::string_view line_prefix = "[fwtest] ";
+// What the C consumer of the integrator's header (Consumer.efi) prints
+// before its own lines.
+inline constexpr std::string_view consumer_prefix = "[consumer] ";
 
 // A console capture with the terminal's escape sequences and carriage
 // returns removed.
@@ -31,11 +34,14 @@ struct run_record {
   std::vector<std::string> verdict;  // "verdict: ..." lines
   std::string traffic;               // "traffic: ..." line, see fwsim::format_traffic
   bool healthy = false;              // chip present, image in SRAM, playing, no violation
+  std::string consumer_log;          // ... during the consumer's Start (a third bring-up), when run
+  std::string consumer_status;
 };
 
 // The same chip on the host virtual platform: entry, then Start, then the
-// verdict on the chip. The scenario must have parsed.
-run_record run_on_host(const fwsim::scenario& s);
+// verdict on the chip; with `consumer`, one more Start after the verdict, as
+// the C consumer calls it. The scenario must have parsed.
+run_record run_on_host(const fwsim::scenario& s, bool consumer = false);
 
 struct firmware_record {
   run_record run;
@@ -47,6 +53,10 @@ struct firmware_record {
   std::string bad_requests;           // "[fwtest] bad requests: ..." line without the prefix
   std::string bus;                    // "[fwtest] bus: ..." line without the prefix
   std::vector<std::string> problems;  // application lines that report a failure
+  // The C consumer, when the disk carried it.
+  bool saw_consumer_start = false;
+  std::string consumer_revision;  // "[consumer] protocol: ..." line without the prefix
+  std::string consumer_exit;      // status of "[fwtest] consumer: status ...", the consumer's exit status
 };
 
 // Reads the test application's transcript out of a stripped serial log.
@@ -61,6 +71,12 @@ struct comparison {
 // the verdict; plus the firmware-only checks of the application's lines
 // (protocol revision 0x00010005, stack guard shared, no bad requests).
 comparison compare(const run_record& host, const firmware_record& fw);
+
+// The C consumer's part of a boot (the rest is compare's): it found the
+// protocol with revision 0x00010005, and the driver's output and status
+// during its Start, and its exit status, are those of one more Start on the
+// host.
+comparison compare_consumer(const run_record& host, const firmware_record& fw);
 
 // A boot whose test application overflowed a protected buffer on purpose:
 // the stack-guard check must have reported it and stopped the boot there.

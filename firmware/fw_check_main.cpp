@@ -4,6 +4,8 @@
 //   murvane-fw-check --scenario "zq3201 noqualify" --serial serial.log [--qemu-status N]
 //   murvane-fw-check --scenario zq3101 --expected     (what the firmware should print)
 //   murvane-fw-check --scenario "absent stacksmash" --serial serial.log --expect-halt
+//   murvane-fw-check --scenario zq3101 --serial serial.log --consumer
+//     (the disk also carried Consumer.efi, the C consumer: check its part too)
 //
 // Exit status 0 when the firmware run matches, 1 when it does not (the
 // findings and the serial log are printed), 2 on a usage error.
@@ -17,9 +19,9 @@
 namespace {
 
 int usage(const char* why) {
-  std::cerr
-      << "murvane-fw-check: " << why << "\n"
-      << "usage: murvane-fw-check --scenario TEXT (--serial FILE [--qemu-status N | --expect-halt] | --expected)\n";
+  std::cerr << "murvane-fw-check: " << why << "\n"
+            << "usage: murvane-fw-check --scenario TEXT (--serial FILE [--qemu-status N] [--consumer] | --serial FILE "
+               "--expect-halt | --expected)\n";
   return 2;
 }
 
@@ -42,6 +44,7 @@ int main(int argc, char** argv) {
   std::string serial_path;
   bool expected = false;
   bool expect_halt = false;
+  bool consumer = false;
   bool have_scenario = false;
   int qemu_status = 0;
   for (int i = 1; i < argc; ++i) {
@@ -57,6 +60,8 @@ int main(int argc, char** argv) {
       expected = true;
     } else if (a == "--expect-halt") {
       expect_halt = true;
+    } else if (a == "--consumer") {
+      consumer = true;
     } else {
       return usage(("unexpected argument " + a).c_str());
     }
@@ -73,7 +78,10 @@ int main(int argc, char** argv) {
   if (expect_halt != sc.stack_smash) {
     return usage("--expect-halt goes with a stacksmash scenario, and only with one");
   }
-  const fwcheck::run_record host = fwcheck::run_on_host(sc);
+  if (consumer && (expect_halt || expected)) {
+    return usage("--consumer goes with --serial alone");
+  }
+  const fwcheck::run_record host = fwcheck::run_on_host(sc, consumer);
   if (expected) {
     print_expected(host);
     return 0;
@@ -85,6 +93,11 @@ int main(int argc, char** argv) {
   const std::string log = fwcheck::strip_console(raw.str());
   const fwcheck::firmware_record fw = fwcheck::parse_serial(log);
   fwcheck::comparison c = expect_halt ? fwcheck::check_stack_guard_halt(log) : fwcheck::compare(host, fw);
+  if (consumer) {
+    const fwcheck::comparison cc = fwcheck::compare_consumer(host, fw);
+    c.ok = c.ok && cc.ok;
+    c.report.insert(c.report.end(), cc.report.begin(), cc.report.end());
+  }
   if (qemu_status == 124) {
     c.ok = false;
     c.report.insert(c.report.begin(), "QEMU: timed out (a crash or a hang: it never powered off)");

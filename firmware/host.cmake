@@ -40,7 +40,7 @@ ExternalProject_Add(murvane_efi_images
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
   BUILD_BYPRODUCTS ${MURVANE_EFI_IMAGES}/Murvane.efi ${MURVANE_EFI_IMAGES}/SimPlatform.efi
-                   ${MURVANE_EFI_IMAGES}/BOOTAA64.efi
+                   ${MURVANE_EFI_IMAGES}/BOOTAA64.efi ${MURVANE_EFI_IMAGES}/Consumer.efi
   USES_TERMINAL_BUILD ON)
 
 if(NOT MURVANE_TESTS)
@@ -101,3 +101,21 @@ add_test(NAME firmware_qemu_stack_guard_halt
                  --firmware ${MURVANE_QEMU_EFI_FD}
                  --mkfs ${MURVANE_MKFS_VFAT} --mmd ${MURVANE_MMD} --mcopy ${MURVANE_MCOPY})
 set_tests_properties(firmware_qemu_stack_guard_halt PROPERTIES LABELS firmware TIMEOUT 90)
+
+# The C consumer of the integrator's header (Consumer.efi, firmware/consumer)
+# on the same disk: after the test application's own calls it locates the
+# protocol, checks the revision and calls Start once more. Its part of the
+# log must match one more Start on the host: a healthy chip, and no chip.
+foreach(scenario "zq3101" "absent")
+  add_test(NAME firmware_qemu_c_consumer_${scenario}
+           COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/qemu_test.sh
+                   --scenario "${scenario}"
+                   --images ${MURVANE_EFI_IMAGES}
+                   --work ${CMAKE_CURRENT_BINARY_DIR}/qemu/c_consumer_${scenario}
+                   --checker $<TARGET_FILE:murvane-fw-check>
+                   --qemu ${MURVANE_QEMU}
+                   --firmware ${MURVANE_QEMU_EFI_FD}
+                   --mkfs ${MURVANE_MKFS_VFAT} --mmd ${MURVANE_MMD} --mcopy ${MURVANE_MCOPY}
+                   --extra ${MURVANE_EFI_IMAGES}/Consumer.efi --check-arg --consumer)
+  set_tests_properties(firmware_qemu_c_consumer_${scenario} PROPERTIES LABELS firmware TIMEOUT 90)
+endforeach()

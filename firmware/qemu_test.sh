@@ -5,11 +5,16 @@
 #
 # With --expect-halt the boot is expected to stop in the stack-guard check
 # ("Murvane: system halted"); QEMU is stopped as soon as that line appears.
+#
+# --extra FILE (repeatable) copies one more file to the root of the disk, and
+# --check-arg ARG (repeatable) passes one more argument to the checker: the
+# C consumer's test adds Consumer.efi and --consumer.
 set -euo pipefail
 
 scenario="" images="" work="" checker="" qemu="qemu-system-aarch64"
 firmware="/usr/share/qemu-efi-aarch64/QEMU_EFI.fd" mkfs="mkfs.vfat" mmd="mmd" mcopy="mcopy"
 expect_halt=0
+extras=() check_args=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --expect-halt) expect_halt=1; shift; continue ;;
@@ -22,6 +27,8 @@ while [ $# -gt 0 ]; do
     --mkfs) mkfs="$2" ;;
     --mmd) mmd="$2" ;;
     --mcopy) mcopy="$2" ;;
+    --extra) extras+=("$2") ;;
+    --check-arg) check_args+=("$2") ;;
     *) echo "qemu_test.sh: unknown argument $1" >&2; exit 2 ;;
   esac
   shift 2
@@ -48,6 +55,9 @@ printf '%s\n' "$scenario" >"$work/sim.cfg"
 "$mcopy" -i "$disk" "$images/SimPlatform.efi" ::/SimPlatform.efi
 "$mcopy" -i "$disk" "$images/Murvane.efi" ::/Murvane.efi
 "$mcopy" -i "$disk" "$work/sim.cfg" ::/sim.cfg
+for f in ${extras[@]+"${extras[@]}"}; do
+  "$mcopy" -i "$disk" "$f" "::/$(basename "$f")"
+done
 
 # menu=on,splash-time=0 skips the firmware's boot countdown. The application
 # powers the machine off; a crash or a hang ends at the time-out instead.
@@ -77,4 +87,4 @@ echo "QEMU boot: $(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", b - a }
 if [ $expect_halt -eq 1 ]; then
   exec "$checker" --scenario "$scenario" --serial "$serial" --expect-halt
 fi
-exec "$checker" --scenario "$scenario" --serial "$serial" --qemu-status "$status"
+exec "$checker" --scenario "$scenario" --serial "$serial" --qemu-status "$status" ${check_args[@]+"${check_args[@]}"}

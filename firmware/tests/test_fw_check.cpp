@@ -183,6 +183,90 @@ TEST(FwCheckHalt, StackGuardStopsTheBoot) {
   }
 }
 
+// The C consumer's part, as the test application and Consumer.efi print it
+// after the verdict when the disk carries Consumer.efi.
+std::string with_consumer(const run_record& r, const std::string& revision = "revision 0x00010005 ok",
+                          const std::string& exit_status = "") {
+  std::string s = serial_of(r, "revision 0x00010005 ok", "shared", "0", false);
+  s += "[fwtest] consumer: begin\r\n[consumer] Murvane C consumer\r\n";
+  s += "[consumer] protocol: " + revision + "\r\n[consumer] start: begin\r\n";
+  for (char c : r.consumer_log) {
+    s += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  }
+  s += "\r\n[consumer] start: status " + r.consumer_status + "\r\n";
+  s += "\r\n[fwtest] consumer: status " + (exit_status.empty() ? r.consumer_status : exit_status) + "\r\n";
+  s += "[fwtest] done\r\n";
+  return s;
+}
+
+run_record sample_consumer_run() {
+  run_record r = sample_run();
+  r.consumer_log = "Murvane: zq uefi driver version is v1.5.0\nMurvane: qualify check failed\n";
+  r.consumer_status = "Unsupported";
+  return r;
+}
+
+TEST(FwCheckConsumer, CutsTheConsumersStartAndKeepsTheRestAsItWas) {
+  const run_record r = sample_consumer_run();
+  const firmware_record fw = parse(with_consumer(r));
+  ASSERT_TRUE(fw.saw_consumer_start);
+  EXPECT_EQ(fw.run.consumer_log, r.consumer_log);
+  EXPECT_EQ(fw.run.consumer_status, "Unsupported");
+  EXPECT_EQ(fw.consumer_revision, "protocol: revision 0x00010005 ok");
+  EXPECT_EQ(fw.consumer_exit, "Unsupported");
+  // The consumer's lines change nothing the other checks read.
+  EXPECT_EQ(fw.run.start_log, r.start_log);
+  EXPECT_EQ(fw.revision, "protocol: revision 0x00010005 ok");
+  EXPECT_TRUE(fwcheck::compare(r, fw).ok);
+  EXPECT_TRUE(fwcheck::compare_consumer(r, fw).ok);
+}
+
+TEST(FwCheckConsumer, EachDifferenceFails) {
+  const run_record host = sample_consumer_run();
+  run_record other_log = host;
+  other_log.consumer_log = "Murvane: zq uefi driver version is v1.5.0\nMurvane: func init error\n";
+  run_record other_status = host;
+  other_status.consumer_status = "Device Error";
+  struct Case {
+    const char* what;
+    std::string serial;
+    const char* finding;
+  };
+  const Case cases[] = {
+      {"driver line", with_consumer(other_log), "driver log during the C consumer's Start: DIFFERENT from line 2 on"},
+      {"status", with_consumer(other_status, "revision 0x00010005 ok", "Unsupported"),
+       "C consumer's Start status: DIFFERENT"},
+      {"exit status", with_consumer(host, "revision 0x00010005 ok", "Success"), "C consumer's exit status: DIFFERENT"},
+      {"revision", with_consumer(host, "revision 0x00010004 wrong"), "C consumer: published protocol: expected"},
+      {"not run", serial_of(host), "no transcript of its Start"},
+  };
+  for (const Case& c : cases) {
+    const fwcheck::comparison cmp = fwcheck::compare_consumer(host, parse(c.serial));
+    EXPECT_FALSE(cmp.ok) << c.what;
+    bool found = false;
+    for (const std::string& line : cmp.report) {
+      found = found || line.find(c.finding) != std::string::npos;
+    }
+    EXPECT_TRUE(found) << c.what << ": no finding \"" << c.finding << "\"";
+  }
+}
+
+TEST(FwCheckHost, ConsumerRunsOneMoreStartAfterTheVerdict) {
+  fwsim::scenario s = {};
+  ASSERT_EQ(fwsim::parse_scenario("zq3101", 6, &s), fwsim::parse_status::ok);
+  const run_record plain = fwcheck::run_on_host(s);
+  const run_record r = fwcheck::run_on_host(s, true);
+  EXPECT_TRUE(plain.consumer_log.empty());
+  // What the other checks compare does not move.
+  EXPECT_EQ(r.entry_log, plain.entry_log);
+  EXPECT_EQ(r.start_log, plain.start_log);
+  EXPECT_EQ(r.verdict, plain.verdict);
+  EXPECT_EQ(r.traffic, plain.traffic);
+  // A healthy chip brings up again the same way.
+  EXPECT_EQ(r.consumer_log, r.start_log);
+  EXPECT_EQ(r.consumer_status, "Success");
+}
+
 TEST(FwCheckHost, RunsEntryThenStartOnTheVirtualPlatform) {
   fwsim::scenario absent = {};
   ASSERT_EQ(fwsim::parse_scenario("absent", 6, &absent), fwsim::parse_status::ok);

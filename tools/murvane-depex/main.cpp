@@ -1,0 +1,68 @@
+// murvane-depex: writes the driver's DXE dependency expression, the bytes of
+// the DXE_DEPEX section a firmware-volume build takes next to Murvane.efi
+// (the binary module's Murvane.depex), or lists an encoded one.
+//
+//   murvane-depex --out Murvane.depex
+//   murvane-depex --list Murvane.depex
+//
+// Exit status 0 on success, 1 when a file cannot be written or does not
+// decode, 2 on a usage error.
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "tools/murvane-depex/depex.h"
+
+namespace {
+
+int usage(const std::string& why) {
+  std::cerr << "murvane-depex: " << why << "\nusage: murvane-depex (--out FILE | --list FILE)\n";
+  return 2;
+}
+
+int write_expression(const std::string& path) {
+  const std::vector<uint8_t> bytes = depex::encode(depex::driver_expression());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) {
+    std::cerr << "murvane-depex: cannot write " << path << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+int list_expression(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    std::cerr << "murvane-depex: cannot read " << path << "\n";
+    return 1;
+  }
+  const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::string error;
+  const auto program = depex::decode(bytes, &error);
+  if (!program) {
+    std::cerr << "murvane-depex: " << path << ": " << error << "\n";
+    return 1;
+  }
+  std::cout << depex::listing(*program);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() != 2) {
+    return usage("expected one option and one file");
+  }
+  if (args[0] == "--out") {
+    return write_expression(args[1]);
+  }
+  if (args[0] == "--list") {
+    return list_expression(args[1]);
+  }
+  return usage("unknown option " + args[0]);
+}
