@@ -322,6 +322,13 @@ std::vector<BusItem> decode_bus(const Waveform& w, size_t scl, size_t sda, size_
   bool c = w.initial[scl];
   bool s = w.initial[sda];
   bool r = rst != std::string::npos ? static_cast<bool>(w.initial[rst]) : true;
+  if (!r) {
+    BusItem fall;
+    fall.kind = BusItem::Kind::reset_low;
+    fall.start_ns = fall.end_ns = w.start_ns;
+    fall.at_capture_start = true;
+    items.push_back(fall);
+  }
   unsigned bits = 0;
   unsigned nbits = 0;
   size_t i = 0;

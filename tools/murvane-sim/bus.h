@@ -22,6 +22,7 @@ struct Waveform {
   std::vector<std::string> names;
   std::vector<bool> initial;
   std::vector<Change> changes;
+  uint64_t start_ns = 0;  // the first timestamp
   uint64_t end_ns = 0;
   std::string comment;  // what the file says about itself, for a VCD
 };
@@ -52,10 +53,11 @@ struct BusItem {
   Transfer transfer;
   uint64_t start_ns = 0;
   uint64_t end_ns = 0;
-  uint64_t wait_ns = 0;  // expected items: the driver's stalls since the previous item
-  uint8_t reg = 0;       // expected transfers: the register, for naming
-  uint64_t sim_ns = 0;   // expected items: virtual-clock time at the item's start
-  bool failed = false;   // expected transfers: the simulated bus failed it
+  uint64_t wait_ns = 0;           // expected items: the driver's stalls since the previous item
+  uint8_t reg = 0;                // expected transfers: the register, for naming
+  uint64_t sim_ns = 0;            // expected items: virtual-clock time at the item's start
+  bool failed = false;            // expected transfers: the simulated bus failed it
+  bool at_capture_start = false;  // a reset pin already low when the capture began
 };
 
 // Bus timing taken from a transfer's slave configuration: word 0 is the
@@ -78,7 +80,9 @@ std::vector<BusItem> expected_items(const std::vector<sim::Event>& events);
 Waveform draw_bus(const std::vector<sim::Event>& events, std::vector<BusItem>* items = nullptr);
 
 // Decodes I2C from the named signals (rst may be npos: no reset pin). Items
-// in time order.
+// in time order. A reset pin low from the capture's start counts as a fall
+// there (sigrok's own VCD export puts a fall at time 0 into the initial
+// levels).
 std::vector<BusItem> decode_bus(const Waveform& w, size_t scl, size_t sda, size_t rst);
 
 // sigrok-cli's decoded I2C annotations (one "i2c-1: Address write: 5A" a

@@ -1,5 +1,10 @@
 // The capture check: a board's bus, as a logic analyzer saw it, against the
 // traffic the driver makes on a healthy simulated chip of the same model.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -14,6 +19,8 @@
 #include "tools/murvane-sim/reg_names.h"
 #include "tools/murvane-sim/report.h"
 #include "tools/murvane-sim/vcd.h"
+
+extern char** environ;
 
 namespace murvane_sim {
 
@@ -58,6 +65,47 @@ std::string read_file(const std::string& path) {
   return s.str();
 }
 
+// A sigrok session file (a zip archive of sample data) as sigrok-cli
+// exports it to VCD.
+std::string session_as_vcd(const std::string& path) {
+  int fds[2];
+  if (pipe(fds) != 0) {
+    throw CaptureError(path, std::string("cannot run sigrok-cli: ") + std::strerror(errno));
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  posix_spawn_file_actions_addclose(&actions, fds[0]);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  std::vector<std::string> args = {"sigrok-cli", "-i", path, "-O", "vcd"};
+  std::vector<char*> argv;
+  for (std::string& a : args) {
+    argv.push_back(a.data());
+  }
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  const int spawned = posix_spawnp(&pid, "sigrok-cli", &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  std::string out;
+  if (spawned == 0) {
+    char buf[65536];
+    ssize_t n = 0;
+    while ((n = read(fds[0], buf, sizeof buf)) > 0) {
+      out.append(buf, static_cast<size_t>(n));
+    }
+  }
+  close(fds[0]);
+  int status = 0;
+  if (spawned != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
+      !looks_like_vcd(out)) {
+    throw CaptureError(path, spawned != 0 ? "a sigrok session file, and sigrok-cli (scripts/deps.sh) is not there "
+                                            "to read it"
+                                          : "a sigrok session file that sigrok-cli cannot read");
+  }
+  return out;
+}
+
 size_t find_signal(const Waveform& w, const std::vector<std::string>& names) {
   for (const std::string& n : names) {
     for (size_t i = 0; i < w.names.size(); ++i) {
@@ -79,12 +127,9 @@ std::string signal_list(const Waveform& w) {
 
 std::vector<BusItem> capture_items(const std::string& text, const CaptureOptions& o, bool* has_reset) {
   *has_reset = false;
-  if (text.compare(0, 4, "PK\x03\x04") == 0) {
-    throw CaptureError(
-        o.path, "a sigrok session file: export it as VCD first (sigrok-cli -i " + o.path + " -O vcd -o capture.vcd)");
-  }
-  if (looks_like_vcd(text)) {
-    const Waveform w = read_vcd(text, o.path);
+  const bool session = text.compare(0, 4, "PK\x03\x04") == 0;
+  if (session || looks_like_vcd(text)) {
+    const Waveform w = read_vcd(session ? session_as_vcd(o.path) : text, o.path);
     const size_t scl = find_signal(w, o.scl.empty() ? std::vector<std::string>{"SCL"} : std::vector{o.scl});
     const size_t sda = find_signal(w, o.sda.empty() ? std::vector<std::string>{"SDA"} : std::vector{o.sda});
     const size_t rst = find_signal(
@@ -228,7 +273,8 @@ int check_capture(std::ostream& out, const Simulation& sim, const CaptureOptions
       const uint64_t allowed = e.wait_ns * (100 - tolerance_percent) / 100;
       if (gap + tolerance_ns < allowed) {
         if (e.kind == BusItem::Kind::reset_high) {
-          return depart("the reset pulse lasts " + us(gap) + "; the driver holds reset low for " + us(e.wait_ns));
+          return depart("the reset pulse lasts " + us(gap) + "; the driver holds reset low for " + us(e.wait_ns) +
+                        (seen[i - 1].at_capture_start ? " (the capture begins with reset low)" : ""));
         }
         return depart(item_text(s) + " came " + us(gap) + " after the previous " +
                       (seen[i - 1].kind == BusItem::Kind::transfer ? "transfer" : "reset edge") +

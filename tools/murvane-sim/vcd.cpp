@@ -194,6 +194,7 @@ Waveform read_vcd(const std::string& text, const std::string& source) {
       }
     }
   }
+  w.start_ns = first_time;
   w.end_ns = now;
   return w;
 }
