@@ -457,6 +457,16 @@ TEST_P(CaptureCheck, ExportedHealthyBootMatchesAsSigrokSessionAndSigroksVcd) {
   }
 }
 
+TEST(CaptureCheckOutput, QuietDropsMatchesButNotADeparture) {
+  const Export ex = export_run("quiet", {"--chip", "zq3201"});
+  const Outcome ok = sim({"--chip", "zq3201", "--check-capture", ex.vcd.string(), "--quiet"});
+  EXPECT_EQ(ok.exit_code, exit_ran);
+  EXPECT_EQ(ok.out, "");
+  const Outcome other = sim({"--chip", "zq3101", "--check-capture", ex.vcd.string(), "--quiet"});
+  EXPECT_EQ(other.exit_code, exit_departs);
+  EXPECT_EQ(other.out.rfind("departs at transfer 1 of ", 0), 0U) << other.out;
+}
+
 TEST_P(CaptureCheck, OneFlippedDataBitIsReportedAtItsTransfer) {
   const std::string chip = GetParam();
   const Export ex = export_run("flip-" + chip, {"--chip", chip});

@@ -96,13 +96,13 @@ uint64_t draw_transfer(Drawer& d, const Timing& tm, uint64_t t, const Transfer& 
 
 std::string hex2(unsigned v) {
   char buf[8];
-  std::snprintf(buf, sizeof buf, "0x%02X", v & 0xFFU);
+  static_cast<void>(std::snprintf(buf, sizeof buf, "0x%02X", v & 0xFFU));
   return buf;
 }
 
 std::string hex_plain(unsigned v) {
   char buf[8];
-  std::snprintf(buf, sizeof buf, "%02X", v & 0xFFU);
+  static_cast<void>(std::snprintf(buf, sizeof buf, "%02X", v & 0xFFU));
   return buf;
 }
 

@@ -67,7 +67,7 @@ struct BusConfig {
   uint8_t address = 0;
 };
 // Throws std::runtime_error naming the word when the clock is unusable.
-BusConfig bus_config(const sim::Event& transfer_event);
+BusConfig bus_config(const sim::Event& e);
 
 // What the driver's calls put on the wires, in order: its transfers (a failed
 // one as an address the chip does not acknowledge) and the reset pin's edges,

@@ -20,8 +20,6 @@
 #include "tools/murvane-sim/report.h"
 #include "tools/murvane-sim/vcd.h"
 
-extern char** environ;
-
 namespace murvane_sim {
 
 namespace {
@@ -33,13 +31,13 @@ constexpr uint64_t tolerance_ns = 1000;
 
 std::string ms(uint64_t ns) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%.6f ms", static_cast<double>(ns) / 1e6);
+  static_cast<void>(std::snprintf(buf, sizeof buf, "%.6f ms", static_cast<double>(ns) / 1e6));
   return buf;
 }
 
 std::string us(uint64_t ns) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%.1f us", static_cast<double>(ns) / 1e3);
+  static_cast<void>(std::snprintf(buf, sizeof buf, "%.1f us", static_cast<double>(ns) / 1e3));
   return buf;
 }
 
@@ -79,6 +77,7 @@ std::string session_as_vcd(const std::string& path) {
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   std::vector<std::string> args = {"sigrok-cli", "-i", path, "-O", "vcd"};
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (std::string& a : args) {
     argv.push_back(a.data());
   }
@@ -175,10 +174,10 @@ void write_vcd_file(const Simulation& sim, const std::string& path) {
   for (const sim::Event& e : events) {
     if (e["ev"] == "i2c_read" || e["ev"] == "i2c_write") {
       const BusConfig c = bus_config(e);
-      char buf[96];
-      std::snprintf(buf, sizeof buf, "; I2C address 0x%02X at %u kHz, from the driver's slave configuration", c.address,
-                    c.khz);
-      w.comment += buf;
+      char address[8];
+      static_cast<void>(std::snprintf(address, sizeof address, "0x%02X", c.address));
+      w.comment += std::string("; I2C address ") + address + " at " + std::to_string(c.khz) +
+                   " kHz, from the driver's slave configuration";
       break;
     }
   }
@@ -248,7 +247,7 @@ int check_capture(std::ostream& out, const Simulation& sim, const CaptureOptions
     std::string reg;
     if (!past_end && expected[i].kind == BusItem::Kind::transfer) {
       char buf[16];
-      std::snprintf(buf, sizeof buf, "0x%02X", expected[i].reg);
+      static_cast<void>(std::snprintf(buf, sizeof buf, "0x%02X", expected[i].reg));
       const std::string name = register_name(family, expected[i].reg);
       reg = std::string(", register ") + buf + (name.empty() ? std::string() : " " + name);
     }

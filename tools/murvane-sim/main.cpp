@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iostream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -119,7 +120,12 @@ int run_command(int argc, char** argv) {
       capture.sda = capture_signals[1];
       capture.rst = capture_signals.size() > 2 ? capture_signals[2] : "";
     }
-    const int verdict = murvane_sim::check_capture(std::cout, sim, capture);
+    // --quiet keeps the departure (the board's error) and drops "matches".
+    std::ostringstream verdict_text;
+    const int verdict = murvane_sim::check_capture(verdict_text, sim, capture);
+    if (!quiet || verdict != exit_ran) {
+      std::cout << verdict_text.str();
+    }
     std::cout.flush();
     return std::cout ? verdict : exit_other;
   }

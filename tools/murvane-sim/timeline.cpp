@@ -50,13 +50,13 @@ constexpr int top = 60;
 
 std::string fixed(double v, int decimals) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+  static_cast<void>(std::snprintf(buf, sizeof buf, "%.*f", decimals, v));
   return buf;
 }
 
 std::string general(double v) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%g", v);
+  static_cast<void>(std::snprintf(buf, sizeof buf, "%g", v));
   return buf;
 }
 
@@ -254,7 +254,8 @@ void write_timeline_file(const Simulation& sim, const std::string& path) {
   svg << "<line x1=\"" << left << "\" x2=\"" << left + plot_width << "\" y1=\"" << axis_y << "\" y2=\"" << axis_y
       << "\" stroke=\"black\"/>\n";
   const double step = axis_step_ms(total_ms);
-  for (double t = 0; t <= total_ms + 1e-9; t += step) {
+  for (int mark = 0; mark * step <= total_ms + 1e-9; ++mark) {
+    const double t = mark * step;
     const double px = left + t / total_ms * plot_width;
     svg << "<line x1=\"" << fixed(px, 2) << "\" x2=\"" << fixed(px, 2) << "\" y1=\"" << axis_y << "\" y2=\""
         << axis_y + 5 << "\" stroke=\"black\"/>\n"
