@@ -187,7 +187,8 @@ void write_timeline_file(const Simulation& sim, const std::string& path) {
       if (!lv && level) {
         t = at;
       } else if (lv && !level) {
-        svg << "<text x=\"" << fixed(x(t) + 2, 2) << "\" y=\"" << row_y(0) + 22 << "\" fill=\"#a00\">reset pulse "
+        // Right of the rise, below the high level.
+        svg << "<text x=\"" << fixed(x(at) + 4, 2) << "\" y=\"" << row_y(0) + 24 << "\" fill=\"#a00\">reset pulse "
             << fixed(static_cast<double>(at - t) / 1e6, 1) << " ms</text>\n";
       }
       level = lv;
@@ -217,6 +218,7 @@ void write_timeline_file(const Simulation& sim, const std::string& path) {
     label(row, phase_names[p]);
     uint64_t first = UINT64_MAX;
     uint64_t last = 0;
+    double failed_label_end = 0;
     for (const Span& s : spans) {
       if (s.phase != p) {
         continue;
@@ -226,9 +228,11 @@ void write_timeline_file(const Simulation& sim, const std::string& path) {
       svg << "<rect x=\"" << fixed(x(s.start), 2) << "\" y=\"" << row_y(row) + 6 << "\" width=\""
           << fixed(std::max(0.5, x(s.end) - x(s.start)), 2) << "\" height=\"22\" fill=\""
           << (s.failed ? "#d00" : phase_colours[p]) << "\"/>\n";
-      if (s.failed) {
+      // One "failed" label for failures closer together than it is wide.
+      if (s.failed && x(s.start) >= failed_label_end) {
         svg << "<text x=\"" << fixed(x(s.start), 2) << "\" y=\"" << row_y(row) + 4
             << "\" fill=\"#d00\" font-size=\"10\">failed</text>\n";
+        failed_label_end = x(s.start) + 40;
       }
     }
     if (first == UINT64_MAX) {
