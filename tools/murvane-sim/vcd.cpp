@@ -32,16 +32,16 @@ std::vector<std::string> words(const std::string& text) {
 }
 
 // "1 us", "100ns", "10 ps": nanoseconds per unit as a fraction.
-bool parse_timescale(const std::string& spec, long double* ns_per_unit) {
+bool parse_timescale(const std::string& scale, long double* ns_per_unit) {
   size_t digits = 0;
-  while (digits < spec.size() && std::isdigit(static_cast<unsigned char>(spec[digits])) != 0) {
+  while (digits < scale.size() && std::isdigit(static_cast<unsigned char>(scale[digits])) != 0) {
     ++digits;
   }
   if (digits == 0) {
     return false;
   }
-  const long double n = std::stold(spec.substr(0, digits));
-  const std::string unit = spec.substr(digits);
+  const long double n = std::stold(scale.substr(0, digits));
+  const std::string unit = scale.substr(digits);
   static const std::map<std::string, long double> units = {{"s", 1e9L},  {"ms", 1e6L},  {"us", 1e3L},
                                                            {"ns", 1.0L}, {"ps", 1e-3L}, {"fs", 1e-6L}};
   const auto u = units.find(unit);
@@ -115,12 +115,12 @@ Waveform read_vcd(const std::string& text, const std::string& source) {
     if (kw == "$enddefinitions") {
       defined = true;
     } else if (kw == "$timescale") {
-      std::string spec;
+      std::string scale;
       for (const std::string& b : body) {
-        spec += b;
+        scale += b;
       }
-      if (!parse_timescale(spec, &ns_per_unit)) {
-        throw CaptureError(source, "VCD header: unusable $timescale \"" + spec + "\"");
+      if (!parse_timescale(scale, &ns_per_unit)) {
+        throw CaptureError(source, "VCD header: unusable $timescale \"" + scale + "\"");
       }
     } else if (kw == "$var") {
       // $var TYPE SIZE ID NAME [INDEX] $end
