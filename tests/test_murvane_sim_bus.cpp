@@ -457,6 +457,29 @@ TEST_P(CaptureCheck, ExportedHealthyBootMatchesAsSigrokSessionAndSigroksVcd) {
   }
 }
 
+// A controller that stops after the register and reads in a transfer of
+// its own moves the same bytes: that still matches.
+TEST(CaptureCheckOutput, ReadsSplitAtAStopMatchToo) {
+  const Export ex = export_run("split", {"--chip", "zq3601"});
+  std::vector<std::string> args = sigrok_i2c;
+  args.insert(args.begin() + 2, {"-i", ex.vcd.string()});
+  const Outcome decoded = run("sigrok-cli", args);
+  ASSERT_EQ(decoded.exit_code, 0) << decoded.err;
+  std::string text = decoded.out;
+  const std::string repeated = "i2c-1: Start repeat\n";
+  size_t splits = 0;
+  for (size_t at = text.find(repeated); at != std::string::npos; at = text.find(repeated, at)) {
+    text.replace(at, repeated.size(), "i2c-1: Stop\ni2c-1: Start\n");
+    ++splits;
+  }
+  ASSERT_GT(splits, 0U);
+  const fs::path split = work("split.txt");
+  spit(split, text);
+  const Outcome r = check(split, "zq3601");
+  EXPECT_EQ(r.exit_code, exit_ran) << r.out << r.err;
+  EXPECT_EQ(r.out.rfind("matches: ", 0), 0U) << r.out;
+}
+
 TEST(CaptureCheckOutput, QuietDropsMatchesButNotADeparture) {
   const Export ex = export_run("quiet", {"--chip", "zq3201"});
   const Outcome ok = sim({"--chip", "zq3201", "--check-capture", ex.vcd.string(), "--quiet"});

@@ -153,6 +153,33 @@ std::vector<BusItem> capture_items(const std::string& text, const CaptureOptions
   }
 }
 
+// Some bus controllers read a register as two transfers, the register
+// written and stopped, then read in a transfer of its own, where the driver's
+// platform uses a repeated start. The bytes are the same: join them.
+std::vector<BusItem> join_split_reads(const std::vector<BusItem>& items) {
+  std::vector<BusItem> out;
+  for (size_t i = 0; i < items.size(); ++i) {
+    const BusItem& a = items[i];
+    if (i + 1 < items.size() && a.kind == BusItem::Kind::transfer && items[i + 1].kind == BusItem::Kind::transfer) {
+      const Transfer& w = a.transfer;
+      const Transfer& r = items[i + 1].transfer;
+      if (w.complete && w.segments.size() == 1 && !w.segments[0].read && w.segments[0].address_ack &&
+          w.segments[0].bytes.size() == 1 && r.segments.size() == 1 && r.segments[0].read &&
+          r.segments[0].address == w.segments[0].address) {
+        BusItem joined = a;
+        joined.transfer.segments.push_back(r.segments[0]);
+        joined.transfer.complete = r.complete;
+        joined.transfer.end_ns = joined.end_ns = items[i + 1].end_ns;
+        out.push_back(joined);
+        ++i;
+        continue;
+      }
+    }
+    out.push_back(a);
+  }
+  return out;
+}
+
 std::string item_text(const BusItem& item) {
   switch (item.kind) {
     case BusItem::Kind::reset_low:
@@ -212,6 +239,7 @@ int check_capture(std::ostream& out, const Simulation& sim, const CaptureOptions
     return b.kind == BusItem::Kind::transfer && !b.transfer.segments.empty() &&
            b.transfer.segments.front().address != address;
   });
+  seen = join_split_reads(seen);
   if (!has_reset) {
     std::erase_if(expected, [](const BusItem& b) { return b.kind != BusItem::Kind::transfer; });
   }
