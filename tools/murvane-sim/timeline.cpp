@@ -115,6 +115,10 @@ void write_timeline_file(const Simulation& sim, const std::string& path) {
       pin.emplace_back(now, e["level"].get<uint64_t>() != 0);
     } else if (ev == "call") {
       calls.emplace_back(now, e["fn"].get<std::string>());
+      // entry and start each bring the chip up from identification on.
+      if (e["fn"] == "entry" || e["fn"] == "start") {
+        stage = identification;
+      }
     } else if (ev == "log") {
       const std::string text = e["text"].get<std::string>();
       if (text.find("detected") != std::string::npos) {
@@ -252,8 +256,9 @@ void write_timeline_file(const Simulation& sim, const std::string& path) {
   for (const auto& [at, fn] : calls) {
     svg << "<line x1=\"" << fixed(x(at), 2) << "\" x2=\"" << fixed(x(at), 2) << "\" y1=\"" << top << "\" y2=\""
         << axis_y << "\" stroke=\"#999\" stroke-dasharray=\"3,3\"/>\n";
-    svg << "<text x=\"" << fixed(x(at) + 2, 2) << "\" y=\"" << top - 4 << "\" fill=\"#555\">" << escape(fn)
-        << "</text>\n";
+    const bool near_end = x(at) > left + plot_width - 100;  // keep the name inside the picture
+    svg << "<text x=\"" << fixed(x(at) + (near_end ? -2 : 2), 2) << "\" y=\"" << top - 4 << "\" fill=\"#555\""
+        << (near_end ? " text-anchor=\"end\"" : "") << ">" << escape(fn) << "</text>\n";
   }
   svg << "<line x1=\"" << left << "\" x2=\"" << left + plot_width << "\" y1=\"" << axis_y << "\" y2=\"" << axis_y
       << "\" stroke=\"black\"/>\n";
