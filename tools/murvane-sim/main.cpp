@@ -59,14 +59,18 @@ int run_command(int argc, char** argv) {
       ->needs(trace_option);
   app.add_flag("--quiet", quiet, "Print nothing but errors");
   app.add_option("--vcd", vcd_path,
-                 "Write the run's I2C bus (SCL, SDA) and reset pin (RST) as a Value Change Dump for sigrok/PulseView");
-  app.add_option("--timeline", timeline_path, "Draw the run on a time axis as an SVG picture");
-  CLI::Option* check_option = app.add_option(
-      "--check-capture", capture.path,
-      "Compare a board's capture (VCD, or sigrok-cli's decoded I2C text) with the driver's traffic on a healthy "
-      "--chip; prints 'matches' (exit 0) or the first departing transfer (exit 1)");
+                 "Write the run's I2C bus (SCL, SDA) and reset pin (RST) as a Value Change Dump for sigrok/PulseView")
+      ->type_name("FILE");
+  app.add_option("--timeline", timeline_path, "Draw the run on a time axis as an SVG picture")->type_name("FILE.svg");
+  CLI::Option* check_option =
+      app.add_option("--check-capture", capture.path,
+                     "Compare a board's capture (VCD, sigrok session, or sigrok-cli's decoded I2C text) with the "
+                     "driver's traffic on a healthy --chip; prints 'matches' (exit 0) or the first departing "
+                     "transfer (exit 1)")
+          ->type_name("CAPTURE");
   app.add_option("--capture-signals", capture_signals,
                  "The capture's signal names for SCL,SDA[,RST] (default SCL,SDA,RST)")
+      ->type_name("SCL,SDA[,RST]")
       ->delimiter(',')
       ->expected(2, 3)
       ->needs(check_option);
