@@ -558,6 +558,56 @@ TEST_P(CaptureCheck, ShortenedResetPulseIsReportedAtTheResetRise) {
       << r.out;
 }
 
+// Gaps may grow (a slower board) but not shrink below the driver's waits.
+TEST_P(CaptureCheck, GapsMayBeLongerButNotShorterThanTheDriversWaits) {
+  const std::string chip = GetParam();
+  const Export ex = export_run("gaps-" + chip, {"--chip", chip});
+  // The first transfer after the identification that follows a wait.
+  size_t k = 0;
+  uint64_t wait_us = 0;
+  size_t transfer = 0;
+  uint64_t pending_us = 0;
+  for (const json& e : ex.events) {
+    if (e["ev"] == "stall") {
+      pending_us += e["us"].get<uint64_t>();
+    } else if (e["ev"] == "i2c_read" || e["ev"] == "i2c_write") {
+      ++transfer;
+      if (transfer > 1 && pending_us >= 500 && k == 0) {
+        k = transfer;
+        wait_us = pending_us;
+      }
+      pending_us = 0;
+    }
+  }
+  ASSERT_GT(k, 1U);
+  const Vcd v = Vcd::parse(slurp(ex.vcd));
+  const uint64_t from = v.frames().at(k - 1).start;
+  auto shifted = [&](int64_t by_units) {
+    Vcd w = v;
+    for (Vcd::Change& c : w.changes) {
+      if (c.t >= from) {
+        c.t = static_cast<uint64_t>(static_cast<int64_t>(c.t) + by_units);
+      }
+    }
+    w.end = static_cast<uint64_t>(static_cast<int64_t>(w.end) + by_units);
+    return w;
+  };
+  const fs::path slower = work("gaps-" + chip + "-slower.vcd");
+  spit(slower, shifted(50000).text());  // 5 ms more
+  const Outcome ok = check(slower, chip);
+  EXPECT_EQ(ok.exit_code, exit_ran) << ok.out << ok.err;
+
+  const fs::path hurried = work("gaps-" + chip + "-hurried.vcd");
+  const auto half_wait_units = static_cast<int64_t>(wait_us * 10 / 2);
+  spit(hurried, shifted(-half_wait_units).text());
+  const Outcome r = check(hurried, chip);
+  EXPECT_EQ(r.exit_code, exit_departs) << r.out << r.err;
+  EXPECT_EQ(r.out.rfind("departs at transfer " + std::to_string(k) + " of ", 0), 0U) << r.out;
+  char waits[64];
+  std::snprintf(waits, sizeof waits, "the driver waits %llu.0 us there", static_cast<unsigned long long>(wait_us));
+  EXPECT_NE(r.out.find(waits), std::string::npos) << r.out;
+}
+
 TEST_P(CaptureCheck, AFailingBusIsReportedAtTheFirstUnacknowledgedAddress) {
   const std::string chip = GetParam();
   const fs::path scenario = work("nack-" + chip + ".json");
