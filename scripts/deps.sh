@@ -9,6 +9,7 @@ packages=(
   clang-tidy-14 clang-format-14 cppcheck
   qemu-system-arm qemu-efi-aarch64 mtools dosfstools
   gnu-efi
+  sigrok-cli librsvg2-bin
 )
 
 missing=()

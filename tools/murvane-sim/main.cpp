@@ -6,12 +6,17 @@
 #include <fstream>
 #include <iostream>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "sim/harness.h"
+#include "tools/murvane-sim/bus_files.h"
 #include "tools/murvane-sim/report.h"
 #include "tools/murvane-sim/run.h"
 #include "tools/murvane-sim/scenario.h"
+#include "tools/murvane-sim/vcd.h"
 
 namespace {
 
@@ -39,6 +44,10 @@ int run_command(int argc, char** argv) {
   std::string trace_path;
   std::string trace_format;
   bool quiet = false;
+  std::string vcd_path;
+  std::string timeline_path;
+  murvane_sim::CaptureOptions capture;
+  std::vector<std::string> capture_signals;
   app.add_option("scenario", scenario_path, "Scenario file (JSON). Without one: one entry call on a healthy chip");
   CLI::Option* chip_option =
       app.add_option("--chip", chip, "Simulated chip (zq3101 ... zq3603, or absent); overrides the scenario's chip");
@@ -49,6 +58,22 @@ int run_command(int argc, char** argv) {
       ->check(CLI::IsMember({"text", "jsonl"}))
       ->needs(trace_option);
   app.add_flag("--quiet", quiet, "Print nothing but errors");
+  app.add_option("--vcd", vcd_path,
+                 "Write the run's I2C bus (SCL, SDA) and reset pin (RST) as a Value Change Dump for sigrok/PulseView")
+      ->type_name("FILE");
+  app.add_option("--timeline", timeline_path, "Draw the run on a time axis as an SVG picture")->type_name("FILE.svg");
+  CLI::Option* check_option =
+      app.add_option("--check-capture", capture.path,
+                     "Compare a board's capture (VCD, sigrok session, or sigrok-cli's decoded I2C text) with the "
+                     "driver's traffic on a healthy --chip; prints 'matches' (exit 0) or the first departing "
+                     "transfer (exit 1)")
+          ->type_name("CAPTURE");
+  app.add_option("--capture-signals", capture_signals,
+                 "The capture's signal names for SCL,SDA[,RST] (default SCL,SDA,RST)")
+      ->type_name("SCL,SDA[,RST]")
+      ->delimiter(',')
+      ->expected(2, 3)
+      ->needs(check_option);
   app.footer(
       "Exit status: 0 when the scenario ran to its end, whatever the driver returned; 2 for unusable input "
       "(one line on standard error names the file, the field and the problem); 1 for anything else.");
@@ -80,6 +105,35 @@ int run_command(int argc, char** argv) {
   murvane_sim::Simulation sim(scenario);
   sim.run();
 
+  for (const auto& [option, path, write] :
+       {std::tuple{"--vcd", vcd_path, &murvane_sim::write_vcd_file},
+        std::tuple{"--timeline", timeline_path, &murvane_sim::write_timeline_file}}) {
+    if (path.empty()) {
+      continue;
+    }
+    try {
+      write(sim, path);
+    } catch (const std::runtime_error& e) {
+      std::cerr << command << ": " << option << ": " << one_line(e.what()) << '\n';
+      return exit_other;
+    }
+  }
+  if (!capture.path.empty()) {
+    if (capture_signals.size() >= 2) {
+      capture.scl = capture_signals[0];
+      capture.sda = capture_signals[1];
+      capture.rst = capture_signals.size() > 2 ? capture_signals[2] : "";
+    }
+    // --quiet keeps the departure (the board's error) and drops "matches".
+    std::ostringstream verdict_text;
+    const int verdict = murvane_sim::check_capture(verdict_text, sim, capture);
+    if (!quiet || verdict != exit_ran) {
+      std::cout << verdict_text.str();
+    }
+    std::cout.flush();
+    return std::cout ? verdict : exit_other;
+  }
+
   if (!trace_path.empty()) {
     std::ostream& out = trace_to_stdout ? std::cout : trace_file;
     if (trace_format == "text") {
@@ -107,6 +161,9 @@ int main(int argc, char** argv) {
     return run_command(argc, argv);
   } catch (const murvane_sim::InputError& e) {
     std::cerr << one_line(e.what()) << '\n';
+    return exit_bad_input;
+  } catch (const murvane_sim::CaptureError& e) {
+    std::cerr << command << ": " << one_line(e.what()) << '\n';
     return exit_bad_input;
   } catch (const std::exception& e) {
     std::cerr << command << ": unexpected failure: " << one_line(e.what()) << '\n';

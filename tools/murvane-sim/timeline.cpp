@@ -1,0 +1,288 @@
+// --timeline: the run on a time axis, one row per boot phase, so a person
+// sees where the boot's milliseconds go: the reset pulse, the waits (gaps)
+// and the transfers of each phase, failed ones in red.
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tools/murvane-sim/bus.h"
+#include "tools/murvane-sim/bus_files.h"
+#include "tools/murvane-sim/reg_names.h"
+#include "tools/murvane-sim/report.h"
+
+namespace murvane_sim {
+
+namespace {
+
+enum Phase : size_t { identification, calibration, defaults, download, setup, go, phase_count };
+constexpr std::array<const char*, phase_count> phase_names = {"identification",    "calibration",     "defaults",
+                                                              "waveform download", "playback set-up", "GO"};
+constexpr std::array<const char*, phase_count> phase_colours = {"#4c78a8", "#f58518", "#54a24b",
+                                                                "#b279a2", "#72b7b2", "#e45756"};
+
+// Registers whose names say they serve a measurement: the resonance (f0),
+// offset and trim calibrations.
+bool calibration_register(const std::string& name) {
+  for (const char* key : {"f0", "offset", "cal", "trim", "d2s", "detect", "measure"}) {
+    if (name.find(key) != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+struct Span {
+  uint64_t start;
+  uint64_t end;
+  size_t phase;
+  bool failed;
+};
+
+constexpr int left = 170;
+constexpr int plot_width = 1000;
+constexpr int row_height = 34;
+constexpr int top = 60;
+
+std::string fixed(double v, int decimals) {
+  char buf[64];
+  static_cast<void>(std::snprintf(buf, sizeof buf, "%.*f", decimals, v));
+  return buf;
+}
+
+std::string general(double v) {
+  char buf[64];
+  static_cast<void>(std::snprintf(buf, sizeof buf, "%g", v));
+  return buf;
+}
+
+std::string escape(const std::string& s) {
+  std::string out;
+  for (const char c : s) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+// A step of 1, 2 or 5 times a power of ten giving about six axis marks.
+double axis_step_ms(double total_ms) {
+  double step = 0.001;
+  while (total_ms / step > 8) {
+    for (const double m : {2.0, 2.5, 2.0}) {
+      step *= m;
+      if (total_ms / step <= 8) {
+        break;
+      }
+    }
+  }
+  return step;
+}
+
+}  // namespace
+
+void write_timeline_file(const Simulation& sim, const std::string& path) {
+  const std::vector<sim::Event>& events = sim.platform().events();
+  const std::string family = naming_family(sim);
+  std::vector<Span> spans;
+  std::vector<std::pair<uint64_t, uint64_t>> waits;  // start, length
+  std::vector<std::pair<uint64_t, bool>> pin;        // reset-pin edges: time, level
+  std::vector<std::pair<uint64_t, std::string>> calls;
+  size_t stage = identification;  // moved on by the driver's log lines
+  uint64_t now = 0;
+  for (const sim::Event& e : events) {
+    const std::string ev = e["ev"].get<std::string>();
+    if (ev == "stall") {
+      const uint64_t ns = e["us"].get<uint64_t>() * 1000;
+      waits.emplace_back(now, ns);
+      now += ns;
+    } else if (ev == "pin_set") {
+      pin.emplace_back(now, e["level"].get<uint64_t>() != 0);
+    } else if (ev == "call") {
+      calls.emplace_back(now, e["fn"].get<std::string>());
+      // entry and start each bring the chip up from identification on.
+      if (e["fn"] == "entry" || e["fn"] == "start") {
+        stage = identification;
+      }
+    } else if (ev == "log") {
+      const std::string text = e["text"].get<std::string>();
+      if (text.find("detected") != std::string::npos) {
+        stage = calibration;
+      } else if (text.find("ram init") != std::string::npos) {
+        stage = download;
+      } else if (text.find("ram play") != std::string::npos) {
+        stage = setup;
+      }
+    } else if (ev == "i2c_read" || ev == "i2c_write") {
+      const uint64_t cost = ev == "i2c_read" ? sim::read_transfer_ns : sim::write_transfer_ns;
+      size_t phase = stage;
+      if (stage == calibration &&
+          !calibration_register(register_name(family, static_cast<uint8_t>(e["reg"].get<uint64_t>())))) {
+        phase = defaults;
+      }
+      spans.push_back({now, now + cost, phase, e["status"].get<uint64_t>() != 0});
+      now += cost;
+    }
+  }
+  // The transfer that ended as the chip saw GO is the GO.
+  for (const CallResult& r : sim.results()) {
+    if (r.go_ns == 0) {
+      continue;
+    }
+    for (auto s = spans.rbegin(); s != spans.rend(); ++s) {
+      if (s->end <= r.go_ns) {
+        s->phase = go;
+        break;
+      }
+    }
+  }
+  const uint64_t total = std::max<uint64_t>(now, 1000);
+  const double total_ms = static_cast<double>(total) / 1e6;
+  auto x = [&](uint64_t t) { return left + static_cast<double>(t) / static_cast<double>(total) * plot_width; };
+  // Rows: reset pin, every transfer with the waits between, then one per phase.
+  const int rows = 2 + static_cast<int>(phase_count);
+  const int height = top + rows * row_height + 60;
+
+  std::ostringstream svg;
+  svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << left + plot_width + 30 << "\" height=\"" << height
+      << "\" font-family=\"sans-serif\" font-size=\"12\">\n"
+      << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
+  const size_t failed = std::count_if(spans.begin(), spans.end(), [](const Span& s) { return s.failed; });
+  svg << "<text x=\"10\" y=\"22\" font-size=\"15\">" << escape(sim.scenario().chip) << ": " << fixed(total_ms, 3)
+      << " ms on the virtual clock, " << spans.size() << " transfers"
+      << (failed > 0 ? ", " + std::to_string(failed) + " failed" : std::string()) << "</text>\n";
+  svg << "<text x=\"10\" y=\"40\" fill=\"#555\">gaps are the driver's waits (Stall); red marks a failed transfer"
+      << "</text>\n";
+  auto row_y = [&](int row) { return top + row * row_height; };
+  auto label = [&](int row, const std::string& text) {
+    svg << "<text x=\"10\" y=\"" << row_y(row) + 20 << "\">" << escape(text) << "</text>\n";
+    svg << "<line x1=\"" << left << "\" x2=\"" << left + plot_width << "\" y1=\"" << row_y(row) + row_height
+        << "\" y2=\"" << row_y(row) + row_height << "\" stroke=\"#eee\"/>\n";
+  };
+
+  // Reset pin: its level as a line; the low part is the reset pulse.
+  label(0, "reset pin");
+  {
+    bool level = true;
+    uint64_t t = 0;
+    std::string points;
+    auto point = [&](uint64_t at, bool lv) {
+      points += fixed(x(at), 2) + "," + std::to_string(row_y(0) + (lv ? 8 : 26)) + " ";
+    };
+    point(0, level);
+    for (const auto& [at, lv] : pin) {
+      point(at, level);
+      point(at, lv);
+      if (!lv && level) {
+        t = at;
+      } else if (lv && !level) {
+        // Right of the rise, below the high level.
+        svg << "<text x=\"" << fixed(x(at) + 4, 2) << "\" y=\"" << row_y(0) + 24 << "\" fill=\"#a00\">reset pulse "
+            << fixed(static_cast<double>(at - t) / 1e6, 1) << " ms</text>\n";
+      }
+      level = lv;
+    }
+    point(total, level);
+    svg << "<polyline fill=\"none\" stroke=\"black\" points=\"" << points << "\"/>\n";
+  }
+
+  // Every transfer, with the waits drawn as labelled gaps.
+  label(1, "bus (all transfers)");
+  for (const Span& s : spans) {
+    svg << "<rect x=\"" << fixed(x(s.start), 2) << "\" y=\"" << row_y(1) + 6 << "\" width=\""
+        << fixed(std::max(0.5, x(s.end) - x(s.start)), 2) << "\" height=\"22\" fill=\"" << (s.failed ? "#d00" : "#333")
+        << "\"/>\n";
+  }
+  for (const auto& [at, len] : waits) {
+    if (x(at + len) - x(at) >= 60) {
+      svg << "<text x=\"" << fixed((x(at) + x(at + len)) / 2, 2) << "\" y=\"" << row_y(1) + 21
+          << "\" text-anchor=\"middle\" fill=\"#777\">wait " << general(static_cast<double>(len) / 1e6)
+          << " ms</text>\n";
+    }
+  }
+
+  // One row per phase: its transfers, and its span from first to last.
+  for (size_t p = 0; p < phase_count; ++p) {
+    const int row = 2 + static_cast<int>(p);
+    label(row, phase_names[p]);
+    uint64_t first = UINT64_MAX;
+    uint64_t last = 0;
+    double failed_label_end = 0;
+    for (const Span& s : spans) {
+      if (s.phase != p) {
+        continue;
+      }
+      first = std::min(first, s.start);
+      last = std::max(last, s.end);
+      svg << "<rect x=\"" << fixed(x(s.start), 2) << "\" y=\"" << row_y(row) + 6 << "\" width=\""
+          << fixed(std::max(0.5, x(s.end) - x(s.start)), 2) << "\" height=\"22\" fill=\""
+          << (s.failed ? "#d00" : phase_colours[p]) << "\"/>\n";
+      // One "failed" label for failures closer together than it is wide.
+      if (s.failed && x(s.start) >= failed_label_end) {
+        svg << "<text x=\"" << fixed(x(s.start), 2) << "\" y=\"" << row_y(row) + 4
+            << "\" fill=\"#d00\" font-size=\"10\">failed</text>\n";
+        failed_label_end = x(s.start) + 40;
+      }
+    }
+    if (first == UINT64_MAX) {
+      svg << "<text x=\"" << left + 4 << "\" y=\"" << row_y(row) + 20 << "\" fill=\"#999\">not reached</text>\n";
+      continue;
+    }
+    svg << "<rect x=\"" << fixed(x(first), 2) << "\" y=\"" << row_y(row) + 15 << "\" width=\""
+        << fixed(x(last) - x(first), 2) << "\" height=\"4\" fill=\"" << phase_colours[p] << "\" opacity=\"0.4\"/>\n";
+    const double right_room = left + plot_width - x(last);
+    svg << "<text x=\"" << fixed(right_room > 120 ? x(last) + 4 : x(first) - 4, 2) << "\" y=\"" << row_y(row) + 20
+        << "\"" << (right_room > 120 ? "" : " text-anchor=\"end\"") << ">" << fixed(static_cast<double>(first) / 1e6, 3)
+        << " to " << fixed(static_cast<double>(last) / 1e6, 3) << " ms</text>\n";
+  }
+
+  // Calls into the driver, and the time axis.
+  const int axis_y = row_y(rows) + 10;
+  for (const auto& [at, fn] : calls) {
+    svg << "<line x1=\"" << fixed(x(at), 2) << "\" x2=\"" << fixed(x(at), 2) << "\" y1=\"" << top << "\" y2=\""
+        << axis_y << "\" stroke=\"#999\" stroke-dasharray=\"3,3\"/>\n";
+    const bool near_end = x(at) > left + plot_width - 100;  // keep the name inside the picture
+    svg << "<text x=\"" << fixed(x(at) + (near_end ? -2 : 2), 2) << "\" y=\"" << top - 4 << "\" fill=\"#555\""
+        << (near_end ? " text-anchor=\"end\"" : "") << ">" << escape(fn) << "</text>\n";
+  }
+  svg << "<line x1=\"" << left << "\" x2=\"" << left + plot_width << "\" y1=\"" << axis_y << "\" y2=\"" << axis_y
+      << "\" stroke=\"black\"/>\n";
+  const double step = axis_step_ms(total_ms);
+  for (int mark = 0; mark * step <= total_ms + 1e-9; ++mark) {
+    const double t = mark * step;
+    const double px = left + t / total_ms * plot_width;
+    svg << "<line x1=\"" << fixed(px, 2) << "\" x2=\"" << fixed(px, 2) << "\" y1=\"" << axis_y << "\" y2=\""
+        << axis_y + 5 << "\" stroke=\"black\"/>\n"
+        << "<text x=\"" << fixed(px, 2) << "\" y=\"" << axis_y + 18 << "\" text-anchor=\"middle\">" << general(t)
+        << "</text>\n";
+  }
+  svg << "<text x=\"" << left + plot_width << "\" y=\"" << axis_y + 34 << "\" text-anchor=\"end\">time, ms</text>\n";
+  svg << "</svg>\n";
+
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) {
+    throw std::runtime_error("cannot write " + path);
+  }
+  out << svg.str();
+  out.flush();
+  if (!out) {
+    throw std::runtime_error("writing " + path + " failed");
+  }
+}
+
+}  // namespace murvane_sim

@@ -1,0 +1,202 @@
+#include "tools/murvane-sim/vcd.h"
+
+#include <cctype>
+#include <map>
+#include <sstream>
+#include <vector>
+
+namespace murvane_sim {
+
+namespace {
+
+constexpr uint64_t unit_ns = 100;
+
+// Identifier codes: letters, which no reader mistakes for a timestamp.
+std::string vcd_id(size_t i) {
+  std::string id;
+  do {
+    id += static_cast<char>('a' + i % 26);
+    i /= 26;
+  } while (i != 0);
+  return id;
+}
+
+std::vector<std::string> words(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  std::string w;
+  while (in >> w) {
+    out.push_back(w);
+  }
+  return out;
+}
+
+// "1 us", "100ns", "10 ps": nanoseconds per unit as a fraction.
+bool parse_timescale(const std::string& scale, long double* ns_per_unit) {
+  size_t digits = 0;
+  while (digits < scale.size() && std::isdigit(static_cast<unsigned char>(scale[digits])) != 0) {
+    ++digits;
+  }
+  if (digits == 0) {
+    return false;
+  }
+  const long double n = std::stold(scale.substr(0, digits));
+  const std::string unit = scale.substr(digits);
+  static const std::map<std::string, long double> units = {{"s", 1e9L},  {"ms", 1e6L},  {"us", 1e3L},
+                                                           {"ns", 1.0L}, {"ps", 1e-3L}, {"fs", 1e-6L}};
+  const auto u = units.find(unit);
+  if (u == units.end() || (n != 1 && n != 10 && n != 100)) {
+    return false;
+  }
+  *ns_per_unit = n * u->second;
+  return true;
+}
+
+}  // namespace
+
+void write_vcd(std::ostream& out, const Waveform& w) {
+  out << "$version murvane-sim $end\n";
+  if (!w.comment.empty()) {
+    out << "$comment " << w.comment << " $end\n";
+  }
+  out << "$timescale " << unit_ns << " ns $end\n$scope module murvane $end\n";
+  for (size_t i = 0; i < w.names.size(); ++i) {
+    out << "$var wire 1 " << vcd_id(i) << ' ' << w.names[i] << " $end\n";
+  }
+  out << "$upscope $end\n$enddefinitions $end\n#0\n";
+  for (size_t i = 0; i < w.names.size(); ++i) {
+    out << (w.initial[i] ? '1' : '0') << vcd_id(i) << '\n';
+  }
+  uint64_t last = 0;
+  for (const Waveform::Change& c : w.changes) {
+    const uint64_t t = c.t_ns / unit_ns;
+    if (t != last) {
+      out << '#' << t << '\n';
+      last = t;
+    }
+    out << (c.level ? '1' : '0') << vcd_id(c.signal) << '\n';
+  }
+  out << '#' << w.end_ns / unit_ns << '\n';
+}
+
+bool looks_like_vcd(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t\r\n");
+  return first != std::string::npos && text[first] == '$';
+}
+
+Waveform read_vcd(const std::string& text, const std::string& source) {
+  const std::vector<std::string> tok = words(text);
+  if (tok.empty() || tok[0].empty() || tok[0][0] != '$') {
+    throw CaptureError(source, "not a VCD file (it does not begin with a $ keyword)");
+  }
+  Waveform w;
+  std::map<std::string, std::vector<size_t>> by_id;
+  long double ns_per_unit = 1.0L;
+  size_t i = 0;
+  bool defined = false;
+  auto until_end = [&](size_t from) {
+    std::vector<std::string> body;
+    size_t k = from;
+    for (; k < tok.size() && tok[k] != "$end"; ++k) {
+      body.push_back(tok[k]);
+    }
+    if (k == tok.size()) {
+      throw CaptureError(source, "VCD header: " + tok[from - 1] + " without $end");
+    }
+    i = k + 1;
+    return body;
+  };
+  while (i < tok.size() && !defined) {
+    const std::string& kw = tok[i];
+    if (kw.empty() || kw[0] != '$') {
+      throw CaptureError(source, "VCD header: unexpected \"" + kw + "\"");
+    }
+    const std::vector<std::string> body = until_end(i + 1);
+    if (kw == "$enddefinitions") {
+      defined = true;
+    } else if (kw == "$timescale") {
+      std::string scale;
+      for (const std::string& b : body) {
+        scale += b;
+      }
+      if (!parse_timescale(scale, &ns_per_unit)) {
+        throw CaptureError(source, "VCD header: unusable $timescale \"" + scale + "\"");
+      }
+    } else if (kw == "$var") {
+      // $var TYPE SIZE ID NAME [INDEX] $end
+      if (body.size() < 4) {
+        throw CaptureError(source, "VCD header: $var with too few words");
+      }
+      if (body[1] == "1") {
+        by_id[body[2]].push_back(w.names.size());
+        w.names.push_back(body[3]);
+        w.initial.push_back(true);
+      }
+    }
+  }
+  if (!defined) {
+    throw CaptureError(source, "VCD header does not end ($enddefinitions missing)");
+  }
+  bool timed = false;
+  std::vector<bool> given(w.names.size(), false);
+  uint64_t first_time = 0;
+  uint64_t now = 0;
+  for (; i < tok.size(); ++i) {
+    const std::string& t = tok[i];
+    if (t[0] == '#') {
+      uint64_t v = 0;
+      try {
+        size_t used = 0;
+        v = std::stoull(t.substr(1), &used);
+        if (used + 1 != t.size()) {
+          throw std::invalid_argument(t);
+        }
+      } catch (const std::logic_error&) {
+        throw CaptureError(source, "VCD: bad timestamp \"" + t + "\"");
+      }
+      const auto ns = static_cast<uint64_t>(static_cast<long double>(v) * ns_per_unit + 0.5L);
+      if (timed && ns < now) {
+        throw CaptureError(source, "VCD: time goes backwards at \"" + t + "\"");
+      }
+      if (!timed) {
+        first_time = ns;
+      }
+      timed = true;
+      now = ns;
+    } else if (t[0] == '$') {
+      if (t == "$comment") {
+        while (i < tok.size() && tok[i] != "$end") {
+          ++i;
+        }
+      }
+      // $dumpvars, $dumpall, $dumpon, $dumpoff and their $end carry no level
+    } else if (t[0] == 'b' || t[0] == 'B' || t[0] == 'r' || t[0] == 'R') {
+      ++i;  // a vector or real value and its identifier
+    } else {
+      const char v = static_cast<char>(std::tolower(static_cast<unsigned char>(t[0])));
+      if (v != '0' && v != '1' && v != 'x' && v != 'z') {
+        throw CaptureError(source, "VCD: unexpected \"" + t + "\"");
+      }
+      const auto id = by_id.find(t.substr(1));
+      if (id == by_id.end()) {
+        continue;  // a signal the header did not declare as one bit
+      }
+      const bool level = v != '0';
+      for (const size_t sig : id->second) {
+        // A signal's first level at the first timestamp is where it starts;
+        // a second one at that time is an edge right at the start.
+        if ((!timed || now == first_time) && !given[sig]) {
+          w.initial[sig] = level;
+          given[sig] = true;
+        } else {
+          w.changes.push_back({now, sig, level});
+        }
+      }
+    }
+  }
+  w.start_ns = first_time;
+  w.end_ns = now;
+  return w;
+}
+
+}  // namespace murvane_sim
