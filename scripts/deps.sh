@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
   clang-tidy-14 clang-format-14 cppcheck
   qemu-system-arm qemu-efi-aarch64 mtools dosfstools
+  sbsigntool u-boot-qemu openssl
 )
 
 missing=()
