@@ -4,6 +4,10 @@
 //   murvane-fw-check --scenario "zq3201 noqualify" --serial serial.log [--qemu-status N]
 //   murvane-fw-check --scenario zq3101 --expected     (what the firmware should print)
 //   murvane-fw-check --scenario "absent stacksmash" --serial serial.log --expect-halt
+//   murvane-fw-check --scenario zq3101 --serial serial.log --expect-refused   (Secure Boot refused the driver)
+//
+// --guard rng|counter requires the driver's stack guard from that source;
+// --shell reads a boot in which the UEFI Shell loaded the driver.
 //
 // Exit status 0 when the firmware run matches, 1 when it does not (the
 // findings and the serial log are printed), 2 on a usage error.
@@ -19,7 +23,8 @@ namespace {
 int usage(const char* why) {
   std::cerr
       << "murvane-fw-check: " << why << "\n"
-      << "usage: murvane-fw-check --scenario TEXT (--serial FILE [--qemu-status N | --expect-halt] | --expected)\n";
+      << "usage: murvane-fw-check --scenario TEXT (--serial FILE [--qemu-status N] [--expect-halt | --expect-refused]\n"
+      << "                        [--guard rng|counter] [--shell] | --expected)\n";
   return 2;
 }
 
@@ -42,6 +47,9 @@ int main(int argc, char** argv) {
   std::string serial_path;
   bool expected = false;
   bool expect_halt = false;
+  bool expect_refused = false;
+  bool shell = false;
+  fwcheck::guard_source guard = fwcheck::guard_source::any;
   bool have_scenario = false;
   int qemu_status = 0;
   for (int i = 1; i < argc; ++i) {
@@ -57,6 +65,16 @@ int main(int argc, char** argv) {
       expected = true;
     } else if (a == "--expect-halt") {
       expect_halt = true;
+    } else if (a == "--expect-refused") {
+      expect_refused = true;
+    } else if (a == "--shell") {
+      shell = true;
+    } else if (a == "--guard" && i + 1 < argc) {
+      const std::string g = argv[++i];
+      if (g != "rng" && g != "counter") {
+        return usage(("--guard takes rng or counter, not " + g).c_str());
+      }
+      guard = g == "rng" ? fwcheck::guard_source::rng : fwcheck::guard_source::counter;
     } else {
       return usage(("unexpected argument " + a).c_str());
     }
@@ -70,6 +88,9 @@ int main(int argc, char** argv) {
   if (ps != fwsim::parse_status::ok) {
     return usage(("bad scenario \"" + scenario_text + "\": " + fwsim::parse_status_text(ps)).c_str());
   }
+  if (expect_halt && expect_refused) {
+    return usage("--expect-halt and --expect-refused exclude each other");
+  }
   if (expect_halt != sc.stack_smash) {
     return usage("--expect-halt goes with a stacksmash scenario, and only with one");
   }
@@ -82,12 +103,20 @@ int main(int argc, char** argv) {
   std::ifstream in(serial_path, std::ios::binary);
   std::stringstream raw;
   raw << in.rdbuf();
-  const std::string log = fwcheck::strip_console(raw.str());
+  std::string log = fwcheck::strip_console(raw.str());
+  if (shell) {
+    log = fwcheck::shell_transcript(log);
+  }
   const fwcheck::firmware_record fw = fwcheck::parse_serial(log);
-  fwcheck::comparison c = expect_halt ? fwcheck::check_stack_guard_halt(log) : fwcheck::compare(host, fw);
+  fwcheck::comparison c = expect_halt      ? fwcheck::check_stack_guard_halt(log)
+                          : expect_refused ? fwcheck::check_refused(fw)
+                                           : fwcheck::compare(host, fw, guard);
   if (qemu_status == 124) {
     c.ok = false;
     c.report.insert(c.report.begin(), "QEMU: timed out (a crash or a hang: it never powered off)");
+  } else if (qemu_status == 125) {
+    c.ok = false;
+    c.report.insert(c.report.begin(), "QEMU: stopped where the firmware went no further (a dead end, see above)");
   } else if (qemu_status != 0) {
     c.ok = false;
     c.report.insert(c.report.begin(), "QEMU: exited with status " + std::to_string(qemu_status));
@@ -101,15 +130,16 @@ int main(int argc, char** argv) {
   for (const std::string& line : c.report) {
     std::cout << "  " << line << "\n";
   }
-  if (!expect_halt && !fw.bus.empty()) {
+  if (!expect_halt && !expect_refused && !fw.bus.empty()) {
     std::cout << "  firmware " << fw.bus << "\n";
   }
   if (sc.model != nullptr && !sc.noqualify && sc.override_count == 0 && !host.healthy) {
     std::cout << "  note: on the host too this chip does not end up playing the waveform cleanly\n";
   }
   if (!c.ok) {
-    std::cout << (expect_halt ? "FAILED: the stack-guard check did not stop the boot as expected\n"
-                              : "FAILED: the firmware run differs from the host virtual platform\n")
+    std::cout << (expect_halt      ? "FAILED: the stack-guard check did not stop the boot as expected\n"
+                  : expect_refused ? "FAILED: the firmware did not refuse the driver as expected\n"
+                                   : "FAILED: the firmware run differs from the host virtual platform\n")
               << "---- serial log (escape sequences and CR removed) ----\n"
               << log << (log.empty() || log.back() == '\n' ? "" : "\n") << "---- end of serial log ----\n";
     return 1;
