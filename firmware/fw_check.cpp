@@ -327,9 +327,11 @@ comparison check_refused(const firmware_record& fw) {
     c.report.push_back(std::string(no_transfers.substr(0, no_transfers.size() - 1)));
   } else {
     c.ok = false;
-    c.report.push_back("bus traffic: expected \"" + std::string(no_transfers) + " ...\", got \"" + fw.run.traffic + "\"");
+    c.report.push_back("bus traffic: expected \"" + std::string(no_transfers) + " ...\", got \"" + fw.run.traffic +
+                       "\"");
   }
-  const std::string_view quiet_bus = "bus: opens 0, failed transfers 0, pin configures 0, pin outputs 0, reset pulses 0";
+  const std::string_view quiet_bus =
+      "bus: opens 0, failed transfers 0, pin configures 0, pin outputs 0, reset pulses 0";
   if (starts_with(fw.bus, quiet_bus)) {
     c.report.push_back(std::string(quiet_bus));
   } else {

@@ -73,7 +73,8 @@ void print_guard(EFI_SYSTEM_TABLE* st, const MURVANE_SIM_COUNTERS& c) {
   print("[fwtest] stack guard: shared\n");
   const char* source = "unknown";
   if (c.RngDraws == 0) {
-    source = c.RngLocates > 0 ? "processor counter (no RNG protocol)" : "unknown (the RNG protocol was never asked for)";
+    source =
+        c.RngLocates > 0 ? "processor counter (no RNG protocol)" : "unknown (the RNG protocol was never asked for)";
   } else if (c.RngStatus == EFI_SUCCESS && c.RngValue == value) {
     source = "RNG protocol (the value drawn)";
   } else if (c.RngStatus != EFI_SUCCESS) {

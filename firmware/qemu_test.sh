@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck disable=SC2054 # commas inside QEMU option values, not between array elements
 # One boot of real UEFI firmware (QEMU, AArch64) for one scenario: builds
 # the boot disk, boots it, stops QEMU as soon as the outcome is known and
 # lets murvane-fw-check compare the serial log with the same chip on the

@@ -46,6 +46,7 @@ raw_size=$(u32 "$f" $((section_table + 16)))
 raw_at=$(u32 "$f" $((section_table + 20)))
 at=$((raw_at + raw_size / 2))
 old=$(od -An -t u1 -j "$at" -N 1 "$f" | tr -d ' ')
+# shellcheck disable=SC2059 # the format is the byte
 printf "\\x$(printf '%02x' $((old ^ 0xFF)))" | dd of="$f" bs=1 seek="$at" conv=notrunc status=none
 echo "tampered: byte at file offset $at (first section, $raw_size bytes from $raw_at): $old -> $((old ^ 0xFF))"
 

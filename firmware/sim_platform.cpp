@@ -82,8 +82,7 @@ EFI_STATUS EFIAPI noted_rng_info(EFI_RNG_PROTOCOL* /*self*/, UINTN* list_size, E
   return firmware_rng->GetInfo(firmware_rng, list_size, list);
 }
 
-EFI_STATUS EFIAPI noted_rng_draw(EFI_RNG_PROTOCOL* /*self*/, EFI_RNG_ALGORITHM* algorithm, UINTN length,
-                                 UINT8* value) {
+EFI_STATUS EFIAPI noted_rng_draw(EFI_RNG_PROTOCOL* /*self*/, EFI_RNG_ALGORITHM* algorithm, UINTN length, UINT8* value) {
   const EFI_STATUS s = firmware_rng->GetRNG(firmware_rng, algorithm, length, value);
   ++counters.RngDraws;
   counters.RngStatus = s;
