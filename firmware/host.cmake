@@ -125,7 +125,14 @@ foreach(driver unsigned tampered otherkey)
   murvane_qemu_test(firmware_secure_refused_${driver} "zq3101" --kind edk2-secure --driver ${driver} --expect-refused)
   list(APPEND MURVANE_SECURE_TESTS firmware_secure_refused_${driver})
 endforeach()
+# The harness itself: a boot that goes nowhere must end at the firmware's
+# dead end, not at the time-out. Secure Boot refuses the unsigned test
+# application; U-Boot finds nothing to boot and returns to its prompt.
+murvane_qemu_test(firmware_secure_dead_end_unsigned_loader "zq3101" --kind edk2-secure --unsigned-loader
+                  --expect-dead-end "failed to load")
+list(APPEND MURVANE_SECURE_TESTS firmware_secure_dead_end_unsigned_loader)
 set_tests_properties(${MURVANE_SECURE_TESTS} PROPERTIES FIXTURES_REQUIRED murvane_signed_images)
+murvane_qemu_test(firmware_uboot_dead_end_no_loader "zq3101" --kind uboot --no-loader --expect-dead-end "prompt")
 
 # U-Boot's UEFI through its default boot: one model per family and no chip;
 # with a virtio RNG the guard must be the RNG's value, without one the counter.

@@ -13,7 +13,8 @@
 #                the disk holds the signed set from --signed, and --driver
 #                picks which Murvane.efi goes on it: signed (default),
 #                unsigned, tampered or otherkey.
-#   uboot        U-Boot's UEFI through its default boot; --rng adds a
+#   uboot        U-Boot's UEFI through its default boot (`boot`, typed at
+#                once instead of waiting out the countdown); --rng adds a
 #                virtio RNG (U-Boot's EFI_RNG_PROTOCOL needs one).
 #   shell        EDK2's UEFI Shell: no BOOTAA64.EFI, a startup.nsh loads
 #                SimPlatform.efi and Murvane.efi with `load`, then runs the
@@ -23,7 +24,11 @@
 #
 # With --expect-halt the boot must stop in the stack-guard check; with
 # --expect-refused the firmware must refuse Murvane.efi. --guard rng|counter
-# says where the driver's stack guard must come from.
+# says where the driver's stack guard must come from. --unsigned-loader puts
+# the unsigned test application on a Secure Boot disk, --no-loader leaves it
+# off the disk (nothing to boot), and --expect-dead-end
+# TEXT requires the boot to stop at the firmware's dead end containing TEXT
+# (a check of the harness itself: it must not wait for the time-out).
 set -euo pipefail
 
 kind=edk2 scenario="" images="" signed="" driver=signed work="" checker="" qemu="qemu-system-aarch64"
@@ -31,12 +36,15 @@ firmware="/usr/share/qemu-efi-aarch64/QEMU_EFI.fd"
 secure_code="/usr/share/AAVMF/AAVMF_CODE.fd" secure_vars="/usr/share/AAVMF/AAVMF_VARS.snakeoil.fd"
 uboot="/usr/lib/u-boot/qemu_arm64/u-boot.bin"
 mkfs="mkfs.vfat" mmd="mmd" mcopy="mcopy"
-expect_halt=0 expect_refused=0 rng=0 guard=""
+expect_halt=0 expect_refused=0 rng=0 guard="" unsigned_loader=0 no_loader=0 expect_dead_end=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --expect-halt) expect_halt=1; shift; continue ;;
     --expect-refused) expect_refused=1; shift; continue ;;
     --rng) rng=1; shift; continue ;;
+    --unsigned-loader) unsigned_loader=1; shift; continue ;;
+    --no-loader) no_loader=1; shift; continue ;;
+    --expect-dead-end) expect_dead_end="$2" ;;
     --kind) kind="$2" ;;
     --scenario) scenario="$2" ;;
     --images) images="$2" ;;
@@ -74,7 +82,11 @@ case "$driver" in
   unsigned | tampered | otherkey) driver_file="$src/Murvane.$driver.efi" ;;
   *) echo "qemu_test.sh: unknown --driver $driver" >&2; exit 2 ;;
 esac
-for f in "$src/BOOTAA64.efi" "$src/SimPlatform.efi" "$driver_file"; do
+loader="$src/BOOTAA64.efi"
+if [ $unsigned_loader -eq 1 ]; then
+  loader="$images/BOOTAA64.efi"
+fi
+for f in "$loader" "$src/SimPlatform.efi" "$driver_file"; do
   if [ ! -f "$f" ]; then
     echo "missing $f: build the images first (the host build does; signed copies come from the signing fixture)" >&2
     exit 1
@@ -102,15 +114,15 @@ part="$disk@@1M"
 # and the scenario for SimPlatform.efi.
 printf '%s\n' "$scenario" >"$work/sim.cfg"
 if [ "$kind" = shell ]; then
-  "$mcopy" -i "$part" "$src/BOOTAA64.efi" ::/FwTest.efi
+  "$mcopy" -i "$part" "$loader" ::/FwTest.efi
   # `echo` marks where the driver's entry output begins; the Shell's own
   # "Image '...' loaded at ... - <status>" line ends it.
   printf '%s\r\n' '@echo -off' 'fs0:' 'load SimPlatform.efi' 'echo "[fwtest] entry: begin"' 'load Murvane.efi' \
     'FwTest.efi' 'reset -s' >"$work/startup.nsh"
   "$mcopy" -i "$part" "$work/startup.nsh" ::/startup.nsh
-else
+elif [ $no_loader -eq 0 ]; then
   "$mmd" -i "$part" ::/EFI ::/EFI/BOOT
-  "$mcopy" -i "$part" "$src/BOOTAA64.efi" ::/EFI/BOOT/BOOTAA64.EFI
+  "$mcopy" -i "$part" "$loader" ::/EFI/BOOT/BOOTAA64.EFI
 fi
 "$mcopy" -i "$part" "$src/SimPlatform.efi" ::/SimPlatform.efi
 "$mcopy" -i "$part" "$driver_file" ::/Murvane.efi
@@ -167,10 +179,22 @@ while kill -0 "$qemu_pid" 2>/dev/null; do
         break 2
       fi
     done
-    # U-Boot waiting at its prompt with nothing typed.
-    if [ "$kind" = uboot ] && [ "$(tail -c 3 "$serial")" = "=> " ]; then
-      stopped="dead end: U-Boot's prompt"
-      break
+    if [ "$kind" = uboot ]; then
+      # "Hit any key to stop autoboot: 2": a key and `boot` (which runs the
+      # default boot command, bootcmd) save the two seconds of countdown.
+      if [ $key_sent -eq 0 ] && grep -q 'Hit any key to stop autoboot' "$serial"; then
+        printf ' ' >&3
+        key_sent=1
+      elif [ "$(tail -c 3 "$serial")" = "=> " ]; then
+        if [ $key_sent -eq 1 ]; then
+          printf 'boot\r' >&3
+          key_sent=2
+        elif [ $key_sent -eq 2 ] && [ "$(grep -c '^=> ' "$serial")" -ge 2 ]; then
+          # Back at the prompt after the default boot: nothing booted.
+          stopped="dead end: U-Boot's prompt"
+          break
+        fi
+      fi
     fi
     # "Press ESC in 5 seconds to skip startup.nsh or any other key to
     # continue": any other key saves the wait.
@@ -190,10 +214,19 @@ end=$(date +%s.%N)
 label="$kind"
 if [ $rng -eq 1 ]; then label="$kind, virtio-rng"; fi
 echo "QEMU boot ($label): $(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", b - a }') s, exit status $status${stopped:+, stopped: $stopped}"
-if [ -s "$work/qemu.err" ]; then
-  sed 's/^/qemu: /' "$work/qemu.err"
-fi
+# QEMU's own messages, but not the one about being stopped here.
+grep -v 'terminating on signal' "$work/qemu.err" | sed 's/^/qemu: /' || true
 
+if [ -n "$expect_dead_end" ]; then
+  if [ "${stopped#dead end: *"$expect_dead_end"}" != "$stopped" ]; then
+    echo "PASSED: stopped at the expected dead end"
+    exit 0
+  fi
+  echo "FAILED: expected a stop at the dead end \"$expect_dead_end\", got: ${stopped:-no stop, exit status $status}"
+  echo "---- serial log ----"
+  tr -d '\r' <"$serial"
+  exit 1
+fi
 if [ $expect_halt -eq 1 ]; then
   exec "$checker" --scenario "$scenario" --serial "$serial" --expect-halt
 fi
