@@ -160,7 +160,7 @@ if [ $rng -eq 1 ]; then
 fi
 
 # The console: QEMU's serial port on its stdin and stdout; we keep the
-# input pipe open to press a key when the Shell asks for one.
+# input pipe open to type at U-Boot's countdown and the Shell's.
 mkfifo "$work/console.in"
 exec 3<>"$work/console.in"
 start=$(date +%s.%N)
