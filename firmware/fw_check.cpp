@@ -183,6 +183,9 @@ firmware_record parse_serial(std::string_view log) {
   for (const std::string& line : split_lines(log)) {
     const size_t line_at = pos;
     pos += line.size() + 1;
+    if (line.find("Murvane: ") != std::string::npos) {
+      ++fw.driver_lines;
+    }
     if (starts_with(line, consumer_prefix)) {
       const std::string rest = line.substr(consumer_prefix.size());
       if (starts_with(rest, "protocol: ")) {
@@ -200,6 +203,13 @@ firmware_record parse_serial(std::string_view log) {
       fw.run.traffic = rest;
     } else if (starts_with(rest, "protocol: ")) {
       fw.revision = rest;
+    } else if (starts_with(rest, "stack guard source: ")) {
+      fw.guard_source = rest;
+    } else if (starts_with(rest, "entry: not loaded: ")) {
+      fw.refusal = rest.substr(std::string_view("entry: not loaded: ").size());
+      fw.problems.push_back(rest);
+    } else if (starts_with(rest, "entry: refused image unloaded: ")) {
+      fw.refused_unloaded = rest.substr(std::string_view("entry: refused image unloaded: ").size());
     } else if (starts_with(rest, "stack guard: ")) {
       fw.stack_guard = rest;
     } else if (starts_with(rest, "bad requests: ")) {
@@ -216,6 +226,24 @@ firmware_record parse_serial(std::string_view log) {
     }
   }
   return fw;
+}
+
+std::string shell_transcript(std::string_view log) {
+  std::string out;
+  out.reserve(log.size());
+  static constexpr std::string_view head = "Image '";
+  static constexpr std::string_view loaded = "Murvane.efi' loaded at ";
+  static constexpr std::string_view dash = " - ";
+  for (const std::string& line : split_lines(log)) {
+    const size_t l = line.find(loaded);
+    const size_t d = l == std::string::npos ? l : line.find(dash, l + loaded.size());
+    if (starts_with(line, head) && d != std::string::npos) {
+      out += std::string(line_prefix) + "entry: status " + line.substr(d + dash.size()) + "\n";
+    } else {
+      out += line + "\n";
+    }
+  }
+  return out;
 }
 
 namespace {
@@ -260,7 +288,7 @@ void require(comparison& c, const std::string& what, const std::string& want, co
 
 }  // namespace
 
-comparison compare(const run_record& host, const firmware_record& fw) {
+comparison compare(const run_record& host, const firmware_record& fw, guard_source guard) {
   comparison c;
   for (const std::string& p : fw.problems) {
     c.ok = false;
@@ -275,6 +303,13 @@ comparison compare(const run_record& host, const firmware_record& fw) {
   compare_value(c, "entry status", host.entry_status, fw.run.entry_status);
   require(c, "published protocol", "protocol: revision 0x00010005 ok", fw.revision);
   require(c, "stack guard", "stack guard: shared", fw.stack_guard);
+  if (guard == guard_source::rng) {
+    require(c, "stack guard source", "stack guard source: RNG protocol (the value drawn)", fw.guard_source);
+  } else if (guard == guard_source::counter) {
+    require(c, "stack guard source", "stack guard source: processor counter (no RNG protocol)", fw.guard_source);
+  } else if (!fw.guard_source.empty()) {
+    c.report.push_back(fw.guard_source);
+  }
   if (!fw.saw_start) {
     c.ok = false;
     c.report.push_back("Start: no transcript (the application stopped before calling it)");
@@ -307,6 +342,52 @@ comparison compare_consumer(const run_record& host, const firmware_record& fw) {
                 split_lines(fw.run.consumer_log));
   compare_value(c, "C consumer's Start status", host.consumer_status, fw.run.consumer_status);
   compare_value(c, "C consumer's exit status", host.consumer_status, fw.consumer_exit);
+  return c;
+}
+
+comparison check_refused(const firmware_record& fw) {
+  comparison c;
+  if (fw.refusal == "Access Denied" || fw.refusal == "Security Violation") {
+    c.report.push_back("refused: " + fw.refusal);
+  } else {
+    c.ok = false;
+    c.report.push_back(fw.refusal.empty() ? "NOT refused: the firmware loaded the driver"
+                                          : "refused with an unexpected status: " + fw.refusal);
+  }
+  // Security Violation leaves an image behind, which must go.
+  if (fw.refusal == "Security Violation") {
+    require(c, "refused image", "Success", fw.refused_unloaded);
+  }
+  if (fw.saw_entry && !fw.run.entry_status.empty()) {
+    c.ok = false;
+    c.report.push_back("the driver's entry ran: status " + fw.run.entry_status);
+  }
+  if (fw.driver_lines != 0) {
+    c.ok = false;
+    c.report.push_back("the driver printed " + std::to_string(fw.driver_lines) + " lines");
+  }
+  // Waits are not bus traffic: with no driver image to watch, the stall
+  // counters hold the firmware's own.
+  const std::string_view no_transfers = "traffic: 0 reads, 0 writes,";
+  if (starts_with(fw.run.traffic, no_transfers)) {
+    c.report.push_back(std::string(no_transfers.substr(0, no_transfers.size() - 1)));
+  } else {
+    c.ok = false;
+    c.report.push_back("bus traffic: expected \"" + std::string(no_transfers) + " ...\", got \"" + fw.run.traffic +
+                       "\"");
+  }
+  const std::string_view quiet_bus =
+      "bus: opens 0, failed transfers 0, pin configures 0, pin outputs 0, reset pulses 0";
+  if (starts_with(fw.bus, quiet_bus)) {
+    c.report.push_back(std::string(quiet_bus));
+  } else {
+    c.ok = false;
+    c.report.push_back("bus and reset pin: expected \"" + std::string(quiet_bus) + "...\", got \"" + fw.bus + "\"");
+  }
+  if (!fw.done) {
+    c.ok = false;
+    c.report.push_back("test application: did not reach its end");
+  }
   return c;
 }
 

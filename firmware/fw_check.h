@@ -50,6 +50,10 @@ struct firmware_record {
   bool done = false;                  // the application reached its end
   std::string revision;               // "[fwtest] protocol: ..." line without the prefix
   std::string stack_guard;            // "[fwtest] stack guard: ..." line without the prefix
+  std::string guard_source;           // "[fwtest] stack guard source: ..." line without the prefix
+  std::string refusal;                // status of "[fwtest] entry: not loaded: <status>"
+  std::string refused_unloaded;       // status of "[fwtest] entry: refused image unloaded: <status>"
+  size_t driver_lines = 0;            // lines of the driver's own ("Murvane: ...") anywhere in the log
   std::string bad_requests;           // "[fwtest] bad requests: ..." line without the prefix
   std::string bus;                    // "[fwtest] bus: ..." line without the prefix
   std::vector<std::string> problems;  // application lines that report a failure
@@ -62,15 +66,33 @@ struct firmware_record {
 // Reads the test application's transcript out of a stripped serial log.
 firmware_record parse_serial(std::string_view log);
 
+// A boot through the UEFI Shell: the Shell's `load` ran the driver's entry
+// and ended it with "Image '<path>Murvane.efi' loaded at <address> - <status>".
+// Returns the log with that line as the application's own end-of-entry line
+// ("[fwtest] entry: status <status>"), so parse_serial reads it as usual.
+std::string shell_transcript(std::string_view log);
+
 struct comparison {
   bool ok = true;
   std::vector<std::string> report;  // human-readable findings, failures first
 };
 
+// Where the driver's stack guard must have come from: any source, the
+// firmware's RNG protocol (the very value it drew), or the processor
+// counter (no RNG protocol).
+enum class guard_source { any, rng, counter };
+
 // Firmware against host: the driver's output of both calls, their status,
 // the verdict; plus the firmware-only checks of the application's lines
-// (protocol revision 0x00010005, stack guard shared, no bad requests).
-comparison compare(const run_record& host, const firmware_record& fw);
+// (protocol revision 0x00010005, stack guard shared and from the expected
+// source, no bad requests).
+comparison compare(const run_record& host, const firmware_record& fw, guard_source guard = guard_source::any);
+
+// A boot in which the firmware had to refuse the driver (Secure Boot): the
+// application reports Access Denied or Security Violation (and then the
+// image unloaded), not one line of the driver appears, and the bus counters
+// show that nothing touched the bus or the reset pin.
+comparison check_refused(const firmware_record& fw);
 
 // The C consumer's part of a boot (the rest is compare's): it found the
 // protocol with revision 0x00010005, and the driver's output and status

@@ -6,6 +6,10 @@
 //   murvane-fw-check --scenario "absent stacksmash" --serial serial.log --expect-halt
 //   murvane-fw-check --scenario zq3101 --serial serial.log --consumer
 //     (the disk also carried Consumer.efi, the C consumer: check its part too)
+//   murvane-fw-check --scenario zq3101 --serial serial.log --expect-refused   (Secure Boot refused the driver)
+//
+// --guard rng|counter requires the driver's stack guard from that source;
+// --shell reads a boot in which the UEFI Shell loaded the driver.
 //
 // Exit status 0 when the firmware run matches, 1 when it does not (the
 // findings and the serial log are printed), 2 on a usage error.
@@ -19,9 +23,10 @@
 namespace {
 
 int usage(const char* why) {
-  std::cerr << "murvane-fw-check: " << why << "\n"
-            << "usage: murvane-fw-check --scenario TEXT (--serial FILE [--qemu-status N] [--consumer] | --serial FILE "
-               "--expect-halt | --expected)\n";
+  std::cerr
+      << "murvane-fw-check: " << why << "\n"
+      << "usage: murvane-fw-check --scenario TEXT (--serial FILE [--qemu-status N] [--expect-halt | --expect-refused]\n"
+      << "                        [--guard rng|counter] [--shell] [--consumer] | --expected)\n";
   return 2;
 }
 
@@ -45,6 +50,9 @@ int main(int argc, char** argv) {
   bool expected = false;
   bool expect_halt = false;
   bool consumer = false;
+  bool expect_refused = false;
+  bool shell = false;
+  fwcheck::guard_source guard = fwcheck::guard_source::any;
   bool have_scenario = false;
   int qemu_status = 0;
   for (int i = 1; i < argc; ++i) {
@@ -62,6 +70,16 @@ int main(int argc, char** argv) {
       expect_halt = true;
     } else if (a == "--consumer") {
       consumer = true;
+    } else if (a == "--expect-refused") {
+      expect_refused = true;
+    } else if (a == "--shell") {
+      shell = true;
+    } else if (a == "--guard" && i + 1 < argc) {
+      const std::string g = argv[++i];
+      if (g != "rng" && g != "counter") {
+        return usage(("--guard takes rng or counter, not " + g).c_str());
+      }
+      guard = g == "rng" ? fwcheck::guard_source::rng : fwcheck::guard_source::counter;
     } else {
       return usage(("unexpected argument " + a).c_str());
     }
@@ -74,6 +92,9 @@ int main(int argc, char** argv) {
   const fwsim::parse_status ps = fwsim::parse_scenario(scenario_text.c_str(), scenario_text.size(), &sc, &bad);
   if (ps != fwsim::parse_status::ok) {
     return usage(("bad scenario \"" + scenario_text + "\": " + fwsim::parse_status_text(ps)).c_str());
+  }
+  if (expect_halt && expect_refused) {
+    return usage("--expect-halt and --expect-refused exclude each other");
   }
   if (expect_halt != sc.stack_smash) {
     return usage("--expect-halt goes with a stacksmash scenario, and only with one");
@@ -90,9 +111,14 @@ int main(int argc, char** argv) {
   std::ifstream in(serial_path, std::ios::binary);
   std::stringstream raw;
   raw << in.rdbuf();
-  const std::string log = fwcheck::strip_console(raw.str());
+  std::string log = fwcheck::strip_console(raw.str());
+  if (shell) {
+    log = fwcheck::shell_transcript(log);
+  }
   const fwcheck::firmware_record fw = fwcheck::parse_serial(log);
-  fwcheck::comparison c = expect_halt ? fwcheck::check_stack_guard_halt(log) : fwcheck::compare(host, fw);
+  fwcheck::comparison c = expect_halt      ? fwcheck::check_stack_guard_halt(log)
+                          : expect_refused ? fwcheck::check_refused(fw)
+                                           : fwcheck::compare(host, fw, guard);
   if (consumer) {
     const fwcheck::comparison cc = fwcheck::compare_consumer(host, fw);
     c.ok = c.ok && cc.ok;
@@ -101,6 +127,9 @@ int main(int argc, char** argv) {
   if (qemu_status == 124) {
     c.ok = false;
     c.report.insert(c.report.begin(), "QEMU: timed out (a crash or a hang: it never powered off)");
+  } else if (qemu_status == 125) {
+    c.ok = false;
+    c.report.insert(c.report.begin(), "QEMU: stopped where the firmware went no further (a dead end, see above)");
   } else if (qemu_status != 0) {
     c.ok = false;
     c.report.insert(c.report.begin(), "QEMU: exited with status " + std::to_string(qemu_status));
@@ -114,15 +143,16 @@ int main(int argc, char** argv) {
   for (const std::string& line : c.report) {
     std::cout << "  " << line << "\n";
   }
-  if (!expect_halt && !fw.bus.empty()) {
+  if (!expect_halt && !expect_refused && !fw.bus.empty()) {
     std::cout << "  firmware " << fw.bus << "\n";
   }
   if (sc.model != nullptr && !sc.noqualify && sc.override_count == 0 && !host.healthy) {
     std::cout << "  note: on the host too this chip does not end up playing the waveform cleanly\n";
   }
   if (!c.ok) {
-    std::cout << (expect_halt ? "FAILED: the stack-guard check did not stop the boot as expected\n"
-                              : "FAILED: the firmware run differs from the host virtual platform\n")
+    std::cout << (expect_halt      ? "FAILED: the stack-guard check did not stop the boot as expected\n"
+                  : expect_refused ? "FAILED: the firmware did not refuse the driver as expected\n"
+                                   : "FAILED: the firmware run differs from the host virtual platform\n")
               << "---- serial log (escape sequences and CR removed) ----\n"
               << log << (log.empty() || log.back() == '\n' ? "" : "\n") << "---- end of serial log ----\n";
     return 1;

@@ -3,6 +3,15 @@
 // calls Start of the protocol the driver published, prints what happened
 // and what the simulated chip ended up with, and powers the machine off.
 //
+// Started from the UEFI Shell after `load SimPlatform.efi` and `load
+// Murvane.efi`, it finds both already there and is only the driver's
+// consumer: it checks the protocol, calls Start and prints the verdict.
+//
+// When the firmware refuses the driver (Secure Boot: unsigned, altered or
+// signed by a key the firmware does not trust), it prints the status by
+// name, unloads the image if the firmware made one (Security Violation),
+// and still prints the bus counters, which must show that nothing ran.
+//
 // Every line of its own starts with "[fwtest] ". The driver's console output
 // comes between "[fwtest] <call>: begin" and "[fwtest] <call>: status ..."
 // (which this application always starts on a new line), so the checker on
@@ -42,13 +51,41 @@ void print_status_line(const char* head, EFI_STATUS s) {
   print(line);
 }
 
-bool guard_shared(EFI_SYSTEM_TABLE* st) {
+bool shared_guard(EFI_SYSTEM_TABLE* st, uint64_t* value) {
   for (UINTN i = 0; st->ConfigurationTable != nullptr && i < st->NumberOfTableEntries; ++i) {
     if (guid_equal(st->ConfigurationTable[i].VendorGuid, MURVANE_STACK_GUARD_GUID)) {
+      *value = reinterpret_cast<uintptr_t>(st->ConfigurationTable[i].VendorTable);
       return true;
     }
   }
   return false;
+}
+
+// Where the published guard came from, as far as SimPlatform.efi saw the
+// driver use the firmware's RNG: the value it drew, or no draw at all (the
+// driver then mixes the processor counter).
+void print_guard(EFI_SYSTEM_TABLE* st, const MURVANE_SIM_COUNTERS& c) {
+  uint64_t value = 0;
+  if (!shared_guard(st, &value)) {
+    print("[fwtest] stack guard: not shared\n");
+    return;
+  }
+  print("[fwtest] stack guard: shared\n");
+  const char* source = "unknown";
+  if (c.RngDraws == 0) {
+    source =
+        c.RngLocates > 0 ? "processor counter (no RNG protocol)" : "unknown (the RNG protocol was never asked for)";
+  } else if (c.RngStatus == EFI_SUCCESS && c.RngValue == value) {
+    source = "RNG protocol (the value drawn)";
+  } else if (c.RngStatus != EFI_SUCCESS) {
+    source = "processor counter (the RNG protocol failed)";
+  } else {
+    source = "unknown (not the value the RNG protocol gave)";
+  }
+  char line[128];
+  fwsim::text_builder t(line, sizeof(line));
+  t.put("[fwtest] stack guard source: ").put(source).put('\n');
+  print(line);
 }
 
 void print_verdict(const MURVANE_SIM_PLATFORM_PROTOCOL* sim) {
@@ -124,20 +161,75 @@ void run_consumer(EFI_HANDLE image, EFI_SYSTEM_TABLE* st) {
   print_status_line("\n[fwtest] consumer: status ", s);
 }
 
-void run(EFI_HANDLE image, EFI_SYSTEM_TABLE* st) {
+const MURVANE_SIM_PLATFORM_PROTOCOL* find_sim_platform(EFI_BOOT_SERVICES* bs, EFI_STATUS* s) {
+  void* located = nullptr;
+  *s = bs->LocateProtocol(&MURVANE_SIM_PLATFORM_PROTOCOL_GUID, nullptr, &located);
+  return EFI_ERROR(*s) ? nullptr : static_cast<const MURVANE_SIM_PLATFORM_PROTOCOL*>(located);
+}
+
+const EFI_ZELT_I2C_HAPTIC_PROTOCOL* find_haptic(EFI_BOOT_SERVICES* bs, EFI_STATUS* s) {
+  void* located = nullptr;
+  *s = bs->LocateProtocol(&EFI_ZELT_I2C_HAPTIC_PROTOCOL_GUID, nullptr, &located);
+  return EFI_ERROR(*s) ? nullptr : static_cast<const EFI_ZELT_I2C_HAPTIC_PROTOCOL*>(located);
+}
+
+// A refused image: Access Denied leaves no image behind; Security Violation
+// does (the firmware may still let the platform's policy start it), and it
+// must be unloaded, never started.
+void report_refusal(EFI_BOOT_SERVICES* bs, EFI_STATUS s, EFI_HANDLE driver) {
+  print_status_line("\n[fwtest] entry: not loaded: ", s);
+  if (s == EFI_SECURITY_VIOLATION && driver != nullptr) {
+    using unload_fn = EFI_STATUS(EFIAPI*)(EFI_HANDLE image);
+    const auto unload = reinterpret_cast<unload_fn>(bs->UnloadImage);
+    print_status_line("[fwtest] entry: refused image unloaded: ", unload(driver));
+  }
+}
+
+// Loads and starts the driver; false when it never ran.
+bool load_driver(EFI_HANDLE image, EFI_SYSTEM_TABLE* st, const MURVANE_SIM_PLATFORM_PROTOCOL* sim) {
   EFI_BOOT_SERVICES* bs = st->BootServices;
-  EFI_HANDLE platform = nullptr;
-  EFI_STATUS s = fwtest::load_own_volume_image(image, st, "\\SimPlatform.efi", &platform);
+  print("[fwtest] entry: begin\n");
+  EFI_HANDLE driver = nullptr;
+  EFI_STATUS s = fwtest::load_own_volume_image(image, st, "\\Murvane.efi", &driver);
+  if (EFI_ERROR(s)) {
+    report_refusal(bs, s, driver);
+    return false;
+  }
+  // Only the driver's own waits run the simulated chip's clock.
+  void* li = nullptr;
+  s = bs->HandleProtocol(driver, &fwefi::EFI_LOADED_IMAGE_PROTOCOL_GUID, &li);
   if (!EFI_ERROR(s)) {
-    s = bs->StartImage(platform, nullptr, nullptr);
+    const auto* loaded = static_cast<const fwefi::EFI_LOADED_IMAGE_PROTOCOL*>(li);
+    s = sim->WatchDriver(loaded->ImageBase, loaded->ImageSize);
   }
   if (EFI_ERROR(s)) {
-    print_status_line("[fwtest] SimPlatform.efi failed: ", s);
-    return;
+    print_status_line("\n[fwtest] entry: driver image not watched, failed: ", s);
+    return false;
   }
-  void* located = nullptr;
-  s = bs->LocateProtocol(&MURVANE_SIM_PLATFORM_PROTOCOL_GUID, nullptr, &located);
-  const auto* sim = static_cast<const MURVANE_SIM_PLATFORM_PROTOCOL*>(located);
+  s = bs->StartImage(driver, nullptr, nullptr);
+  print_status_line("\n[fwtest] entry: status ", s);
+  return true;
+}
+
+void run(EFI_HANDLE image, EFI_SYSTEM_TABLE* st) {
+  EFI_BOOT_SERVICES* bs = st->BootServices;
+  EFI_STATUS s = EFI_SUCCESS;
+  // From the Shell, SimPlatform.efi and the driver were loaded before us.
+  const bool from_shell = find_sim_platform(bs, &s) != nullptr;
+  if (from_shell) {
+    print("[fwtest] SimPlatform.efi: already loaded\n");
+  } else {
+    EFI_HANDLE platform = nullptr;
+    s = fwtest::load_own_volume_image(image, st, "\\SimPlatform.efi", &platform);
+    if (!EFI_ERROR(s)) {
+      s = bs->StartImage(platform, nullptr, nullptr);
+    }
+    if (EFI_ERROR(s)) {
+      print_status_line("[fwtest] SimPlatform.efi failed: ", s);
+      return;
+    }
+  }
+  const MURVANE_SIM_PLATFORM_PROTOCOL* sim = find_sim_platform(bs, &s);
   if (EFI_ERROR(s) || sim == nullptr || sim->Revision != MURVANE_SIM_PLATFORM_PROTOCOL_REVISION) {
     print_status_line("[fwtest] no simulated platform: ", s);
     return;
@@ -158,31 +250,21 @@ void run(EFI_HANDLE image, EFI_SYSTEM_TABLE* st) {
     return;
   }
 
-  print("[fwtest] entry: begin\n");
-  EFI_HANDLE driver = nullptr;
-  s = fwtest::load_own_volume_image(image, st, "\\Murvane.efi", &driver);
-  if (EFI_ERROR(s)) {
-    print_status_line("\n[fwtest] entry: not loaded: ", s);
+  // From the Shell the driver's entry ran at its `load`, before us.
+  if (from_shell) {
+    if (find_haptic(bs, &s) == nullptr) {
+      print("[fwtest] Murvane.efi: not loaded before this application\n");
+      print_verdict(sim);
+      return;
+    }
+    print("[fwtest] Murvane.efi: already loaded\n");
+  } else if (!load_driver(image, st, sim)) {
+    print_verdict(sim);
     return;
   }
-  // Only the driver's own waits run the simulated chip's clock.
-  void* li = nullptr;
-  s = bs->HandleProtocol(driver, &fwefi::EFI_LOADED_IMAGE_PROTOCOL_GUID, &li);
-  if (!EFI_ERROR(s)) {
-    const auto* loaded = static_cast<const fwefi::EFI_LOADED_IMAGE_PROTOCOL*>(li);
-    s = sim->WatchDriver(loaded->ImageBase, loaded->ImageSize);
-  }
-  if (EFI_ERROR(s)) {
-    print_status_line("\n[fwtest] entry: driver image not watched, failed: ", s);
-    return;
-  }
-  s = bs->StartImage(driver, nullptr, nullptr);
-  print_status_line("\n[fwtest] entry: status ", s);
-  print(guard_shared(st) ? "[fwtest] stack guard: shared\n" : "[fwtest] stack guard: not shared\n");
+  print_guard(st, *sim->Counters);
 
-  located = nullptr;
-  s = bs->LocateProtocol(&EFI_ZELT_I2C_HAPTIC_PROTOCOL_GUID, nullptr, &located);
-  const auto* haptic = static_cast<const EFI_ZELT_I2C_HAPTIC_PROTOCOL*>(located);
+  const EFI_ZELT_I2C_HAPTIC_PROTOCOL* haptic = find_haptic(bs, &s);
   if (EFI_ERROR(s) || haptic == nullptr) {
     print_status_line("[fwtest] protocol: not found: ", s);
   } else {

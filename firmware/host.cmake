@@ -56,8 +56,20 @@ find_program(MURVANE_READOBJ NAMES llvm-readobj-14 llvm-readobj)
 find_program(MURVANE_OBJDUMP NAMES llvm-objdump-14 llvm-objdump)
 find_program(MURVANE_NM NAMES llvm-nm-14 llvm-nm)
 find_file(MURVANE_QEMU_EFI_FD QEMU_EFI.fd PATHS /usr/share/qemu-efi-aarch64 /usr/share/AAVMF NO_DEFAULT_PATH)
+# Secure Boot: the firmware code, variables with Secure Boot on and Debian's
+# test key ("snakeoil") enrolled in db, and that key pair (its passphrase is
+# in the package's README.Debian). Test keys only: never sign a release with them.
+find_file(MURVANE_AAVMF_CODE AAVMF_CODE.fd PATHS /usr/share/AAVMF NO_DEFAULT_PATH)
+find_file(MURVANE_AAVMF_VARS_SECURE AAVMF_VARS.snakeoil.fd PATHS /usr/share/AAVMF NO_DEFAULT_PATH)
+find_file(MURVANE_TEST_DB_KEY PkKek-1-snakeoil.key PATHS /usr/share/qemu-efi-aarch64 NO_DEFAULT_PATH)
+find_file(MURVANE_TEST_DB_CERT PkKek-1-snakeoil.pem PATHS /usr/share/qemu-efi-aarch64 NO_DEFAULT_PATH)
+set(MURVANE_TEST_DB_KEY_PASSPHRASE "snakeoil" CACHE STRING "Passphrase of MURVANE_TEST_DB_KEY")
+find_file(MURVANE_UBOOT u-boot.bin PATHS /usr/lib/u-boot/qemu_arm64 NO_DEFAULT_PATH)
+find_program(MURVANE_SBSIGN sbsign)
+find_program(MURVANE_OPENSSL openssl)
 foreach(tool MURVANE_QEMU MURVANE_MKFS_VFAT MURVANE_MMD MURVANE_MCOPY MURVANE_READOBJ MURVANE_OBJDUMP MURVANE_NM
-             MURVANE_QEMU_EFI_FD)
+             MURVANE_QEMU_EFI_FD MURVANE_AAVMF_CODE MURVANE_AAVMF_VARS_SECURE MURVANE_TEST_DB_KEY MURVANE_TEST_DB_CERT
+             MURVANE_UBOOT MURVANE_SBSIGN MURVANE_OPENSSL)
   if(NOT ${tool})
     message(FATAL_ERROR "${tool} not found: run scripts/deps.sh, or configure with -DMURVANE_FIRMWARE=OFF")
   endif()
@@ -70,52 +82,80 @@ add_test(NAME firmware_image_checks
                  ${MURVANE_OBJDUMP} ${MURVANE_NM})
 set_tests_properties(firmware_image_checks PROPERTIES LABELS firmware)
 
-# One boot of real UEFI firmware per scenario: one model per family, no chip
-# at all, and a chip whose qualification fails. Each compares the driver's
-# console output with the same chip on the host virtual platform.
-set(MURVANE_QEMU_SCENARIOS
-    "zq3101" "zq3201" "zq3301" "zq3401" "zq3501" "zq3601" "absent" "zq3201 noqualify")
-foreach(scenario ${MURVANE_QEMU_SCENARIOS})
-  string(REPLACE " " "_" name "${scenario}")
-  add_test(NAME firmware_qemu_${name}
-           COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/qemu_test.sh
-                   --scenario "${scenario}"
-                   --images ${MURVANE_EFI_IMAGES}
-                   --work ${CMAKE_CURRENT_BINARY_DIR}/qemu/${name}
-                   --checker $<TARGET_FILE:murvane-fw-check>
-                   --qemu ${MURVANE_QEMU}
-                   --firmware ${MURVANE_QEMU_EFI_FD}
-                   --mkfs ${MURVANE_MKFS_VFAT} --mmd ${MURVANE_MMD} --mcopy ${MURVANE_MCOPY})
-  set_tests_properties(firmware_qemu_${name} PROPERTIES LABELS firmware TIMEOUT 90)
-endforeach()
+# Boots of real UEFI firmware, each compared by murvane-fw-check with the
+# same chip on the host virtual platform (see docs/firmware.md).
+set(MURVANE_QEMU_COMMON
+    --images ${MURVANE_EFI_IMAGES} --signed ${CMAKE_CURRENT_BINARY_DIR}/signed
+    --checker $<TARGET_FILE:murvane-fw-check> --qemu ${MURVANE_QEMU}
+    --firmware ${MURVANE_QEMU_EFI_FD} --secure-code ${MURVANE_AAVMF_CODE} --secure-vars ${MURVANE_AAVMF_VARS_SECURE}
+    --uboot ${MURVANE_UBOOT} --mkfs ${MURVANE_MKFS_VFAT} --mmd ${MURVANE_MMD} --mcopy ${MURVANE_MCOPY})
+# murvane_qemu_test(NAME SCENARIO [qemu_test.sh options...])
+function(murvane_qemu_test name scenario)
+  add_test(NAME ${name}
+           COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/qemu_test.sh --scenario "${scenario}"
+                   --work ${CMAKE_CURRENT_BINARY_DIR}/qemu/${name} ${MURVANE_QEMU_COMMON} ${ARGN})
+  set_tests_properties(${name} PROPERTIES LABELS firmware TIMEOUT 90)
+endfunction()
 
+# EDK2, Secure Boot off: one model per family, no chip at all, and a chip
+# whose qualification fails. No RNG protocol: the guard comes from the counter.
+foreach(scenario "zq3101" "zq3201" "zq3301" "zq3401" "zq3501" "zq3601" "absent" "zq3201 noqualify")
+  string(REPLACE " " "_" name "${scenario}")
+  murvane_qemu_test(firmware_qemu_${name} "${scenario}" --kind edk2 --guard counter)
+endforeach()
 # The stack-guard check in firmware: the test application overflows a
 # protected buffer; the boot must stop with the check's message.
-add_test(NAME firmware_qemu_stack_guard_halt
-         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/qemu_test.sh --expect-halt
-                 --scenario "absent stacksmash"
-                 --images ${MURVANE_EFI_IMAGES}
-                 --work ${CMAKE_CURRENT_BINARY_DIR}/qemu/stack_guard_halt
-                 --checker $<TARGET_FILE:murvane-fw-check>
-                 --qemu ${MURVANE_QEMU}
-                 --firmware ${MURVANE_QEMU_EFI_FD}
-                 --mkfs ${MURVANE_MKFS_VFAT} --mmd ${MURVANE_MMD} --mcopy ${MURVANE_MCOPY})
-set_tests_properties(firmware_qemu_stack_guard_halt PROPERTIES LABELS firmware TIMEOUT 90)
+murvane_qemu_test(firmware_qemu_stack_guard_halt "absent stacksmash" --kind edk2 --expect-halt)
+
+# EDK2 with Secure Boot enforced. The fixture signs the three images with
+# the enrolled test key (scripts/sign.sh) and makes the refused copies:
+# unsigned, altered after signing, signed by a fresh key the firmware does
+# not trust.
+add_test(NAME firmware_sign_images
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/sign_test_images.sh ${MURVANE_EFI_IMAGES}
+                 ${CMAKE_CURRENT_BINARY_DIR}/signed ${MURVANE_TEST_DB_KEY} ${MURVANE_TEST_DB_CERT}
+                 ${MURVANE_TEST_DB_KEY_PASSPHRASE})
+set_tests_properties(firmware_sign_images PROPERTIES LABELS firmware FIXTURES_SETUP murvane_signed_images)
+set(MURVANE_SECURE_TESTS)
+foreach(scenario "zq3101" "zq3201" "zq3301" "zq3401" "zq3501" "zq3601")
+  murvane_qemu_test(firmware_secure_${scenario} "${scenario}" --kind edk2-secure --guard counter)
+  list(APPEND MURVANE_SECURE_TESTS firmware_secure_${scenario})
+endforeach()
+foreach(driver unsigned tampered otherkey)
+  murvane_qemu_test(firmware_secure_refused_${driver} "zq3101" --kind edk2-secure --driver ${driver} --expect-refused)
+  list(APPEND MURVANE_SECURE_TESTS firmware_secure_refused_${driver})
+endforeach()
+# The harness itself: a boot that goes nowhere must end at the firmware's
+# dead end, not at the time-out. Secure Boot refuses the unsigned test
+# application; U-Boot finds nothing to boot and returns to its prompt.
+murvane_qemu_test(firmware_secure_dead_end_unsigned_loader "zq3101" --kind edk2-secure --unsigned-loader
+                  --expect-dead-end "failed to load")
+list(APPEND MURVANE_SECURE_TESTS firmware_secure_dead_end_unsigned_loader)
+set_tests_properties(${MURVANE_SECURE_TESTS} PROPERTIES FIXTURES_REQUIRED murvane_signed_images)
+murvane_qemu_test(firmware_uboot_dead_end_no_loader "zq3101" --kind uboot --no-loader --expect-dead-end "prompt")
+
+# U-Boot's UEFI through its default boot: one model per family and no chip;
+# with a virtio RNG the guard must be the RNG's value, without one the counter.
+foreach(entry "zq3101 rng" "zq3201 counter" "zq3301 rng" "zq3401 counter" "zq3501 rng" "zq3601 counter" "absent rng")
+  string(REPLACE " " ";" entry "${entry}")
+  list(GET entry 0 scenario)
+  list(GET entry 1 guard)
+  set(rng)
+  if(guard STREQUAL "rng")
+    set(rng --rng)
+  endif()
+  murvane_qemu_test(firmware_uboot_${scenario} "${scenario}" --kind uboot --guard ${guard} ${rng})
+endforeach()
+
+# EDK2's UEFI Shell: startup.nsh loads SimPlatform.efi and Murvane.efi with
+# `load`; the test application, run from the script, is the consumer.
+murvane_qemu_test(firmware_shell_zq3201 "zq3201" --kind shell --guard counter)
 
 # The C consumer of the integrator's header (Consumer.efi, firmware/consumer)
 # on the same disk: after the test application's own calls it locates the
 # protocol, checks the revision and calls Start once more. Its part of the
 # log must match one more Start on the host: a healthy chip, and no chip.
 foreach(scenario "zq3101" "absent")
-  add_test(NAME firmware_qemu_c_consumer_${scenario}
-           COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/qemu_test.sh
-                   --scenario "${scenario}"
-                   --images ${MURVANE_EFI_IMAGES}
-                   --work ${CMAKE_CURRENT_BINARY_DIR}/qemu/c_consumer_${scenario}
-                   --checker $<TARGET_FILE:murvane-fw-check>
-                   --qemu ${MURVANE_QEMU}
-                   --firmware ${MURVANE_QEMU_EFI_FD}
-                   --mkfs ${MURVANE_MKFS_VFAT} --mmd ${MURVANE_MMD} --mcopy ${MURVANE_MCOPY}
-                   --extra ${MURVANE_EFI_IMAGES}/Consumer.efi --check-arg --consumer)
-  set_tests_properties(firmware_qemu_c_consumer_${scenario} PROPERTIES LABELS firmware TIMEOUT 90)
+  murvane_qemu_test(firmware_qemu_c_consumer_${scenario} "${scenario}" --kind edk2
+                    --extra ${MURVANE_EFI_IMAGES}/Consumer.efi --check-arg --consumer)
 endforeach()

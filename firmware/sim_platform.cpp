@@ -13,6 +13,7 @@
 // as on the host, whatever QEMU's speed, and a run is reproducible.
 //
 // Never shipped with the driver.
+#include "firmware/efi_extra.h"
 #include "firmware/fw_support.h"
 #include "firmware/sim_platform_protocol.h"
 #include "firmware/sim_scenario.h"
@@ -60,13 +61,51 @@ constinit uintptr_t watched_end = 0;
 
 uint64_t now_ns() { return counters.StallUs * 1000 + counters.BusTimeNs; }
 
+bool from_driver(uintptr_t from) { return watched_end == 0 || (from >= watched_begin && from < watched_end); }
+
 EFI_STATUS EFIAPI counted_stall(UINTN microseconds) {
-  const auto from = reinterpret_cast<uintptr_t>(__builtin_return_address(0));
-  if (watched_end == 0 || (from >= watched_begin && from < watched_end)) {
+  if (from_driver(reinterpret_cast<uintptr_t>(__builtin_return_address(0)))) {
     ++counters.Stalls;
     counters.StallUs += microseconds;
   }
   return firmware_stall(microseconds);
+}
+
+// The firmware's RNG protocol as the driver sees it: a copy whose GetRNG
+// notes what it handed out, so the test can tell where the driver's stack
+// guard came from (the RNG's bytes, or the processor counter without one).
+using locate_fn = EFI_STATUS(EFIAPI*)(const EFI_GUID* protocol, void* registration, void** iface);
+constinit locate_fn firmware_locate = nullptr;
+constinit EFI_RNG_PROTOCOL* firmware_rng = nullptr;
+
+EFI_STATUS EFIAPI noted_rng_info(EFI_RNG_PROTOCOL* /*self*/, UINTN* list_size, EFI_RNG_ALGORITHM* list) {
+  return firmware_rng->GetInfo(firmware_rng, list_size, list);
+}
+
+EFI_STATUS EFIAPI noted_rng_draw(EFI_RNG_PROTOCOL* /*self*/, EFI_RNG_ALGORITHM* algorithm, UINTN length, UINT8* value) {
+  const EFI_STATUS s = firmware_rng->GetRNG(firmware_rng, algorithm, length, value);
+  ++counters.RngDraws;
+  counters.RngStatus = s;
+  counters.RngValue = 0;
+  for (UINTN i = 0; s == EFI_SUCCESS && value != nullptr && i < length && i < 8; ++i) {
+    counters.RngValue = (counters.RngValue << 8) | value[i];
+  }
+  return s;
+}
+
+constinit EFI_RNG_PROTOCOL noted_rng = {&noted_rng_info, &noted_rng_draw};
+
+EFI_STATUS EFIAPI counted_locate(const EFI_GUID* protocol, void* registration, void** iface) {
+  const auto from = reinterpret_cast<uintptr_t>(__builtin_return_address(0));
+  const EFI_STATUS s = firmware_locate(protocol, registration, iface);
+  if (protocol != nullptr && guid_equal(*protocol, EFI_RNG_PROTOCOL_GUID) && from_driver(from)) {
+    ++counters.RngLocates;
+    if (s == EFI_SUCCESS && iface != nullptr && *iface != nullptr) {
+      firmware_rng = static_cast<EFI_RNG_PROTOCOL*>(*iface);
+      *iface = &noted_rng;
+    }
+  }
+  return s;
 }
 
 EFI_STATUS EFIAPI watch_driver(const void* base, UINT64 size) {
@@ -82,16 +121,42 @@ EFI_STATUS EFIAPI watch_driver(const void* base, UINT64 size) {
   return EFI_SUCCESS;
 }
 
-// Puts counted_stall in the boot-services table, in front of the firmware's
-// Stall, and refreshes the table's checksum as firmware expects.
-EFI_STATUS hook_stall(EFI_BOOT_SERVICES* bs) {
+// The first image loaded after this one is the driver (the test
+// application loads it next, and so does a Shell script after `load
+// SimPlatform.efi`): it is watched from its load on, so the firmware's own
+// waits in between never reach the chip's clock, whoever loaded it.
+using load_fn = EFI_STATUS(EFIAPI*)(BOOLEAN boot_policy, EFI_HANDLE parent, EFI_DEVICE_PATH_PROTOCOL* path,
+                                    void* source, UINTN size, EFI_HANDLE* image);
+constinit load_fn firmware_load = nullptr;
+
+EFI_STATUS EFIAPI watching_load(BOOLEAN boot_policy, EFI_HANDLE parent, EFI_DEVICE_PATH_PROTOCOL* path, void* source,
+                                UINTN size, EFI_HANDLE* image) {
+  const EFI_STATUS s = firmware_load(boot_policy, parent, path, source, size, image);
+  void* li = nullptr;
+  if (s == EFI_SUCCESS && watched_end == 0 && image != nullptr &&
+      murvane::g_support.boot_services->HandleProtocol(*image, &fwefi::EFI_LOADED_IMAGE_PROTOCOL_GUID, &li) ==
+          EFI_SUCCESS) {
+    const auto* loaded = static_cast<const fwefi::EFI_LOADED_IMAGE_PROTOCOL*>(li);
+    watch_driver(loaded->ImageBase, loaded->ImageSize);
+  }
+  return s;
+}
+
+// Puts counted_stall, counted_locate and watching_load in the boot-services table, in front
+// of the firmware's Stall, LocateProtocol and LoadImage, and refreshes the table's
+// checksum as firmware expects.
+EFI_STATUS hook_boot_services(EFI_BOOT_SERVICES* bs) {
   using crc_fn = EFI_STATUS(EFIAPI*)(const void* data, UINTN size, UINT32* crc);
   const auto crc32 = reinterpret_cast<crc_fn>(bs->CalculateCrc32);
-  if (bs->Stall == nullptr || crc32 == nullptr) {
+  if (bs->Stall == nullptr || bs->LocateProtocol == nullptr || bs->LoadImage == nullptr || crc32 == nullptr) {
     return EFI_UNSUPPORTED;
   }
   firmware_stall = bs->Stall;
   bs->Stall = &counted_stall;
+  firmware_locate = bs->LocateProtocol;
+  bs->LocateProtocol = &counted_locate;
+  firmware_load = bs->LoadImage;
+  bs->LoadImage = &watching_load;
   bs->Hdr.CRC32 = 0;
   UINT32 crc = 0;
   crc32(bs, bs->Hdr.HeaderSize, &crc);
@@ -260,8 +325,8 @@ extern "C" EFI_STATUS EFIAPI sim_platform_main(EFI_HANDLE image, EFI_SYSTEM_TABL
   // From here on an interface of ours is installed: stay resident whatever
   // happens, or the firmware would free what it points into. Without the
   // private protocol the test application reports the failure.
-  if (EFI_ERROR(hook_stall(st->BootServices))) {
-    say(st, "cannot count the firmware's Stall", "");
+  if (EFI_ERROR(hook_boot_services(st->BootServices))) {
+    say(st, "cannot hook the firmware's boot services", "");
     return EFI_SUCCESS;
   }
   if (EFI_ERROR(install(&handle, EFI_KORM_PROTOCOL_GUID, &korm_protocol)) ||

@@ -9,7 +9,7 @@
 // {4D7A9E12-5C3B-4F80-9A61-2E8B7D0C3F59}
 inline constexpr EFI_GUID MURVANE_SIM_PLATFORM_PROTOCOL_GUID = {
     0x4D7A9E12, 0x5C3B, 0x4F80, {0x9A, 0x61, 0x2E, 0x8B, 0x7D, 0x0C, 0x3F, 0x59}};
-inline constexpr UINT64 MURVANE_SIM_PLATFORM_PROTOCOL_REVISION = 1;
+inline constexpr UINT64 MURVANE_SIM_PLATFORM_PROTOCOL_REVISION = 2;
 
 struct MURVANE_SIM_COUNTERS {
   UINT64 Opens;
@@ -27,6 +27,14 @@ struct MURVANE_SIM_COUNTERS {
   // The firmware's Stall as called by the driver (see WatchDriver).
   UINT64 Stalls;
   UINT64 StallUs;
+  // The driver's use of EFI_RNG_PROTOCOL (see WatchDriver for which calls
+  // count): LocateProtocol calls for it, GetRNG calls, the status of the
+  // last GetRNG, and its first 8 bytes, the first one the most significant
+  // (the way the driver turns them into its stack guard).
+  UINT64 RngLocates;
+  UINT64 RngDraws;
+  EFI_STATUS RngStatus;
+  UINT64 RngValue;
 };
 
 struct MURVANE_SIM_PLATFORM_PROTOCOL {
@@ -34,8 +42,10 @@ struct MURVANE_SIM_PLATFORM_PROTOCOL {
   const char* Scenario;        // the scenario text as read, NUL-terminated
   const sim::ChipModel* Chip;  // null when no chip answers
   const MURVANE_SIM_COUNTERS* Counters;
-  // From now on only Stall calls made from code in [base, base + size), the
-  // driver image, advance the chip's clock; the stall counters restart.
-  // Until called (as when the images are loaded by hand), every Stall counts.
+  // From now on only Stall and LocateProtocol calls made from code in
+  // [base, base + size), the driver image, count (Stall calls advance the
+  // chip's clock); the stall counters restart. The first image loaded after
+  // SimPlatform.efi is watched this way from its LoadImage on (as when the
+  // Shell loads the driver); until then every call counts.
   EFI_STATUS(EFIAPI* WatchDriver)(const void* base, UINT64 size);
 };

@@ -159,6 +159,101 @@ TEST(FwCheckCompare, ApplicationThatStoppedEarlyFails) {
   EXPECT_FALSE(fwcheck::compare(host, parse(crashed)).ok);
 }
 
+TEST(FwCheckCompare, StackGuardSourceMustBeTheExpectedOne) {
+  const run_record host = sample_run();
+  const std::string rng = "[fwtest] stack guard source: RNG protocol (the value drawn)\r\n";
+  const std::string counter = "[fwtest] stack guard source: processor counter (no RNG protocol)\r\n";
+  const std::string other = "[fwtest] stack guard source: unknown (not the value the RNG protocol gave)\r\n";
+  using fwcheck::guard_source;
+  struct Case {
+    const char* what;
+    std::string source_line;
+    guard_source expected;
+    bool ok;
+  };
+  const Case cases[] = {
+      {"rng wanted, rng", rng, guard_source::rng, true},
+      {"counter wanted, counter", counter, guard_source::counter, true},
+      {"rng wanted, counter", counter, guard_source::rng, false},
+      {"counter wanted, rng", rng, guard_source::counter, false},
+      {"rng wanted, another value", other, guard_source::rng, false},
+      {"rng wanted, no line", "", guard_source::rng, false},
+      {"any, no line", "", guard_source::any, true},
+      {"any, rng", rng, guard_source::any, true},
+  };
+  for (const Case& c : cases) {
+    const std::string serial = serial_of(host) + c.source_line;
+    const fwcheck::comparison cmp = fwcheck::compare(host, parse(serial), c.expected);
+    EXPECT_EQ(cmp.ok, c.ok) << c.what;
+  }
+}
+
+TEST(FwCheckShell, TheShellsLoadLineEndsTheEntry) {
+  const run_record host = sample_run();
+  // The Shell's script echoes the begin line; its `load` prints the status.
+  std::string serial = serial_of(host);
+  const std::string app_end = "\r\n[fwtest] entry: status Success\r\n";
+  const size_t at = serial.find(app_end);
+  ASSERT_NE(at, std::string::npos);
+  serial.replace(at, app_end.size(), "Image 'FS0:\\Murvane.efi' loaded at 5F7EF000 - Success\r\n");
+  const std::string log = fwcheck::strip_console(serial);
+  EXPECT_FALSE(fwcheck::compare(host, fwcheck::parse_serial(log)).ok);
+  const firmware_record fw = fwcheck::parse_serial(fwcheck::shell_transcript(log));
+  EXPECT_EQ(fw.run.entry_status, "Success");
+  EXPECT_TRUE(fwcheck::compare(host, fw).ok);
+  // Another image's line, or a failed load, is left alone.
+  const std::string other = fwcheck::shell_transcript("Image 'FS0:\\SimPlatform.efi' loaded at 5F7F5000 - Success\n");
+  EXPECT_EQ(other, "Image 'FS0:\\SimPlatform.efi' loaded at 5F7F5000 - Success\n");
+}
+
+// What the application prints when the firmware refuses the driver.
+std::string refused_serial(const std::string& status, const std::string& unloaded, const std::string& traffic,
+                           const std::string& bus, bool done = true) {
+  std::string s =
+      "[fwtest] scenario: zq3101\r\n[fwtest] entry: begin\r\n\r\n[fwtest] entry: not loaded: " + status + "\r\n";
+  if (!unloaded.empty()) {
+    s += "[fwtest] entry: refused image unloaded: " + unloaded + "\r\n";
+  }
+  s += "[fwtest] verdict: chip zq310x id 0x95\r\n[fwtest] verdict: go not set\r\n";
+  s += "[fwtest] traffic: " + traffic + "\r\n[fwtest] bus: " + bus + "\r\n[fwtest] bad requests: 0\r\n";
+  if (done) {
+    s += "[fwtest] done\r\n";
+  }
+  return s;
+}
+
+TEST(FwCheckRefused, NothingOfTheDriverMayRun) {
+  const std::string quiet_traffic = "0 reads, 0 writes, 22 stalls, 2063 us stalled";
+  const std::string quiet_bus =
+      "opens 0, failed transfers 0, pin configures 0, pin outputs 0, reset pulses 0, bus time 0 us";
+  struct Case {
+    const char* what;
+    std::string serial;
+    bool ok;
+  };
+  const Case cases[] = {
+      {"access denied", refused_serial("Access Denied", "", quiet_traffic, quiet_bus), true},
+      {"security violation, unloaded", refused_serial("Security Violation", "Success", quiet_traffic, quiet_bus), true},
+      {"security violation, not unloaded", refused_serial("Security Violation", "", quiet_traffic, quiet_bus), false},
+      {"security violation, unload failed",
+       refused_serial("Security Violation", "Invalid Parameter", quiet_traffic, quiet_bus), false},
+      {"another status", refused_serial("Load Error", "", quiet_traffic, quiet_bus), false},
+      {"bus traffic", refused_serial("Access Denied", "", "4 reads, 0 writes, 0 stalls, 0 us stalled", quiet_bus),
+       false},
+      {"reset pin", refused_serial("Access Denied", "", quiet_traffic, "opens 0, failed transfers 0, pin configures 1"),
+       false},
+      {"no end", refused_serial("Access Denied", "", quiet_traffic, quiet_bus, false), false},
+      {"driver line", refused_serial("Access Denied", "", quiet_traffic, quiet_bus) + "Murvane: ram mode\r\n", false},
+      {"loaded after all", serial_of(sample_run()), false},
+  };
+  for (const Case& c : cases) {
+    const fwcheck::comparison cmp = fwcheck::check_refused(parse(c.serial));
+    EXPECT_EQ(cmp.ok, c.ok) << c.what;
+  }
+  // A refusal is a failure for a boot that must run the driver.
+  EXPECT_FALSE(fwcheck::compare(sample_run(), parse(refused_serial("Access Denied", "", quiet_traffic, quiet_bus))).ok);
+}
+
 TEST(FwCheckHalt, StackGuardStopsTheBoot) {
   const std::string head =
       "[fwtest] scenario: absent stacksmash\r\n[fwtest] stack smash: overflowing a protected buffer\r\n";
