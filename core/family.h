@@ -37,6 +37,13 @@ struct family_dts {
   uint32_t cont_reg1e_scale = 0;
 };
 
+// A slot's result where its caller does not branch on it: the status of the
+// slot's last access (the bus status) or wait (the stall's), as the slot's
+// signed 32-bit value. The slots that decide something (a calibration, a
+// measurement, a wait for standby) return 0 or -1 as documented.
+constexpr int32_t slot_result(uint32_t bus_status) { return static_cast<int32_t>(bus_status); }
+constexpr int32_t slot_result(EFI_STATUS status) { return static_cast<int32_t>(status); }
+
 // The 14 operations, in their fixed slot order. No operation takes a
 // context: each slot binds its family's constant record. Flags, modes,
 // indexes and values are bytes; the trim kind is compared as a whole.

@@ -50,9 +50,9 @@ uint32_t write_value(reg_field w) { return reg_write(w.reg, w.field); }
 int32_t set_ram_access_bit(uint8_t on, reg_field access) {
   const uint32_t status = write_field(access, on != 0 ? access.field : 0x00);
   if (on != 0) {
-    return static_cast<int32_t>(stall(ram_access_wait_us));
+    return slot_result(stall(ram_access_wait_us));
   }
-  return static_cast<int32_t>(status);
+  return slot_result(status);
 }
 
 int32_t set_boost_bit(uint8_t mode, reg_field boost) {
@@ -61,7 +61,7 @@ int32_t set_boost_bit(uint8_t mode, reg_field boost) {
     return -1;
   }
   log_error(mode != 0 ? "Murvane: boost mode\n" : "Murvane: bypass mode\n");
-  return static_cast<int32_t>(write_field(boost, mode != 0 ? boost.field : 0x00));
+  return slot_result(write_field(boost, mode != 0 ? boost.field : 0x00));
 }
 
 EFI_STATUS check_qualified(reg_field qualified) {
@@ -76,7 +76,7 @@ int32_t switch_play_mode(uint8_t mode, const playback_regs& regs) {
   if (mode == play_mode_standby) {
     log_error("Murvane: standby mode\n");
     write_field(regs.standby, regs.standby.field);
-    return static_cast<int32_t>(write_field(regs.standby, 0x00));
+    return slot_result(write_field(regs.standby, 0x00));
   }
   if (mode == play_mode_ram || mode == play_mode_cont) {
     // RAM playback: its mode, boost on, continuous drive off; continuous
@@ -88,7 +88,7 @@ int32_t switch_play_mode(uint8_t mode, const playback_regs& regs) {
     if (cont && regs.cont_preset.reg != 0) {
       write_value(regs.cont_preset);
     }
-    return static_cast<int32_t>(write_field(regs.cont, cont ? regs.cont.field : 0x00));
+    return slot_result(write_field(regs.cont, cont ? regs.cont.field : 0x00));
   }
   log_error("Murvane: error play mode\n");
   return -1;

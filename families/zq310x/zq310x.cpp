@@ -29,8 +29,6 @@ namespace zq310x {
 
 namespace {
 
-// Slot results nobody examines carry the bus status of the last access.
-int32_t bus_result(uint32_t bus_status) { return static_cast<int32_t>(bus_status); }
 
 // The period the detector is told to expect, in its own clock. The product
 // is taken in 64 bits (two 32-bit record values overflow 32 bits long before
@@ -84,18 +82,18 @@ int32_t set_boost_mode(uint8_t mode) {
 }
 
 int32_t enter_active_mode() {
-  reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_STANDBY_KEEP, 0x00);
+  reg_write_bits(ZQ310X_REG_SYSCTRL2, keep_except(ZQ310X_SYSCTRL2_STANDBY), 0x00);
   reg_read_byte(ZQ310X_REG_SYSINT);  // read to clear, the value is of no use
-  return bus_result(reg_write_bits(ZQ310X_REG_SYSCTRL1, ZQ310X_SYSCTRL1_BIT5_KEEP, 0x00));
+  return slot_result(reg_write_bits(ZQ310X_REG_SYSCTRL1, keep_except(ZQ310X_SYSCTRL1_BIT5), 0x00));
 }
 
 int32_t set_go(uint8_t flag) {
   const uint8_t go = flag != 0 ? ZQ310X_PLAYCTRL_GO : 0x00;
-  return bus_result(reg_write_bits(ZQ310X_REG_PLAYCTRL, ZQ310X_PLAYCTRL_GO_KEEP, go));
+  return slot_result(reg_write_bits(ZQ310X_REG_PLAYCTRL, keep_except(ZQ310X_PLAYCTRL_GO), go));
 }
 
 int32_t stop() {
-  reg_write_bits(ZQ310X_REG_PLAYCTRL, ZQ310X_PLAYCTRL_GO_KEEP, 0x00);
+  reg_write_bits(ZQ310X_REG_PLAYCTRL, keep_except(ZQ310X_PLAYCTRL_GO), 0x00);
   // Standby follows whether or not the chip reported idle in time (or the
   // state could not be read at all).
   poll_reg(ZQ310X_REG_GLBRD, ZQ310X_GLBRD_STATE, ZQ310X_GLBRD_STATE_IDLE, stop_poll_count, stop_poll_wait_us);
@@ -105,7 +103,7 @@ int32_t stop() {
 void write_ram() { stream_waveform(waveform_image, &waveform_image_len); }
 
 int32_t set_ram_base() {
-  return bus_result(
+  return slot_result(
       write_sram_base({ZQ310X_REG_BASE_ADDRH, ZQ310X_REG_BASE_ADDRL, ZQ310X_REG_RAMADDRH, ZQ310X_REG_RAMADDRL}));
 }
 
@@ -116,20 +114,20 @@ int32_t chip_init(const family_dts& dts) {
   }
   reg_write(ZQ310X_REG_INIT_4D, dts.init_4d);
   reg_write(ZQ310X_REG_INIT_5D, dts.init_5d);
-  reg_write_bits(ZQ310X_REG_ANACFG5, ZQ310X_ANACFG5_FIELD_KEEP, ZQ310X_ANACFG5_DEFAULT);
+  reg_write_bits(ZQ310X_REG_ANACFG5, keep_except(ZQ310X_ANACFG5_FIELD), ZQ310X_ANACFG5_DEFAULT);
   offset_calibration();  // a failure here is already logged; init goes on
   for (size_t i = 0; i < sizeof(dts.init_74_77); ++i) {
     reg_write(static_cast<uint8_t>(ZQ310X_REG_INIT_74 + i), dts.init_74_77[i]);
   }
-  return bus_result(reg_write_bits(ZQ310X_REG_ANACFG4, ZQ310X_ANACFG4_FIELD_KEEP, ZQ310X_ANACFG4_DEFAULT));
+  return slot_result(reg_write_bits(ZQ310X_REG_ANACFG4, keep_except(ZQ310X_ANACFG4_FIELD), ZQ310X_ANACFG4_DEFAULT));
 }
 
 int32_t offset_calibration() {
   const transfer_watch watch;
   // The calibration runs with the SRAM access bit held.
-  reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_RAM_ACCESS_KEEP, ZQ310X_SYSCTRL2_RAM_ACCESS);
+  reg_write_bits(ZQ310X_REG_SYSCTRL2, keep_except(ZQ310X_SYSCTRL2_RAM_ACCESS), ZQ310X_SYSCTRL2_RAM_ACCESS);
   stall(ram_access_wait_us);
-  reg_write_bits(ZQ310X_REG_OFFSET_CALI, ZQ310X_OFFSET_CALI_BUSY_KEEP, ZQ310X_OFFSET_CALI_BUSY);
+  reg_write_bits(ZQ310X_REG_OFFSET_CALI, keep_except(ZQ310X_OFFSET_CALI_BUSY), ZQ310X_OFFSET_CALI_BUSY);
   // Back-to-back readings: the bound is a count of transfers, not a time. A
   // calibration with a failed transfer (the bit not held, no start, a lost
   // reading) cannot be known to have run: it fails like one that never ends.
@@ -138,11 +136,11 @@ int32_t offset_calibration() {
   if (!done) {
     log_error("Murvane: calibration offset failed\n");
   }
-  reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_RAM_ACCESS_KEEP, 0x00);
+  reg_write_bits(ZQ310X_REG_SYSCTRL2, keep_except(ZQ310X_SYSCTRL2_RAM_ACCESS), 0x00);
   return done ? 0 : -1;
 }
 
-int32_t set_gain(uint8_t gain) { return bus_result(reg_write(ZQ310X_REG_PLAYCFG_GAIN, gain)); }
+int32_t set_gain(uint8_t gain) { return slot_result(reg_write(ZQ310X_REG_PLAYCFG_GAIN, gain)); }
 
 // The bus status of the last access; an unknown mode touches nothing.
 int32_t set_play_mode(uint8_t mode) {
@@ -150,32 +148,32 @@ int32_t set_play_mode(uint8_t mode) {
     case play_mode_standby:
       // Only the standby bit: GO stays as it is and nothing waits.
       log_error("Murvane: standby mode\n");
-      return bus_result(reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_STANDBY_KEEP, ZQ310X_SYSCTRL2_STANDBY));
+      return slot_result(reg_write_bits(ZQ310X_REG_SYSCTRL2, keep_except(ZQ310X_SYSCTRL2_STANDBY), ZQ310X_SYSCTRL2_STANDBY));
     case play_mode_ram:
       // RAM playback always runs boosted.
       log_error("Murvane: ram mode\n");
-      reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_PLAY_MODE_KEEP, ZQ310X_SYSCTRL2_PLAY_MODE_RAM);
+      reg_write_bits(ZQ310X_REG_SYSCTRL2, keep_except(ZQ310X_SYSCTRL2_PLAY_MODE), ZQ310X_SYSCTRL2_PLAY_MODE_RAM);
       enter_active_mode();
       set_boost_mode(boost_on);
-      return bus_result(reg_write_bits(ZQ310X_REG_CONTCFG2, ZQ310X_CONTCFG2_CONT_KEEP, 0x00));
+      return slot_result(reg_write_bits(ZQ310X_REG_CONTCFG2, keep_except(ZQ310X_CONTCFG2_CONT), 0x00));
     case play_mode_cont:
       // Continuous drive always runs in bypass.
       log_error("Murvane: cont mode\n");
-      reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_PLAY_MODE_KEEP, ZQ310X_SYSCTRL2_PLAY_MODE_CONT);
+      reg_write_bits(ZQ310X_REG_SYSCTRL2, keep_except(ZQ310X_SYSCTRL2_PLAY_MODE), ZQ310X_SYSCTRL2_PLAY_MODE_CONT);
       enter_active_mode();
       set_boost_mode(boost_bypass);
-      return bus_result(reg_write_bits(ZQ310X_REG_CONTCFG2, ZQ310X_CONTCFG2_CONT_KEEP, ZQ310X_CONTCFG2_CONT));
+      return slot_result(reg_write_bits(ZQ310X_REG_CONTCFG2, keep_except(ZQ310X_CONTCFG2_CONT), ZQ310X_CONTCFG2_CONT));
     default:
       return -1;  // no such mode: nothing touched, nothing logged
   }
 }
 
 int32_t set_sequence(uint8_t index, uint8_t wave) {
-  return bus_result(write_sequence(ZQ310X_REG_WAVSEQ1, index, wave));
+  return slot_result(write_sequence(ZQ310X_REG_WAVSEQ1, index, wave));
 }
 
 int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
-  return bus_result(write_sequence_loop(ZQ310X_REG_WAVLOOP1, index, loop));
+  return slot_result(write_sequence_loop(ZQ310X_REG_WAVLOOP1, index, loop));
 }
 
 int32_t set_ram_access(uint8_t on) { return set_ram_access_bit(on, {ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_RAM_ACCESS}); }
@@ -199,7 +197,7 @@ int32_t write_trim_lra(int32_t kind) {
       value = haptic_dev.f0_cali_data;
       break;
   }
-  return bus_result(reg_write(ZQ310X_REG_TRIM_LRA, value));
+  return slot_result(reg_write(ZQ310X_REG_TRIM_LRA, value));
 }
 
 int32_t get_f0(const family_dts& dts) {
@@ -211,8 +209,8 @@ int32_t get_f0(const family_dts& dts) {
   stop();
 
   set_play_mode(play_mode_cont);
-  reg_write_bits(ZQ310X_REG_CONTCFG, ZQ310X_CONTCFG_F0_DET_KEEP, ZQ310X_CONTCFG_F0_DET_RUN);
-  reg_write_bits(ZQ310X_REG_DETCFG, ZQ310X_DETCFG_F0_KEEP, ZQ310X_DETCFG_F0_ON);
+  reg_write_bits(ZQ310X_REG_CONTCFG, keep_except(ZQ310X_CONTCFG_F0_DET), ZQ310X_CONTCFG_F0_DET_RUN);
+  reg_write_bits(ZQ310X_REG_DETCFG, keep_except(ZQ310X_DETCFG_F0), ZQ310X_DETCFG_F0_ON);
   reg_write(ZQ310X_REG_F0_7B, dts.f0_7b);
   if (dts.f0_pre != 0 && dts.f0_coeff != 0) {
     const uint16_t period = expected_period(dts);
@@ -225,7 +223,7 @@ int32_t get_f0(const family_dts& dts) {
   reg_write(ZQ310X_REG_F0_7E, dts.f0_7e);
   reg_write(ZQ310X_REG_F0_7F, dts.f0_7f);
   reg_read_byte(ZQ310X_REG_SYSINT);  // clears stale status; the value is of no use
-  reg_write_bits(ZQ310X_REG_PLAYCTRL, ZQ310X_PLAYCTRL_GO_KEEP, ZQ310X_PLAYCTRL_GO);
+  reg_write_bits(ZQ310X_REG_PLAYCTRL, keep_except(ZQ310X_PLAYCTRL_GO), ZQ310X_PLAYCTRL_GO);
 
   if (dts.f0_pre == 0) {
     // Nothing to time the detection by; whatever was set up is left as it is.
@@ -239,7 +237,7 @@ int32_t get_f0(const family_dts& dts) {
   if (poll_reg(ZQ310X_REG_GLBRD, ZQ310X_GLBRD_STATE, ZQ310X_GLBRD_STATE_IDLE, f0_poll_count, f0_poll_wait_us)) {
     result = read_measured_f0(dts, watch);
   }
-  reg_write_bits(ZQ310X_REG_CONTCFG, ZQ310X_CONTCFG_F0_DET_KEEP, ZQ310X_CONTCFG_F0_DET_DONE);
+  reg_write_bits(ZQ310X_REG_CONTCFG, keep_except(ZQ310X_CONTCFG_F0_DET), ZQ310X_CONTCFG_F0_DET_DONE);
   return result;
 }
 
@@ -248,20 +246,20 @@ int32_t get_f0(const family_dts& dts) {
 namespace {
 
 constexpr haptic_ops zq310x_ops = {
-    [] { return zq310x::get_f0(zq310x_dts); },
-    zq310x::offset_calibration,
-    zq310x::set_go,
-    zq310x::stop,
-    zq310x::write_ram,
-    zq310x::set_ram_base,
-    [] { return zq310x::chip_init(zq310x_dts); },
-    zq310x::set_gain,
-    zq310x::set_play_mode,
-    zq310x::write_trim_lra,
-    zq310x::set_sequence,
-    zq310x::set_sequence_loop,
-    zq310x::set_ram_access,
-    zq310x::qualify_check,
+    .get_f0 = [] { return zq310x::get_f0(zq310x_dts); },
+    .offset_calibration = zq310x::offset_calibration,
+    .set_go = zq310x::set_go,
+    .stop = zq310x::stop,
+    .write_ram = zq310x::write_ram,
+    .set_ram_base = zq310x::set_ram_base,
+    .chip_init = [] { return zq310x::chip_init(zq310x_dts); },
+    .set_gain = zq310x::set_gain,
+    .set_play_mode = zq310x::set_play_mode,
+    .write_trim_lra = zq310x::write_trim_lra,
+    .set_sequence = zq310x::set_sequence,
+    .set_sequence_loop = zq310x::set_sequence_loop,
+    .set_ram_access = zq310x::set_ram_access,
+    .qualify_check = zq310x::qualify_check,
 };
 
 }  // namespace

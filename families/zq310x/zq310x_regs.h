@@ -11,8 +11,6 @@
 
 namespace murvane {
 
-constexpr uint8_t zq310x_keep(uint8_t field) { return static_cast<uint8_t>(~field); }
-
 // 0x00: chip identifier (0x95 zq3101, 0x97 zq3102).
 inline constexpr uint8_t ZQ310X_REG_ID = 0x00;
 inline constexpr uint8_t ZQ310X_ID_ZQ3101 = 0x95;
@@ -25,25 +23,19 @@ inline constexpr uint8_t ZQ310X_REG_SYSINT = 0x02;
 // 0x03: system control 1.
 inline constexpr uint8_t ZQ310X_REG_SYSCTRL1 = 0x03;
 inline constexpr uint8_t ZQ310X_SYSCTRL1_BIT5 = 0x20;  // cleared when leaving standby
-inline constexpr uint8_t ZQ310X_SYSCTRL1_BIT5_KEEP = zq310x_keep(ZQ310X_SYSCTRL1_BIT5);
 
 // 0x04: system control 2: standby, boost, play mode, host SRAM access.
 inline constexpr uint8_t ZQ310X_REG_SYSCTRL2 = 0x04;
 inline constexpr uint8_t ZQ310X_SYSCTRL2_STANDBY = 0x01;
-inline constexpr uint8_t ZQ310X_SYSCTRL2_STANDBY_KEEP = zq310x_keep(ZQ310X_SYSCTRL2_STANDBY);
 inline constexpr uint8_t ZQ310X_SYSCTRL2_BOOST = 0x02;  // 1 boost, 0 bypass
-inline constexpr uint8_t ZQ310X_SYSCTRL2_BOOST_KEEP = zq310x_keep(ZQ310X_SYSCTRL2_BOOST);
 inline constexpr uint8_t ZQ310X_SYSCTRL2_PLAY_MODE = 0x0C;  // bits 3..2
-inline constexpr uint8_t ZQ310X_SYSCTRL2_PLAY_MODE_KEEP = zq310x_keep(ZQ310X_SYSCTRL2_PLAY_MODE);
 inline constexpr uint8_t ZQ310X_SYSCTRL2_PLAY_MODE_RAM = 0x00;
 inline constexpr uint8_t ZQ310X_SYSCTRL2_PLAY_MODE_CONT = 0x08;
 inline constexpr uint8_t ZQ310X_SYSCTRL2_RAM_ACCESS = 0x20;  // also held during offset calibration
-inline constexpr uint8_t ZQ310X_SYSCTRL2_RAM_ACCESS_KEEP = zq310x_keep(ZQ310X_SYSCTRL2_RAM_ACCESS);
 
 // 0x05: playback trigger.
 inline constexpr uint8_t ZQ310X_REG_PLAYCTRL = 0x05;
 inline constexpr uint8_t ZQ310X_PLAYCTRL_GO = 0x01;
-inline constexpr uint8_t ZQ310X_PLAYCTRL_GO_KEEP = zq310x_keep(ZQ310X_PLAYCTRL_GO);
 
 // 0x07 + i: waveform number of sequencer slot i (0 ends the sequence).
 inline constexpr uint8_t ZQ310X_REG_WAVSEQ1 = 0x07;
@@ -53,10 +45,8 @@ inline constexpr uint8_t ZQ310X_WAVSEQ_SLOTS = 8;
 // the high nibble, odd slots in the low nibble.
 inline constexpr uint8_t ZQ310X_REG_WAVLOOP1 = 0x0F;
 inline constexpr uint8_t ZQ310X_WAVLOOP_EVEN = 0xF0;
-inline constexpr uint8_t ZQ310X_WAVLOOP_EVEN_KEEP = zq310x_keep(ZQ310X_WAVLOOP_EVEN);
 inline constexpr uint8_t ZQ310X_WAVLOOP_EVEN_SHIFT = 4;
 inline constexpr uint8_t ZQ310X_WAVLOOP_ODD = 0x0F;
-inline constexpr uint8_t ZQ310X_WAVLOOP_ODD_KEEP = zq310x_keep(ZQ310X_WAVLOOP_ODD);
 
 // 0x21/0x22: SRAM base address, high byte then low byte.
 inline constexpr uint8_t ZQ310X_REG_BASE_ADDRH = 0x21;
@@ -65,7 +55,6 @@ inline constexpr uint8_t ZQ310X_REG_BASE_ADDRL = 0x22;
 // 0x2B: f0 detection set-up, bits 6..5 set to 11 while detecting.
 inline constexpr uint8_t ZQ310X_REG_DETCFG = 0x2B;
 inline constexpr uint8_t ZQ310X_DETCFG_F0 = 0x60;
-inline constexpr uint8_t ZQ310X_DETCFG_F0_KEEP = zq310x_keep(ZQ310X_DETCFG_F0);
 // The value the driver writes; only bits 6..5 land, the keep mask covers the rest.
 inline constexpr uint8_t ZQ310X_DETCFG_F0_ON = 0xE0;
 
@@ -75,11 +64,9 @@ inline constexpr uint8_t ZQ310X_REG_ANACFG1 = 0x31;
 // 0x34 bits 2..0 and 0x35 bits 3..2: analog defaults.
 inline constexpr uint8_t ZQ310X_REG_ANACFG4 = 0x34;
 inline constexpr uint8_t ZQ310X_ANACFG4_FIELD = 0x07;
-inline constexpr uint8_t ZQ310X_ANACFG4_FIELD_KEEP = zq310x_keep(ZQ310X_ANACFG4_FIELD);
 inline constexpr uint8_t ZQ310X_ANACFG4_DEFAULT = 0x01;
 inline constexpr uint8_t ZQ310X_REG_ANACFG5 = 0x35;
 inline constexpr uint8_t ZQ310X_ANACFG5_FIELD = 0x0C;
-inline constexpr uint8_t ZQ310X_ANACFG5_FIELD_KEEP = zq310x_keep(ZQ310X_ANACFG5_FIELD);
 inline constexpr uint8_t ZQ310X_ANACFG5_DEFAULT = 0x0C;
 
 // 0x39: playback gain.
@@ -99,7 +86,6 @@ inline constexpr uint8_t ZQ310X_GLBRD_STATE_IDLE = 0x00;
 // 0x48 bits 3..2: 01 while an f0 detection runs, 10 afterwards.
 inline constexpr uint8_t ZQ310X_REG_CONTCFG = 0x48;
 inline constexpr uint8_t ZQ310X_CONTCFG_F0_DET = 0x0C;
-inline constexpr uint8_t ZQ310X_CONTCFG_F0_DET_KEEP = zq310x_keep(ZQ310X_CONTCFG_F0_DET);
 inline constexpr uint8_t ZQ310X_CONTCFG_F0_DET_RUN = 0x04;
 inline constexpr uint8_t ZQ310X_CONTCFG_F0_DET_DONE = 0x08;
 
@@ -117,12 +103,10 @@ inline constexpr uint8_t ZQ310X_REG_TRIM_LRA = 0x5B;
 // 0x5F bit 0: write 1 to start the offset calibration; reads 1 while busy.
 inline constexpr uint8_t ZQ310X_REG_OFFSET_CALI = 0x5F;
 inline constexpr uint8_t ZQ310X_OFFSET_CALI_BUSY = 0x01;
-inline constexpr uint8_t ZQ310X_OFFSET_CALI_BUSY_KEEP = zq310x_keep(ZQ310X_OFFSET_CALI_BUSY);
 
 // 0x66 bit 6: 1 in continuous mode, 0 in RAM mode.
 inline constexpr uint8_t ZQ310X_REG_CONTCFG2 = 0x66;
 inline constexpr uint8_t ZQ310X_CONTCFG2_CONT = 0x40;
-inline constexpr uint8_t ZQ310X_CONTCFG2_CONT_KEEP = zq310x_keep(ZQ310X_CONTCFG2_CONT);
 
 // 0x68/0x69: measured f0 period, high byte then low byte.
 inline constexpr uint8_t ZQ310X_REG_F0_H = 0x68;

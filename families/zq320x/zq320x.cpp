@@ -62,7 +62,6 @@ constexpr int32_t offset_step = 2440;
 constexpr int32_t offset_centre = 512 * offset_step;  // 1249280
 constexpr int32_t offset_limit = 15;
 
-int32_t bus_result(uint32_t bus_status) { return static_cast<int32_t>(bus_status); }
 
 bool is_stop_standby(uint8_t state) {
   const auto s = static_cast<uint8_t>(state & ZQ320X_GLB_STATE_MASK);
@@ -74,7 +73,7 @@ bool is_stop_standby(uint8_t state) {
 int32_t set_boost_mode(uint8_t mode) { return set_boost_bit(mode, playback.boost); }
 
 int32_t set_go(uint8_t flag) {
-  return bus_result(reg_write(ZQ320X_REG_PLAY_CMD, flag != 0 ? ZQ320X_PLAY_CMD_GO : ZQ320X_PLAY_CMD_HALT));
+  return slot_result(reg_write(ZQ320X_REG_PLAY_CMD, flag != 0 ? ZQ320X_PLAY_CMD_GO : ZQ320X_PLAY_CMD_HALT));
 }
 
 int32_t stop() {
@@ -100,18 +99,18 @@ int32_t stop() {
     }
     const EFI_STATUS waited = stall(stop_poll_wait_us);
     if (standby) {
-      return static_cast<int32_t>(waited);
+      return slot_result(waited);
     }
   }
   log_error("Murvane: force to enter standby mode\n");
   reg_write_bits(ZQ320X_REG_STANDBY_CTRL, keep_except(ZQ320X_STANDBY_FORCE), ZQ320X_STANDBY_FORCE);
-  return bus_result(reg_write_bits(ZQ320X_REG_STANDBY_CTRL, keep_except(ZQ320X_STANDBY_FORCE), 0x00));
+  return slot_result(reg_write_bits(ZQ320X_REG_STANDBY_CTRL, keep_except(ZQ320X_STANDBY_FORCE), 0x00));
 }
 
 void write_ram() { stream_waveform(waveform_image, &waveform_image_len); }
 
 int32_t set_ram_base() {
-  return bus_result(write_sram_base(
+  return slot_result(write_sram_base(
       {ZQ320X_REG_RAM_BASE_HI, ZQ320X_REG_RAM_BASE_LO, ZQ320X_REG_RAM_ADDR_HI, ZQ320X_REG_RAM_ADDR_LO}));
 }
 
@@ -121,10 +120,10 @@ int32_t chip_init(const family_dts& dts) {
   }
   reg_write(ZQ320X_REG_CONT_21, dts.cont_reg21);
   reg_write_bits(ZQ320X_REG_CONT_1C, keep_except(ZQ320X_CONT_1C_FIELD), dts.cont_reg1c);
-  return bus_result(reg_write_bits(ZQ320X_REG_INIT_71, keep_except(ZQ320X_INIT_71_BIT7), 0x00));
+  return slot_result(reg_write_bits(ZQ320X_REG_INIT_71, keep_except(ZQ320X_INIT_71_BIT7), 0x00));
 }
 
-int32_t set_gain(uint8_t gain) { return bus_result(reg_write(ZQ320X_REG_GAIN, gain)); }
+int32_t set_gain(uint8_t gain) { return slot_result(reg_write(ZQ320X_REG_GAIN, gain)); }
 
 // Standby is this family's stop; RAM playback and continuous drive are the
 // shared switch, continuous drive with the 0x3C preset.
@@ -138,15 +137,15 @@ int32_t set_play_mode(uint8_t mode) {
 
 int32_t write_trim_lra(int32_t kind) {
   const uint8_t value = select_trim_value(kind);
-  return bus_result(reg_write_bits(ZQ320X_REG_TRIM_LRA, keep_except(ZQ320X_TRIM_LRA_MASK), value));
+  return slot_result(reg_write_bits(ZQ320X_REG_TRIM_LRA, keep_except(ZQ320X_TRIM_LRA_MASK), value));
 }
 
 int32_t set_sequence(uint8_t index, uint8_t wave) {
-  return bus_result(write_sequence(ZQ320X_REG_SEQ_WAVE_BASE, index, wave));
+  return slot_result(write_sequence(ZQ320X_REG_SEQ_WAVE_BASE, index, wave));
 }
 
 int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
-  return bus_result(write_sequence_loop(ZQ320X_REG_SEQ_LOOP_BASE, index, loop));
+  return slot_result(write_sequence_loop(ZQ320X_REG_SEQ_LOOP_BASE, index, loop));
 }
 
 int32_t set_ram_access(uint8_t on) { return set_ram_access_bit(on, {ZQ320X_REG_SYS_CTRL, ZQ320X_SYS_CTRL_RAM_ACCESS}); }
@@ -226,20 +225,20 @@ int32_t offset_calibration(const family_dts& dts) {
 namespace {
 
 constexpr haptic_ops zq320x_ops = {
-    [] { return zq320x::get_f0(zq320x_dts); },
-    [] { return zq320x::offset_calibration(zq320x_dts); },
-    &zq320x::set_go,
-    &zq320x::stop,
-    &zq320x::write_ram,
-    &zq320x::set_ram_base,
-    [] { return zq320x::chip_init(zq320x_dts); },
-    &zq320x::set_gain,
-    &zq320x::set_play_mode,
-    &zq320x::write_trim_lra,
-    &zq320x::set_sequence,
-    &zq320x::set_sequence_loop,
-    &zq320x::set_ram_access,
-    &zq320x::qualify_check,
+    .get_f0 = [] { return zq320x::get_f0(zq320x_dts); },
+    .offset_calibration = [] { return zq320x::offset_calibration(zq320x_dts); },
+    .set_go = zq320x::set_go,
+    .stop = zq320x::stop,
+    .write_ram = zq320x::write_ram,
+    .set_ram_base = zq320x::set_ram_base,
+    .chip_init = [] { return zq320x::chip_init(zq320x_dts); },
+    .set_gain = zq320x::set_gain,
+    .set_play_mode = zq320x::set_play_mode,
+    .write_trim_lra = zq320x::write_trim_lra,
+    .set_sequence = zq320x::set_sequence,
+    .set_sequence_loop = zq320x::set_sequence_loop,
+    .set_ram_access = zq320x::set_ram_access,
+    .qualify_check = zq320x::qualify_check,
 };
 
 }  // namespace

@@ -108,7 +108,4 @@ inline constexpr uint8_t ZQ320X_INIT_COUNT = 5;
 inline constexpr uint8_t ZQ320X_REG_INIT_71 = 0x71;
 inline constexpr uint8_t ZQ320X_INIT_71_BIT7 = 0x80;
 
-// Keep mask of a masked update that changes only the bits of field.
-constexpr uint8_t zq320x_keep_except(uint8_t field) { return static_cast<uint8_t>(~field); }
-
 }  // namespace murvane

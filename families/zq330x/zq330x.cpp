@@ -40,7 +40,6 @@ constexpr playback_regs playback = {
     .cont_preset = {0, 0},
 };
 
-int32_t as_result(uint32_t bus_status) { return static_cast<int32_t>(bus_status); }
 
 }  // namespace
 
@@ -53,7 +52,7 @@ int32_t set_boost_mode(uint8_t mode) { return set_boost_bit(mode, playback.boost
 // f0 measurement: 0x1E is the band factor x cont_reg1e_scale / 40000, the
 // margin written whatever its value.
 constexpr f0_measure_regs f0_measure = {
-    .stop = &stop,
+    .stop = zq330x::stop,
     .go = nullptr,
     .wait_standby = &wait_standby,
     .playback = &playback,
@@ -83,7 +82,7 @@ int32_t get_f0(const family_dts& dts) { return measure_f0(dts, f0_measure); }
 int32_t offset_calibration() { return 0; }
 
 int32_t set_go(uint8_t flag) {
-  return as_result(reg_write(ZQ330X_REG_PLAY_CTRL, flag != 0 ? ZQ330X_PLAY_GO : ZQ330X_PLAY_HALT));
+  return slot_result(reg_write(ZQ330X_REG_PLAY_CTRL, flag != 0 ? ZQ330X_PLAY_GO : ZQ330X_PLAY_HALT));
 }
 
 // GO brakes only in the stop mode; in any other mode it would start
@@ -94,29 +93,29 @@ int32_t stop() { return stop_playback(playback, &wait_standby, "Murvane: force t
 void write_ram() { stream_waveform(waveform_image, &waveform_image_len); }
 
 int32_t set_ram_base() {
-  return as_result(write_sram_base(
+  return slot_result(write_sram_base(
       {ZQ330X_REG_RAM_BASE_HI, ZQ330X_REG_RAM_BASE_LO, ZQ330X_REG_RAM_ADDR_HI, ZQ330X_REG_RAM_ADDR_LO}));
 }
 
 int32_t chip_init(const family_dts& dts) {
-  reg_write_bits(ZQ330X_REG_D2S, zq330x_keep_others(ZQ330X_D2S_GAIN_MASK), dts.d2s_gain);
+  reg_write_bits(ZQ330X_REG_D2S, keep_except(ZQ330X_D2S_GAIN_MASK), dts.d2s_gain);
   reg_write(ZQ330X_REG_CONT_21, dts.cont_reg21);
-  return as_result(reg_write_bits(ZQ330X_REG_CONT_1C, zq330x_keep_others(ZQ330X_CONT_1C_MASK), dts.cont_reg1c));
+  return slot_result(reg_write_bits(ZQ330X_REG_CONT_1C, keep_except(ZQ330X_CONT_1C_MASK), dts.cont_reg1c));
 }
 
-int32_t set_gain(uint8_t gain) { return as_result(reg_write(ZQ330X_REG_GAIN, gain)); }
+int32_t set_gain(uint8_t gain) { return slot_result(reg_write(ZQ330X_REG_GAIN, gain)); }
 
 int32_t set_play_mode(uint8_t mode) { return switch_play_mode(mode, playback); }
 
 int32_t write_trim_lra(int32_t kind) {
   const uint8_t value = select_trim_value(kind);
-  return as_result(reg_write_bits(ZQ330X_REG_TRIM_LRA, zq330x_keep_others(ZQ330X_TRIM_LRA_MASK), value));
+  return slot_result(reg_write_bits(ZQ330X_REG_TRIM_LRA, keep_except(ZQ330X_TRIM_LRA_MASK), value));
 }
 
-int32_t set_sequence(uint8_t index, uint8_t wave) { return as_result(write_sequence(ZQ330X_REG_SEQ0, index, wave)); }
+int32_t set_sequence(uint8_t index, uint8_t wave) { return slot_result(write_sequence(ZQ330X_REG_SEQ0, index, wave)); }
 
 int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
-  return as_result(write_sequence_loop(ZQ330X_REG_SEQ_LOOP0, index, loop));
+  return slot_result(write_sequence_loop(ZQ330X_REG_SEQ_LOOP0, index, loop));
 }
 
 int32_t set_ram_access(uint8_t on) { return set_ram_access_bit(on, {ZQ330X_REG_RAM_CTRL, ZQ330X_RAM_HOST_ACCESS}); }
@@ -126,20 +125,20 @@ EFI_STATUS qualify_check() { return check_qualified({ZQ330X_REG_QUALIFY, ZQ330X_
 namespace {
 
 constexpr haptic_ops zq330x_ops = {
-    [] { return get_f0(zq330x_dts); },
-    &offset_calibration,
-    &set_go,
-    &stop,
-    &write_ram,
-    &set_ram_base,
-    [] { return chip_init(zq330x_dts); },
-    &set_gain,
-    &set_play_mode,
-    &write_trim_lra,
-    &set_sequence,
-    &set_sequence_loop,
-    &set_ram_access,
-    &qualify_check,
+    .get_f0 = [] { return zq330x::get_f0(zq330x_dts); },
+    .offset_calibration = zq330x::offset_calibration,
+    .set_go = zq330x::set_go,
+    .stop = zq330x::stop,
+    .write_ram = zq330x::write_ram,
+    .set_ram_base = zq330x::set_ram_base,
+    .chip_init = [] { return zq330x::chip_init(zq330x_dts); },
+    .set_gain = zq330x::set_gain,
+    .set_play_mode = zq330x::set_play_mode,
+    .write_trim_lra = zq330x::write_trim_lra,
+    .set_sequence = zq330x::set_sequence,
+    .set_sequence_loop = zq330x::set_sequence_loop,
+    .set_ram_access = zq330x::set_ram_access,
+    .qualify_check = zq330x::qualify_check,
 };
 
 }  // namespace

@@ -89,7 +89,4 @@ inline constexpr uint8_t ZQ330X_TRIM_LRA_MASK = 0x3F;
 inline constexpr uint8_t ZQ330X_REG_QUALIFY = 0x61;
 inline constexpr uint8_t ZQ330X_QUALIFIED = 0x80;
 
-// Keep mask of "update R (keep K) <- V" that lets exactly the field change.
-constexpr uint8_t zq330x_keep_others(uint8_t field) { return static_cast<uint8_t>(~field); }
-
 }  // namespace murvane

@@ -66,7 +66,7 @@ int32_t wait_standby() { return wait_standby_then_read(ZQ340X_REG_STATE, standby
 int32_t set_boost_mode(uint8_t mode) { return set_boost_bit(mode, playback.boost); }
 
 int32_t set_go(uint8_t flag) {
-  return static_cast<int32_t>(reg_write(ZQ340X_REG_PLAY_CTRL, flag != 0 ? ZQ340X_PLAY_CTRL_GO : ZQ340X_PLAY_CTRL_HALT));
+  return slot_result(reg_write(ZQ340X_REG_PLAY_CTRL, flag != 0 ? ZQ340X_PLAY_CTRL_GO : ZQ340X_PLAY_CTRL_HALT));
 }
 
 // GO is a stop request only with play mode 11 in place; in any other mode
@@ -76,35 +76,35 @@ int32_t stop() { return stop_playback(playback, &wait_standby, "Murvane: force t
 void write_ram() { stream_waveform(waveform_image, &waveform_image_len); }
 
 int32_t set_ram_base() {
-  return static_cast<int32_t>(write_sram_base(
+  return slot_result(write_sram_base(
       {ZQ340X_REG_RAM_BASE_HI, ZQ340X_REG_RAM_BASE_LO, ZQ340X_REG_RAM_ADDR_HI, ZQ340X_REG_RAM_ADDR_LO}));
 }
 
 int32_t chip_init(const family_dts& dts) {
-  reg_write_bits(ZQ340X_REG_DETECT_CTRL, zq340x_keep(ZQ340X_DETECT_CTRL_OFFSET_SKIP),
+  reg_write_bits(ZQ340X_REG_DETECT_CTRL, keep_except(ZQ340X_DETECT_CTRL_OFFSET_SKIP),
                  static_cast<uint8_t>(dts.offset_cali_skip << ZQ340X_DETECT_CTRL_OFFSET_SKIP_SHIFT));
   reg_write(ZQ340X_REG_CONT_CFG21, dts.cont_reg21);
-  reg_write_bits(ZQ340X_REG_CONT_CFG1C, zq340x_keep(ZQ340X_CONT_CFG1C_MASK), dts.cont_reg1c);
-  reg_write_bits(ZQ340X_REG_SYSCTRL, zq340x_keep(ZQ340X_SYSCTRL_INIT), ZQ340X_SYSCTRL_INIT);
+  reg_write_bits(ZQ340X_REG_CONT_CFG1C, keep_except(ZQ340X_CONT_CFG1C_MASK), dts.cont_reg1c);
+  reg_write_bits(ZQ340X_REG_SYSCTRL, keep_except(ZQ340X_SYSCTRL_INIT), ZQ340X_SYSCTRL_INIT);
 
   // The protected registers take writes only between the two key writes.
   reg_write(ZQ340X_REG_KEY, ZQ340X_KEY_OPEN);
-  reg_write_bits(ZQ340X_REG_PROT56, zq340x_keep(ZQ340X_PROT56_CLEAR), 0x00);
-  reg_write_bits(ZQ340X_REG_PROT6B, zq340x_keep(ZQ340X_PROT6B_SET), ZQ340X_PROT6B_SET);
+  reg_write_bits(ZQ340X_REG_PROT56, keep_except(ZQ340X_PROT56_CLEAR), 0x00);
+  reg_write_bits(ZQ340X_REG_PROT6B, keep_except(ZQ340X_PROT6B_SET), ZQ340X_PROT6B_SET);
   reg_write(ZQ340X_REG_PROT73, ZQ340X_PROT73_DEFAULT);
   reg_write(ZQ340X_REG_PROT76, ZQ340X_PROT76_DEFAULT);
-  return static_cast<int32_t>(reg_write(ZQ340X_REG_KEY, ZQ340X_KEY_CLOSE));
+  return slot_result(reg_write(ZQ340X_REG_KEY, ZQ340X_KEY_CLOSE));
 }
-int32_t set_gain(uint8_t gain) { return static_cast<int32_t>(reg_write(ZQ340X_REG_GAIN, gain)); }
+int32_t set_gain(uint8_t gain) { return slot_result(reg_write(ZQ340X_REG_GAIN, gain)); }
 
 int32_t set_play_mode(uint8_t mode) { return switch_play_mode(mode, playback); }
 
 int32_t set_sequence(uint8_t index, uint8_t wave) {
-  return static_cast<int32_t>(write_sequence(ZQ340X_REG_SEQ_WAVE0, index, wave));
+  return slot_result(write_sequence(ZQ340X_REG_SEQ_WAVE0, index, wave));
 }
 
 int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
-  return static_cast<int32_t>(write_sequence_loop(ZQ340X_REG_SEQ_LOOP0, index, loop));
+  return slot_result(write_sequence_loop(ZQ340X_REG_SEQ_LOOP0, index, loop));
 }
 
 int32_t set_ram_access(uint8_t on) {
@@ -119,7 +119,7 @@ int32_t offset_calibration(const family_dts& dts) { return measure_offset(dts, o
 // f0 measurement: 0x1E is the band factor x cont_reg1e_scale / 40000, the
 // margin written whatever its value; bit 2 of 0x08 is not touched.
 constexpr f0_measure_regs f0_measure = {
-    .stop = &stop,
+    .stop = zq340x::stop,
     .go = nullptr,
     .wait_standby = &wait_standby,
     .playback = &playback,
@@ -147,7 +147,7 @@ int32_t get_f0(const family_dts& dts) { return measure_f0(dts, f0_measure); }
 
 int32_t write_trim_lra(int32_t kind) {
   const uint8_t value = select_trim_value(kind);
-  return static_cast<int32_t>(reg_write_bits(ZQ340X_REG_TRIM_LRA, zq340x_keep(ZQ340X_TRIM_LRA_MASK), value));
+  return slot_result(reg_write_bits(ZQ340X_REG_TRIM_LRA, keep_except(ZQ340X_TRIM_LRA_MASK), value));
 }
 
 }  // namespace zq340x
@@ -155,20 +155,20 @@ int32_t write_trim_lra(int32_t kind) {
 namespace {
 
 constexpr haptic_ops zq340x_ops = {
-    [] { return zq340x::get_f0(zq340x_dts); },
-    [] { return zq340x::offset_calibration(zq340x_dts); },
-    zq340x::set_go,
-    zq340x::stop,
-    zq340x::write_ram,
-    zq340x::set_ram_base,
-    [] { return zq340x::chip_init(zq340x_dts); },
-    zq340x::set_gain,
-    zq340x::set_play_mode,
-    zq340x::write_trim_lra,
-    zq340x::set_sequence,
-    zq340x::set_sequence_loop,
-    zq340x::set_ram_access,
-    zq340x::qualify_check,
+    .get_f0 = [] { return zq340x::get_f0(zq340x_dts); },
+    .offset_calibration = [] { return zq340x::offset_calibration(zq340x_dts); },
+    .set_go = zq340x::set_go,
+    .stop = zq340x::stop,
+    .write_ram = zq340x::write_ram,
+    .set_ram_base = zq340x::set_ram_base,
+    .chip_init = [] { return zq340x::chip_init(zq340x_dts); },
+    .set_gain = zq340x::set_gain,
+    .set_play_mode = zq340x::set_play_mode,
+    .write_trim_lra = zq340x::write_trim_lra,
+    .set_sequence = zq340x::set_sequence,
+    .set_sequence_loop = zq340x::set_sequence_loop,
+    .set_ram_access = zq340x::set_ram_access,
+    .qualify_check = zq340x::qualify_check,
 };
 
 }  // namespace

@@ -1,15 +1,12 @@
 // Register map of the zq340x family (zq3401, zq3402): every register and
 // field the family's operations touch. Masked updates are written as
-// reg_write_bits(REG, zq340x_keep(FIELD), value): the bits of FIELD take
+// reg_write_bits(REG, keep_except(FIELD), value): the bits of FIELD take
 // value's, all others keep the register's own.
 #pragma once
 
 #include <stdint.h>
 
 namespace murvane {
-
-// Keep mask of a masked update that changes exactly the bits of field.
-constexpr uint8_t zq340x_keep(uint8_t field) { return static_cast<uint8_t>(~field); }
 
 // Output stage: boost or bypass, plus a bit chip_init sets.
 inline constexpr uint8_t ZQ340X_REG_SYSCTRL = 0x06;

@@ -43,7 +43,6 @@ constexpr playback_regs playback = {
     .cont_preset = {0, 0},
 };
 
-int32_t result_of(uint32_t bus_status) { return static_cast<int32_t>(bus_status); }
 
 bool needs_repair(uint8_t flag, uint8_t level) {
   return (flag & ZQ350X_QUAL_FLAG_BAD) != 0 || level >= ZQ350X_QUAL_LEVEL_LIMIT;
@@ -52,7 +51,7 @@ bool needs_repair(uint8_t flag, uint8_t level) {
 // With host SRAM access on and the key open the chip reloads its trim
 // state; 0x62 and 0x63 are read again afterwards to see whether it did.
 void run_repair_window() {
-  constexpr uint8_t keep = zq350x_keep_except(ZQ350X_SYS_CTRL_RAM_ACCESS);
+  constexpr uint8_t keep = keep_except(ZQ350X_SYS_CTRL_RAM_ACCESS);
   reg_write_bits(ZQ350X_REG_SYS_CTRL, keep, ZQ350X_SYS_CTRL_RAM_ACCESS);
   stall(ram_access_settle_us);
   reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_OPEN);
@@ -89,14 +88,14 @@ int32_t chip_init(const family_dts& dts) {
   // The analog settings take writes only between the two key writes.
   reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_OPEN);
   reg_write(ZQ350X_REG_ANA_70, ZQ350X_ANA_70_INIT);
-  reg_write_bits(ZQ350X_REG_ANA_71, zq350x_keep_except(ZQ350X_ANA_71_BIT7), ZQ350X_ANA_71_BIT7);
-  reg_write_bits(ZQ350X_REG_ANA_74, zq350x_keep_except(ZQ350X_ANA_74_BIT7), ZQ350X_ANA_74_BIT7);
-  reg_write_bits(ZQ350X_REG_ANA_75, zq350x_keep_except(ZQ350X_ANA_75_BIT4), 0);
-  reg_write_bits(ZQ350X_REG_ANA_48, zq350x_keep_except(ZQ350X_ANA_48_BIT7), 0);
+  reg_write_bits(ZQ350X_REG_ANA_71, keep_except(ZQ350X_ANA_71_BIT7), ZQ350X_ANA_71_BIT7);
+  reg_write_bits(ZQ350X_REG_ANA_74, keep_except(ZQ350X_ANA_74_BIT7), ZQ350X_ANA_74_BIT7);
+  reg_write_bits(ZQ350X_REG_ANA_75, keep_except(ZQ350X_ANA_75_BIT4), 0);
+  reg_write_bits(ZQ350X_REG_ANA_48, keep_except(ZQ350X_ANA_48_BIT7), 0);
   reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_CLOSE);
-  reg_write_bits(ZQ350X_REG_CONT_1C, zq350x_keep_except(ZQ350X_CONT_1C_FIELD), dts.cont_reg1c);
+  reg_write_bits(ZQ350X_REG_CONT_1C, keep_except(ZQ350X_CONT_1C_FIELD), dts.cont_reg1c);
   reg_write(ZQ350X_REG_CONT_21, dts.cont_reg21);
-  return result_of(reg_write_bits(ZQ350X_REG_D2S_GAIN, zq350x_keep_except(ZQ350X_D2S_GAIN_FIELD), dts.d2s_gain));
+  return slot_result(reg_write_bits(ZQ350X_REG_D2S_GAIN, keep_except(ZQ350X_D2S_GAIN_FIELD), dts.d2s_gain));
 }
 
 int32_t set_boost_mode(uint8_t boost) { return set_boost_bit(boost, playback.boost); }
@@ -107,7 +106,7 @@ int32_t set_go(uint8_t flag) {
   // A trim that could not be read counts as the cleared byte.
   const auto trim = static_cast<uint8_t>(reg_read_byte(ZQ350X_REG_TRIM_LRA));
   const bool go = flag != 0 && trim < ZQ350X_TRIM_LRA_GO_LIMIT;
-  return result_of(reg_write(ZQ350X_REG_PLAY_CTRL, go ? ZQ350X_PLAY_CTRL_GO : ZQ350X_PLAY_CTRL_STOP));
+  return slot_result(reg_write(ZQ350X_REG_PLAY_CTRL, go ? ZQ350X_PLAY_CTRL_GO : ZQ350X_PLAY_CTRL_STOP));
 }
 
 // A reading that fails is never taken for standby: the poll ends there, as
@@ -130,18 +129,18 @@ int32_t stop() {
 void write_ram() { stream_waveform(waveform_image, &waveform_image_len); }
 
 int32_t set_ram_base() {
-  return result_of(write_sram_base(
+  return slot_result(write_sram_base(
       {ZQ350X_REG_RAM_BASE_HI, ZQ350X_REG_RAM_BASE_LO, ZQ350X_REG_RAM_ADDR_HI, ZQ350X_REG_RAM_ADDR_LO}));
 }
 
-int32_t set_gain(uint8_t gain) { return result_of(reg_write(ZQ350X_REG_GAIN, gain)); }
+int32_t set_gain(uint8_t gain) { return slot_result(reg_write(ZQ350X_REG_GAIN, gain)); }
 
 int32_t set_sequence(uint8_t index, uint8_t wave) {
-  return result_of(write_sequence(ZQ350X_REG_SEQ_WAVE, index, wave));
+  return slot_result(write_sequence(ZQ350X_REG_SEQ_WAVE, index, wave));
 }
 
 int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
-  return result_of(write_sequence_loop(ZQ350X_REG_SEQ_LOOP, index, loop));
+  return slot_result(write_sequence_loop(ZQ350X_REG_SEQ_LOOP, index, loop));
 }
 
 int32_t set_ram_access(uint8_t on) { return set_ram_access_bit(on, {ZQ350X_REG_SYS_CTRL, ZQ350X_SYS_CTRL_RAM_ACCESS}); }
@@ -153,7 +152,7 @@ int32_t offset_calibration() { return 0; }
 // zero margin reported instead of written. Only the detection bit of 0x08
 // goes back; bits 1:0 stay in continuous mode.
 constexpr f0_measure_regs f0_measure = {
-    .stop = &stop,
+    .stop = zq350x::stop,
     .go = [] { return set_go(1); },
     .wait_standby = [] { return wait_standby(f0_standby_polls); },
     .playback = &playback,
@@ -184,7 +183,7 @@ int32_t write_trim_lra(int32_t kind) {
   reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_OPEN);
   const auto value = static_cast<uint8_t>(select_trim_value(kind) & ZQ350X_TRIM_LRA_FIELD);
   reg_write(ZQ350X_REG_TRIM_LRA, value);
-  return result_of(reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_CLOSE));
+  return slot_result(reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_CLOSE));
 }
 
 }  // namespace zq350x
@@ -192,20 +191,20 @@ int32_t write_trim_lra(int32_t kind) {
 namespace {
 
 constexpr haptic_ops zq350x_ops = {
-    [] { return zq350x::get_f0(zq350x_dts); },
-    zq350x::offset_calibration,
-    zq350x::set_go,
-    zq350x::stop,
-    zq350x::write_ram,
-    zq350x::set_ram_base,
-    [] { return zq350x::chip_init(zq350x_dts); },
-    zq350x::set_gain,
-    zq350x::set_play_mode,
-    zq350x::write_trim_lra,
-    zq350x::set_sequence,
-    zq350x::set_sequence_loop,
-    zq350x::set_ram_access,
-    zq350x::qualify_check,
+    .get_f0 = [] { return zq350x::get_f0(zq350x_dts); },
+    .offset_calibration = zq350x::offset_calibration,
+    .set_go = zq350x::set_go,
+    .stop = zq350x::stop,
+    .write_ram = zq350x::write_ram,
+    .set_ram_base = zq350x::set_ram_base,
+    .chip_init = [] { return zq350x::chip_init(zq350x_dts); },
+    .set_gain = zq350x::set_gain,
+    .set_play_mode = zq350x::set_play_mode,
+    .write_trim_lra = zq350x::write_trim_lra,
+    .set_sequence = zq350x::set_sequence,
+    .set_sequence_loop = zq350x::set_sequence_loop,
+    .set_ram_access = zq350x::set_ram_access,
+    .qualify_check = zq350x::qualify_check,
 };
 
 }  // namespace

@@ -1,14 +1,12 @@
 // Register map of the zq350x family (zq3501..zq3504): register numbers and
 // the fields the driver touches. Masked updates are written as
-// reg_write_bits(REG, keep mask, value); zq350x_keep_except(FIELD) is the
+// reg_write_bits(REG, keep mask, value); keep_except(FIELD) is the
 // keep mask that changes FIELD only.
 #pragma once
 
 #include <stdint.h>
 
 namespace murvane {
-
-constexpr uint8_t zq350x_keep_except(uint8_t field) { return static_cast<uint8_t>(~field); }
 
 // Boost converter.
 inline constexpr uint8_t ZQ350X_REG_BOOST_CFG = 0x06;

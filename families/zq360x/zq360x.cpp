@@ -63,7 +63,6 @@ constexpr playback_regs playback = {
     .cont_preset = {0, 0},
 };
 
-int32_t as_result(uint32_t bus_status) { return static_cast<int32_t>(bus_status); }
 
 }  // namespace
 
@@ -80,25 +79,25 @@ int32_t set_boost_mode(uint8_t boost) { return set_boost_bit(boost, playback.boo
 EFI_STATUS qualify_check() { return check_qualified({ZQ360X_REG_QUALIFY, ZQ360X_QUALIFIED}); }
 
 int32_t chip_init(const family_dts& dts) {
-  reg_write_bits(ZQ360X_REG_SYSCTRL, zq360x_keep(ZQ360X_SYSCTRL_OFFSET_SKIP),
+  reg_write_bits(ZQ360X_REG_SYSCTRL, keep_except(ZQ360X_SYSCTRL_OFFSET_SKIP),
                  static_cast<uint8_t>(dts.offset_cali_skip << ZQ360X_SYSCTRL_OFFSET_SKIP_SHIFT));
-  reg_write_bits(ZQ360X_REG_CONT_CFG1C, zq360x_keep(ZQ360X_CONT_CFG1C_MASK), dts.cont_reg1c);
+  reg_write_bits(ZQ360X_REG_CONT_CFG1C, keep_except(ZQ360X_CONT_CFG1C_MASK), dts.cont_reg1c);
   reg_write(ZQ360X_REG_CONT_CFG21, dts.cont_reg21);
 
   // The analogue settings take writes only between the two key writes.
   reg_write(ZQ360X_REG_KEY, ZQ360X_KEY_OPEN);
-  reg_write_bits(ZQ360X_REG_ANA_56, zq360x_keep(ZQ360X_ANA_56_MODE_MASK), 0);
+  reg_write_bits(ZQ360X_REG_ANA_56, keep_except(ZQ360X_ANA_56_MODE_MASK), 0);
   reg_write(ZQ360X_REG_ANA_6F, ZQ360X_ANA_6F_INIT);
   reg_write(ZQ360X_REG_ANA_70, ZQ360X_ANA_70_INIT);
   reg_write(ZQ360X_REG_ANA_72, ZQ360X_ANA_72_INIT);
   reg_write(ZQ360X_REG_ANA_77, ZQ360X_ANA_77_INIT);
   reg_write(ZQ360X_REG_ANA_7D, ZQ360X_ANA_7D_INIT);
-  return as_result(reg_write(ZQ360X_REG_KEY, ZQ360X_KEY_CLOSE));
+  return slot_result(reg_write(ZQ360X_REG_KEY, ZQ360X_KEY_CLOSE));
 }
 int32_t set_play_mode(uint8_t mode) { return switch_play_mode(mode, playback); }
 
 int32_t set_go(uint8_t flag) {
-  return as_result(reg_write(ZQ360X_REG_PLAY_CTRL, flag != 0 ? ZQ360X_PLAY_CTRL_GO : ZQ360X_PLAY_CTRL_STOP));
+  return slot_result(reg_write(ZQ360X_REG_PLAY_CTRL, flag != 0 ? ZQ360X_PLAY_CTRL_GO : ZQ360X_PLAY_CTRL_STOP));
 }
 
 // Writing 1 to play control is a stop request only in mode 3; in any other
@@ -112,16 +111,16 @@ int32_t stop() {
 void write_ram() { stream_waveform(waveform_image, &waveform_image_len); }
 
 int32_t set_ram_base() {
-  return as_result(
+  return slot_result(
       write_sram_base({ZQ360X_REG_RAM_BASE_H, ZQ360X_REG_RAM_BASE_L, ZQ360X_REG_RAM_ADDR_H, ZQ360X_REG_RAM_ADDR_L}));
 }
 
-int32_t set_gain(uint8_t gain) { return as_result(reg_write(ZQ360X_REG_GAIN, gain)); }
+int32_t set_gain(uint8_t gain) { return slot_result(reg_write(ZQ360X_REG_GAIN, gain)); }
 
-int32_t set_sequence(uint8_t index, uint8_t wave) { return as_result(write_sequence(ZQ360X_REG_WAVSEQ1, index, wave)); }
+int32_t set_sequence(uint8_t index, uint8_t wave) { return slot_result(write_sequence(ZQ360X_REG_WAVSEQ1, index, wave)); }
 
 int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
-  return as_result(write_sequence_loop(ZQ360X_REG_WAVLOOP1, index, loop));
+  return slot_result(write_sequence_loop(ZQ360X_REG_WAVLOOP1, index, loop));
 }
 
 int32_t set_ram_access(uint8_t on) { return set_ram_access_bit(on, {ZQ360X_REG_SYSCTRL2, ZQ360X_SYSCTRL2_RAM_ACCESS}); }
@@ -132,7 +131,7 @@ int32_t offset_calibration(const family_dts& dts) { return measure_offset(dts, o
 // zero margin reported instead of written; 0x1A (the drive width) and 0x19
 // (the period) come from the expected period.
 constexpr f0_measure_regs f0_measure = {
-    .stop = &stop,
+    .stop = zq360x::stop,
     .go = nullptr,
     .wait_standby = [] { return wait_standby(f0_standby_polls); },
     .playback = &playback,
@@ -160,7 +159,7 @@ int32_t get_f0(const family_dts& dts) { return measure_f0(dts, f0_measure); }
 
 int32_t write_trim_lra(int32_t kind) {
   const auto value = static_cast<uint8_t>(select_trim_value(kind) & ZQ360X_TRIM_LRA_MASK);
-  return as_result(reg_write(ZQ360X_REG_TRIM_LRA, value));
+  return slot_result(reg_write(ZQ360X_REG_TRIM_LRA, value));
 }
 
 }  // namespace zq360x
@@ -168,20 +167,20 @@ int32_t write_trim_lra(int32_t kind) {
 namespace {
 
 constexpr haptic_ops zq360x_ops = {
-    [] { return zq360x::get_f0(zq360x_dts); },
-    [] { return zq360x::offset_calibration(zq360x_dts); },
-    zq360x::set_go,
-    zq360x::stop,
-    zq360x::write_ram,
-    zq360x::set_ram_base,
-    [] { return zq360x::chip_init(zq360x_dts); },
-    zq360x::set_gain,
-    zq360x::set_play_mode,
-    zq360x::write_trim_lra,
-    zq360x::set_sequence,
-    zq360x::set_sequence_loop,
-    zq360x::set_ram_access,
-    zq360x::qualify_check,
+    .get_f0 = [] { return zq360x::get_f0(zq360x_dts); },
+    .offset_calibration = [] { return zq360x::offset_calibration(zq360x_dts); },
+    .set_go = zq360x::set_go,
+    .stop = zq360x::stop,
+    .write_ram = zq360x::write_ram,
+    .set_ram_base = zq360x::set_ram_base,
+    .chip_init = [] { return zq360x::chip_init(zq360x_dts); },
+    .set_gain = zq360x::set_gain,
+    .set_play_mode = zq360x::set_play_mode,
+    .write_trim_lra = zq360x::write_trim_lra,
+    .set_sequence = zq360x::set_sequence,
+    .set_sequence_loop = zq360x::set_sequence_loop,
+    .set_ram_access = zq360x::set_ram_access,
+    .qualify_check = zq360x::qualify_check,
 };
 
 }  // namespace

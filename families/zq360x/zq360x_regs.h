@@ -1,14 +1,12 @@
 // zq360x (zq3601, zq3602, zq3603) register map: every register the family
 // touches, with its fields. Masked updates are written as
 // reg_write_bits(REG, keep mask, value), with the keep mask spelled
-// zq360x_keep(FIELD) when it is "everything but FIELD".
+// keep_except(FIELD) when it is "everything but FIELD".
 #pragma once
 
 #include <stdint.h>
 
 namespace murvane {
-
-constexpr uint8_t zq360x_keep(uint8_t field) { return static_cast<uint8_t>(~field); }
 
 // Boost converter control.
 inline constexpr uint8_t ZQ360X_REG_BOOST_CTRL = 0x06;
