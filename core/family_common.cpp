@@ -29,11 +29,11 @@ uint8_t select_trim_value(int32_t kind) {
 
 bool poll_reg(uint8_t reg, uint8_t mask, uint8_t want, uint32_t count, uint32_t wait_us) {
   for (uint32_t i = 0; i < count; ++i) {
-    const uint32_t value = reg_read_byte(reg);
-    if ((value & reg_read_failed) != 0) {
+    const reg_byte reading = reg_read_byte(reg);
+    if (!reading.ok()) {
       return false;
     }
-    if ((value & mask) == want) {
+    if ((reading.value() & mask) == want) {
       return true;
     }
     if (wait_us != 0) {
@@ -65,7 +65,7 @@ int32_t set_boost_bit(uint8_t mode, reg_field boost) {
 }
 
 EFI_STATUS check_qualified(reg_field qualified) {
-  if ((reg_read_byte(qualified.reg) & qualified.field) != 0) {
+  if ((reg_read_byte(qualified.reg).value() & qualified.field) != 0) {
     return EFI_SUCCESS;
   }
   log_error("Murvane: unqualified chip\n");
@@ -127,16 +127,16 @@ int32_t measure_offset(const family_dts& dts, const offset_measure_regs& regs) {
   stall(run_us);
   write_field(regs.trigger, 0x00);
   // The gain code is read back: the result is scaled by what the chip used.
-  const uint32_t gain = reg_read_byte(regs.d2s);
-  const uint32_t code_hi = reg_read_byte(regs.code_hi.reg);
-  const uint32_t code_lo = reg_read_byte(regs.code_lo);
+  const uint8_t gain = reg_read_byte(regs.d2s).value();
+  const uint8_t code_hi = reg_read_byte(regs.code_hi.reg).value();
+  const uint8_t code_lo = reg_read_byte(regs.code_lo).value();
   // A run with a failed transfer (set-up, start or a result byte) is no
   // measurement: its code could pass the window by chance.
   const bool measured = !watch.any_failed();
   write_field(regs.access, 0x00);
 
   if (measured) {
-    const auto code = static_cast<int32_t>(((code_hi & regs.code_hi.field) << 8) | (code_lo & 0xFF));
+    const auto code = static_cast<int32_t>(((code_hi & regs.code_hi.field) << 8) | code_lo);
     const int32_t offset = (code - code_zero) * code_scale / regs.divisors[gain & regs.d2s_gain_mask];
     if (offset >= -limit && offset <= limit) {
       return 0;
@@ -182,8 +182,8 @@ uint8_t cont_1a_value(const family_dts& dts) {
 }
 
 uint32_t read_period(uint8_t hi_reg, uint8_t lo_reg) {
-  const uint32_t hi = reg_read_byte(hi_reg) & 0xFF;
-  const uint32_t lo = reg_read_byte(lo_reg) & 0xFF;
+  const uint32_t hi = reg_read_byte(hi_reg).value();
+  const uint32_t lo = reg_read_byte(lo_reg).value();
   return hi << 8 | lo;
 }
 
@@ -206,7 +206,7 @@ int32_t measure_f0(const family_dts& dts, const f0_measure_regs& regs) {
   write_field(regs.detector, regs.detector.field);
   uint8_t saved_detect = 0;
   if (regs.play_cfg_detect.reg != 0) {
-    saved_detect = static_cast<uint8_t>(reg_read_byte(regs.play_cfg_detect.reg) & regs.play_cfg_detect.field);
+    saved_detect = static_cast<uint8_t>(reg_read_byte(regs.play_cfg_detect.reg).value() & regs.play_cfg_detect.field);
     write_field(regs.play_cfg_detect, regs.play_cfg_detect.field);
   }
   switch_play_mode(play_mode_cont, *regs.playback);
@@ -244,11 +244,11 @@ int32_t measure_f0(const family_dts& dts, const f0_measure_regs& regs) {
 int32_t wait_standby_then_read(uint8_t state_reg, uint32_t polls, uint32_t wait_us) {
   for (uint32_t i = 0; i < polls; ++i) {
     stall(wait_us);
-    const uint32_t state = reg_read_byte(state_reg);
-    if ((state & reg_read_failed) != 0) {
+    const reg_byte state = reg_read_byte(state_reg);
+    if (!state.ok()) {
       break;  // an unread state says nothing: give up as if the bound ran out
     }
-    if (state == 0) {
+    if (state.value() == 0) {
       log_error("Murvane: enter standby!\n");
       return 0;
     }

@@ -35,22 +35,22 @@ void pulse_reset_pin() {
 
 // The identifier, or -1 when a read failed.
 int64_t read_id() {
-  const uint32_t short_id = reg_read_byte(reg_chip_id);
-  if ((short_id & reg_read_failed) != 0) {
+  const reg_byte short_id = reg_read_byte(reg_chip_id);
+  if (!short_id.ok()) {
     return -1;
   }
-  if (check_short_id(static_cast<uint8_t>(short_id)) == EFI_SUCCESS) {
-    return short_id;
+  if (check_short_id(short_id.value()) == EFI_SUCCESS) {
+    return short_id.value();
   }
-  const uint32_t hi = reg_read_byte(reg_chip_id_hi, static_cast<uint8_t>(short_id));
-  if ((hi & reg_read_failed) != 0) {
+  const reg_byte hi = reg_read_byte(reg_chip_id_hi, short_id.value());
+  if (!hi.ok()) {
     return -1;
   }
-  const uint32_t lo = reg_read_byte(reg_chip_id_lo);
-  if ((lo & reg_read_failed) != 0) {
+  const reg_byte lo = reg_read_byte(reg_chip_id_lo);
+  if (!lo.ok()) {
     return -1;
   }
-  return hi << 8 | lo;
+  return static_cast<int64_t>(hi.value()) << 8 | lo.value();
 }
 
 // Up to two passes of (reset pulse,) identifier read-out and look-up; after

@@ -85,9 +85,9 @@ uint32_t reg_read(uint8_t reg, uint8_t* value) {
   return static_cast<uint32_t>(result >> 8);
 }
 
-uint32_t reg_read_byte(uint8_t reg, uint8_t initial) {
+reg_byte reg_read_byte(uint8_t reg, uint8_t initial) {
   const uint64_t result = read_register(reg, initial);
-  return (result > 0xFF ? reg_read_failed : 0) | static_cast<uint8_t>(result);
+  return {static_cast<uint16_t>(result > 0xFF ? reg_byte::failed_bit | (result & 0xFF) : result)};
 }
 
 uint32_t reg_write_packed(uint32_t reg_value) {

@@ -46,12 +46,28 @@ class transfer_watch {
   uint32_t start_ = bus_failed_transfers;
 };
 
+// What a register read gives back: the byte, and whether the transfer
+// delivered it. A failed read leaves the byte as it started; a caller that
+// must not take that for the chip's answer (a poll, identification) asks
+// ok(). A plain aggregate of one 16-bit word: the firmware's calling
+// convention returns only such types in a register (a constructor or a
+// private member would send every read's result through memory).
+struct [[nodiscard]] reg_byte {
+  static constexpr uint16_t failed_bit = 0x100;
+  uint16_t bits;  // the byte in bits 7..0, failed_bit when the transfer failed
+
+  [[nodiscard]] constexpr bool ok() const { return (bits & failed_bit) == 0; }
+  [[nodiscard]] constexpr uint8_t value() const { return static_cast<uint8_t>(bits); }
+};
+
 // reg_read for a caller that wants the byte back by value (no local whose
-// address is taken, so no stack-protected frame): the byte starts as
-// `initial`, which is what a failed transfer leaves in place, and
-// reg_read_failed is set above it when the transfer failed.
-inline constexpr uint32_t reg_read_failed = 0x100;
-uint32_t reg_read_byte(uint8_t reg, uint8_t initial = 0);
+// address is taken, so no stack-protected frame); the byte starts as
+// `initial`.
+reg_byte reg_read_byte(uint8_t reg, uint8_t initial = 0);
+
+// A read the chip wants for its side effect (a read-to-clear status, a
+// trigger): the byte is of no use to the driver.
+inline void reg_read_discard(uint8_t reg, uint8_t initial = 0) { static_cast<void>(reg_read_byte(reg, initial)); }
 
 // The keep mask that updates exactly `field`: every other bit keeps its value.
 constexpr uint8_t keep_except(uint8_t field) { return static_cast<uint8_t>(~field); }

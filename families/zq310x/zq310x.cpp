@@ -29,7 +29,6 @@ namespace zq310x {
 
 namespace {
 
-
 // The period the detector is told to expect, in its own clock. The product
 // is taken in 64 bits (two 32-bit record values overflow 32 bits long before
 // they stop making sense), and a period beyond the 16 bits of 0x49/0x4A is
@@ -83,7 +82,7 @@ int32_t set_boost_mode(uint8_t mode) {
 
 int32_t enter_active_mode() {
   reg_write_bits(ZQ310X_REG_SYSCTRL2, keep_except(ZQ310X_SYSCTRL2_STANDBY), 0x00);
-  reg_read_byte(ZQ310X_REG_SYSINT);  // read to clear, the value is of no use
+  reg_read_discard(ZQ310X_REG_SYSINT);  // read to clear
   return slot_result(reg_write_bits(ZQ310X_REG_SYSCTRL1, keep_except(ZQ310X_SYSCTRL1_BIT5), 0x00));
 }
 
@@ -148,7 +147,8 @@ int32_t set_play_mode(uint8_t mode) {
     case play_mode_standby:
       // Only the standby bit: GO stays as it is and nothing waits.
       log_error("Murvane: standby mode\n");
-      return slot_result(reg_write_bits(ZQ310X_REG_SYSCTRL2, keep_except(ZQ310X_SYSCTRL2_STANDBY), ZQ310X_SYSCTRL2_STANDBY));
+      return slot_result(
+          reg_write_bits(ZQ310X_REG_SYSCTRL2, keep_except(ZQ310X_SYSCTRL2_STANDBY), ZQ310X_SYSCTRL2_STANDBY));
     case play_mode_ram:
       // RAM playback always runs boosted.
       log_error("Murvane: ram mode\n");
@@ -222,7 +222,7 @@ int32_t get_f0(const family_dts& dts) {
   reg_write(ZQ310X_REG_F0_7D, static_cast<uint8_t>((dts.f0_7d_hi << 4) | dts.f0_7d_lo));
   reg_write(ZQ310X_REG_F0_7E, dts.f0_7e);
   reg_write(ZQ310X_REG_F0_7F, dts.f0_7f);
-  reg_read_byte(ZQ310X_REG_SYSINT);  // clears stale status; the value is of no use
+  reg_read_discard(ZQ310X_REG_SYSINT);  // clears stale status
   reg_write_bits(ZQ310X_REG_PLAYCTRL, keep_except(ZQ310X_PLAYCTRL_GO), ZQ310X_PLAYCTRL_GO);
 
   if (dts.f0_pre == 0) {

@@ -27,7 +27,7 @@ inline constexpr uint8_t ZQ310X_SYSCTRL1_BIT5 = 0x20;  // cleared when leaving s
 // 0x04: system control 2: standby, boost, play mode, host SRAM access.
 inline constexpr uint8_t ZQ310X_REG_SYSCTRL2 = 0x04;
 inline constexpr uint8_t ZQ310X_SYSCTRL2_STANDBY = 0x01;
-inline constexpr uint8_t ZQ310X_SYSCTRL2_BOOST = 0x02;  // 1 boost, 0 bypass
+inline constexpr uint8_t ZQ310X_SYSCTRL2_BOOST = 0x02;      // 1 boost, 0 bypass
 inline constexpr uint8_t ZQ310X_SYSCTRL2_PLAY_MODE = 0x0C;  // bits 3..2
 inline constexpr uint8_t ZQ310X_SYSCTRL2_PLAY_MODE_RAM = 0x00;
 inline constexpr uint8_t ZQ310X_SYSCTRL2_PLAY_MODE_CONT = 0x08;

@@ -62,7 +62,6 @@ constexpr int32_t offset_step = 2440;
 constexpr int32_t offset_centre = 512 * offset_step;  // 1249280
 constexpr int32_t offset_limit = 15;
 
-
 bool is_stop_standby(uint8_t state) {
   const auto s = static_cast<uint8_t>(state & ZQ320X_GLB_STATE_MASK);
   return s == ZQ320X_GLB_STATE_STANDBY || s == ZQ320X_GLB_STATE_STANDBY_ALT;
@@ -89,11 +88,11 @@ int32_t stop() {
   // wait. A reading that did not reach the chip ends the poll at once, as if
   // it had run out: the byte it left behind says nothing.
   for (uint32_t i = 0; i < stop_poll_count; ++i) {
-    const uint32_t state = reg_read_byte(ZQ320X_REG_GLB_STATE);
-    if ((state & reg_read_failed) != 0) {
+    const reg_byte state = reg_read_byte(ZQ320X_REG_GLB_STATE);
+    if (!state.ok()) {
       break;
     }
-    const bool standby = is_stop_standby(static_cast<uint8_t>(state));
+    const bool standby = is_stop_standby(state.value());
     if (standby) {
       log_error("Murvane: enter standby mode\n");
     }
@@ -159,7 +158,7 @@ int32_t get_f0(const family_dts& dts) {
   stop();
   write_field({ZQ320X_REG_F0_CTRL, ZQ320X_F0_CTRL_TRACK_EN}, ZQ320X_F0_CTRL_TRACK_EN);
   // Bit 2 of 0x08 goes back to what it was (after a failed read: clear).
-  const auto saved_play_cfg = static_cast<uint8_t>(reg_read_byte(ZQ320X_REG_PLAY_CFG));
+  const uint8_t saved_play_cfg = reg_read_byte(ZQ320X_REG_PLAY_CFG).value();
   write_field({ZQ320X_REG_PLAY_CFG, ZQ320X_PLAY_CFG_F0_DETECT}, ZQ320X_PLAY_CFG_F0_DETECT);
   set_play_mode(play_mode_cont);
   write_cont_drive(dts, cont_drive);
@@ -194,9 +193,9 @@ int32_t offset_calibration(const family_dts& dts) {
   stall(offset_cal_settle_us);
   write_field({ZQ320X_REG_OFFSET_CAL, ZQ320X_OFFSET_CAL_START}, ZQ320X_OFFSET_CAL_START);
   stall(offset_cal_measure_us);
-  const uint32_t gain_index = reg_read_byte(ZQ320X_REG_D2S_GAIN) & 0xFF;
-  const uint32_t result_hi = reg_read_byte(ZQ320X_REG_OFFSET_HI) & 0xFF;
-  const uint32_t result_lo = reg_read_byte(ZQ320X_REG_OFFSET_LO) & 0xFF;
+  const uint32_t gain_index = reg_read_byte(ZQ320X_REG_D2S_GAIN).value();
+  const uint32_t result_hi = reg_read_byte(ZQ320X_REG_OFFSET_HI).value();
+  const uint32_t result_lo = reg_read_byte(ZQ320X_REG_OFFSET_LO).value();
   const bool failed = watch.any_failed();
   write_field({ZQ320X_REG_SYS_CTRL, ZQ320X_SYS_CTRL_RAM_ACCESS}, 0x00);
 

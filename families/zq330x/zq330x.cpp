@@ -40,7 +40,6 @@ constexpr playback_regs playback = {
     .cont_preset = {0, 0},
 };
 
-
 }  // namespace
 
 int32_t wait_standby() {

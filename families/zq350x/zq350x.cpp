@@ -43,7 +43,6 @@ constexpr playback_regs playback = {
     .cont_preset = {0, 0},
 };
 
-
 bool needs_repair(uint8_t flag, uint8_t level) {
   return (flag & ZQ350X_QUAL_FLAG_BAD) != 0 || level >= ZQ350X_QUAL_LEVEL_LIMIT;
 }
@@ -59,7 +58,7 @@ void run_repair_window() {
   // rather than write 9 to it: a read leaves the protected register's
   // content as the factory set it, and if the chip does not recover, the
   // second reading of 0x62/0x63 still rejects the part.
-  reg_read_byte(ZQ350X_REG_REPAIR, 9);
+  reg_read_discard(ZQ350X_REG_REPAIR, 9);
   stall(repair_settle_us);
   reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_CLOSE);
   reg_write_bits(ZQ350X_REG_SYS_CTRL, keep, 0);
@@ -68,9 +67,9 @@ void run_repair_window() {
 }  // namespace
 
 EFI_STATUS qualify_check() {
-  const auto qual = static_cast<uint8_t>(reg_read_byte(ZQ350X_REG_QUAL));
-  auto flag = static_cast<uint8_t>(reg_read_byte(ZQ350X_REG_QUAL_FLAG));
-  auto level = static_cast<uint8_t>(reg_read_byte(ZQ350X_REG_QUAL_LEVEL));
+  const auto qual = reg_read_byte(ZQ350X_REG_QUAL).value();
+  auto flag = reg_read_byte(ZQ350X_REG_QUAL_FLAG).value();
+  auto level = reg_read_byte(ZQ350X_REG_QUAL_LEVEL).value();
   if ((qual & ZQ350X_QUAL_OK) == 0) {
     log_error("Murvane: unqualified chip\n");
     return EFI_DEVICE_ERROR;
@@ -79,8 +78,8 @@ EFI_STATUS qualify_check() {
     run_repair_window();
   }
   // Same bytes: a reading that fails keeps what the first one saw.
-  flag = static_cast<uint8_t>(reg_read_byte(ZQ350X_REG_QUAL_FLAG, flag));
-  level = static_cast<uint8_t>(reg_read_byte(ZQ350X_REG_QUAL_LEVEL, level));
+  flag = reg_read_byte(ZQ350X_REG_QUAL_FLAG, flag).value();
+  level = reg_read_byte(ZQ350X_REG_QUAL_LEVEL, level).value();
   return needs_repair(flag, level) ? EFI_DEVICE_ERROR : EFI_SUCCESS;
 }
 
@@ -104,7 +103,7 @@ int32_t set_play_mode(uint8_t mode) { return switch_play_mode(mode, playback); }
 
 int32_t set_go(uint8_t flag) {
   // A trim that could not be read counts as the cleared byte.
-  const auto trim = static_cast<uint8_t>(reg_read_byte(ZQ350X_REG_TRIM_LRA));
+  const auto trim = reg_read_byte(ZQ350X_REG_TRIM_LRA).value();
   const bool go = flag != 0 && trim < ZQ350X_TRIM_LRA_GO_LIMIT;
   return slot_result(reg_write(ZQ350X_REG_PLAY_CTRL, go ? ZQ350X_PLAY_CTRL_GO : ZQ350X_PLAY_CTRL_STOP));
 }

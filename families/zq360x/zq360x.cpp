@@ -63,7 +63,6 @@ constexpr playback_regs playback = {
     .cont_preset = {0, 0},
 };
 
-
 }  // namespace
 
 int32_t wait_standby(uint32_t polls) {
@@ -117,7 +116,9 @@ int32_t set_ram_base() {
 
 int32_t set_gain(uint8_t gain) { return slot_result(reg_write(ZQ360X_REG_GAIN, gain)); }
 
-int32_t set_sequence(uint8_t index, uint8_t wave) { return slot_result(write_sequence(ZQ360X_REG_WAVSEQ1, index, wave)); }
+int32_t set_sequence(uint8_t index, uint8_t wave) {
+  return slot_result(write_sequence(ZQ360X_REG_WAVSEQ1, index, wave));
+}
 
 int32_t set_sequence_loop(uint8_t index, uint8_t loop) {
   return slot_result(write_sequence_loop(ZQ360X_REG_WAVLOOP1, index, loop));
