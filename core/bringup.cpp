@@ -3,6 +3,7 @@
 #include "core/family.h"
 #include "core/identify.h"
 #include "core/regs.h"
+#include "murvane/version.h"
 #include "platform/log.h"
 
 namespace murvane {
@@ -19,7 +20,7 @@ constexpr uint8_t play_mode_ram = 1;
 }  // namespace
 
 EFI_STATUS bringup() {
-  log_error("Murvane: zq uefi driver version is v1.5.0\n");
+  log_error(version_line);
 
   EFI_STATUS status = bus_open();
   if (status != EFI_SUCCESS) {
