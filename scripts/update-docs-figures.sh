@@ -2,6 +2,8 @@
 # Writes every figure of the docs that the build determines, from the build:
 #   docs/performance.md  the image size and its sections (Murvane.efi), and
 #                        the modeled bring-up table (murvane-bench --modeled);
+#   docs/reliability.md  the fault sweep's runs per model and call
+#                        (murvane-bench --sweep-table);
 #   docs/porting.md      the worst-case bring-up time per family, from the
 #                        bound table of docs/reliability.md (which
 #                        test_worst_case checks against the code).
@@ -81,6 +83,9 @@ relocs=$("$readobj" --coff-basereloc "$image" | grep -c 'Type: DIR64' || true)
 # --- Modeled bring-up times ----------------------------------------------
 "$bench" --modeled >"$work/modeled"
 
+# --- The fault sweep's runs ---------------------------------------------
+"$bench" --sweep-table >"$work/sweep"
+
 # --- Worst-case bring-up per family, from the checked bound table -------
 {
   echo "| Family | Models | Worst-case bring-up (entry point or \`Start\`) |"
@@ -121,11 +126,12 @@ fill() {
 }
 
 status=0
-for page in docs/performance.md docs/porting.md; do
+for page in docs/performance.md docs/reliability.md docs/porting.md; do
   base=$(basename "$page")
   cp "$page" "$work/$base"
   case "$page" in
     docs/performance.md) blocks="image modeled" ;;
+    docs/reliability.md) blocks="sweep" ;;
     docs/porting.md) blocks="bounds" ;;
   esac
   for block in $blocks; do
