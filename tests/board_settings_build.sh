@@ -44,6 +44,22 @@ if ! diff -u "$src/tests/golden/zq3101.jsonl" "$trace.as-reference" | head -40; 
   fail "with the board's values put back, the trace differs from tests/golden/zq3101.jsonl (above)"
 fi
 
+# A value that cannot be right stops the configure step with its name.
+bad="$build-refused"
+rm -rf "$bad"
+if cmake -S "$src" -B "$bad" -G Ninja -DMURVANE_TESTS=OFF -DMURVANE_BENCH=OFF -DMURVANE_FIRMWARE=OFF \
+     -DMURVANE_I2C_ADDRESS=0x80 >"$bad.log" 2>&1; then
+  fail "an I2C address of 0x80 was accepted"
+elif ! grep -q 'MURVANE_I2C_ADDRESS: 0x80 is out of range' "$bad.log"; then
+  fail "an I2C address of 0x80 was refused without naming it: $(grep -m1 Error "$bad.log")"
+fi
+rm -rf "$bad"
+if cmake -S "$src" -B "$bad" -G Ninja -DMURVANE_TESTS=OFF -DMURVANE_BENCH=OFF -DMURVANE_FIRMWARE=OFF \
+     -DMURVANE_RESET_PIN_WORD=0x200EC1EO >"$bad.log" 2>&1; then
+  fail "a reset pin word with a letter O was accepted"
+fi
+rm -rf "$bad" "$bad.log"
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed; trace: $trace"
   exit 1
