@@ -24,7 +24,7 @@ while [ $# -gt 0 ]; do
     --build) build="$2"; shift 2 ;;
     --out) out="$2"; shift 2 ;;
     -D*) defs+=("$1"); shift ;;
-    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "release: unknown argument $1 (see --help)" >&2; exit 2 ;;
   esac
 done
