@@ -3,8 +3,10 @@
 // each of those includes, and formatting one log line.
 //
 // With --markdown the usual report goes to standard error and standard
-// output gets the tables of docs/performance.md: per family the modeled
-// bring-up time against its floor, and the CPU time per bring-up.
+// output gets the CPU table of docs/performance.md (CPU time per bring-up).
+// With --modeled it runs no benchmark and prints the modeled table: per
+// family the modeled bring-up time against its floor (the same on any host).
+// With --sweep-table it prints the fault sweep's runs per model and call.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -18,6 +20,7 @@
 #include "platform/log.h"
 #include "sim/harness.h"
 #include "sim/model_factory.h"
+#include "sim/models/model_table.h"
 #include "sim/virtual_platform.h"
 
 namespace {
@@ -164,30 +167,107 @@ std::string ms(uint64_t ns) {
   return buf;
 }
 
+// The modeled figures: deterministic (the virtual clock, not the host), so
+// docs/performance.md keeps them exactly and the docs_figures test compares.
+void print_modeled() {
+  std::printf(
+      "| Family | Model | Modeled bring-up | GO at | Floor | Modeled / floor | Reads | Writes | Bus time (transfers) "
+      "| Mandated waits | Poll waits |\n|---|---|---|---|---|---|---|---|---|---|---|\n");
+  for (const FamilyModel& f : family_models) {
+    const Traffic t = measure(f.model);
+    std::printf("| %s | %s | %s%s | %s | %s | %.3f | %llu | %llu | %s | %s | %s |\n", f.family, f.model,
+                ms(t.modeled_ns).c_str(), t.reached_end ? "" : " (stopped early)",
+                t.go_ns != 0 ? ms(t.go_ns).c_str() : "no GO", ms(t.floor_ns()).c_str(),
+                static_cast<double>(t.modeled_ns) / static_cast<double>(t.floor_ns()),
+                static_cast<unsigned long long>(t.reads), static_cast<unsigned long long>(t.writes),
+                ms(t.transfer_ns()).c_str(), ms(t.mandated_us() * 1000).c_str(), ms(t.poll_us * 1000).c_str());
+  }
+}
+
+// Transfers of one healthy call on a fresh chip and platform, counted as
+// tests/test_fault_sweep.cpp counts them: for every call but the entry the
+// entry runs first, and only the call's own transfers count.
+uint64_t healthy_transfers(const char* model, const std::string& call) {
+  sim::reset_driver_state();
+  auto chip = sim::make_model(model);
+  sim::VirtualPlatform p(&chip->model());
+  p.set_recording(false);
+  if (call != "entry") {
+    sim::call_entry(p);
+  }
+  const uint64_t before = p.transfers();
+  if (call == "entry") {
+    sim::call_entry(p);
+  } else if (call == "start") {
+    sim::call_start(p);
+  } else {
+    sim::call_slot(p, call, {});
+  }
+  return p.transfers() - before;
+}
+
+// 16648 as "16,648", as the page writes counts.
+std::string thousands(uint64_t n) {
+  const std::string digits = std::to_string(n);
+  std::string out;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) {
+      out += ',';
+    }
+    out += digits[i];
+  }
+  return out;
+}
+
+// The fault sweep's runs per model and call (one healthy run and two per
+// transfer of it), the table of docs/reliability.md. Fails when two models of
+// a family differ, since the table has one row per family.
+int print_sweep_table() {
+  const char* calls[] = {"entry", "start", "get_f0", "offset_calibration"};
+  std::printf(
+      "| family | entry | Start | get_f0 | offset_calibration | per model | models | runs |\n"
+      "|---|---|---|---|---|---|---|---|\n");
+  uint64_t all_runs = 0;
+  size_t all_models = 0;
+  for (const FamilyModel& f : family_models) {
+    uint64_t runs[4] = {};
+    size_t models = 0;
+    for (const sim::model_info& m : sim::model_infos) {
+      if (std::strcmp(m.family_name, f.family) != 0) {
+        continue;
+      }
+      for (size_t c = 0; c < 4; ++c) {
+        const uint64_t r = 1 + 2 * healthy_transfers(m.name, calls[c]);
+        if (models > 0 && r != runs[c]) {
+          std::fprintf(stderr, "%s %s: %llu runs, but %llu on the family's first model\n", m.name, calls[c],
+                       static_cast<unsigned long long>(r), static_cast<unsigned long long>(runs[c]));
+          return 1;
+        }
+        runs[c] = r;
+      }
+      ++models;
+    }
+    const uint64_t per_model = runs[0] + runs[1] + runs[2] + runs[3];
+    std::printf("| %s | %s | %s | %s | %s | %s | %zu | %s |\n", f.family, thousands(runs[0]).c_str(),
+                thousands(runs[1]).c_str(), thousands(runs[2]).c_str(), thousands(runs[3]).c_str(),
+                thousands(per_model).c_str(), models, thousands(per_model * models).c_str());
+    all_runs += per_model * models;
+    all_models += models;
+  }
+  std::printf("| all | | | | | | %zu | **%s** |\n", all_models, thousands(all_runs).c_str());
+  return 0;
+}
+
+// The host's figures: they vary with the machine and its load.
 void print_markdown(const Collector& c) {
   std::printf("Host: %d CPUs at %.0f MHz; compiler %s; build type %s.\n\n", c.cpus(), c.mhz(), __VERSION__,
               MURVANE_BUILD_TYPE);
-  std::printf(
-      "| Family | Model | Modeled bring-up | GO at | Floor | Modeled / floor | Reads | Writes | Mandated waits "
-      "| Poll waits |\n|---|---|---|---|---|---|---|---|---|---|\n");
-  std::vector<Traffic> traffic;
+  std::printf("| Family | CPU per bring-up | Modeled bring-up / CPU |\n|---|---|---|\n");
   for (const FamilyModel& f : family_models) {
+    const double cpu = c.cpu_ns(std::string("bringup/") + f.family);
     const Traffic t = measure(f.model);
-    traffic.push_back(t);
-    std::printf(
-        "| %s | %s | %s%s | %s | %s | %.3f | %llu | %llu | %s | %s |\n", f.family, f.model, ms(t.modeled_ns).c_str(),
-        t.reached_end ? "" : " (stopped early)", t.go_ns != 0 ? ms(t.go_ns).c_str() : "no GO", ms(t.floor_ns()).c_str(),
-        static_cast<double>(t.modeled_ns) / static_cast<double>(t.floor_ns()), static_cast<unsigned long long>(t.reads),
-        static_cast<unsigned long long>(t.writes), ms(t.mandated_us() * 1000).c_str(), ms(t.poll_us * 1000).c_str());
-  }
-  std::printf(
-      "\n| Family | CPU per bring-up | Modeled bus time (transfers) | Modeled bring-up | Modeled bring-up / CPU "
-      "|\n|---|---|---|---|---|\n");
-  for (size_t i = 0; i < traffic.size(); ++i) {
-    const double cpu = c.cpu_ns(std::string("bringup/") + family_models[i].family);
-    std::printf("| %s | %.1f us | %s | %s | %.0fx |\n", family_models[i].family, cpu / 1e3,
-                ms(traffic[i].transfer_ns()).c_str(), ms(traffic[i].modeled_ns).c_str(),
-                cpu > 0 ? static_cast<double>(traffic[i].modeled_ns) / cpu : 0.0);
+    std::printf("| %s | %.1f us | %.0fx |\n", f.family, cpu / 1e3,
+                cpu > 0 ? static_cast<double>(t.modeled_ns) / cpu : 0.0);
   }
   std::printf("\nPlatform set-up included in each bring-up above: %.1f us.\n", c.cpu_ns("platform_setup") / 1e3);
   std::printf("Formatting one log line: %.0f ns (\"%%02X\" message), %.0f ns (\"%%r\" message).\n",
@@ -202,6 +282,11 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--markdown") == 0) {
       markdown = true;
+    } else if (std::strcmp(argv[i], "--modeled") == 0) {
+      print_modeled();
+      return 0;
+    } else if (std::strcmp(argv[i], "--sweep-table") == 0) {
+      return print_sweep_table();
     } else {
       argv[kept++] = argv[i];
     }

@@ -3,6 +3,7 @@
 #include "core/family.h"
 #include "core/identify.h"
 #include "core/regs.h"
+#include "murvane/version.h"
 #include "platform/log.h"
 
 namespace murvane {
@@ -18,7 +19,7 @@ constexpr uint8_t boot_gain = 0x80;
 }  // namespace
 
 EFI_STATUS bringup() {
-  log_error("Murvane: zq uefi driver version is v1.5.0\n");
+  log_error(version_line);
 
   EFI_STATUS status = bus_open();
   if (status != EFI_SUCCESS) {

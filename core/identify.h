@@ -4,13 +4,15 @@
 
 #include <stdint.h>
 
+#include "murvane/board_settings.h"
 #include "platform/efi.h"
 
 namespace murvane {
 
-// Reset pin as the pin-control component knows it; messages call it GPIO 30.
-inline constexpr uint32_t reset_pin_config = 0x200EC1E0;
-inline constexpr int reset_pin_gpio = 30;
+// Reset pin as the pin-control component knows it, and the GPIO number the
+// messages call it by: the board's (build-time settings, murvane/board_settings.h).
+inline constexpr uint32_t reset_pin_config = board::reset_pin_word;
+inline constexpr int reset_pin_gpio = board::reset_pin_gpio;
 inline constexpr uint32_t reset_low_us = 2000;
 inline constexpr uint32_t reset_settle_us = 8000;
 inline constexpr uint32_t id_retry_wait_us = 2000;

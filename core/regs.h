@@ -4,16 +4,24 @@
 
 #include <stdint.h>
 
+#include "murvane/board_settings.h"
 #include "platform/efi.h"
 #include "platform/protocols.h"
 
 namespace murvane {
 
-inline constexpr uint32_t i2c_instance = 5;
+// The bus and the slave configuration are the board's (build-time settings,
+// murvane/board_settings.h); the time-out is the driver's own.
+inline constexpr uint32_t i2c_instance = board::i2c_instance;
 inline constexpr uint32_t i2c_timeout = 2500;
 inline constexpr uint32_t slave_config_words = 6;
 // Bus clock in kHz, 7-bit chip address, then words the bus component wants.
-inline constexpr uint32_t slave_config_values[slave_config_words] = {400, 0x5A, 0, 500, 0, 0};
+inline constexpr uint32_t slave_config_values[slave_config_words] = {board::i2c_speed_khz,
+                                                                     board::i2c_address,
+                                                                     board::i2c_config_words_3_to_6[0],
+                                                                     board::i2c_config_words_3_to_6[1],
+                                                                     board::i2c_config_words_3_to_6[2],
+                                                                     board::i2c_config_words_3_to_6[3]};
 
 // Bus status returned by the client when it has no bus protocol to call.
 inline constexpr uint32_t bus_no_protocol = 1;

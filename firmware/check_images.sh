@@ -123,6 +123,16 @@ fi
 size=$(stat -c %s "$dir/Murvane.efi")
 echo "info: Murvane.efi is $size bytes ($(( (size + 1023) / 1024 )) KiB; the goal is at most 16 KiB)"
 
+# The board the image is for (cmake/board_settings.cmake), as the release
+# bundle records it.
+if [ -f "$dir/board-settings.txt" ]; then
+  while IFS= read -r setting; do
+    echo "info: board setting $setting"
+  done < <(grep -v '^#' "$dir/board-settings.txt")
+else
+  fail "no board-settings.txt beside the images"
+fi
+
 if [ $failures -ne 0 ]; then
   echo "$failures check(s) failed"
   exit 1

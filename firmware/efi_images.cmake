@@ -23,7 +23,7 @@ set(MURVANE_EFI_TEST_LIBS murvane_efi_runtime murvane_efi_driver murvane_efi_mod
 # -Os: no inlined copies of small functions, about 900 bytes less code. It
 # comes after the configuration's flags on the command line, so it wins.
 foreach(lib ${MURVANE_EFI_TEST_LIBS} murvane_efi_simplatform_main murvane_efi_fwtest_main)
-  target_include_directories(${lib} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_include_directories(${lib} PRIVATE ${PROJECT_SOURCE_DIR} ${MURVANE_GENERATED_INCLUDE_DIR})
   target_compile_options(${lib} PRIVATE ${MURVANE_WARNINGS} $<$<CONFIG:MinSizeRel>:-Oz>)
 endforeach()
 
@@ -63,6 +63,10 @@ target_compile_options(murvane_efi_consumer_main PRIVATE ${MURVANE_C_WARNINGS} -
                                                          $<$<CONFIG:MinSizeRel>:-Oz>)
 murvane_efi_image(murvane_efi_consumer OUTPUT_NAME Consumer ENTRY ConsumerMain SUBSYSTEM efi_application
                   OBJECTS murvane_efi_consumer_main)
+
+# The board settings the images were built with, beside them: the image
+# checks print them and the release bundle carries them.
+configure_file(${CMAKE_BINARY_DIR}/board-settings.txt ${MURVANE_EFI_IMAGE_DIR}/board-settings.txt COPYONLY)
 
 # For the image checks: the objects of the driver image, and of the test images.
 file(GENERATE OUTPUT ${MURVANE_EFI_IMAGE_DIR}/driver_objects.txt

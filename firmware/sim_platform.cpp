@@ -18,6 +18,7 @@
 #include "firmware/sim_platform_protocol.h"
 #include "firmware/sim_scenario.h"
 #include "firmware/text.h"
+#include "murvane/board_settings.h"
 #include "platform/platform.h"
 #include "platform/protocols.h"
 #include "sim/models/zq310x_model.h"
@@ -36,11 +37,13 @@ constexpr uint64_t read_transfer_ns = 95000;
 constexpr UINT32 no_chip_status = 5;
 constexpr UINT64 bus_handle_value = 0x5A5A0005;
 
-// What the driver is expected to ask for; anything else is counted.
-constexpr UINT32 expected_instance = 5;
-constexpr UINT32 expected_address = 0x5A;
+// What the driver is expected to ask for; anything else is counted. The bus,
+// address and pin are the board settings the driver image was built with
+// (the same generated header): a test platform of its own board.
+constexpr UINT32 expected_instance = murvane::board::i2c_instance;
+constexpr UINT32 expected_address = murvane::board::i2c_address;
 constexpr UINT32 expected_timeout = 2500;
-constexpr UINT32 expected_pin = 0x200EC1E0;
+constexpr UINT32 expected_pin = murvane::board::reset_pin_word;
 
 constinit sim::ZQ310xModel model_zq310x;
 constinit sim::ZQ320xModel model_zq320x;

@@ -14,6 +14,11 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
   fi
   cmake --preset default >/dev/null
 fi
+# The golden traces are the reference board's: never record another board's.
+if ! grep -q 'reference_board = true' "$build/generated/murvane/board_settings.h" 2>/dev/null; then
+  echo "update-golden: $build is not built with the default board settings (see $build/board-settings.txt)" >&2
+  exit 1
+fi
 cmake --build "$build" --target murvane-sim >/dev/null
 mkdir -p tests/golden
 # Keep this list in step with golden_models in tests/test_murvane_sim.cpp.

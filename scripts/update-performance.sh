@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Re-measures the numbers in docs/performance.md (the part between the
-# "bench:begin" and "bench:end" markers): builds murvane-bench, runs it with
-# --markdown and puts its tables in place. Review `git diff docs` afterwards.
+# Re-measures the host CPU figures of docs/performance.md (the part between
+# the "bench:begin" and "bench:end" markers): builds murvane-bench, runs it
+# with --markdown and puts its table in place; then brings the figures the
+# build determines up to date (scripts/update-docs-figures.sh). Review
+# `git diff docs` afterwards.
 # Usage: scripts/update-performance.sh [BUILD_DIR]   (default: build/default,
 # an optimised build; a Debug build gives CPU times that mean little)
 set -euo pipefail
@@ -33,4 +35,5 @@ awk -v tables="$tables" '
 ' "$doc" >"$tables.new"
 grep -q "<!-- bench:end -->" "$tables.new" || { echo "update-performance: markers missing in $doc" >&2; exit 1; }
 mv "$tables.new" "$doc"
-echo "updated $doc"
+echo "updated $doc (CPU times)"
+./scripts/update-docs-figures.sh "$build"

@@ -779,7 +779,11 @@ TEST(Output, PersonSeesLogRegisterTraceAndSummary) {
   EXPECT_TRUE(std::regex_search(o, std::regex(R"(i2c_read +0x00 chip ID +---- +FAILED status 7\n)"))) << o;
   EXPECT_NE(o.find("== Summary =="), std::string::npos);
   EXPECT_TRUE(std::regex_search(o, std::regex(R"(chip +zq3101, family zq310x\n)"))) << o;
-  EXPECT_TRUE(std::regex_search(o, std::regex(R"(driver +selected family none\n)"))) << o;
+  // The foreign identifier is kept across the failed read, as the driver keeps it.
+  EXPECT_TRUE(std::regex_search(
+      o, std::regex(R"(driver +no family selected \(identifier read: 0x0011, not a known model\)\n)")))
+      << o;
+  EXPECT_TRUE(std::regex_search(o, std::regex(R"(SRAM 0x0800 +not loaded\n)"))) << o;
   EXPECT_TRUE(std::regex_search(o, std::regex(R"(calls +entry -> Success +returned after 24190.0 us\n)"))) << o;
   EXPECT_TRUE(std::regex_search(o, std::regex(R"(transfers +2 reads, 0 writes, 1 failed\n)"))) << o;
   // Two pulses (2000 + 8000 us each) and 2000 us after each rejected identifier.
@@ -795,7 +799,25 @@ TEST(Output, SummaryNamesEveryCallsResult) {
   EXPECT_TRUE(std::regex_search(
       r.out, std::regex(R"(calls +entry -> Invalid Parameter +returned after 0.0 us\n +start -> Not Found )")))
       << r.out;
-  EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(driver +selected family none\n)"))) << r.out;
+  EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(driver +no family selected \(no identifier read\)\n)"))) << r.out;
+}
+
+TEST(Output, UnknownIdentifierIsNamedAndNothingIsCalledLoaded) {
+  const SimRun r = run_sim({scenario_file("unknown-id", R"({"chip_id": "0x42"})")});
+  ASSERT_EQ(r.exit_code, exit_ran) << r.err;
+  EXPECT_TRUE(std::regex_search(
+      r.out, std::regex(R"(driver +no family selected \(identifier read: 0x0042, not a known model\)\n)")))
+      << r.out;
+  EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(SRAM 0x0800 +not loaded\n)"))) << r.out;
+  EXPECT_EQ(r.out.find("bytes differ"), std::string::npos) << r.out;
+}
+
+TEST(Output, UnknownSixteenBitIdentifierIsReadFromItsTwoRegisters) {
+  const SimRun r = run_sim({scenario_file("unknown-id16", R"({"chip": "zq3501", "chip_id": "0x9299"})")});
+  ASSERT_EQ(r.exit_code, exit_ran) << r.err;
+  EXPECT_TRUE(std::regex_search(
+      r.out, std::regex(R"(driver +no family selected \(identifier read: 0x9299, not a known model\)\n)")))
+      << r.out;
 }
 
 TEST(Output, AbsentChipIsSaidSo) {

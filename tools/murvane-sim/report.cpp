@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <optional>
 #include <string_view>
 
+#include "core/family.h"
+#include "core/identify.h"
 #include "core/regs.h"
 #include "core/waveform.h"
 #include "platform/log.h"
@@ -273,6 +276,50 @@ void write_sram_check(std::ostream& out, const sim::ChipModel& chip) {
 
 std::string label(const char* name) { return printf_string("%-14s", name); }
 
+// The identifier the driver's identification last read, put together from
+// the trace as the driver does: register 0x00, or 0x57 and 0x58 after a
+// 16-bit marker in 0x00. A failed read delivers nothing, and the driver then
+// keeps the identifier it had, so it is skipped here too.
+std::optional<uint32_t> identifier_read(const std::vector<sim::Event>& events) {
+  std::optional<uint32_t> id;
+  bool long_id = false;
+  int64_t high = -1;  // the byte of 0x57 once read
+  for (const sim::Event& e : events) {
+    if (e["ev"] != "i2c_read" || e["value"].is_null()) {
+      continue;
+    }
+    const auto reg = e["reg"].get<uint32_t>();
+    const auto value = e["value"].get<uint32_t>();
+    if (reg == murvane::reg_chip_id) {
+      long_id = murvane::check_short_id(static_cast<uint8_t>(value)) != EFI_SUCCESS;
+      high = -1;
+      if (!long_id) {
+        id = value;
+      }
+    } else if (long_id && reg == murvane::reg_chip_id_hi) {
+      high = value;
+    } else if (long_id && high >= 0 && reg == murvane::reg_chip_id_lo) {
+      id = static_cast<uint32_t>(high) << 8 | value;
+      long_id = false;
+      high = -1;
+    }
+  }
+  return id;
+}
+
+// "selected family zq310x", or why none was: the identifier the chip gave.
+std::string selection_text(const Simulation& sim) {
+  if (!sim.selected_family().empty()) {
+    return "selected family " + sim.selected_family();
+  }
+  const std::optional<uint32_t> id = identifier_read(sim.platform().events());
+  if (!id.has_value()) {
+    return "no family selected (no identifier read)";
+  }
+  return printf_string("no family selected (identifier read: 0x%04X%s)", *id,
+                       murvane::find_chip_id(*id) == nullptr ? ", not a known model" : "");
+}
+
 void write_summary(std::ostream& out, const Simulation& sim) {
   const Scenario& s = sim.scenario();
   sim::ModelHandle* chip = sim.chip();
@@ -286,8 +333,7 @@ void write_summary(std::ostream& out, const Simulation& sim) {
     }
     out << '\n';
   }
-  out << label("driver") << "selected family "
-      << (sim.selected_family().empty() ? std::string("none") : sim.selected_family()) << '\n';
+  out << label("driver") << selection_text(sim) << '\n';
 
   bool first = true;
   for (const CallResult& r : sim.results()) {
@@ -316,7 +362,13 @@ void write_summary(std::ostream& out, const Simulation& sim) {
   }
   const sim::ChipModel& m = chip->model();
   out << label("SRAM 0x0800");
-  write_sram_check(out, m);
+  if (m.sram_bytes_written() == 0) {
+    // Nothing was downloaded: comparing with the image would only count
+    // the power-on contents as "differing".
+    out << "not loaded\n";
+  } else {
+    write_sram_check(out, m);
+  }
   out << label("violations");
   if (m.violation_count() == 0) {
     out << "none\n";

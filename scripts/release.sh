@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# The release bundle: murvane-<version>-aarch64.tar.gz with Murvane.efi, its
+# linker map, SHA256SUMS, the board settings the image was built with (as
+# text and as the generated header), the README and docs/, and the
+# integrator files (integration/, include/) when the tree has them.
+#
+# The version is the project's (project(... VERSION ...) in CMakeLists.txt),
+# the same value the driver prints in its first log line; the script refuses
+# an image whose version line says otherwise.
+#
+# usage: scripts/release.sh [--build DIR] [--out DIR] [-DMURVANE_...=VALUE ...]
+#   --build DIR  an already configured UEFI build (for example build/default/efi,
+#                the host build's sub-build); default: the efi preset, build/efi,
+#                configured here with the given -D board settings
+#   --out DIR    where the bundle goes (default: build/release)
+# Progress goes to standard error; standard output gets the bundle's path.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+build="" out="build/release" defs=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --build) build="$2"; shift 2 ;;
+    --out) out="$2"; shift 2 ;;
+    -D*) defs+=("$1"); shift ;;
+    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "release: unknown argument $1 (see --help)" >&2; exit 2 ;;
+  esac
+done
+
+if [ -z "$build" ]; then
+  ./scripts/deps.sh >&2
+  build=build/efi
+  cmake --preset efi "${defs[@]}" >&2
+elif [ "${#defs[@]}" -gt 0 ]; then
+  cmake "$build" "${defs[@]}" >&2
+fi
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  echo "release: $build is not a configured build directory" >&2
+  exit 1
+fi
+if ! grep -q '^MURVANE_EFI:BOOL=ON$' "$build/CMakeCache.txt"; then
+  echo "release: $build is not a UEFI build (configure it with the efi preset)" >&2
+  exit 1
+fi
+cmake --build "$build" --target murvane_efi >&2
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+if [ -z "$version" ]; then
+  echo "release: no project version in $build/CMakeCache.txt" >&2
+  exit 1
+fi
+image="$build/images/Murvane.efi"
+if ! grep -aqF "Murvane: zq uefi driver version is v$version" "$image"; then
+  echo "release: $image does not print version $version; rebuild it" >&2
+  exit 1
+fi
+
+name="murvane-$version-aarch64"
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+stage="$out/$name"
+rm -rf "$stage" "$out/$name.tar.gz"
+mkdir -p "$stage/docs"
+cp "$image" "$build/images/Murvane.map" "$build/images/board-settings.txt" "$stage/"
+cp "$build/generated/murvane/board_settings.h" "$stage/board_settings.h"
+cp README.md "$stage/"
+cp docs/*.md "$stage/docs/"
+for dir in integration include; do
+  if [ -d "$root/$dir" ]; then
+    cp -R "$root/$dir" "$stage/$dir"
+  fi
+done
+
+(cd "$stage" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort | xargs sha256sum >SHA256SUMS)
+
+# The same tree always gives the same archive: fixed order, owner and time.
+mtime=$(git log -1 --format=%ct 2>/dev/null || echo 0)
+tar -C "$out" --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$mtime" -cf - "$name" \
+  | gzip -n -9 >"$out/$name.tar.gz"
+rm -rf "$stage"
+echo "release: $(tar -tzf "$out/$name.tar.gz" | grep -vc '/$') files, board settings:" >&2
+grep -v '^#' "$build/images/board-settings.txt" | sed 's/^/  /' >&2
+echo "$out/$name.tar.gz"

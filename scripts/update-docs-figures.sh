@@ -1,0 +1,157 @@
+#!/usr/bin/env bash
+# Writes every figure of the docs that the build determines, from the build:
+#   docs/performance.md  the image size and its sections (Murvane.efi), and
+#                        the modeled bring-up table (murvane-bench --modeled);
+#   docs/reliability.md  the fault sweep's runs per model and call
+#                        (murvane-bench --sweep-table);
+#   docs/porting.md      the worst-case bring-up time per family, from the
+#                        bound table of docs/reliability.md (which
+#                        test_worst_case checks against the code).
+# Each figure sits between "<!-- figures:NAME:begin -->" and
+# "<!-- figures:NAME:end -->"; nothing outside the markers is touched.
+# CPU times vary with the host: scripts/update-performance.sh measures them.
+#
+# usage: scripts/update-docs-figures.sh [--check] [BUILD_DIR]   (default build/default)
+#   --check  build nothing and write nothing: fail, showing each differing
+#            figure, when the committed docs differ from what BUILD_DIR measures
+#            (the docs_figures test)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+check=0
+if [ "${1:-}" = "--check" ]; then
+  check=1
+  shift
+fi
+build="${1:-build/default}"
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  if [ "$build" != "build/default" ] || [ $check -eq 1 ]; then
+    echo "update-docs-figures: $build is not a configured build directory" >&2
+    exit 1
+  fi
+  cmake --preset default >/dev/null
+fi
+if [ $check -eq 0 ]; then
+  cmake --build "$build" --target murvane-bench murvane_efi_images >&2
+fi
+
+image="$build/efi/images/Murvane.efi"
+bench="$build/bench/murvane-bench"
+readobj=$(command -v llvm-readobj-14 || command -v llvm-readobj || true)
+for f in "$image" "$bench"; do
+  [ -f "$f" ] || { echo "update-docs-figures: $f is missing: build $build first" >&2; exit 1; }
+done
+[ -n "$readobj" ] || { echo "update-docs-figures: llvm-readobj-14 not found (scripts/deps.sh)" >&2; exit 1; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# --- The image: size and sections ---------------------------------------
+goal=16384
+size=$(stat -c %s "$image")
+headers=$("$readobj" --file-headers "$image" | awk '/SizeOfHeaders:/ { print $2 }')
+relocs=$("$readobj" --coff-basereloc "$image" | grep -c 'Type: DIR64' || true)
+{
+  if [ "$size" -le "$goal" ]; then
+    verdict="$((goal - size)) bytes under the goal"
+  else
+    verdict="$((size - goal)) bytes OVER the goal"
+  fi
+  kib=$(awk -v s="$size" 'BEGIN { printf "%.1f", s / 1024 }')
+  echo "The goal for \`Murvane.efi\` is at most 16 KiB ($goal bytes) on disk: it is"
+  echo "$size bytes ($kib KiB), all six families in, $verdict."
+  echo
+  echo "| Part | In memory | In the file |"
+  echo "|---|---|---|"
+  echo "| headers (DOS stub, PE headers, section headers) | | $headers |"
+  "$readobj" --sections "$image" | awk '
+    /^    Name: / { name = $2 }
+    /^    VirtualSize: / { vs = $2 }
+    /^    RawDataSize: / { print name, vs, $2 }' | while read -r name vs raw; do
+    case "$name" in
+      .text) what="\`.text\` (code)" ;;
+      .rdata) what="\`.rdata\` (constants)" ;;
+      .data) what="\`.data\` (driver state; the loader zero-fills what the file does not hold)" ;;
+      .reloc) what="\`.reloc\` ($relocs base relocations)" ;;
+      *) what="\`$name\`" ;;
+    esac
+    echo "| $what | $((vs)) | $raw |"
+  done
+  echo "| **total** | | **$size bytes** |"
+} >"$work/image"
+
+# --- Modeled bring-up times ----------------------------------------------
+"$bench" --modeled >"$work/modeled"
+
+# --- The fault sweep's runs ---------------------------------------------
+"$bench" --sweep-table >"$work/sweep"
+
+# --- Worst-case bring-up per family, from the checked bound table -------
+{
+  echo "| Family | Models | Worst-case bring-up (entry point or \`Start\`) |"
+  echo "|---|---|---|"
+  awk -F' *\\| *' '
+    /^\| family \| entry, Start \| get_f0 \| offset_calibration \|/ { on = 1; next }
+    on && /^\|---/ { next }
+    on && /^\| zq3/ { print $2 "|" $3; next }
+    on { exit }' docs/reliability.md | while IFS='|' read -r family bound; do
+    case "$family" in
+      zq310x) letter=A models="zq3101, zq3102" ;;
+      zq320x) letter=B models="zq3201 … zq3204" ;;
+      zq330x) letter=C models="zq3301 … zq3304" ;;
+      zq340x) letter=D models="zq3401, zq3402" ;;
+      zq350x) letter=E models="zq3501 … zq3504" ;;
+      zq360x) letter=F models="zq3601 … zq3603" ;;
+      *) letter="?" models="?" ;;
+    esac
+    echo "| $letter (\`$family\`) | $models | $bound |"
+  done
+} >"$work/bounds"
+if [ "$(grep -c '^| [A-F] ' "$work/bounds")" -ne 6 ]; then
+  echo "update-docs-figures: the bound table of docs/reliability.md was not found" >&2
+  exit 1
+fi
+
+# Puts the content of a file between one pair of markers of a page.
+fill() {
+  local page="$1" name="$2" content="$3" out="$4"
+  awk -v content="$content" -v begin="<!-- figures:$name:begin -->" -v end="<!-- figures:$name:end -->" '
+    $0 == begin { print; while ((getline line < content) > 0) print line; skipping = 1; found = 1; next }
+    $0 == end { skipping = 0; closed = 1 }
+    !skipping { print }
+    END { if (!found || !closed) exit 3 }' "$page" >"$out" || {
+    echo "update-docs-figures: markers of \"$name\" missing in $page" >&2
+    exit 1
+  }
+}
+
+status=0
+for page in docs/performance.md docs/reliability.md docs/porting.md; do
+  base=$(basename "$page")
+  cp "$page" "$work/$base"
+  case "$page" in
+    docs/performance.md) blocks="image modeled" ;;
+    docs/reliability.md) blocks="sweep" ;;
+    docs/porting.md) blocks="bounds" ;;
+  esac
+  for block in $blocks; do
+    fill "$work/$base" "$block" "$work/$block" "$work/$base.next"
+    mv "$work/$base.next" "$work/$base"
+  done
+  if cmp -s "$page" "$work/$base"; then
+    continue
+  fi
+  if [ $check -eq 1 ]; then
+    echo "$page: figures differ from what $build measures (- committed, + measured):"
+    diff -u "$page" "$work/$base" | tail -n +3 | grep '^[-+]' || true
+    status=1
+  else
+    cp "$work/$base" "$page"
+    echo "updated $page" >&2
+  fi
+done
+if [ $status -ne 0 ]; then
+  echo
+  echo "Fix: scripts/update-docs-figures.sh $build   (then review git diff docs and commit)"
+fi
+exit $status

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# The release bundle: scripts/release.sh on an already built UEFI build, then
+# the archive unpacked and checked: its name carries the project's version,
+# it holds the image (the very one built, printing that version), its map,
+# the board settings, the README and docs and the integrator folders the
+# tree has, and SHA256SUMS lists every file exactly once with the right sum.
+# usage: release_bundle_test.sh SOURCE_DIR EFI_BUILD_DIR WORK_DIR
+set -euo pipefail
+src="$1" efi="$2" work="$3"
+rm -rf "$work"
+mkdir -p "$work"
+
+bundle=$("$src/scripts/release.sh" --build "$efi" --out "$work/out")
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+pass() { echo "ok:   $*"; }
+
+version=$(sed -n 's/^project(murvane VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
+[ -n "$version" ] || { echo "FAIL: no version in $src/CMakeLists.txt"; exit 1; }
+name="murvane-$version-aarch64"
+[ "$bundle" = "$work/out/$name.tar.gz" ] && [ -f "$bundle" ] && pass "bundle $name.tar.gz" \
+  || { echo "FAIL: release.sh printed \"$bundle\", expected $work/out/$name.tar.gz"; exit 1; }
+
+mkdir "$work/unpacked"
+tar -C "$work/unpacked" -xzf "$bundle"
+top=$(ls "$work/unpacked")
+[ "$top" = "$name" ] && pass "one top folder, $name" || fail "top level is \"$top\", expected $name"
+dir="$work/unpacked/$name"
+
+required=(Murvane.efi Murvane.map SHA256SUMS board-settings.txt board_settings.h README.md docs/porting.md
+          docs/models.md docs/firmware.md)
+for dir_name in integration include; do
+  if [ -d "$src/$dir_name" ]; then
+    while IFS= read -r f; do required+=("$dir_name/${f#"$src/$dir_name/"}"); done \
+      < <(find "$src/$dir_name" -type f)
+  fi
+done
+for f in "${required[@]}"; do
+  [ -f "$dir/$f" ] || fail "missing $f"
+done
+pass "${#required[@]} required files looked for"
+
+if (cd "$dir" && sha256sum --check --strict --quiet SHA256SUMS); then
+  pass "every checksum in SHA256SUMS matches"
+else
+  fail "sha256sum --check SHA256SUMS failed"
+fi
+listed=$(cd "$dir" && awk '{ sub(/^\*/, "", $2); print $2 }' SHA256SUMS | LC_ALL=C sort)
+present=$(cd "$dir" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort)
+[ "$listed" = "$present" ] && pass "SHA256SUMS lists every file, once" \
+  || fail "SHA256SUMS and the files differ: $(diff <(echo "$listed") <(echo "$present") | tr '\n' ' ')"
+[ "$(echo "$listed" | uniq -d)" = "" ] || fail "SHA256SUMS lists a file twice"
+
+cmp -s "$dir/Murvane.efi" "$efi/images/Murvane.efi" && pass "Murvane.efi is the image built" \
+  || fail "Murvane.efi differs from $efi/images/Murvane.efi"
+grep -aqF "Murvane: zq uefi driver version is v$version" "$dir/Murvane.efi" \
+  && pass "the image's version line says v$version" || fail "the image does not print version $version"
+cmp -s "$dir/board-settings.txt" "$efi/images/board-settings.txt" \
+  && pass "board-settings.txt is the one the image was built with" || fail "board-settings.txt differs"
+for setting in MURVANE_I2C_INSTANCE MURVANE_I2C_SPEED_KHZ MURVANE_I2C_ADDRESS MURVANE_I2C_CONFIG_WORDS_3_TO_6 \
+               MURVANE_RESET_PIN_WORD MURVANE_RESET_PIN_GPIO; do
+  grep -q "^$setting=" "$dir/board-settings.txt" || fail "board-settings.txt has no $setting"
+done
+cmp -s "$dir/docs/porting.md" "$src/docs/porting.md" || fail "docs/porting.md is not the tree's"
+
+# The same tree gives the same archive.
+again=$("$src/scripts/release.sh" --build "$efi" --out "$work/again")
+cmp -s "$bundle" "$again" && pass "a second run gives the same archive" || fail "a second run gives another archive"
+
+# And the check above can fail: a changed byte is caught.
+printf 'x' >>"$dir/README.md"
+if (cd "$dir" && sha256sum --check --strict --quiet SHA256SUMS >/dev/null 2>&1); then
+  fail "a changed README.md still passes its checksum"
+fi
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "release bundle ok"
