@@ -2,7 +2,9 @@
 # The release bundle: murvane-<version>-aarch64.tar.gz with Murvane.efi, its
 # linker map, SHA256SUMS, the board settings the image was built with (as
 # text and as the generated header), the README and docs/, and the
-# integrator files (integration/, include/) when the tree has them.
+# integrator's EDK2 package, MurvanePkg/ (the .dec, the binary module's .inf
+# with Murvane.efi and its encoded dependency expression beside it, the C
+# header for consumers), ready to drop into a workspace.
 #
 # The version is the project's (project(... VERSION ...) in CMakeLists.txt),
 # the same value the driver prints in its first log line; the script refuses
@@ -67,11 +69,17 @@ cp "$image" "$build/images/Murvane.map" "$build/images/board-settings.txt" "$sta
 cp "$build/generated/murvane/board_settings.h" "$stage/board_settings.h"
 cp README.md "$stage/"
 cp docs/*.md "$stage/docs/"
-for dir in integration include; do
-  if [ -d "$root/$dir" ]; then
-    cp -R "$root/$dir" "$stage/$dir"
-  fi
-done
+cp -R "$root/integration/MurvanePkg" "$stage/MurvanePkg"
+cp "$image" "$stage/MurvanePkg/Murvane/Murvane.efi"
+# The dependency expression comes from the driver's own GUIDs, by the host
+# tool the host build makes (built here when it is not there yet).
+depex_tool="$root/build/default/tools/murvane-depex"
+if [ ! -x "$depex_tool" ]; then
+  cmake --preset default >/dev/null
+  cmake --build --preset default --target murvane-depex >&2
+fi
+"$depex_tool" --out "$stage/MurvanePkg/Murvane/Murvane.depex"
+bash "$root/scripts/lint-edk2-modules.sh" "$stage/MurvanePkg" >&2
 
 (cd "$stage" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort | xargs sha256sum >SHA256SUMS)
 

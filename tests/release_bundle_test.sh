@@ -29,12 +29,9 @@ dir="$work/unpacked/$name"
 
 required=(Murvane.efi Murvane.map SHA256SUMS board-settings.txt board_settings.h README.md docs/porting.md
           docs/models.md docs/firmware.md)
-for dir_name in integration include; do
-  if [ -d "$src/$dir_name" ]; then
-    while IFS= read -r f; do required+=("$dir_name/${f#"$src/$dir_name/"}"); done \
-      < <(find "$src/$dir_name" -type f)
-  fi
-done
+while IFS= read -r f; do required+=("MurvanePkg/${f#"$src/integration/MurvanePkg/"}"); done \
+  < <(find "$src/integration/MurvanePkg" -type f)
+required+=(MurvanePkg/Murvane/Murvane.efi MurvanePkg/Murvane/Murvane.depex)
 for f in "${required[@]}"; do
   [ -f "$dir/$f" ] || fail "missing $f"
 done
@@ -53,6 +50,10 @@ present=$(cd "$dir" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_A
 
 cmp -s "$dir/Murvane.efi" "$efi/images/Murvane.efi" && pass "Murvane.efi is the image built" \
   || fail "Murvane.efi differs from $efi/images/Murvane.efi"
+cmp -s "$dir/MurvanePkg/Murvane/Murvane.efi" "$efi/images/Murvane.efi" \
+  && pass "the package's Murvane.efi is the image built" || fail "MurvanePkg/Murvane/Murvane.efi differs"
+bash "$src/scripts/lint-edk2-modules.sh" "$dir/MurvanePkg" >/dev/null \
+  && pass "the package passes the module-file lint" || fail "the bundled MurvanePkg fails the module-file lint"
 grep -aqF "Murvane: zq uefi driver version is v$version" "$dir/Murvane.efi" \
   && pass "the image's version line says v$version" || fail "the image does not print version $version"
 cmp -s "$dir/board-settings.txt" "$efi/images/board-settings.txt" \
