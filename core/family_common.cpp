@@ -187,9 +187,9 @@ uint32_t read_period(uint8_t hi_reg, uint8_t lo_reg) {
   return hi << 8 | lo;
 }
 
-void store_lra_f0(uint32_t dividend, uint32_t period) {
+void store_lra_f0(uint32_t period) {
   if (period != 0) {
-    haptic_dev.lra_f0 = dividend / period;
+    haptic_dev.lra_f0 = lra_f0_dividend / period;
     log_error("Murvane: lra_f0=%d\n", haptic_dev.lra_f0);
   } else {
     haptic_dev.lra_f0 = 0;
@@ -232,7 +232,7 @@ int32_t measure_f0(const family_dts& dts, const f0_measure_regs& regs) {
   if (watch.any_failed()) {
     period = 0;
   }
-  store_lra_f0(regs.period_dividend, period);
+  store_lra_f0(period);
 
   write_field(regs.detector, 0x00);
   if (regs.play_cfg_detect.reg != 0) {

@@ -131,6 +131,16 @@ int32_t measure_offset(const family_dts& dts, const offset_measure_regs& regs);
 
 // f0 measurement, families B to F.
 
+// Families B to F count the measured period in a 384 kHz clock: lra_f0 (in
+// 0.1 Hz) = lra_f0_dividend / count.
+inline constexpr uint32_t lra_f0_dividend = 3840000;
+
+// The offset measurement's divisors of families D and F by gain code: 1023
+// times the gain factor of each code (family B has its own).
+inline constexpr uint32_t d2s_gain_codes = 8;
+inline constexpr int32_t d2s_divisor_table_x1023[d2s_gain_codes] = {2046,  3069,  5115,  9207,
+                                                                    11253, 17391, 21483, 41943};
+
 // The continuous-drive parameters written before the measurement, in order.
 struct cont_drive_regs {
   reg_field cont_1d;  // update <- enable bit, then (keep the enable bit) <- cont_reg1d
@@ -161,9 +171,9 @@ uint8_t cont_1a_value(const family_dts& dts);
 // byte. Callers tell a failed transfer by their transfer_watch.
 uint32_t read_period(uint8_t hi_reg, uint8_t lo_reg);
 
-// lra_f0 = dividend / period, logged ("lra_f0=%d"); a zero period leaves
-// lra_f0 at 0 and logs "lra_f0 is error, f0_reg=0".
-void store_lra_f0(uint32_t dividend, uint32_t period);
+// lra_f0 = lra_f0_dividend / period, logged ("lra_f0=%d"); a zero period
+// leaves lra_f0 at 0 and logs "lra_f0 is error, f0_reg=0".
+void store_lra_f0(uint32_t period);
 
 // get_f0 of families C to F: lra_f0 <- f0_pre, the family's stop, then
 //   update detector <- bit; [read play_cfg_detect's register, update it <- bit;]
@@ -186,7 +196,6 @@ struct f0_measure_regs {
   uint8_t cont_period;        // 240000 / f0_pre, at most 255; reg 0: none
   uint8_t period_hi;
   uint8_t period_lo;
-  uint32_t period_dividend;  // lra_f0 = period_dividend / period
 };
 int32_t measure_f0(const family_dts& dts, const f0_measure_regs& regs);
 

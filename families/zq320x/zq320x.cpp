@@ -54,8 +54,6 @@ constexpr playback_regs playback = {
     .cont = {ZQ320X_REG_SYS_CTRL, ZQ320X_SYS_CTRL_CONT_MODE},
     .cont_preset = {ZQ320X_REG_CONT_3C, ZQ320X_CONT_3C_VALUE},
 };
-// lra_f0 (0.1 Hz) from the measured period.
-constexpr uint32_t f0_period_dividend = 3840000;
 
 // The offset code is 10 bits centred on 512; 2440 per code step.
 constexpr int32_t offset_step = 2440;
@@ -175,7 +173,7 @@ int32_t get_f0(const family_dts& dts) {
     if (watch.any_failed()) {
       period = 0;
     }
-    store_lra_f0(f0_period_dividend, period);
+    store_lra_f0(period);
   } else {
     log_error("Murvane: enter standby mode failed, stop read f0\n");
   }

@@ -18,11 +18,6 @@ namespace zq320x {
 inline constexpr uint32_t d2s_divisor_count = 8;
 extern const int32_t d2s_divisor_table[d2s_divisor_count];
 
-// Play modes as set_play_mode takes them.
-inline constexpr uint8_t play_mode_standby = 0;
-inline constexpr uint8_t play_mode_ram = 1;
-inline constexpr uint8_t play_mode_cont = 4;
-
 // The timing of the standby polls.
 inline constexpr uint32_t stop_poll_count = 40;
 inline constexpr uint32_t stop_poll_wait_us = 2000;

@@ -72,7 +72,6 @@ constexpr f0_measure_regs f0_measure = {
     .cont_period = 0,
     .period_hi = ZQ330X_REG_F0_PERIOD_HI,
     .period_lo = ZQ330X_REG_F0_PERIOD_LO,
-    .period_dividend = f0_period_scale,
 };
 
 int32_t get_f0(const family_dts& dts) { return measure_f0(dts, f0_measure); }

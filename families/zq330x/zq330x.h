@@ -15,14 +15,6 @@ extern const family_dts zq330x_dts;
 
 namespace zq330x {
 
-// Play modes as set_play_mode takes them.
-inline constexpr uint8_t play_mode_standby = 0;
-inline constexpr uint8_t play_mode_ram = 1;
-inline constexpr uint8_t play_mode_cont = 4;
-
-// Period count to tenths of a hertz: lra_f0 = f0_period_scale / period.
-inline constexpr uint32_t f0_period_scale = 3840000;
-
 // Polls the chip state until it reads standby: a 2000 us wait before each of
 // at most 100 readings. 0 when standby was seen, -1 otherwise (a failed
 // reading ends the poll at once as a time-out).

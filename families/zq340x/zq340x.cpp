@@ -42,7 +42,7 @@ constexpr offset_measure_regs offset_measure = {
     .trigger_run = ZQ340X_OFFSET_CTRL_RUN,
     .code_hi = {ZQ340X_REG_OFFSET_HI, ZQ340X_OFFSET_HI_MASK},
     .code_lo = ZQ340X_REG_OFFSET_LO,
-    .divisors = d2s_divisor_table,
+    .divisors = d2s_divisor_table_x1023,
     .fail_message = "offset calibration out of range\n",
 };
 static_assert(ZQ340X_OFFSET_CTRL_IDLE == 0x00, "a run ends with the trigger field cleared");
@@ -140,7 +140,6 @@ constexpr f0_measure_regs f0_measure = {
     .cont_period = 0,
     .period_hi = ZQ340X_REG_F0_PERIOD_HI,
     .period_lo = ZQ340X_REG_F0_PERIOD_LO,
-    .period_dividend = 3840000,
 };
 
 int32_t get_f0(const family_dts& dts) { return measure_f0(dts, f0_measure); }

@@ -14,11 +14,6 @@ extern const family_dts zq340x_dts;
 
 namespace zq340x {
 
-// Divisors of the offset measurement by the gain code the chip reports:
-// 1023 times the gain factor of each code.
-inline constexpr uint32_t d2s_gain_codes = 8;
-inline constexpr int32_t d2s_divisor_table[d2s_gain_codes] = {2046, 3069, 5115, 9207, 11253, 17391, 21483, 41943};
-
 // Slot bodies.
 int32_t get_f0(const family_dts& dts);                   // 0
 int32_t offset_calibration(const family_dts& dts);       // 1

@@ -172,7 +172,6 @@ constexpr f0_measure_regs f0_measure = {
     .cont_period = 0,
     .period_hi = ZQ350X_REG_F0_PERIOD_HI,
     .period_lo = ZQ350X_REG_F0_PERIOD_LO,
-    .period_dividend = 3840000,
 };
 
 int32_t get_f0(const family_dts& dts) { return measure_f0(dts, f0_measure); }

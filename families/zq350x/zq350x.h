@@ -14,11 +14,6 @@ extern const family_dts zq350x_dts;
 
 namespace zq350x {
 
-// Mode arguments of set_play_mode.
-inline constexpr uint8_t play_mode_standby = 0;
-inline constexpr uint8_t play_mode_ram = 1;
-inline constexpr uint8_t play_mode_cont = 4;
-
 // Waits on the chip state register.
 inline constexpr uint32_t standby_poll_us = 2000;
 inline constexpr uint32_t stop_standby_polls = 40;

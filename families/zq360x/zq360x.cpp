@@ -26,8 +26,6 @@ constexpr family_dts zq360x_dts = {
 
 namespace zq360x {
 
-constexpr int32_t d2s_divisor_table[d2s_gain_codes] = {2046, 3069, 5115, 9207, 11253, 17391, 21483, 41943};
-
 namespace {
 
 // Offset measurement (1023 x the gain in the divisors): the code is latched
@@ -42,12 +40,10 @@ constexpr offset_measure_regs offset_measure = {
     .trigger_run = ZQ360X_OFS_TRIG_RUN,
     .code_hi = {ZQ360X_REG_OFS_CODE_H, ZQ360X_OFS_CODE_H_MASK},
     .code_lo = ZQ360X_REG_OFS_CODE_L,
-    .divisors = d2s_divisor_table,
+    .divisors = d2s_divisor_table_x1023,
     .fail_message = "Murvane: offset calibration out of range",
 };
 
-// Period count in 0x25/0x26 to f0 in 0.1 Hz.
-constexpr uint32_t f0_count_scale = 3840000;
 
 constexpr uint8_t byte_max = 0xFF;
 
@@ -153,7 +149,6 @@ constexpr f0_measure_regs f0_measure = {
     .cont_period = ZQ360X_REG_CONT_PERIOD,
     .period_hi = ZQ360X_REG_F0_PERIOD_H,
     .period_lo = ZQ360X_REG_F0_PERIOD_L,
-    .period_dividend = f0_count_scale,
 };
 
 int32_t get_f0(const family_dts& dts) { return measure_f0(dts, f0_measure); }

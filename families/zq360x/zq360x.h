@@ -15,20 +15,11 @@ extern const family_dts zq360x_dts;
 
 namespace zq360x {
 
-inline constexpr size_t d2s_gain_codes = 8;
-// 1023 x the D2S gain of each gain code.
-extern const int32_t d2s_divisor_table[d2s_gain_codes];
-
 // Standby polls of stop, and their spacing.
 inline constexpr uint32_t stop_standby_polls = 40;
 inline constexpr uint32_t standby_poll_wait_us = 2000;
 // Polls after the f0 measurement drive.
 inline constexpr uint32_t f0_standby_polls = 1000;
-
-// Play modes of set_play_mode.
-inline constexpr uint8_t play_mode_standby = 0;
-inline constexpr uint8_t play_mode_ram = 1;
-inline constexpr uint8_t play_mode_cont = 4;
 
 int32_t get_f0(const family_dts& dts);
 int32_t offset_calibration(const family_dts& dts);
