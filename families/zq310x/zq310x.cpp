@@ -3,6 +3,7 @@
 #include "families/zq310x/zq310x.h"
 
 #include "core/family_common.h"
+#include "core/identify.h"
 #include "core/regs.h"
 #include "core/waveform.h"
 #include "families/zq310x/zq310x_regs.h"
@@ -10,6 +11,9 @@
 #include "platform/platform.h"
 
 namespace murvane {
+
+static_assert(ZQ310X_REG_RAM_DATA == reg_ram_data, "the shared download streams into the RAM data register");
+static_assert(ZQ310X_REG_ID == reg_chip_id, "identification reads the identifier where the family keeps it");
 
 constexpr family_dts zq310x_dts = {
     .f0_pre = 1700,

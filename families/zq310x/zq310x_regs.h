@@ -13,8 +13,6 @@ namespace murvane {
 
 // 0x00: chip identifier (0x95 zq3101, 0x97 zq3102).
 inline constexpr uint8_t ZQ310X_REG_ID = 0x00;
-inline constexpr uint8_t ZQ310X_ID_ZQ3101 = 0x95;
-inline constexpr uint8_t ZQ310X_ID_ZQ3102 = 0x97;
 
 // 0x02: interrupt status, read to clear; the driver reads and discards it
 // before leaving standby and before starting an f0 detection.
@@ -39,14 +37,10 @@ inline constexpr uint8_t ZQ310X_PLAYCTRL_GO = 0x01;
 
 // 0x07 + i: waveform number of sequencer slot i (0 ends the sequence).
 inline constexpr uint8_t ZQ310X_REG_WAVSEQ1 = 0x07;
-inline constexpr uint8_t ZQ310X_WAVSEQ_SLOTS = 8;
 
 // 0x0F + i/2: loop counts, two sequencer slots per register; even slots in
 // the high nibble, odd slots in the low nibble.
 inline constexpr uint8_t ZQ310X_REG_WAVLOOP1 = 0x0F;
-inline constexpr uint8_t ZQ310X_WAVLOOP_EVEN = 0xF0;
-inline constexpr uint8_t ZQ310X_WAVLOOP_EVEN_SHIFT = 4;
-inline constexpr uint8_t ZQ310X_WAVLOOP_ODD = 0x0F;
 
 // 0x21/0x22: SRAM base address, high byte then low byte.
 inline constexpr uint8_t ZQ310X_REG_BASE_ADDRH = 0x21;
@@ -76,7 +70,7 @@ inline constexpr uint8_t ZQ310X_REG_PLAYCFG_GAIN = 0x39;
 // the pointer advances after every byte.
 inline constexpr uint8_t ZQ310X_REG_RAMADDRH = 0x40;
 inline constexpr uint8_t ZQ310X_REG_RAMADDRL = 0x41;
-inline constexpr uint8_t ZQ310X_REG_RAMDATA = 0x42;
+inline constexpr uint8_t ZQ310X_REG_RAM_DATA = 0x42;
 
 // 0x46: chip state, low four bits 0 when idle.
 inline constexpr uint8_t ZQ310X_REG_GLBRD = 0x46;

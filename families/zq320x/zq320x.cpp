@@ -11,6 +11,8 @@
 
 namespace murvane {
 
+static_assert(ZQ320X_REG_RAM_DATA == reg_ram_data, "the shared download streams into the RAM data register");
+
 constexpr family_dts zq320x_dts = {
     .f0_pre = 1700,
     .init_6d_71 = {0x20, 0x24, 0x96, 0x40, 0x11},

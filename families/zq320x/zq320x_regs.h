@@ -30,8 +30,6 @@ inline constexpr uint8_t ZQ320X_PLAY_CMD_HALT = 0x02;
 // register from 0x12, even slot in the high nibble, odd slot in the low one.
 inline constexpr uint8_t ZQ320X_REG_SEQ_WAVE_BASE = 0x0A;
 inline constexpr uint8_t ZQ320X_REG_SEQ_LOOP_BASE = 0x12;
-inline constexpr uint8_t ZQ320X_SEQ_LOOP_HI_NIBBLE = 0xF0;
-inline constexpr uint8_t ZQ320X_SEQ_LOOP_LO_NIBBLE = 0x0F;
 
 // f0 tracking control.
 inline constexpr uint8_t ZQ320X_REG_F0_CTRL = 0x18;
@@ -43,9 +41,7 @@ inline constexpr uint8_t ZQ320X_REG_CONT_1C = 0x1C;
 inline constexpr uint8_t ZQ320X_CONT_1C_FIELD = 0x0F;
 inline constexpr uint8_t ZQ320X_REG_CONT_1D = 0x1D;
 inline constexpr uint8_t ZQ320X_CONT_1D_EN = 0x80;
-inline constexpr uint8_t ZQ320X_CONT_1D_LEVEL = 0x7F;
 inline constexpr uint8_t ZQ320X_REG_CONT_1E = 0x1E;
-inline constexpr uint8_t ZQ320X_CONT_1E_MAX = 127;
 inline constexpr uint8_t ZQ320X_REG_CONT_1F = 0x1F;
 inline constexpr uint8_t ZQ320X_REG_CONT_20 = 0x20;
 inline constexpr uint8_t ZQ320X_REG_CONT_21 = 0x21;

@@ -9,6 +9,8 @@
 
 namespace murvane {
 
+static_assert(ZQ330X_REG_RAM_DATA == reg_ram_data, "the shared download streams into the RAM data register");
+
 constexpr family_dts zq330x_dts = {
     .f0_pre = 1700,
     .d2s_gain = 4,

@@ -30,8 +30,6 @@ inline constexpr uint8_t ZQ330X_PLAY_HALT = 0x02;
 // per register from 0x12 (even slot high nibble, odd slot low nibble).
 inline constexpr uint8_t ZQ330X_REG_SEQ0 = 0x0A;
 inline constexpr uint8_t ZQ330X_REG_SEQ_LOOP0 = 0x12;
-inline constexpr uint8_t ZQ330X_SEQ_LOOP_EVEN_MASK = 0xF0;
-inline constexpr uint8_t ZQ330X_SEQ_LOOP_ODD_MASK = 0x0F;
 
 // f0 tracking arm, bit 5.
 inline constexpr uint8_t ZQ330X_REG_TRACK_CTRL = 0x18;
@@ -43,7 +41,6 @@ inline constexpr uint8_t ZQ330X_REG_CONT_1C = 0x1C;  // bits 3..0: cont_reg1c
 inline constexpr uint8_t ZQ330X_CONT_1C_MASK = 0x0F;
 inline constexpr uint8_t ZQ330X_REG_CONT_1D = 0x1D;  // bit 7 enable, bits 6..0 cont_reg1d
 inline constexpr uint8_t ZQ330X_CONT_1D_EN = 0x80;
-inline constexpr uint8_t ZQ330X_CONT_1D_MASK = 0x7F;
 inline constexpr uint8_t ZQ330X_REG_CONT_1E = 0x1E;  // computed from f0_pre and cont_reg1e_scale
 inline constexpr uint8_t ZQ330X_REG_CONT_1F = 0x1F;
 inline constexpr uint8_t ZQ330X_REG_CONT_20 = 0x20;
@@ -63,7 +60,6 @@ inline constexpr uint8_t ZQ330X_REG_RAM_DATA = 0x42;
 
 // Chip state: the whole byte reads 0 in standby.
 inline constexpr uint8_t ZQ330X_REG_GLB_STATE = 0x3F;
-inline constexpr uint8_t ZQ330X_STATE_STANDBY = 0x00;
 
 // Host access to the SRAM, bit 3.
 inline constexpr uint8_t ZQ330X_REG_RAM_CTRL = 0x43;

@@ -30,8 +30,6 @@ inline constexpr uint8_t ZQ340X_PLAY_CTRL_HALT = 0x02;  // what set_go(0) writes
 // a register from 0x12, even slots in the high nibble.
 inline constexpr uint8_t ZQ340X_REG_SEQ_WAVE0 = 0x0A;
 inline constexpr uint8_t ZQ340X_REG_SEQ_LOOP0 = 0x12;
-inline constexpr uint8_t ZQ340X_SEQ_LOOP_HI = 0xF0;
-inline constexpr uint8_t ZQ340X_SEQ_LOOP_LO = 0x0F;
 
 inline constexpr uint8_t ZQ340X_REG_DETECT_CTRL = 0x18;
 inline constexpr uint8_t ZQ340X_DETECT_CTRL_F0_EN = 0x20;        // f0 detection on
@@ -44,7 +42,6 @@ inline constexpr uint8_t ZQ340X_REG_CONT_CFG1C = 0x1C;
 inline constexpr uint8_t ZQ340X_CONT_CFG1C_MASK = 0x0F;
 inline constexpr uint8_t ZQ340X_REG_CONT_CFG1D = 0x1D;
 inline constexpr uint8_t ZQ340X_CONT_CFG1D_EN = 0x80;
-inline constexpr uint8_t ZQ340X_CONT_CFG1D_VALUE = 0x7F;
 inline constexpr uint8_t ZQ340X_REG_CONT_CFG1E = 0x1E;
 inline constexpr uint8_t ZQ340X_REG_CONT_CFG1F = 0x1F;
 inline constexpr uint8_t ZQ340X_REG_CONT_CFG20 = 0x20;
@@ -64,7 +61,6 @@ inline constexpr uint8_t ZQ340X_REG_RAM_DATA = 0x42;
 
 // Chip state: the whole byte reads 0 in standby.
 inline constexpr uint8_t ZQ340X_REG_STATE = 0x3F;
-inline constexpr uint8_t ZQ340X_STATE_STANDBY = 0x00;
 
 inline constexpr uint8_t ZQ340X_REG_RAM_CTRL = 0x45;
 inline constexpr uint8_t ZQ340X_RAM_CTRL_HOST_ACCESS = 0x04;  // also held for the offset measurement

@@ -32,9 +32,6 @@ inline constexpr uint8_t ZQ350X_PLAY_CTRL_STOP = 0x02;
 // a register from SEQ_LOOP (even slot in bits 7:4, odd slot in bits 3:0).
 inline constexpr uint8_t ZQ350X_REG_SEQ_WAVE = 0x0A;
 inline constexpr uint8_t ZQ350X_REG_SEQ_LOOP = 0x12;
-inline constexpr uint8_t ZQ350X_SEQ_LOOP_EVEN = 0xF0;
-inline constexpr uint8_t ZQ350X_SEQ_LOOP_ODD = 0x0F;
-inline constexpr uint8_t ZQ350X_SEQ_LOOP_EVEN_SHIFT = 4;
 
 // f0 tracking control.
 inline constexpr uint8_t ZQ350X_REG_F0_CTRL = 0x18;
@@ -46,9 +43,7 @@ inline constexpr uint8_t ZQ350X_REG_CONT_1C = 0x1C;
 inline constexpr uint8_t ZQ350X_CONT_1C_FIELD = 0x0F;
 inline constexpr uint8_t ZQ350X_REG_CONT_1D = 0x1D;
 inline constexpr uint8_t ZQ350X_CONT_1D_EN = 0x80;
-inline constexpr uint8_t ZQ350X_CONT_1D_FIELD = 0x7F;
 inline constexpr uint8_t ZQ350X_REG_CONT_1E = 0x1E;
-inline constexpr uint8_t ZQ350X_CONT_1E_MAX = 127;
 inline constexpr uint8_t ZQ350X_REG_CONT_1F = 0x1F;
 inline constexpr uint8_t ZQ350X_REG_CONT_20 = 0x20;
 inline constexpr uint8_t ZQ350X_REG_CONT_21 = 0x21;

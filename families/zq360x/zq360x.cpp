@@ -12,6 +12,8 @@
 
 namespace murvane {
 
+static_assert(ZQ360X_REG_RAM_DATA == reg_ram_data, "the shared download streams into the RAM data register");
+
 constexpr family_dts zq360x_dts = {
     .f0_pre = 1700,
     .d2s_gain = 4,
@@ -43,7 +45,6 @@ constexpr offset_measure_regs offset_measure = {
     .divisors = d2s_divisor_table_x1023,
     .fail_message = "Murvane: offset calibration out of range",
 };
-
 
 constexpr uint8_t byte_max = 0xFF;
 

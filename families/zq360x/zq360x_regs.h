@@ -31,9 +31,6 @@ inline constexpr uint8_t ZQ360X_PLAY_CTRL_STOP = 0x02;
 // (even slot in bits 7:4, odd slot in bits 3:0).
 inline constexpr uint8_t ZQ360X_REG_WAVSEQ1 = 0x0A;
 inline constexpr uint8_t ZQ360X_REG_WAVLOOP1 = 0x12;
-inline constexpr uint8_t ZQ360X_WAVLOOP_EVEN_SHIFT = 4;
-inline constexpr uint8_t ZQ360X_WAVLOOP_EVEN_MASK = 0xF0;
-inline constexpr uint8_t ZQ360X_WAVLOOP_ODD_MASK = 0x0F;
 
 inline constexpr uint8_t ZQ360X_REG_SYSCTRL = 0x18;
 inline constexpr uint8_t ZQ360X_SYSCTRL_OFFSET_SKIP = 0x80;  // bit 7 mirrors bit 0 of offset_cali_skip
@@ -48,9 +45,7 @@ inline constexpr uint8_t ZQ360X_REG_CONT_CFG1C = 0x1C;
 inline constexpr uint8_t ZQ360X_CONT_CFG1C_MASK = 0x0F;
 inline constexpr uint8_t ZQ360X_REG_CONT_CFG1D = 0x1D;
 inline constexpr uint8_t ZQ360X_CONT_CFG1D_EN = 0x80;
-inline constexpr uint8_t ZQ360X_CONT_CFG1D_MASK = 0x7F;
 inline constexpr uint8_t ZQ360X_REG_CONT_CFG1E = 0x1E;
-inline constexpr uint8_t ZQ360X_CONT_CFG1E_MAX = 127;
 inline constexpr uint8_t ZQ360X_REG_CONT_CFG1F = 0x1F;
 inline constexpr uint8_t ZQ360X_REG_CONT_CFG20 = 0x20;
 inline constexpr uint8_t ZQ360X_REG_CONT_CFG21 = 0x21;
