@@ -50,6 +50,20 @@ Trace tail(const Trace& t, size_t n) { return {t.end() - static_cast<std::ptrdif
 
 size_t count(const Trace& t, const Ev& e) { return static_cast<size_t>(std::count(t.begin(), t.end(), e)); }
 
+size_t count(const std::vector<std::string>& lines, const std::string& line) {
+  return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+size_t n_reads(const Trace& t, int reg) {
+  return static_cast<size_t>(
+      std::count_if(t.begin(), t.end(), [reg](const Ev& e) { return e.kind == Ev::Kind::read && e.reg == reg; }));
+}
+
+size_t n_writes(const Trace& t, int reg) {
+  return static_cast<size_t>(
+      std::count_if(t.begin(), t.end(), [reg](const Ev& e) { return e.kind == Ev::Kind::write && e.reg == reg; }));
+}
+
 void PrintTo(const Ev& e, std::ostream* os) {
   char buf[48];
   switch (e.kind) {

@@ -24,10 +24,10 @@ namespace murvane_test {
 struct Ev {
   enum class Kind : uint8_t { read, write, stall, log, pin };
   Kind kind = Kind::read;
-  int reg = 0;  // register; the pin word for pin
+  int reg = 0;    // register; the pin word for pin
   int value = 0;  // byte read or written; the level for pin
   bool failed = false;
-  uint64_t us = 0;  // stall
+  uint64_t us = 0;   // stall
   std::string text;  // log
   bool operator==(const Ev&) const = default;
   bool is_transfer() const { return kind == Kind::read || kind == Kind::write; }
@@ -70,6 +70,9 @@ Trace only(const Trace& t, Ev::Kind kind);
 Trace transfers_of(const Trace& t, int reg);  // reads and writes of reg
 Trace tail(const Trace& t, size_t n);         // the last n events (all when fewer)
 size_t count(const Trace& t, const Ev& e);
+size_t count(const std::vector<std::string>& lines, const std::string& line);
+size_t n_reads(const Trace& t, int reg);
+size_t n_writes(const Trace& t, int reg);
 
 void PrintTo(const Ev& e, std::ostream* os);
 std::ostream& operator<<(std::ostream& os, const Ev& e);

@@ -16,7 +16,7 @@
 
 namespace {
 
-using murvane_test::SimBoard;
+using namespace murvane_test;  // the trace notation and SimBoard
 
 struct FamilyTraits {
   const char* model;
@@ -50,10 +50,10 @@ sim::Fault fault_on(uint8_t reg, sim::Op op, uint64_t from = 1, uint64_t count =
   return f;
 }
 
-std::vector<int> write_regs(const std::vector<SimBoard::Xfer>& xfers) {
+std::vector<int> write_regs(const Trace& xfers) {
   std::vector<int> out;
   for (const auto& x : xfers) {
-    if (x.op == 'W') {
+    if (x.kind == Ev::Kind::write) {
       out.push_back(x.reg);
     }
   }
@@ -80,7 +80,7 @@ size_t failure_lines(const std::vector<std::string>& log) {
 // armed after the selection so it counts only the call's own transfers.
 struct SlotRun {
   int64_t result;
-  std::vector<SimBoard::Xfer> traffic;
+  Trace traffic;
   std::vector<std::string> log;
   uint32_t lra_f0;
   uint64_t failed;
@@ -152,12 +152,12 @@ TEST_P(FailedTransfers, StopSendsNoGoWithoutTheStopMode) {
     GTEST_SKIP() << "this family's stop clears GO instead";
   }
   const SlotRun healthy = run_slot(t, "stop", {});
-  ASSERT_EQ(std::count(healthy.traffic.begin(), healthy.traffic.end(), SimBoard::Xfer{'W', t.go, 1}), 1);
+  ASSERT_EQ(std::count(healthy.traffic.begin(), healthy.traffic.end(), wr(t.go, 1)), 1);
   for (const sim::Op op : {sim::Op::read, sim::Op::write}) {
     const SlotRun r = run_slot(t, "stop", {fault_on(0x08, op)});
     SCOPED_TRACE(op == sim::Op::read ? "mode read fails" : "mode write fails");
     for (const auto& x : r.traffic) {
-      EXPECT_FALSE(x.op == 'W' && x.reg == t.go) << x;
+      EXPECT_FALSE(x.kind == Ev::Kind::write && x.reg == t.go) << x;
     }
     EXPECT_NE(count_lines(r.log, "Murvane: enter\n"), 0u);
   }
@@ -192,7 +192,8 @@ TEST_P(FailedTransfers, ChipVanishingAfterIdentificationGetsTheWholeBringUp) {
     EXPECT_EQ(count_lines(b.log(), line), 1u) << line;
   }
   const auto traffic = b.traffic();
-  EXPECT_EQ(std::count_if(traffic.begin(), traffic.end(), [](const auto& x) { return x.op == 'W' && x.reg == 0x42; }),
+  EXPECT_EQ(std::count_if(traffic.begin(), traffic.end(),
+                          [](const auto& x) { return x.kind == Ev::Kind::write && x.reg == 0x42; }),
             static_cast<std::ptrdiff_t>(murvane::waveform_image_len));
   // GO is the last access: a plain write of 1, or (family A) the read of the
   // masked update that sets it.

@@ -15,7 +15,7 @@
 
 namespace {
 
-using namespace murvane_test;  // NOLINT(google-build-using-namespace): the trace notation
+using namespace murvane_test;  // the trace notation and SimBoard
 
 sim::ZQ310xModel& chip(SimBoard& b) { return static_cast<sim::ZQ310xModel&>(b.chip()); }
 
@@ -235,16 +235,13 @@ TEST_P(Zq310xSlot, TrafficAndResult) {
 
 INSTANTIATE_TEST_SUITE_P(
     Slots, Zq310xSlot,
-    ::testing::Values(SlotCase{"qualify", "qualify_check", {}, {}, 0},
-                      SlotCase{"sequence0", "set_sequence", {0, 1}, {wr(0x07, 0x01)}, 0},
-                      SlotCase{"sequence1", "set_sequence", {1, 0}, {wr(0x08, 0x00)}, 0},
-                      SlotCase{"sequence_wraps", "set_sequence", {250, 3}, {wr(0x01, 0x03)}, 0},  // 0x07 + 250
-                      SlotCase{"gain", "set_gain", {0x80}, {wr(0x39, 0x80)}, 0},
-                      SlotCase{"ram_base",
-                               "set_ram_base",
-                               {},
-                               {wr(0x21, 0x08), wr(0x22, 0x00), wr(0x40, 0x08), wr(0x41, 0x00)},
-                               0}),
+    ::testing::Values(
+        SlotCase{"qualify", "qualify_check", {}, {}, 0},
+        SlotCase{"sequence0", "set_sequence", {0, 1}, {wr(0x07, 0x01)}, 0},
+        SlotCase{"sequence1", "set_sequence", {1, 0}, {wr(0x08, 0x00)}, 0},
+        SlotCase{"sequence_wraps", "set_sequence", {250, 3}, {wr(0x01, 0x03)}, 0},  // 0x07 + 250
+        SlotCase{"gain", "set_gain", {0x80}, {wr(0x39, 0x80)}, 0},
+        SlotCase{"ram_base", "set_ram_base", {}, {wr(0x21, 0x08), wr(0x22, 0x00), wr(0x40, 0x08), wr(0x41, 0x00)}, 0}),
     [](const auto& p) { return std::string(p.param.name); });
 
 struct LoopCase {
@@ -292,16 +289,17 @@ TEST_P(Zq310xUpdate, TrafficAndResult) {
   EXPECT_EQ(r, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Updates, Zq310xUpdate,
-    ::testing::Values(UpdateCase{"go_off", "set_go", 0, 0x05, 0xFE, upd(0x05, 0xFE, 0xFE)},
-                      UpdateCase{"go_on", "set_go", 0x10, 0x05, 0x00, upd(0x05, 0x00, 0x01)},
-                      // The window waits only when it opens.
-                      UpdateCase{"ram_open", "set_ram_access", 1, 0x04, 0x01, upd(0x04, 0x01, 0x21) + Trace{stall(1000)}},
-                      UpdateCase{"ram_close", "set_ram_access", 0, 0x04, 0x21, upd(0x04, 0x21, 0x01)},
-                      UpdateCase{"ram_open_any", "set_ram_access", 0x40, 0x04, 0xDF,
-                                 upd(0x04, 0xDF, 0xFF) + Trace{stall(1000)}}),
-    [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Updates, Zq310xUpdate,
+                         ::testing::Values(UpdateCase{"go_off", "set_go", 0, 0x05, 0xFE, upd(0x05, 0xFE, 0xFE)},
+                                           UpdateCase{"go_on", "set_go", 0x10, 0x05, 0x00, upd(0x05, 0x00, 0x01)},
+                                           // The window waits only when it opens.
+                                           UpdateCase{"ram_open", "set_ram_access", 1, 0x04, 0x01,
+                                                      upd(0x04, 0x01, 0x21) + Trace{stall(1000)}},
+                                           UpdateCase{"ram_close", "set_ram_access", 0, 0x04, 0x21,
+                                                      upd(0x04, 0x21, 0x01)},
+                                           UpdateCase{"ram_open_any", "set_ram_access", 0x40, 0x04, 0xDF,
+                                                      upd(0x04, 0xDF, 0xFF) + Trace{stall(1000)}}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 struct ModeCase {
   uint8_t mode;
@@ -383,7 +381,7 @@ TEST_P(Zq310xCalibration, PollAndResult) {
   }
   int64_t r = -2;
   EXPECT_EQ(run("offset_calibration", {}, &r), upd(0x04, 0x01, 0x21) + Trace{stall(1000)} + upd(0x5F, 0x00, 0x01) +
-                                                  GetParam().tail + upd(0x04, 0x21, 0x01));
+                                                   GetParam().tail + upd(0x04, 0x21, 0x01));
   EXPECT_EQ(r, GetParam().result);
 }
 
@@ -419,9 +417,9 @@ TEST_F(Zq310xOps, StopWaitsForIdleThenStandby) {
   // Readings at 0.1 ms (braking), 2.2 ms (braking), 4.3 ms (idle) after GO is cleared.
   int64_t r = -1;
   EXPECT_EQ(run("stop", {}, &r), (upd(0x05, 0x01, 0x00) +
-                                     Trace{rd(0x46, 0x08), stall(2000), rd(0x46, 0x08), stall(2000), rd(0x46, 0x00),
-                                           msg("Murvane: standby mode\n")} +
-                                     upd(0x04, 0x00, 0x01)));
+                                  Trace{rd(0x46, 0x08), stall(2000), rd(0x46, 0x08), stall(2000), rd(0x46, 0x00),
+                                        msg("Murvane: standby mode\n")} +
+                                  upd(0x04, 0x00, 0x01)));
   EXPECT_EQ(r, 0);
   expect_no_violation(b);
 }
@@ -449,20 +447,19 @@ TEST_P(Zq310xStop, PollThenStandby) {
   EXPECT_EQ(r, c.result);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Polls, Zq310xStop,
-    ::testing::Values(
-        // Bits 7..4 are not the state.
-        StopCase{"state_bits_only", 0xA0, false, 0, {rd(0x46, 0xA0)}, 0},
-        StopCase{"never_idle", 0x00, true, 0, times(100, {rd(0x46, 0x01), stall(2000)}), 0},
-        // A failed reading goes straight to standby.
-        StopCase{"failed_reading",
-                 0x00,
-                 true,
-                 2,
-                 {rd(0x46, 0x01), stall(2000), rd_fail(0x46), msg("Read addr:0x46 error:5\n")},
-                 0}),
-    [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Polls, Zq310xStop,
+                         ::testing::Values(
+                             // Bits 7..4 are not the state.
+                             StopCase{"state_bits_only", 0xA0, false, 0, {rd(0x46, 0xA0)}, 0},
+                             StopCase{"never_idle", 0x00, true, 0, times(100, {rd(0x46, 0x01), stall(2000)}), 0},
+                             // A failed reading goes straight to standby.
+                             StopCase{"failed_reading",
+                                      0x00,
+                                      true,
+                                      2,
+                                      {rd(0x46, 0x01), stall(2000), rd_fail(0x46), msg("Read addr:0x46 error:5\n")},
+                                      0}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 // ---------------------------------------------------------------------------
 // write_trim_lra
@@ -486,8 +483,7 @@ TEST_P(Zq310xTrim, MessageAndByte) {
 INSTANTIATE_TEST_SUITE_P(
     Kinds, Zq310xTrim,
     ::testing::Values(TrimCase{0, "Murvane: write zero to trim_lra\n", 0x00},
-                      TrimCase{1, "Murvane: f0_cali_lra=90\n", 0x5A},
-                      TrimCase{2, "Murvane: rtp_cali_lra=195\n", 0xC3},
+                      TrimCase{1, "Murvane: f0_cali_lra=90\n", 0x5A}, TrimCase{2, "Murvane: rtp_cali_lra=195\n", 0xC3},
                       TrimCase{3, "Murvane: error param, write f0_cali_data to trim_lra\n", 0x5A},
                       TrimCase{-1, "Murvane: error param, write f0_cali_data to trim_lra\n", 0x5A},
                       // Compared as a whole: 0x101 is not kind 1.
@@ -506,11 +502,11 @@ TEST_F(Zq310xOps, TrimWithCalibrationBytesAtLoadWritesZero) {
 // poll (idle at once), standby, continuous mode, the detector set-up with
 // the period registers (or the message of a record that gives no period).
 Trace f0_setup(const Trace& stop_poll, const Trace& period) {
-  return upd(0x05, 0x00, 0x00) + stop_poll + kStandbyTail + Trace{msg("Murvane: cont mode\n")} +
-         upd(0x04, 0x01, 0x09) + upd(0x04, 0x09, 0x08) + Trace{rd(0x02, 0x00)} + upd(0x03, 0x00, 0x00) +
-         Trace{msg("Murvane: bypass mode\n")} + upd(0x04, 0x08, 0x08) + upd(0x66, 0x00, 0x40) + upd(0x48, 0x00, 0x04) +
-         upd(0x2B, 0x00, 0x60) + Trace{wr(0x7B, 0x69)} + period +
-         Trace{wr(0x7D, 0x53), wr(0x7E, 0x02), wr(0x7F, 0x0F), rd(0x02, 0x00)} + upd(0x05, 0x00, 0x01);
+  return upd(0x05, 0x00, 0x00) + stop_poll + kStandbyTail + Trace{msg("Murvane: cont mode\n")} + upd(0x04, 0x01, 0x09) +
+         upd(0x04, 0x09, 0x08) + Trace{rd(0x02, 0x00)} + upd(0x03, 0x00, 0x00) + Trace{msg("Murvane: bypass mode\n")} +
+         upd(0x04, 0x08, 0x08) + upd(0x66, 0x00, 0x40) + upd(0x48, 0x00, 0x04) + upd(0x2B, 0x00, 0x60) +
+         Trace{wr(0x7B, 0x69)} + period + Trace{wr(0x7D, 0x53), wr(0x7E, 0x02), wr(0x7F, 0x0F), rd(0x02, 0x00)} +
+         upd(0x05, 0x00, 0x01);
 }
 
 const Trace kRecordPeriod = {wr(0x49, 0x08), wr(0x4A, 0xD6)};  // 1000000000 / (1700 x 260)
@@ -539,11 +535,11 @@ TEST_P(Zq310xF0Healthy, MeasuresTheActuator) {
   // busy, the one at 30.5 ms idle.
   chip(b).f0_detect_ns = 25000000;
   int64_t r = -1;
-  EXPECT_EQ(run("get_f0", {}, &r), (
-            f0_setup({rd(0x46, 0x00)}, kRecordPeriod) + Trace{stall(130)} + times(3, {rd(0x46, 0x09), stall(10000)}) +
-                Trace{rd(0x46, 0x00), rd(0x68, c.period_hi), rd(0x69, c.period_lo),
-                      msg("Murvane: lra f0=" + std::to_string(c.measured) + "\n")} +
-                kRestore));
+  EXPECT_EQ(run("get_f0", {}, &r),
+            (f0_setup({rd(0x46, 0x00)}, kRecordPeriod) + Trace{stall(130)} + times(3, {rd(0x46, 0x09), stall(10000)}) +
+             Trace{rd(0x46, 0x00), rd(0x68, c.period_hi), rd(0x69, c.period_lo),
+                   msg("Murvane: lra f0=" + std::to_string(c.measured) + "\n")} +
+             kRestore));
   EXPECT_EQ(r, 0);
   EXPECT_EQ(murvane::haptic_dev.lra_f0, c.measured);
   EXPECT_EQ(chip(b).f0_detections(), 1u);
@@ -584,8 +580,8 @@ TEST_F(Zq310xF0, ChipThatNeverIdles) {
                       times(50, {rd(0x46, 0x01), stall(10000)}) + kRestore);
   EXPECT_EQ(r, -1);
   EXPECT_EQ(murvane::haptic_dev.lra_f0, 1700u);
-  EXPECT_EQ(only(seen, Ev::Kind::log), (Trace{msg("Murvane: standby mode\n"), msg("Murvane: cont mode\n"),
-                                              msg("Murvane: bypass mode\n")}));
+  EXPECT_EQ(only(seen, Ev::Kind::log),
+            (Trace{msg("Murvane: standby mode\n"), msg("Murvane: cont mode\n"), msg("Murvane: bypass mode\n")}));
   EXPECT_EQ(b.chip().reg(0x48) & 0x0C, 0x08);
 }
 
@@ -605,8 +601,8 @@ TEST_P(Zq310xF0FailedReading, EndsThePollAsATimeOut) {
   EXPECT_EQ(r, -1);
   EXPECT_EQ(murvane::haptic_dev.lra_f0, 1700u);
   EXPECT_EQ(seen, (f0_setup({rd(0x46, 0x00)}, kRecordPeriod) + Trace{stall(130)} +
-                      times(GetParam().waits_before, {rd(0x46, 0x09), stall(10000)}) +
-                      Trace{rd_fail(0x46), msg("Read addr:0x46 error:5\n")} + kRestore));
+                   times(GetParam().waits_before, {rd(0x46, 0x09), stall(10000)}) +
+                   Trace{rd_fail(0x46), msg("Read addr:0x46 error:5\n")} + kRestore));
 }
 
 INSTANTIATE_TEST_SUITE_P(Readings, Zq310xF0FailedReading,
@@ -621,9 +617,9 @@ TEST_F(Zq310xF0, ZeroPeriod) {
   const Trace seen = run("get_f0", {}, &r);
   EXPECT_EQ(r, 0);
   EXPECT_EQ(murvane::haptic_dev.lra_f0, 0u);
-  EXPECT_EQ(tail(seen, 6), (Trace{rd(0x46, 0x00), rd(0x68, 0x00), rd(0x69, 0x00),
-                                  msg("Murvane: lra_f0 is error, f0_reg=0\n")} +
-                            kRestore));
+  EXPECT_EQ(
+      tail(seen, 6),
+      (Trace{rd(0x46, 0x00), rd(0x68, 0x00), rd(0x69, 0x00), msg("Murvane: lra_f0 is error, f0_reg=0\n")} + kRestore));
 }
 
 // Alternate records, through the record-taking body.
@@ -664,9 +660,9 @@ TEST_F(Zq310xF0, ZeroCoefficientGivesAZeroFrequency) {
   const size_t m = b.mark();
   EXPECT_EQ(murvane::zq310x::get_f0(d), 0);
   EXPECT_EQ(b.trace(m), (f0_setup({rd(0x46, 0x00)}, {msg("Murvane: Divisor is 0! f0_pre=1700, f0_coeff=0\n")}) +
-                            Trace{stall(130), rd(0x46, 0x00), rd(0x68, 0x08), rd(0x69, 0xD6),
-                                  msg("Murvane: lra_f0 is error, f0_reg=0\n")} +
-                            kRestore));
+                         Trace{stall(130), rd(0x46, 0x00), rd(0x68, 0x08), rd(0x69, 0xD6),
+                               msg("Murvane: lra_f0 is error, f0_reg=0\n")} +
+                         kRestore));
   EXPECT_EQ(murvane::haptic_dev.lra_f0, 0u);  // a period times 0 is no frequency
 }
 
