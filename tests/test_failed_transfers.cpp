@@ -41,15 +41,6 @@ const std::vector<FamilyTraits>& families() {
   return all;
 }
 
-sim::Fault fault_on(uint8_t reg, sim::Op op, uint64_t from = 1, uint64_t count = 1) {
-  sim::Fault f;
-  f.reg = reg;
-  f.op = op;
-  f.from = from;
-  f.count = count;
-  return f;
-}
-
 std::vector<int> write_regs(const Trace& xfers) {
   std::vector<int> out;
   for (const auto& x : xfers) {
@@ -117,7 +108,7 @@ TEST_P(FailedTransfers, CalibrationWithAFailedTransferFailsWithItsFullTraffic) {
   const SlotRun healthy = run_slot(t, "offset_calibration", {});
   ASSERT_EQ(healthy.result, 0);
   for (const sim::Fault& f :
-       {fault_on(t.cal_start, sim::Op::write), fault_on(t.cal_last_read, sim::Op::read, t.cal_read_nth)}) {
+       {fault_on(t.cal_start, sim::Op::write, 1, 1), fault_on(t.cal_last_read, sim::Op::read, t.cal_read_nth, 1)}) {
     const SlotRun r = run_slot(t, "offset_calibration", {f});
     SCOPED_TRACE(std::string(t.model) + (f.op == sim::Op::write ? " start write fails" : " result read fails"));
     EXPECT_EQ(r.failed, 1u);
@@ -135,7 +126,7 @@ TEST_P(FailedTransfers, MeasurementWithAFailedTransferHasNoPeriod) {
   const SlotRun healthy = run_slot(t, "get_f0", {});
   ASSERT_EQ(healthy.result, 0);
   ASSERT_NE(healthy.lra_f0, 0u);
-  const SlotRun r = run_slot(t, "get_f0", {fault_on(t.period_lo, sim::Op::read)});
+  const SlotRun r = run_slot(t, "get_f0", {fault_on(t.period_lo, sim::Op::read, 1, 1)});
   EXPECT_EQ(r.failed, 1u);
   EXPECT_EQ(r.result, 0);
   EXPECT_EQ(r.lra_f0, 0u);
@@ -154,7 +145,7 @@ TEST_P(FailedTransfers, StopSendsNoGoWithoutTheStopMode) {
   const SlotRun healthy = run_slot(t, "stop", {});
   ASSERT_EQ(std::count(healthy.traffic.begin(), healthy.traffic.end(), wr(t.go, 1)), 1);
   for (const sim::Op op : {sim::Op::read, sim::Op::write}) {
-    const SlotRun r = run_slot(t, "stop", {fault_on(0x08, op)});
+    const SlotRun r = run_slot(t, "stop", {fault_on(0x08, op, 1, 1)});
     SCOPED_TRACE(op == sim::Op::read ? "mode read fails" : "mode write fails");
     for (const auto& x : r.traffic) {
       EXPECT_FALSE(x.kind == Ev::Kind::write && x.reg == t.go) << x;

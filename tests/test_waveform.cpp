@@ -68,7 +68,7 @@ TEST_F(Download, OneWriteToRegister42PerByteInImageOrder) {
   const auto w = board_.writes(m);
   ASSERT_EQ(w.size(), 146u);
   for (size_t i = 0; i < w.size(); ++i) {
-    EXPECT_EQ(w[i], (wr(0x42, waveform_image[i]))) << i;
+    EXPECT_EQ(w[i], wr(0x42, waveform_image[i])) << i;
   }
   EXPECT_EQ(w.front().value, 0x55);
   EXPECT_EQ(w.back().value, 0xFC);

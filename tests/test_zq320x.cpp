@@ -228,7 +228,7 @@ TEST(Zq320xOffset, WindowFollowsTheGainReadBack) {
     b.chip().script_read(0x49, c.read_back);
     const size_t from = b.mark();
     EXPECT_EQ(b.slot("offset_calibration"), c.want);
-    EXPECT_EQ(b.writes(from)[0], (wr(0x49, 0x04)));
+    EXPECT_EQ(b.writes(from)[0], wr(0x49, 0x04));
     EXPECT_EQ(b.log_from(from),
               c.message != nullptr ? std::vector<std::string>{c.message} : std::vector<std::string>{});
     EXPECT_EQ(b.chip().reg(0x43) & 0x08, 0);
@@ -291,9 +291,9 @@ TEST(Zq320xF0, AlternateRecords) {
     EXPECT_EQ(murvane::zq320x::get_f0(dts), 0);
     const Trace w = writes_from(b.writes(from), 0x1E);
     ASSERT_GE(w.size(), 5u);
-    EXPECT_EQ(w[0], (wr(0x1E, c.reg1e)));
+    EXPECT_EQ(w[0], wr(0x1E, c.reg1e));
     const size_t at_1a = c.margin != 0 ? 4 : 3;
-    EXPECT_EQ(w[at_1a], (wr(0x1A, c.reg1a)));
+    EXPECT_EQ(w[at_1a], wr(0x1A, c.reg1a));
     EXPECT_EQ(n_writes(w, 0x22), c.margin != 0 ? 1u : 0u);
     EXPECT_EQ(contains(b.log_from(from), "Murvane: zq320x_dts.cont_track_margin = 0\n"), c.margin == 0);
     EXPECT_EQ(murvane::haptic_dev.lra_f0, 1700u);  // measured, whatever was expected
@@ -309,7 +309,7 @@ TEST(Zq320xF0, ZeroExpectedFrequencyStopsBeforeTheMeasurement) {
   EXPECT_EQ(murvane::haptic_dev.lra_f0, 0u);
   const Trace w = b.writes(from);
   ASSERT_FALSE(w.empty());
-  EXPECT_EQ(w.back(), (wr(0x22, 0x0F)));  // nothing after the parameters
+  EXPECT_EQ(w.back(), wr(0x22, 0x0F));  // nothing after the parameters
   EXPECT_EQ(n_writes(w, 0x1A), 0u);
   EXPECT_EQ(n_writes(w, 0x09), 1u);  // the stop's only
   EXPECT_EQ(b.log_from(from).back(), "Murvane: bypass mode\n");
@@ -362,7 +362,7 @@ TEST(Zq320xF0, RestoresOnlyBit2OfRegister08) {
         go = i + 1;
       }
     }
-    ASSERT_EQ(w.at(go), (wr(0x09, 0x01)));
+    ASSERT_EQ(w.at(go), wr(0x09, 0x01));
     EXPECT_EQ(b.chip().reg(0x25), 0x08);  // the model measured: 3840000 / 1700 = 0x08D2
     EXPECT_EQ(b.chip().reg(0x26), 0xD2);
     EXPECT_EQ(b.chip().reg(0x08), before | 0x02);  // continuous mode bits stay
@@ -408,7 +408,7 @@ TEST(Zq320xF0, NoStandbyKeepsTheExpectedValue) {
     }
     EXPECT_EQ(s.back(), c.never ? 10000u : (c.readings > 1 ? 10000u : 20000u));
     EXPECT_EQ(n_reads(t, 0x25), 0u);
-    EXPECT_EQ(t[t.size() - 3], (wr(0x18, 0x00)));
+    EXPECT_EQ(t[t.size() - 3], wr(0x18, 0x00));
     EXPECT_EQ(b.chip().reg(0x08) & 0x04, 0);
   }
 }
@@ -441,7 +441,8 @@ TEST(Zq320xStop, StandbyAtOnceLateNeverOrUnreadable) {
       b.platform().add_fault(read_fault(0x3F, c.fail_from, 1));
     }
     const size_t from = b.mark();
-    b.slot("stop");
+    // The status of the last wait or access: every row ends clean.
+    EXPECT_EQ(b.slot("stop"), 0);
     const Trace t = b.traffic(from);
     ASSERT_GE(t.size(), 3u);
     EXPECT_EQ(Trace(t.begin(), t.begin() + 3), (Trace{rd(0x08, 0x00), wr(0x08, 0x03), wr(0x09, 0x01)}));
@@ -482,7 +483,7 @@ TEST(Zq320xStop, StandbyPlayModeRunsStop) {
   Board b;
   b.m().stop_time_us = 0;
   const size_t from = b.mark();
-  b.slot("set_play_mode", {0});
+  EXPECT_EQ(b.slot("set_play_mode", {0}), 0);
   EXPECT_EQ(b.log_from(from),
             (std::vector<std::string>{"Murvane: standby mode\n", "Murvane: enter\n", "Murvane: enter standby mode\n"}));
   EXPECT_EQ(b.writes(from), (Trace{wr(0x08, 0x03), wr(0x09, 0x01)}));

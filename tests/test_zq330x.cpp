@@ -143,7 +143,7 @@ TEST(Zq330xBootVariants, UnqualifiedPartStopsBeforeIdentification) {
   EXPECT_EQ(b.log(), want);
   const auto t = b.traffic();
   ASSERT_FALSE(t.empty());
-  EXPECT_EQ(t.back(), (rd(0x61, 0x7F)));  // nothing after the qualification read
+  EXPECT_EQ(t.back(), rd(0x61, 0x7F));  // nothing after the qualification read
   EXPECT_TRUE(b.writes().empty());
   EXPECT_FALSE(b.chip().playing());
 
@@ -572,7 +572,7 @@ TEST(Zq330xTrim, KindPicksTheValueAndOnlyBits5To0Change) {
 TEST(Zq330xTrim, CalibrationBytesAtLoadWriteZero) {
   SimBoard b("zq3301");
   b.select_family(murvane::zq330x_family);
-  b.slot("write_trim_lra", {1});
+  EXPECT_EQ(b.slot("write_trim_lra", {1}), 0);
   EXPECT_EQ(b.chip().reg(0x5A) & 0x3F, 0);
   EXPECT_EQ(b.chip().reg(0x5A) & 0xC0, 0x95 & 0xC0);
 }

@@ -143,8 +143,8 @@ TEST(Zq340xBootFailures, OffsetOutOfRangeMarksChipAndBootGoesOn) {
     ++marker;
   }
   ASSERT_LT(marker, w.size());
-  EXPECT_EQ(w[marker - 1], (wr(0x45, 0x00)));  // after the calibration closed its window
-  EXPECT_EQ(w[marker + 1], (wr(0x18, 0x00)));  // before chip_init
+  EXPECT_EQ(w[marker - 1], wr(0x45, 0x00));  // after the calibration closed its window
+  EXPECT_EQ(w[marker + 1], wr(0x18, 0x00));  // before chip_init
   EXPECT_EQ(b.chip().sram_bytes_written(), 146u);
 }
 
@@ -296,7 +296,7 @@ TEST(Zq340xOffset, UnreadResultNeverPasses) {
     char err[40];
     std::snprintf(err, sizeof(err), "Read addr:0x%X error:5\n", c.reg);
     EXPECT_EQ(b.log(), (Lines{err, out_of_range}));
-    EXPECT_EQ(b.writes(m).back(), (wr(0x45, 0x00)));  // the SRAM path is closed all the same
+    EXPECT_EQ(b.writes(m).back(), wr(0x45, 0x00));  // the SRAM path is closed all the same
   }
 }
 
@@ -391,7 +391,7 @@ TEST(Zq340xF0, ZeroExpectedFrequencyStopsBeforeMeasuring) {
   EXPECT_EQ(murvane::zq340x::get_f0(rec), -1);
   const Trace w = b.writes(m);
   ASSERT_FALSE(w.empty());
-  EXPECT_EQ(w.back(), (wr(0x22, 0x0F)));                  // no 0x1A, no GO, no clean-up
+  EXPECT_EQ(w.back(), wr(0x22, 0x0F));                    // no 0x1A, no GO, no clean-up
   EXPECT_EQ(b.writes_to(0x1E, m), std::vector<int>{45});  // 0 is below 1800: low factor
   EXPECT_EQ(b.log_from(m).back(), "Murvane: bypass mode\n");
   EXPECT_EQ(b.chip().reg(0x18) & 0x20, 0x20);
@@ -417,7 +417,7 @@ TEST(Zq340xF0, PeriodArithmetic) {
     EXPECT_EQ(b.slot("get_f0"), 0);
     EXPECT_EQ(murvane::haptic_dev.lra_f0, c.lra_f0);
     EXPECT_EQ(b.log().back(), c.line);
-    EXPECT_EQ(b.writes().back(), (wr(0x18, 0x00)));
+    EXPECT_EQ(b.writes().back(), wr(0x18, 0x00));
   }
 }
 
@@ -605,7 +605,7 @@ TEST(Zq340xKey, WindowClosesEvenWhenAWriteInsideFails) {
   f.op = sim::Op::write;
   b.platform().add_fault(f);
   murvane::zq340x::chip_init(record());
-  EXPECT_EQ(b.writes().back(), (wr(0x5A, 0x00)));
+  EXPECT_EQ(b.writes().back(), wr(0x5A, 0x00));
   EXPECT_FALSE(b.zq().key_window_open());
   EXPECT_EQ(b.chip().violation_count(), 0u);
 }

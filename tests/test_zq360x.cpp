@@ -137,7 +137,7 @@ TEST(Zq360xBoot, UnqualifiedPartStopsBeforeIdentification) {
             (Lines{"Murvane: zq uefi driver version is v1.5.0\n", "Murvane: unqualified chip\n",
                    "Murvane: qualify check failed\n", "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n"}));
   EXPECT_TRUE(b.writes().empty());
-  EXPECT_EQ(b.traffic().back(), (rd(0x67, 0x7F)));
+  EXPECT_EQ(b.traffic().back(), rd(0x67, 0x7F));
   EXPECT_EQ(b.chip().sram_bytes_written(), 0u);
   EXPECT_EQ(b.start(), EFI_DEVICE_ERROR);
 }
@@ -237,7 +237,7 @@ TEST(Zq360xOffset, FailedReadsGiveOutOfRange) {
   EXPECT_EQ(s.b.slot("offset_calibration"), -1);
   EXPECT_EQ(s.b.log_from(m), (Lines{"Read addr:0x4E error:5\n", "Read addr:0x4F error:5\n", "Read addr:0x50 error:5\n",
                                     "Murvane: offset calibration out of range"}));
-  EXPECT_EQ(s.b.writes(m).back(), (wr(0x45, po_sysctrl2)));
+  EXPECT_EQ(s.b.writes(m).back(), wr(0x45, po_sysctrl2));
 }
 
 TEST(Zq360xOffset, AnySkipValueSkipsWithoutTraffic) {
@@ -308,7 +308,7 @@ TEST(Zq360xF0, SetUpArithmeticWithAlternateRecords) {
       // Stops right after the set-up: no drive, lra_f0 left at f0_pre.
       EXPECT_EQ(murvane::haptic_dev.lra_f0, 0u);
       EXPECT_EQ(values_written(s.b, m, 0x09), std::vector<int>{1});  // stop's only
-      EXPECT_EQ(s.b.writes(m).back(), (wr(0x22, 15)));
+      EXPECT_EQ(s.b.writes(m).back(), wr(0x22, 15));
       EXPECT_EQ(s.b.chip().reg(0x18) & 0x20, 0x20);
       EXPECT_EQ(s.b.chip().reg(0x08) & 0x07, 0x06);
     } else {
@@ -410,9 +410,9 @@ TEST(Zq360xStandby, StopPolls) {
     EXPECT_EQ(s.b.stalls(m), std::vector<uint64_t>(c.waits, 2000));
     const Trace t = s.b.traffic(m);
     ASSERT_GE(t.size(), 3u);
-    EXPECT_EQ(t[0], (rd(0x08, po_play_cfg)));
-    EXPECT_EQ(t[1], (wr(0x08, po_play_cfg | 0x03)));
-    EXPECT_EQ(t[2], (wr(0x09, 0x01)));
+    EXPECT_EQ(t[0], rd(0x08, po_play_cfg));
+    EXPECT_EQ(t[1], wr(0x08, po_play_cfg | 0x03));
+    EXPECT_EQ(t[2], wr(0x09, 0x01));
     const bool force = c.kind == Kind::never || c.kind == Kind::failed_read;
     const std::vector<int> pulse = {po_sysctrl2 | 0x20, po_sysctrl2};
     EXPECT_EQ(values_written(s.b, m, 0x45), force ? pulse : std::vector<int>{});
@@ -434,7 +434,7 @@ TEST(Zq360xStandby, F0WaitEndsOnFailedReading) {
   auto go = std::find(t.begin() + 3, t.end(), wr(0x09, 0x01));
   ASSERT_NE(go, t.end());
   ASSERT_GE(t.end() - go, 4);
-  EXPECT_EQ(go[1], (rd_fail(0x3F)));
+  EXPECT_EQ(go[1], rd_fail(0x3F));
   EXPECT_EQ(go[2].reg, 0x25);
   EXPECT_EQ(go[3].reg, 0x26);
   // The failed reading is not standby: only stop's reading logged it.
@@ -503,14 +503,14 @@ TEST(Zq360xOps, SmallSlots) {
   Selected s;
   SimBoard& b = s.b;
   size_t m = b.mark();
-  b.slot("set_go", {1});
-  b.slot("set_go", {0});
+  EXPECT_EQ(b.slot("set_go", {1}), 0);
+  EXPECT_EQ(b.slot("set_go", {0}), 0);
   EXPECT_EQ(b.traffic(m), (Trace{wr(0x09, 1), wr(0x09, 2)}));
 
   b.chip().set_register(0x13, 0xA0);
   m = b.mark();
-  b.slot("set_sequence_loop", {3, 0x1F});
-  EXPECT_EQ(b.writes(m), Trace{(wr(0x13, 0xAF))});
+  EXPECT_EQ(b.slot("set_sequence_loop", {3, 0x1F}), 0);
+  EXPECT_EQ(b.writes(m), Trace{wr(0x13, 0xAF)});
 
   m = b.mark();
   EXPECT_NE(b.slot("set_play_mode", {2}), 0);
