@@ -164,11 +164,11 @@ TEST_P(FailedTransfers, ChipVanishingAfterIdentificationGetsTheWholeBringUp) {
   // Transfers up to the model line: reset, identification, qualification.
   const std::string detected = std::string("Murvane: detected ") + t.model + ".\n";
   uint64_t before = 0;
-  for (const auto& e : healthy.events()) {
-    if (e["ev"] == "log" && e["text"] == detected) {
+  for (const Ev& e : healthy.trace()) {
+    if (e == msg(detected)) {
       break;
     }
-    before += (e["ev"] == "i2c_read" || e["ev"] == "i2c_write") ? 1 : 0;
+    before += e.is_transfer() ? 1 : 0;
   }
 
   SimBoard b(t.model);
