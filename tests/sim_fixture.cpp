@@ -1,9 +1,105 @@
 #include "tests/sim_fixture.h"
 
+#include <algorithm>
+#include <cstdio>
+
 #include "core/regs.h"
 #include "platform/platform.h"
 
 namespace murvane_test {
+
+Trace operator+(Trace a, const Trace& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+Trace& operator+=(Trace& a, const Trace& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+Trace times(size_t n, const Trace& block) {
+  Trace out;
+  for (size_t i = 0; i < n; ++i) {
+    out += block;
+  }
+  return out;
+}
+
+Trace only(const Trace& t, Ev::Kind kind) {
+  Trace out;
+  for (const Ev& e : t) {
+    if (e.kind == kind) {
+      out.push_back(e);
+    }
+  }
+  return out;
+}
+
+Trace transfers_of(const Trace& t, int reg) {
+  Trace out;
+  for (const Ev& e : t) {
+    if (e.is_transfer() && e.reg == reg) {
+      out.push_back(e);
+    }
+  }
+  return out;
+}
+
+Trace tail(const Trace& t, size_t n) { return {t.end() - static_cast<std::ptrdiff_t>(std::min(n, t.size())), t.end()}; }
+
+size_t count(const Trace& t, const Ev& e) { return static_cast<size_t>(std::count(t.begin(), t.end(), e)); }
+
+size_t count(const std::vector<std::string>& lines, const std::string& line) {
+  return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+size_t n_reads(const Trace& t, int reg) {
+  return static_cast<size_t>(
+      std::count_if(t.begin(), t.end(), [reg](const Ev& e) { return e.kind == Ev::Kind::read && e.reg == reg; }));
+}
+
+size_t n_writes(const Trace& t, int reg) {
+  return static_cast<size_t>(
+      std::count_if(t.begin(), t.end(), [reg](const Ev& e) { return e.kind == Ev::Kind::write && e.reg == reg; }));
+}
+
+void PrintTo(const Ev& e, std::ostream* os) {
+  char buf[48];
+  switch (e.kind) {
+    case Ev::Kind::read:
+    case Ev::Kind::write: {
+      const char op = e.kind == Ev::Kind::read ? 'R' : 'W';
+      if (e.failed && e.kind == Ev::Kind::read) {
+        std::snprintf(buf, sizeof(buf), "R 0x%02X FAIL", static_cast<unsigned>(e.reg));
+      } else {
+        std::snprintf(buf, sizeof(buf), "%c 0x%02X=0x%02X%s", op, static_cast<unsigned>(e.reg),
+                      static_cast<unsigned>(e.value), e.failed ? " FAIL" : "");
+      }
+      *os << buf;
+      return;
+    }
+    case Ev::Kind::stall:
+      *os << "S " << e.us;
+      return;
+    case Ev::Kind::log: {
+      std::string text = e.text;
+      if (!text.empty() && text.back() == '\n') {
+        text.replace(text.size() - 1, 1, "\\n");
+      }
+      *os << "L \"" << text << '"';
+      return;
+    }
+    case Ev::Kind::pin:
+      *os << "P 0x" << std::hex << e.reg << std::dec << '=' << e.value;
+      return;
+  }
+}
+
+std::ostream& operator<<(std::ostream& os, const Ev& e) {
+  PrintTo(e, &os);
+  return os;
+}
 
 void SimBoard::select_family(const murvane::chip_family& family) {
   murvane::support_init(platform_->image_handle(), platform_->system_table());
@@ -11,45 +107,77 @@ void SimBoard::select_family(const murvane::chip_family& family) {
   murvane::current_family = &family;
 }
 
-std::vector<SimBoard::Xfer> SimBoard::traffic(size_t from_event) const {
-  std::vector<Xfer> out;
+Trace SimBoard::trace(size_t from) const {
+  Trace out;
   const auto& ev = platform_->events();
-  for (size_t i = from_event; i < ev.size(); ++i) {
+  for (size_t i = from; i < ev.size(); ++i) {
     const std::string kind = ev[i]["ev"].get<std::string>();
-    if (kind != "i2c_read" && kind != "i2c_write") {
-      continue;
+    if (kind == "i2c_read" || kind == "i2c_write") {
+      const bool read = kind == "i2c_read";
+      const bool failed = ev[i]["status"].get<uint32_t>() != 0;
+      const int reg = ev[i]["reg"].get<int>();
+      if (read) {
+        out.push_back(failed ? rd_fail(reg) : rd(reg, ev[i]["value"].get<int>()));
+      } else {
+        const int value = ev[i]["value"].get<int>();
+        out.push_back(failed ? wr_fail(reg, value) : wr(reg, value));
+      }
+    } else if (kind == "stall") {
+      out.push_back(stall(ev[i]["us"].get<uint64_t>()));
+    } else if (kind == "log") {
+      out.push_back(msg(ev[i]["text"].get<std::string>()));
+    } else if (kind == "pin_set") {
+      out.push_back(pin(ev[i]["word"].get<int>(), ev[i]["level"].get<int>()));
     }
-    const int value = ev[i]["value"].is_null() || ev[i]["status"].get<int>() != 0 ? -1 : ev[i]["value"].get<int>();
-    out.push_back({kind == "i2c_read" ? 'R' : 'W', ev[i]["reg"].get<int>(), value});
   }
   return out;
 }
 
-std::vector<SimBoard::Xfer> SimBoard::writes(size_t from_event) const {
-  std::vector<Xfer> out;
-  for (const Xfer& x : traffic(from_event)) {
-    if (x.op == 'W') {
-      out.push_back(x);
+Trace SimBoard::traffic(size_t from) const {
+  Trace out;
+  for (const Ev& e : trace(from)) {
+    if (e.is_transfer()) {
+      out.push_back(e);
     }
   }
   return out;
 }
 
-std::vector<uint64_t> SimBoard::stalls(size_t from_event) const {
+Trace SimBoard::writes(size_t from) const { return only(trace(from), Ev::Kind::write); }
+
+std::vector<uint64_t> SimBoard::stalls(size_t from) const {
   std::vector<uint64_t> out;
-  const auto& ev = platform_->events();
-  for (size_t i = from_event; i < ev.size(); ++i) {
-    if (ev[i]["ev"] == "stall") {
-      out.push_back(ev[i]["us"].get<uint64_t>());
-    }
+  for (const Ev& e : only(trace(from), Ev::Kind::stall)) {
+    out.push_back(e.us);
   }
   return out;
 }
 
-std::ostream& operator<<(std::ostream& os, const SimBoard::Xfer& x) {
-  char buf[32];
-  std::snprintf(buf, sizeof(buf), "%c 0x%02X=0x%02X", x.op, x.reg, x.value & 0xFF);
-  return os << (x.value < 0 ? std::string(1, x.op) + " FAILED" : std::string(buf));
+std::vector<std::string> SimBoard::log_from(size_t from) const {
+  std::vector<std::string> out;
+  for (const Ev& e : only(trace(from), Ev::Kind::log)) {
+    out.push_back(e.text);
+  }
+  return out;
+}
+
+sim::Fault fault_on(uint8_t reg, sim::Op op, uint64_t from, uint64_t n) {
+  sim::Fault f;
+  f.reg = reg;
+  f.op = op;
+  f.from = from;
+  f.count = n;
+  return f;
+}
+
+std::vector<std::string> violations(sim::ChipModel& chip) {
+  std::vector<std::string> out;
+  for (size_t i = 0; i < chip.violations_kept(); ++i) {
+    char buf[16];
+    std::snprintf(buf, sizeof(buf), "0x%02X: ", chip.violation_at(i).reg);
+    out.push_back(buf + std::string(chip.violation_at(i).what));
+  }
+  return out;
 }
 
 std::vector<FamilyCase> one_model_per_family() {

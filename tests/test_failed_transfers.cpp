@@ -16,7 +16,7 @@
 
 namespace {
 
-using murvane_test::SimBoard;
+using namespace murvane_test;  // the trace notation and SimBoard
 
 struct FamilyTraits {
   const char* model;
@@ -41,19 +41,10 @@ const std::vector<FamilyTraits>& families() {
   return all;
 }
 
-sim::Fault fault_on(uint8_t reg, sim::Op op, uint64_t from = 1, uint64_t count = 1) {
-  sim::Fault f;
-  f.reg = reg;
-  f.op = op;
-  f.from = from;
-  f.count = count;
-  return f;
-}
-
-std::vector<int> write_regs(const std::vector<SimBoard::Xfer>& xfers) {
+std::vector<int> write_regs(const Trace& xfers) {
   std::vector<int> out;
   for (const auto& x : xfers) {
-    if (x.op == 'W') {
+    if (x.kind == Ev::Kind::write) {
       out.push_back(x.reg);
     }
   }
@@ -80,7 +71,7 @@ size_t failure_lines(const std::vector<std::string>& log) {
 // armed after the selection so it counts only the call's own transfers.
 struct SlotRun {
   int64_t result;
-  std::vector<SimBoard::Xfer> traffic;
+  Trace traffic;
   std::vector<std::string> log;
   uint32_t lra_f0;
   uint64_t failed;
@@ -117,7 +108,7 @@ TEST_P(FailedTransfers, CalibrationWithAFailedTransferFailsWithItsFullTraffic) {
   const SlotRun healthy = run_slot(t, "offset_calibration", {});
   ASSERT_EQ(healthy.result, 0);
   for (const sim::Fault& f :
-       {fault_on(t.cal_start, sim::Op::write), fault_on(t.cal_last_read, sim::Op::read, t.cal_read_nth)}) {
+       {fault_on(t.cal_start, sim::Op::write, 1, 1), fault_on(t.cal_last_read, sim::Op::read, t.cal_read_nth, 1)}) {
     const SlotRun r = run_slot(t, "offset_calibration", {f});
     SCOPED_TRACE(std::string(t.model) + (f.op == sim::Op::write ? " start write fails" : " result read fails"));
     EXPECT_EQ(r.failed, 1u);
@@ -135,7 +126,7 @@ TEST_P(FailedTransfers, MeasurementWithAFailedTransferHasNoPeriod) {
   const SlotRun healthy = run_slot(t, "get_f0", {});
   ASSERT_EQ(healthy.result, 0);
   ASSERT_NE(healthy.lra_f0, 0u);
-  const SlotRun r = run_slot(t, "get_f0", {fault_on(t.period_lo, sim::Op::read)});
+  const SlotRun r = run_slot(t, "get_f0", {fault_on(t.period_lo, sim::Op::read, 1, 1)});
   EXPECT_EQ(r.failed, 1u);
   EXPECT_EQ(r.result, 0);
   EXPECT_EQ(r.lra_f0, 0u);
@@ -152,12 +143,12 @@ TEST_P(FailedTransfers, StopSendsNoGoWithoutTheStopMode) {
     GTEST_SKIP() << "this family's stop clears GO instead";
   }
   const SlotRun healthy = run_slot(t, "stop", {});
-  ASSERT_EQ(std::count(healthy.traffic.begin(), healthy.traffic.end(), SimBoard::Xfer{'W', t.go, 1}), 1);
+  ASSERT_EQ(std::count(healthy.traffic.begin(), healthy.traffic.end(), wr(t.go, 1)), 1);
   for (const sim::Op op : {sim::Op::read, sim::Op::write}) {
-    const SlotRun r = run_slot(t, "stop", {fault_on(0x08, op)});
+    const SlotRun r = run_slot(t, "stop", {fault_on(0x08, op, 1, 1)});
     SCOPED_TRACE(op == sim::Op::read ? "mode read fails" : "mode write fails");
     for (const auto& x : r.traffic) {
-      EXPECT_FALSE(x.op == 'W' && x.reg == t.go) << x;
+      EXPECT_FALSE(x.kind == Ev::Kind::write && x.reg == t.go) << x;
     }
     EXPECT_NE(count_lines(r.log, "Murvane: enter\n"), 0u);
   }
@@ -173,11 +164,11 @@ TEST_P(FailedTransfers, ChipVanishingAfterIdentificationGetsTheWholeBringUp) {
   // Transfers up to the model line: reset, identification, qualification.
   const std::string detected = std::string("Murvane: detected ") + t.model + ".\n";
   uint64_t before = 0;
-  for (const auto& e : healthy.events()) {
-    if (e["ev"] == "log" && e["text"] == detected) {
+  for (const Ev& e : healthy.trace()) {
+    if (e == msg(detected)) {
       break;
     }
-    before += (e["ev"] == "i2c_read" || e["ev"] == "i2c_write") ? 1 : 0;
+    before += e.is_transfer() ? 1 : 0;
   }
 
   SimBoard b(t.model);
@@ -192,7 +183,8 @@ TEST_P(FailedTransfers, ChipVanishingAfterIdentificationGetsTheWholeBringUp) {
     EXPECT_EQ(count_lines(b.log(), line), 1u) << line;
   }
   const auto traffic = b.traffic();
-  EXPECT_EQ(std::count_if(traffic.begin(), traffic.end(), [](const auto& x) { return x.op == 'W' && x.reg == 0x42; }),
+  EXPECT_EQ(std::count_if(traffic.begin(), traffic.end(),
+                          [](const auto& x) { return x.kind == Ev::Kind::write && x.reg == 0x42; }),
             static_cast<std::ptrdiff_t>(murvane::waveform_image_len));
   // GO is the last access: a plain write of 1, or (family A) the read of the
   // masked update that sets it.

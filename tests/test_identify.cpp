@@ -13,8 +13,7 @@
 
 namespace {
 
-using murvane_test::SimBoard;
-using Xfer = SimBoard::Xfer;
+using namespace murvane_test;  // the trace notation and SimBoard
 
 TEST(ChipTable, DriverAndSimulatorAgreeOnAll19Models) {
   ASSERT_EQ(murvane::chip_model_count, sim::model_info_count);
@@ -67,7 +66,7 @@ TEST_F(Identify, OneByteIdentifierReadsOnlyRegister0) {
   const size_t m = board_.mark();
   EXPECT_EQ(murvane::read_chip_id(&id), EFI_SUCCESS);
   EXPECT_EQ(id, 0x95u);
-  EXPECT_EQ(board_.traffic(m), (std::vector<Xfer>{{'R', 0x00, 0x95}}));
+  EXPECT_EQ(board_.traffic(m), (Trace{rd(0x00, 0x95)}));
 }
 
 TEST_F(Identify, MarkerInRegister0ReadsBigEndianIdentifierFrom57And58) {
@@ -79,7 +78,7 @@ TEST_F(Identify, MarkerInRegister0ReadsBigEndianIdentifierFrom57And58) {
     const size_t m = board_.mark();
     EXPECT_EQ(murvane::read_chip_id(&id), EFI_SUCCESS);
     EXPECT_EQ(id, 0x9270u);
-    EXPECT_EQ(board_.traffic(m), (std::vector<Xfer>{{'R', 0x00, marker}, {'R', 0x57, 0x92}, {'R', 0x58, 0x70}}));
+    EXPECT_EQ(board_.traffic(m), (Trace{rd(0x00, marker), rd(0x57, 0x92), rd(0x58, 0x70)}));
     EXPECT_EQ(murvane::find_chip_model(id)->family, &murvane::zq350x_family);
   }
 }
@@ -87,15 +86,15 @@ TEST_F(Identify, MarkerInRegister0ReadsBigEndianIdentifierFrom57And58) {
 TEST_F(Identify, FailedReadsLeaveTheIdentifierUntouchedAndStopEarly) {
   struct Case {
     uint8_t failing_reg;
-    std::vector<Xfer> traffic;
+    Trace traffic;
   };
   board_.chip().set_register(0x00, 0x80);
   board_.chip().set_register(0x57, 0x71);
   board_.chip().set_register(0x58, 0x80);
   const Case cases[] = {
-      {0x00, {{'R', 0x00, -1}}},
-      {0x57, {{'R', 0x00, 0x80}, {'R', 0x57, -1}}},
-      {0x58, {{'R', 0x00, 0x80}, {'R', 0x57, 0x71}, {'R', 0x58, -1}}},
+      {0x00, {rd_fail(0x00)}},
+      {0x57, {rd(0x00, 0x80), rd_fail(0x57)}},
+      {0x58, {rd(0x00, 0x80), rd(0x57, 0x71), rd_fail(0x58)}},
   };
   for (const Case& c : cases) {
     board_.platform().clear_faults();

@@ -107,6 +107,21 @@ TEST(LogFormat, OverlongMessageIsCutWithMarkerNeverOverrun) {
             "...");
 }
 
+TEST(LogFormat, AlwaysTerminatedAtTheSmallestCapacities) {
+  // Capacity 0 writes nothing at all; capacity 1 holds only the terminator,
+  // whatever the text and its arguments.
+  const murvane::fmt_arg args[] = {murvane::make_fmt_arg(1234)};
+  for (const char* f : {"", "x", "text %d", "%d"}) {
+    SCOPED_TRACE(f);
+    char buf[4] = {'#', '#', '#', '#'};
+    EXPECT_EQ(format_message(buf, 0, f, args, 1), 0u);
+    EXPECT_EQ(std::string(buf, 4), "####");
+    EXPECT_EQ(format_message(buf, 1, f, args, 1), 0u);
+    EXPECT_EQ(buf[0], '\0');
+    EXPECT_EQ(std::string(buf + 1, 3), "###");
+  }
+}
+
 TEST(LogSink, ConsoleGetsUcs2WithCrLfAndObserverGetsExactText) {
   murvane_test::SimBoard b("absent");
   ASSERT_TRUE(murvane::support_init(b.platform().image_handle(), b.platform().system_table()));

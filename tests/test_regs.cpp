@@ -8,8 +8,7 @@
 
 namespace {
 
-using murvane_test::SimBoard;
-using Xfer = SimBoard::Xfer;
+using namespace murvane_test;  // the trace notation and SimBoard
 
 class Regs : public ::testing::Test {
  protected:
@@ -44,7 +43,7 @@ TEST_F(Regs, ReadAndWriteAreOneTransferEach) {
   EXPECT_EQ(murvane::reg_read(0x39, &v), 0u);
   EXPECT_EQ(v, 0x44);
   EXPECT_EQ(murvane::reg_write(0x39, 0x80), 0u);
-  EXPECT_EQ(board_.traffic(m), (std::vector<Xfer>{{'R', 0x39, 0x44}, {'W', 0x39, 0x80}}));
+  EXPECT_EQ(board_.traffic(m), (Trace{rd(0x39, 0x44), wr(0x39, 0x80)}));
   EXPECT_EQ(board_.chip().reg(0x39), 0x80);
   EXPECT_TRUE(board_.log().empty());
 }
@@ -86,7 +85,7 @@ TEST_F(Regs, WriteBitsKeepsMaskedBitsAndTakesTheRestFromValue) {
     board_.chip().set_register(0x04, c.current);
     const size_t m = board_.mark();
     EXPECT_EQ(murvane::reg_write_bits(0x04, c.keep, c.value), 0u);
-    EXPECT_EQ(board_.traffic(m), (std::vector<Xfer>{{'R', 0x04, c.current}, {'W', 0x04, c.expected}}));
+    EXPECT_EQ(board_.traffic(m), (Trace{rd(0x04, c.current), wr(0x04, c.expected)}));
   }
 }
 
@@ -96,7 +95,7 @@ TEST_F(Regs, WriteBitsWhoseReadFailsWritesNothing) {
   board_.platform().add_fault({.transfer = std::nullopt, .reg = 0x04, .op = sim::Op::read, .status = 5});
   const size_t m = board_.mark();
   EXPECT_EQ(murvane::reg_write_bits(0x04, 0xFE, 0x01), 5u);
-  EXPECT_EQ(board_.traffic(m), (std::vector<Xfer>{{'R', 0x04, -1}}));
+  EXPECT_EQ(board_.traffic(m), (Trace{rd_fail(0x04)}));
   EXPECT_EQ(board_.chip().reg(0x04), 0x80);
   EXPECT_EQ(board_.log(), (std::vector<std::string>{"Read addr:0x4 error:5\n"}));
 }

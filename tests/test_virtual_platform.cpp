@@ -12,8 +12,7 @@
 
 namespace {
 
-using murvane_test::SimBoard;
-using Xfer = SimBoard::Xfer;
+using namespace murvane_test;  // the trace notation and SimBoard
 
 void expect_fields(const sim::Event& e, std::initializer_list<const char*> fields) {
   for (const char* f : fields) {
@@ -110,7 +109,7 @@ class Faults : public ::testing::Test {
     murvane::support_init(board_.platform().image_handle(), board_.platform().system_table());
     EXPECT_EQ(murvane::bus_open(), EFI_SUCCESS);
   }
-  std::vector<Xfer> run_six() {
+  Trace run_six() {
     const size_t m = board_.mark();
     uint8_t v = 0;
     for (int i = 0; i < 3; ++i) {
@@ -125,8 +124,7 @@ class Faults : public ::testing::Test {
 TEST_F(Faults, ByTransferIndexCountsReadsAndWritesTogether) {
   board_.platform().add_fault({.transfer = 4, .status = 7});
   const auto t = run_six();
-  EXPECT_EQ(t, (std::vector<Xfer>{
-                   {'R', 0x10, 0}, {'W', 0x10, 0}, {'R', 0x10, 0}, {'W', 0x10, -1}, {'R', 0x10, 0}, {'W', 0x10, 2}}));
+  EXPECT_EQ(t, (Trace{rd(0x10, 0), wr(0x10, 0), rd(0x10, 0), wr_fail(0x10, 1), rd(0x10, 0), wr(0x10, 2)}));
   EXPECT_EQ(board_.platform().counters().failed, 1u);
   EXPECT_EQ(board_.chip().reg(0x10), 2);
 }
@@ -135,7 +133,7 @@ TEST_F(Faults, ByRegisterDirectionAndRange) {
   board_.platform().add_fault({.transfer = std::nullopt, .reg = 0x10, .op = sim::Op::write, .from = 2, .count = 1});
   const auto t = run_six();
   EXPECT_EQ(t[1].value, 0);
-  EXPECT_EQ(t[3].value, -1);
+  EXPECT_EQ(t[3], wr_fail(0x10, 1));
   EXPECT_EQ(t[5].value, 2);
   EXPECT_EQ(t[0].value, 0);
 }

@@ -9,7 +9,7 @@
 namespace {
 
 using murvane::waveform_image;
-using murvane_test::SimBoard;
+using namespace murvane_test;  // the trace notation and SimBoard
 
 int8_t sample(size_t i) { return static_cast<int8_t>(waveform_image[5 + i]); }
 
@@ -68,7 +68,7 @@ TEST_F(Download, OneWriteToRegister42PerByteInImageOrder) {
   const auto w = board_.writes(m);
   ASSERT_EQ(w.size(), 146u);
   for (size_t i = 0; i < w.size(); ++i) {
-    EXPECT_EQ(w[i], (SimBoard::Xfer{'W', 0x42, waveform_image[i]})) << i;
+    EXPECT_EQ(w[i], wr(0x42, waveform_image[i])) << i;
   }
   EXPECT_EQ(w.front().value, 0x55);
   EXPECT_EQ(w.back().value, 0xFC);
@@ -88,7 +88,7 @@ TEST_F(Download, FailedByteIsLoggedAndTheRestStillGoes) {
   murvane::stream_waveform(waveform_image, &murvane::waveform_image_len);
   const auto w = board_.writes(m);
   ASSERT_EQ(w.size(), 146u);
-  EXPECT_EQ(w[9].value, -1);
+  EXPECT_EQ(w[9], wr_fail(0x42, waveform_image[9]));
   EXPECT_EQ(w[10].value, waveform_image[10]);
   char line[64];
   std::snprintf(line, sizeof(line), "Write addr:0x42 data:0x%X error\n", waveform_image[9]);

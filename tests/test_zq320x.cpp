@@ -13,8 +13,7 @@
 #include "sim/models/zq320x_model.h"
 #include "tests/sim_fixture.h"
 
-using murvane_test::SimBoard;
-using Xfer = SimBoard::Xfer;
+using namespace murvane_test;  // the trace notation and SimBoard
 
 namespace {
 
@@ -38,33 +37,11 @@ class Board : public SimBoard {
  public:
   Board() : SimBoard("zq3201") { select_family(murvane::zq320x_family); }
   sim::zq320x_knobs& m() { return knobs(*this); }
-  std::vector<std::string> log_from(size_t from) const {
-    std::vector<std::string> out;
-    for (size_t i = from; i < events().size(); ++i) {
-      if (events()[i]["ev"] == "log") {
-        out.push_back(events()[i]["text"].get<std::string>());
-      }
-    }
-    return out;
-  }
 };
-
-size_t count(const std::vector<Xfer>& t, char op, int reg) {
-  size_t n = 0;
-  for (const Xfer& x : t) {
-    n += x.op == op && x.reg == reg ? 1 : 0;
-  }
-  return n;
-}
 
 // Failing reads of reg: the from-th matching reading on, count of them.
 sim::Fault read_fault(uint8_t reg, uint64_t from = 1, uint64_t n = UINT64_MAX) {
-  sim::Fault f;
-  f.reg = reg;
-  f.op = sim::Op::read;
-  f.from = from;
-  f.count = n;
-  return f;
+  return fault_on(reg, sim::Op::read, from, n);
 }
 
 bool contains(const std::vector<std::string>& log, const std::string& line) {
@@ -72,7 +49,7 @@ bool contains(const std::vector<std::string>& log, const std::string& line) {
 }
 
 // The writes from the first one to reg on.
-std::vector<Xfer> writes_from(const std::vector<Xfer>& w, int reg) {
+Trace writes_from(const Trace& w, int reg) {
   for (size_t i = 0; i < w.size(); ++i) {
     if (w[i].reg == reg) {
       return {w.begin() + static_cast<std::ptrdiff_t>(i), w.end()};
@@ -111,49 +88,25 @@ TEST_P(HealthyBoot, FullSequenceLoadsAndPlaysTheWaveform) {
 
   // Family traffic from the qualification read on. Power-on values of the
   // model: 0x64 = 0x80, 0x57 = 0xF3, all other registers 0; offset code 512.
-  std::vector<Xfer> want = {{'R', 0x64, 0x80},
-                            {'R', 0x00, GetParam().id},
-                            // offset calibration
-                            {'R', 0x49, 0x00},
-                            {'W', 0x49, 0x04},
-                            {'R', 0x43, 0x00},
-                            {'W', 0x43, 0x08},
-                            {'R', 0x52, 0x00},
-                            {'W', 0x52, 0x01},
-                            {'R', 0x49, 0x04},
-                            {'R', 0x54, 0x80},
-                            {'R', 0x57, 0xF3},
-                            {'R', 0x43, 0x08},
-                            {'W', 0x43, 0x00},
-                            // chip_init
-                            {'W', 0x6D, 0x20},
-                            {'W', 0x6E, 0x24},
-                            {'W', 0x6F, 0x96},
-                            {'W', 0x70, 0x40},
-                            {'W', 0x71, 0x11},
-                            {'W', 0x21, 0x08},
-                            {'R', 0x1C, 0x00},
-                            {'W', 0x1C, 0x08},
-                            {'R', 0x71, 0x11},
-                            {'W', 0x71, 0x11},
-                            // SRAM window
-                            {'R', 0x43, 0x00},
-                            {'W', 0x43, 0x08},
-                            {'W', 0x2D, 0x08},
-                            {'W', 0x2E, 0x00},
-                            {'W', 0x40, 0x08},
-                            {'W', 0x41, 0x00}};
+  Trace want = {rd(0x64, 0x80), rd(0x00, GetParam().id),
+                // offset calibration
+                rd(0x49, 0x00), wr(0x49, 0x04), rd(0x43, 0x00), wr(0x43, 0x08), rd(0x52, 0x00), wr(0x52, 0x01),
+                rd(0x49, 0x04), rd(0x54, 0x80), rd(0x57, 0xF3), rd(0x43, 0x08), wr(0x43, 0x00),
+                // chip_init
+                wr(0x6D, 0x20), wr(0x6E, 0x24), wr(0x6F, 0x96), wr(0x70, 0x40), wr(0x71, 0x11), wr(0x21, 0x08),
+                rd(0x1C, 0x00), wr(0x1C, 0x08), rd(0x71, 0x11), wr(0x71, 0x11),
+                // SRAM window
+                rd(0x43, 0x00), wr(0x43, 0x08), wr(0x2D, 0x08), wr(0x2E, 0x00), wr(0x40, 0x08), wr(0x41, 0x00)};
   for (uint32_t i = 0; i < murvane::waveform_image_size; ++i) {
-    want.push_back({'W', 0x42, murvane::waveform_image[i]});
+    want.push_back(wr(0x42, murvane::waveform_image[i]));
   }
-  const std::vector<Xfer> play = {{'R', 0x43, 0x08}, {'W', 0x43, 0x00}, {'W', 0x0A, 0x01}, {'W', 0x0B, 0x00},
-                                  {'R', 0x12, 0x00}, {'W', 0x12, 0x40}, {'W', 0x07, 0x80}, {'R', 0x08, 0x00},
-                                  {'W', 0x08, 0x00}, {'R', 0x06, 0x00}, {'W', 0x06, 0x40}, {'R', 0x43, 0x00},
-                                  {'W', 0x43, 0x00}, {'W', 0x09, 0x01}};
+  const Trace play = {rd(0x43, 0x08), wr(0x43, 0x00), wr(0x0A, 0x01), wr(0x0B, 0x00), rd(0x12, 0x00),
+                      wr(0x12, 0x40), wr(0x07, 0x80), rd(0x08, 0x00), wr(0x08, 0x00), rd(0x06, 0x00),
+                      wr(0x06, 0x40), rd(0x43, 0x00), wr(0x43, 0x00), wr(0x09, 0x01)};
   want.insert(want.end(), play.begin(), play.end());
-  const std::vector<Xfer> t = b.traffic();
+  const Trace t = b.traffic();
   ASSERT_GE(t.size(), want.size());
-  EXPECT_EQ(std::vector<Xfer>(t.end() - static_cast<std::ptrdiff_t>(want.size()), t.end()), want);
+  EXPECT_EQ(Trace(t.end() - static_cast<std::ptrdiff_t>(want.size()), t.end()), want);
   // Reset pulse, calibration settle and measure, SRAM access.
   EXPECT_EQ(b.stalls(), (std::vector<uint64_t>{2000, 8000, 1000, 3000, 1000}));
 
@@ -181,8 +134,8 @@ TEST(Zq320xBoot, UnqualifiedPartStopsBeforeCalibration) {
                                                "Murvane: qualify check failed\n", kInstalled}));
   const size_t from = b.mark();
   EXPECT_EQ(b.start(), EFI_DEVICE_ERROR);
-  EXPECT_EQ(b.writes(), std::vector<Xfer>{});
-  EXPECT_EQ(count(b.traffic(from), 'R', 0x64), 1u);
+  EXPECT_EQ(b.writes(), Trace{});
+  EXPECT_EQ(n_reads(b.traffic(from), 0x64), 1u);
   EXPECT_EQ(b.chip().sram_bytes_written(), 0u);
   EXPECT_EQ(b.chip().reg(0x54), 0x00);  // no offset measurement
   EXPECT_FALSE(b.chip().playing());
@@ -196,7 +149,7 @@ TEST(Zq320xBoot, FailedCalibrationMarksRegister0AndGoesOn) {
   ASSERT_GE(log.size(), 3u);
   EXPECT_EQ(log[2], kOutOfRange);
   EXPECT_EQ(log[log.size() - 2], "Murvane: zq uefi driver end\n");
-  EXPECT_EQ(count(b.writes(), 'W', 0x00), 1u);
+  EXPECT_EQ(n_writes(b.writes(), 0x00), 1u);
   EXPECT_EQ(b.chip().reg(0x00), 0xAA);
   EXPECT_EQ(b.chip().sram_bytes_written(), 146u);
   EXPECT_TRUE(b.chip().playing());
@@ -218,7 +171,7 @@ TEST(Zq320xQualify, Bit7OfRegister64Decides) {
     }
     const size_t from = b.mark();
     EXPECT_EQ(static_cast<EFI_STATUS>(b.slot("qualify_check")), c.want);
-    EXPECT_EQ(b.traffic(from), (std::vector<Xfer>{{'R', 0x64, c.answer}}));
+    EXPECT_EQ(b.traffic(from), (Trace{c.answer < 0 ? rd_fail(0x64) : rd(0x64, c.answer)}));
     EXPECT_EQ(contains(b.log_from(from), "Murvane: unqualified chip\n"), c.want != EFI_SUCCESS);
   }
 }
@@ -275,7 +228,7 @@ TEST(Zq320xOffset, WindowFollowsTheGainReadBack) {
     b.chip().script_read(0x49, c.read_back);
     const size_t from = b.mark();
     EXPECT_EQ(b.slot("offset_calibration"), c.want);
-    EXPECT_EQ(b.writes(from)[0], (Xfer{'W', 0x49, 0x04}));
+    EXPECT_EQ(b.writes(from)[0], wr(0x49, 0x04));
     EXPECT_EQ(b.log_from(from),
               c.message != nullptr ? std::vector<std::string>{c.message} : std::vector<std::string>{});
     EXPECT_EQ(b.chip().reg(0x43) & 0x08, 0);
@@ -296,14 +249,8 @@ TEST(Zq320xF0, RecordValuesProgramTheMeasurement) {
   EXPECT_EQ(b.slot("get_f0"), 0);
   EXPECT_EQ(murvane::haptic_dev.lra_f0, 1700u);  // 3840000 / 2258
   EXPECT_EQ(b.log_from(from), kF0Log);
-  EXPECT_EQ(writes_from(b.writes(from), 0x1E), (std::vector<Xfer>{{'W', 0x1E, 0x3B},
-                                                                  {'W', 0x1F, 0x04},
-                                                                  {'W', 0x20, 0x14},
-                                                                  {'W', 0x22, 0x0F},
-                                                                  {'W', 0x1A, 0x6E},
-                                                                  {'W', 0x09, 0x01},
-                                                                  {'W', 0x18, 0x00},
-                                                                  {'W', 0x08, 0x02}}));
+  EXPECT_EQ(writes_from(b.writes(from), 0x1E), (Trace{wr(0x1E, 0x3B), wr(0x1F, 0x04), wr(0x20, 0x14), wr(0x22, 0x0F),
+                                                      wr(0x1A, 0x6E), wr(0x09, 0x01), wr(0x18, 0x00), wr(0x08, 0x02)}));
   EXPECT_EQ(b.chip().reg(0x1D), 0xFF);
   EXPECT_EQ(b.chip().reg(0x43) & 0x80, 0x80);  // left in continuous mode
   EXPECT_EQ(b.chip().reg(0x06) & 0x40, 0);     // with bypass
@@ -315,7 +262,7 @@ TEST(Zq320xF0, RecordValuesProgramTheMeasurement) {
   for (size_t i = 2; i < s.size(); ++i) {
     EXPECT_EQ(s[i], 10000u);
   }
-  EXPECT_EQ(count(b.traffic(from), 'R', 0x3F), 1 + (s.size() - 2) + 1);
+  EXPECT_EQ(n_reads(b.traffic(from), 0x3F), 1 + (s.size() - 2) + 1);
 }
 
 TEST(Zq320xF0, AlternateRecords) {
@@ -342,12 +289,12 @@ TEST(Zq320xF0, AlternateRecords) {
     dts.cont_track_margin = c.margin;
     const size_t from = b.mark();
     EXPECT_EQ(murvane::zq320x::get_f0(dts), 0);
-    const std::vector<Xfer> w = writes_from(b.writes(from), 0x1E);
+    const Trace w = writes_from(b.writes(from), 0x1E);
     ASSERT_GE(w.size(), 5u);
-    EXPECT_EQ(w[0], (Xfer{'W', 0x1E, c.reg1e}));
+    EXPECT_EQ(w[0], wr(0x1E, c.reg1e));
     const size_t at_1a = c.margin != 0 ? 4 : 3;
-    EXPECT_EQ(w[at_1a], (Xfer{'W', 0x1A, c.reg1a}));
-    EXPECT_EQ(count(w, 'W', 0x22), c.margin != 0 ? 1u : 0u);
+    EXPECT_EQ(w[at_1a], wr(0x1A, c.reg1a));
+    EXPECT_EQ(n_writes(w, 0x22), c.margin != 0 ? 1u : 0u);
     EXPECT_EQ(contains(b.log_from(from), "Murvane: zq320x_dts.cont_track_margin = 0\n"), c.margin == 0);
     EXPECT_EQ(murvane::haptic_dev.lra_f0, 1700u);  // measured, whatever was expected
   }
@@ -360,11 +307,11 @@ TEST(Zq320xF0, ZeroExpectedFrequencyStopsBeforeTheMeasurement) {
   const size_t from = b.mark();
   EXPECT_EQ(murvane::zq320x::get_f0(dts), -1);
   EXPECT_EQ(murvane::haptic_dev.lra_f0, 0u);
-  const std::vector<Xfer> w = b.writes(from);
+  const Trace w = b.writes(from);
   ASSERT_FALSE(w.empty());
-  EXPECT_EQ(w.back(), (Xfer{'W', 0x22, 0x0F}));  // nothing after the parameters
-  EXPECT_EQ(count(w, 'W', 0x1A), 0u);
-  EXPECT_EQ(count(w, 'W', 0x09), 1u);  // the stop's only
+  EXPECT_EQ(w.back(), wr(0x22, 0x0F));  // nothing after the parameters
+  EXPECT_EQ(n_writes(w, 0x1A), 0u);
+  EXPECT_EQ(n_writes(w, 0x09), 1u);  // the stop's only
   EXPECT_EQ(b.log_from(from).back(), "Murvane: bypass mode\n");
   EXPECT_EQ(b.chip().reg(0x18) & 0x08, 0x08);
   EXPECT_EQ(b.chip().reg(0x08) & 0x04, 0x04);
@@ -408,14 +355,14 @@ TEST(Zq320xF0, RestoresOnlyBit2OfRegister08) {
     const size_t from = b.mark();
     EXPECT_EQ(b.slot("get_f0"), 0);
     // Bit 2 was set for the measurement (before the GO that starts it).
-    const std::vector<Xfer> w = b.writes(from);
+    const Trace w = b.writes(from);
     size_t go = 0;
     for (size_t i = 0; i < w.size(); ++i) {
-      if (w[i] == Xfer{'W', 0x1A, 0x6E}) {
+      if (w[i] == wr(0x1A, 0x6E)) {
         go = i + 1;
       }
     }
-    ASSERT_EQ(w.at(go), (Xfer{'W', 0x09, 0x01}));
+    ASSERT_EQ(w.at(go), wr(0x09, 0x01));
     EXPECT_EQ(b.chip().reg(0x25), 0x08);  // the model measured: 3840000 / 1700 = 0x08D2
     EXPECT_EQ(b.chip().reg(0x26), 0xD2);
     EXPECT_EQ(b.chip().reg(0x08), before | 0x02);  // continuous mode bits stay
@@ -448,20 +395,20 @@ TEST(Zq320xF0, NoStandbyKeepsTheExpectedValue) {
     const std::vector<std::string> log = b.log_from(from);
     EXPECT_EQ(log.back(), "Murvane: enter standby mode failed, stop read f0\n");
     EXPECT_FALSE(contains(log, "Murvane: entered standby mode\n"));
-    const std::vector<Xfer> t = b.traffic(from);
+    const Trace t = b.traffic(from);
     const std::vector<uint64_t> s = b.stalls(from);
     if (c.never) {
       // The stop ran out too and forced standby first.
-      EXPECT_EQ(count(t, 'R', 0x3F), 40u + 200u);
+      EXPECT_EQ(n_reads(t, 0x3F), 40u + 200u);
       EXPECT_EQ(s.size(), 40u + 1u + 200u);
     } else {
-      EXPECT_EQ(count(t, 'R', 0x3F), 1u + c.readings);
+      EXPECT_EQ(n_reads(t, 0x3F), 1u + c.readings);
       // Stop wait, start wait, one 10 ms wait per busy reading, none after the failed one.
       EXPECT_EQ(s.size(), 2u + (c.readings - 1));
     }
     EXPECT_EQ(s.back(), c.never ? 10000u : (c.readings > 1 ? 10000u : 20000u));
-    EXPECT_EQ(count(t, 'R', 0x25), 0u);
-    EXPECT_EQ(t[t.size() - 3], (Xfer{'W', 0x18, 0x00}));
+    EXPECT_EQ(n_reads(t, 0x25), 0u);
+    EXPECT_EQ(t[t.size() - 3], wr(0x18, 0x00));
     EXPECT_EQ(b.chip().reg(0x08) & 0x04, 0);
   }
 }
@@ -494,12 +441,12 @@ TEST(Zq320xStop, StandbyAtOnceLateNeverOrUnreadable) {
       b.platform().add_fault(read_fault(0x3F, c.fail_from, 1));
     }
     const size_t from = b.mark();
-    b.slot("stop");
-    const std::vector<Xfer> t = b.traffic(from);
+    // The status of the last wait or access: every row ends clean.
+    EXPECT_EQ(b.slot("stop"), 0);
+    const Trace t = b.traffic(from);
     ASSERT_GE(t.size(), 3u);
-    EXPECT_EQ(std::vector<Xfer>(t.begin(), t.begin() + 3),
-              (std::vector<Xfer>{{'R', 0x08, 0x00}, {'W', 0x08, 0x03}, {'W', 0x09, 0x01}}));
-    const size_t readings = count(t, 'R', 0x3F);
+    EXPECT_EQ(Trace(t.begin(), t.begin() + 3), (Trace{rd(0x08, 0x00), wr(0x08, 0x03), wr(0x09, 0x01)}));
+    const size_t readings = n_reads(t, 0x3F);
     const std::vector<uint64_t> s = b.stalls(from);
     for (const uint64_t us : s) {
       EXPECT_EQ(us, 2000u);
@@ -511,14 +458,13 @@ TEST(Zq320xStop, StandbyAtOnceLateNeverOrUnreadable) {
         want_log.insert(want_log.begin() + 1, "Read addr:0x3F error:5\n");
       }
       EXPECT_EQ(log, want_log);
-      EXPECT_EQ(std::vector<Xfer>(t.end() - 4, t.end()),
-                (std::vector<Xfer>{{'R', 0x44, 0x00}, {'W', 0x44, 0x40}, {'R', 0x44, 0x40}, {'W', 0x44, 0x00}}));
+      EXPECT_EQ(Trace(t.end() - 4, t.end()), (Trace{rd(0x44, 0x00), wr(0x44, 0x40), rd(0x44, 0x40), wr(0x44, 0x00)}));
       const size_t want = c.never ? 40 : c.fail_from;
       EXPECT_EQ(readings, want);
       EXPECT_EQ(s.size(), c.never ? 40u : want - 1);  // no wait after a failed reading
     } else {
       EXPECT_EQ(log, (std::vector<std::string>{"Murvane: enter\n", "Murvane: enter standby mode\n"}));
-      EXPECT_EQ(count(t, 'W', 0x44), 0u);
+      EXPECT_EQ(n_writes(t, 0x44), 0u);
       EXPECT_EQ(s.size(), readings);  // the standby reading is followed by a wait too
       if (c.stop_time_us == 7000) {
         EXPECT_GT(readings, 1u);
@@ -537,10 +483,10 @@ TEST(Zq320xStop, StandbyPlayModeRunsStop) {
   Board b;
   b.m().stop_time_us = 0;
   const size_t from = b.mark();
-  b.slot("set_play_mode", {0});
+  EXPECT_EQ(b.slot("set_play_mode", {0}), 0);
   EXPECT_EQ(b.log_from(from),
             (std::vector<std::string>{"Murvane: standby mode\n", "Murvane: enter\n", "Murvane: enter standby mode\n"}));
-  EXPECT_EQ(b.writes(from), (std::vector<Xfer>{{'W', 0x08, 0x03}, {'W', 0x09, 0x01}}));
+  EXPECT_EQ(b.writes(from), (Trace{wr(0x08, 0x03), wr(0x09, 0x01)}));
 }
 
 // ---------------------------------------------------------- trim and slots
@@ -566,7 +512,7 @@ TEST(Zq320xTrim, KindsWriteTheLowSixBits) {
     const size_t from = b.mark();
     EXPECT_EQ(b.slot("write_trim_lra", {c.kind}), 0);
     EXPECT_EQ(b.log_from(from), std::vector<std::string>{c.message});
-    EXPECT_EQ(b.traffic(from), (std::vector<Xfer>{{'R', 0x5A, 0xD5}, {'W', 0x5A, c.want}}));
+    EXPECT_EQ(b.traffic(from), (Trace{rd(0x5A, 0xD5), wr(0x5A, c.want)}));
   }
 }
 
@@ -574,45 +520,31 @@ TEST(Zq320xSlots, RegisterTraffic) {
   struct Case {
     const char* slot;
     std::vector<int64_t> args;
-    std::vector<Xfer> traffic;
+    Trace traffic;
     std::vector<std::string> log;
     std::vector<uint64_t> stalls;
   };
   const std::vector<Case> cases = {
-      {"set_go", {0}, {{'W', 0x09, 0x02}}, {}, {}},
-      {"set_go", {0x100}, {{'W', 0x09, 0x02}}, {}, {}},  // low 8 bits only
-      {"set_go", {1}, {{'W', 0x09, 0x01}}, {}, {}},
-      {"set_sequence", {1, 0}, {{'W', 0x0B, 0x00}}, {}, {}},
-      {"set_sequence", {0xF8, 3}, {{'W', 0x02, 0x03}}, {}, {}},
-      {"set_sequence_loop", {0, 4}, {{'R', 0x12, 0xAB}, {'W', 0x12, 0x4B}}, {}, {}},
-      {"set_sequence_loop", {3, 0x14}, {{'R', 0x13, 0xAB}, {'W', 0x13, 0xA4}}, {}, {}},
-      {"set_gain", {0x80}, {{'W', 0x07, 0x80}}, {}, {}},
-      {"set_ram_access", {1}, {{'R', 0x43, 0xAB}, {'W', 0x43, 0xAB}}, {}, {1000}},
-      {"set_ram_access", {0}, {{'R', 0x43, 0xAB}, {'W', 0x43, 0xA3}}, {}, {}},
+      {"set_go", {0}, {wr(0x09, 0x02)}, {}, {}},
+      {"set_go", {0x100}, {wr(0x09, 0x02)}, {}, {}},  // low 8 bits only
+      {"set_go", {1}, {wr(0x09, 0x01)}, {}, {}},
+      {"set_sequence", {1, 0}, {wr(0x0B, 0x00)}, {}, {}},
+      {"set_sequence", {0xF8, 3}, {wr(0x02, 0x03)}, {}, {}},
+      {"set_sequence_loop", {0, 4}, {rd(0x12, 0xAB), wr(0x12, 0x4B)}, {}, {}},
+      {"set_sequence_loop", {3, 0x14}, {rd(0x13, 0xAB), wr(0x13, 0xA4)}, {}, {}},
+      {"set_gain", {0x80}, {wr(0x07, 0x80)}, {}, {}},
+      {"set_ram_access", {1}, {rd(0x43, 0xAB), wr(0x43, 0xAB)}, {}, {1000}},
+      {"set_ram_access", {0}, {rd(0x43, 0xAB), wr(0x43, 0xA3)}, {}, {}},
       {"set_play_mode", {2}, {}, {"Murvane: error play mode\n"}, {}},
       {"set_play_mode",
        {4},
-       {{'R', 0x08, 0xAB},
-        {'W', 0x08, 0xAA},
-        {'R', 0x06, 0xAB},
-        {'W', 0x06, 0xAB},
-        {'W', 0x3C, 0x0C},
-        {'R', 0x43, 0xAB},
-        {'W', 0x43, 0xAB}},
+       {rd(0x08, 0xAB), wr(0x08, 0xAA), rd(0x06, 0xAB), wr(0x06, 0xAB), wr(0x3C, 0x0C), rd(0x43, 0xAB), wr(0x43, 0xAB)},
        {"Murvane: cont mode\n", "Murvane: bypass mode\n"},
        {}},
       {"chip_init",
        {},
-       {{'W', 0x6D, 0x20},
-        {'W', 0x6E, 0x24},
-        {'W', 0x6F, 0x96},
-        {'W', 0x70, 0x40},
-        {'W', 0x71, 0x11},
-        {'W', 0x21, 0x08},
-        {'R', 0x1C, 0xAB},
-        {'W', 0x1C, 0xA8},
-        {'R', 0x71, 0x11},
-        {'W', 0x71, 0x11}},
+       {wr(0x6D, 0x20), wr(0x6E, 0x24), wr(0x6F, 0x96), wr(0x70, 0x40), wr(0x71, 0x11), wr(0x21, 0x08), rd(0x1C, 0xAB),
+        wr(0x1C, 0xA8), rd(0x71, 0x11), wr(0x71, 0x11)},
        {},
        {}},
   };

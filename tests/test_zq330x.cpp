@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/identify.h"
 #include "core/waveform.h"
 #include "families/zq330x/zq330x.h"
 #include "sim/models/zq330x_model.h"
@@ -13,59 +14,14 @@
 
 namespace {
 
-using murvane_test::SimBoard;
+using namespace murvane_test;  // the trace notation and SimBoard
 using sim::ZQ330xModel;
-using Trace = std::vector<std::string>;
 
 ZQ330xModel& model(SimBoard& b) { return static_cast<ZQ330xModel&>(b.chip()); }
 
-std::string hex2(int v) {
-  char buf[8];
-  std::snprintf(buf, sizeof(buf), "%02X", v & 0xFF);
-  return buf;
-}
-
-// What the chip and the log saw since event `from`, one entry per event:
-// "S2000" a stall, "R3F=00" / "W09=01" a transfer ("R3F!" when it failed),
-// "P0"/"P1" the reset pin, "L:text" a log line.
-Trace trace(const SimBoard& b, size_t from = 0) {
-  Trace out;
-  const auto& ev = b.events();
-  for (size_t i = from; i < ev.size(); ++i) {
-    const std::string kind = ev[i]["ev"].get<std::string>();
-    if (kind == "stall") {
-      out.push_back("S" + std::to_string(ev[i]["us"].get<uint64_t>()));
-    } else if (kind == "i2c_read" || kind == "i2c_write") {
-      std::string s = (kind == "i2c_read" ? "R" : "W") + hex2(ev[i]["reg"].get<int>());
-      s += ev[i]["status"].get<int>() != 0 ? "!" : "=" + hex2(ev[i]["value"].get<int>());
-      out.push_back(s);
-    } else if (kind == "pin_set") {
-      out.push_back("P" + std::to_string(ev[i]["level"].get<int>()));
-    } else if (kind == "log") {
-      out.push_back("L:" + ev[i]["text"].get<std::string>());
-    }
-  }
-  return out;
-}
-
-std::string rd(int reg, int value) { return "R" + hex2(reg) + "=" + hex2(value); }
-std::string wr(int reg, int value) { return "W" + hex2(reg) + "=" + hex2(value); }
-std::string log_line(const std::string& text) { return "L:" + text; }
-
 // "update reg (keep keep) <- value" against a register that holds old.
-void upd(Trace& t, int reg, int keep, int value, int old) {
-  t.push_back(rd(reg, old));
-  t.push_back(wr(reg, (old & keep) | (value & ~keep & 0xFF)));
-}
-
-void add(Trace& t, std::initializer_list<std::string> items) { t.insert(t.end(), items); }
-
-size_t count_of(const Trace& t, const std::string& item) {
-  size_t n = 0;
-  for (const auto& s : t) {
-    n += s == item ? 1 : 0;
-  }
-  return n;
+void upd_keep(Trace& t, int reg, int keep, int value, int old) {
+  t += upd(reg, old, (old & keep) | (value & ~keep & 0xFF));
 }
 
 // Value of the last write to reg since from, -1 when none.
@@ -79,13 +35,7 @@ int last_write(const SimBoard& b, int reg, size_t from = 0) {
   return v;
 }
 
-void expect_no_violation(SimBoard& b) {
-  EXPECT_EQ(b.chip().violation_count(), 0u);
-  for (size_t i = 0; i < b.chip().violations_kept(); ++i) {
-    const auto& v = b.chip().violation_at(i);
-    ADD_FAILURE() << "violation at 0x" << hex2(v.reg) << " = 0x" << hex2(v.value) << ": " << v.what;
-  }
-}
+void expect_no_violation(SimBoard& b) { EXPECT_EQ(violations(b.chip()), std::vector<std::string>{}); }
 
 // Test names from the cases' own names.
 struct CaseName {
@@ -127,33 +77,34 @@ TEST_P(Zq330xBoot, HealthyChipBootsAndPlaysTheImage) {
 
   ASSERT_EQ(b.entry(), EFI_SUCCESS);
 
-  Trace want = {log_line("Murvane: zq uefi driver version is v1.5.0\n"), "P0", "S2000", "P1", "S8000"};
+  Trace want = {msg("Murvane: zq uefi driver version is v1.5.0\n"), pin(murvane::reset_pin_config, 0), stall(2000),
+                pin(murvane::reset_pin_config, 1), stall(8000)};
   const Trace id = {rd(0x00, 0x00), rd(0x57, m.id >> 8), rd(0x58, m.id & 0xFF)};
   want.insert(want.end(), id.begin(), id.end());
   want.push_back(rd(0x61, 0x80));
   want.insert(want.end(), id.begin(), id.end());
-  want.push_back(log_line(std::string("Murvane: detected ") + m.name + ".\n"));
+  want.push_back(msg(std::string("Murvane: detected ") + m.name + ".\n"));
   // No offset calibration traffic, hence no 0xAA to register 0x00.
-  upd(want, 0x52, 0xF8, 0x04, po_52);
+  upd_keep(want, 0x52, 0xF8, 0x04, po_52);
   want.push_back(wr(0x21, 0x08));
-  upd(want, 0x1C, 0xF0, 0x08, po_1c);
-  want.push_back(log_line("Murvane: zq ram init\n"));
-  upd(want, 0x43, 0xF7, 0x08, po_43);
-  add(want, {"S1000", wr(0x2D, 0x08), wr(0x2E, 0x00), wr(0x40, 0x08), wr(0x41, 0x00)});
+  upd_keep(want, 0x1C, 0xF0, 0x08, po_1c);
+  want.push_back(msg("Murvane: zq ram init\n"));
+  upd_keep(want, 0x43, 0xF7, 0x08, po_43);
+  want += Trace{stall(1000), wr(0x2D, 0x08), wr(0x2E, 0x00), wr(0x40, 0x08), wr(0x41, 0x00)};
   for (uint32_t i = 0; i < murvane::waveform_image_size; ++i) {
     want.push_back(wr(0x42, murvane::waveform_image[i]));
   }
-  upd(want, 0x43, 0xF7, 0x00, (po_43 & 0xF7) | 0x08);
-  add(want, {log_line("Murvane: zq ram play\n"), wr(0x0A, 0x01), wr(0x0B, 0x00)});
-  upd(want, 0x12, 0x0F, 0x40, po_12);
-  add(want, {wr(0x07, 0x80), log_line("Murvane: ram mode\n")});
-  upd(want, 0x08, 0xFC, 0x00, po_08);
-  want.push_back(log_line("Murvane: boost mode\n"));
-  upd(want, 0x06, 0xEF, 0x10, po_06);
-  upd(want, 0x50, 0xBF, 0x00, po_50);
-  add(want, {wr(0x09, 0x01), log_line("Murvane: zq uefi driver end\n"),
-             log_line("Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n")});
-  EXPECT_EQ(trace(b), want);
+  upd_keep(want, 0x43, 0xF7, 0x00, (po_43 & 0xF7) | 0x08);
+  want += Trace{msg("Murvane: zq ram play\n"), wr(0x0A, 0x01), wr(0x0B, 0x00)};
+  upd_keep(want, 0x12, 0x0F, 0x40, po_12);
+  want += Trace{wr(0x07, 0x80), msg("Murvane: ram mode\n")};
+  upd_keep(want, 0x08, 0xFC, 0x00, po_08);
+  want.push_back(msg("Murvane: boost mode\n"));
+  upd_keep(want, 0x06, 0xEF, 0x10, po_06);
+  upd_keep(want, 0x50, 0xBF, 0x00, po_50);
+  want += Trace{wr(0x09, 0x01), msg("Murvane: zq uefi driver end\n"),
+                msg("Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n")};
+  EXPECT_EQ(b.trace(), want);
 
   ASSERT_EQ(b.chip().sram_bytes_written(), murvane::waveform_image_size);
   for (uint32_t i = 0; i < murvane::waveform_image_size; ++i) {
@@ -177,7 +128,7 @@ TEST(Zq330xBootVariants, EveryMarkerLeadsToTheSixteenBitIdentifier) {
     SimBoard b("zq3302");
     b.chip().set_register(0x00, static_cast<uint8_t>(marker));
     EXPECT_EQ(b.entry(), EFI_SUCCESS);
-    EXPECT_EQ(count_of(b.log(), "Murvane: detected zq3302.\n"), 1u) << "marker " << marker;
+    EXPECT_EQ(count(b.log(), "Murvane: detected zq3302.\n"), 1u) << "marker " << marker;
     EXPECT_EQ(b.chip().sram_bytes_written(), murvane::waveform_image_size);
   }
 }
@@ -192,7 +143,7 @@ TEST(Zq330xBootVariants, UnqualifiedPartStopsBeforeIdentification) {
   EXPECT_EQ(b.log(), want);
   const auto t = b.traffic();
   ASSERT_FALSE(t.empty());
-  EXPECT_EQ(t.back(), (SimBoard::Xfer{'R', 0x61, 0x7F}));  // nothing after the qualification read
+  EXPECT_EQ(t.back(), rd(0x61, 0x7F));  // nothing after the qualification read
   EXPECT_TRUE(b.writes().empty());
   EXPECT_FALSE(b.chip().playing());
 
@@ -213,9 +164,9 @@ TEST(Zq330xQualify, Bit7OfRegister61Decides) {
     EXPECT_EQ(static_cast<EFI_STATUS>(b.slot("qualify_check")), c.want) << "0x61 = " << c.value;
     Trace want = {rd(0x61, c.value)};
     if (c.want != EFI_SUCCESS) {
-      want.push_back(log_line("Murvane: unqualified chip\n"));
+      want.push_back(msg("Murvane: unqualified chip\n"));
     }
-    EXPECT_EQ(trace(b, m), want);
+    EXPECT_EQ(b.trace(m), want);
   }
 }
 
@@ -259,27 +210,27 @@ TEST_P(Zq330xStopPoll, PollsWaitFirstAndForceStandbyOnTimeOut) {
 
   const int64_t result = b.slot("stop");
 
-  Trace want = {log_line("Murvane: enter\n")};
-  upd(want, 0x08, 0xFC, 0x03, po_08);
+  Trace want = {msg("Murvane: enter\n")};
+  upd_keep(want, 0x08, 0xFC, 0x03, po_08);
   want.push_back(wr(0x09, 0x01));
   for (size_t i = 1; i <= c.readings; ++i) {
-    want.push_back("S2000");
+    want.push_back(stall(2000));
     if (i == c.fail_reading) {
-      want.push_back("R3F!");
-      want.push_back(log_line("Read addr:0x3F error:5\n"));
+      want.push_back(rd_fail(0x3F));
+      want.push_back(msg("Read addr:0x3F error:5\n"));
     } else {
       want.push_back(rd(0x3F, i == c.readings && c.reached ? 0x00 : 0x04));
     }
   }
   if (c.reached) {
-    want.push_back(log_line("Murvane: enter standby!\n"));
+    want.push_back(msg("Murvane: enter standby!\n"));
   } else {
-    add(want, {log_line("Murvane: do not enter standby automatically\n"), log_line("Murvane: force to enter standby\n"),
-               log_line("Murvane: standby mode\n")});
-    upd(want, 0x44, 0xDF, 0x20, po_44);
-    upd(want, 0x44, 0xDF, 0x00, po_44 | 0x20);
+    want += Trace{msg("Murvane: do not enter standby automatically\n"), msg("Murvane: force to enter standby\n"),
+                  msg("Murvane: standby mode\n")};
+    upd_keep(want, 0x44, 0xDF, 0x20, po_44);
+    upd_keep(want, 0x44, 0xDF, 0x00, po_44 | 0x20);
   }
-  EXPECT_EQ(trace(b, m), want);
+  EXPECT_EQ(b.trace(m), want);
   EXPECT_EQ(result, 0);
   EXPECT_EQ(model(b).state(), ZQ330xModel::State::standby);  // by itself or forced
   EXPECT_EQ(model(b).forced_standbys(), c.reached ? 0u : 1u);
@@ -316,10 +267,10 @@ TEST(Zq330xStop, NoGoWithoutTheStopMode) {
     Trace head;  // what follows "Murvane: enter\n"
   };
   const Case cases[] = {
-      {"ModeReadFails", fault(0x08, sim::Op::read, 1, 1), {"R08!", log_line("Read addr:0x8 error:5\n"), "S2000"}},
+      {"ModeReadFails", fault(0x08, sim::Op::read, 1, 1), {rd_fail(0x08), msg("Read addr:0x8 error:5\n"), stall(2000)}},
       {"ModeWriteFails",
        fault(0x08, sim::Op::write, 1, 1),
-       {rd(0x08, 0xA0), "W08!", log_line("Write addr:0x8 data:0xA3 error\n"), "S2000"}},
+       {rd(0x08, 0xA0), wr_fail(0x08, 0xA3), msg("Write addr:0x8 data:0xA3 error\n"), stall(2000)}},
   };
   for (const Case& c : cases) {
     SimBoard b("zq3301");
@@ -331,11 +282,11 @@ TEST(Zq330xStop, NoGoWithoutTheStopMode) {
 
     EXPECT_EQ(b.slot("stop"), 0) << c.name;
 
-    const Trace t = trace(b, m);
+    const Trace t = b.trace(m);
     ASSERT_GT(t.size(), c.head.size()) << c.name;
     EXPECT_EQ(Trace(t.begin() + 1, t.begin() + 1 + static_cast<ptrdiff_t>(c.head.size())), c.head) << c.name;
     EXPECT_EQ(last_write(b, 0x09, m), -1) << c.name;
-    EXPECT_EQ(count_of(t, log_line("Murvane: force to enter standby\n")), 1u) << c.name;
+    EXPECT_EQ(count(t, msg("Murvane: force to enter standby\n")), 1u) << c.name;
     EXPECT_EQ(model(b).forced_standbys(), 1u) << c.name;
     EXPECT_EQ(model(b).state(), ZQ330xModel::State::standby) << c.name;
     expect_no_violation(b);
@@ -349,10 +300,10 @@ TEST(Zq330xStop, WaitStandbyGivesUpAfterHundredReadings) {
   b.slot("set_go", {1});
   const size_t m = b.mark();
   EXPECT_EQ(murvane::zq330x::wait_standby(), -1);
-  const Trace t = trace(b, m);
-  EXPECT_EQ(count_of(t, "S2000"), 100u);
-  EXPECT_EQ(count_of(t, rd(0x3F, 0x01)), 100u);  // playing from RAM all along
-  EXPECT_EQ(t.back(), log_line("Murvane: do not enter standby automatically\n"));
+  const Trace t = b.trace(m);
+  EXPECT_EQ(count(t, stall(2000)), 100u);
+  EXPECT_EQ(count(t, rd(0x3F, 0x01)), 100u);  // playing from RAM all along
+  EXPECT_EQ(t.back(), msg("Murvane: do not enter standby automatically\n"));
   EXPECT_EQ(model(b).state(), ZQ330xModel::State::ram_play);  // wait_standby alone forces nothing
 }
 
@@ -369,26 +320,36 @@ TEST(Zq330xF0, MeasuresAgainstAChipThatAnswersAtOnce) {
 
   EXPECT_EQ(b.slot("get_f0"), 0);
 
-  Trace want = {log_line("Murvane: enter\n")};
-  upd(want, 0x08, 0xFC, 0x03, po_08);
-  add(want, {wr(0x09, 0x01), "S2000", rd(0x3F, 0x00), log_line("Murvane: enter standby!\n")});
+  Trace want = {msg("Murvane: enter\n")};
+  upd_keep(want, 0x08, 0xFC, 0x03, po_08);
+  want += Trace{wr(0x09, 0x01), stall(2000), rd(0x3F, 0x00), msg("Murvane: enter standby!\n")};
   const int stopped_08 = (po_08 & 0xFC) | 0x03;
-  upd(want, 0x18, 0xDF, 0x20, po_18);
+  upd_keep(want, 0x18, 0xDF, 0x20, po_18);
   want.push_back(rd(0x08, stopped_08));  // saved for the restore
-  upd(want, 0x08, 0xFB, 0x04, stopped_08);
-  want.push_back(log_line("Murvane: cont mode\n"));
-  upd(want, 0x08, 0xFC, 0x02, stopped_08 | 0x04);
-  want.push_back(log_line("Murvane: bypass mode\n"));
-  upd(want, 0x06, 0xEF, 0x00, po_06);
-  upd(want, 0x50, 0xBF, 0x40, po_50);
-  upd(want, 0x1D, 0x7F, 0x80, po_1d);
-  upd(want, 0x1D, 0x80, 0x7F, po_1d | 0x80);
-  add(want, {wr(0x1E, 0x2D), wr(0x1F, 0x04), wr(0x20, 20), wr(0x22, 15), wr(0x1A, 0x6E), wr(0x09, 0x01), "S20000",
-             "S2000", rd(0x3F, 0x00), log_line("Murvane: enter standby!\n"), rd(0x25, 0x08), rd(0x26, 0x92),
-             log_line("Murvane: lra_f0=1750\n")});
-  upd(want, 0x18, 0xDF, 0x00, po_18 | 0x20);
-  upd(want, 0x08, 0xFB, stopped_08 & 0x04, (stopped_08 & 0xFC) | 0x04 | 0x02);
-  EXPECT_EQ(trace(b, m), want);
+  upd_keep(want, 0x08, 0xFB, 0x04, stopped_08);
+  want.push_back(msg("Murvane: cont mode\n"));
+  upd_keep(want, 0x08, 0xFC, 0x02, stopped_08 | 0x04);
+  want.push_back(msg("Murvane: bypass mode\n"));
+  upd_keep(want, 0x06, 0xEF, 0x00, po_06);
+  upd_keep(want, 0x50, 0xBF, 0x40, po_50);
+  upd_keep(want, 0x1D, 0x7F, 0x80, po_1d);
+  upd_keep(want, 0x1D, 0x80, 0x7F, po_1d | 0x80);
+  want += Trace{wr(0x1E, 0x2D),
+                wr(0x1F, 0x04),
+                wr(0x20, 20),
+                wr(0x22, 15),
+                wr(0x1A, 0x6E),
+                wr(0x09, 0x01),
+                stall(20000),
+                stall(2000),
+                rd(0x3F, 0x00),
+                msg("Murvane: enter standby!\n"),
+                rd(0x25, 0x08),
+                rd(0x26, 0x92),
+                msg("Murvane: lra_f0=1750\n")};
+  upd_keep(want, 0x18, 0xDF, 0x00, po_18 | 0x20);
+  upd_keep(want, 0x08, 0xFB, stopped_08 & 0x04, (stopped_08 & 0xFC) | 0x04 | 0x02);
+  EXPECT_EQ(b.trace(m), want);
 
   EXPECT_EQ(murvane::haptic_dev.lra_f0, 1750u);
   EXPECT_EQ(model(b).f0_measurements(), 1u);
@@ -425,18 +386,18 @@ TEST_P(Zq330xF0Record, DetectionParametersFollowTheRecord) {
   EXPECT_EQ(last_write(b, 0x20, m), 20);
   EXPECT_EQ(last_write(b, 0x22, m), c.margin);
   EXPECT_EQ(last_write(b, 0x1A, m), c.reg_1a);
-  const Trace t = trace(b, m);
+  const Trace t = b.trace(m);
   if (c.reg_1a < 0) {
     // Nothing past the parameters: no GO for the measurement, detection left armed.
     EXPECT_EQ(result, -1);
     EXPECT_EQ(t.back(), wr(0x22, c.margin));
-    EXPECT_EQ(count_of(t, wr(0x09, 0x01)), 1u);  // the stop's only
+    EXPECT_EQ(count(t, wr(0x09, 0x01)), 1u);  // the stop's only
     EXPECT_EQ(murvane::haptic_dev.lra_f0, 0u);
     EXPECT_EQ(b.chip().reg(0x18) & 0x20, 0x20);
     EXPECT_EQ(b.chip().reg(0x08) & 0x04, 0x04);
   } else {
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(count_of(t, wr(0x09, 0x01)), 2u);
+    EXPECT_EQ(count(t, wr(0x09, 0x01)), 2u);
     EXPECT_EQ(murvane::haptic_dev.lra_f0, 3840000u / (3840000u / 1700u));  // the model's actuator
   }
 }
@@ -495,7 +456,7 @@ TEST(Zq330xF0, PeriodToFrequencyAndItsLimits) {
     b.chip().script_read(0x26, static_cast<uint8_t>(c.period));
     EXPECT_EQ(b.slot("get_f0"), 0) << c.period;
     EXPECT_EQ(murvane::haptic_dev.lra_f0, c.lra_f0) << c.period;
-    EXPECT_EQ(count_of(b.log(), c.line), 1u) << c.period;
+    EXPECT_EQ(count(b.log(), c.line), 1u) << c.period;
   }
 }
 
@@ -531,11 +492,11 @@ TEST(Zq330xF0, LateAndMissingStandbyStillReadThePeriod) {
     b.select_family(murvane::zq330x_family);
     EXPECT_EQ(b.slot("get_f0"), 0);
     EXPECT_EQ(murvane::haptic_dev.lra_f0, 1700u);
-    const Trace t = trace(b);
+    const Trace t = b.trace();
     // After the measurement's GO: 20000 us, then readings each behind its wait.
     const size_t polls = (40000 - 20000 + poll_step_us - 1) / poll_step_us;
-    EXPECT_EQ(count_of(t, rd(0x3F, 0x03)), polls - 1);
-    EXPECT_EQ(count_of(t, log_line("Murvane: enter standby!\n")), 2u);
+    EXPECT_EQ(count(t, rd(0x3F, 0x03)), polls - 1);
+    EXPECT_EQ(count(t, msg("Murvane: enter standby!\n")), 2u);
   }
   {
     SimBoard b("zq3303");
@@ -602,16 +563,16 @@ TEST(Zq330xTrim, KindPicksTheValueAndOnlyBits5To0Change) {
     const int old = b.chip().reg(0x5A);
     const size_t m = b.mark();
     EXPECT_EQ(b.slot("write_trim_lra", {c.kind}), 0);
-    Trace want = {log_line(c.line)};
-    upd(want, 0x5A, 0xC0, c.value, old);
-    EXPECT_EQ(trace(b, m), want) << "kind " << c.kind;
+    Trace want = {msg(c.line)};
+    upd_keep(want, 0x5A, 0xC0, c.value, old);
+    EXPECT_EQ(b.trace(m), want) << "kind " << c.kind;
   }
 }
 
 TEST(Zq330xTrim, CalibrationBytesAtLoadWriteZero) {
   SimBoard b("zq3301");
   b.select_family(murvane::zq330x_family);
-  b.slot("write_trim_lra", {1});
+  EXPECT_EQ(b.slot("write_trim_lra", {1}), 0);
   EXPECT_EQ(b.chip().reg(0x5A) & 0x3F, 0);
   EXPECT_EQ(b.chip().reg(0x5A) & 0xC0, 0x95 & 0xC0);
 }
@@ -635,23 +596,23 @@ TEST(Zq330xSlots, RegisterTrafficPerSlot) {
       {"set_sequence_loop", {0, 4}, {rd(0x12, 0x03), wr(0x12, 0x43)}},
       {"set_sequence_loop", {1, 4}, {rd(0x12, 0x03), wr(0x12, 0x04)}},
       {"set_sequence_loop", {2, 4}, {rd(0x13, 0x00), wr(0x13, 0x40)}},
-      {"set_ram_access", {1}, {rd(0x43, 0x02), wr(0x43, 0x0A), "S1000"}},
+      {"set_ram_access", {1}, {rd(0x43, 0x02), wr(0x43, 0x0A), stall(1000)}},
       {"set_ram_access", {0}, {rd(0x43, 0x02), wr(0x43, 0x02)}},
       {"set_gain", {0x80}, {wr(0x07, 0x80)}},
       {"set_ram_base", {}, {wr(0x2D, 0x08), wr(0x2E, 0x00), wr(0x40, 0x08), wr(0x41, 0x00)}},
       {"chip_init", {}, {rd(0x52, 0x9B), wr(0x52, 0x9C), wr(0x21, 0x08), rd(0x1C, 0x53), wr(0x1C, 0x58)}},
       {"set_play_mode",
        {0},
-       {log_line("Murvane: standby mode\n"), rd(0x44, 0x01), wr(0x44, 0x21), rd(0x44, 0x21), wr(0x44, 0x01)}},
+       {msg("Murvane: standby mode\n"), rd(0x44, 0x01), wr(0x44, 0x21), rd(0x44, 0x21), wr(0x44, 0x01)}},
       {"set_play_mode",
        {1},
-       {log_line("Murvane: ram mode\n"), rd(0x08, 0xA0), wr(0x08, 0xA0), log_line("Murvane: boost mode\n"),
-        rd(0x06, 0x2C), wr(0x06, 0x3C), rd(0x50, 0x8A), wr(0x50, 0x8A)}},
+       {msg("Murvane: ram mode\n"), rd(0x08, 0xA0), wr(0x08, 0xA0), msg("Murvane: boost mode\n"), rd(0x06, 0x2C),
+        wr(0x06, 0x3C), rd(0x50, 0x8A), wr(0x50, 0x8A)}},
       {"set_play_mode",
        {4},
-       {log_line("Murvane: cont mode\n"), rd(0x08, 0xA0), wr(0x08, 0xA2), log_line("Murvane: bypass mode\n"),
-        rd(0x06, 0x2C), wr(0x06, 0x2C), rd(0x50, 0x8A), wr(0x50, 0xCA)}},
-      {"set_play_mode", {2}, {log_line("Murvane: error play mode\n")}},
+       {msg("Murvane: cont mode\n"), rd(0x08, 0xA0), wr(0x08, 0xA2), msg("Murvane: bypass mode\n"), rd(0x06, 0x2C),
+        wr(0x06, 0x2C), rd(0x50, 0x8A), wr(0x50, 0xCA)}},
+      {"set_play_mode", {2}, {msg("Murvane: error play mode\n")}},
       {"offset_calibration", {}, {}},
   };
   for (const SlotCase& c : cases) {
@@ -659,7 +620,7 @@ TEST(Zq330xSlots, RegisterTrafficPerSlot) {
     b.select_family(murvane::zq330x_family);
     const size_t m = b.mark();
     const int64_t result = b.slot(c.slot, c.args);
-    EXPECT_EQ(trace(b, m), c.want) << c.slot << " " << (c.args.empty() ? -1 : c.args[0]);
+    EXPECT_EQ(b.trace(m), c.want) << c.slot << " " << (c.args.empty() ? -1 : c.args[0]);
     if (std::string(c.slot) == "offset_calibration") {
       EXPECT_EQ(result, 0);
     }
@@ -671,7 +632,7 @@ TEST(Zq330xSlots, BoostModeRefusesOtherValues) {
   b.select_family(murvane::zq330x_family);
   const size_t m = b.mark();
   EXPECT_EQ(murvane::zq330x::set_boost_mode(2), -1);
-  EXPECT_EQ(trace(b, m), Trace{log_line("Murvane: boost mode error\n")});
+  EXPECT_EQ(b.trace(m), Trace{msg("Murvane: boost mode error\n")});
 }
 
 }  // namespace

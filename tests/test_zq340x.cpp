@@ -15,8 +15,7 @@
 
 namespace {
 
-using murvane_test::SimBoard;
-using X = SimBoard::Xfer;
+using namespace murvane_test;  // the trace notation and SimBoard
 using Lines = std::vector<std::string>;
 
 constexpr int64_t device_error = static_cast<int64_t>(EFI_DEVICE_ERROR);
@@ -28,69 +27,17 @@ class Board : public SimBoard {
   explicit Board(const std::string& model = "zq3401") : SimBoard(model) { select_family(murvane::zq340x_family); }
   sim::ZQ340xModel& zq() { return static_cast<sim::ZQ340xModel&>(chip()); }
   void fail_reads(uint8_t reg, uint64_t from = 1, uint64_t count = 1) {
-    sim::Fault f;
-    f.reg = reg;
-    f.op = sim::Op::read;
-    f.from = from;
-    f.count = count;
-    platform().add_fault(f);
+    platform().add_fault(fault_on(reg, sim::Op::read, from, count));
   }
-  void fail(uint8_t reg, sim::Op op, uint64_t from) {
-    sim::Fault f;
-    f.reg = reg;
-    f.op = op;
-    f.from = from;
-    f.count = 1;
-    platform().add_fault(f);
-  }
-  Lines log_since(size_t from) const {
-    Lines out;
-    for (size_t i = from; i < events().size(); ++i) {
-      if (events()[i]["ev"] == "log") {
-        out.push_back(events()[i]["text"].get<std::string>());
-      }
-    }
-    return out;
-  }
-  // Transfers, waits and log lines in order: "R 3F=00", "R 3F!" (failed),
-  // "W 09=01", "stall 2000", "log: ...".
-  Lines seq(size_t from) const {
-    Lines out;
-    char buf[32];
-    for (size_t i = from; i < events().size(); ++i) {
-      const auto& e = events()[i];
-      const std::string ev = e["ev"].get<std::string>();
-      if (ev == "stall") {
-        out.push_back("stall " + std::to_string(e["us"].get<uint64_t>()));
-      } else if (ev == "log") {
-        out.push_back("log: " + e["text"].get<std::string>());
-      } else if (ev == "i2c_read" || ev == "i2c_write") {
-        const char op = ev == "i2c_read" ? 'R' : 'W';
-        if (e["status"].get<int>() != 0) {
-          std::snprintf(buf, sizeof(buf), "%c %02X!", op, e["reg"].get<int>());
-        } else {
-          std::snprintf(buf, sizeof(buf), "%c %02X=%02X", op, e["reg"].get<int>(), e["value"].get<int>());
-        }
-        out.emplace_back(buf);
-      }
-    }
-    return out;
-  }
+  void fail(uint8_t reg, sim::Op op, uint64_t from) { platform().add_fault(fault_on(reg, op, from, 1)); }
   std::vector<int> writes_to(uint8_t reg, size_t from) const {
     std::vector<int> out;
-    for (const X& x : writes(from)) {
+    for (const Ev& x : writes(from)) {
       if (x.reg == reg) {
-        out.push_back(x.value);
+        out.push_back(x.failed ? -1 : x.value);
       }
     }
     return out;
-  }
-  size_t count(const Lines& s, const std::string& item) const {
-    size_t n = 0;
-    for (const std::string& x : s) {
-      n += x == item ? 1 : 0;
-    }
-    return n;
   }
 };
 
@@ -116,39 +63,39 @@ TEST_P(Zq340xBoot, HealthyBootLogsTrafficAndSram) {
                    "Murvane: zq uefi driver end\n", "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n"}));
 
   // clang-format off
-  std::vector<X> want = {
-      {'R', 0x64, 0x80},                                                        // qualify_check
-      {'R', 0x00, 0x00}, {'R', 0x57, 0x72}, {'R', 0x58, c.id_lo},               // identify_chip
-      {'R', 0x4E, 0x00}, {'W', 0x4E, 0x04}, {'R', 0x45, 0x00}, {'W', 0x45, 0x04},  // offset calibration
-      {'R', 0x4E, 0x04}, {'W', 0x4E, 0x24}, {'R', 0x4D, 0x00}, {'W', 0x4D, 0x01},
-      {'R', 0x4D, 0x01}, {'W', 0x4D, 0x00}, {'R', 0x4E, 0x24}, {'R', 0x4F, 0x02},
-      {'R', 0x50, 0x00}, {'R', 0x45, 0x04}, {'W', 0x45, 0x00},
-      {'R', 0x18, 0x00}, {'W', 0x18, 0x00}, {'W', 0x21, 0x08}, {'R', 0x1C, 0x00},  // chip_init
-      {'W', 0x1C, 0x08}, {'R', 0x06, 0x00}, {'W', 0x06, 0x02}, {'W', 0x5A, 0xE3},
-      {'R', 0x56, 0x00}, {'W', 0x56, 0x00}, {'R', 0x6B, 0x00}, {'W', 0x6B, 0x20},
-      {'W', 0x73, 0xDB}, {'W', 0x76, 0x87}, {'W', 0x5A, 0x00},
-      {'R', 0x45, 0x00}, {'W', 0x45, 0x04},                                     // SRAM open
-      {'W', 0x2D, 0x08}, {'W', 0x2E, 0x00}, {'W', 0x40, 0x08}, {'W', 0x41, 0x00},
+  Trace want = {
+      rd(0x64, 0x80),                                                        // qualify_check
+      rd(0x00, 0x00), rd(0x57, 0x72), rd(0x58, c.id_lo),               // identify_chip
+      rd(0x4E, 0x00), wr(0x4E, 0x04), rd(0x45, 0x00), wr(0x45, 0x04),  // offset calibration
+      rd(0x4E, 0x04), wr(0x4E, 0x24), rd(0x4D, 0x00), wr(0x4D, 0x01),
+      rd(0x4D, 0x01), wr(0x4D, 0x00), rd(0x4E, 0x24), rd(0x4F, 0x02),
+      rd(0x50, 0x00), rd(0x45, 0x04), wr(0x45, 0x00),
+      rd(0x18, 0x00), wr(0x18, 0x00), wr(0x21, 0x08), rd(0x1C, 0x00),  // chip_init
+      wr(0x1C, 0x08), rd(0x06, 0x00), wr(0x06, 0x02), wr(0x5A, 0xE3),
+      rd(0x56, 0x00), wr(0x56, 0x00), rd(0x6B, 0x00), wr(0x6B, 0x20),
+      wr(0x73, 0xDB), wr(0x76, 0x87), wr(0x5A, 0x00),
+      rd(0x45, 0x00), wr(0x45, 0x04),                                     // SRAM open
+      wr(0x2D, 0x08), wr(0x2E, 0x00), wr(0x40, 0x08), wr(0x41, 0x00),
   };
   for (uint32_t i = 0; i < murvane::waveform_image_size; ++i) {
-    want.push_back({'W', 0x42, murvane::waveform_image[i]});
+    want.push_back(wr(0x42, murvane::waveform_image[i]));
   }
-  const std::vector<X> tail = {
-      {'R', 0x45, 0x04}, {'W', 0x45, 0x00},                      // SRAM closed
-      {'W', 0x0A, 0x01}, {'W', 0x0B, 0x00},                      // sequence
-      {'R', 0x12, 0x00}, {'W', 0x12, 0x40}, {'W', 0x07, 0x80},   // loop, gain
-      {'R', 0x08, 0x00}, {'W', 0x08, 0x00}, {'R', 0x06, 0x02},   // RAM mode, boost
-      {'W', 0x06, 0x03}, {'R', 0x4C, 0x00}, {'W', 0x4C, 0x00},
-      {'W', 0x09, 0x01},                                         // GO
+  const Trace tail = {
+      rd(0x45, 0x04), wr(0x45, 0x00),                      // SRAM closed
+      wr(0x0A, 0x01), wr(0x0B, 0x00),                      // sequence
+      rd(0x12, 0x00), wr(0x12, 0x40), wr(0x07, 0x80),   // loop, gain
+      rd(0x08, 0x00), wr(0x08, 0x00), rd(0x06, 0x02),   // RAM mode, boost
+      wr(0x06, 0x03), rd(0x4C, 0x00), wr(0x4C, 0x00),
+      wr(0x09, 0x01),                                         // GO
   };
   // clang-format on
   want.insert(want.end(), tail.begin(), tail.end());
-  const std::vector<X> all = b.traffic();
+  const Trace all = b.traffic();
   size_t first = 0;
-  while (first < all.size() && !(all[first] == X{'R', 0x64, 0x80})) {
+  while (first < all.size() && !(all[first] == rd(0x64, 0x80))) {
     ++first;
   }
-  EXPECT_EQ(std::vector<X>(all.begin() + static_cast<std::ptrdiff_t>(first), all.end()), want);
+  EXPECT_EQ(Trace(all.begin() + static_cast<std::ptrdiff_t>(first), all.end()), want);
   EXPECT_EQ(b.stalls(), (std::vector<uint64_t>{2000, 8000, 1000, 3000, 1000}));
 
   const uint8_t* sram = b.chip().sram();
@@ -190,14 +137,14 @@ TEST(Zq340xBootFailures, OffsetOutOfRangeMarksChipAndBootGoesOn) {
   EXPECT_EQ(log[1], "Murvane: detected zq3401.\n");
   EXPECT_EQ(log[2], out_of_range);
   EXPECT_EQ(log[log.size() - 2], "Murvane: zq uefi driver end\n");
-  const std::vector<X> w = b.writes();
+  const Trace w = b.writes();
   size_t marker = 0;
-  while (marker < w.size() && !(w[marker] == X{'W', 0x00, 0xAA})) {
+  while (marker < w.size() && !(w[marker] == wr(0x00, 0xAA))) {
     ++marker;
   }
   ASSERT_LT(marker, w.size());
-  EXPECT_EQ(w[marker - 1], (X{'W', 0x45, 0x00}));  // after the calibration closed its window
-  EXPECT_EQ(w[marker + 1], (X{'W', 0x18, 0x00}));  // before chip_init
+  EXPECT_EQ(w[marker - 1], wr(0x45, 0x00));  // after the calibration closed its window
+  EXPECT_EQ(w[marker + 1], wr(0x18, 0x00));  // before chip_init
   EXPECT_EQ(b.chip().sram_bytes_written(), 146u);
 }
 
@@ -208,7 +155,7 @@ TEST(Zq340xQualify, BitSevenOfRegister64Decides) {
     b.chip().set_register(0x64, value);
     const size_t m = b.mark();
     EXPECT_EQ(b.slot("qualify_check"), want) << int(value);
-    EXPECT_EQ(b.log_since(m), want == 0 ? Lines{} : Lines{"Murvane: unqualified chip\n"});
+    EXPECT_EQ(b.log_from(m), want == 0 ? Lines{} : Lines{"Murvane: unqualified chip\n"});
   }
   Board b;
   b.fail_reads(0x64);
@@ -222,9 +169,10 @@ TEST(Zq340xOffset, SequenceAndStateLeft) {
   Board b;
   const size_t m = b.mark();
   EXPECT_EQ(b.slot("offset_calibration"), 0);
-  EXPECT_EQ(b.seq(m),
-            (Lines{"R 4E=00", "W 4E=04", "R 45=00", "W 45=04", "stall 1000", "R 4E=04", "W 4E=24", "R 4D=00", "W 4D=01",
-                   "stall 3000", "R 4D=01", "W 4D=00", "R 4E=24", "R 4F=02", "R 50=00", "R 45=04", "W 45=00"}));
+  EXPECT_EQ(b.trace(m),
+            (Trace{rd(0x4E, 0x00), wr(0x4E, 0x04), rd(0x45, 0x00), wr(0x45, 0x04), stall(1000), rd(0x4E, 0x04),
+                   wr(0x4E, 0x24), rd(0x4D, 0x00), wr(0x4D, 0x01), stall(3000), rd(0x4D, 0x01), wr(0x4D, 0x00),
+                   rd(0x4E, 0x24), rd(0x4F, 0x02), rd(0x50, 0x00), rd(0x45, 0x04), wr(0x45, 0x00)}));
 }
 
 struct WindowCase {
@@ -348,7 +296,7 @@ TEST(Zq340xOffset, UnreadResultNeverPasses) {
     char err[40];
     std::snprintf(err, sizeof(err), "Read addr:0x%X error:5\n", c.reg);
     EXPECT_EQ(b.log(), (Lines{err, out_of_range}));
-    EXPECT_EQ(b.writes(m).back(), (X{'W', 0x45, 0x00}));  // the SRAM path is closed all the same
+    EXPECT_EQ(b.writes(m).back(), wr(0x45, 0x00));  // the SRAM path is closed all the same
   }
 }
 
@@ -359,7 +307,7 @@ TEST(Zq340xOffset, SkippedCalibrationTouchesNothing) {
   b.zq().offset_code = 0;
   const size_t m = b.mark();
   EXPECT_EQ(murvane::zq340x::offset_calibration(rec), 0);
-  EXPECT_TRUE(b.seq(m).empty());
+  EXPECT_TRUE(b.trace(m).empty());
 }
 
 // ----------------------------------------------------------- f0 measurement
@@ -370,27 +318,15 @@ TEST(Zq340xF0, MeasurementAgainstChipThatAnswersAtOnce) {
   b.zq().f0_measure_us = 0;
   const size_t m = b.mark();
   EXPECT_EQ(b.slot("get_f0"), 0);
-  EXPECT_EQ(b.log_since(m), (Lines{"Murvane: enter\n", "Murvane: enter standby!\n", "Murvane: cont mode\n",
-                                   "Murvane: bypass mode\n", "Murvane: enter standby!\n", "Murvane: lra_f0=1700\n"}));
+  EXPECT_EQ(b.log_from(m), (Lines{"Murvane: enter\n", "Murvane: enter standby!\n", "Murvane: cont mode\n",
+                                  "Murvane: bypass mode\n", "Murvane: enter standby!\n", "Murvane: lra_f0=1700\n"}));
   // 3840000 / 1700 = 2258 = 0x08D2 in the period registers; 3840000 / 2258 = 1700.
-  EXPECT_EQ(b.writes(m), (std::vector<X>{{'W', 0x08, 0x03},
-                                         {'W', 0x09, 0x01},
-                                         {'W', 0x18, 0x20},
-                                         {'W', 0x08, 0x02},
-                                         {'W', 0x06, 0x00},
-                                         {'W', 0x4C, 0x40},
-                                         {'W', 0x1D, 0x80},
-                                         {'W', 0x1D, 0xFF},
-                                         {'W', 0x1E, 0x2D},
-                                         {'W', 0x1F, 0x04},
-                                         {'W', 0x20, 0x14},
-                                         {'W', 0x22, 0x0F},
-                                         {'W', 0x1A, 0x6E},
-                                         {'W', 0x09, 0x01},
-                                         {'W', 0x18, 0x00}}));
+  EXPECT_EQ(b.writes(m), (Trace{wr(0x08, 0x03), wr(0x09, 0x01), wr(0x18, 0x20), wr(0x08, 0x02), wr(0x06, 0x00),
+                                wr(0x4C, 0x40), wr(0x1D, 0x80), wr(0x1D, 0xFF), wr(0x1E, 0x2D), wr(0x1F, 0x04),
+                                wr(0x20, 0x14), wr(0x22, 0x0F), wr(0x1A, 0x6E), wr(0x09, 0x01), wr(0x18, 0x00)}));
   EXPECT_EQ(b.stalls(m), (std::vector<uint64_t>{2000, 20000, 2000}));
-  EXPECT_EQ(b.count(b.seq(m), "R 25=08"), 1u);
-  EXPECT_EQ(b.count(b.seq(m), "R 26=D2"), 1u);
+  EXPECT_EQ(count(b.trace(m), rd(0x25, 0x08)), 1u);
+  EXPECT_EQ(count(b.trace(m), rd(0x26, 0xD2)), 1u);
   EXPECT_EQ(murvane::haptic_dev.lra_f0, 1700u);
 }
 
@@ -453,11 +389,11 @@ TEST(Zq340xF0, ZeroExpectedFrequencyStopsBeforeMeasuring) {
   rec.f0_pre = 0;
   const size_t m = b.mark();
   EXPECT_EQ(murvane::zq340x::get_f0(rec), -1);
-  const std::vector<X> w = b.writes(m);
+  const Trace w = b.writes(m);
   ASSERT_FALSE(w.empty());
-  EXPECT_EQ(w.back(), (X{'W', 0x22, 0x0F}));              // no 0x1A, no GO, no clean-up
+  EXPECT_EQ(w.back(), wr(0x22, 0x0F));                    // no 0x1A, no GO, no clean-up
   EXPECT_EQ(b.writes_to(0x1E, m), std::vector<int>{45});  // 0 is below 1800: low factor
-  EXPECT_EQ(b.log_since(m).back(), "Murvane: bypass mode\n");
+  EXPECT_EQ(b.log_from(m).back(), "Murvane: bypass mode\n");
   EXPECT_EQ(b.chip().reg(0x18) & 0x20, 0x20);
   EXPECT_EQ(murvane::haptic_dev.lra_f0, 0u);
 }
@@ -481,7 +417,7 @@ TEST(Zq340xF0, PeriodArithmetic) {
     EXPECT_EQ(b.slot("get_f0"), 0);
     EXPECT_EQ(murvane::haptic_dev.lra_f0, c.lra_f0);
     EXPECT_EQ(b.log().back(), c.line);
-    EXPECT_EQ(b.writes().back(), (X{'W', 0x18, 0x00}));
+    EXPECT_EQ(b.writes().back(), wr(0x18, 0x00));
   }
 }
 
@@ -505,8 +441,8 @@ TEST(Zq340xF0, ChipThatNeverSettlesStillReadsThePeriod) {
                             "Murvane: force to enter standby\n", "Murvane: standby mode\n", "Murvane: cont mode\n",
                             "Murvane: bypass mode\n", "Murvane: do not enter standby automatically\n",
                             "Murvane: lra_f0 is error, f0_reg=0\n"}));
-  EXPECT_EQ(b.count(b.seq(0), "R 3F=02"), 100u);  // all 100 polls of the measurement
-  EXPECT_EQ(b.count(b.seq(0), "R 25=00"), 1u);
+  EXPECT_EQ(count(b.trace(0), rd(0x3F, 0x02)), 100u);  // all 100 polls of the measurement
+  EXPECT_EQ(count(b.trace(0), rd(0x25, 0x00)), 1u);
 }
 
 TEST(Zq340xF0, PlayModeBitTwoIsNeverRestored) {
@@ -562,14 +498,15 @@ TEST(Zq340xStandby, StopReachesStandbyAtOnceLateNeverOrOnFailedReading) {
     }
     const size_t m = b.mark();
     EXPECT_EQ(b.slot("stop"), c.result) << c.name;
-    const Lines s = b.seq(m);
+    const Trace s = b.trace(m);
     ASSERT_GE(s.size(), 5u) << c.name;
-    EXPECT_EQ(Lines(s.begin(), s.begin() + 4), (Lines{"log: Murvane: enter\n", "R 08=00", "W 08=03", "W 09=01"}))
+    EXPECT_EQ(Trace(s.begin(), s.begin() + 4),
+              (Trace{msg("Murvane: enter\n"), rd(0x08, 0x00), wr(0x08, 0x03), wr(0x09, 0x01)}))
         << c.name;
     // Every reading has its wait before it, and nothing follows a failed one.
     for (size_t k = 0; k < c.polls; ++k) {
-      EXPECT_EQ(s[4 + 2 * k], "stall 2000") << c.name << " poll " << k;
-      EXPECT_EQ(s[5 + 2 * k].substr(0, 4), "R 3F") << c.name << " poll " << k;
+      EXPECT_EQ(s[4 + 2 * k], stall(2000)) << c.name << " poll " << k;
+      EXPECT_TRUE(s[5 + 2 * k].kind == Ev::Kind::read && s[5 + 2 * k].reg == 0x3F) << c.name << " poll " << k;
     }
     EXPECT_EQ(b.stalls(m).size(), c.polls) << c.name;
     Lines want = {"Murvane: enter\n"};
@@ -586,10 +523,10 @@ TEST(Zq340xStandby, StopReachesStandbyAtOnceLateNeverOrOnFailedReading) {
       EXPECT_EQ(b.writes_to(0x45, m), (std::vector<int>{0x20, c.fail_second_pulse_write != 0 ? -1 : 0x00})) << c.name;
     } else {
       want.push_back("Murvane: enter standby!\n");
-      EXPECT_EQ(s.back(), "log: Murvane: enter standby!\n") << c.name;
+      EXPECT_EQ(s.back(), msg("Murvane: enter standby!\n")) << c.name;
       EXPECT_TRUE(b.writes_to(0x45, m).empty()) << c.name;
     }
-    EXPECT_EQ(b.log_since(m), want) << c.name;
+    EXPECT_EQ(b.log_from(m), want) << c.name;
     EXPECT_EQ(b.chip().reg(0x3F), 0) << c.name;  // standby, by itself or forced
   }
 }
@@ -630,7 +567,7 @@ TEST(Zq340xTrim, KindsAndMask) {
     b.chip().set_register(0x59, c.before);
     EXPECT_EQ(b.slot("write_trim_lra", {c.kind}), 0);
     EXPECT_EQ(b.log(), Lines{c.line}) << c.kind;
-    EXPECT_EQ(b.writes(), (std::vector<X>{{'W', 0x59, c.written}})) << c.kind;
+    EXPECT_EQ(b.writes(), (Trace{wr(0x59, c.written)})) << c.kind;
   }
 }
 
@@ -652,16 +589,9 @@ TEST(Zq340xKey, ChipInitWritesProtectedRegistersInsideTheWindow) {
     rec.offset_cali_skip = c.skip;
     const size_t m = b.mark();
     murvane::zq340x::chip_init(rec);
-    EXPECT_EQ(b.writes(m), (std::vector<X>{{'W', 0x18, c.reg18_written},
-                                           {'W', 0x21, 0x08},
-                                           {'W', 0x1C, 0xF8},
-                                           {'W', 0x06, 0x03},
-                                           {'W', 0x5A, 0xE3},
-                                           {'W', 0x56, 0xFC},
-                                           {'W', 0x6B, 0x20},
-                                           {'W', 0x73, 0xDB},
-                                           {'W', 0x76, 0x87},
-                                           {'W', 0x5A, 0x00}}))
+    EXPECT_EQ(b.writes(m),
+              (Trace{wr(0x18, c.reg18_written), wr(0x21, 0x08), wr(0x1C, 0xF8), wr(0x06, 0x03), wr(0x5A, 0xE3),
+                     wr(0x56, 0xFC), wr(0x6B, 0x20), wr(0x73, 0xDB), wr(0x76, 0x87), wr(0x5A, 0x00)}))
         << int(c.skip);
     EXPECT_EQ(b.chip().violation_count(), 0u);
     EXPECT_FALSE(b.zq().key_window_open());
@@ -675,7 +605,7 @@ TEST(Zq340xKey, WindowClosesEvenWhenAWriteInsideFails) {
   f.op = sim::Op::write;
   b.platform().add_fault(f);
   murvane::zq340x::chip_init(record());
-  EXPECT_EQ(b.writes().back(), (X{'W', 0x5A, 0x00}));
+  EXPECT_EQ(b.writes().back(), wr(0x5A, 0x00));
   EXPECT_FALSE(b.zq().key_window_open());
   EXPECT_EQ(b.chip().violation_count(), 0u);
 }
@@ -703,24 +633,24 @@ TEST(Zq340xSlots, RegisterActions) {
   struct Case {
     const char* slot;
     std::vector<int64_t> args;
-    std::vector<X> writes;
+    Trace writes;
     std::vector<uint64_t> stalls;
     Lines log;
   };
   const std::vector<Case> cases = {
-      {"set_go", {1}, {{'W', 0x09, 0x01}}, {}, {}},
-      {"set_go", {0}, {{'W', 0x09, 0x02}}, {}, {}},
-      {"set_go", {0x100}, {{'W', 0x09, 0x02}}, {}, {}},
-      {"set_sequence", {0xF8, 5}, {{'W', 0x02, 0x05}}, {}, {}},
-      {"set_sequence_loop", {1, 4}, {{'W', 0x12, 0xA4}}, {}, {}},
-      {"set_sequence_loop", {2, 4}, {{'W', 0x13, 0x45}}, {}, {}},
-      {"set_ram_access", {1}, {{'W', 0x45, 0x25}}, {1000}, {}},
-      {"set_ram_access", {0}, {{'W', 0x45, 0x21}}, {}, {}},
-      {"set_play_mode", {0}, {{'W', 0x45, 0x25}, {'W', 0x45, 0x05}}, {}, {"Murvane: standby mode\n"}},
+      {"set_go", {1}, {wr(0x09, 0x01)}, {}, {}},
+      {"set_go", {0}, {wr(0x09, 0x02)}, {}, {}},
+      {"set_go", {0x100}, {wr(0x09, 0x02)}, {}, {}},
+      {"set_sequence", {0xF8, 5}, {wr(0x02, 0x05)}, {}, {}},
+      {"set_sequence_loop", {1, 4}, {wr(0x12, 0xA4)}, {}, {}},
+      {"set_sequence_loop", {2, 4}, {wr(0x13, 0x45)}, {}, {}},
+      {"set_ram_access", {1}, {wr(0x45, 0x25)}, {1000}, {}},
+      {"set_ram_access", {0}, {wr(0x45, 0x21)}, {}, {}},
+      {"set_play_mode", {0}, {wr(0x45, 0x25), wr(0x45, 0x05)}, {}, {"Murvane: standby mode\n"}},
       {"set_play_mode", {2}, {}, {}, {"Murvane: error play mode\n"}},
       {"set_play_mode",
        {4},
-       {{'W', 0x08, 0x02}, {'W', 0x06, 0x00}, {'W', 0x4C, 0x40}},
+       {wr(0x08, 0x02), wr(0x06, 0x00), wr(0x4C, 0x40)},
        {},
        {"Murvane: cont mode\n", "Murvane: bypass mode\n"}},
   };
@@ -755,27 +685,25 @@ struct GuardCase {
   uint8_t reg;  // the failing transfer: the from-th matching one
   sim::Op op;
   uint64_t from;
-  Lines seq;  // transfers, waits and log lines of the call
+  Trace seq;  // transfers, waits and log lines of the call
   int64_t result;
 };
-
-constexpr sim::Op rd = sim::Op::read;
-constexpr sim::Op wr = sim::Op::write;
 
 TEST(Zq340xGuards, StopRequestsNothingWithoutTheStopMode) {
   // In RAM mode a GO would start playback: without play mode 11 in place
   // the GO is not written, and the poll runs as usual.
-  for (const sim::Op op : {rd, wr}) {
+  for (const sim::Op op : {sim::Op::read, sim::Op::write}) {
     Board b;
     b.fail(0x08, op, 1);
     const size_t m = b.mark();
     EXPECT_EQ(b.slot("stop"), 0);
-    const Lines failed = op == rd ? Lines{"R 08!", "log: Read addr:0x8 error:5\n"}
-                                  : Lines{"R 08=00", "W 08!", "log: Write addr:0x8 data:0x3 error\n"};
-    Lines want = {"log: Murvane: enter\n"};
+    const Trace failed = op == sim::Op::read
+                             ? Trace{rd_fail(0x08), msg("Read addr:0x8 error:5\n")}
+                             : Trace{rd(0x08, 0x00), wr_fail(0x08, 0x03), msg("Write addr:0x8 data:0x3 error\n")};
+    Trace want = {msg("Murvane: enter\n")};
     want.insert(want.end(), failed.begin(), failed.end());
-    want.insert(want.end(), {"stall 2000", "R 3F=00", "log: Murvane: enter standby!\n"});
-    EXPECT_EQ(b.seq(m), want);
+    want.insert(want.end(), {stall(2000), rd(0x3F, 0x00), msg("Murvane: enter standby!\n")});
+    EXPECT_EQ(b.trace(m), want);
     EXPECT_FALSE(b.chip().playing());
   }
 }

@@ -13,12 +13,9 @@
 
 namespace {
 
-using murvane_test::SimBoard;
-using X = SimBoard::Xfer;
+using namespace murvane_test;  // the trace notation and SimBoard
 namespace zq = murvane::zq350x;
 
-constexpr X R(int reg, int value) { return {'R', reg, value}; }
-constexpr X W(int reg, int value) { return {'W', reg, value}; }
 constexpr int failed = -1;
 
 sim::ZQ350xModel& model(SimBoard& b) { return static_cast<sim::ZQ350xModel&>(b.chip()); }
@@ -28,56 +25,20 @@ struct Board : SimBoard {
   explicit Board(const char* chip = "zq3503") : SimBoard(chip) { select_family(murvane::zq350x_family); }
 };
 
-std::vector<std::string> violations(sim::ChipModel& chip) {
-  std::vector<std::string> out;
-  for (size_t i = 0; i < chip.violations_kept(); ++i) {
-    const sim::violation& v = chip.violation_at(i);
-    out.push_back(std::to_string(v.reg) + ": " + v.what);
-  }
-  return out;
-}
-
-std::vector<std::string> log_since(const SimBoard& b, size_t from) {
-  std::vector<std::string> out;
-  const auto& ev = b.events();
-  for (size_t i = from; i < ev.size(); ++i) {
-    if (ev[i]["ev"] == "log") {
-      out.push_back(ev[i]["text"].get<std::string>());
-    }
-  }
-  return out;
-}
-
-size_t count_reads(const std::vector<X>& traffic, int reg) {
-  return static_cast<size_t>(
-      std::count_if(traffic.begin(), traffic.end(), [reg](const X& x) { return x.op == 'R' && x.reg == reg; }));
-}
-
-std::vector<X> writes_to(const std::vector<X>& traffic, int reg) {
-  std::vector<X> out;
+Trace writes_to(const Trace& traffic, int reg) {
+  Trace out;
   std::copy_if(traffic.begin(), traffic.end(), std::back_inserter(out),
-               [reg](const X& x) { return x.op == 'W' && x.reg == reg; });
+               [reg](const Ev& x) { return x.kind == Ev::Kind::write && x.reg == reg; });
   return out;
 }
 
-// Failure of the from-th to (from+count-1)-th reading of reg.
+// Failure of the from-th to (from+count-1)-th reading or write of reg.
 sim::Fault read_fault(uint8_t reg, uint64_t from = 1, uint64_t count = UINT64_MAX) {
-  sim::Fault f;
-  f.reg = reg;
-  f.op = sim::Op::read;
-  f.from = from;
-  f.count = count;
-  return f;
+  return fault_on(reg, sim::Op::read, from, count);
 }
-
-// Failure of the from-th to (from+count-1)-th write of reg.
 sim::Fault write_fault(uint8_t reg, uint64_t from = 1, uint64_t count = UINT64_MAX) {
-  sim::Fault f = read_fault(reg, from, count);
-  f.op = sim::Op::write;
-  return f;
+  return fault_on(reg, sim::Op::write, from, count);
 }
-
-void append(std::vector<X>& to, const std::vector<X>& more) { to.insert(to.end(), more.begin(), more.end()); }
 
 // ---------------------------------------------------------------------------
 // Healthy boot of every model through the entry point.
@@ -114,30 +75,30 @@ TEST_P(HealthyBoot, LogTrafficSramAndFinalState) {
   const int hi = m.id >> 8;
   const int lo = m.id & 0xFF;
   // clang-format off
-  std::vector<X> expected = {
-      R(0x00, 0x00), R(0x57, hi), R(0x58, lo),                                    // selection
-      R(0x61, 0x85), R(0x62, 0x21), R(0x63, 0x0B), R(0x62, 0x21), R(0x63, 0x0B),  // qualify, no window
-      R(0x00, 0x00), R(0x57, hi), R(0x58, lo),                                    // identification
-      W(0x5B, 0xE3),                                                              // chip_init: key open
-      W(0x70, 0x0F), R(0x71, 0x2A), W(0x71, 0xAA), R(0x74, 0x11), W(0x74, 0x91),
-      R(0x75, 0x1F), W(0x75, 0x0F), R(0x48, 0xC3), W(0x48, 0x43),
-      W(0x5B, 0x00),                                                              // key closed
-      R(0x1C, 0x35), W(0x1C, 0x38), W(0x21, 0x08), R(0x4E, 0x2B), W(0x4E, 0x2C),
-      R(0x45, 0x41), W(0x45, 0x45),                                               // SRAM open
-      W(0x2D, 0x08), W(0x2E, 0x00), W(0x40, 0x08), W(0x41, 0x00),                 // base and pointer 0x0800
+  Trace expected = {
+      rd(0x00, 0x00), rd(0x57, hi), rd(0x58, lo),                                    // selection
+      rd(0x61, 0x85), rd(0x62, 0x21), rd(0x63, 0x0B), rd(0x62, 0x21), rd(0x63, 0x0B),  // qualify, no window
+      rd(0x00, 0x00), rd(0x57, hi), rd(0x58, lo),                                    // identification
+      wr(0x5B, 0xE3),                                                              // chip_init: key open
+      wr(0x70, 0x0F), rd(0x71, 0x2A), wr(0x71, 0xAA), rd(0x74, 0x11), wr(0x74, 0x91),
+      rd(0x75, 0x1F), wr(0x75, 0x0F), rd(0x48, 0xC3), wr(0x48, 0x43),
+      wr(0x5B, 0x00),                                                              // key closed
+      rd(0x1C, 0x35), wr(0x1C, 0x38), wr(0x21, 0x08), rd(0x4E, 0x2B), wr(0x4E, 0x2C),
+      rd(0x45, 0x41), wr(0x45, 0x45),                                               // SRAM open
+      wr(0x2D, 0x08), wr(0x2E, 0x00), wr(0x40, 0x08), wr(0x41, 0x00),                 // base and pointer 0x0800
   };
   for (uint32_t i = 0; i < murvane::waveform_image_size; ++i) {
-    expected.push_back(W(0x42, murvane::waveform_image[i]));
+    expected.push_back(wr(0x42, murvane::waveform_image[i]));
   }
-  append(expected, {
-      R(0x45, 0x45), W(0x45, 0x41),  // SRAM closed
-      W(0x0A, 0x01), W(0x0B, 0x00),  // sequence: waveform 1, end
-      R(0x12, 0x0B), W(0x12, 0x4B),  // slot 0 loops 4
-      W(0x07, 0x80),                 // gain
-      R(0x08, 0x10), W(0x08, 0x10),  // RAM mode
-      R(0x06, 0x12), W(0x06, 0x92),  // boost
-      R(0x4C, 0x4A), W(0x4C, 0x0A),  // continuous off
-      R(0x79, 0x15), W(0x09, 0x01),  // GO
+  expected += Trace({
+      rd(0x45, 0x45), wr(0x45, 0x41),  // SRAM closed
+      wr(0x0A, 0x01), wr(0x0B, 0x00),  // sequence: waveform 1, end
+      rd(0x12, 0x0B), wr(0x12, 0x4B),  // slot 0 loops 4
+      wr(0x07, 0x80),                 // gain
+      rd(0x08, 0x10), wr(0x08, 0x10),  // RAM mode
+      rd(0x06, 0x12), wr(0x06, 0x92),  // boost
+      rd(0x4C, 0x4A), wr(0x4C, 0x0A),  // continuous off
+      rd(0x79, 0x15), wr(0x09, 0x01),  // GO
   });
   // clang-format on
   EXPECT_EQ(b.traffic(), expected);
@@ -184,8 +145,8 @@ TEST(Zq350xBoot, DescriptorBindsTheFamilyRecord) {
 // ---------------------------------------------------------------------------
 // Qualification and its repair window.
 
-const std::vector<X> repair_window = {
-    R(0x45, 0x41), W(0x45, 0x45), W(0x5B, 0xE3), R(0x5C, 0x00), W(0x5B, 0x00), R(0x45, 0x45), W(0x45, 0x41),
+const Trace repair_window = {
+    rd(0x45, 0x41), wr(0x45, 0x45), wr(0x5B, 0xE3), rd(0x5C, 0x00), wr(0x5B, 0x00), rd(0x45, 0x45), wr(0x45, 0x41),
 };
 
 struct QualifyCase {
@@ -219,16 +180,16 @@ TEST_P(Qualify, Outcome) {
   const size_t at = b.mark();
   EXPECT_EQ(static_cast<EFI_STATUS>(b.slot("qualify_check")), c.result);
 
-  std::vector<X> expected = {R(0x61, c.qualified ? 0x85 : 0x05), R(0x62, flag1), R(0x63, level1)};
+  Trace expected = {rd(0x61, c.qualified ? 0x85 : 0x05), rd(0x62, flag1), rd(0x63, level1)};
   if (c.qualified) {
     if (c.window) {
-      append(expected, repair_window);
+      expected += repair_window;
     }
-    append(expected, {R(0x62, flag2), R(0x63, level2)});
+    expected += Trace({rd(0x62, flag2), rd(0x63, level2)});
   }
   EXPECT_EQ(b.traffic(at), expected);
   EXPECT_EQ(b.stalls(at), c.window ? (std::vector<uint64_t>{1000, 2000}) : std::vector<uint64_t>{});
-  EXPECT_EQ(log_since(b, at),
+  EXPECT_EQ(b.log_from(at),
             c.qualified ? std::vector<std::string>{} : std::vector<std::string>{"Murvane: unqualified chip\n"});
   EXPECT_EQ(violations(chip), std::vector<std::string>{});
   EXPECT_FALSE(chip.key_is_open());
@@ -251,9 +212,9 @@ TEST(Zq350xQualify, LevelAtLimitOnlyOnFirstReading) {
   b.chip().script_read(0x63, 0x0F);
   const size_t at = b.mark();
   EXPECT_EQ(static_cast<EFI_STATUS>(b.slot("qualify_check")), EFI_SUCCESS);
-  std::vector<X> expected = {R(0x61, 0x85), R(0x62, 0x21), R(0x63, 0x10)};
-  append(expected, repair_window);
-  append(expected, {R(0x62, 0x21), R(0x63, 0x0F)});
+  Trace expected = {rd(0x61, 0x85), rd(0x62, 0x21), rd(0x63, 0x10)};
+  expected += repair_window;
+  expected += Trace({rd(0x62, 0x21), rd(0x63, 0x0F)});
   EXPECT_EQ(b.traffic(at), expected);
 }
 
@@ -299,7 +260,7 @@ TEST(Zq350xSetGo, StartsOnlyBelowTrimLimit) {
     }
     const size_t at = b.mark();
     EXPECT_EQ(b.slot("set_go", {c.flag}), 0);
-    EXPECT_EQ(b.traffic(at), (std::vector<X>{R(0x79, c.trim), W(0x09, c.ctrl)}));
+    EXPECT_EQ(b.traffic(at), (Trace{(c.trim == failed ? rd_fail(0x79) : rd(0x79, c.trim)), wr(0x09, c.ctrl)}));
     EXPECT_EQ(b.chip().playing(), c.ctrl == 1);
   }
 }
@@ -344,9 +305,9 @@ TEST(Zq350xWaitStandby, LateFailedAndExhausted) {
     }
     const size_t at = b.mark();
     EXPECT_EQ(zq::wait_standby(c.polls), c.result);
-    const std::vector<X> t = b.traffic(at);
+    const Trace t = b.traffic(at);
     EXPECT_EQ(t.size(), c.reads);
-    EXPECT_EQ(count_reads(t, 0x3F), c.reads);
+    EXPECT_EQ(n_reads(t, 0x3F), c.reads);
     EXPECT_EQ(b.stalls(at), std::vector<uint64_t>(c.stalls, 2000));
     std::vector<std::string> expected_log;
     if (c.fault_at != 0) {
@@ -355,7 +316,7 @@ TEST(Zq350xWaitStandby, LateFailedAndExhausted) {
     if (c.result == 0) {
       expected_log.push_back("Murvane: entered standby\n");
     }
-    EXPECT_EQ(log_since(b, at), expected_log);
+    EXPECT_EQ(b.log_from(at), expected_log);
   }
 }
 
@@ -365,9 +326,9 @@ TEST(Zq350xWaitStandby, ChipThatNeverReturnsRunsOutTheCount) {
   model(b).standby_never = true;
   const size_t at = b.mark();
   EXPECT_EQ(zq::wait_standby(7), -1);
-  EXPECT_EQ(count_reads(b.traffic(at), 0x3F), 7u);
+  EXPECT_EQ(n_reads(b.traffic(at), 0x3F), 7u);
   EXPECT_EQ(b.stalls(at), std::vector<uint64_t>(7, 2000));
-  EXPECT_TRUE(log_since(b, at).empty());
+  EXPECT_TRUE(b.log_from(at).empty());
 }
 
 TEST(Zq350xStop, ForcesStandbyAfterFortyPolls) {
@@ -375,15 +336,14 @@ TEST(Zq350xStop, ForcesStandbyAfterFortyPolls) {
   model(b).standby_never = true;
   const size_t at = b.mark();
   EXPECT_EQ(b.slot("stop"), 0);  // the forced standby's bus status
-  const std::vector<X> t = b.traffic(at);
+  const Trace t = b.traffic(at);
   ASSERT_EQ(t.size(), 3u + 40u + 4u);
-  EXPECT_EQ(std::vector<X>(t.begin(), t.begin() + 3), (std::vector<X>{R(0x08, 0x10), W(0x08, 0x13), W(0x09, 0x01)}));
-  EXPECT_EQ(count_reads(t, 0x3F), 40u);
-  EXPECT_EQ(std::vector<X>(t.end() - 4, t.end()),
-            (std::vector<X>{R(0x45, 0x41), W(0x45, 0x61), R(0x45, 0x61), W(0x45, 0x41)}));
+  EXPECT_EQ(Trace(t.begin(), t.begin() + 3), (Trace{rd(0x08, 0x10), wr(0x08, 0x13), wr(0x09, 0x01)}));
+  EXPECT_EQ(n_reads(t, 0x3F), 40u);
+  EXPECT_EQ(Trace(t.end() - 4, t.end()), (Trace{rd(0x45, 0x41), wr(0x45, 0x61), rd(0x45, 0x61), wr(0x45, 0x41)}));
   EXPECT_EQ(b.stalls(at), std::vector<uint64_t>(40, 2000));
-  EXPECT_EQ(log_since(b, at), (std::vector<std::string>{"Murvane: enter\n", "Murvane: force to enter standby mode\n",
-                                                        "Murvane: standby mode\n"}));
+  EXPECT_EQ(b.log_from(at), (std::vector<std::string>{"Murvane: enter\n", "Murvane: force to enter standby mode\n",
+                                                      "Murvane: standby mode\n"}));
   EXPECT_EQ(model(b).state(), sim::ZQ350xModel::state_standby);
 }
 
@@ -396,16 +356,16 @@ TEST(Zq350xGetF0, HealthyMeasurement) {
   const size_t at = b.mark();
   EXPECT_EQ(b.slot("get_f0"), 0);
   EXPECT_EQ(murvane::haptic_dev.lra_f0, 2000u);
-  EXPECT_EQ(log_since(b, at), (std::vector<std::string>{"Murvane: enter\n", "Murvane: entered standby\n",
-                                                        "Murvane: cont mode\n", "Murvane: bypass mode\n",
-                                                        "Murvane: entered standby\n", "Murvane: lra_f0=2000\n"}));
+  EXPECT_EQ(b.log_from(at), (std::vector<std::string>{"Murvane: enter\n", "Murvane: entered standby\n",
+                                                      "Murvane: cont mode\n", "Murvane: bypass mode\n",
+                                                      "Murvane: entered standby\n", "Murvane: lra_f0=2000\n"}));
   const std::vector<uint64_t> st = b.stalls(at);
   EXPECT_NE(std::find(st.begin(), st.end(), 20000u), st.end());
-  const std::vector<X> t = b.traffic(at);
-  EXPECT_EQ(writes_to(t, 0x1D), (std::vector<X>{W(0x1D, 0xA0), W(0x1D, 0xFF)}));
-  EXPECT_EQ(writes_to(t, 0x1F), (std::vector<X>{W(0x1F, 4)}));
-  EXPECT_EQ(writes_to(t, 0x20), (std::vector<X>{W(0x20, 20)}));
-  EXPECT_EQ(writes_to(t, 0x09), (std::vector<X>{W(0x09, 1), W(0x09, 1)}));  // stop, then the measurement
+  const Trace t = b.traffic(at);
+  EXPECT_EQ(writes_to(t, 0x1D), (Trace{wr(0x1D, 0xA0), wr(0x1D, 0xFF)}));
+  EXPECT_EQ(writes_to(t, 0x1F), (Trace{wr(0x1F, 4)}));
+  EXPECT_EQ(writes_to(t, 0x20), (Trace{wr(0x20, 20)}));
+  EXPECT_EQ(writes_to(t, 0x09), (Trace{wr(0x09, 1), wr(0x09, 1)}));  // stop, then the measurement
   // Measurement bits back off; bits 1:0 stay in continuous mode.
   EXPECT_EQ(b.chip().reg(0x18), 0x01);
   EXPECT_EQ(b.chip().reg(0x08), 0x12);
@@ -453,8 +413,8 @@ TEST(Zq350xGetF0, ChipNeverInStandbyReportsNoPeriod) {
   Board b;
   model(b).standby_never = true;
   EXPECT_EQ(b.slot("get_f0"), 0);
-  const std::vector<X> t = b.traffic();
-  EXPECT_EQ(count_reads(t, 0x3F), 40u + 1000u);
+  const Trace t = b.traffic();
+  EXPECT_EQ(n_reads(t, 0x3F), 40u + 1000u);
   EXPECT_EQ(murvane::haptic_dev.lra_f0, 0u);
   EXPECT_EQ(b.log().back(), "Murvane: lra_f0 is error, f0_reg=0\n");
 }
@@ -495,16 +455,16 @@ TEST(Zq350xGetF0, DriveRegistersFromAlternateRecords) {
     dts.cont_track_margin = c.margin;
     const size_t at = b.mark();
     const int32_t result = zq::get_f0(dts);
-    const std::vector<X> t = b.traffic(at);
-    EXPECT_EQ(writes_to(t, 0x1E), (std::vector<X>{W(0x1E, c.reg1e)}));
-    EXPECT_EQ(writes_to(t, 0x1A), c.reg1a < 0 ? std::vector<X>{} : std::vector<X>{W(0x1A, c.reg1a)});
-    EXPECT_EQ(writes_to(t, 0x22), c.margin == 0 ? std::vector<X>{} : std::vector<X>{W(0x22, c.margin)});
+    const Trace t = b.traffic(at);
+    EXPECT_EQ(writes_to(t, 0x1E), (Trace{wr(0x1E, c.reg1e)}));
+    EXPECT_EQ(writes_to(t, 0x1A), c.reg1a < 0 ? Trace{} : Trace{wr(0x1A, c.reg1a)});
+    EXPECT_EQ(writes_to(t, 0x22), c.margin == 0 ? Trace{} : Trace{wr(0x22, c.margin)});
     EXPECT_TRUE(writes_to(t, 0x19).empty());  // this family has no 0x19 setting
     if (c.f0_pre == 0) {
       EXPECT_EQ(result, -1);
       EXPECT_EQ(murvane::haptic_dev.lra_f0, 0u);
       EXPECT_EQ(writes_to(t, 0x09).size(), 1u);  // stop's only: no measurement started
-      EXPECT_EQ(count_reads(t, 0x25), 0u);
+      EXPECT_EQ(n_reads(t, 0x25), 0u);
     } else {
       EXPECT_EQ(result, 0);
       EXPECT_EQ(writes_to(t, 0x09).size(), 2u);
@@ -518,7 +478,7 @@ TEST(Zq350xGetF0, ZeroMarginMessageHasNoLineEnd) {
   dts.cont_track_margin = 0;
   const size_t at = b.mark();
   EXPECT_EQ(zq::get_f0(dts), 0);
-  const std::vector<std::string> log = log_since(b, at);
+  const std::vector<std::string> log = b.log_from(at);
   const auto it = std::find(log.begin(), log.end(), "Murvane: zq350x_dts.cont_track_margin = 0");
   ASSERT_NE(it, log.end());
   ASSERT_NE(it + 1, log.end());
@@ -551,20 +511,8 @@ TEST(Zq350xTrim, KindsAndMask) {
     murvane::haptic_dev.osc_cali_data = 0x9A;
     const size_t at = b.mark();
     EXPECT_EQ(b.slot("write_trim_lra", {c.kind}), 0);
-    EXPECT_EQ(b.traffic(at), (std::vector<X>{W(0x5B, 0xE3), W(0x79, c.value), W(0x5B, 0x00)}));
-    EXPECT_EQ(log_since(b, at), std::vector<std::string>{c.line});
     // The message is logged with the key open, before the trim write.
-    const auto& ev = b.events();
-    size_t log_at = 0;
-    size_t trim_at = 0;
-    for (size_t i = at; i < ev.size(); ++i) {
-      if (ev[i]["ev"] == "log") {
-        log_at = i;
-      } else if (ev[i]["ev"] == "i2c_write" && ev[i]["reg"] == 0x79) {
-        trim_at = i;
-      }
-    }
-    EXPECT_LT(log_at, trim_at);
+    EXPECT_EQ(b.trace(at), (Trace{wr(0x5B, 0xE3), msg(c.line), wr(0x79, c.value), wr(0x5B, 0x00)}));
     EXPECT_EQ(b.chip().reg(0x79), c.value);
     EXPECT_EQ(violations(b.chip()), std::vector<std::string>{});
     EXPECT_FALSE(model(b).key_is_open());
@@ -574,7 +522,7 @@ TEST(Zq350xTrim, KindsAndMask) {
 TEST(Zq350xTrim, CalibrationBytesAtLoadWriteZero) {
   Board b;
   for (int64_t kind : {1, 2}) {
-    b.slot("write_trim_lra", {kind});
+    EXPECT_EQ(b.slot("write_trim_lra", {kind}), 0);
     EXPECT_EQ(b.chip().reg(0x79), 0x00);
   }
 }
@@ -587,25 +535,25 @@ TEST(Zq350xSlots, RegisterTraffic) {
     const char* slot;
     std::vector<int64_t> args;
     int32_t result;
-    std::vector<X> traffic;
+    Trace traffic;
     std::vector<std::string> log;
   } const cases[] = {
       {"offset_calibration", {}, 0, {}, {}},
-      {"set_gain", {0x33}, 0, {W(0x07, 0x33)}, {}},
-      {"set_ram_base", {}, 0, {W(0x2D, 0x08), W(0x2E, 0x00), W(0x40, 0x08), W(0x41, 0x00)}, {}},
-      {"set_sequence", {2, 7}, 0, {W(0x0C, 0x07)}, {}},
-      {"set_sequence_loop", {0, 4}, 0, {R(0x12, 0x0B), W(0x12, 0x4B)}, {}},
-      {"set_sequence_loop", {3, 0x1F}, 0, {R(0x13, 0xA3), W(0x13, 0xAF)}, {}},
-      {"set_ram_access", {0}, 0, {R(0x45, 0x41), W(0x45, 0x41)}, {}},
+      {"set_gain", {0x33}, 0, {wr(0x07, 0x33)}, {}},
+      {"set_ram_base", {}, 0, {wr(0x2D, 0x08), wr(0x2E, 0x00), wr(0x40, 0x08), wr(0x41, 0x00)}, {}},
+      {"set_sequence", {2, 7}, 0, {wr(0x0C, 0x07)}, {}},
+      {"set_sequence_loop", {0, 4}, 0, {rd(0x12, 0x0B), wr(0x12, 0x4B)}, {}},
+      {"set_sequence_loop", {3, 0x1F}, 0, {rd(0x13, 0xA3), wr(0x13, 0xAF)}, {}},
+      {"set_ram_access", {0}, 0, {rd(0x45, 0x41), wr(0x45, 0x41)}, {}},
       {"set_play_mode",
        {0},
        0,
-       {R(0x45, 0x41), W(0x45, 0x61), R(0x45, 0x61), W(0x45, 0x41)},
+       {rd(0x45, 0x41), wr(0x45, 0x61), rd(0x45, 0x61), wr(0x45, 0x41)},
        {"Murvane: standby mode\n"}},
       {"set_play_mode",
        {4},
        0,
-       {R(0x08, 0x10), W(0x08, 0x12), R(0x06, 0x12), W(0x06, 0x12), R(0x4C, 0x4A), W(0x4C, 0x4A)},
+       {rd(0x08, 0x10), wr(0x08, 0x12), rd(0x06, 0x12), wr(0x06, 0x12), rd(0x4C, 0x4A), wr(0x4C, 0x4A)},
        {"Murvane: cont mode\n", "Murvane: bypass mode\n"}},
       {"set_play_mode", {2}, -1, {}, {"Murvane: error play mode\n"}},
   };
@@ -615,7 +563,7 @@ TEST(Zq350xSlots, RegisterTraffic) {
     const size_t at = b.mark();
     EXPECT_EQ(b.slot(c.slot, c.args), c.result);
     EXPECT_EQ(b.traffic(at), c.traffic);
-    EXPECT_EQ(log_since(b, at), c.log);
+    EXPECT_EQ(b.log_from(at), c.log);
   }
 }
 
@@ -624,7 +572,7 @@ TEST(Zq350xSlots, BoostArgumentOutOfRangeTouchesNothing) {
   const size_t at = b.mark();
   EXPECT_EQ(zq::set_boost_mode(2), -1);
   EXPECT_TRUE(b.traffic(at).empty());
-  EXPECT_EQ(log_since(b, at), std::vector<std::string>{"Murvane: boost mode error\n"});
+  EXPECT_EQ(b.log_from(at), std::vector<std::string>{"Murvane: boost mode error\n"});
 }
 
 // ---------------------------------------------------------------------------
@@ -635,7 +583,7 @@ struct GuardCase {
   const char* name;
   sim::Fault fault;
   int32_t result;
-  std::vector<X> traffic;
+  Trace traffic;
 };
 
 struct ModeCase {
@@ -643,7 +591,7 @@ struct ModeCase {
   const char* slot;
   int64_t arg;
   sim::Fault fault;
-  std::vector<X> traffic;  // every step still issued
+  Trace traffic;  // every step still issued
   std::vector<uint64_t> stalls;
 };
 
@@ -660,11 +608,10 @@ TEST(Zq350xGuards, StopBrakesOnlyOnceModeThreeIsSet) {
     // A GO now would restart the playback: none is issued, and the chip is
     // forced into standby once the polls run out.
     EXPECT_EQ(b.slot("stop"), 0);
-    const std::vector<X> t = b.traffic(at);
+    const Trace t = b.traffic(at);
     EXPECT_TRUE(writes_to(t, 0x09).empty());
-    EXPECT_EQ(count_reads(t, 0x3F), 40u);
-    EXPECT_EQ(std::vector<X>(t.end() - 4, t.end()),
-              (std::vector<X>{R(0x45, 0x41), W(0x45, 0x61), R(0x45, 0x61), W(0x45, 0x41)}));
+    EXPECT_EQ(n_reads(t, 0x3F), 40u);
+    EXPECT_EQ(Trace(t.end() - 4, t.end()), (Trace{rd(0x45, 0x41), wr(0x45, 0x61), rd(0x45, 0x61), wr(0x45, 0x41)}));
     EXPECT_EQ(chip.go_count(), 1u);
     EXPECT_EQ(chip.state(), sim::ZQ350xModel::state_standby);
     EXPECT_EQ(violations(chip), std::vector<std::string>{});
@@ -675,7 +622,7 @@ struct F0GuardCase {
   const char* name;
   sim::Fault fault;
   bool measured;
-  std::vector<X> go_writes;  // writes to 0x09 after stop's brake
+  Trace go_writes;  // writes to 0x09 after stop's brake
 };
 
 struct BootGuardCase {

@@ -11,8 +11,7 @@
 
 namespace {
 
-using murvane_test::SimBoard;
-using Xfer = SimBoard::Xfer;
+using namespace murvane_test;  // the trace notation and SimBoard
 using Lines = std::vector<std::string>;
 
 // Power-on values of the chip model that the masked updates below build on.
@@ -30,63 +29,24 @@ constexpr int po_ana56 = 0x0F;      // 0x56
 
 sim::ZQ360xModel& model(SimBoard& b) { return static_cast<sim::ZQ360xModel&>(b.chip()); }
 
-Lines log_since(const SimBoard& b, size_t from) {
-  Lines out;
-  const auto& ev = b.events();
-  for (size_t i = from; i < ev.size(); ++i) {
-    if (ev[i]["ev"] == "log") {
-      out.push_back(ev[i]["text"].get<std::string>());
-    }
-  }
-  return out;
-}
-
 std::vector<int> values_written(const SimBoard& b, size_t from, int reg) {
   std::vector<int> out;
-  for (const Xfer& x : b.writes(from)) {
+  for (const Ev& x : b.writes(from)) {
     if (x.reg == reg) {
-      out.push_back(x.value);
+      out.push_back(x.failed ? -1 : x.value);
     }
   }
   return out;
 }
 
-size_t reads_of(const SimBoard& b, size_t from, int reg) {
-  size_t n = 0;
-  for (const Xfer& x : b.traffic(from)) {
-    n += x.op == 'R' && x.reg == reg ? 1 : 0;
-  }
-  return n;
-}
+size_t reads_of(const SimBoard& b, size_t from, int reg) { return n_reads(b.traffic(from), reg); }
 
-void expect_no_violation(SimBoard& b) {
-  for (size_t i = 0; i < b.chip().violations_kept(); ++i) {
-    const sim::violation& v = b.chip().violation_at(i);
-    ADD_FAILURE() << "violation at 0x" << std::hex << int(v.reg) << ": " << v.what;
-  }
-}
+void expect_no_violation(SimBoard& b) { EXPECT_EQ(violations(b.chip()), std::vector<std::string>{}); }
 
 sim::Fault read_fault(uint8_t reg, uint64_t from, uint64_t count = 1) {
-  sim::Fault f;
-  f.reg = reg;
-  f.op = sim::Op::read;
-  f.from = from;
-  f.count = count;
-  return f;
+  return fault_on(reg, sim::Op::read, from, count);
 }
-
-sim::Fault write_fault(uint8_t reg, uint64_t nth) {
-  sim::Fault f;
-  f.reg = reg;
-  f.op = sim::Op::write;
-  f.from = nth;
-  f.count = 1;
-  return f;
-}
-
-size_t count_of(const Lines& lines, const std::string& line) {
-  return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
-}
+sim::Fault write_fault(uint8_t reg, uint64_t nth) { return fault_on(reg, sim::Op::write, nth, 1); }
 
 // A board with the family selected and the bus open, ready for single slots.
 struct Selected {
@@ -96,40 +56,34 @@ struct Selected {
 
 // ---------------------------------------------------------------- bring-up
 
-// Register traffic in the order a chip sees it; upd is one masked update.
-struct Traffic {
-  std::vector<Xfer> v;
-  Traffic& r(int reg, int value) { return v.push_back({'R', reg, value}), *this; }
-  Traffic& w(int reg, int value) { return v.push_back({'W', reg, value}), *this; }
-  Traffic& upd(int reg, int before, int after) { return r(reg, before).w(reg, after); }
-};
-
 // From the qualification read to GO, values built from the model's power-on
 // values and the keep masks.
-std::vector<Xfer> healthy_family_traffic(int id) {
-  Traffic t;
-  t.r(0x67, 0x80).r(0x00, sim::ZQ360xModel::id_marker).r(0x57, id >> 8).r(0x58, id & 0xFF);
+Trace healthy_family_traffic(int id) {
+  Trace t = {rd(0x67, 0x80), rd(0x00, sim::ZQ360xModel::id_marker), rd(0x57, id >> 8), rd(0x58, id & 0xFF)};
   // Offset measurement: gain code 4 into bits 2:0, mode 0100 into bits 6:3, code 512.
   const int d2s_gain = (po_d2s & 0xF8) | 4;
   const int d2s_meas = (d2s_gain & 0x87) | 0x20;
-  t.upd(0x4E, po_d2s, d2s_gain).upd(0x45, po_sysctrl2, po_sysctrl2 | 0x04).upd(0x4E, d2s_gain, d2s_meas);
-  t.upd(0x4D, po_ofs_trig, po_ofs_trig | 1).upd(0x4D, po_ofs_trig | 1, po_ofs_trig);
-  t.r(0x4E, d2s_meas).r(0x4F, (po_ofs_hi & 0xFC) | 2).r(0x50, 0x00).upd(0x45, po_sysctrl2 | 0x04, po_sysctrl2);
+  t += upd(0x4E, po_d2s, d2s_gain) + upd(0x45, po_sysctrl2, po_sysctrl2 | 0x04) + upd(0x4E, d2s_gain, d2s_meas);
+  t += upd(0x4D, po_ofs_trig, po_ofs_trig | 1) + upd(0x4D, po_ofs_trig | 1, po_ofs_trig);
+  t += Trace{rd(0x4E, d2s_meas), rd(0x4F, (po_ofs_hi & 0xFC) | 2), rd(0x50, 0x00)} +
+       upd(0x45, po_sysctrl2 | 0x04, po_sysctrl2);
   // chip_init, the analogue settings inside the key window.
-  t.upd(0x18, po_sysctrl, po_sysctrl & 0x7F).upd(0x1C, po_cont1c, (po_cont1c & 0xF0) | 8).w(0x21, 8);
-  t.w(0x5E, 0xE3).upd(0x56, po_ana56, po_ana56 & 0xFC).w(0x6F, 0x1C).w(0x70, 0x0E).w(0x72, 0x03);
-  t.w(0x77, 0x80).w(0x7D, 0x41).w(0x5E, 0x00);
+  t += upd(0x18, po_sysctrl, po_sysctrl & 0x7F) + upd(0x1C, po_cont1c, (po_cont1c & 0xF0) | 8) + Trace{wr(0x21, 8)};
+  t += Trace{wr(0x5E, 0xE3)} + upd(0x56, po_ana56, po_ana56 & 0xFC) +
+       Trace{wr(0x6F, 0x1C), wr(0x70, 0x0E), wr(0x72, 0x03)};
+  t += Trace{wr(0x77, 0x80), wr(0x7D, 0x41), wr(0x5E, 0x00)};
   // SRAM: open, base and pointer 0x0800, the image, close.
-  t.upd(0x45, po_sysctrl2, po_sysctrl2 | 0x04).w(0x2D, 0x08).w(0x2E, 0x00).w(0x40, 0x08).w(0x41, 0x00);
+  t += upd(0x45, po_sysctrl2, po_sysctrl2 | 0x04) +
+       Trace{wr(0x2D, 0x08), wr(0x2E, 0x00), wr(0x40, 0x08), wr(0x41, 0x00)};
   for (uint32_t i = 0; i < murvane::waveform_image_size; ++i) {
-    t.w(0x42, murvane::waveform_image[i]);
+    t.push_back(wr(0x42, murvane::waveform_image[i]));
   }
-  t.upd(0x45, po_sysctrl2 | 0x04, po_sysctrl2);
+  t += upd(0x45, po_sysctrl2 | 0x04, po_sysctrl2);
   // Sequencer, loop, gain, RAM mode with boost, GO.
-  t.w(0x0A, 1).w(0x0B, 0).upd(0x12, po_loop, (po_loop & 0x0F) | 0x40).w(0x07, 0x80);
-  t.upd(0x08, po_play_cfg, po_play_cfg & 0xFC).upd(0x06, po_boost, po_boost | 0x20);
-  t.upd(0x4C, po_cont_ctrl, po_cont_ctrl & 0xBF).w(0x09, 0x01);
-  return t.v;
+  t += Trace{wr(0x0A, 1), wr(0x0B, 0)} + upd(0x12, po_loop, (po_loop & 0x0F) | 0x40) + Trace{wr(0x07, 0x80)};
+  t += upd(0x08, po_play_cfg, po_play_cfg & 0xFC) + upd(0x06, po_boost, po_boost | 0x20);
+  t += upd(0x4C, po_cont_ctrl, po_cont_ctrl & 0xBF) + Trace{wr(0x09, 0x01)};
+  return t;
 }
 
 TEST(Zq360xBoot, HealthyBootOfEveryModel) {
@@ -148,13 +102,13 @@ TEST(Zq360xBoot, HealthyBootOfEveryModel) {
                      "Murvane: zq uefi driver end\n", "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n"}));
 
     // The family's traffic, from the qualification read on.
-    std::vector<Xfer> all = b.traffic();
+    Trace all = b.traffic();
     size_t q = 0;
-    while (q < all.size() && !(all[q].op == 'R' && all[q].reg == 0x67)) {
+    while (q < all.size() && !(all[q].kind == Ev::Kind::read && all[q].reg == 0x67)) {
       ++q;
     }
     ASSERT_LT(q, all.size());
-    const std::vector<Xfer> family(all.begin() + static_cast<std::ptrdiff_t>(q), all.end());
+    const Trace family(all.begin() + static_cast<std::ptrdiff_t>(q), all.end());
     EXPECT_EQ(family, healthy_family_traffic(c.id));
     // Reset pulse, offset settle and measurement, SRAM access.
     EXPECT_EQ(b.stalls(), (std::vector<uint64_t>{2000, 8000, 1000, 3000, 1000}));
@@ -183,7 +137,7 @@ TEST(Zq360xBoot, UnqualifiedPartStopsBeforeIdentification) {
             (Lines{"Murvane: zq uefi driver version is v1.5.0\n", "Murvane: unqualified chip\n",
                    "Murvane: qualify check failed\n", "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n"}));
   EXPECT_TRUE(b.writes().empty());
-  EXPECT_EQ(b.traffic().back(), (Xfer{'R', 0x67, 0x7F}));
+  EXPECT_EQ(b.traffic().back(), rd(0x67, 0x7F));
   EXPECT_EQ(b.chip().sram_bytes_written(), 0u);
   EXPECT_EQ(b.start(), EFI_DEVICE_ERROR);
 }
@@ -227,8 +181,8 @@ TEST(Zq360xQualify, Bit7Of0x67Decides) {
     }
     const size_t m = s.b.mark();
     EXPECT_EQ(static_cast<EFI_STATUS>(s.b.slot("qualify_check")), c.result);
-    EXPECT_EQ(s.b.traffic(m), (std::vector<Xfer>{{'R', 0x67, c.value}}));
-    EXPECT_EQ(log_since(s.b, m), c.log);
+    EXPECT_EQ(s.b.traffic(m), (Trace{c.value < 0 ? rd_fail(0x67) : rd(0x67, c.value)}));
+    EXPECT_EQ(s.b.log_from(m), c.log);
   }
 }
 
@@ -253,7 +207,7 @@ TEST(Zq360xOffset, WindowPerGainCode) {
       dts.d2s_gain = static_cast<uint8_t>(c.gain);
       const size_t m = s.b.mark();
       EXPECT_EQ(murvane::zq360x::offset_calibration(dts), accepted ? 0 : -1);
-      EXPECT_EQ(log_since(s.b, m), accepted ? Lines{} : Lines{"Murvane: offset calibration out of range"});
+      EXPECT_EQ(s.b.log_from(m), accepted ? Lines{} : Lines{"Murvane: offset calibration out of range"});
       EXPECT_EQ(s.b.chip().reg(0x4E) & 0x7F, 0x20 | (c.gain & 0x07));
       EXPECT_EQ(s.b.chip().reg(0x45) & 0x04, 0);  // closed again either way
       EXPECT_EQ(model(s.b).offset_measurements(), 1u);
@@ -281,9 +235,9 @@ TEST(Zq360xOffset, FailedReadsGiveOutOfRange) {
   s.b.platform().add_fault(read_fault(0x50, 1));
   const size_t m = s.b.mark();
   EXPECT_EQ(s.b.slot("offset_calibration"), -1);
-  EXPECT_EQ(log_since(s.b, m), (Lines{"Read addr:0x4E error:5\n", "Read addr:0x4F error:5\n",
-                                      "Read addr:0x50 error:5\n", "Murvane: offset calibration out of range"}));
-  EXPECT_EQ(s.b.writes(m).back(), (Xfer{'W', 0x45, po_sysctrl2}));
+  EXPECT_EQ(s.b.log_from(m), (Lines{"Read addr:0x4E error:5\n", "Read addr:0x4F error:5\n", "Read addr:0x50 error:5\n",
+                                    "Murvane: offset calibration out of range"}));
+  EXPECT_EQ(s.b.writes(m).back(), wr(0x45, po_sysctrl2));
 }
 
 TEST(Zq360xOffset, AnySkipValueSkipsWithoutTraffic) {
@@ -347,14 +301,14 @@ TEST(Zq360xF0, SetUpArithmeticWithAlternateRecords) {
     EXPECT_EQ(values_written(s.b, m, 0x1F), std::vector<int>{4});
     EXPECT_EQ(values_written(s.b, m, 0x20), std::vector<int>{20});
     EXPECT_EQ(values_written(s.b, m, 0x22), c.margin == 0 ? std::vector<int>{} : std::vector<int>{c.margin});
-    const Lines log = log_since(s.b, m);
+    const Lines log = s.b.log_from(m);
     const bool margin_msg = std::find(log.begin(), log.end(), "Murvane: zq360x_dts.cont_track_margin = 0") != log.end();
     EXPECT_EQ(margin_msg, c.margin == 0);
     if (c.f0_pre == 0) {
       // Stops right after the set-up: no drive, lra_f0 left at f0_pre.
       EXPECT_EQ(murvane::haptic_dev.lra_f0, 0u);
       EXPECT_EQ(values_written(s.b, m, 0x09), std::vector<int>{1});  // stop's only
-      EXPECT_EQ(s.b.writes(m).back(), (Xfer{'W', 0x22, 15}));
+      EXPECT_EQ(s.b.writes(m).back(), wr(0x22, 15));
       EXPECT_EQ(s.b.chip().reg(0x18) & 0x20, 0x20);
       EXPECT_EQ(s.b.chip().reg(0x08) & 0x07, 0x06);
     } else {
@@ -392,8 +346,8 @@ TEST(Zq360xF0, MeasurementResultAndRestore) {
     const size_t m = s.b.mark();
     EXPECT_EQ(s.b.slot("get_f0"), 0);
     EXPECT_EQ(murvane::haptic_dev.lra_f0, c.lra_f0);
-    EXPECT_EQ(log_since(s.b, m), (Lines{"Murvane: enter\n", "Murvane: entered standby\n", "Murvane: cont mode\n",
-                                        "Murvane: bypass mode\n", "Murvane: entered standby\n", c.last_line}));
+    EXPECT_EQ(s.b.log_from(m), (Lines{"Murvane: enter\n", "Murvane: entered standby\n", "Murvane: cont mode\n",
+                                      "Murvane: bypass mode\n", "Murvane: entered standby\n", c.last_line}));
     EXPECT_EQ(s.b.chip().reg(0x18), po_sysctrl);  // bit 5 cleared again
     EXPECT_EQ(s.b.chip().reg(0x08), c.play_cfg_after);
     EXPECT_EQ(s.b.chip().reg(0x4C) & 0x40, 0x40);
@@ -451,14 +405,14 @@ TEST(Zq360xStandby, StopPolls) {
     }
     const size_t m = s.b.mark();
     EXPECT_EQ(s.b.slot("stop"), 0);
-    EXPECT_EQ(log_since(s.b, m), c.log);
+    EXPECT_EQ(s.b.log_from(m), c.log);
     EXPECT_EQ(reads_of(s.b, m, 0x3F), c.reads);
     EXPECT_EQ(s.b.stalls(m), std::vector<uint64_t>(c.waits, 2000));
-    const std::vector<Xfer> t = s.b.traffic(m);
+    const Trace t = s.b.traffic(m);
     ASSERT_GE(t.size(), 3u);
-    EXPECT_EQ(t[0], (Xfer{'R', 0x08, po_play_cfg}));
-    EXPECT_EQ(t[1], (Xfer{'W', 0x08, po_play_cfg | 0x03}));
-    EXPECT_EQ(t[2], (Xfer{'W', 0x09, 0x01}));
+    EXPECT_EQ(t[0], rd(0x08, po_play_cfg));
+    EXPECT_EQ(t[1], wr(0x08, po_play_cfg | 0x03));
+    EXPECT_EQ(t[2], wr(0x09, 0x01));
     const bool force = c.kind == Kind::never || c.kind == Kind::failed_read;
     const std::vector<int> pulse = {po_sysctrl2 | 0x20, po_sysctrl2};
     EXPECT_EQ(values_written(s.b, m, 0x45), force ? pulse : std::vector<int>{});
@@ -475,16 +429,16 @@ TEST(Zq360xStandby, F0WaitEndsOnFailedReading) {
   const size_t m = s.b.mark();
   EXPECT_EQ(s.b.slot("get_f0"), 0);
   EXPECT_EQ(s.b.stalls(m), std::vector<uint64_t>{20000});
-  const std::vector<Xfer> t = s.b.traffic(m);
+  const Trace t = s.b.traffic(m);
   ASSERT_GE(t.size(), 3u);
-  auto go = std::find(t.begin() + 3, t.end(), Xfer{'W', 0x09, 0x01});
+  auto go = std::find(t.begin() + 3, t.end(), wr(0x09, 0x01));
   ASSERT_NE(go, t.end());
   ASSERT_GE(t.end() - go, 4);
-  EXPECT_EQ(go[1], (Xfer{'R', 0x3F, -1}));
+  EXPECT_EQ(go[1], rd_fail(0x3F));
   EXPECT_EQ(go[2].reg, 0x25);
   EXPECT_EQ(go[3].reg, 0x26);
   // The failed reading is not standby: only stop's reading logged it.
-  const Lines log = log_since(s.b, m);
+  const Lines log = s.b.log_from(m);
   EXPECT_EQ(std::count(log.begin(), log.end(), "Murvane: entered standby\n"), 1);
   // The chip was still measuring: nothing in 0x25/0x26 yet.
   EXPECT_EQ(log.back(), "Murvane: lra_f0 is error, f0_reg=0\n");
@@ -500,7 +454,7 @@ TEST(Zq360xStandby, F0NeverStandbyUsesAllPolls) {
   const std::vector<uint64_t> st = s.b.stalls(m);
   EXPECT_EQ(st.size(), 1u + 1000u);
   EXPECT_EQ(murvane::haptic_dev.lra_f0, 0u);
-  EXPECT_EQ(log_since(s.b, m).back(), "Murvane: lra_f0 is error, f0_reg=0\n");
+  EXPECT_EQ(s.b.log_from(m).back(), "Murvane: lra_f0 is error, f0_reg=0\n");
 }
 
 TEST(Zq360xStandby, ZeroPollsTouchNothing) {
@@ -509,7 +463,7 @@ TEST(Zq360xStandby, ZeroPollsTouchNothing) {
   EXPECT_EQ(murvane::zq360x::wait_standby(0), -1);
   EXPECT_TRUE(s.b.traffic(m).empty());
   EXPECT_TRUE(s.b.stalls(m).empty());
-  EXPECT_TRUE(log_since(s.b, m).empty());
+  EXPECT_TRUE(s.b.log_from(m).empty());
 }
 
 // ---------------------------------------------------------------- trim
@@ -535,9 +489,9 @@ TEST(Zq360xTrim, KindsAndMask) {
     murvane::haptic_dev.osc_cali_data = 0xC5;
     const size_t m = s.b.mark();
     EXPECT_EQ(s.b.slot("write_trim_lra", {c.kind}), 0);
-    EXPECT_EQ(log_since(s.b, m), Lines{c.line});
+    EXPECT_EQ(s.b.log_from(m), Lines{c.line});
     // One plain write, no key: bit 7 (set at power-on) ends up 0.
-    EXPECT_EQ(s.b.traffic(m), (std::vector<Xfer>{{'W', 0x5D, c.value}}));
+    EXPECT_EQ(s.b.traffic(m), (Trace{wr(0x5D, c.value)}));
     EXPECT_EQ(s.b.chip().reg(0x5D), c.value);
     expect_no_violation(s.b);
   }
@@ -549,20 +503,20 @@ TEST(Zq360xOps, SmallSlots) {
   Selected s;
   SimBoard& b = s.b;
   size_t m = b.mark();
-  b.slot("set_go", {1});
-  b.slot("set_go", {0});
-  EXPECT_EQ(b.traffic(m), (std::vector<Xfer>{{'W', 0x09, 1}, {'W', 0x09, 2}}));
+  EXPECT_EQ(b.slot("set_go", {1}), 0);
+  EXPECT_EQ(b.slot("set_go", {0}), 0);
+  EXPECT_EQ(b.traffic(m), (Trace{wr(0x09, 1), wr(0x09, 2)}));
 
   b.chip().set_register(0x13, 0xA0);
   m = b.mark();
-  b.slot("set_sequence_loop", {3, 0x1F});
-  EXPECT_EQ(b.writes(m), std::vector<Xfer>{(Xfer{'W', 0x13, 0xAF})});
+  EXPECT_EQ(b.slot("set_sequence_loop", {3, 0x1F}), 0);
+  EXPECT_EQ(b.writes(m), Trace{wr(0x13, 0xAF)});
 
   m = b.mark();
   EXPECT_NE(b.slot("set_play_mode", {2}), 0);
   murvane::zq360x::set_boost_mode(2);
   EXPECT_TRUE(b.traffic(m).empty());
-  EXPECT_EQ(log_since(b, m), (Lines{"Murvane: error play mode\n", "Murvane: boost mode error\n"}));
+  EXPECT_EQ(b.log_from(m), (Lines{"Murvane: error play mode\n", "Murvane: boost mode error\n"}));
 }
 
 TEST(Zq360xModel, ProtectedWriteOutsideKeyWindowIsRecorded) {
@@ -593,13 +547,13 @@ TEST(Zq360xGuard, StopRequestNeedsStopMode) {
     const char* name;
     sim::Fault fault;
     bool playing;  // a chip that plays and never ends by itself
-    Xfer failed;
+    Ev failed;
   };
   const Case cases[] = {
-      {"idle, read fails", read_fault(0x08, 1), false, {'R', 0x08, -1}},
-      {"idle, write fails", write_fault(0x08, 1), false, {'W', 0x08, -1}},
-      {"playing, read fails", read_fault(0x08, 1), true, {'R', 0x08, -1}},
-      {"playing, write fails", write_fault(0x08, 1), true, {'W', 0x08, -1}},
+      {"idle, read fails", read_fault(0x08, 1), false, rd_fail(0x08)},
+      {"idle, write fails", write_fault(0x08, 1), false, wr_fail(0x08, 0x43)},
+      {"playing, read fails", read_fault(0x08, 1), true, rd_fail(0x08)},
+      {"playing, write fails", write_fault(0x08, 1), true, wr_fail(0x08, 0x43)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -616,13 +570,13 @@ TEST(Zq360xGuard, StopRequestNeedsStopMode) {
     EXPECT_TRUE(values_written(s.b, m, 0x09).empty());
     EXPECT_EQ(chip.go_time_ns(), go_before);  // nothing (re)started
     EXPECT_FALSE(chip.busy());
-    const std::vector<Xfer> t = s.b.traffic(m);
+    const Trace t = s.b.traffic(m);
     ASSERT_GE(t.size(), 2u);
-    EXPECT_EQ(t[c.failed.op == 'R' ? 0 : 1], c.failed);
+    EXPECT_EQ(t[c.failed.kind == Ev::Kind::read ? 0 : 1], c.failed);
     EXPECT_EQ(reads_of(s.b, m, 0x3F), c.playing ? 40u : 1u);
-    const Lines log = log_since(s.b, m);
-    EXPECT_EQ(count_of(log, "Murvane: force to enter standby mode\n"), c.playing ? 1u : 0u);
-    EXPECT_EQ(count_of(log, "Murvane: entered standby\n"), c.playing ? 0u : 1u);
+    const Lines log = s.b.log_from(m);
+    EXPECT_EQ(count(log, "Murvane: force to enter standby mode\n"), c.playing ? 1u : 0u);
+    EXPECT_EQ(count(log, "Murvane: entered standby\n"), c.playing ? 0u : 1u);
     expect_no_violation(s.b);
   }
 }

@@ -1,0 +1,146 @@
+// Every family boots with its register file preset to 0xFF and to 0x00
+// (all but the registers identification and qualification read), so a
+// masked update that touches a bit outside its field changes a preset bit
+// and shows; a model's power-on values alone leave such bits as they were.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/sim_fixture.h"
+
+namespace {
+
+using namespace murvane_test;  // the trace notation and SimBoard
+
+// The registers read before the chip is named: identification and
+// qualification, which the preset must not disturb.
+std::set<int> identification_regs(const std::string& model) {
+  SimBoard b(model);
+  b.entry();
+  std::set<int> regs;
+  for (const Ev& e : b.trace()) {
+    if (e.kind == Ev::Kind::log && e.text.rfind("Murvane: detected", 0) == 0) {
+      break;
+    }
+    if (e.kind == Ev::Kind::read) {
+      regs.insert(e.reg);
+    }
+  }
+  return regs;
+}
+
+struct Field {
+  int reg;
+  int bits;  // the bits the bring-up's updates of reg may change
+};
+
+struct PresetCase {
+  const char* model;
+  std::vector<Field> fields;
+};
+
+void PrintTo(const PresetCase& c, std::ostream* os) { *os << c.model; }
+
+class RegisterPresets : public ::testing::TestWithParam<PresetCase> {};
+
+// Every read-modify-write of the bring-up, from a register file of all ones
+// and of all zeros, changes only bits inside its register's fields.
+TEST_P(RegisterPresets, UpdatesKeepEveryBitOutsideTheirField) {
+  const PresetCase& c = GetParam();
+  std::map<int, int> field;
+  for (const Field& f : c.fields) {
+    field[f.reg] = f.bits;
+  }
+  const std::set<int> untouched = identification_regs(c.model);
+  for (const int preset : {0xFF, 0x00}) {
+    SCOPED_TRACE(preset == 0xFF ? "preset 0xFF" : "preset 0x00");
+    SimBoard b(c.model);
+    for (int r = 0; r < 256; ++r) {
+      if (untouched.count(r) == 0) {
+        b.chip().set_register(static_cast<uint8_t>(r), static_cast<uint8_t>(preset));
+      }
+    }
+    EXPECT_EQ(b.entry(), EFI_SUCCESS);
+    const Trace t = b.trace();
+    std::set<int> updated;
+    for (size_t i = 0; i + 1 < t.size(); ++i) {
+      const Ev& read = t[i];
+      const Ev& write = t[i + 1];
+      if (read.kind != Ev::Kind::read || read.failed || write.kind != Ev::Kind::write || write.reg != read.reg) {
+        continue;
+      }
+      updated.insert(read.reg);
+      const int outside = ~(field.count(read.reg) != 0 ? field[read.reg] : 0) & 0xFF;
+      EXPECT_EQ(write.value & outside, read.value & outside)
+          << "update " << read << " then " << write << " (event " << i << ")";
+    }
+    for (const Field& f : c.fields) {
+      EXPECT_EQ(updated.count(f.reg), 1u) << "no update of 0x" << std::hex << f.reg;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, RegisterPresets,
+    ::testing::Values(
+        PresetCase{"zq3101",
+                   {{0x03, 0x20},
+                    {0x04, 0x2F},
+                    {0x05, 0x01},
+                    {0x0F, 0xF0},
+                    {0x34, 0x07},
+                    {0x35, 0x0C},
+                    {0x5F, 0x01},
+                    {0x66, 0x40}}},
+        PresetCase{"zq3201",
+                   {{0x06, 0x40},
+                    {0x08, 0x03},
+                    {0x12, 0xF0},
+                    {0x1C, 0x0F},
+                    {0x43, 0x88},
+                    {0x49, 0x07},
+                    {0x52, 0x01},
+                    {0x71, 0x00}}},
+        PresetCase{"zq3301",
+                   {{0x06, 0x10}, {0x08, 0x03}, {0x12, 0xF0}, {0x1C, 0x0F}, {0x43, 0x08}, {0x50, 0x40}, {0x52, 0x07}}},
+        PresetCase{"zq3401",
+                   {{0x06, 0x03},
+                    {0x08, 0x03},
+                    {0x12, 0xF0},
+                    {0x18, 0x80},
+                    {0x1C, 0x0F},
+                    {0x45, 0x04},
+                    {0x4C, 0x40},
+                    {0x4D, 0x03},
+                    {0x4E, 0x7F},
+                    {0x56, 0x03},
+                    {0x6B, 0x20}}},
+        PresetCase{"zq3501",
+                   {{0x06, 0x80},
+                    {0x08, 0x03},
+                    {0x12, 0xF0},
+                    {0x1C, 0x0F},
+                    {0x45, 0x04},
+                    {0x48, 0x80},
+                    {0x4C, 0x40},
+                    {0x4E, 0x07},
+                    {0x71, 0x80},
+                    {0x74, 0x80},
+                    {0x75, 0x10}}},
+        PresetCase{"zq3601",
+                   {{0x06, 0x20},
+                    {0x08, 0x03},
+                    {0x12, 0xF0},
+                    {0x18, 0x80},
+                    {0x1C, 0x0F},
+                    {0x45, 0x04},
+                    {0x4C, 0x40},
+                    {0x4D, 0x03},
+                    {0x4E, 0x7F},
+                    {0x56, 0x03}}}),
+    [](const auto& p) { return std::string(p.param.model); });
+
+}  // namespace
