@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/work_dir.h"
+
 #ifndef MURVANE_SIM_COMMAND
 #error "MURVANE_SIM_COMMAND (path of the built murvane-sim) is set by tools/CMakeLists.txt"
 #endif
@@ -35,30 +37,8 @@ constexpr int exit_bad_input = 2;
 // One model per family, as the golden traces keep them.
 const std::vector<std::string> golden_models = {"zq3101", "zq3201", "zq3301", "zq3401", "zq3501", "zq3601"};
 
-// Scenario files and captured output of this test process, removed at exit.
-class WorkDir {
- public:
-  WorkDir() {
-    std::string tmpl = (fs::temp_directory_path() / "murvane-sim-test-XXXXXX").string();
-    if (mkdtemp(tmpl.data()) == nullptr) {
-      throw std::runtime_error("mkdtemp failed");
-    }
-    path_ = tmpl;
-  }
-  ~WorkDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  WorkDir(const WorkDir&) = delete;
-  WorkDir& operator=(const WorkDir&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
 fs::path work_dir() {
-  static const WorkDir dir;
+  static const murvane_test::WorkDir dir("murvane-sim-test");
   return dir.path();
 }
 

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/work_dir.h"
+
 #ifndef MURVANE_SIM_COMMAND
 #error "MURVANE_SIM_COMMAND (path of the built murvane-sim) is set by tools/CMakeLists.txt"
 #endif
@@ -39,29 +41,8 @@ const std::vector<std::string> sigrok_i2c = {
     "-P", "i2c:scl=SCL:sda=SDA",
     "-A", "i2c=start:repeat-start:stop:ack:nack:address-read:address-write:data-read:data-write"};
 
-class WorkDir {
- public:
-  WorkDir() {
-    std::string tmpl = (fs::temp_directory_path() / "murvane-sim-bus-XXXXXX").string();
-    if (mkdtemp(tmpl.data()) == nullptr) {
-      throw std::runtime_error("mkdtemp failed");
-    }
-    path_ = tmpl;
-  }
-  ~WorkDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  WorkDir(const WorkDir&) = delete;
-  WorkDir& operator=(const WorkDir&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
 fs::path work(const std::string& name) {
-  static const WorkDir dir;
+  static const murvane_test::WorkDir dir("murvane-sim-bus");
   return dir.path() / name;
 }
 

@@ -1,5 +1,5 @@
 // The DXE dependency expression of the driver image, in the encoding of the
-// PI specification that a firmware-volume build puts into the driver's
+// Platform Initialization (PI) standard that a firmware-volume build puts into the driver's
 // DXE_DEPEX section: opcodes of one byte, PUSH followed by the 16 bytes of a
 // GUID as EFI_GUID lays them out in memory (Data1..Data3 little-endian),
 // evaluated on a stack, ending with END.
