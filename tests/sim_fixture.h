@@ -64,7 +64,7 @@ class SimBoard {
 
 std::ostream& operator<<(std::ostream& os, const SimBoard::Xfer& x);
 
-// The six families with one model each, for table-driven tests.
+// Every family with one model each, for table-driven tests.
 struct FamilyCase {
   const char* model;
   const murvane::chip_family* family;
