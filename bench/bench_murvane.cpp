@@ -30,8 +30,17 @@ struct FamilyModel {
   const char* model;
 };
 
-constexpr FamilyModel family_models[] = {{"zq310x", "zq3101"}, {"zq320x", "zq3201"}, {"zq330x", "zq3301"},
-                                         {"zq340x", "zq3401"}, {"zq350x", "zq3501"}, {"zq360x", "zq3601"}};
+// One model per family: the family's first in core/family_list.h.
+std::vector<FamilyModel> make_family_models() {
+  std::vector<FamilyModel> out;
+  for (const sim::family_id f : sim::all_families) {
+    const sim::model_info& m = sim::first_model_of(f);
+    out.push_back({m.family_name, m.name});
+  }
+  return out;
+}
+
+const std::vector<FamilyModel> family_models = make_family_models();
 
 constexpr const char* end_line = "Murvane: zq uefi driver end\n";
 

@@ -7,45 +7,15 @@ namespace murvane {
 constinit haptic_device haptic_dev = {0, 0, haptic_dev_lra_f0_at_load};
 constinit const chip_family* current_family = nullptr;
 
-constexpr const chip_family* chip_families[chip_family_count] = {&zq310x_family, &zq320x_family, &zq330x_family,
-                                                                 &zq340x_family, &zq350x_family, &zq360x_family};
+#define MURVANE_FAMILY_ADDRESS(name, letter) &name##_family,
+constexpr const chip_family* chip_families[chip_family_count] = {MURVANE_FAMILIES(MURVANE_FAMILY_ADDRESS)};
+#undef MURVANE_FAMILY_ADDRESS
 
-namespace {
-
-// A model's family by its name: zq31xx is family A (zq310x), zq32xx family
-// B, ... zq36xx family F (chip_families[0..5]). One place for both tables,
-// so they cannot disagree.
-constexpr uint16_t family_of_model(const char* model) { return static_cast<uint16_t>(model[3] - '1'); }
-
-constexpr chip_model model_row(uint32_t id, const char* model, const char* detect_line) {
-  return {id, chip_families[family_of_model(model)], model, detect_line};
-}
-
-}  // namespace
-
-// clang-format off: one row per model: identifier, name, detected line
-constexpr chip_model chip_models[chip_model_count] = {
-    model_row(0x95, "zq3101", "Murvane: detected zq3101.\n"),
-    model_row(0x97, "zq3102", "Murvane: detected zq3102.\n"),
-    model_row(0x04, "zq3202", "Murvane: detected zq3202.\n"),
-    model_row(0x05, "zq3201", "Murvane: detected zq3201.\n"),
-    model_row(0x06, "zq3204", "Murvane: detected zq3204.\n"),
-    model_row(0x07, "zq3203", "Murvane: detected zq3203.\n"),
-    model_row(0x7150, "zq3301", "Murvane: detected zq3301.\n"),
-    model_row(0x7170, "zq3302", "Murvane: detected zq3302.\n"),
-    model_row(0x7171, "zq3303", "Murvane: detected zq3303.\n"),
-    model_row(0x7180, "zq3304", "Murvane: detected zq3304.\n"),
-    model_row(0x7270, "zq3401", "Murvane: detected zq3401.\n"),
-    model_row(0x7280, "zq3402", "Murvane: detected zq3402.\n"),
-    model_row(0x9250, "zq3501", "Murvane: detected zq3501.\n"),
-    model_row(0x9260, "zq3502", "Murvane: detected zq3502.\n"),
-    model_row(0x9270, "zq3503", "Murvane: detected zq3503.\n"),
-    model_row(0x9280, "zq3504", "Murvane: detected zq3504.\n"),
-    model_row(0x9360, "zq3601", "Murvane: detected zq3601.\n"),
-    model_row(0x9370, "zq3602", "Murvane: detected zq3602.\n"),
-    model_row(0x9380, "zq3603", "Murvane: detected zq3603.\n"),
-};
-// clang-format on
+// One row per model of core/family_list.h: identifier, family, name and the
+// line identification prints for it.
+#define MURVANE_MODEL_ROW(name, id, family) {id, &family##_family, #name, "Murvane: detected " #name ".\n"},
+constexpr chip_model chip_models[chip_model_count] = {MURVANE_MODELS(MURVANE_MODEL_ROW)};
+#undef MURVANE_MODEL_ROW
 
 namespace {
 
@@ -92,13 +62,24 @@ constexpr bool detect_line_matches(const chip_model& m) {
   return *line == '\0';
 }
 
+// The index of a model's family in chip_families; chip_family_count when it
+// is none of them (refused below).
+constexpr uint16_t family_index(const chip_model& m) {
+  for (size_t i = 0; i < chip_family_count; ++i) {
+    if (chip_families[i] == m.family) {
+      return static_cast<uint16_t>(i);
+    }
+  }
+  return static_cast<uint16_t>(chip_family_count);
+}
+
 constexpr chip_id_table make_chip_ids() {
   chip_id_table t = {};
   for (size_t i = 0; i < chip_model_count; ++i) {
     const chip_model& m = chip_models[i];
     t.entries[i].id = static_cast<uint16_t>(m.id);
     t.entries[i].model_number = model_number(m.model) & 0xFFF;
-    t.entries[i].family = family_of_model(m.model) & 0xF;
+    t.entries[i].family = family_index(m) & 0xF;
   }
   return t;
 }
@@ -107,14 +88,15 @@ constexpr bool chip_ids_match_models(const chip_id_table& t) {
   for (size_t i = 0; i < chip_model_count; ++i) {
     const chip_model& m = chip_models[i];
     const chip_id_entry& e = t.entries[i];
-    if (e.id != m.id || e.model_number != model_number(m.model) || e.model_number == 0 ||
-        e.family != family_of_model(m.model) || e.family >= chip_family_count || !detect_line_matches(m)) {
+    if (e.id != m.id || e.model_number != model_number(m.model) || e.model_number == 0 || e.family != family_index(m) ||
+        e.family >= chip_family_count || !detect_line_matches(m)) {
       return false;
     }
   }
   return true;
 }
 
+static_assert(chip_family_count < 16, "chip_id_entry keeps the family index in 4 bits");
 constexpr chip_id_table chip_ids = make_chip_ids();
 static_assert(chip_ids_match_models(chip_ids), "every model is zq and four digits, with its exact detect_line");
 

@@ -6,6 +6,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "core/family_list.h"
 #include "platform/efi.h"
 
 namespace murvane {
@@ -85,13 +86,11 @@ struct chip_family {
   char name[8];  // "zq310x" ...: in the record, not a pointer to a string of its own
 };
 
-// The six families, in the order A to F.
-extern const chip_family zq310x_family;
-extern const chip_family zq320x_family;
-extern const chip_family zq330x_family;
-extern const chip_family zq340x_family;
-extern const chip_family zq350x_family;
-extern const chip_family zq360x_family;
+// The families, in the order A, B, ... of core/family_list.h; each
+// family's folder defines its own.
+#define MURVANE_DECLARE_FAMILY(name, letter) extern const chip_family name##_family;
+MURVANE_FAMILIES(MURVANE_DECLARE_FAMILY)
+#undef MURVANE_DECLARE_FAMILY
 
 struct haptic_device {
   uint8_t f0_cali_data;
@@ -112,7 +111,7 @@ struct chip_model {
   const char* detect_line;  // "Murvane: detected zq3101.\n"
 };
 
-inline constexpr size_t chip_model_count = 19;
+inline constexpr size_t chip_model_count = 0 MURVANE_MODELS(MURVANE_COUNT_ENTRY);
 extern const chip_model chip_models[chip_model_count];
 
 // The model entry for an identifier, or nullptr when it names no chip.
@@ -125,8 +124,8 @@ const chip_model* find_chip_model(const char* name);
 // "detected" line printed from the model number (3101 for zq3101, checked
 // against detect_line when the table is built). chip_models stays the
 // reference for tools and tests; the firmware image does not carry it.
-inline constexpr size_t chip_family_count = 6;
-extern const chip_family* const chip_families[chip_family_count];  // A to F
+inline constexpr size_t chip_family_count = 0 MURVANE_FAMILIES(MURVANE_COUNT_ENTRY);
+extern const chip_family* const chip_families[chip_family_count];  // A, B, ...
 
 struct chip_id_entry {
   uint16_t id;

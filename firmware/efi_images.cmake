@@ -17,6 +17,9 @@ add_library(murvane_efi_driver OBJECT ${MURVANE_DRIVER_SOURCES})
 add_library(murvane_efi_models OBJECT ${MURVANE_MODEL_SOURCES})
 add_library(murvane_efi_testsupport OBJECT fw_support.cpp sim_scenario.cpp)
 add_library(murvane_efi_simplatform_main OBJECT sim_platform.cpp)
+# Its chip models, one per family, from the header the build generates from
+# core/family_list.h.
+target_include_directories(murvane_efi_simplatform_main PRIVATE ${MURVANE_GENERATED_DIR})
 add_library(murvane_efi_fwtest_main OBJECT fwtest_app.cpp)
 set(MURVANE_EFI_TEST_LIBS murvane_efi_runtime murvane_efi_driver murvane_efi_models murvane_efi_testsupport)
 # MinSizeRel (the efi preset) optimises for size with -Oz rather than CMake's

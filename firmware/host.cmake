@@ -98,9 +98,12 @@ function(murvane_qemu_test name scenario)
   set_tests_properties(${name} PROPERTIES LABELS firmware TIMEOUT 90)
 endfunction()
 
+# One model per family: each family's first in core/family_list.h.
+list(GET MURVANE_FAMILY_FIRST_MODELS 1 family_b_model)
+
 # EDK2, Secure Boot off: one model per family, no chip at all, and a chip
 # whose qualification fails. No RNG protocol: the guard comes from the counter.
-foreach(scenario "zq3101" "zq3201" "zq3301" "zq3401" "zq3501" "zq3601" "absent" "zq3201 noqualify")
+foreach(scenario ${MURVANE_FAMILY_FIRST_MODELS} "absent" "${family_b_model} noqualify")
   string(REPLACE " " "_" name "${scenario}")
   murvane_qemu_test(firmware_qemu_${name} "${scenario}" --kind edk2 --guard counter)
 endforeach()
@@ -118,7 +121,7 @@ add_test(NAME firmware_sign_images
                  ${MURVANE_TEST_DB_KEY_PASSPHRASE})
 set_tests_properties(firmware_sign_images PROPERTIES LABELS firmware FIXTURES_SETUP murvane_signed_images)
 set(MURVANE_SECURE_TESTS)
-foreach(scenario "zq3101" "zq3201" "zq3301" "zq3401" "zq3501" "zq3601")
+foreach(scenario ${MURVANE_FAMILY_FIRST_MODELS})
   murvane_qemu_test(firmware_secure_${scenario} "${scenario}" --kind edk2-secure --guard counter)
   list(APPEND MURVANE_SECURE_TESTS firmware_secure_${scenario})
 endforeach()
@@ -136,16 +139,23 @@ set_tests_properties(${MURVANE_SECURE_TESTS} PROPERTIES FIXTURES_REQUIRED murvan
 murvane_qemu_test(firmware_uboot_dead_end_no_loader "zq3101" --kind uboot --no-loader --expect-dead-end "prompt")
 
 # U-Boot's UEFI through its default boot: one model per family and no chip;
-# with a virtio RNG the guard must be the RNG's value, without one the counter.
-foreach(entry "zq3101 rng" "zq3201 counter" "zq3301 rng" "zq3401 counter" "zq3501 rng" "zq3601 counter" "absent rng")
-  string(REPLACE " " ";" entry "${entry}")
-  list(GET entry 0 scenario)
-  list(GET entry 1 guard)
+# with a virtio RNG the guard must be the RNG's value, without one the counter
+# (families A, C, E and no chip with the RNG; B, D, F without).
+set(guard rng)
+foreach(scenario ${MURVANE_FAMILY_FIRST_MODELS} "absent")
+  if(scenario STREQUAL "absent")
+    set(guard rng)
+  endif()
   set(rng)
   if(guard STREQUAL "rng")
     set(rng --rng)
   endif()
   murvane_qemu_test(firmware_uboot_${scenario} "${scenario}" --kind uboot --guard ${guard} ${rng})
+  if(guard STREQUAL "rng")
+    set(guard counter)
+  else()
+    set(guard rng)
+  endif()
 endforeach()
 
 # EDK2's UEFI Shell: startup.nsh loads SimPlatform.efi and Murvane.efi with

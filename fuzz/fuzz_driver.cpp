@@ -157,18 +157,15 @@ struct Call {
   std::vector<int64_t> args;
 };
 
-const char* family_name(sim::family_id f) {
-  static const char* const names[] = {"zq310x", "zq320x", "zq330x", "zq340x", "zq350x", "zq360x"};
-  return names[static_cast<size_t>(f)];
-}
+const char* family_name(sim::family_id f) { return sim::first_model_of(f).family_name; }
 
+// The model family of the driver's family: both lists come from
+// core/family_list.h, in the same order.
 bool family_of(const murvane::chip_family* fam, sim::family_id* out) {
-  const murvane::chip_family* const families[] = {&murvane::zq310x_family, &murvane::zq320x_family,
-                                                  &murvane::zq330x_family, &murvane::zq340x_family,
-                                                  &murvane::zq350x_family, &murvane::zq360x_family};
-  for (size_t i = 0; i < sizeof(families) / sizeof(families[0]); ++i) {
-    if (fam == families[i]) {
-      *out = murvane_test::all_families[i];
+  static_assert(murvane::chip_family_count == sim::family_count);
+  for (size_t i = 0; i < murvane::chip_family_count; ++i) {
+    if (fam == murvane::chip_families[i]) {
+      *out = sim::all_families[i];
       return true;
     }
   }

@@ -7,10 +7,27 @@ from the back), the bus script from the front. A seed is therefore the bus
 script followed by the call bytes in reverse order of consumption.
 """
 import os
+import re
 import sys
 
-MODELS = ["zq3101", "zq3102", "zq3201", "zq3202", "zq3203", "zq3204", "zq3301", "zq3302", "zq3303", "zq3304",
-          "zq3401", "zq3402", "zq3501", "zq3502", "zq3503", "zq3504", "zq3601", "zq3602", "zq3603"]
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def read_models():
+    """(model, family) per MODEL line of core/family_list.h, in its order:
+    the harness numbers the models as that list does (sim::model_infos)."""
+    with open(os.path.join(HERE, "..", "core", "family_list.h")) as f:
+        models = re.findall(r"^  MODEL\(([a-z0-9]+), 0x[0-9A-Fa-f]+, ([a-z0-9]+)\)", f.read(), re.MULTILINE)
+    if not models:
+        sys.exit("make_corpus: no MODEL lines in core/family_list.h")
+    return models
+
+
+MODEL_FAMILIES = read_models()
+MODELS = [model for model, _ in MODEL_FAMILIES]
+# Each family's first model, which stands for the family.
+FIRST_OF_FAMILY = [model for i, (model, family) in enumerate(MODEL_FAMILIES)
+                   if family not in (f for _, f in MODEL_FAMILIES[:i])]
 NO_CHIP = len(MODELS)
 SLOTS = ["get_f0", "offset_calibration", "set_go", "stop", "write_ram", "set_ram_base", "chip_init", "set_gain",
          "set_play_mode", "write_trim_lra", "set_sequence", "set_sequence_loop", "set_ram_access", "qualify_check"]
@@ -55,7 +72,7 @@ EVERY_SLOT = ["entry", "get_f0", "offset_calibration", ("set_go", 1), "stop", "w
 
 def seeds():
     out = {}
-    for model in ["zq3101", "zq3201", "zq3301", "zq3401", "zq3501", "zq3601"]:
+    for model in FIRST_OF_FAMILY:
         out[f"healthy-{model}"] = seed(m(model), BOOT)
     out["every-slot-zq3102"] = seed(m("zq3102"), EVERY_SLOT)
     out["every-slot-zq3503"] = seed(m("zq3503"), EVERY_SLOT)
@@ -80,8 +97,7 @@ def seeds():
 
 
 def main():
-    here = os.path.dirname(os.path.abspath(__file__))
-    corpus = os.path.join(here, "corpus")
+    corpus = os.path.join(HERE, "corpus")
     os.makedirs(corpus, exist_ok=True)
     for name, data in seeds().items():
         with open(os.path.join(corpus, name), "wb") as f:

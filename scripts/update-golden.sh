@@ -21,8 +21,15 @@ if ! grep -q 'reference_board = true' "$build/generated/murvane/board_settings.h
 fi
 cmake --build "$build" --target murvane-sim >/dev/null
 mkdir -p tests/golden
-# Keep this list in step with golden_models in tests/test_murvane_sim.cpp.
-for model in zq3101 zq3201 zq3301 zq3401 zq3501 zq3601; do
+# One model per family: each family's first MODEL line in core/family_list.h,
+# as golden_models in tests/test_murvane_sim.cpp takes them.
+models=$(sed -nE 's/^  MODEL\(([a-z0-9]+), 0x[0-9A-Fa-f]+, ([a-z0-9]+)\).*/\1 \2/p' core/family_list.h |
+  awk '!seen[$2]++ { print $1 }')
+if [ -z "$models" ]; then
+  echo "update-golden: no MODEL lines in core/family_list.h" >&2
+  exit 1
+fi
+for model in $models; do
   "$build/tools/murvane-sim" --chip "$model" --quiet --trace "tests/golden/$model.jsonl"
   echo "tests/golden/$model.jsonl: $(wc -l <"tests/golden/$model.jsonl") events"
 done

@@ -129,7 +129,7 @@ sim::Fault fault_on(uint8_t reg, sim::Op op, uint64_t from = 1, uint64_t n = UIN
 // The protocol violations the model saw, as readable text ("0x04: ...").
 std::vector<std::string> violations(sim::ChipModel& chip);
 
-// The six families with one model each, for table-driven tests.
+// Every family with one model each, for table-driven tests.
 struct FamilyCase {
   const char* model;
   const murvane::chip_family* family;

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/models/model_table.h"
 #include "tests/work_dir.h"
 
 #ifndef MURVANE_SIM_COMMAND
@@ -34,8 +35,16 @@ namespace fs = std::filesystem;
 constexpr int exit_ran = 0;
 constexpr int exit_bad_input = 2;
 
-// One model per family, as the golden traces keep them.
-const std::vector<std::string> golden_models = {"zq3101", "zq3201", "zq3301", "zq3401", "zq3501", "zq3601"};
+// One model per family, as the golden traces keep them: each family's first
+// in core/family_list.h (scripts/update-golden.sh reads the same list).
+std::vector<std::string> first_model_of_each_family() {
+  std::vector<std::string> out;
+  for (const sim::family_id f : sim::all_families) {
+    out.emplace_back(sim::first_model_of(f).name);
+  }
+  return out;
+}
+const std::vector<std::string> golden_models = first_model_of_each_family();
 
 fs::path work_dir() {
   static const murvane_test::WorkDir dir("murvane-sim-test");

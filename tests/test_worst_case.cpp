@@ -39,23 +39,8 @@ using sim::family_id;
 // How close the slowest modeled behaviour must come to each bound.
 constexpr double min_reached = 0.99;
 
-const murvane::chip_family& driver_family(family_id f) {
-  switch (f) {
-    case family_id::zq310x:
-      return murvane::zq310x_family;
-    case family_id::zq320x:
-      return murvane::zq320x_family;
-    case family_id::zq330x:
-      return murvane::zq330x_family;
-    case family_id::zq340x:
-      return murvane::zq340x_family;
-    case family_id::zq350x:
-      return murvane::zq350x_family;
-    case family_id::zq360x:
-      return murvane::zq360x_family;
-  }
-  return murvane::zq310x_family;
-}
+// The driver's family at the model family's place in core/family_list.h.
+const murvane::chip_family& driver_family(family_id f) { return *murvane::chip_families[static_cast<size_t>(f)]; }
 
 const char* family_name(family_id f) { return driver_family(f).name; }
 

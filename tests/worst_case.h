@@ -33,8 +33,7 @@ uint64_t worst_case_us(sim::family_id family, const std::string& call);
 // The largest bound of a call over the six families.
 uint64_t worst_case_any_family_us(const std::string& call);
 
-inline constexpr sim::family_id all_families[] = {sim::family_id::zq310x, sim::family_id::zq320x,
-                                                  sim::family_id::zq330x, sim::family_id::zq340x,
-                                                  sim::family_id::zq350x, sim::family_id::zq360x};
+// Every family, from core/family_list.h.
+using sim::all_families;
 
 }  // namespace murvane_test

@@ -2,18 +2,43 @@
 
 namespace sim {
 
-constexpr model_info model_infos[model_info_count] = {
-    {"zq3101", 0x95, family_id::zq310x, "zq310x"},   {"zq3102", 0x97, family_id::zq310x, "zq310x"},
-    {"zq3201", 0x05, family_id::zq320x, "zq320x"},   {"zq3202", 0x04, family_id::zq320x, "zq320x"},
-    {"zq3203", 0x07, family_id::zq320x, "zq320x"},   {"zq3204", 0x06, family_id::zq320x, "zq320x"},
-    {"zq3301", 0x7150, family_id::zq330x, "zq330x"}, {"zq3302", 0x7170, family_id::zq330x, "zq330x"},
-    {"zq3303", 0x7171, family_id::zq330x, "zq330x"}, {"zq3304", 0x7180, family_id::zq330x, "zq330x"},
-    {"zq3401", 0x7270, family_id::zq340x, "zq340x"}, {"zq3402", 0x7280, family_id::zq340x, "zq340x"},
-    {"zq3501", 0x9250, family_id::zq350x, "zq350x"}, {"zq3502", 0x9260, family_id::zq350x, "zq350x"},
-    {"zq3503", 0x9270, family_id::zq350x, "zq350x"}, {"zq3504", 0x9280, family_id::zq350x, "zq350x"},
-    {"zq3601", 0x9360, family_id::zq360x, "zq360x"}, {"zq3602", 0x9370, family_id::zq360x, "zq360x"},
-    {"zq3603", 0x9380, family_id::zq360x, "zq360x"},
-};
+#define SIM_MODEL_ROW(name, id, family) {#name, id, family_id::family, #family},
+constexpr model_info model_infos[model_info_count] = {MURVANE_MODELS(SIM_MODEL_ROW)};
+#undef SIM_MODEL_ROW
+
+namespace {
+
+// Every family has a model, and a family's models stay together.
+constexpr bool families_have_models() {
+  size_t next = 0;
+  for (size_t f = 0; f < family_count; ++f) {
+    const size_t first = next;
+    while (next < model_info_count && static_cast<size_t>(model_infos[next].family) == f) {
+      ++next;
+    }
+    if (next == first) {
+      return false;
+    }
+  }
+  return next == model_info_count;
+}
+static_assert(families_have_models(), "core/family_list.h: every family has models, listed together, A first");
+
+// A family reads its identifier either from 0x00 alone or from 0x57/0x58:
+// all its models alike.
+constexpr bool id_widths_agree() {
+  for (size_t i = 1; i < model_info_count; ++i) {
+    const model_info& a = model_infos[i - 1];
+    const model_info& b = model_infos[i];
+    if (a.family == b.family && (a.id <= 0xFF) != (b.id <= 0xFF)) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(id_widths_agree(), "core/family_list.h: a family's identifiers are all one byte or all 16 bits");
+
+}  // namespace
 
 const model_info* find_model_info(const char* name) {
   for (const model_info& m : model_infos) {
@@ -29,5 +54,16 @@ const model_info* find_model_info(const char* name) {
   }
   return nullptr;
 }
+
+const model_info& first_model_of(family_id family) {
+  for (const model_info& m : model_infos) {
+    if (m.family == family) {
+      return m;
+    }
+  }
+  return model_infos[0];  // not reached: families_have_models holds
+}
+
+bool one_byte_id(family_id family) { return first_model_of(family).id <= 0xFF; }
 
 }  // namespace sim

@@ -94,4 +94,8 @@ class ZQ310xModel final : public ChipModel {
   uint32_t offset_calibrations_ = 0;
 };
 
+// The name the model factory and the firmware test platform know it by
+// (core/family_list.h).
+using zq310x_model = ZQ310xModel;
+
 }  // namespace sim

@@ -96,4 +96,8 @@ class ZQ320xModel final : public ChipModel {
 // holds only the base class (tests, scenario tools).
 zq320x_knobs* zq320x_knobs_of(ChipModel& m);
 
+// The name the model factory and the firmware test platform know it by
+// (core/family_list.h).
+using zq320x_model = ZQ320xModel;
+
 }  // namespace sim

@@ -97,4 +97,8 @@ class ZQ330xModel final : public ChipModel {
   uint32_t f0_measurements_ = 0;
 };
 
+// The name the model factory and the firmware test platform know it by
+// (core/family_list.h).
+using zq330x_model = ZQ330xModel;
+
 }  // namespace sim

@@ -75,4 +75,8 @@ class ZQ340xModel final : public ChipModel {
   bool offset_running_ = false;
 };
 
+// The name the model factory and the firmware test platform know it by
+// (core/family_list.h).
+using zq340x_model = ZQ340xModel;
+
 }  // namespace sim

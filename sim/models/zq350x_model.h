@@ -106,4 +106,8 @@ class ZQ350xModel final : public ChipModel {
   uint32_t go_count_ = 0;
 };
 
+// The name the model factory and the firmware test platform know it by
+// (core/family_list.h).
+using zq350x_model = ZQ350xModel;
+
 }  // namespace sim

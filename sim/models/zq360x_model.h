@@ -79,4 +79,8 @@ class ZQ360xModel final : public ChipModel {
   uint32_t f0_measurements_ = 0;
 };
 
+// The name the model factory and the firmware test platform know it by
+// (core/family_list.h).
+using zq360x_model = ZQ360xModel;
+
 }  // namespace sim

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sim/harness.h"
+#include "sim/models/model_table.h"
 #include "tools/murvane-sim/bus_files.h"
 #include "tools/murvane-sim/report.h"
 #include "tools/murvane-sim/run.h"
@@ -49,8 +50,10 @@ int run_command(int argc, char** argv) {
   murvane_sim::CaptureOptions capture;
   std::vector<std::string> capture_signals;
   app.add_option("scenario", scenario_path, "Scenario file (JSON). Without one: one entry call on a healthy chip");
-  CLI::Option* chip_option =
-      app.add_option("--chip", chip, "Simulated chip (zq3101 ... zq3603, or absent); overrides the scenario's chip");
+  CLI::Option* chip_option = app.add_option("--chip", chip,
+                                            std::string("Simulated chip (") + sim::model_infos[0].name + " ... " +
+                                                sim::model_infos[sim::model_info_count - 1].name +
+                                                ", or absent); overrides the scenario's chip");
   CLI::Option* trace_option =
       app.add_option("--trace", trace_path,
                      "Write the event trace to FILE ('-': standard output, which then carries the trace alone)");

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "core/family_list.h"
+
 namespace murvane_sim {
 
 namespace {
@@ -15,13 +17,21 @@ struct reg_name {
 // loop nibble per slot, two slots per register, from loop_base.
 constexpr unsigned sequencer_slots = 8;
 
-struct family_names {
-  const char* family;
+struct sequencer_regs {
   uint8_t seq_base;
   uint8_t loop_base;
+};
+
+struct family_names {
+  const char* family;
+  sequencer_regs sequencer;
   const reg_name* regs;
   size_t count;
 };
+
+// Each family of core/family_list.h has its table here, <family>_regs, and
+// its sequencer registers, <family>_sequencer: the names as the family's
+// register map gives them, typed here apart from the driver's constants.
 
 // clang-format off: one row per line of three keeps the tables scannable.
 constexpr reg_name zq310x_regs[] = {
@@ -59,6 +69,7 @@ constexpr reg_name zq310x_regs[] = {
     {0x7E, "f0 param 0x7E"},
     {0x7F, "f0 param 0x7F"},
 };
+constexpr sequencer_regs zq310x_sequencer = {0x07, 0x0F};
 
 constexpr reg_name zq320x_regs[] = {
     {0x06, "boost"},
@@ -97,6 +108,7 @@ constexpr reg_name zq320x_regs[] = {
     {0x70, "init 0x70"},
     {0x71, "init 0x71"},
 };
+constexpr sequencer_regs zq320x_sequencer = {0x0A, 0x12};
 
 constexpr reg_name zq330x_regs[] = {
     {0x06, "boost"},
@@ -127,6 +139,7 @@ constexpr reg_name zq330x_regs[] = {
     {0x5A, "trim LRA"},
     {0x61, "qualification"},
 };
+constexpr sequencer_regs zq330x_sequencer = {0x0A, 0x12};
 
 constexpr reg_name zq340x_regs[] = {
     {0x06, "boost"},
@@ -164,6 +177,7 @@ constexpr reg_name zq340x_regs[] = {
     {0x73, "init 0x73"},
     {0x76, "init 0x76"},
 };
+constexpr sequencer_regs zq340x_sequencer = {0x0A, 0x12};
 
 constexpr reg_name zq350x_regs[] = {
     {0x06, "boost"},
@@ -202,6 +216,7 @@ constexpr reg_name zq350x_regs[] = {
     {0x75, "fixed 0x75"},
     {0x79, "trim LRA"},
 };
+constexpr sequencer_regs zq350x_sequencer = {0x0A, 0x12};
 
 constexpr reg_name zq360x_regs[] = {
     {0x06, "boost"},
@@ -242,6 +257,7 @@ constexpr reg_name zq360x_regs[] = {
     {0x77, "fixed 0x77"},
     {0x7D, "fixed 0x7D"},
 };
+constexpr sequencer_regs zq360x_sequencer = {0x0A, 0x12};
 
 // clang-format on
 
@@ -250,15 +266,13 @@ constexpr reg_name zq360x_regs[] = {
 constexpr reg_name shared_regs[] = {{0x00, "chip ID"}, {0x57, "chip ID high"}, {0x58, "chip ID low"}};
 
 template <size_t N>
-constexpr family_names names_of(const char* family, uint8_t seq_base, uint8_t loop_base, const reg_name (&regs)[N]) {
-  return {family, seq_base, loop_base, regs, N};
+constexpr family_names names_of(const char* family, sequencer_regs sequencer, const reg_name (&regs)[N]) {
+  return {family, sequencer, regs, N};
 }
 
-constexpr family_names families[] = {
-    names_of("zq310x", 0x07, 0x0F, zq310x_regs), names_of("zq320x", 0x0A, 0x12, zq320x_regs),
-    names_of("zq330x", 0x0A, 0x12, zq330x_regs), names_of("zq340x", 0x0A, 0x12, zq340x_regs),
-    names_of("zq350x", 0x0A, 0x12, zq350x_regs), names_of("zq360x", 0x0A, 0x12, zq360x_regs),
-};
+#define NAMES_OF_FAMILY(name, letter) names_of(#name, name##_sequencer, name##_regs),
+constexpr family_names families[] = {MURVANE_FAMILIES(NAMES_OF_FAMILY)};
+#undef NAMES_OF_FAMILY
 
 const char* find(const reg_name* regs, size_t count, uint8_t reg) {
   for (size_t i = 0; i < count; ++i) {
@@ -279,11 +293,11 @@ std::string register_name(const std::string& family, uint8_t reg) {
     if (const char* name = find(f.regs, f.count, reg)) {
       return name;
     }
-    if (reg >= f.seq_base && reg < f.seq_base + sequencer_slots) {
-      return "seq " + std::to_string(reg - f.seq_base) + " wave";
+    if (reg >= f.sequencer.seq_base && reg < f.sequencer.seq_base + sequencer_slots) {
+      return "seq " + std::to_string(reg - f.sequencer.seq_base) + " wave";
     }
-    if (reg >= f.loop_base && reg < f.loop_base + sequencer_slots / 2) {
-      const unsigned even = 2 * (reg - f.loop_base);
+    if (reg >= f.sequencer.loop_base && reg < f.sequencer.loop_base + sequencer_slots / 2) {
+      const unsigned even = 2 * (reg - f.sequencer.loop_base);
       return "seq " + std::to_string(even) + "/" + std::to_string(even + 1) + " loop";
     }
     break;

@@ -44,8 +44,7 @@ void Simulation::apply_chip_settings() {
   }
   if (scenario_.chip_id.has_value()) {
     const uint32_t id = *scenario_.chip_id;
-    const sim::family_id family = chip_->info().family;
-    if (family == sim::family_id::zq310x || family == sim::family_id::zq320x) {
+    if (sim::one_byte_id(chip_->info().family)) {
       m.set_register(reg_id, static_cast<uint8_t>(id));
     } else {
       // 0x00 reads 0 (a 16-bit identifier follows) whatever the model's own marker is.

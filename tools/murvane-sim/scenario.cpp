@@ -629,9 +629,10 @@ void settle_chip(Scenario& s, const std::optional<std::string>& chip_option) {
     }
     names.emplace_back("absent");
     in.fail(field, "unknown chip " + in_quotes(s.chip) + " (nearest known name: " + in_quotes(nearest(s.chip, names)) +
-                       "; known: zq3101 ... zq3603, or \"absent\")");
+                       "; known: " + sim::model_infos[0].name + " ... " +
+                       sim::model_infos[sim::model_info_count - 1].name + ", or \"absent\")");
   }
-  const bool short_id_family = info->family == sim::family_id::zq310x || info->family == sim::family_id::zq320x;
+  const bool short_id_family = sim::one_byte_id(info->family);
   if (s.chip_id.has_value() && short_id_family && *s.chip_id > byte_max) {
     char id[16];
     static_cast<void>(std::snprintf(id, sizeof(id), "0x%X", static_cast<unsigned>(*s.chip_id)));
