@@ -80,7 +80,7 @@ std::string narrow(const std::u16string& wide) {
   return strip_console(s);
 }
 
-void judge_into(run_record& r, const sim::ChipModel* chip) {
+void judge_into(run_record& r, const sim::chip_model* chip) {
   const fwsim::verdict v =
       fwsim::judge(chip, murvane::waveform_image, murvane::waveform_image_len, murvane::waveform_sram_base);
   std::string text(fwsim::verdict_text_max, '\0');
@@ -100,7 +100,7 @@ run_record run_on_host(const fwsim::scenario& s, bool consumer) {
     handle = sim::make_model(s.model->name);
     fwsim::apply_scenario(s, handle->model());
   }
-  sim::ChipModel* chip = handle != nullptr ? &handle->model() : nullptr;
+  sim::chip_model* chip = handle != nullptr ? &handle->model() : nullptr;
   run_record r;
   {
     sim::VirtualPlatform p(chip);

@@ -46,7 +46,7 @@ constexpr UINT32 expected_pin = murvane::board::reset_pin_word;
 MURVANE_FAMILIES(SIM_FAMILY_MODEL)
 #undef SIM_FAMILY_MODEL
 
-constinit sim::ChipModel* chip = nullptr;
+constinit sim::chip_model* chip = nullptr;
 constinit char scenario_text[fwsim::scenario_text_max] = {};
 constinit MURVANE_SIM_COUNTERS counters = {};
 constinit UINT32 pin_level = 1;
@@ -161,7 +161,7 @@ EFI_STATUS hook_boot_services(EFI_BOOT_SERVICES* bs) {
   return EFI_SUCCESS;
 }
 
-sim::ChipModel* model_for(sim::family_id family) {
+sim::chip_model* model_for(sim::family_id family) {
   switch (family) {
 #define SIM_FAMILY_CASE(name, letter) \
   case sim::family_id::name:          \

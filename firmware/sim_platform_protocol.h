@@ -39,8 +39,8 @@ struct MURVANE_SIM_COUNTERS {
 
 struct MURVANE_SIM_PLATFORM_PROTOCOL {
   UINT64 Revision;
-  const char* Scenario;        // the scenario text as read, NUL-terminated
-  const sim::ChipModel* Chip;  // null when no chip answers
+  const char* Scenario;         // the scenario text as read, NUL-terminated
+  const sim::chip_model* Chip;  // null when no chip answers
   const MURVANE_SIM_COUNTERS* Counters;
   // From now on only Stall and LocateProtocol calls made from code in
   // [base, base + size), the driver image, count (Stall calls advance the

@@ -180,7 +180,7 @@ bool qualification_bit_of(sim::family_id family, qualification_bit* out) {
   return false;
 }
 
-void apply_scenario(const scenario& s, sim::ChipModel& chip) {
+void apply_scenario(const scenario& s, sim::chip_model& chip) {
   if (s.model == nullptr) {
     return;
   }
@@ -193,7 +193,7 @@ void apply_scenario(const scenario& s, sim::ChipModel& chip) {
   }
 }
 
-verdict judge(const sim::ChipModel* chip, const uint8_t* image, size_t image_len, uint16_t base) {
+verdict judge(const sim::chip_model* chip, const uint8_t* image, size_t image_len, uint16_t base) {
   verdict v = {};
   if (chip == nullptr) {
     return v;
@@ -201,7 +201,7 @@ verdict judge(const sim::ChipModel* chip, const uint8_t* image, size_t image_len
   v.chip_present = true;
   const uint8_t* sram = chip->sram();
   for (size_t i = 0; i < image_len; ++i) {
-    const size_t at = (base + i) % sim::ChipModel::sram_size;
+    const size_t at = (base + i) % sim::chip_model::sram_size;
     if (sram[at] != image[i]) {
       if (v.sram_diffs == 0) {
         v.first_diff = static_cast<uint32_t>(at);
@@ -215,7 +215,7 @@ verdict judge(const sim::ChipModel* chip, const uint8_t* image, size_t image_len
   return v;
 }
 
-size_t format_verdict(const verdict& v, const sim::ChipModel* chip, size_t image_len, uint16_t base, char* buf,
+size_t format_verdict(const verdict& v, const sim::chip_model* chip, size_t image_len, uint16_t base, char* buf,
                       size_t cap) {
   text_builder t(buf, cap);
   if (!v.chip_present || chip == nullptr) {

@@ -67,7 +67,7 @@ bool qualification_bit_of(sim::family_id family, qualification_bit* out);
 
 // Applies the knobs to a chip freshly configured as the scenario's model.
 // They change power-on values, so they also hold after every reset pulse.
-void apply_scenario(const scenario& s, sim::ChipModel& chip);
+void apply_scenario(const scenario& s, sim::chip_model& chip);
 
 struct verdict {
   bool chip_present;
@@ -79,7 +79,7 @@ struct verdict {
 };
 
 // Judges a chip after a run against the waveform image expected at base.
-verdict judge(const sim::ChipModel* chip, const uint8_t* image, size_t image_len, uint16_t base);
+verdict judge(const sim::chip_model* chip, const uint8_t* image, size_t image_len, uint16_t base);
 
 inline bool healthy(const verdict& v) { return v.chip_present && v.sram_matches && v.playing && v.violations == 0; }
 
@@ -87,7 +87,7 @@ inline bool healthy(const verdict& v) { return v.chip_present && v.sram_matches 
 // kept violations one per line). Returns the length written; the text is
 // cut, NUL-terminated, when cap is too small (verdict_text_max is enough
 // for every violation a model keeps).
-size_t format_verdict(const verdict& v, const sim::ChipModel* chip, size_t image_len, uint16_t base, char* buf,
+size_t format_verdict(const verdict& v, const sim::chip_model* chip, size_t image_len, uint16_t base, char* buf,
                       size_t cap);
 
 // What the driver did on the bus and with its waits, as one line (ending

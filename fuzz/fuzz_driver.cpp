@@ -44,8 +44,7 @@ constexpr uint8_t call_start = 1;
 constexpr uint8_t first_slot_call = 2;
 constexpr int get_f0_slot = 0;
 constexpr int offset_calibration_slot = 1;
-constexpr int write_ram_slot = 4;  // returns nothing
-constexpr int trim_slot = 9;       // write_trim_lra takes a 32-bit kind
+constexpr int trim_slot = 9;  // write_trim_lra takes a 32-bit kind
 
 [[noreturn]] void fail(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 

@@ -11,7 +11,7 @@ template <class M>
 class Holder final : public ModelHandle {
  public:
   explicit Holder(const model_info& info) : info_(info) { model_.configure(info.id); }
-  ChipModel& model() override { return model_; }
+  chip_model& model() override { return model_; }
   const model_info& info() const override { return info_; }
 
  private:

@@ -12,7 +12,7 @@ namespace sim {
 class ModelHandle {
  public:
   virtual ~ModelHandle() = default;
-  virtual ChipModel& model() = 0;
+  virtual chip_model& model() = 0;
   virtual const model_info& info() const = 0;
 };
 

@@ -68,7 +68,7 @@ constexpr uint64_t fake_bus_handle = 0x5A5A0005;
 
 }  // namespace
 
-VirtualPlatform::VirtualPlatform(ChipModel* chip, const PlatformOptions& options)
+VirtualPlatform::VirtualPlatform(chip_model* chip, const PlatformOptions& options)
     : chip_(chip), options_(options), rng_(options.seed) {
   EFI_GENERIC_FN* slots = reinterpret_cast<EFI_GENERIC_FN*>(&bs_.RaiseTPL);
   const size_t count = (sizeof(bs_) - sizeof(bs_.Hdr)) / sizeof(EFI_GENERIC_FN);

@@ -79,7 +79,7 @@ std::string guid_string(const EFI_GUID& g);
 class VirtualPlatform {
  public:
   // chip null: nothing answers on the bus (every transfer fails with 5).
-  explicit VirtualPlatform(ChipModel* chip, const PlatformOptions& options = {});
+  explicit VirtualPlatform(chip_model* chip, const PlatformOptions& options = {});
   ~VirtualPlatform();
   VirtualPlatform(const VirtualPlatform&) = delete;
   VirtualPlatform& operator=(const VirtualPlatform&) = delete;
@@ -90,7 +90,7 @@ class VirtualPlatform {
 
   EFI_SYSTEM_TABLE* system_table() { return &st_; }
   EFI_HANDLE image_handle() { return image_handle_; }
-  ChipModel* chip() { return chip_; }
+  chip_model* chip() { return chip_; }
   PlatformOptions& options() { return options_; }
   void add_fault(const Fault& f) { faults_.push_back(f); }
   // Programmable chip and bus behaviour for fuzzing: the transfer hook may
@@ -144,7 +144,7 @@ class VirtualPlatform {
 
   static VirtualPlatform* active_;
 
-  ChipModel* chip_;
+  chip_model* chip_;
   PlatformOptions options_;
   std::vector<Fault> faults_;
   std::mt19937_64 rng_;

@@ -170,7 +170,7 @@ sim::Fault fault_on(uint8_t reg, sim::Op op, uint64_t from, uint64_t n) {
   return f;
 }
 
-std::vector<std::string> violations(sim::ChipModel& chip) {
+std::vector<std::string> violations(sim::chip_model& chip) {
   std::vector<std::string> out;
   for (size_t i = 0; i < chip.violations_kept(); ++i) {
     char buf[16];

@@ -93,7 +93,7 @@ class SimBoard {
   }
 
   sim::VirtualPlatform& platform() { return *platform_; }
-  sim::ChipModel& chip() { return handle_->model(); }
+  sim::chip_model& chip() { return handle_->model(); }
   const std::vector<sim::Event>& events() const { return platform_->events(); }
   const std::vector<std::string>& log() const { return platform_->log_lines(); }
 
@@ -127,7 +127,7 @@ class SimBoard {
 sim::Fault fault_on(uint8_t reg, sim::Op op, uint64_t from = 1, uint64_t n = UINT64_MAX);
 
 // The protocol violations the model saw, as readable text ("0x04: ...").
-std::vector<std::string> violations(sim::ChipModel& chip);
+std::vector<std::string> violations(sim::chip_model& chip);
 
 // Every family with one model each, for table-driven tests.
 struct FamilyCase {

@@ -51,7 +51,7 @@ TEST_P(AllModels, BootThroughTheEntryPoint) {
   EXPECT_EQ(b.log(), expected_log);
 
   const PlaybackRegs r = playback_regs(info.family);
-  const sim::ChipModel& chip = b.chip();
+  const sim::chip_model& chip = b.chip();
   EXPECT_EQ(chip.reg(r.seq0), 1) << "slot 0 plays waveform 1";
   EXPECT_EQ(chip.reg(r.seq0 + 1), 0) << "slot 1 ends the sequence";
   EXPECT_EQ(chip.reg(r.loop01) >> 4, 4) << "slot 0 loops 4 times";

@@ -166,7 +166,7 @@ TEST(ChaosFaults, SameSeedSameTraceDifferentSeedDifferentTrace) {
 
 TEST(ChipModelBase, SramOnlyThroughTheHostAccessWindowAndScriptedReadsFirst) {
   SimBoard b("zq3101");
-  sim::ChipModel& chip = b.chip();
+  sim::chip_model& chip = b.chip();
   chip.write(0x40, 0x08);  // pointer while closed
   chip.write(0x42, 0x11);  // data while closed
   EXPECT_EQ(chip.violation_count(), 2u);

@@ -46,11 +46,11 @@ const char* family_name(family_id f) { return driver_family(f).name; }
 
 // Turns every knob of the model that makes the driver wait longer.
 void make_slowest(SimBoard& b, family_id f) {
-  sim::ChipModel& m = b.chip();
+  sim::chip_model& m = b.chip();
   m.offset_code = 0;  // far out of the accepted window: the calibration runs in full and fails
   switch (f) {
     case family_id::zq310x: {
-      auto& z = static_cast<sim::ZQ310xModel&>(m);
+      auto& z = static_cast<sim::zq310x_model&>(m);
       z.never_idle = true;
       z.offset_never_done = true;
       break;
@@ -59,19 +59,19 @@ void make_slowest(SimBoard& b, family_id f) {
       sim::zq320x_knobs_of(m)->reaches_standby = false;
       break;
     case family_id::zq330x:
-      static_cast<sim::ZQ330xModel&>(m).never_auto_standby = true;
+      static_cast<sim::zq330x_model&>(m).never_auto_standby = true;
       break;
     case family_id::zq340x:
-      static_cast<sim::ZQ340xModel&>(m).never_standby = true;
+      static_cast<sim::zq340x_model&>(m).never_standby = true;
       break;
     case family_id::zq350x: {
-      auto& z = static_cast<sim::ZQ350xModel&>(m);
+      auto& z = static_cast<sim::zq350x_model&>(m);
       z.standby_never = true;
       z.flag_fault = true;  // qualification goes through the repair window, which mends it
       break;
     }
     case family_id::zq360x:
-      static_cast<sim::ZQ360xModel&>(m).never_standby = true;
+      static_cast<sim::zq360x_model&>(m).never_standby = true;
       break;
   }
 }

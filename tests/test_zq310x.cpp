@@ -17,10 +17,10 @@ namespace {
 
 using namespace murvane_test;  // the trace notation and SimBoard
 
-sim::ZQ310xModel& chip(SimBoard& b) { return static_cast<sim::ZQ310xModel&>(b.chip()); }
+sim::zq310x_model& chip(SimBoard& b) { return static_cast<sim::zq310x_model&>(b.chip()); }
 
 constexpr char kCalFailed[] = "Murvane: calibration offset failed\n";
-constexpr uint32_t model_busy_reads = sim::ZQ310xModel::default_offset_busy_reads;
+constexpr uint32_t model_busy_reads = sim::zq310x_model::default_offset_busy_reads;
 
 // The offset calibration against the model: bit 5 of 0x04 held for the
 // window, the start bit of 0x5F set from r5f, busy readings, then either an
@@ -146,7 +146,7 @@ TEST_P(Zq310xBoot, HealthyChipLoadsAndPlaysTheWaveform) {
   EXPECT_EQ(b.chip().sram_bytes_written(), murvane::waveform_image_size);
   EXPECT_EQ(chip(b).offset_calibrations(), 2u);
   // Left playing waveform 1 from RAM, boosted, out of standby.
-  EXPECT_EQ(chip(b).state(), sim::ZQ310xModel::state_ram_play);
+  EXPECT_EQ(chip(b).state(), sim::zq310x_model::state_ram_play);
   EXPECT_EQ(b.chip().reg(0x04) & 0x2F, 0x02);
   EXPECT_EQ(b.chip().reg(0x05) & 0x01, 0x01);
 }
@@ -413,7 +413,7 @@ TEST_F(Zq310xOps, StopWaitsForIdleThenStandby) {
   b.slot("set_ram_access", {0});
   b.slot("set_sequence", {0, 1});
   b.slot("set_go", {1});
-  ASSERT_EQ(chip(b).state(), sim::ZQ310xModel::state_ram_play);
+  ASSERT_EQ(chip(b).state(), sim::zq310x_model::state_ram_play);
   // Readings at 0.1 ms (braking), 2.2 ms (braking), 4.3 ms (idle) after GO is cleared.
   int64_t r = -1;
   EXPECT_EQ(run("stop", {}, &r), (upd(0x05, 0x01, 0x00) +
@@ -750,7 +750,7 @@ TEST(Zq310xModel, BootEffectLastsTheWaveformTimesItsLoops) {
   SimBoard b("zq3101");
   ASSERT_EQ(b.entry(), EFI_SUCCESS);
   // 141 samples, loop value 4: five passes.
-  EXPECT_EQ(chip(b).ram_effect_ns(), 141u * 5 * sim::ZQ310xModel::default_sample_ns);
+  EXPECT_EQ(chip(b).ram_effect_ns(), 141u * 5 * sim::zq310x_model::default_sample_ns);
 }
 
 }  // namespace

@@ -118,7 +118,7 @@ TEST_P(HealthyBoot, FullSequenceLoadsAndPlaysTheWaveform) {
   EXPECT_TRUE(std::equal(murvane::waveform_image, murvane::waveform_image + 146, sram + 0x800));
   EXPECT_EQ(b.chip().violation_count(), 0u);
   EXPECT_TRUE(b.chip().playing());
-  EXPECT_EQ(state(b), sim::ZQ320xModel::state_ram_play);
+  EXPECT_EQ(state(b), sim::zq320x_model::state_ram_play);
 }
 
 INSTANTIATE_TEST_SUITE_P(Zq320x, HealthyBoot,
@@ -474,7 +474,7 @@ TEST(Zq320xStop, StandbyAtOnceLateNeverOrUnreadable) {
       }
     }
     if (c.script < 0) {  // a scripted answer is not the model's own state
-      EXPECT_EQ(state(b), sim::ZQ320xModel::state_standby);
+      EXPECT_EQ(state(b), sim::zq320x_model::state_standby);
     }
   }
 }

@@ -15,9 +15,9 @@
 namespace {
 
 using namespace murvane_test;  // the trace notation and SimBoard
-using sim::ZQ330xModel;
+using sim::zq330x_model;
 
-ZQ330xModel& model(SimBoard& b) { return static_cast<ZQ330xModel&>(b.chip()); }
+zq330x_model& model(SimBoard& b) { return static_cast<zq330x_model&>(b.chip()); }
 
 // "update reg (keep keep) <- value" against a register that holds old.
 void upd_keep(Trace& t, int reg, int keep, int value, int old) {
@@ -112,7 +112,7 @@ TEST_P(Zq330xBoot, HealthyChipBootsAndPlaysTheImage) {
   }
   EXPECT_EQ(b.chip().ram_base(), 0x0800);
   EXPECT_TRUE(b.chip().playing());
-  EXPECT_EQ(model(b).state(), ZQ330xModel::State::ram_play);
+  EXPECT_EQ(model(b).state(), zq330x_model::State::ram_play);
   EXPECT_EQ(b.chip().reg(0x06) & 0x10, 0x10);  // RAM playback with boost
   EXPECT_EQ(murvane::current_family, &murvane::zq330x_family);
   expect_no_violation(b);
@@ -232,7 +232,7 @@ TEST_P(Zq330xStopPoll, PollsWaitFirstAndForceStandbyOnTimeOut) {
   }
   EXPECT_EQ(b.trace(m), want);
   EXPECT_EQ(result, 0);
-  EXPECT_EQ(model(b).state(), ZQ330xModel::State::standby);  // by itself or forced
+  EXPECT_EQ(model(b).state(), zq330x_model::State::standby);  // by itself or forced
   EXPECT_EQ(model(b).forced_standbys(), c.reached ? 0u : 1u);
   expect_no_violation(b);
 }
@@ -288,7 +288,7 @@ TEST(Zq330xStop, NoGoWithoutTheStopMode) {
     EXPECT_EQ(last_write(b, 0x09, m), -1) << c.name;
     EXPECT_EQ(count(t, msg("Murvane: force to enter standby\n")), 1u) << c.name;
     EXPECT_EQ(model(b).forced_standbys(), 1u) << c.name;
-    EXPECT_EQ(model(b).state(), ZQ330xModel::State::standby) << c.name;
+    EXPECT_EQ(model(b).state(), zq330x_model::State::standby) << c.name;
     expect_no_violation(b);
   }
 }
@@ -304,7 +304,7 @@ TEST(Zq330xStop, WaitStandbyGivesUpAfterHundredReadings) {
   EXPECT_EQ(count(t, stall(2000)), 100u);
   EXPECT_EQ(count(t, rd(0x3F, 0x01)), 100u);  // playing from RAM all along
   EXPECT_EQ(t.back(), msg("Murvane: do not enter standby automatically\n"));
-  EXPECT_EQ(model(b).state(), ZQ330xModel::State::ram_play);  // wait_standby alone forces nothing
+  EXPECT_EQ(model(b).state(), zq330x_model::State::ram_play);  // wait_standby alone forces nothing
 }
 
 // ---------------------------------------------------------------- get_f0

@@ -25,7 +25,7 @@ const std::string out_of_range = "offset calibration out of range\n";
 class Board : public SimBoard {
  public:
   explicit Board(const std::string& model = "zq3401") : SimBoard(model) { select_family(murvane::zq340x_family); }
-  sim::ZQ340xModel& zq() { return static_cast<sim::ZQ340xModel&>(chip()); }
+  sim::zq340x_model& zq() { return static_cast<sim::zq340x_model&>(chip()); }
   void fail_reads(uint8_t reg, uint64_t from = 1, uint64_t count = 1) {
     platform().add_fault(fault_on(reg, sim::Op::read, from, count));
   }
@@ -107,7 +107,7 @@ TEST_P(Zq340xBoot, HealthyBootLogsTrafficAndSram) {
   EXPECT_EQ(sram[0x891], 0xFC);
   EXPECT_EQ(sram[0x892], 0x00);
   EXPECT_EQ(b.chip().violation_count(), 0u);
-  EXPECT_FALSE(static_cast<sim::ZQ340xModel&>(b.chip()).key_window_open());
+  EXPECT_FALSE(static_cast<sim::zq340x_model&>(b.chip()).key_window_open());
   EXPECT_TRUE(b.chip().playing());
 }
 

@@ -18,7 +18,7 @@ namespace zq = murvane::zq350x;
 
 constexpr int failed = -1;
 
-sim::ZQ350xModel& model(SimBoard& b) { return static_cast<sim::ZQ350xModel&>(b.chip()); }
+sim::zq350x_model& model(SimBoard& b) { return static_cast<sim::zq350x_model&>(b.chip()); }
 
 // A zq350x board with the bus open and the family selected, for single slots.
 struct Board : SimBoard {
@@ -105,7 +105,7 @@ TEST_P(HealthyBoot, LogTrafficSramAndFinalState) {
   // Reset pulse, then the 1 ms settle after opening the SRAM; nothing else.
   EXPECT_EQ(b.stalls(), (std::vector<uint64_t>{2000, 8000, 1000}));
 
-  sim::ZQ350xModel& chip = model(b);
+  sim::zq350x_model& chip = model(b);
   EXPECT_EQ(violations(chip), std::vector<std::string>{});
   EXPECT_EQ(chip.ram_base(), 0x0800);
   EXPECT_EQ(chip.sram_bytes_written(), 146u);
@@ -166,13 +166,13 @@ class Qualify : public ::testing::TestWithParam<QualifyCase> {};
 TEST_P(Qualify, Outcome) {
   const QualifyCase& c = GetParam();
   Board b;
-  sim::ZQ350xModel& chip = model(b);
+  sim::zq350x_model& chip = model(b);
   chip.qualified = c.qualified;
   chip.flag_fault = c.flag_fault;
   chip.level_fault = c.level_fault;
   chip.repairable = c.repairable;
   const int flag1 = c.flag_fault ? 0xA1 : 0x21;
-  const int level1 = c.level_fault ? sim::ZQ350xModel::level_fault_value : 0x0B;
+  const int level1 = c.level_fault ? sim::zq350x_model::level_fault_value : 0x0B;
   const bool fixed = c.window && c.repairable;
   const int flag2 = fixed ? 0x21 : flag1;
   const int level2 = fixed ? 0x0B : level1;
@@ -344,7 +344,7 @@ TEST(Zq350xStop, ForcesStandbyAfterFortyPolls) {
   EXPECT_EQ(b.stalls(at), std::vector<uint64_t>(40, 2000));
   EXPECT_EQ(b.log_from(at), (std::vector<std::string>{"Murvane: enter\n", "Murvane: force to enter standby mode\n",
                                                       "Murvane: standby mode\n"}));
-  EXPECT_EQ(model(b).state(), sim::ZQ350xModel::state_standby);
+  EXPECT_EQ(model(b).state(), sim::zq350x_model::state_standby);
 }
 
 // ---------------------------------------------------------------------------
@@ -599,7 +599,7 @@ TEST(Zq350xGuards, StopBrakesOnlyOnceModeThreeIsSet) {
   for (const sim::Fault& fault : {read_fault(0x08, 1, 1), write_fault(0x08, 1, 1)}) {
     SCOPED_TRACE(fault.op == sim::Op::read ? "read fails" : "write fails");
     Board b;
-    sim::ZQ350xModel& chip = model(b);
+    sim::zq350x_model& chip = model(b);
     b.slot("set_go", {1});  // RAM playback on the power-on mode bits (0x08 = 10)
     ASSERT_EQ(chip.go_count(), 1u);
     chip.standby_never = true;
@@ -613,7 +613,7 @@ TEST(Zq350xGuards, StopBrakesOnlyOnceModeThreeIsSet) {
     EXPECT_EQ(n_reads(t, 0x3F), 40u);
     EXPECT_EQ(Trace(t.end() - 4, t.end()), (Trace{rd(0x45, 0x41), wr(0x45, 0x61), rd(0x45, 0x61), wr(0x45, 0x41)}));
     EXPECT_EQ(chip.go_count(), 1u);
-    EXPECT_EQ(chip.state(), sim::ZQ350xModel::state_standby);
+    EXPECT_EQ(chip.state(), sim::zq350x_model::state_standby);
     EXPECT_EQ(violations(chip), std::vector<std::string>{});
   }
 }

@@ -27,7 +27,7 @@ constexpr int po_d2s = 0x8B;        // 0x4E
 constexpr int po_ofs_hi = 0xA8;     // 0x4F
 constexpr int po_ana56 = 0x0F;      // 0x56
 
-sim::ZQ360xModel& model(SimBoard& b) { return static_cast<sim::ZQ360xModel&>(b.chip()); }
+sim::zq360x_model& model(SimBoard& b) { return static_cast<sim::zq360x_model&>(b.chip()); }
 
 std::vector<int> values_written(const SimBoard& b, size_t from, int reg) {
   std::vector<int> out;
@@ -59,7 +59,7 @@ struct Selected {
 // From the qualification read to GO, values built from the model's power-on
 // values and the keep masks.
 Trace healthy_family_traffic(int id) {
-  Trace t = {rd(0x67, 0x80), rd(0x00, sim::ZQ360xModel::id_marker), rd(0x57, id >> 8), rd(0x58, id & 0xFF)};
+  Trace t = {rd(0x67, 0x80), rd(0x00, sim::zq360x_model::id_marker), rd(0x57, id >> 8), rd(0x58, id & 0xFF)};
   // Offset measurement: gain code 4 into bits 2:0, mode 0100 into bits 6:3, code 512.
   const int d2s_gain = (po_d2s & 0xF8) | 4;
   const int d2s_meas = (d2s_gain & 0x87) | 0x20;
@@ -113,7 +113,7 @@ TEST(Zq360xBoot, HealthyBootOfEveryModel) {
     // Reset pulse, offset settle and measurement, SRAM access.
     EXPECT_EQ(b.stalls(), (std::vector<uint64_t>{2000, 8000, 1000, 3000, 1000}));
 
-    sim::ChipModel& chip = b.chip();
+    sim::chip_model& chip = b.chip();
     EXPECT_EQ(chip.violation_count(), 0u);
     expect_no_violation(b);
     EXPECT_EQ(chip.sram_bytes_written(), 146u);
@@ -384,7 +384,7 @@ TEST(Zq360xStandby, StopPolls) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Selected s;
-    sim::ZQ360xModel& chip = model(s.b);
+    sim::zq360x_model& chip = model(s.b);
     switch (c.kind) {
       case Kind::idle:
         break;
@@ -558,7 +558,7 @@ TEST(Zq360xGuard, StopRequestNeedsStopMode) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Selected s;
-    sim::ZQ360xModel& chip = model(s.b);
+    sim::zq360x_model& chip = model(s.b);
     if (c.playing) {
       chip.never_standby = true;
       s.b.slot("set_go", {1});

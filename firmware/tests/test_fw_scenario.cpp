@@ -117,9 +117,9 @@ TEST(FwScenario, QualificationBitPerFamily) {
 
 // A bare register file, so the knobs and the verdict are checked against
 // the model base alone, whatever a family's model adds.
-class PlainChip final : public sim::ChipModel {
+class PlainChip final : public sim::chip_model {
  public:
-  PlainChip() : ChipModel("plain", layout, 0x00) {}
+  PlainChip() : chip_model("plain", layout, 0x00) {}
   void go() { mark_go(); }
   // SRAM window: base 0x10/0x11, pointer 0x12/0x13, data 0x14, access 0x15 bit 0.
   static constexpr sim::sram_layout layout = {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x01};

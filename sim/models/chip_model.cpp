@@ -2,7 +2,7 @@
 
 namespace sim {
 
-void ChipModel::configure(uint32_t id) {
+void chip_model::configure(uint32_t id) {
   for (size_t i = 0; i < register_count; ++i) {
     regs_[i] = 0;
     power_on_[i] = 0;
@@ -28,7 +28,7 @@ void ChipModel::configure(uint32_t id) {
   reset_pulse();
 }
 
-uint8_t ChipModel::read(uint8_t r) {
+uint8_t chip_model::read(uint8_t r) {
   for (size_t i = script_head_; i < script_count_; ++i) {
     if (!script_used_[i] && script_[i].reg == r) {
       script_used_[i] = true;
@@ -42,7 +42,7 @@ uint8_t ChipModel::read(uint8_t r) {
   return (stuck_[r] & stuck_flag) != 0 ? static_cast<uint8_t>(stuck_[r]) : v;
 }
 
-void ChipModel::write(uint8_t r, uint8_t value) {
+void chip_model::write(uint8_t r, uint8_t value) {
   const bool window = r == layout_.base_hi || r == layout_.base_lo || r == layout_.ptr_hi || r == layout_.ptr_lo;
   if (r == layout_.data) {
     sram_write(value);
@@ -60,7 +60,7 @@ void ChipModel::write(uint8_t r, uint8_t value) {
   }
 }
 
-void ChipModel::sram_write(uint8_t value) {
+void chip_model::sram_write(uint8_t value) {
   if (!host_access_open()) {
     add_violation(layout_.data, value, "SRAM data written while host access is closed");
     return;
@@ -72,7 +72,7 @@ void ChipModel::sram_write(uint8_t value) {
   ++sram_writes_;
 }
 
-void ChipModel::reset_pulse() {
+void chip_model::reset_pulse() {
   for (size_t i = 0; i < register_count; ++i) {
     regs_[i] = power_on_[i];
   }
@@ -80,12 +80,12 @@ void ChipModel::reset_pulse() {
   on_reset();
 }
 
-void ChipModel::set_register(uint8_t r, uint8_t value) {
+void chip_model::set_register(uint8_t r, uint8_t value) {
   regs_[r] = value;
   power_on_[r] = value;
 }
 
-bool ChipModel::script_read(uint8_t r, uint8_t value) {
+bool chip_model::script_read(uint8_t r, uint8_t value) {
   if (script_count_ >= max_scripted) {
     return false;
   }
@@ -94,7 +94,7 @@ bool ChipModel::script_read(uint8_t r, uint8_t value) {
   return true;
 }
 
-void ChipModel::set_chip_id(uint32_t id) {
+void chip_model::set_chip_id(uint32_t id) {
   chip_id_ = id;
   if (id <= 0xFF) {
     set_register(0x00, static_cast<uint8_t>(id));
@@ -105,7 +105,7 @@ void ChipModel::set_chip_id(uint32_t id) {
   set_register(0x58, static_cast<uint8_t>(id));
 }
 
-void ChipModel::add_violation(uint8_t r, uint8_t value, const char* what) {
+void chip_model::add_violation(uint8_t r, uint8_t value, const char* what) {
   if (violation_count_ < max_violations) {
     violations_[violation_count_] = {r, value, what};
   }

@@ -26,7 +26,7 @@ struct sram_layout {
   uint8_t access_mask;
 };
 
-class ChipModel {
+class chip_model {
  public:
   static constexpr size_t register_count = 256;
   static constexpr size_t sram_size = 0x2000;
@@ -79,13 +79,13 @@ class ChipModel {
   const char* family_name() const { return family_; }
 
  protected:
-  constexpr ChipModel(const char* family, sram_layout layout, uint8_t id_marker)
+  constexpr chip_model(const char* family, sram_layout layout, uint8_t id_marker)
       : family_(family), layout_(layout), id_marker_(id_marker) {}
-  ~ChipModel() = default;
-  ChipModel(const ChipModel&) = delete;
-  ChipModel& operator=(const ChipModel&) = delete;
-  ChipModel(ChipModel&&) = delete;
-  ChipModel& operator=(ChipModel&&) = delete;
+  ~chip_model() = default;
+  chip_model(const chip_model&) = delete;
+  chip_model& operator=(const chip_model&) = delete;
+  chip_model(chip_model&&) = delete;
+  chip_model& operator=(chip_model&&) = delete;
 
   // The family's behaviour. The defaults act as a plain register file.
   virtual uint8_t on_read(uint8_t r) { return regs_[r]; }

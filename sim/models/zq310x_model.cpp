@@ -32,7 +32,7 @@ constexpr uint64_t f0_coeff = 260;
 
 }  // namespace
 
-uint8_t ZQ310xModel::state() const {
+uint8_t zq310x_model::state() const {
   uint8_t s = state_idle;
   const bool ended = activity_ != activity::cont_play && now_ns() >= busy_until_ns_;
   if (!ended) {
@@ -59,7 +59,7 @@ uint8_t ZQ310xModel::state() const {
   return s;
 }
 
-uint16_t ZQ310xModel::f0_period() const {
+uint16_t zq310x_model::f0_period() const {
   if (lra_f0 == 0) {
     return 0;  // nothing resonates: the detector finds no period
   }
@@ -67,7 +67,7 @@ uint16_t ZQ310xModel::f0_period() const {
   return period > 0xFFFF ? uint16_t{0xFFFF} : static_cast<uint16_t>(period);
 }
 
-uint64_t ZQ310xModel::ram_effect_ns() const {
+uint64_t zq310x_model::ram_effect_ns() const {
   // Waveform n's table entry sits at base + 1 + 4 (n - 1): start and end
   // address (inclusive), big-endian.
   uint64_t samples = 0;
@@ -93,7 +93,7 @@ uint64_t ZQ310xModel::ram_effect_ns() const {
   return samples * sample_ns;
 }
 
-void ZQ310xModel::settle() {
+void zq310x_model::settle() {
   if (activity_ == activity::idle || activity_ == activity::cont_play || now_ns() < busy_until_ns_) {
     return;
   }
@@ -106,7 +106,7 @@ void ZQ310xModel::settle() {
   activity_ = activity::idle;
 }
 
-void ZQ310xModel::start_go() {
+void zq310x_model::start_go() {
   mark_go();
   if ((regs_[reg_sysctrl2] & sysctrl2_standby) != 0) {
     add_violation(reg_playctrl, regs_[reg_playctrl], "GO while the chip is in standby");
@@ -129,7 +129,7 @@ void ZQ310xModel::start_go() {
   }
 }
 
-void ZQ310xModel::clear_go() {
+void zq310x_model::clear_go() {
   if (activity_ == activity::idle) {
     return;
   }
@@ -141,7 +141,7 @@ void ZQ310xModel::clear_go() {
   activity_ = activity::brake;
 }
 
-uint8_t ZQ310xModel::read_register(uint8_t r) {
+uint8_t zq310x_model::read_register(uint8_t r) {
   settle();
   switch (r) {
     case reg_glbrd:
@@ -166,7 +166,7 @@ uint8_t ZQ310xModel::read_register(uint8_t r) {
   }
 }
 
-void ZQ310xModel::write_register(uint8_t r, uint8_t value) {
+void zq310x_model::write_register(uint8_t r, uint8_t value) {
   settle();
   switch (r) {
     case reg_id:
@@ -201,7 +201,7 @@ void ZQ310xModel::write_register(uint8_t r, uint8_t value) {
   }
 }
 
-void ZQ310xModel::configure_model() {
+void zq310x_model::configure_model() {
   offset_busy_reads = default_offset_busy_reads;
   offset_never_done = false;
   never_idle = false;
@@ -213,7 +213,7 @@ void ZQ310xModel::configure_model() {
   power_on_[reg_sysctrl2] = sysctrl2_standby;  // the chip comes up in standby
 }
 
-void ZQ310xModel::reset_model() {
+void zq310x_model::reset_model() {
   activity_ = activity::idle;
   busy_until_ns_ = 0;
   offset_busy_ = false;

@@ -19,9 +19,9 @@
 
 namespace sim {
 
-class ZQ310xModel final : public ChipModel {
+class zq310x_model final : public chip_model {
  public:
-  constexpr ZQ310xModel() : ChipModel("zq310x", layout, 0x00) {}
+  constexpr zq310x_model() : chip_model("zq310x", layout, 0x00) {}
 
   // Knobs a scenario may turn (they survive reset pulses, configure()
   // restores the defaults).
@@ -96,6 +96,5 @@ class ZQ310xModel final : public ChipModel {
 
 // The name the model factory and the firmware test platform know it by
 // (core/family_list.h).
-using zq310x_model = ZQ310xModel;
 
 }  // namespace sim

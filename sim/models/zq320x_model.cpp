@@ -24,30 +24,30 @@ constexpr uint32_t f0_period_dividend = 3840000;
 
 }  // namespace
 
-void ZQ320xModel::set_power_on() {
+void zq320x_model::set_power_on() {
   knobs = zq320x_knobs{};
   power_on_[reg_qualify] = qualify_ok;
   power_on_[reg_offset_lo] = offset_lo_other_bits;
   power_on_[reg_state] = state_standby;
 }
 
-void ZQ320xModel::clear_behaviour() {
+void zq320x_model::clear_behaviour() {
   pending_ = pending::none;
   due_ns_ = 0;
   cal_running_ = false;
   cal_due_ns_ = 0;
 }
 
-void ZQ320xModel::set_state(uint8_t s) {
+void zq320x_model::set_state(uint8_t s) {
   regs_[reg_state] = static_cast<uint8_t>((regs_[reg_state] & 0xF0) | (s & 0x0F));
 }
 
-void ZQ320xModel::schedule(pending what, uint32_t after_us) {
+void zq320x_model::schedule(pending what, uint32_t after_us) {
   pending_ = what;
   due_ns_ = now_ns() + static_cast<uint64_t>(after_us) * 1000;
 }
 
-void ZQ320xModel::advance() {
+void zq320x_model::advance() {
   if (cal_running_ && now_ns() >= cal_due_ns_) {
     cal_running_ = false;
     regs_[reg_offset_cal] = static_cast<uint8_t>(regs_[reg_offset_cal] & ~offset_cal_start);
@@ -68,7 +68,7 @@ void ZQ320xModel::advance() {
   set_state(state_standby);
 }
 
-void ZQ320xModel::start_go() {
+void zq320x_model::start_go() {
   const auto mode = static_cast<uint8_t>(regs_[reg_play_cfg] & play_mode_mask);
   if (mode == play_mode_stop) {
     set_state(state_stopping);
@@ -98,12 +98,12 @@ void ZQ320xModel::start_go() {
   add_violation(reg_play_cmd, cmd_go, "GO in a reserved play mode");
 }
 
-uint8_t ZQ320xModel::read_register(uint8_t r) {
+uint8_t zq320x_model::read_register(uint8_t r) {
   advance();
   return regs_[r];
 }
 
-void ZQ320xModel::write_register(uint8_t r, uint8_t value) {
+void zq320x_model::write_register(uint8_t r, uint8_t value) {
   advance();
   switch (r) {
     case reg_state:
@@ -149,7 +149,7 @@ void ZQ320xModel::write_register(uint8_t r, uint8_t value) {
   }
 }
 
-zq320x_knobs* zq320x_knobs_of(ChipModel& m) {
+zq320x_knobs* zq320x_knobs_of(chip_model& m) {
   const char* want = "zq320x";
   const char* name = m.family_name();
   while (*want != '\0' && *want == *name) {
@@ -159,7 +159,7 @@ zq320x_knobs* zq320x_knobs_of(ChipModel& m) {
   if (*want != '\0' || *name != '\0') {
     return nullptr;
   }
-  return &static_cast<ZQ320xModel&>(m).knobs;
+  return &static_cast<zq320x_model&>(m).knobs;
 }
 
 }  // namespace sim

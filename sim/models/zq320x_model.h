@@ -35,9 +35,9 @@ struct zq320x_knobs {
   bool reaches_standby = true;
 };
 
-class ZQ320xModel final : public ChipModel {
+class zq320x_model final : public chip_model {
  public:
-  constexpr ZQ320xModel() : ChipModel("zq320x", layout, 0x00) {}
+  constexpr zq320x_model() : chip_model("zq320x", layout, 0x00) {}
 
   // Chip states as 0x3F reports them (bits 3..0).
   static constexpr uint8_t state_standby = 0x0;
@@ -94,10 +94,9 @@ class ZQ320xModel final : public ChipModel {
 
 // The knobs of m when it is a zq320x model, else nullptr: for code that
 // holds only the base class (tests, scenario tools).
-zq320x_knobs* zq320x_knobs_of(ChipModel& m);
+zq320x_knobs* zq320x_knobs_of(chip_model& m);
 
 // The name the model factory and the firmware test platform know it by
 // (core/family_list.h).
-using zq320x_model = ZQ320xModel;
 
 }  // namespace sim

@@ -18,7 +18,7 @@ constexpr uint64_t no_deadline = UINT64_MAX;
 
 }  // namespace
 
-uint16_t ZQ330xModel::expected_period() const {
+uint16_t zq330x_model::expected_period() const {
   if (lra_f0 == 0) {
     return 0;  // nothing resonates: no period counted
   }
@@ -26,7 +26,7 @@ uint16_t ZQ330xModel::expected_period() const {
   return static_cast<uint16_t>(period > 0xFFFF ? 0xFFFF : period);
 }
 
-void ZQ330xModel::set_power_on() {
+void zq330x_model::set_power_on() {
   stop_us = default_stop_us;
   f0_detect_us = default_f0_detect_us;
   ram_play_us = default_ram_play_us;
@@ -47,7 +47,7 @@ void ZQ330xModel::set_power_on() {
   power_on_[reg_qualify] = qualified;
 }
 
-void ZQ330xModel::back_to_standby() {
+void zq330x_model::back_to_standby() {
   state_ = State::standby;
   deadline_ns_ = no_deadline;
   forced_standbys_ = 0;
@@ -55,14 +55,14 @@ void ZQ330xModel::back_to_standby() {
   regs_[reg_state] = static_cast<uint8_t>(State::standby);
 }
 
-void ZQ330xModel::enter(State s, uint32_t for_us) {
+void zq330x_model::enter(State s, uint32_t for_us) {
   state_ = s;
   deadline_ns_ = s == State::continuous ? no_deadline : now_ns() + static_cast<uint64_t>(for_us) * 1000;
   regs_[reg_state] = static_cast<uint8_t>(s);
 }
 
 // Lets the current state run out by the clock.
-void ZQ330xModel::advance() {
+void zq330x_model::advance() {
   if (state_ == State::standby || never_auto_standby || now_ns() < deadline_ns_) {
     return;
   }
@@ -77,7 +77,7 @@ void ZQ330xModel::advance() {
   regs_[reg_state] = static_cast<uint8_t>(State::standby);
 }
 
-void ZQ330xModel::go() {
+void zq330x_model::go() {
   const uint8_t cfg = regs_[reg_play_cfg];
   switch (cfg & play_mode_mask) {
     case play_mode_ram:
@@ -104,7 +104,7 @@ void ZQ330xModel::go() {
   }
 }
 
-void ZQ330xModel::handle_write(uint8_t r, uint8_t value) {
+void zq330x_model::handle_write(uint8_t r, uint8_t value) {
   advance();
   switch (r) {
     case reg_marker:

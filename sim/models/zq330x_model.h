@@ -22,7 +22,7 @@
 
 namespace sim {
 
-class ZQ330xModel final : public ChipModel {
+class zq330x_model final : public chip_model {
  public:
   // 0x00 reads this marker: the identifier is in 0x57 (high) and 0x58 (low).
   static constexpr uint8_t id_marker = 0x00;
@@ -55,7 +55,7 @@ class ZQ330xModel final : public ChipModel {
   static constexpr uint32_t default_ram_play_us = 30000;
   static constexpr uint32_t f0_period_scale = 3840000;
 
-  constexpr ZQ330xModel() : ChipModel("zq330x", layout, id_marker) {}
+  constexpr zq330x_model() : chip_model("zq330x", layout, id_marker) {}
 
   // Knobs, back to their defaults at configure(); a reset pulse keeps them.
   uint32_t stop_us = default_stop_us;            // mode 11 + GO to standby
@@ -99,6 +99,5 @@ class ZQ330xModel final : public ChipModel {
 
 // The name the model factory and the firmware test platform know it by
 // (core/family_list.h).
-using zq330x_model = ZQ330xModel;
 
 }  // namespace sim

@@ -53,7 +53,7 @@ bool is_protected(uint8_t r) {
 
 }  // namespace
 
-uint16_t ZQ340xModel::f0_period() const {
+uint16_t zq340x_model::f0_period() const {
   if (lra_f0 == 0) {
     return 0;  // no resonance found
   }
@@ -61,14 +61,14 @@ uint16_t ZQ340xModel::f0_period() const {
   return static_cast<uint16_t>(period > 0xFFFF ? 0xFFFF : period);
 }
 
-void ZQ340xModel::configure_defaults() {
+void zq340x_model::configure_defaults() {
   power_on_[reg_qualify] = qualify_ok;
   stop_to_standby_us = default_stop_to_standby_us;
   f0_measure_us = default_f0_measure_us;
   never_standby = false;
 }
 
-void ZQ340xModel::reset_behaviour() {
+void zq340x_model::reset_behaviour() {
   key_open_ = false;
   standby_pending_ = false;
   standby_due_ns_ = 0;
@@ -76,12 +76,12 @@ void ZQ340xModel::reset_behaviour() {
   offset_running_ = false;
 }
 
-void ZQ340xModel::schedule_standby(uint32_t after_us) {
+void zq340x_model::schedule_standby(uint32_t after_us) {
   standby_pending_ = true;
   standby_due_ns_ = now_ns() + static_cast<uint64_t>(after_us) * 1000;
 }
 
-void ZQ340xModel::advance() {
+void zq340x_model::advance() {
   if (!standby_pending_ || never_standby || now_ns() < standby_due_ns_) {
     return;
   }
@@ -95,19 +95,19 @@ void ZQ340xModel::advance() {
   standby_pending_ = false;
 }
 
-void ZQ340xModel::request_stop() {
+void zq340x_model::request_stop() {
   regs_[reg_state] = state_braking;
   measuring_f0_ = false;  // a stopped measurement leaves no result
   schedule_standby(stop_to_standby_us);
 }
 
-void ZQ340xModel::force_standby() {
+void zq340x_model::force_standby() {
   regs_[reg_state] = state_standby;
   measuring_f0_ = false;
   standby_pending_ = false;
 }
 
-void ZQ340xModel::go() {
+void zq340x_model::go() {
   switch (regs_[reg_play_mode] & play_mode_mask) {
     case play_mode_ram:
       regs_[reg_state] = state_ram_play;
@@ -131,12 +131,12 @@ void ZQ340xModel::go() {
   }
 }
 
-uint8_t ZQ340xModel::read_register(uint8_t r) {
+uint8_t zq340x_model::read_register(uint8_t r) {
   advance();
   return regs_[r];
 }
 
-void ZQ340xModel::write_register(uint8_t r, uint8_t value) {
+void zq340x_model::write_register(uint8_t r, uint8_t value) {
   advance();
   if (is_protected(r) && !key_open_) {
     add_violation(r, value, "protected register written outside the key window");

@@ -27,13 +27,13 @@
 
 namespace sim {
 
-class ZQ340xModel final : public ChipModel {
+class zq340x_model final : public chip_model {
  public:
   static constexpr uint8_t id_marker = 0x00;
   static constexpr uint32_t default_stop_to_standby_us = 3000;
   static constexpr uint32_t default_f0_measure_us = 30000;
 
-  constexpr ZQ340xModel() : ChipModel("zq340x", layout, id_marker) {}
+  constexpr zq340x_model() : chip_model("zq340x", layout, id_marker) {}
 
   // Behaviour knobs; configure() puts them back to their defaults.
   uint32_t stop_to_standby_us = default_stop_to_standby_us;
@@ -77,6 +77,5 @@ class ZQ340xModel final : public ChipModel {
 
 // The name the model factory and the firmware test platform know it by
 // (core/family_list.h).
-using zq340x_model = ZQ340xModel;
 
 }  // namespace sim

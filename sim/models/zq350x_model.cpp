@@ -33,7 +33,7 @@ constexpr uint32_t period_ticks = 3840000;
 
 }  // namespace
 
-void ZQ350xModel::load_power_on() {
+void zq350x_model::load_power_on() {
   for (const power_on_value& p : power_on_values) {
     power_on_[p.reg] = p.value;
   }
@@ -47,7 +47,7 @@ void ZQ350xModel::load_power_on() {
   f0_measure_us = 60000;
 }
 
-void ZQ350xModel::reset_state() {
+void zq350x_model::reset_state() {
   key_open_ = false;
   repair_armed_ = false;
   repair_at_ns_ = 0;
@@ -58,16 +58,16 @@ void ZQ350xModel::reset_state() {
   go_count_ = 0;
 }
 
-bool ZQ350xModel::protected_reg(uint8_t r) {
+bool zq350x_model::protected_reg(uint8_t r) {
   return r == 0x48 || r == reg_repair || r == 0x70 || r == 0x71 || r == 0x74 || r == 0x75 || r == reg_trim;
 }
 
-bool ZQ350xModel::read_only_reg(uint8_t r) {
+bool zq350x_model::read_only_reg(uint8_t r) {
   return r == reg_state || r == reg_period_hi || r == reg_period_lo || r == 0x57 || r == 0x58 || r == reg_qual ||
          r == reg_qual_flag || r == reg_qual_level;
 }
 
-uint8_t ZQ350xModel::read_reg(uint8_t r) {
+uint8_t zq350x_model::read_reg(uint8_t r) {
   switch (r) {
     case reg_state:
       advance();
@@ -90,7 +90,7 @@ uint8_t ZQ350xModel::read_reg(uint8_t r) {
   }
 }
 
-void ZQ350xModel::write_reg(uint8_t r, uint8_t value) {
+void zq350x_model::write_reg(uint8_t r, uint8_t value) {
   if (read_only_reg(r)) {
     add_violation(r, value, "read-only register written");
     return;
@@ -136,7 +136,7 @@ void ZQ350xModel::write_reg(uint8_t r, uint8_t value) {
   }
 }
 
-void ZQ350xModel::touch_repair() {
+void zq350x_model::touch_repair() {
   if (key_open_ && (regs_[reg_sys_ctrl] & sys_ram_access) != 0) {
     repair_armed_ = true;
     repair_at_ns_ = now_ns();
@@ -144,12 +144,12 @@ void ZQ350xModel::touch_repair() {
   }
 }
 
-void ZQ350xModel::start(uint8_t state, uint32_t us) {
+void zq350x_model::start(uint8_t state, uint32_t us) {
   state_ = state;
   busy_until_ns_ = us == 0 ? UINT64_MAX : now_ns() + static_cast<uint64_t>(us) * 1000;
 }
 
-void ZQ350xModel::play_control(uint8_t value) {
+void zq350x_model::play_control(uint8_t value) {
   advance();
   if (value == ctrl_stop) {
     start(state_brake, brake_us);
@@ -187,7 +187,7 @@ void ZQ350xModel::play_control(uint8_t value) {
   }
 }
 
-void ZQ350xModel::advance() {
+void zq350x_model::advance() {
   if (state_ == state_standby || standby_never || now_ns() < busy_until_ns_) {
     return;
   }

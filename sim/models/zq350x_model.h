@@ -22,7 +22,7 @@
 
 namespace sim {
 
-class ZQ350xModel final : public ChipModel {
+class zq350x_model final : public chip_model {
  public:
   static constexpr uint8_t id_marker = 0x00;
 
@@ -53,7 +53,7 @@ class ZQ350xModel final : public ChipModel {
   static constexpr uint8_t state_f0_detect = 0x03;
   static constexpr uint8_t state_brake = 0x04;
 
-  constexpr ZQ350xModel() : ChipModel("zq350x", layout, id_marker) {}
+  constexpr zq350x_model() : chip_model("zq350x", layout, id_marker) {}
 
   // Scenario knobs, back to these defaults at every configure(). Read live,
   // so a test may change them after the model is built.
@@ -76,7 +76,7 @@ class ZQ350xModel final : public ChipModel {
  protected:
   // Inline, so the class has no key function: the translation units built
   // with RTTI (host tests) then emit its type information, which checked
-  // downcasts from ChipModel& need.
+  // downcasts from chip_model& need.
   uint8_t on_read(uint8_t r) override { return read_reg(r); }
   void on_write(uint8_t r, uint8_t value) override { write_reg(r, value); }
   void on_configure() override { load_power_on(); }
@@ -108,6 +108,5 @@ class ZQ350xModel final : public ChipModel {
 
 // The name the model factory and the firmware test platform know it by
 // (core/family_list.h).
-using zq350x_model = ZQ350xModel;
 
 }  // namespace sim

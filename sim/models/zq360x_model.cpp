@@ -69,7 +69,7 @@ bool is_read_only(uint8_t r) {
 
 }  // namespace
 
-void ZQ360xModel::set_power_on_values() {
+void zq360x_model::set_power_on_values() {
   run_ns = default_run_ns;
   stop_ns = default_stop_ns;
   never_standby = false;
@@ -95,7 +95,7 @@ void ZQ360xModel::set_power_on_values() {
   power_on_[reg_qualify] = qualified;
 }
 
-void ZQ360xModel::reset_behaviour() {
+void zq360x_model::reset_behaviour() {
   key_open_ = false;
   busy_ = false;
   measuring_f0_ = false;
@@ -104,19 +104,19 @@ void ZQ360xModel::reset_behaviour() {
   offset_start_ns_ = 0;
 }
 
-void ZQ360xModel::advance() {
+void zq360x_model::advance() {
   if (busy_ && !never_standby && now_ns() >= busy_until_ns_) {
     enter_standby(true);
   }
 }
 
-void ZQ360xModel::start_run(uint64_t duration_ns) {
+void zq360x_model::start_run(uint64_t duration_ns) {
   busy_ = true;
   busy_until_ns_ = now_ns() + duration_ns;
   regs_[reg_state] = state_busy;
 }
 
-void ZQ360xModel::enter_standby(bool run_completed) {
+void zq360x_model::enter_standby(bool run_completed) {
   busy_ = false;
   regs_[reg_state] = 0;
   if (run_completed && measuring_f0_) {
@@ -131,7 +131,7 @@ void ZQ360xModel::enter_standby(bool run_completed) {
   measuring_f0_ = false;
 }
 
-void ZQ360xModel::play_control(uint8_t value) {
+void zq360x_model::play_control(uint8_t value) {
   regs_[reg_play_ctrl] = value;
   const uint8_t mode = regs_[reg_play_cfg] & play_mode_mask;
   if (value == play_ctrl_go && mode != play_mode_stop) {
@@ -155,7 +155,7 @@ void ZQ360xModel::play_control(uint8_t value) {
   add_violation(reg_play_ctrl, value, "unknown play control value");
 }
 
-void ZQ360xModel::offset_trigger(uint8_t value) {
+void zq360x_model::offset_trigger(uint8_t value) {
   regs_[reg_ofs_trig] = value;
   const uint8_t run = value & 0x03;
   if (run == 1 && !offset_running_) {
@@ -184,12 +184,12 @@ void ZQ360xModel::offset_trigger(uint8_t value) {
   }
 }
 
-uint8_t ZQ360xModel::read_register(uint8_t r) {
+uint8_t zq360x_model::read_register(uint8_t r) {
   advance();
   return regs_[r];
 }
 
-void ZQ360xModel::write_register(uint8_t r, uint8_t value) {
+void zq360x_model::write_register(uint8_t r, uint8_t value) {
   advance();
   if (r == reg_id) {
     if (value == soft_reset_value) {

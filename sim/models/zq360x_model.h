@@ -25,7 +25,7 @@
 
 namespace sim {
 
-class ZQ360xModel final : public ChipModel {
+class zq360x_model final : public chip_model {
  public:
   static constexpr uint8_t id_marker = 0x83;
   static constexpr uint64_t default_run_ns = 30'000'000;
@@ -34,7 +34,7 @@ class ZQ360xModel final : public ChipModel {
   // What 0x3F reads while the chip is busy.
   static constexpr uint8_t state_busy = 0x01;
 
-  constexpr ZQ360xModel() : ChipModel("zq360x", layout, id_marker) {}
+  constexpr zq360x_model() : chip_model("zq360x", layout, id_marker) {}
 
   // Back to their defaults at every configure.
   uint64_t run_ns = default_run_ns;
@@ -81,6 +81,5 @@ class ZQ360xModel final : public ChipModel {
 
 // The name the model factory and the firmware test platform know it by
 // (core/family_list.h).
-using zq360x_model = ZQ360xModel;
 
 }  // namespace sim

@@ -253,7 +253,7 @@ std::string result_text(const CallResult& r) {
   return s;
 }
 
-void write_sram_check(std::ostream& out, const sim::ChipModel& chip) {
+void write_sram_check(std::ostream& out, const sim::chip_model& chip) {
   const uint32_t len = murvane::waveform_image_len;
   size_t differ = 0;
   size_t first = 0;
@@ -360,7 +360,7 @@ void write_summary(std::ostream& out, const Simulation& sim) {
   if (chip == nullptr) {
     return;
   }
-  const sim::ChipModel& m = chip->model();
+  const sim::chip_model& m = chip->model();
   out << label("SRAM 0x0800");
   if (m.sram_bytes_written() == 0) {
     // Nothing was downloaded: comparing with the image would only count

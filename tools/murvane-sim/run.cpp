@@ -35,7 +35,7 @@ Simulation::Simulation(const Scenario& scenario) : scenario_(scenario) {
 }
 
 void Simulation::apply_chip_settings() {
-  sim::ChipModel& m = chip_->model();
+  sim::chip_model& m = chip_->model();
   if (scenario_.lra_f0.has_value()) {
     m.lra_f0 = *scenario_.lra_f0;
   }

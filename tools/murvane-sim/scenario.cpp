@@ -270,8 +270,8 @@ void read_reads(const Reader& in, const json& v, Scenario& s) {
     for (const json& a : in.array(value, field)) {
       const std::string at = field + "[" + std::to_string(i++) + "]";
       answers.push_back(static_cast<uint8_t>(in.integer_or_hex(a, at, 0, byte_max, "value")));
-      if (++total > sim::ChipModel::max_scripted) {
-        in.fail(at, "more than " + std::to_string(sim::ChipModel::max_scripted) +
+      if (++total > sim::chip_model::max_scripted) {
+        in.fail(at, "more than " + std::to_string(sim::chip_model::max_scripted) +
                         " scripted answers in all; the chip model queues no more");
       }
     }
