@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "sim/models/model_table.h"
+#include "tests/model_lists.h"
 #include "tests/work_dir.h"
 
 #ifndef MURVANE_SIM_COMMAND
@@ -35,16 +36,9 @@ namespace fs = std::filesystem;
 constexpr int exit_ran = 0;
 constexpr int exit_bad_input = 2;
 
-// One model per family, as the golden traces keep them: each family's first
-// in core/family_list.h (scripts/update-golden.sh reads the same list).
-std::vector<std::string> first_model_of_each_family() {
-  std::vector<std::string> out;
-  for (const sim::family_id f : sim::all_families) {
-    out.emplace_back(sim::first_model_of(f).name);
-  }
-  return out;
-}
-const std::vector<std::string> golden_models = first_model_of_each_family();
+// One model per family, as the golden traces keep them (scripts/update-golden.sh
+// reads the same list).
+const std::vector<std::string> golden_models = murvane_test::first_model_of_each_family();
 
 fs::path work_dir() {
   static const murvane_test::WorkDir dir("murvane-sim-test");

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "sim/models/model_table.h"
+#include "tests/model_lists.h"
 #include "tests/work_dir.h"
 
 #ifndef MURVANE_SIM_COMMAND
@@ -34,15 +35,7 @@ constexpr int exit_ran = 0;
 constexpr int exit_departs = 1;
 constexpr int exit_bad_input = 2;
 
-// Each family's first model in core/family_list.h.
-std::vector<std::string> first_model_of_each_family() {
-  std::vector<std::string> out;
-  for (const sim::family_id f : sim::all_families) {
-    out.emplace_back(sim::first_model_of(f).name);
-  }
-  return out;
-}
-const std::vector<std::string> one_per_family = first_model_of_each_family();
+const std::vector<std::string> one_per_family = murvane_test::first_model_of_each_family();
 
 // sigrok's I2C decoder on a VCD whose channels are named SCL and SDA.
 const std::vector<std::string> sigrok_i2c = {
