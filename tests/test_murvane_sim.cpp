@@ -984,6 +984,18 @@ INSTANTIATE_TEST_SUITE_P(
                  "reads.0x3F[1]",
                  "value 300 is outside 0..255"},
         BadInput{
+            "stuck_value_out_of_range", R"({"stuck": {"0x5F": 256}})", {}, "stuck.0x5F", "value 256 is outside 0..255"},
+        BadInput{"stuck_on_absent_chip",
+                 R"({"chip": "absent", "stuck": {"0x5F": 1}})",
+                 {},
+                 "stuck",
+                 "no chip to apply it to"},
+        BadInput{"fault_transfer_count_zero",
+                 R"({"faults": [{"transfer": 3, "count": 0}]})",
+                 {},
+                 "faults[0].count",
+                 "outside 1.."},
+        BadInput{
             "fault_register_out_of_range", R"({"faults": [{"reg": "0x1FF"}]})", {}, "faults[0].reg", "outside 0..255"},
         BadInput{"fault_status_zero",
                  R"({"faults": [{"transfer": 3, "status": 0}]})",
