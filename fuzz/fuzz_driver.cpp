@@ -14,8 +14,9 @@
 //
 // Every call must return within its family's worst-case modeled time, log
 // each failed transfer exactly once with the primitive's message, return a
-// documented result, report no success when none of its transfers reached
-// the chip, and log no line that had to be cut. A broken invariant aborts,
+// documented result, report no boot or calibration success when none of its
+// transfers reached the chip, log no frequency after a failed transfer, and
+// log no line that had to be cut. A broken invariant aborts,
 // so libFuzzer keeps the input.
 #include <fuzzer/FuzzedDataProvider.h>
 
