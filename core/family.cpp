@@ -62,16 +62,15 @@ constexpr bool detect_line_matches(const chip_model& m) {
   return *line == '\0';
 }
 
-// The index of a model's family in chip_families; chip_family_count when it
-// is none of them (refused below).
-constexpr uint16_t family_index(const chip_model& m) {
-  for (size_t i = 0; i < chip_family_count; ++i) {
-    if (chip_families[i] == m.family) {
-      return static_cast<uint16_t>(i);
-    }
-  }
-  return static_cast<uint16_t>(chip_family_count);
-}
+// Each family's index in chip_families, and each model's family index, from
+// the list by name: compilers with AddressSanitizer do not take comparisons
+// of other units' addresses (the family records) as constants.
+#define MURVANE_FAMILY_INDEX(name, letter) family_index_##name,
+enum family_index_of : uint8_t { MURVANE_FAMILIES(MURVANE_FAMILY_INDEX) };
+#undef MURVANE_FAMILY_INDEX
+#define MURVANE_MODEL_FAMILY(name, id, family) family_index_##family,
+constexpr uint8_t model_family_index[chip_model_count] = {MURVANE_MODELS(MURVANE_MODEL_FAMILY)};
+#undef MURVANE_MODEL_FAMILY
 
 constexpr chip_id_table make_chip_ids() {
   chip_id_table t = {};
@@ -79,7 +78,7 @@ constexpr chip_id_table make_chip_ids() {
     const chip_model& m = chip_models[i];
     t.entries[i].id = static_cast<uint16_t>(m.id);
     t.entries[i].model_number = model_number(m.model) & 0xFFF;
-    t.entries[i].family = family_index(m) & 0xF;
+    t.entries[i].family = model_family_index[i] & 0xF;
   }
   return t;
 }
@@ -88,8 +87,8 @@ constexpr bool chip_ids_match_models(const chip_id_table& t) {
   for (size_t i = 0; i < chip_model_count; ++i) {
     const chip_model& m = chip_models[i];
     const chip_id_entry& e = t.entries[i];
-    if (e.id != m.id || e.model_number != model_number(m.model) || e.model_number == 0 || e.family != family_index(m) ||
-        e.family >= chip_family_count || !detect_line_matches(m)) {
+    if (e.id != m.id || e.model_number != model_number(m.model) || e.model_number == 0 ||
+        e.family != model_family_index[i] || e.family >= chip_family_count || !detect_line_matches(m)) {
       return false;
     }
   }
