@@ -49,16 +49,6 @@ template <class P>
 requires requires(const P& p) { p.name; }
 void PrintTo(const P& p, std::ostream* os) { *os << p.name; }
 
-// A failure of reg's transfers in direction op, from its from-th on, count of them.
-sim::Fault fault(uint8_t reg, sim::Op op, uint64_t from = 1, uint64_t count = UINT64_MAX) {
-  sim::Fault f;
-  f.reg = reg;
-  f.op = op;
-  f.from = from;
-  f.count = count;
-  return f;
-}
-
 // ---------------------------------------------------------------- boot
 
 struct ModelCase {
@@ -173,7 +163,7 @@ TEST(Zq330xQualify, Bit7OfRegister61Decides) {
 TEST(Zq330xQualify, FailedReadIsNotAQualifiedPart) {
   SimBoard b("zq3301");
   b.select_family(murvane::zq330x_family);
-  b.platform().add_fault(fault(0x61, sim::Op::read));
+  b.platform().add_fault(fault_on(0x61, sim::Op::read));
   EXPECT_EQ(static_cast<EFI_STATUS>(b.slot("qualify_check")), EFI_DEVICE_ERROR);
   EXPECT_EQ(b.log().back(), "Murvane: unqualified chip\n");
 }
@@ -201,7 +191,7 @@ TEST_P(Zq330xStopPoll, PollsWaitFirstAndForceStandbyOnTimeOut) {
   model(b).stop_us = c.stop_us;
   model(b).never_auto_standby = c.never;
   if (c.fail_reading != 0) {
-    b.platform().add_fault(fault(0x3F, sim::Op::read, c.fail_reading, 1));
+    b.platform().add_fault(fault_on(0x3F, sim::Op::read, c.fail_reading, 1));
   }
   b.select_family(murvane::zq330x_family);
   const int po_08 = b.chip().reg(0x08);
@@ -252,7 +242,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, Zq330xStopPoll,
 TEST(Zq330xStop, ReportsAFailedForcedStandby) {
   SimBoard b("zq3301");
   model(b).never_auto_standby = true;
-  b.platform().add_fault(fault(0x44, sim::Op::write, 2, 1));
+  b.platform().add_fault(fault_on(0x44, sim::Op::write, 2, 1));
   b.select_family(murvane::zq330x_family);
   EXPECT_EQ(b.slot("stop"), 5);  // the bus status of the standby release
   EXPECT_EQ(b.log().back(), "Write addr:0x44 data:0x1 error\n");
@@ -267,9 +257,11 @@ TEST(Zq330xStop, NoGoWithoutTheStopMode) {
     Trace head;  // what follows "Murvane: enter\n"
   };
   const Case cases[] = {
-      {"ModeReadFails", fault(0x08, sim::Op::read, 1, 1), {rd_fail(0x08), msg("Read addr:0x8 error:5\n"), stall(2000)}},
+      {"ModeReadFails",
+       fault_on(0x08, sim::Op::read, 1, 1),
+       {rd_fail(0x08), msg("Read addr:0x8 error:5\n"), stall(2000)}},
       {"ModeWriteFails",
-       fault(0x08, sim::Op::write, 1, 1),
+       fault_on(0x08, sim::Op::write, 1, 1),
        {rd(0x08, 0xA0), wr_fail(0x08, 0xA3), msg("Write addr:0x8 data:0xA3 error\n"), stall(2000)}},
   };
   for (const Case& c : cases) {
@@ -473,10 +465,10 @@ TEST(Zq330xF0, FailedPeriodReadsGiveNoFrequency) {
     model(b).lra_f0 = 1750;
     b.select_family(murvane::zq330x_family);
     if (c.fail_hi) {
-      b.platform().add_fault(fault(0x25, sim::Op::read));
+      b.platform().add_fault(fault_on(0x25, sim::Op::read));
     }
     if (c.fail_lo) {
-      b.platform().add_fault(fault(0x26, sim::Op::read));
+      b.platform().add_fault(fault_on(0x26, sim::Op::read));
     }
     EXPECT_EQ(b.slot("get_f0"), 0) << c.fail_hi << c.fail_lo;
     EXPECT_EQ(murvane::haptic_dev.lra_f0, 0u) << c.fail_hi << c.fail_lo;
@@ -531,7 +523,7 @@ TEST(Zq330xF0, RestoresBit2OfRegister08) {
     b.chip().set_register(0x08, static_cast<uint8_t>(c.before));
     if (c.fail_save) {
       // Second read of 0x08: the one after the stop's update.
-      b.platform().add_fault(fault(0x08, sim::Op::read, 2, 1));
+      b.platform().add_fault(fault_on(0x08, sim::Op::read, 2, 1));
     }
     b.select_family(murvane::zq330x_family);
     EXPECT_EQ(b.slot("get_f0"), 0);
