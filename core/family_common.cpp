@@ -27,28 +27,37 @@ uint8_t select_trim_value(int32_t kind) {
   }
 }
 
-bool poll_reg(uint8_t reg, uint8_t mask, uint8_t want, uint32_t count, uint32_t wait_us) {
-  for (uint32_t i = 0; i < count; ++i) {
-    const reg_byte reading = reg_read_byte(reg);
+bool poll_reg(const poll_spec& poll) {
+  for (uint32_t i = 0; i < poll.count; ++i) {
+    if (poll.wait_first) {
+      stall(poll.wait_us);
+    }
+    const reg_byte reading = reg_read_byte(poll.reg);
     if (!reading.ok()) {
       return false;
     }
-    if ((reading.value() & mask) == want) {
+    const auto state = static_cast<uint8_t>(reading.value() & poll.mask);
+    if (state == poll.want || state == poll.also_want) {
       return true;
     }
-    if (wait_us != 0) {
-      stall(wait_us);
+    if (!poll.wait_first && poll.wait_us != 0) {
+      stall(poll.wait_us);
     }
   }
   return false;
 }
 
-uint32_t write_field(reg_field f, uint8_t value) { return reg_write_bits(f.reg, keep_except(f.field), value); }
-
-uint32_t write_value(reg_field w) { return reg_write(w.reg, w.field); }
+int32_t wait_standby_logged(const poll_spec& poll) {
+  if (poll_reg(poll)) {
+    log_error("Murvane: enter standby!\n");
+    return 0;
+  }
+  log_error("Murvane: do not enter standby automatically\n");
+  return -1;
+}
 
 int32_t set_ram_access_bit(uint8_t on, reg_field access) {
-  const uint32_t status = write_field(access, on != 0 ? access.field : 0x00);
+  const uint32_t status = write_field(access, on != 0 ? access.mask : 0x00);
   if (on != 0) {
     return slot_result(stall(ram_access_wait_us));
   }
@@ -61,11 +70,11 @@ int32_t set_boost_bit(uint8_t mode, reg_field boost) {
     return -1;
   }
   log_error(mode != 0 ? "Murvane: boost mode\n" : "Murvane: bypass mode\n");
-  return slot_result(write_field(boost, mode != 0 ? boost.field : 0x00));
+  return slot_result(write_field(boost, mode != 0 ? boost.mask : 0x00));
 }
 
 EFI_STATUS check_qualified(reg_field qualified) {
-  if ((reg_read_byte(qualified.reg).value() & qualified.field) != 0) {
+  if ((reg_read_byte(qualified.reg).value() & qualified.mask) != 0) {
     return EFI_SUCCESS;
   }
   log_error("Murvane: unqualified chip\n");
@@ -75,7 +84,7 @@ EFI_STATUS check_qualified(reg_field qualified) {
 int32_t switch_play_mode(uint8_t mode, const playback_regs& regs) {
   if (mode == play_mode_standby) {
     log_error("Murvane: standby mode\n");
-    write_field(regs.standby, regs.standby.field);
+    write_field(regs.standby, regs.standby.mask);
     return slot_result(write_field(regs.standby, 0x00));
   }
   if (mode == play_mode_ram || mode == play_mode_cont) {
@@ -88,20 +97,28 @@ int32_t switch_play_mode(uint8_t mode, const playback_regs& regs) {
     if (cont && regs.cont_preset.reg != 0) {
       write_value(regs.cont_preset);
     }
-    return slot_result(write_field(regs.cont, cont ? regs.cont.field : 0x00));
+    return slot_result(write_field(regs.cont, cont ? regs.cont.mask : 0x00));
   }
   log_error("Murvane: error play mode\n");
   return -1;
 }
 
+bool request_stop(const playback_regs& regs) {
+  // GO is a stop request only in the stop mode; in the mode left behind it
+  // would start playback (or the endless continuous drive) from a call meant
+  // to stop it. So GO goes out only once the mode update went through (a
+  // failed read of the mode register writes nothing): the one access a
+  // failed transfer holds back.
+  if (write_field(regs.play_mode, regs.mode_stop) != 0) {
+    return false;
+  }
+  write_value(regs.go);
+  return true;
+}
+
 int32_t stop_playback(const playback_regs& regs, int32_t (*wait_standby)(), const char* force_message) {
   log_error("Murvane: enter\n");
-  // The one access held back on a failure: GO is a stop request only in the
-  // stop mode; in the mode left behind it would start playback from a call
-  // meant to stop it. (A failed read of the mode register writes nothing.)
-  if (write_field(regs.play_mode, regs.mode_stop) == 0) {
-    write_value(regs.go);
-  }
+  request_stop(regs);
   if (wait_standby() == 0) {
     return 0;
   }
@@ -110,35 +127,44 @@ int32_t stop_playback(const playback_regs& regs, int32_t (*wait_standby)(), cons
 }
 
 int32_t measure_offset(const family_dts& dts, const offset_measure_regs& regs) {
-  constexpr uint32_t settle_us = 1000;
-  constexpr uint32_t run_us = 3000;
-  constexpr int32_t code_zero = 512;
-  constexpr int32_t code_scale = 2440;
-  constexpr int32_t limit = 15;
-  if (dts.offset_cali_skip != 0) {
+  if (regs.record_may_skip && dts.offset_cali_skip != 0) {
     return 0;
   }
   const transfer_watch watch;
-  reg_write_bits(regs.d2s, keep_except(regs.d2s_gain_mask), dts.d2s_gain);
-  write_field(regs.access, regs.access.field);
-  stall(settle_us);
-  reg_write_bits(regs.d2s, keep_except(regs.d2s_mode_mask), regs.d2s_mode_offset);
+  write_field(regs.gain, dts.d2s_gain);
+  write_field(regs.access, regs.access.mask);
+  stall(ram_access_wait_us);
+  if (regs.mode.reg != 0) {
+    write_field(regs.mode, regs.mode_offset);
+  }
   write_field(regs.trigger, regs.trigger_run);
-  stall(run_us);
-  write_field(regs.trigger, 0x00);
+  stall(offset_run_us);
+  if (regs.trigger_drops) {
+    write_field(regs.trigger, 0x00);
+  }
   // The gain code is read back: the result is scaled by what the chip used.
-  const uint8_t gain = reg_read_byte(regs.d2s).value();
+  const uint8_t gain = reg_read_byte(regs.gain.reg).value();
   const uint8_t code_hi = reg_read_byte(regs.code_hi.reg).value();
-  const uint8_t code_lo = reg_read_byte(regs.code_lo).value();
+  const uint8_t code_lo = reg_read_byte(regs.code_lo.reg).value();
   // A run with a failed transfer (set-up, start or a result byte) is no
   // measurement: its code could pass the window by chance.
   const bool measured = !watch.any_failed();
   write_field(regs.access, 0x00);
 
   if (measured) {
-    const auto code = static_cast<int32_t>(((code_hi & regs.code_hi.field) << 8) | code_lo);
-    const int32_t offset = (code - code_zero) * code_scale / regs.divisors[gain & regs.d2s_gain_mask];
-    if (offset >= -limit && offset <= limit) {
+    uint8_t gain_index = field_get(regs.gain.mask, gain);
+    if (regs.gain_error_message != nullptr) {
+      // Bits beyond the table mean the chip did not take the gain.
+      if (gain >= d2s_gain_codes) {
+        log_error(regs.gain_error_message);
+        return -1;
+      }
+      gain_index = gain;
+    }
+    const auto code = static_cast<int32_t>(field_get(regs.code_hi.mask, code_hi) << field_width(regs.code_lo.mask) |
+                                           field_get(regs.code_lo.mask, code_lo));
+    const int32_t offset = (code - offset_code_zero) * offset_code_step / regs.divisors[gain_index];
+    if (offset >= -offset_limit && offset <= offset_limit) {
       return 0;
     }
   }
@@ -147,10 +173,10 @@ int32_t measure_offset(const family_dts& dts, const offset_measure_regs& regs) {
 }
 
 void write_cont_drive(const family_dts& dts, const cont_drive_regs& regs) {
-  const uint8_t enable = regs.cont_1d.field;
-  write_field(regs.cont_1d, enable);
-  reg_write_bits(regs.cont_1d.reg, enable, dts.cont_reg1d);
-  reg_write(regs.cont_1e, cont_1e_value(dts, regs.cont_1e_divisor));
+  // The enable bit first, then the level into the rest of the register.
+  write_field(regs.drive_enable, regs.drive_enable.mask);
+  write_field({regs.drive_enable.reg, keep_except(regs.drive_enable.mask)}, dts.cont_reg1d);
+  reg_write(regs.band, band_value(dts, regs.band_divisor));
   reg_write(regs.cont_1f, dts.cont_reg1f);
   reg_write(regs.cont_20, dts.cont_reg20);
   if (dts.cont_track_margin != 0 || regs.zero_margin_message == nullptr) {
@@ -160,7 +186,7 @@ void write_cont_drive(const family_dts& dts, const cont_drive_regs& regs) {
   }
 }
 
-uint8_t cont_1e_value(const family_dts& dts, uint32_t divisor) {
+uint8_t band_value(const family_dts& dts, uint32_t divisor) {
   constexpr uint32_t band_split = 1800;  // 180.0 Hz
   constexpr uint64_t factor_low = 1809;
   constexpr uint64_t factor_high = 1990;
@@ -170,11 +196,11 @@ uint8_t cont_1e_value(const family_dts& dts, uint32_t divisor) {
   return static_cast<uint8_t>(value < max ? value : max);
 }
 
-uint8_t cont_1a_value(const family_dts& dts) {
+uint8_t drive_width_value(const family_dts& dts) {
   constexpr int32_t fixed_margin = 8;
   // 240000 / f0_pre is at most 240000 and the terms are bytes: no overflow.
   const int32_t value =
-      static_cast<int32_t>(cont_1a_dividend / dts.f0_pre) - dts.cont_reg1c - dts.cont_track_margin - fixed_margin;
+      static_cast<int32_t>(drive_period_dividend / dts.f0_pre) - dts.cont_reg1c - dts.cont_track_margin - fixed_margin;
   if (value <= 0) {
     return 0;
   }
@@ -198,63 +224,50 @@ void store_lra_f0(uint32_t period) {
 }
 
 int32_t measure_f0(const family_dts& dts, const f0_measure_regs& regs) {
-  constexpr uint32_t drive_run_us = 20000;
   const transfer_watch watch;
   haptic_dev.lra_f0 = dts.f0_pre;
   regs.stop();
 
-  write_field(regs.detector, regs.detector.field);
+  write_field(regs.detector, regs.detector.mask);
   uint8_t saved_detect = 0;
   if (regs.play_cfg_detect.reg != 0) {
-    saved_detect = static_cast<uint8_t>(reg_read_byte(regs.play_cfg_detect.reg).value() & regs.play_cfg_detect.field);
-    write_field(regs.play_cfg_detect, regs.play_cfg_detect.field);
+    saved_detect = reg_read_byte(regs.play_cfg_detect.reg).value();
+    write_field(regs.play_cfg_detect, regs.play_cfg_detect.mask);
   }
   switch_play_mode(play_mode_cont, *regs.playback);
   write_cont_drive(dts, regs.drive);
   if (dts.f0_pre == 0) {
     return -1;
   }
-  reg_write(regs.cont_1a, cont_1a_value(dts));
-  if (regs.cont_period != 0) {
-    const uint32_t period = cont_1a_dividend / dts.f0_pre;
-    reg_write(regs.cont_period, period > 0xFF ? 0xFF : static_cast<uint8_t>(period));
+  reg_write(regs.drive_width, drive_width_value(dts));
+  if (regs.drive_period != 0) {
+    const uint32_t period = drive_period_dividend / dts.f0_pre;
+    reg_write(regs.drive_period, period > 0xFF ? 0xFF : static_cast<uint8_t>(period));
   }
   if (regs.go != nullptr) {
     regs.go();
   } else {
     write_value(regs.go_write);
   }
-  stall(drive_run_us);
-  regs.wait_standby();  // the period is read however the wait ended
-  uint32_t period = read_period(regs.period_hi, regs.period_lo);
-  // With a failed transfer anywhere in this call the count is not that of a
-  // run we set up, started and read whole: no period, not a made-up one.
-  if (watch.any_failed()) {
-    period = 0;
+  stall(f0_drive_run_us);
+  const bool standby = regs.wait_standby() == 0;
+  if (standby || regs.no_standby_message == nullptr) {
+    uint32_t period = read_period(regs.period_hi, regs.period_lo);
+    // With a failed transfer anywhere in this call the count is not that of a
+    // run we set up, started and read whole: no period, not a made-up one.
+    if (watch.any_failed()) {
+      period = 0;
+    }
+    store_lra_f0(period);
+  } else {
+    log_error(regs.no_standby_message);
   }
-  store_lra_f0(period);
 
   write_field(regs.detector, 0x00);
   if (regs.play_cfg_detect.reg != 0) {
-    write_field(regs.play_cfg_detect, saved_detect);
+    write_field(regs.play_cfg_detect, saved_detect);  // only the detection bit goes back
   }
   return 0;
-}
-
-int32_t wait_standby_then_read(uint8_t state_reg, uint32_t polls, uint32_t wait_us) {
-  for (uint32_t i = 0; i < polls; ++i) {
-    stall(wait_us);
-    const reg_byte state = reg_read_byte(state_reg);
-    if (!state.ok()) {
-      break;  // an unread state says nothing: give up as if the bound ran out
-    }
-    if (state.value() == 0) {
-      log_error("Murvane: enter standby!\n");
-      return 0;
-    }
-  }
-  log_error("Murvane: do not enter standby automatically\n");
-  return -1;
 }
 
 uint32_t write_sequence(uint8_t first_wave, uint8_t index, uint8_t wave) {

@@ -77,6 +77,38 @@ reg_byte reg_read_byte(uint8_t reg, uint8_t initial = 0);
 // trigger): the byte is of no use to the driver.
 inline void reg_read_discard(uint8_t reg, uint8_t initial = 0) { static_cast<void>(reg_read_byte(reg, initial)); }
 
+// Fields by bit position. A register's field is stated once, as the bits it
+// spans; its masks and the placement of a value follow from that, at compile
+// time (every helper is constexpr and folds to a constant where its operands
+// are constants: no cost in the driver).
+//
+// bit(5) is 0x20; bits(3, 2) is 0x0C, bits 3..2.
+constexpr uint8_t bit(unsigned n) { return static_cast<uint8_t>(1U << n); }
+constexpr uint8_t bits(unsigned high, unsigned low) {
+  return static_cast<uint8_t>(((2U << high) - 1U) & ~((1U << low) - 1U));
+}
+// The lowest bit of a field: a value scales by it to sit in the field.
+constexpr uint8_t field_unit(uint8_t field) { return static_cast<uint8_t>(field & (0U - field)); }
+// value placed in field (its lowest bit in the field's lowest bit), cut to
+// the field: field_prep(bits(3, 2), 2) is 0x08.
+constexpr uint8_t field_prep(uint8_t field, uint32_t value) {
+  return static_cast<uint8_t>(value * field_unit(field) & field);
+}
+// The value a register byte holds in field: field_get(bits(3, 2), 0x0B) is 2.
+constexpr uint8_t field_get(uint8_t field, uint8_t byte) {
+  return static_cast<uint8_t>((byte & field) / field_unit(field));
+}
+// How many bits wide a field is.
+constexpr unsigned field_width(uint8_t field) {
+  unsigned n = 0;
+  for (uint8_t f = field; f != 0; f = static_cast<uint8_t>(f & (f - 1U))) {
+    ++n;
+  }
+  return n;
+}
+static_assert(bits(3, 2) == 0x0C && bits(7, 0) == 0xFF && bit(7) == 0x80);
+static_assert(field_prep(bits(3, 2), 2) == 0x08 && field_get(bits(3, 2), 0x0B) == 2 && field_width(bits(6, 3)) == 4);
+
 // The keep mask that updates exactly `field`: every other bit keeps its value.
 constexpr uint8_t keep_except(uint8_t field) { return static_cast<uint8_t>(~field); }
 
@@ -97,5 +129,23 @@ inline uint32_t reg_write(uint8_t reg, uint8_t value) {
 inline uint32_t reg_write_bits(uint8_t reg, uint8_t mask, uint8_t value) {
   return reg_write_bits_packed(reg | static_cast<uint32_t>(mask) << 8 | static_cast<uint32_t>(value) << 16);
 }
+
+// A field of a register (or a single bit): what a masked update changes.
+struct reg_field {
+  uint8_t reg;
+  uint8_t mask;
+};
+
+// A register and the whole byte a step writes into it.
+struct reg_value {
+  uint8_t reg;
+  uint8_t value;
+};
+
+// The one masked update the families call: update f.reg (keep all but
+// f.mask) <- value; value's bits outside the field are ignored.
+inline uint32_t write_field(reg_field f, uint8_t value) { return reg_write_bits(f.reg, keep_except(f.mask), value); }
+// write w.reg <- w.value.
+inline uint32_t write_value(reg_value w) { return reg_write(w.reg, w.value); }
 
 }  // namespace murvane

@@ -33,6 +33,25 @@ namespace zq310x {
 
 namespace {
 
+// The chip state polls: idle after a stop, idle once a detection finished,
+// and the offset calibration's busy bit (back-to-back readings).
+constexpr poll_spec stop_idle_poll = {ZQ310X_REG_GLBRD,
+                                      ZQ310X_GLBRD_STATE,
+                                      ZQ310X_GLBRD_STATE_IDLE,
+                                      ZQ310X_GLBRD_STATE_IDLE,
+                                      stop_poll_count,
+                                      stop_poll_wait_us,
+                                      false};
+constexpr poll_spec f0_idle_poll = {ZQ310X_REG_GLBRD,
+                                    ZQ310X_GLBRD_STATE,
+                                    ZQ310X_GLBRD_STATE_IDLE,
+                                    ZQ310X_GLBRD_STATE_IDLE,
+                                    f0_poll_count,
+                                    f0_poll_wait_us,
+                                    false};
+constexpr poll_spec offset_done_poll = {
+    ZQ310X_REG_OFFSET_CALI, ZQ310X_OFFSET_CALI_BUSY, 0x00, 0x00, offset_poll_count, 0, false};
+
 // The period the detector is told to expect, in its own clock. The product
 // is taken in 64 bits (two 32-bit record values overflow 32 bits long before
 // they stop making sense), and a period beyond the 16 bits of 0x49/0x4A is
@@ -59,7 +78,7 @@ uint64_t detection_wait_us(const family_dts& dts) {
 // When a transfer of the measurement failed the period counts as 0: the
 // zero-period message rather than a frequency made up from what was read.
 int32_t read_measured_f0(const family_dts& dts, const transfer_watch& watch) {
-  uint32_t f0_reg = read_period(ZQ310X_REG_F0_H, ZQ310X_REG_F0_L);
+  uint32_t f0_reg = read_period(ZQ310X_REG_F0_PERIOD_HI, ZQ310X_REG_F0_PERIOD_LO);
   if (watch.any_failed()) {
     f0_reg = 0;
   }
@@ -85,29 +104,29 @@ int32_t set_boost_mode(uint8_t mode) {
 }
 
 int32_t enter_active_mode() {
-  reg_write_bits(ZQ310X_REG_SYSCTRL2, keep_except(ZQ310X_SYSCTRL2_STANDBY), 0x00);
+  write_field({ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_STANDBY}, 0x00);
   reg_read_discard(ZQ310X_REG_SYSINT);  // read to clear
-  return slot_result(reg_write_bits(ZQ310X_REG_SYSCTRL1, keep_except(ZQ310X_SYSCTRL1_BIT5), 0x00));
+  return slot_result(write_field({ZQ310X_REG_SYSCTRL1, ZQ310X_SYSCTRL1_BIT5}, 0x00));
 }
 
 int32_t set_go(uint8_t flag) {
   const uint8_t go = flag != 0 ? ZQ310X_PLAYCTRL_GO : 0x00;
-  return slot_result(reg_write_bits(ZQ310X_REG_PLAYCTRL, keep_except(ZQ310X_PLAYCTRL_GO), go));
+  return slot_result(write_field({ZQ310X_REG_PLAYCTRL, ZQ310X_PLAYCTRL_GO}, go));
 }
 
 int32_t stop() {
-  reg_write_bits(ZQ310X_REG_PLAYCTRL, keep_except(ZQ310X_PLAYCTRL_GO), 0x00);
+  write_field({ZQ310X_REG_PLAYCTRL, ZQ310X_PLAYCTRL_GO}, 0x00);
   // Standby follows whether or not the chip reported idle in time (or the
   // state could not be read at all).
-  poll_reg(ZQ310X_REG_GLBRD, ZQ310X_GLBRD_STATE, ZQ310X_GLBRD_STATE_IDLE, stop_poll_count, stop_poll_wait_us);
+  poll_reg(stop_idle_poll);
   return set_play_mode(play_mode_standby);
 }
 
 void write_ram() { stream_waveform(waveform_image, &waveform_image_len); }
 
 int32_t set_ram_base() {
-  return slot_result(
-      write_sram_base({ZQ310X_REG_BASE_ADDRH, ZQ310X_REG_BASE_ADDRL, ZQ310X_REG_RAMADDRH, ZQ310X_REG_RAMADDRL}));
+  return slot_result(write_sram_base(
+      {ZQ310X_REG_RAM_BASE_HI, ZQ310X_REG_RAM_BASE_LO, ZQ310X_REG_RAM_ADDR_HI, ZQ310X_REG_RAM_ADDR_LO}));
 }
 
 int32_t chip_init(const family_dts& dts) {
@@ -117,29 +136,28 @@ int32_t chip_init(const family_dts& dts) {
   }
   reg_write(ZQ310X_REG_INIT_4D, dts.init_4d);
   reg_write(ZQ310X_REG_INIT_5D, dts.init_5d);
-  reg_write_bits(ZQ310X_REG_ANACFG5, keep_except(ZQ310X_ANACFG5_FIELD), ZQ310X_ANACFG5_DEFAULT);
+  write_field({ZQ310X_REG_ANACFG5, ZQ310X_ANACFG5_MASK}, ZQ310X_ANACFG5_DEFAULT);
   offset_calibration();  // a failure here is already logged; init goes on
   for (size_t i = 0; i < sizeof(dts.init_74_77); ++i) {
     reg_write(static_cast<uint8_t>(ZQ310X_REG_INIT_74 + i), dts.init_74_77[i]);
   }
-  return slot_result(reg_write_bits(ZQ310X_REG_ANACFG4, keep_except(ZQ310X_ANACFG4_FIELD), ZQ310X_ANACFG4_DEFAULT));
+  return slot_result(write_field({ZQ310X_REG_ANACFG4, ZQ310X_ANACFG4_MASK}, ZQ310X_ANACFG4_DEFAULT));
 }
 
 int32_t offset_calibration() {
   const transfer_watch watch;
   // The calibration runs with the SRAM access bit held.
-  reg_write_bits(ZQ310X_REG_SYSCTRL2, keep_except(ZQ310X_SYSCTRL2_RAM_ACCESS), ZQ310X_SYSCTRL2_RAM_ACCESS);
+  write_field({ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_RAM_ACCESS}, ZQ310X_SYSCTRL2_RAM_ACCESS);
   stall(ram_access_wait_us);
-  reg_write_bits(ZQ310X_REG_OFFSET_CALI, keep_except(ZQ310X_OFFSET_CALI_BUSY), ZQ310X_OFFSET_CALI_BUSY);
+  write_field({ZQ310X_REG_OFFSET_CALI, ZQ310X_OFFSET_CALI_BUSY}, ZQ310X_OFFSET_CALI_BUSY);
   // Back-to-back readings: the bound is a count of transfers, not a time. A
   // calibration with a failed transfer (the bit not held, no start, a lost
   // reading) cannot be known to have run: it fails like one that never ends.
-  const bool done =
-      poll_reg(ZQ310X_REG_OFFSET_CALI, ZQ310X_OFFSET_CALI_BUSY, 0x00, offset_poll_count, 0) && !watch.any_failed();
+  const bool done = poll_reg(offset_done_poll) && !watch.any_failed();
   if (!done) {
     log_error("Murvane: calibration offset failed\n");
   }
-  reg_write_bits(ZQ310X_REG_SYSCTRL2, keep_except(ZQ310X_SYSCTRL2_RAM_ACCESS), 0x00);
+  write_field({ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_RAM_ACCESS}, 0x00);
   return done ? 0 : -1;
 }
 
@@ -151,22 +169,21 @@ int32_t set_play_mode(uint8_t mode) {
     case play_mode_standby:
       // Only the standby bit: GO stays as it is and nothing waits.
       log_error("Murvane: standby mode\n");
-      return slot_result(
-          reg_write_bits(ZQ310X_REG_SYSCTRL2, keep_except(ZQ310X_SYSCTRL2_STANDBY), ZQ310X_SYSCTRL2_STANDBY));
+      return slot_result(write_field({ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_STANDBY}, ZQ310X_SYSCTRL2_STANDBY));
     case play_mode_ram:
       // RAM playback always runs boosted.
       log_error("Murvane: ram mode\n");
-      reg_write_bits(ZQ310X_REG_SYSCTRL2, keep_except(ZQ310X_SYSCTRL2_PLAY_MODE), ZQ310X_SYSCTRL2_PLAY_MODE_RAM);
+      write_field({ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_PLAY_MODE}, ZQ310X_SYSCTRL2_PLAY_MODE_RAM);
       enter_active_mode();
       set_boost_mode(boost_on);
-      return slot_result(reg_write_bits(ZQ310X_REG_CONTCFG2, keep_except(ZQ310X_CONTCFG2_CONT), 0x00));
+      return slot_result(write_field({ZQ310X_REG_CONTCFG2, ZQ310X_CONTCFG2_CONT}, 0x00));
     case play_mode_cont:
       // Continuous drive always runs in bypass.
       log_error("Murvane: cont mode\n");
-      reg_write_bits(ZQ310X_REG_SYSCTRL2, keep_except(ZQ310X_SYSCTRL2_PLAY_MODE), ZQ310X_SYSCTRL2_PLAY_MODE_CONT);
+      write_field({ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_PLAY_MODE}, ZQ310X_SYSCTRL2_PLAY_MODE_CONT);
       enter_active_mode();
       set_boost_mode(boost_bypass);
-      return slot_result(reg_write_bits(ZQ310X_REG_CONTCFG2, keep_except(ZQ310X_CONTCFG2_CONT), ZQ310X_CONTCFG2_CONT));
+      return slot_result(write_field({ZQ310X_REG_CONTCFG2, ZQ310X_CONTCFG2_CONT}, ZQ310X_CONTCFG2_CONT));
     default:
       return -1;  // no such mode: nothing touched, nothing logged
   }
@@ -213,13 +230,13 @@ int32_t get_f0(const family_dts& dts) {
   stop();
 
   set_play_mode(play_mode_cont);
-  reg_write_bits(ZQ310X_REG_CONTCFG, keep_except(ZQ310X_CONTCFG_F0_DET), ZQ310X_CONTCFG_F0_DET_RUN);
-  reg_write_bits(ZQ310X_REG_DETCFG, keep_except(ZQ310X_DETCFG_F0), ZQ310X_DETCFG_F0_ON);
+  write_field({ZQ310X_REG_CONTCFG, ZQ310X_CONTCFG_F0_DET}, ZQ310X_CONTCFG_F0_DET_RUN);
+  write_field({ZQ310X_REG_DETCFG, ZQ310X_DETCFG_F0}, ZQ310X_DETCFG_F0_ON);
   reg_write(ZQ310X_REG_F0_7B, dts.f0_7b);
   if (dts.f0_pre != 0 && dts.f0_coeff != 0) {
     const uint16_t period = expected_period(dts);
-    reg_write(ZQ310X_REG_F0_PRE_H, static_cast<uint8_t>(period >> 8));
-    reg_write(ZQ310X_REG_F0_PRE_L, static_cast<uint8_t>(period & 0xFF));
+    reg_write(ZQ310X_REG_F0_PRE_HI, static_cast<uint8_t>(period >> 8));
+    reg_write(ZQ310X_REG_F0_PRE_LO, static_cast<uint8_t>(period & 0xFF));
   } else {
     log_error("Murvane: Divisor is 0! f0_pre=%d, f0_coeff=%d\n", dts.f0_pre, dts.f0_coeff);
   }
@@ -227,7 +244,7 @@ int32_t get_f0(const family_dts& dts) {
   reg_write(ZQ310X_REG_F0_7E, dts.f0_7e);
   reg_write(ZQ310X_REG_F0_7F, dts.f0_7f);
   reg_read_discard(ZQ310X_REG_SYSINT);  // clears stale status
-  reg_write_bits(ZQ310X_REG_PLAYCTRL, keep_except(ZQ310X_PLAYCTRL_GO), ZQ310X_PLAYCTRL_GO);
+  write_field({ZQ310X_REG_PLAYCTRL, ZQ310X_PLAYCTRL_GO}, ZQ310X_PLAYCTRL_GO);
 
   if (dts.f0_pre == 0) {
     // Nothing to time the detection by; whatever was set up is left as it is.
@@ -238,10 +255,10 @@ int32_t get_f0(const family_dts& dts) {
   // A state that cannot be read counts as "never finished" (no message).
   stall(detection_wait_us(dts));
   int32_t result = -1;
-  if (poll_reg(ZQ310X_REG_GLBRD, ZQ310X_GLBRD_STATE, ZQ310X_GLBRD_STATE_IDLE, f0_poll_count, f0_poll_wait_us)) {
+  if (poll_reg(f0_idle_poll)) {
     result = read_measured_f0(dts, watch);
   }
-  reg_write_bits(ZQ310X_REG_CONTCFG, keep_except(ZQ310X_CONTCFG_F0_DET), ZQ310X_CONTCFG_F0_DET_DONE);
+  write_field({ZQ310X_REG_CONTCFG, ZQ310X_CONTCFG_F0_DET}, ZQ310X_CONTCFG_F0_DET_DONE);
   return result;
 }
 

@@ -1,13 +1,13 @@
-// zq310x (zq3101, zq3102) register map: register numbers, fields, and the
-// keep masks the driver passes to reg_write_bits(REG, KEEP, value).
-//
-// A KEEP mask names the bits an update leaves alone; it is always the
-// complement of the field being written, so
-//   reg_write_bits(ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_STANDBY_KEEP, ZQ310X_SYSCTRL2_STANDBY)
+// zq310x (zq3101, zq3102) register map: register numbers, and each field by
+// the bits it spans (bit, bits), with the values the driver puts in it
+// placed by field_prep. A masked update names the field it changes:
+//   write_field({ZQ310X_REG_SYSCTRL2, ZQ310X_SYSCTRL2_STANDBY}, ZQ310X_SYSCTRL2_STANDBY)
 // reads "update 0x04 (keep 0xFE) <- 0x01".
 #pragma once
 
 #include <stdint.h>
+
+#include "core/regs.h"
 
 namespace murvane {
 
@@ -20,20 +20,20 @@ inline constexpr uint8_t ZQ310X_REG_SYSINT = 0x02;
 
 // 0x03: system control 1.
 inline constexpr uint8_t ZQ310X_REG_SYSCTRL1 = 0x03;
-inline constexpr uint8_t ZQ310X_SYSCTRL1_BIT5 = 0x20;  // cleared when leaving standby
+inline constexpr uint8_t ZQ310X_SYSCTRL1_BIT5 = bit(5);  // cleared when leaving standby
 
 // 0x04: system control 2: standby, boost, play mode, host SRAM access.
 inline constexpr uint8_t ZQ310X_REG_SYSCTRL2 = 0x04;
-inline constexpr uint8_t ZQ310X_SYSCTRL2_STANDBY = 0x01;
-inline constexpr uint8_t ZQ310X_SYSCTRL2_BOOST = 0x02;      // 1 boost, 0 bypass
-inline constexpr uint8_t ZQ310X_SYSCTRL2_PLAY_MODE = 0x0C;  // bits 3..2
-inline constexpr uint8_t ZQ310X_SYSCTRL2_PLAY_MODE_RAM = 0x00;
-inline constexpr uint8_t ZQ310X_SYSCTRL2_PLAY_MODE_CONT = 0x08;
-inline constexpr uint8_t ZQ310X_SYSCTRL2_RAM_ACCESS = 0x20;  // also held during offset calibration
+inline constexpr uint8_t ZQ310X_SYSCTRL2_STANDBY = bit(0);
+inline constexpr uint8_t ZQ310X_SYSCTRL2_BOOST = bit(1);  // 1 boost, 0 bypass
+inline constexpr uint8_t ZQ310X_SYSCTRL2_PLAY_MODE = bits(3, 2);
+inline constexpr uint8_t ZQ310X_SYSCTRL2_PLAY_MODE_RAM = field_prep(ZQ310X_SYSCTRL2_PLAY_MODE, 0);
+inline constexpr uint8_t ZQ310X_SYSCTRL2_PLAY_MODE_CONT = field_prep(ZQ310X_SYSCTRL2_PLAY_MODE, 2);
+inline constexpr uint8_t ZQ310X_SYSCTRL2_RAM_ACCESS = bit(5);  // also held during offset calibration
 
 // 0x05: playback trigger.
 inline constexpr uint8_t ZQ310X_REG_PLAYCTRL = 0x05;
-inline constexpr uint8_t ZQ310X_PLAYCTRL_GO = 0x01;
+inline constexpr uint8_t ZQ310X_PLAYCTRL_GO = bit(0);
 
 // 0x07 + i: waveform number of sequencer slot i (0 ends the sequence).
 inline constexpr uint8_t ZQ310X_REG_WAVSEQ1 = 0x07;
@@ -43,49 +43,48 @@ inline constexpr uint8_t ZQ310X_REG_WAVSEQ1 = 0x07;
 inline constexpr uint8_t ZQ310X_REG_WAVLOOP1 = 0x0F;
 
 // 0x21/0x22: SRAM base address, high byte then low byte.
-inline constexpr uint8_t ZQ310X_REG_BASE_ADDRH = 0x21;
-inline constexpr uint8_t ZQ310X_REG_BASE_ADDRL = 0x22;
+inline constexpr uint8_t ZQ310X_REG_RAM_BASE_HI = 0x21;
+inline constexpr uint8_t ZQ310X_REG_RAM_BASE_LO = 0x22;
 
-// 0x2B: f0 detection set-up, bits 6..5 set to 11 while detecting.
+// 0x2B: f0 detection set-up, both bits of the field set while detecting.
 inline constexpr uint8_t ZQ310X_REG_DETCFG = 0x2B;
-inline constexpr uint8_t ZQ310X_DETCFG_F0 = 0x60;
-// The value the driver writes; only bits 6..5 land, the keep mask covers the rest.
-inline constexpr uint8_t ZQ310X_DETCFG_F0_ON = 0xE0;
+inline constexpr uint8_t ZQ310X_DETCFG_F0 = bits(6, 5);
+inline constexpr uint8_t ZQ310X_DETCFG_F0_ON = field_prep(ZQ310X_DETCFG_F0, 0b11);
 
 // 0x31: analog trim sequence, written three times in a row.
 inline constexpr uint8_t ZQ310X_REG_ANACFG1 = 0x31;
 
-// 0x34 bits 2..0 and 0x35 bits 3..2: analog defaults.
+// 0x34 and 0x35: analog defaults, each in its field.
 inline constexpr uint8_t ZQ310X_REG_ANACFG4 = 0x34;
-inline constexpr uint8_t ZQ310X_ANACFG4_FIELD = 0x07;
-inline constexpr uint8_t ZQ310X_ANACFG4_DEFAULT = 0x01;
+inline constexpr uint8_t ZQ310X_ANACFG4_MASK = bits(2, 0);
+inline constexpr uint8_t ZQ310X_ANACFG4_DEFAULT = field_prep(ZQ310X_ANACFG4_MASK, 1);
 inline constexpr uint8_t ZQ310X_REG_ANACFG5 = 0x35;
-inline constexpr uint8_t ZQ310X_ANACFG5_FIELD = 0x0C;
-inline constexpr uint8_t ZQ310X_ANACFG5_DEFAULT = 0x0C;
+inline constexpr uint8_t ZQ310X_ANACFG5_MASK = bits(3, 2);
+inline constexpr uint8_t ZQ310X_ANACFG5_DEFAULT = field_prep(ZQ310X_ANACFG5_MASK, 0b11);
 
 // 0x39: playback gain.
 inline constexpr uint8_t ZQ310X_REG_PLAYCFG_GAIN = 0x39;
 
 // 0x40/0x41: SRAM address pointer, high byte then low byte; 0x42: SRAM data,
 // the pointer advances after every byte.
-inline constexpr uint8_t ZQ310X_REG_RAMADDRH = 0x40;
-inline constexpr uint8_t ZQ310X_REG_RAMADDRL = 0x41;
+inline constexpr uint8_t ZQ310X_REG_RAM_ADDR_HI = 0x40;
+inline constexpr uint8_t ZQ310X_REG_RAM_ADDR_LO = 0x41;
 inline constexpr uint8_t ZQ310X_REG_RAM_DATA = 0x42;
 
 // 0x46: chip state, low four bits 0 when idle.
 inline constexpr uint8_t ZQ310X_REG_GLBRD = 0x46;
-inline constexpr uint8_t ZQ310X_GLBRD_STATE = 0x0F;
-inline constexpr uint8_t ZQ310X_GLBRD_STATE_IDLE = 0x00;
+inline constexpr uint8_t ZQ310X_GLBRD_STATE = bits(3, 0);
+inline constexpr uint8_t ZQ310X_GLBRD_STATE_IDLE = field_prep(ZQ310X_GLBRD_STATE, 0);
 
-// 0x48 bits 3..2: 01 while an f0 detection runs, 10 afterwards.
+// 0x48: the f0 detector state, 01 while a detection runs, 10 afterwards.
 inline constexpr uint8_t ZQ310X_REG_CONTCFG = 0x48;
-inline constexpr uint8_t ZQ310X_CONTCFG_F0_DET = 0x0C;
-inline constexpr uint8_t ZQ310X_CONTCFG_F0_DET_RUN = 0x04;
-inline constexpr uint8_t ZQ310X_CONTCFG_F0_DET_DONE = 0x08;
+inline constexpr uint8_t ZQ310X_CONTCFG_F0_DET = bits(3, 2);
+inline constexpr uint8_t ZQ310X_CONTCFG_F0_DET_RUN = field_prep(ZQ310X_CONTCFG_F0_DET, 0b01);
+inline constexpr uint8_t ZQ310X_CONTCFG_F0_DET_DONE = field_prep(ZQ310X_CONTCFG_F0_DET, 0b10);
 
 // 0x49/0x4A: expected f0 period handed to the detector, high then low byte.
-inline constexpr uint8_t ZQ310X_REG_F0_PRE_H = 0x49;
-inline constexpr uint8_t ZQ310X_REG_F0_PRE_L = 0x4A;
+inline constexpr uint8_t ZQ310X_REG_F0_PRE_HI = 0x49;
+inline constexpr uint8_t ZQ310X_REG_F0_PRE_LO = 0x4A;
 
 // 0x4D, 0x5D: chip_init defaults from the record.
 inline constexpr uint8_t ZQ310X_REG_INIT_4D = 0x4D;
@@ -94,17 +93,17 @@ inline constexpr uint8_t ZQ310X_REG_INIT_5D = 0x5D;
 // 0x5B: trim_lra.
 inline constexpr uint8_t ZQ310X_REG_TRIM_LRA = 0x5B;
 
-// 0x5F bit 0: write 1 to start the offset calibration; reads 1 while busy.
+// 0x5F: write the busy bit to start the offset calibration; reads 1 while busy.
 inline constexpr uint8_t ZQ310X_REG_OFFSET_CALI = 0x5F;
-inline constexpr uint8_t ZQ310X_OFFSET_CALI_BUSY = 0x01;
+inline constexpr uint8_t ZQ310X_OFFSET_CALI_BUSY = bit(0);
 
-// 0x66 bit 6: 1 in continuous mode, 0 in RAM mode.
+// 0x66: the bit is 1 in continuous mode, 0 in RAM mode.
 inline constexpr uint8_t ZQ310X_REG_CONTCFG2 = 0x66;
-inline constexpr uint8_t ZQ310X_CONTCFG2_CONT = 0x40;
+inline constexpr uint8_t ZQ310X_CONTCFG2_CONT = bit(6);
 
 // 0x68/0x69: measured f0 period, high byte then low byte.
-inline constexpr uint8_t ZQ310X_REG_F0_H = 0x68;
-inline constexpr uint8_t ZQ310X_REG_F0_L = 0x69;
+inline constexpr uint8_t ZQ310X_REG_F0_PERIOD_HI = 0x68;
+inline constexpr uint8_t ZQ310X_REG_F0_PERIOD_LO = 0x69;
 
 // 0x74..0x77: four chip_init defaults from the record.
 inline constexpr uint8_t ZQ310X_REG_INIT_74 = 0x74;

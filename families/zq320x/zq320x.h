@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include "core/family.h"
+#include "core/family_common.h"
 #include "platform/efi.h"
 
 namespace murvane {
@@ -14,18 +15,14 @@ extern const family_dts zq320x_dts;
 
 namespace zq320x {
 
-// Offset divisor per gain index 0..7 (this family's own values).
-inline constexpr uint32_t d2s_divisor_count = 8;
-extern const int32_t d2s_divisor_table[d2s_divisor_count];
+// Offset divisor per gain index (this family's own values).
+extern const int32_t d2s_divisor_table[d2s_gain_codes];
 
 // The timing of the standby polls.
 inline constexpr uint32_t stop_poll_count = 40;
 inline constexpr uint32_t stop_poll_wait_us = 2000;
-inline constexpr uint32_t f0_start_wait_us = 20000;
 inline constexpr uint32_t f0_poll_count = 200;
 inline constexpr uint32_t f0_poll_wait_us = 10000;
-inline constexpr uint32_t offset_cal_settle_us = 1000;
-inline constexpr uint32_t offset_cal_measure_us = 3000;
 
 int32_t get_f0(const family_dts& dts);
 int32_t offset_calibration(const family_dts& dts);

@@ -4,22 +4,25 @@
 
 #include <stdint.h>
 
+#include "core/regs.h"
+
 namespace murvane {
 
 // Boost converter control.
 inline constexpr uint8_t ZQ320X_REG_BOOST_CTRL = 0x06;
-inline constexpr uint8_t ZQ320X_BOOST_EN = 0x40;  // 1 boost, 0 bypass
+inline constexpr uint8_t ZQ320X_BOOST_EN = bit(6);  // 1 boost, 0 bypass
 
 // Playback gain.
 inline constexpr uint8_t ZQ320X_REG_GAIN = 0x07;
 
 // Play configuration.
 inline constexpr uint8_t ZQ320X_REG_PLAY_CFG = 0x08;
-inline constexpr uint8_t ZQ320X_PLAY_MODE_MASK = 0x03;
-inline constexpr uint8_t ZQ320X_PLAY_MODE_RAM = 0x00;
-inline constexpr uint8_t ZQ320X_PLAY_MODE_CONT = 0x02;
-inline constexpr uint8_t ZQ320X_PLAY_MODE_STOP = 0x03;  // GO in this mode takes the chip to standby
-inline constexpr uint8_t ZQ320X_PLAY_CFG_F0_DETECT = 0x04;
+inline constexpr uint8_t ZQ320X_PLAY_MODE_MASK = bits(1, 0);
+inline constexpr uint8_t ZQ320X_PLAY_MODE_RAM = field_prep(ZQ320X_PLAY_MODE_MASK, 0b00);
+inline constexpr uint8_t ZQ320X_PLAY_MODE_CONT = field_prep(ZQ320X_PLAY_MODE_MASK, 0b10);
+inline constexpr uint8_t ZQ320X_PLAY_MODE_STOP =
+    field_prep(ZQ320X_PLAY_MODE_MASK, 0b11);  // GO in this mode takes the chip to standby
+inline constexpr uint8_t ZQ320X_PLAY_CFG_F0_DETECT = bit(2);
 
 // Play command: whole-register writes.
 inline constexpr uint8_t ZQ320X_REG_PLAY_CMD = 0x09;
@@ -33,14 +36,14 @@ inline constexpr uint8_t ZQ320X_REG_SEQ_LOOP_BASE = 0x12;
 
 // f0 tracking control.
 inline constexpr uint8_t ZQ320X_REG_F0_CTRL = 0x18;
-inline constexpr uint8_t ZQ320X_F0_CTRL_TRACK_EN = 0x08;
+inline constexpr uint8_t ZQ320X_F0_CTRL_TRACK_EN = bit(3);
 
 // Continuous-mode parameters used by the f0 measurement and chip_init.
-inline constexpr uint8_t ZQ320X_REG_CONT_1A = 0x1A;  // drive window derived from f0_pre
+inline constexpr uint8_t ZQ320X_REG_CONT_DRV_WIDTH = 0x1A;  // drive window derived from f0_pre
 inline constexpr uint8_t ZQ320X_REG_CONT_1C = 0x1C;
-inline constexpr uint8_t ZQ320X_CONT_1C_FIELD = 0x0F;
+inline constexpr uint8_t ZQ320X_CONT_1C_MASK = bits(3, 0);
 inline constexpr uint8_t ZQ320X_REG_CONT_1D = 0x1D;
-inline constexpr uint8_t ZQ320X_CONT_1D_EN = 0x80;
+inline constexpr uint8_t ZQ320X_CONT_1D_EN = bit(7);
 inline constexpr uint8_t ZQ320X_REG_CONT_1E = 0x1E;
 inline constexpr uint8_t ZQ320X_REG_CONT_1F = 0x1F;
 inline constexpr uint8_t ZQ320X_REG_CONT_20 = 0x20;
@@ -61,9 +64,10 @@ inline constexpr uint8_t ZQ320X_CONT_3C_VALUE = 0x0C;
 
 // Chip state.
 inline constexpr uint8_t ZQ320X_REG_GLB_STATE = 0x3F;
-inline constexpr uint8_t ZQ320X_GLB_STATE_MASK = 0x0F;
-inline constexpr uint8_t ZQ320X_GLB_STATE_STANDBY = 0x00;
-inline constexpr uint8_t ZQ320X_GLB_STATE_STANDBY_ALT = 0x0A;  // also accepted as standby by stop
+inline constexpr uint8_t ZQ320X_GLB_STATE_MASK = bits(3, 0);
+inline constexpr uint8_t ZQ320X_GLB_STATE_STANDBY = field_prep(ZQ320X_GLB_STATE_MASK, 0);
+inline constexpr uint8_t ZQ320X_GLB_STATE_STANDBY_ALT =
+    field_prep(ZQ320X_GLB_STATE_MASK, 0xA);  // also accepted as standby by stop
 
 // SRAM address pointer and data (the pointer advances after each data byte).
 inline constexpr uint8_t ZQ320X_REG_RAM_ADDR_HI = 0x40;
@@ -72,36 +76,36 @@ inline constexpr uint8_t ZQ320X_REG_RAM_DATA = 0x42;
 
 // System control: host SRAM access, continuous-mode select.
 inline constexpr uint8_t ZQ320X_REG_SYS_CTRL = 0x43;
-inline constexpr uint8_t ZQ320X_SYS_CTRL_RAM_ACCESS = 0x08;
-inline constexpr uint8_t ZQ320X_SYS_CTRL_CONT_MODE = 0x80;
+inline constexpr uint8_t ZQ320X_SYS_CTRL_RAM_ACCESS = bit(3);
+inline constexpr uint8_t ZQ320X_SYS_CTRL_CONT_MODE = bit(7);
 
 // Forced standby: a set-then-clear pulse of the bit.
 inline constexpr uint8_t ZQ320X_REG_STANDBY_CTRL = 0x44;
-inline constexpr uint8_t ZQ320X_STANDBY_FORCE = 0x40;
+inline constexpr uint8_t ZQ320X_STANDBY_FORCE = bit(6);
 
 // Offset calibration: gain index, start, result.
 inline constexpr uint8_t ZQ320X_REG_D2S_GAIN = 0x49;
-inline constexpr uint8_t ZQ320X_D2S_GAIN_MASK = 0x07;
+inline constexpr uint8_t ZQ320X_D2S_GAIN_MASK = bits(2, 0);
 inline constexpr uint8_t ZQ320X_REG_OFFSET_CAL = 0x52;
-inline constexpr uint8_t ZQ320X_OFFSET_CAL_START = 0x01;
-inline constexpr uint8_t ZQ320X_REG_OFFSET_HI = 0x54;  // result bits 9..2
-inline constexpr uint8_t ZQ320X_REG_OFFSET_LO = 0x57;  // result bits 1..0 in bits 3..2
-inline constexpr uint8_t ZQ320X_OFFSET_LO_MASK = 0x0C;
-inline constexpr uint8_t ZQ320X_OFFSET_LO_SHIFT = 2;
+inline constexpr uint8_t ZQ320X_OFFSET_CAL_START = bit(0);
+inline constexpr uint8_t ZQ320X_REG_OFFSET_HI = 0x54;
+inline constexpr uint8_t ZQ320X_OFFSET_HI_MASK = bits(7, 0);  // the result's high bits
+inline constexpr uint8_t ZQ320X_REG_OFFSET_LO = 0x57;
+inline constexpr uint8_t ZQ320X_OFFSET_LO_MASK = bits(3, 2);  // its two low bits
 
 // LRA trim.
 inline constexpr uint8_t ZQ320X_REG_TRIM_LRA = 0x5A;
-inline constexpr uint8_t ZQ320X_TRIM_LRA_MASK = 0x3F;
+inline constexpr uint8_t ZQ320X_TRIM_LRA_MASK = bits(5, 0);
 
 // Qualification: set on a qualified part.
 inline constexpr uint8_t ZQ320X_REG_QUALIFY = 0x64;
-inline constexpr uint8_t ZQ320X_QUALIFY_OK = 0x80;
+inline constexpr uint8_t ZQ320X_QUALIFY_OK = bit(7);
 
 // chip_init defaults: five consecutive registers from 0x6D; bit 7 of the
 // last one is cleared afterwards.
 inline constexpr uint8_t ZQ320X_REG_INIT_BASE = 0x6D;
 inline constexpr uint8_t ZQ320X_INIT_COUNT = 5;
 inline constexpr uint8_t ZQ320X_REG_INIT_71 = 0x71;
-inline constexpr uint8_t ZQ320X_INIT_71_BIT7 = 0x80;
+inline constexpr uint8_t ZQ320X_INIT_71_BIT7 = bit(7);
 
 }  // namespace murvane

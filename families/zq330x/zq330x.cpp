@@ -27,9 +27,6 @@ namespace zq330x {
 
 namespace {
 
-constexpr uint32_t standby_poll_count = 100;
-constexpr uint32_t standby_poll_wait_us = 2000;
-
 constexpr playback_regs playback = {
     .play_mode = {ZQ330X_REG_PLAY_CFG, ZQ330X_PLAY_MODE_MASK},
     .mode_ram = ZQ330X_PLAY_MODE_RAM,
@@ -42,11 +39,19 @@ constexpr playback_regs playback = {
     .cont_preset = {0, 0},
 };
 
+// The chip needs a while after a stop request before its state means
+// anything: the wait comes before every reading.
+constexpr poll_spec standby_poll = {ZQ330X_REG_GLB_STATE,
+                                    ZQ330X_GLB_STATE_MASK,
+                                    ZQ330X_GLB_STATE_STANDBY,
+                                    ZQ330X_GLB_STATE_STANDBY,
+                                    standby_poll_count,
+                                    standby_poll_wait_us,
+                                    true};
+
 }  // namespace
 
-int32_t wait_standby() {
-  return wait_standby_then_read(ZQ330X_REG_GLB_STATE, standby_poll_count, standby_poll_wait_us);
-}
+int32_t wait_standby() { return wait_standby_logged(standby_poll); }
 
 int32_t set_boost_mode(uint8_t mode) { return set_boost_bit(mode, playback.boost); }
 
@@ -59,21 +64,22 @@ constexpr f0_measure_regs f0_measure = {
     .playback = &playback,
     .drive =
         {
-            .cont_1d = {ZQ330X_REG_CONT_1D, ZQ330X_CONT_1D_EN},
-            .cont_1e = ZQ330X_REG_CONT_1E,
+            .drive_enable = {ZQ330X_REG_CONT_1D, ZQ330X_CONT_1D_EN},
+            .band = ZQ330X_REG_CONT_1E,
             .cont_1f = ZQ330X_REG_CONT_1F,
             .cont_20 = ZQ330X_REG_CONT_20,
             .track_margin = ZQ330X_REG_CONT_TRACK_MARGIN,
-            .cont_1e_divisor = 40000,
+            .band_divisor = 40000,
             .zero_margin_message = nullptr,
         },
     .detector = {ZQ330X_REG_TRACK_CTRL, ZQ330X_TRACK_EN},
     .play_cfg_detect = {ZQ330X_REG_PLAY_CFG, ZQ330X_F0_DETECT_EN},
     .go_write = {ZQ330X_REG_PLAY_CTRL, ZQ330X_PLAY_GO},
-    .cont_1a = ZQ330X_REG_CONT_1A,
-    .cont_period = 0,
+    .drive_width = ZQ330X_REG_CONT_DRV_WIDTH,
+    .drive_period = 0,
     .period_hi = ZQ330X_REG_F0_PERIOD_HI,
     .period_lo = ZQ330X_REG_F0_PERIOD_LO,
+    .no_standby_message = nullptr,
 };
 
 int32_t get_f0(const family_dts& dts) { return measure_f0(dts, f0_measure); }
@@ -85,9 +91,6 @@ int32_t set_go(uint8_t flag) {
   return slot_result(reg_write(ZQ330X_REG_PLAY_CTRL, flag != 0 ? ZQ330X_PLAY_GO : ZQ330X_PLAY_HALT));
 }
 
-// GO brakes only in the stop mode; in any other mode it would start
-// playback. Without the mode the chip is left to standby by itself or forced
-// there.
 int32_t stop() { return stop_playback(playback, &wait_standby, "Murvane: force to enter standby\n"); }
 
 void write_ram() { stream_waveform(waveform_image, &waveform_image_len); }
@@ -98,9 +101,9 @@ int32_t set_ram_base() {
 }
 
 int32_t chip_init(const family_dts& dts) {
-  reg_write_bits(ZQ330X_REG_D2S, keep_except(ZQ330X_D2S_GAIN_MASK), dts.d2s_gain);
+  write_field({ZQ330X_REG_D2S, ZQ330X_D2S_GAIN_MASK}, dts.d2s_gain);
   reg_write(ZQ330X_REG_CONT_21, dts.cont_reg21);
-  return slot_result(reg_write_bits(ZQ330X_REG_CONT_1C, keep_except(ZQ330X_CONT_1C_MASK), dts.cont_reg1c));
+  return slot_result(write_field({ZQ330X_REG_CONT_1C, ZQ330X_CONT_1C_MASK}, dts.cont_reg1c));
 }
 
 int32_t set_gain(uint8_t gain) { return slot_result(reg_write(ZQ330X_REG_GAIN, gain)); }
@@ -109,7 +112,7 @@ int32_t set_play_mode(uint8_t mode) { return switch_play_mode(mode, playback); }
 
 int32_t write_trim_lra(int32_t kind) {
   const uint8_t value = select_trim_value(kind);
-  return slot_result(reg_write_bits(ZQ330X_REG_TRIM_LRA, keep_except(ZQ330X_TRIM_LRA_MASK), value));
+  return slot_result(write_field({ZQ330X_REG_TRIM_LRA, ZQ330X_TRIM_LRA_MASK}, value));
 }
 
 int32_t set_sequence(uint8_t index, uint8_t wave) { return slot_result(write_sequence(ZQ330X_REG_SEQ0, index, wave)); }

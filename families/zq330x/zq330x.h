@@ -15,9 +15,13 @@ extern const family_dts zq330x_dts;
 
 namespace zq330x {
 
-// Polls the chip state until it reads standby: a 2000 us wait before each of
-// at most 100 readings. 0 when standby was seen, -1 otherwise (a failed
-// reading ends the poll at once as a time-out).
+// wait_standby: a wait before each of at most this many readings.
+inline constexpr uint32_t standby_poll_count = 100;
+inline constexpr uint32_t standby_poll_wait_us = 2000;
+
+// Polls the chip state until it reads standby: a standby_poll_wait_us wait
+// before each of at most standby_poll_count readings. 0 when standby was
+// seen, -1 otherwise (a failed reading ends the poll at once as a time-out).
 int32_t wait_standby();
 // 0 bypass, 1 boost; anything else is refused with a message.
 int32_t set_boost_mode(uint8_t mode);

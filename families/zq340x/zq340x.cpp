@@ -29,22 +29,20 @@ namespace zq340x {
 
 namespace {
 
-// wait_standby: a wait before each of at most this many readings.
-constexpr uint32_t standby_polls = 100;
-constexpr uint32_t standby_poll_wait_us = 2000;
-
 // Offset measurement: the code is latched as the trigger drops.
 constexpr offset_measure_regs offset_measure = {
-    .d2s = ZQ340X_REG_D2S,
-    .d2s_gain_mask = ZQ340X_D2S_GAIN_MASK,
-    .d2s_mode_mask = ZQ340X_D2S_MODE_MASK,
-    .d2s_mode_offset = ZQ340X_D2S_MODE_OFFSET,
+    .gain = {ZQ340X_REG_D2S, ZQ340X_D2S_GAIN_MASK},
+    .mode = {ZQ340X_REG_D2S, ZQ340X_D2S_MODE_MASK},
+    .mode_offset = ZQ340X_D2S_MODE_OFFSET,
     .access = {ZQ340X_REG_RAM_CTRL, ZQ340X_RAM_CTRL_HOST_ACCESS},
     .trigger = {ZQ340X_REG_OFFSET_CTRL, ZQ340X_OFFSET_CTRL_MASK},
     .trigger_run = ZQ340X_OFFSET_CTRL_RUN,
+    .trigger_drops = true,
     .code_hi = {ZQ340X_REG_OFFSET_HI, ZQ340X_OFFSET_HI_MASK},
-    .code_lo = ZQ340X_REG_OFFSET_LO,
+    .code_lo = {ZQ340X_REG_OFFSET_LO, ZQ340X_OFFSET_LO_MASK},
     .divisors = d2s_divisor_table_x1023,
+    .gain_error_message = nullptr,
+    .record_may_skip = true,
     .fail_message = "offset calibration out of range\n",
 };
 static_assert(ZQ340X_OFFSET_CTRL_IDLE == 0x00, "a run ends with the trigger field cleared");
@@ -61,9 +59,18 @@ constexpr playback_regs playback = {
     .cont_preset = {0, 0},
 };
 
+// As on family C: the wait comes before every reading.
+constexpr poll_spec standby_poll = {ZQ340X_REG_STATE,
+                                    ZQ340X_STATE_MASK,
+                                    ZQ340X_STATE_STANDBY,
+                                    ZQ340X_STATE_STANDBY,
+                                    standby_poll_count,
+                                    standby_poll_wait_us,
+                                    true};
+
 }  // namespace
 
-int32_t wait_standby() { return wait_standby_then_read(ZQ340X_REG_STATE, standby_polls, standby_poll_wait_us); }
+int32_t wait_standby() { return wait_standby_logged(standby_poll); }
 
 int32_t set_boost_mode(uint8_t mode) { return set_boost_bit(mode, playback.boost); }
 
@@ -71,8 +78,6 @@ int32_t set_go(uint8_t flag) {
   return slot_result(reg_write(ZQ340X_REG_PLAY_CTRL, flag != 0 ? ZQ340X_PLAY_CTRL_GO : ZQ340X_PLAY_CTRL_HALT));
 }
 
-// GO is a stop request only with play mode 11 in place; in any other mode
-// it would start playback or a measurement instead.
 int32_t stop() { return stop_playback(playback, &wait_standby, "Murvane: force to enter standby\n"); }
 
 void write_ram() { stream_waveform(waveform_image, &waveform_image_len); }
@@ -83,16 +88,16 @@ int32_t set_ram_base() {
 }
 
 int32_t chip_init(const family_dts& dts) {
-  reg_write_bits(ZQ340X_REG_DETECT_CTRL, keep_except(ZQ340X_DETECT_CTRL_OFFSET_SKIP),
-                 static_cast<uint8_t>(dts.offset_cali_skip << ZQ340X_DETECT_CTRL_OFFSET_SKIP_SHIFT));
+  write_field({ZQ340X_REG_DETECT_CTRL, ZQ340X_DETECT_CTRL_OFFSET_SKIP},
+              field_prep(ZQ340X_DETECT_CTRL_OFFSET_SKIP, dts.offset_cali_skip));
   reg_write(ZQ340X_REG_CONT_CFG21, dts.cont_reg21);
-  reg_write_bits(ZQ340X_REG_CONT_CFG1C, keep_except(ZQ340X_CONT_CFG1C_MASK), dts.cont_reg1c);
-  reg_write_bits(ZQ340X_REG_SYSCTRL, keep_except(ZQ340X_SYSCTRL_INIT), ZQ340X_SYSCTRL_INIT);
+  write_field({ZQ340X_REG_CONT_CFG1C, ZQ340X_CONT_CFG1C_MASK}, dts.cont_reg1c);
+  write_field({ZQ340X_REG_SYSCTRL, ZQ340X_SYSCTRL_INIT}, ZQ340X_SYSCTRL_INIT);
 
   // The protected registers take writes only between the two key writes.
   reg_write(ZQ340X_REG_KEY, ZQ340X_KEY_OPEN);
-  reg_write_bits(ZQ340X_REG_PROT56, keep_except(ZQ340X_PROT56_CLEAR), 0x00);
-  reg_write_bits(ZQ340X_REG_PROT6B, keep_except(ZQ340X_PROT6B_SET), ZQ340X_PROT6B_SET);
+  write_field({ZQ340X_REG_PROT56, ZQ340X_PROT56_CLEAR}, 0x00);
+  write_field({ZQ340X_REG_PROT6B, ZQ340X_PROT6B_SET}, ZQ340X_PROT6B_SET);
   reg_write(ZQ340X_REG_PROT73, ZQ340X_PROT73_DEFAULT);
   reg_write(ZQ340X_REG_PROT76, ZQ340X_PROT76_DEFAULT);
   return slot_result(reg_write(ZQ340X_REG_KEY, ZQ340X_KEY_CLOSE));
@@ -127,28 +132,29 @@ constexpr f0_measure_regs f0_measure = {
     .playback = &playback,
     .drive =
         {
-            .cont_1d = {ZQ340X_REG_CONT_CFG1D, ZQ340X_CONT_CFG1D_EN},
-            .cont_1e = ZQ340X_REG_CONT_CFG1E,
+            .drive_enable = {ZQ340X_REG_CONT_CFG1D, ZQ340X_CONT_CFG1D_EN},
+            .band = ZQ340X_REG_CONT_CFG1E,
             .cont_1f = ZQ340X_REG_CONT_CFG1F,
             .cont_20 = ZQ340X_REG_CONT_CFG20,
             .track_margin = ZQ340X_REG_CONT_TRACK_MARGIN,
-            .cont_1e_divisor = 40000,
+            .band_divisor = 40000,
             .zero_margin_message = nullptr,
         },
     .detector = {ZQ340X_REG_DETECT_CTRL, ZQ340X_DETECT_CTRL_F0_EN},
     .play_cfg_detect = {0, 0},
     .go_write = {ZQ340X_REG_PLAY_CTRL, ZQ340X_PLAY_CTRL_GO},
-    .cont_1a = ZQ340X_REG_CONT_F0_DETECT,
-    .cont_period = 0,
+    .drive_width = ZQ340X_REG_CONT_DRV_WIDTH,
+    .drive_period = 0,
     .period_hi = ZQ340X_REG_F0_PERIOD_HI,
     .period_lo = ZQ340X_REG_F0_PERIOD_LO,
+    .no_standby_message = nullptr,
 };
 
 int32_t get_f0(const family_dts& dts) { return measure_f0(dts, f0_measure); }
 
 int32_t write_trim_lra(int32_t kind) {
   const uint8_t value = select_trim_value(kind);
-  return slot_result(reg_write_bits(ZQ340X_REG_TRIM_LRA, keep_except(ZQ340X_TRIM_LRA_MASK), value));
+  return slot_result(write_field({ZQ340X_REG_TRIM_LRA, ZQ340X_TRIM_LRA_MASK}, value));
 }
 
 }  // namespace zq340x

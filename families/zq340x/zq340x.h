@@ -30,6 +30,10 @@ int32_t set_sequence_loop(uint8_t index, uint8_t loop);  // 11
 int32_t set_ram_access(uint8_t on);                      // 12
 EFI_STATUS qualify_check();                              // 13
 
+// wait_standby: a wait before each of at most this many readings.
+inline constexpr uint32_t standby_poll_count = 100;
+inline constexpr uint32_t standby_poll_wait_us = 2000;
+
 // Waits for the chip to report standby by itself: 0 when it did, -1 when
 // it did not within the poll bound or its state could not be read.
 int32_t wait_standby();

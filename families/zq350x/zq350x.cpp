@@ -28,7 +28,6 @@ namespace zq350x {
 
 namespace {
 
-constexpr uint32_t ram_access_settle_us = 1000;
 constexpr uint32_t repair_settle_us = 2000;
 
 constexpr playback_regs playback = {
@@ -50,9 +49,9 @@ bool needs_repair(uint8_t flag, uint8_t level) {
 // With host SRAM access on and the key open the chip reloads its trim
 // state; 0x62 and 0x63 are read again afterwards to see whether it did.
 void run_repair_window() {
-  constexpr uint8_t keep = keep_except(ZQ350X_SYS_CTRL_RAM_ACCESS);
-  reg_write_bits(ZQ350X_REG_SYS_CTRL, keep, ZQ350X_SYS_CTRL_RAM_ACCESS);
-  stall(ram_access_settle_us);
+  constexpr reg_field access = {ZQ350X_REG_SYS_CTRL, ZQ350X_SYS_CTRL_RAM_ACCESS};
+  write_field(access, access.mask);
+  stall(ram_access_wait_us);
   reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_OPEN);
   // One access to 0x5C triggers the reload. We read it (value unused)
   // rather than write 9 to it: a read leaves the protected register's
@@ -61,7 +60,7 @@ void run_repair_window() {
   reg_read_discard(ZQ350X_REG_REPAIR, 9);
   stall(repair_settle_us);
   reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_CLOSE);
-  reg_write_bits(ZQ350X_REG_SYS_CTRL, keep, 0);
+  write_field(access, 0x00);
 }
 
 }  // namespace
@@ -87,14 +86,14 @@ int32_t chip_init(const family_dts& dts) {
   // The analog settings take writes only between the two key writes.
   reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_OPEN);
   reg_write(ZQ350X_REG_ANA_70, ZQ350X_ANA_70_INIT);
-  reg_write_bits(ZQ350X_REG_ANA_71, keep_except(ZQ350X_ANA_71_BIT7), ZQ350X_ANA_71_BIT7);
-  reg_write_bits(ZQ350X_REG_ANA_74, keep_except(ZQ350X_ANA_74_BIT7), ZQ350X_ANA_74_BIT7);
-  reg_write_bits(ZQ350X_REG_ANA_75, keep_except(ZQ350X_ANA_75_BIT4), 0);
-  reg_write_bits(ZQ350X_REG_ANA_48, keep_except(ZQ350X_ANA_48_BIT7), 0);
+  write_field({ZQ350X_REG_ANA_71, ZQ350X_ANA_71_BIT7}, ZQ350X_ANA_71_BIT7);
+  write_field({ZQ350X_REG_ANA_74, ZQ350X_ANA_74_BIT7}, ZQ350X_ANA_74_BIT7);
+  write_field({ZQ350X_REG_ANA_75, ZQ350X_ANA_75_BIT4}, 0);
+  write_field({ZQ350X_REG_ANA_48, ZQ350X_ANA_48_BIT7}, 0);
   reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_CLOSE);
-  reg_write_bits(ZQ350X_REG_CONT_1C, keep_except(ZQ350X_CONT_1C_FIELD), dts.cont_reg1c);
+  write_field({ZQ350X_REG_CONT_1C, ZQ350X_CONT_1C_MASK}, dts.cont_reg1c);
   reg_write(ZQ350X_REG_CONT_21, dts.cont_reg21);
-  return slot_result(reg_write_bits(ZQ350X_REG_D2S_GAIN, keep_except(ZQ350X_D2S_GAIN_FIELD), dts.d2s_gain));
+  return slot_result(write_field({ZQ350X_REG_D2S_GAIN, ZQ350X_D2S_GAIN_MASK}, dts.d2s_gain));
 }
 
 int32_t set_boost_mode(uint8_t boost) { return set_boost_bit(boost, playback.boost); }
@@ -111,15 +110,20 @@ int32_t set_go(uint8_t flag) {
 // A reading that fails is never taken for standby: the poll ends there, as
 // if its count had run out (no message, no further wait).
 int32_t wait_standby(uint32_t polls) {
-  if (poll_reg(ZQ350X_REG_STATE, ZQ350X_STATE_MASK, ZQ350X_STATE_STANDBY, polls, standby_poll_us)) {
+  const poll_spec poll = {ZQ350X_REG_STATE,
+                          ZQ350X_STATE_MASK,
+                          ZQ350X_STATE_STANDBY,
+                          ZQ350X_STATE_STANDBY,
+                          polls,
+                          standby_poll_wait_us,
+                          false};
+  if (poll_reg(poll)) {
     log_error("Murvane: entered standby\n");
     return 0;
   }
   return -1;
 }
 
-// GO brakes only in mode 3; in the mode left behind it would start playback
-// or the endless continuous drive, so it waits for mode 3 to be set.
 int32_t stop() {
   return stop_playback(
       playback, [] { return wait_standby(stop_standby_polls); }, "Murvane: force to enter standby mode\n");
@@ -157,21 +161,22 @@ constexpr f0_measure_regs f0_measure = {
     .playback = &playback,
     .drive =
         {
-            .cont_1d = {ZQ350X_REG_CONT_1D, ZQ350X_CONT_1D_EN},
-            .cont_1e = ZQ350X_REG_CONT_1E,
+            .drive_enable = {ZQ350X_REG_CONT_1D, ZQ350X_CONT_1D_EN},
+            .band = ZQ350X_REG_CONT_1E,
             .cont_1f = ZQ350X_REG_CONT_1F,
             .cont_20 = ZQ350X_REG_CONT_20,
             .track_margin = ZQ350X_REG_CONT_TRACK_MARGIN,
-            .cont_1e_divisor = 40000,
+            .band_divisor = 40000,
             .zero_margin_message = "Murvane: zq350x_dts.cont_track_margin = 0",
         },
     .detector = {ZQ350X_REG_F0_CTRL, ZQ350X_F0_CTRL_TRACK},
     .play_cfg_detect = {ZQ350X_REG_PLAY_CFG, ZQ350X_PLAY_CFG_F0_DET},
     .go_write = {ZQ350X_REG_PLAY_CTRL, ZQ350X_PLAY_CTRL_GO},
-    .cont_1a = ZQ350X_REG_CONT_1A,
-    .cont_period = 0,
+    .drive_width = ZQ350X_REG_CONT_DRV_WIDTH,
+    .drive_period = 0,
     .period_hi = ZQ350X_REG_F0_PERIOD_HI,
     .period_lo = ZQ350X_REG_F0_PERIOD_LO,
+    .no_standby_message = nullptr,
 };
 
 int32_t get_f0(const family_dts& dts) { return measure_f0(dts, f0_measure); }
@@ -179,7 +184,7 @@ int32_t get_f0(const family_dts& dts) { return measure_f0(dts, f0_measure); }
 int32_t write_trim_lra(int32_t kind) {
   // The trim is protected: written between the two key writes.
   reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_OPEN);
-  const auto value = static_cast<uint8_t>(select_trim_value(kind) & ZQ350X_TRIM_LRA_FIELD);
+  const auto value = static_cast<uint8_t>(select_trim_value(kind) & ZQ350X_TRIM_LRA_MASK);
   reg_write(ZQ350X_REG_TRIM_LRA, value);
   return slot_result(reg_write(ZQ350X_REG_KEY, ZQ350X_KEY_CLOSE));
 }

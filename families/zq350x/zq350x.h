@@ -15,7 +15,7 @@ extern const family_dts zq350x_dts;
 namespace zq350x {
 
 // Waits on the chip state register.
-inline constexpr uint32_t standby_poll_us = 2000;
+inline constexpr uint32_t standby_poll_wait_us = 2000;
 inline constexpr uint32_t stop_standby_polls = 40;
 inline constexpr uint32_t f0_standby_polls = 1000;
 
@@ -38,7 +38,7 @@ int32_t set_ram_access(uint8_t on);  // 0, or -1 when the update failed
 EFI_STATUS qualify_check();
 
 // Internal steps, exposed for tests.
-// Polls the chip state up to polls times, standby_poll_us apart: 0 when
+// Polls the chip state up to polls times, standby_poll_wait_us apart: 0 when
 // standby was seen, -1 otherwise (also at once on a failed reading).
 int32_t wait_standby(uint32_t polls);
 // 1 boost, 0 bypass; anything else is refused with a message.

@@ -33,20 +33,20 @@ namespace {
 // Offset measurement (1023 x the gain in the divisors): the code is latched
 // when the trigger falls.
 constexpr offset_measure_regs offset_measure = {
-    .d2s = ZQ360X_REG_D2S_CFG,
-    .d2s_gain_mask = ZQ360X_D2S_GAIN_MASK,
-    .d2s_mode_mask = ZQ360X_D2S_MODE_MASK,
-    .d2s_mode_offset = ZQ360X_D2S_MODE_OFFSET,
+    .gain = {ZQ360X_REG_D2S_CFG, ZQ360X_D2S_GAIN_MASK},
+    .mode = {ZQ360X_REG_D2S_CFG, ZQ360X_D2S_MODE_MASK},
+    .mode_offset = ZQ360X_D2S_MODE_OFFSET,
     .access = {ZQ360X_REG_SYSCTRL2, ZQ360X_SYSCTRL2_RAM_ACCESS},
     .trigger = {ZQ360X_REG_OFS_TRIG, ZQ360X_OFS_TRIG_MASK},
     .trigger_run = ZQ360X_OFS_TRIG_RUN,
-    .code_hi = {ZQ360X_REG_OFS_CODE_H, ZQ360X_OFS_CODE_H_MASK},
-    .code_lo = ZQ360X_REG_OFS_CODE_L,
+    .trigger_drops = true,
+    .code_hi = {ZQ360X_REG_OFS_CODE_HI, ZQ360X_OFS_CODE_HI_MASK},
+    .code_lo = {ZQ360X_REG_OFS_CODE_LO, ZQ360X_OFS_CODE_LO_MASK},
     .divisors = d2s_divisor_table_x1023,
+    .gain_error_message = nullptr,
+    .record_may_skip = true,
     .fail_message = "Murvane: offset calibration out of range",
 };
-
-constexpr uint8_t byte_max = 0xFF;
 
 constexpr playback_regs playback = {
     .play_mode = {ZQ360X_REG_PLAY_CFG, ZQ360X_PLAY_MODE_MASK},
@@ -63,7 +63,14 @@ constexpr playback_regs playback = {
 }  // namespace
 
 int32_t wait_standby(uint32_t polls) {
-  if (!poll_reg(ZQ360X_REG_GLB_STATE, byte_max, ZQ360X_GLB_STATE_STANDBY, polls, standby_poll_wait_us)) {
+  const poll_spec poll = {ZQ360X_REG_GLB_STATE,
+                          ZQ360X_GLB_STATE_MASK,
+                          ZQ360X_GLB_STATE_STANDBY,
+                          ZQ360X_GLB_STATE_STANDBY,
+                          polls,
+                          standby_poll_wait_us,
+                          false};
+  if (!poll_reg(poll)) {
     return -1;
   }
   log_error("Murvane: entered standby\n");
@@ -75,14 +82,14 @@ int32_t set_boost_mode(uint8_t boost) { return set_boost_bit(boost, playback.boo
 EFI_STATUS qualify_check() { return check_qualified({ZQ360X_REG_QUALIFY, ZQ360X_QUALIFIED}); }
 
 int32_t chip_init(const family_dts& dts) {
-  reg_write_bits(ZQ360X_REG_SYSCTRL, keep_except(ZQ360X_SYSCTRL_OFFSET_SKIP),
-                 static_cast<uint8_t>(dts.offset_cali_skip << ZQ360X_SYSCTRL_OFFSET_SKIP_SHIFT));
-  reg_write_bits(ZQ360X_REG_CONT_CFG1C, keep_except(ZQ360X_CONT_CFG1C_MASK), dts.cont_reg1c);
+  write_field({ZQ360X_REG_SYSCTRL, ZQ360X_SYSCTRL_OFFSET_SKIP},
+              field_prep(ZQ360X_SYSCTRL_OFFSET_SKIP, dts.offset_cali_skip));
+  write_field({ZQ360X_REG_CONT_CFG1C, ZQ360X_CONT_CFG1C_MASK}, dts.cont_reg1c);
   reg_write(ZQ360X_REG_CONT_CFG21, dts.cont_reg21);
 
   // The analogue settings take writes only between the two key writes.
   reg_write(ZQ360X_REG_KEY, ZQ360X_KEY_OPEN);
-  reg_write_bits(ZQ360X_REG_ANA_56, keep_except(ZQ360X_ANA_56_MODE_MASK), 0);
+  write_field({ZQ360X_REG_ANA_56, ZQ360X_ANA_56_MODE_MASK}, 0);
   reg_write(ZQ360X_REG_ANA_6F, ZQ360X_ANA_6F_INIT);
   reg_write(ZQ360X_REG_ANA_70, ZQ360X_ANA_70_INIT);
   reg_write(ZQ360X_REG_ANA_72, ZQ360X_ANA_72_INIT);
@@ -90,15 +97,13 @@ int32_t chip_init(const family_dts& dts) {
   reg_write(ZQ360X_REG_ANA_7D, ZQ360X_ANA_7D_INIT);
   return slot_result(reg_write(ZQ360X_REG_KEY, ZQ360X_KEY_CLOSE));
 }
+
 int32_t set_play_mode(uint8_t mode) { return switch_play_mode(mode, playback); }
 
 int32_t set_go(uint8_t flag) {
   return slot_result(reg_write(ZQ360X_REG_PLAY_CTRL, flag != 0 ? ZQ360X_PLAY_CTRL_GO : ZQ360X_PLAY_CTRL_STOP));
 }
 
-// Writing 1 to play control is a stop request only in mode 3; in any other
-// mode it would start playback. Without mode 3 the request is not sent and
-// the standby wait (and, if need be, the forced standby) does the job.
 int32_t stop() {
   return stop_playback(
       playback, [] { return wait_standby(stop_standby_polls); }, "Murvane: force to enter standby mode\n");
@@ -107,8 +112,8 @@ int32_t stop() {
 void write_ram() { stream_waveform(waveform_image, &waveform_image_len); }
 
 int32_t set_ram_base() {
-  return slot_result(
-      write_sram_base({ZQ360X_REG_RAM_BASE_H, ZQ360X_REG_RAM_BASE_L, ZQ360X_REG_RAM_ADDR_H, ZQ360X_REG_RAM_ADDR_L}));
+  return slot_result(write_sram_base(
+      {ZQ360X_REG_RAM_BASE_HI, ZQ360X_REG_RAM_BASE_LO, ZQ360X_REG_RAM_ADDR_HI, ZQ360X_REG_RAM_ADDR_LO}));
 }
 
 int32_t set_gain(uint8_t gain) { return slot_result(reg_write(ZQ360X_REG_GAIN, gain)); }
@@ -135,21 +140,22 @@ constexpr f0_measure_regs f0_measure = {
     .playback = &playback,
     .drive =
         {
-            .cont_1d = {ZQ360X_REG_CONT_CFG1D, ZQ360X_CONT_CFG1D_EN},
-            .cont_1e = ZQ360X_REG_CONT_CFG1E,
+            .drive_enable = {ZQ360X_REG_CONT_CFG1D, ZQ360X_CONT_CFG1D_EN},
+            .band = ZQ360X_REG_CONT_CFG1E,
             .cont_1f = ZQ360X_REG_CONT_CFG1F,
             .cont_20 = ZQ360X_REG_CONT_CFG20,
             .track_margin = ZQ360X_REG_CONT_TRACK_MARGIN,
-            .cont_1e_divisor = 40000,
+            .band_divisor = 40000,
             .zero_margin_message = "Murvane: zq360x_dts.cont_track_margin = 0",
         },
     .detector = {ZQ360X_REG_SYSCTRL, ZQ360X_SYSCTRL_F0_DET_EN},
     .play_cfg_detect = {ZQ360X_REG_PLAY_CFG, ZQ360X_PLAY_CFG_F0_DET},
     .go_write = {ZQ360X_REG_PLAY_CTRL, ZQ360X_PLAY_CTRL_GO},
-    .cont_1a = ZQ360X_REG_CONT_DRV_WIDTH,
-    .cont_period = ZQ360X_REG_CONT_PERIOD,
-    .period_hi = ZQ360X_REG_F0_PERIOD_H,
-    .period_lo = ZQ360X_REG_F0_PERIOD_L,
+    .drive_width = ZQ360X_REG_CONT_DRV_WIDTH,
+    .drive_period = ZQ360X_REG_CONT_PERIOD,
+    .period_hi = ZQ360X_REG_F0_PERIOD_HI,
+    .period_lo = ZQ360X_REG_F0_PERIOD_LO,
+    .no_standby_message = nullptr,
 };
 
 int32_t get_f0(const family_dts& dts) { return measure_f0(dts, f0_measure); }
