@@ -51,22 +51,22 @@ void make_slowest(SimBoard& b, family_id f) {
   switch (f) {
     case family_id::zq310x: {
       auto& z = static_cast<sim::zq310x_model&>(m);
-      z.never_idle = true;
+      z.never_standby = true;
       z.offset_never_done = true;
       break;
     }
     case family_id::zq320x:
-      sim::zq320x_knobs_of(m)->reaches_standby = false;
+      sim::zq320x_knobs_of(m)->never_standby = true;
       break;
     case family_id::zq330x:
-      static_cast<sim::zq330x_model&>(m).never_auto_standby = true;
+      static_cast<sim::zq330x_model&>(m).never_standby = true;
       break;
     case family_id::zq340x:
       static_cast<sim::zq340x_model&>(m).never_standby = true;
       break;
     case family_id::zq350x: {
       auto& z = static_cast<sim::zq350x_model&>(m);
-      z.standby_never = true;
+      z.never_standby = true;
       z.flag_fault = true;  // qualification goes through the repair window, which mends it
       break;
     }

@@ -427,7 +427,7 @@ TEST_F(Zq310xOps, StopWaitsForIdleThenStandby) {
 struct StopCase {
   const char* name;
   uint8_t r46;  // preset state register
-  bool never_idle;
+  bool never_standby;
   uint64_t failing_reading;  // of 0x46, 0 none
   Trace poll;
   int64_t result;
@@ -438,7 +438,7 @@ class Zq310xStop : public Zq310xOps, public ::testing::WithParamInterface<StopCa
 TEST_P(Zq310xStop, PollThenStandby) {
   const StopCase& c = GetParam();
   b.chip().set_register(0x46, c.r46);
-  chip(b).never_idle = c.never_idle;
+  chip(b).never_standby = c.never_standby;
   if (c.failing_reading != 0) {
     b.platform().add_fault(fault_on(0x46, sim::Op::read, c.failing_reading));
   }
@@ -451,7 +451,7 @@ INSTANTIATE_TEST_SUITE_P(Polls, Zq310xStop,
                          ::testing::Values(
                              // Bits 7..4 are not the state.
                              StopCase{"state_bits_only", 0xA0, false, 0, {rd(0x46, 0xA0)}, 0},
-                             StopCase{"never_idle", 0x00, true, 0, times(100, {rd(0x46, 0x01), stall(2000)}), 0},
+                             StopCase{"never_standby", 0x00, true, 0, times(100, {rd(0x46, 0x01), stall(2000)}), 0},
                              // A failed reading goes straight to standby.
                              StopCase{"failed_reading",
                                       0x00,
@@ -571,7 +571,7 @@ TEST_F(Zq310xF0, IdleIsTheLowFourBitsOfTheState) {
 }
 
 TEST_F(Zq310xF0, ChipThatNeverIdles) {
-  chip(b).never_idle = true;
+  chip(b).never_standby = true;
   chip(b).f0_detect_ns = 0;  // the detection itself ends, the state never reads idle
   int64_t r = 0;
   const Trace seen = run("get_f0", {}, &r);

@@ -383,7 +383,7 @@ TEST(Zq320xF0, NoStandbyKeepsTheExpectedValue) {
     SCOPED_TRACE(c.what);
     Board b;
     b.m().stop_time_us = 0;
-    b.m().reaches_standby = !c.never;
+    b.m().never_standby = c.never;
     if (c.fail_from != 0) {
       b.platform().add_fault(read_fault(0x3F, c.fail_from, 1));
     }
@@ -433,7 +433,7 @@ TEST(Zq320xStop, StandbyAtOnceLateNeverOrUnreadable) {
     SCOPED_TRACE(c.what);
     Board b;
     b.m().stop_time_us = c.stop_time_us;
-    b.m().reaches_standby = !c.never;
+    b.m().never_standby = c.never;
     if (c.script >= 0) {
       b.chip().script_read(0x3F, static_cast<uint8_t>(c.script));
     }

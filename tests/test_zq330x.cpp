@@ -189,7 +189,7 @@ TEST_P(Zq330xStopPoll, PollsWaitFirstAndForceStandbyOnTimeOut) {
   const StopCase& c = GetParam();
   SimBoard b("zq3303");
   model(b).stop_us = c.stop_us;
-  model(b).never_auto_standby = c.never;
+  model(b).never_standby = c.never;
   if (c.fail_reading != 0) {
     b.platform().add_fault(fault_on(0x3F, sim::Op::read, c.fail_reading, 1));
   }
@@ -241,7 +241,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, Zq330xStopPoll,
 
 TEST(Zq330xStop, ReportsAFailedForcedStandby) {
   SimBoard b("zq3301");
-  model(b).never_auto_standby = true;
+  model(b).never_standby = true;
   b.platform().add_fault(fault_on(0x44, sim::Op::write, 2, 1));
   b.select_family(murvane::zq330x_family);
   EXPECT_EQ(b.slot("stop"), 5);  // the bus status of the standby release
@@ -266,7 +266,7 @@ TEST(Zq330xStop, NoGoWithoutTheStopMode) {
   };
   for (const Case& c : cases) {
     SimBoard b("zq3301");
-    model(b).never_auto_standby = true;
+    model(b).never_standby = true;
     b.select_family(murvane::zq330x_family);
     b.slot("set_go", {1});  // playing from RAM
     b.platform().add_fault(c.fault);
@@ -287,7 +287,7 @@ TEST(Zq330xStop, NoGoWithoutTheStopMode) {
 
 TEST(Zq330xStop, WaitStandbyGivesUpAfterHundredReadings) {
   SimBoard b("zq3301");
-  model(b).never_auto_standby = true;
+  model(b).never_standby = true;
   b.select_family(murvane::zq330x_family);
   b.slot("set_go", {1});
   const size_t m = b.mark();
@@ -492,7 +492,7 @@ TEST(Zq330xF0, LateAndMissingStandbyStillReadThePeriod) {
   }
   {
     SimBoard b("zq3303");
-    model(b).never_auto_standby = true;
+    model(b).never_standby = true;
     b.select_family(murvane::zq330x_family);
     EXPECT_EQ(b.slot("get_f0"), 0);
     const std::vector<std::string> want = {"Murvane: enter\n",

@@ -323,7 +323,7 @@ TEST(Zq350xWaitStandby, LateFailedAndExhausted) {
 TEST(Zq350xWaitStandby, ChipThatNeverReturnsRunsOutTheCount) {
   Board b;
   b.slot("set_go", {1});  // RAM playback on the power-on mode bits
-  model(b).standby_never = true;
+  model(b).never_standby = true;
   const size_t at = b.mark();
   EXPECT_EQ(zq::wait_standby(7), -1);
   EXPECT_EQ(n_reads(b.traffic(at), 0x3F), 7u);
@@ -333,7 +333,7 @@ TEST(Zq350xWaitStandby, ChipThatNeverReturnsRunsOutTheCount) {
 
 TEST(Zq350xStop, ForcesStandbyAfterFortyPolls) {
   Board b;
-  model(b).standby_never = true;
+  model(b).never_standby = true;
   const size_t at = b.mark();
   EXPECT_EQ(b.slot("stop"), 0);  // the forced standby's bus status
   const Trace t = b.traffic(at);
@@ -411,7 +411,7 @@ TEST(Zq350xGetF0, HalfReadPeriodIsNoPeriod) {
 
 TEST(Zq350xGetF0, ChipNeverInStandbyReportsNoPeriod) {
   Board b;
-  model(b).standby_never = true;
+  model(b).never_standby = true;
   EXPECT_EQ(b.slot("get_f0"), 0);
   const Trace t = b.traffic();
   EXPECT_EQ(n_reads(t, 0x3F), 40u + 1000u);
@@ -602,7 +602,7 @@ TEST(Zq350xGuards, StopBrakesOnlyOnceModeThreeIsSet) {
     sim::zq350x_model& chip = model(b);
     b.slot("set_go", {1});  // RAM playback on the power-on mode bits (0x08 = 10)
     ASSERT_EQ(chip.go_count(), 1u);
-    chip.standby_never = true;
+    chip.never_standby = true;
     b.platform().add_fault(fault);
     const size_t at = b.mark();
     // A GO now would restart the playback: none is issued, and the chip is

@@ -27,9 +27,8 @@ int32_t wait_standby();
 int32_t set_boost_mode(uint8_t mode);
 
 // Slots whose result a caller acts on: get_f0 is 0 when a measurement ran
-// and -1 when f0_pre is 0 or its set-up did not complete (no measurement
-// started, lra_f0 keeps f0_pre); set_play_mode and set_ram_access are 0 when
-// every access went through and -1 otherwise.
+// and -1 when f0_pre is 0 (no measurement started, lra_f0 keeps f0_pre).
+// The others give the bus status of their last access (or the stall's).
 int32_t get_f0(const family_dts& dts);                   // slot 0
 int32_t offset_calibration();                            // slot 1
 int32_t set_go(uint8_t flag);                            // slot 2

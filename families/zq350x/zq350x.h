@@ -19,9 +19,8 @@ inline constexpr uint32_t standby_poll_wait_us = 2000;
 inline constexpr uint32_t stop_standby_polls = 40;
 inline constexpr uint32_t f0_standby_polls = 1000;
 
-// Slots. Where a step that later steps rely on fails (the key, the SRAM
-// access bit, the measurement set-up), the steps that rely on it are not
-// issued, what was opened is closed, and the slot reports -1.
+// Slots. Every access of a sequence is issued whatever the one before it
+// did; a slot nobody branches on gives the bus status of its last access.
 int32_t get_f0(const family_dts& dts);
 int32_t offset_calibration();
 int32_t set_go(uint8_t flag);
@@ -30,11 +29,11 @@ void write_ram();
 int32_t set_ram_base();
 int32_t chip_init(const family_dts& dts);
 int32_t set_gain(uint8_t gain);
-int32_t set_play_mode(uint8_t mode);  // 0, or -1 when an update failed or the mode is unknown
+int32_t set_play_mode(uint8_t mode);  // -1 for an unknown mode
 int32_t write_trim_lra(int32_t kind);
 int32_t set_sequence(uint8_t index, uint8_t wave);
 int32_t set_sequence_loop(uint8_t index, uint8_t loop);
-int32_t set_ram_access(uint8_t on);  // 0, or -1 when the update failed
+int32_t set_ram_access(uint8_t on);
 EFI_STATUS qualify_check();
 
 // Internal steps, exposed for tests.
@@ -43,7 +42,6 @@ EFI_STATUS qualify_check();
 int32_t wait_standby(uint32_t polls);
 // 1 boost, 0 bypass; anything else is refused with a message.
 int32_t set_boost_mode(uint8_t boost);
-// Values of the continuous-drive registers that get_f0 derives from the record.
 
 }  // namespace zq350x
 

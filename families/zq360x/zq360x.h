@@ -39,8 +39,8 @@ EFI_STATUS qualify_check();
 // 0 once 0x3F reads standby within polls readings (2000 us apart), -1
 // otherwise; a failed reading ends the wait at once with -1.
 int32_t wait_standby(uint32_t polls);
-// 1 boost, 0 bypass; anything else is only reported. 0 when the update went
-// through, -1 when it failed or the argument was invalid.
+// 1 boost, 0 bypass: the bus status of the update; anything else is
+// refused with a message and -1.
 int32_t set_boost_mode(uint8_t boost);
 
 }  // namespace zq360x

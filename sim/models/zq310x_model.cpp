@@ -53,7 +53,7 @@ uint8_t zq310x_model::state() const {
         break;
     }
   }
-  if (never_idle && s == state_idle) {
+  if (never_standby && s == state_idle) {
     s = state_ram_play;
   }
   return s;
@@ -204,7 +204,7 @@ void zq310x_model::write_register(uint8_t r, uint8_t value) {
 void zq310x_model::configure_model() {
   offset_busy_reads = default_offset_busy_reads;
   offset_never_done = false;
-  never_idle = false;
+  never_standby = false;
   sample_ns = default_sample_ns;
   stop_ns = default_stop_ns;
   f0_detect_ns = default_f0_detect_ns;

@@ -34,8 +34,8 @@ class zq310x_model final : public chip_model {
   uint32_t offset_busy_reads = default_offset_busy_reads;
   // The offset calibration never finishes.
   bool offset_never_done = false;
-  // 0x46 never reads idle, whatever runs.
-  bool never_idle = false;
+  // 0x46 never reads idle (this family's standby state), whatever runs.
+  bool never_standby = false;
   // Time one SRAM sample plays for.
   uint64_t sample_ns = default_sample_ns;
   // Time playback takes to wind down after GO is cleared.
@@ -93,8 +93,5 @@ class zq310x_model final : public chip_model {
   uint32_t f0_detections_ = 0;
   uint32_t offset_calibrations_ = 0;
 };
-
-// The name the model factory and the firmware test platform know it by
-// (core/family_list.h).
 
 }  // namespace sim

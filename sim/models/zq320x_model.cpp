@@ -55,7 +55,7 @@ void zq320x_model::advance() {
     regs_[reg_offset_hi] = static_cast<uint8_t>(code >> 2);
     regs_[reg_offset_lo] = static_cast<uint8_t>((regs_[reg_offset_lo] & ~offset_lo_field) | ((code & 0x3) << 2));
   }
-  if (pending_ == pending::none || !knobs.reaches_standby || now_ns() < due_ns_) {
+  if (pending_ == pending::none || knobs.never_standby || now_ns() < due_ns_) {
     return;
   }
   if (pending_ == pending::f0) {

@@ -30,9 +30,9 @@ struct zq320x_knobs {
   uint32_t f0_detect_time_us = 150000;
   // From the start of an offset calibration to its result.
   uint32_t offset_cal_time_us = 2000;
-  // false: neither a stop nor an f0 measurement ever returns the chip to
-  // standby by itself (the forced-standby pulse and a reset still do).
-  bool reaches_standby = true;
+  // Neither a stop nor an f0 measurement ever returns the chip to standby by
+  // itself (the forced-standby pulse and a reset still do).
+  bool never_standby = false;
 };
 
 class zq320x_model final : public chip_model {
@@ -95,8 +95,5 @@ class zq320x_model final : public chip_model {
 // The knobs of m when it is a zq320x model, else nullptr: for code that
 // holds only the base class (tests, scenario tools).
 zq320x_knobs* zq320x_knobs_of(chip_model& m);
-
-// The name the model factory and the firmware test platform know it by
-// (core/family_list.h).
 
 }  // namespace sim

@@ -30,7 +30,7 @@ void zq330x_model::set_power_on() {
   stop_us = default_stop_us;
   f0_detect_us = default_f0_detect_us;
   ram_play_us = default_ram_play_us;
-  never_auto_standby = false;
+  never_standby = false;
   // Reset values with bits set beside the fields the driver changes, so a
   // masked update that clobbers its neighbours shows.
   power_on_[reg_boost] = 0x2C;
@@ -63,7 +63,7 @@ void zq330x_model::enter(State s, uint32_t for_us) {
 
 // Lets the current state run out by the clock.
 void zq330x_model::advance() {
-  if (state_ == State::standby || never_auto_standby || now_ns() < deadline_ns_) {
+  if (state_ == State::standby || never_standby || now_ns() < deadline_ns_) {
     return;
   }
   if (state_ == State::f0_detect) {

@@ -9,7 +9,7 @@
 //   f0_detect_us with 3840000 / lra_f0 in 0x25/0x26), 11 brakes to standby
 //   (after stop_us). 0x09 <- 0x02 also brakes.
 // - a rising edge of 0x44 bit 5 forces standby at once.
-// - never_auto_standby keeps the chip out of standby except when forced.
+// - never_standby keeps the chip out of standby except when forced.
 // - SRAM data and window writes are accepted only while 0x43 bit 3 is set.
 // Register numbers are the chip's own here, not the driver's constants, so
 // the two check each other.
@@ -61,7 +61,7 @@ class zq330x_model final : public chip_model {
   uint32_t stop_us = default_stop_us;            // mode 11 + GO to standby
   uint32_t f0_detect_us = default_f0_detect_us;  // GO in f0 detection to period and standby
   uint32_t ram_play_us = default_ram_play_us;    // GO in RAM mode to standby
-  bool never_auto_standby = false;               // only the forced pulse reaches standby
+  bool never_standby = false;                    // only the forced pulse reaches standby
 
   // The state as of the last bus access.
   State state() const { return state_; }
@@ -96,8 +96,5 @@ class zq330x_model final : public chip_model {
   uint32_t forced_standbys_ = 0;
   uint32_t f0_measurements_ = 0;
 };
-
-// The name the model factory and the firmware test platform know it by
-// (core/family_list.h).
 
 }  // namespace sim

@@ -75,7 +75,4 @@ class zq340x_model final : public chip_model {
   bool offset_running_ = false;
 };
 
-// The name the model factory and the firmware test platform know it by
-// (core/family_list.h).
-
 }  // namespace sim

@@ -41,7 +41,7 @@ void zq350x_model::load_power_on() {
   flag_fault = false;
   level_fault = false;
   repairable = true;
-  standby_never = false;
+  never_standby = false;
   brake_us = 3000;
   ram_play_us = 30000;
   f0_measure_us = 60000;
@@ -188,7 +188,7 @@ void zq350x_model::play_control(uint8_t value) {
 }
 
 void zq350x_model::advance() {
-  if (state_ == state_standby || standby_never || now_ns() < busy_until_ns_) {
+  if (state_ == state_standby || never_standby || now_ns() < busy_until_ns_) {
     return;
   }
   if (state_ == state_f0_detect) {

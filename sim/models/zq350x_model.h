@@ -61,7 +61,7 @@ class zq350x_model final : public chip_model {
   bool flag_fault = false;         // 0x62 bit 7 set until repaired
   bool level_fault = false;        // 0x63 >= 0x10 until repaired
   bool repairable = true;          // whether the repair window reloads the trim
-  bool standby_never = false;      // never returns to standby by itself
+  bool never_standby = false;      // never returns to standby by itself
   uint32_t brake_us = 3000;        // stop: mode 3 + GO, or 0x09 <- 2
   uint32_t ram_play_us = 30000;    // RAM playback of the boot waveform
   uint32_t f0_measure_us = 60000;  // continuous drive with f0 detection
@@ -105,8 +105,5 @@ class zq350x_model final : public chip_model {
   uint64_t busy_until_ns_ = 0;
   uint32_t go_count_ = 0;
 };
-
-// The name the model factory and the firmware test platform know it by
-// (core/family_list.h).
 
 }  // namespace sim

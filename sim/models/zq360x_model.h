@@ -79,7 +79,4 @@ class zq360x_model final : public chip_model {
   uint32_t f0_measurements_ = 0;
 };
 
-// The name the model factory and the firmware test platform know it by
-// (core/family_list.h).
-
 }  // namespace sim
