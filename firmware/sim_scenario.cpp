@@ -1,6 +1,7 @@
 #include "firmware/sim_scenario.h"
 
 #include "firmware/text.h"
+#include "sim/models/family_facts.h"
 
 namespace fwsim {
 
@@ -162,22 +163,12 @@ parse_status parse_scenario(const char* text, size_t len, scenario* out, const c
 }
 
 bool qualification_bit_of(sim::family_id family, qualification_bit* out) {
-  switch (family) {
-    case sim::family_id::zq320x:
-    case sim::family_id::zq340x:
-      *out = {0x64, 0x80};
-      return true;
-    case sim::family_id::zq330x:
-    case sim::family_id::zq350x:
-      *out = {0x61, 0x80};
-      return true;
-    case sim::family_id::zq360x:
-      *out = {0x67, 0x80};
-      return true;
-    case sim::family_id::zq310x:
-      break;
+  const sim::family_facts& facts = sim::facts_of(family);
+  if (facts.qualification.mask == 0) {
+    return false;
   }
-  return false;
+  *out = {facts.qualification.reg, facts.qualification.mask};
+  return true;
 }
 
 void apply_scenario(const scenario& s, sim::chip_model& chip) {

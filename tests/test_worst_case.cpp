@@ -18,13 +18,8 @@
 
 #include "core/family.h"
 #include "sim/harness.h"
+#include "sim/models/family_facts.h"
 #include "sim/models/model_table.h"
-#include "sim/models/zq310x_model.h"
-#include "sim/models/zq320x_model.h"
-#include "sim/models/zq330x_model.h"
-#include "sim/models/zq340x_model.h"
-#include "sim/models/zq350x_model.h"
-#include "sim/models/zq360x_model.h"
 #include "tests/sim_fixture.h"
 #include "tests/worst_case.h"
 
@@ -44,37 +39,9 @@ const murvane::chip_family& driver_family(family_id f) { return *murvane::chip_f
 
 const char* family_name(family_id f) { return driver_family(f).name; }
 
-// Turns every knob of the model that makes the driver wait longer.
-void make_slowest(SimBoard& b, family_id f) {
-  sim::chip_model& m = b.chip();
-  m.offset_code = 0;  // far out of the accepted window: the calibration runs in full and fails
-  switch (f) {
-    case family_id::zq310x: {
-      auto& z = static_cast<sim::zq310x_model&>(m);
-      z.never_standby = true;
-      z.offset_never_done = true;
-      break;
-    }
-    case family_id::zq320x:
-      sim::zq320x_knobs_of(m)->never_standby = true;
-      break;
-    case family_id::zq330x:
-      static_cast<sim::zq330x_model&>(m).never_standby = true;
-      break;
-    case family_id::zq340x:
-      static_cast<sim::zq340x_model&>(m).never_standby = true;
-      break;
-    case family_id::zq350x: {
-      auto& z = static_cast<sim::zq350x_model&>(m);
-      z.never_standby = true;
-      z.flag_fault = true;  // qualification goes through the repair window, which mends it
-      break;
-    }
-    case family_id::zq360x:
-      static_cast<sim::zq360x_model&>(m).never_standby = true;
-      break;
-  }
-}
+// Turns every knob of the model that makes the driver wait longer (the
+// family's facts say which).
+void make_slowest(SimBoard& b, family_id f) { sim::facts_of(f).make_slowest(b.chip()); }
 
 // Every identification reads its identifier through 0x57/0x58 (0x00 answers
 // the 16-bit marker) and gets an unknown one on its first pass and the

@@ -8,20 +8,12 @@
 #include <string>
 
 #include "sim/models/model_table.h"
+#include "sim/models/worst_case/paths.h"
 
 namespace murvane_test {
 
-// A path's cost on the virtual clock: the stalls it asks for and the bus
-// transfers it makes (each transfer costs its bus time, failed or not).
-struct worst_case_cost {
-  uint64_t wait_us = 0;
-  uint64_t reads = 0;
-  uint64_t writes = 0;
-
-  uint64_t ns() const;
-  // Rounded up to the next whole microsecond.
-  uint64_t us() const;
-};
+// A path's cost on the virtual clock (sim/models/worst_case/paths.h).
+using sim::worst_case_cost;
 
 // call: "entry", "start", or a slot name ("get_f0", "set_play_mode", ...);
 // a slot's bound covers every argument value. An unknown call aborts.
@@ -30,7 +22,7 @@ worst_case_cost worst_case(sim::family_id family, const std::string& call);
 // Microseconds; the bus time of the transfers is included.
 uint64_t worst_case_us(sim::family_id family, const std::string& call);
 
-// The largest bound of a call over the six families.
+// The largest bound of a call over every family.
 uint64_t worst_case_any_family_us(const std::string& call);
 
 // Every family, from core/family_list.h.

@@ -28,8 +28,6 @@ namespace zq350x {
 
 namespace {
 
-constexpr uint32_t repair_settle_us = 2000;
-
 constexpr playback_regs playback = {
     .play_mode = {ZQ350X_REG_PLAY_CFG, ZQ350X_PLAY_MODE_MASK},
     .mode_ram = ZQ350X_PLAY_MODE_RAM,

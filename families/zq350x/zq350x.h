@@ -18,6 +18,8 @@ namespace zq350x {
 inline constexpr uint32_t standby_poll_wait_us = 2000;
 inline constexpr uint32_t stop_standby_polls = 40;
 inline constexpr uint32_t f0_standby_polls = 1000;
+// The qualification repair window: how long the chip takes to reload its trim.
+inline constexpr uint32_t repair_settle_us = 2000;
 
 // Slots. Every access of a sequence is issued whatever the one before it
 // did; a slot nobody branches on gives the bus status of its last access.

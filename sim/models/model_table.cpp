@@ -1,5 +1,7 @@
 #include "sim/models/model_table.h"
 
+#include "sim/models/family_facts.h"
+
 namespace sim {
 
 #define SIM_MODEL_ROW(name, id, family) {#name, id, family_id::family, #family},
@@ -65,5 +67,16 @@ const model_info& first_model_of(family_id family) {
 }
 
 bool one_byte_id(family_id family) { return first_model_of(family).id <= 0xFF; }
+
+const family_facts& facts_of(family_id family) {
+  switch (family) {
+#define SIM_FACTS_OF(name, letter) \
+  case family_id::name:            \
+    return name##_facts;
+    MURVANE_FAMILIES(SIM_FACTS_OF)
+#undef SIM_FACTS_OF
+  }
+  __builtin_unreachable();  // every family_id is a case above
+}
 
 }  // namespace sim

@@ -1,5 +1,7 @@
 #include "sim/models/zq310x_model.h"
 
+#include "sim/models/family_facts.h"
+
 namespace sim {
 
 namespace {
@@ -219,5 +221,68 @@ void zq310x_model::reset_model() {
   offset_busy_ = false;
   offset_reads_left_ = 0;
 }
+
+namespace {
+
+// clang-format off: one register a line keeps the table scannable.
+constexpr reg_name zq310x_reg_names[] = {
+    {0x02, "status (discarded)"},
+    {0x03, "active control"},
+    {0x04, "system control"},
+    {0x05, "GO"},
+    {0x21, "SRAM base high"},
+    {0x22, "SRAM base low"},
+    {0x2B, "f0 detect control"},
+    {0x31, "init 0x31"},
+    {0x34, "init 0x34"},
+    {0x35, "init 0x35"},
+    {0x39, "gain"},
+    {0x40, "RAM pointer high"},
+    {0x41, "RAM pointer low"},
+    {0x42, "RAM data"},
+    {0x46, "chip state"},
+    {0x48, "f0 detect state"},
+    {0x49, "f0 detect per. hi"},
+    {0x4A, "f0 detect per. lo"},
+    {0x4D, "init 0x4D"},
+    {0x5B, "trim LRA"},
+    {0x5D, "init 0x5D"},
+    {0x5F, "offset cal busy"},
+    {0x66, "continuous mode"},
+    {0x68, "f0 period high"},
+    {0x69, "f0 period low"},
+    {0x74, "init 0x74"},
+    {0x75, "init 0x75"},
+    {0x76, "init 0x76"},
+    {0x77, "init 0x77"},
+    {0x7B, "f0 param 0x7B"},
+    {0x7D, "f0 param 0x7D"},
+    {0x7E, "f0 param 0x7E"},
+    {0x7F, "f0 param 0x7F"},
+};
+// clang-format on
+
+}  // namespace
+
+constexpr family_facts zq310x_facts = {
+    .qualification = {0x00, 0x00},
+    .state_reg = 0x46,
+    .state_mask = 0x0F,
+    .go_reg = 0x05,
+    .play_mode_reg = 0x00,
+    .period_lo = 0x69,
+    .offset = {0x5F, 0x5F, 2, "Murvane: calibration offset failed\n"},
+    .make_slowest =
+        [](chip_model& m) {
+          auto& z = static_cast<zq310x_model&>(m);
+          z.never_standby = true;
+          z.offset_never_done = true;
+          z.offset_code = 0;
+        },
+    .seq_base = 0x07,
+    .loop_base = 0x0F,
+    .reg_names = zq310x_reg_names,
+    .reg_name_count = sizeof(zq310x_reg_names) / sizeof(zq310x_reg_names[0]),
+};
 
 }  // namespace sim

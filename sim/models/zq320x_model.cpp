@@ -1,5 +1,7 @@
 #include "sim/models/zq320x_model.h"
 
+#include "sim/models/family_facts.h"
+
 namespace sim {
 
 namespace {
@@ -161,5 +163,68 @@ zq320x_knobs* zq320x_knobs_of(chip_model& m) {
   }
   return &static_cast<zq320x_model&>(m).knobs;
 }
+
+namespace {
+
+// clang-format off: one register a line keeps the table scannable.
+constexpr reg_name zq320x_reg_names[] = {
+    {0x06, "boost"},
+    {0x07, "gain"},
+    {0x08, "play mode"},
+    {0x09, "play command"},
+    {0x18, "f0 detect control"},
+    {0x1A, "cont param 0x1A"},
+    {0x1C, "init 0x1C"},
+    {0x1D, "cont param 0x1D"},
+    {0x1E, "cont param 0x1E"},
+    {0x1F, "cont param 0x1F"},
+    {0x20, "cont param 0x20"},
+    {0x21, "init 0x21"},
+    {0x22, "cont param 0x22"},
+    {0x25, "f0 period high"},
+    {0x26, "f0 period low"},
+    {0x2D, "SRAM base high"},
+    {0x2E, "SRAM base low"},
+    {0x3C, "continuous 0x3C"},
+    {0x3F, "chip state"},
+    {0x40, "RAM pointer high"},
+    {0x41, "RAM pointer low"},
+    {0x42, "RAM data"},
+    {0x43, "SRAM access, mode"},
+    {0x44, "force standby"},
+    {0x49, "d2s gain"},
+    {0x52, "offset cal start"},
+    {0x54, "offset result 0x54"},
+    {0x57, "offset res./ID high"},
+    {0x5A, "trim LRA"},
+    {0x64, "qualification"},
+    {0x6D, "init 0x6D"},
+    {0x6E, "init 0x6E"},
+    {0x6F, "init 0x6F"},
+    {0x70, "init 0x70"},
+    {0x71, "init 0x71"},
+};
+// clang-format on
+
+}  // namespace
+
+constexpr family_facts zq320x_facts = {
+    .qualification = {0x64, 0x80},
+    .state_reg = 0x3F,
+    .state_mask = 0x0F,
+    .go_reg = 0x09,
+    .play_mode_reg = 0x08,
+    .period_lo = 0x26,
+    .offset = {0x52, 0x57, 1, "Murvane: offset calibration out of range\n"},
+    .make_slowest =
+        [](chip_model& m) {
+          zq320x_knobs_of(m)->never_standby = true;
+          m.offset_code = 0;
+        },
+    .seq_base = 0x0A,
+    .loop_base = 0x12,
+    .reg_names = zq320x_reg_names,
+    .reg_name_count = sizeof(zq320x_reg_names) / sizeof(zq320x_reg_names[0]),
+};
 
 }  // namespace sim

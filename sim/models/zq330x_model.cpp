@@ -1,5 +1,7 @@
 #include "sim/models/zq330x_model.h"
 
+#include "sim/models/family_facts.h"
+
 namespace sim {
 
 namespace {
@@ -145,5 +147,60 @@ void zq330x_model::handle_write(uint8_t r, uint8_t value) {
       return;
   }
 }
+
+namespace {
+
+// clang-format off: one register a line keeps the table scannable.
+constexpr reg_name zq330x_reg_names[] = {
+    {0x06, "boost"},
+    {0x07, "gain"},
+    {0x08, "play mode"},
+    {0x09, "play control"},
+    {0x18, "f0 detect control"},
+    {0x1A, "f0 detect value"},
+    {0x1C, "cont reg 0x1C"},
+    {0x1D, "f0 detect 0x1D"},
+    {0x1E, "f0 param 0x1E"},
+    {0x1F, "f0 param 0x1F"},
+    {0x20, "f0 param 0x20"},
+    {0x21, "cont reg 0x21"},
+    {0x22, "f0 param 0x22"},
+    {0x25, "f0 period high"},
+    {0x26, "f0 period low"},
+    {0x2D, "SRAM base high"},
+    {0x2E, "SRAM base low"},
+    {0x3F, "chip state"},
+    {0x40, "RAM pointer high"},
+    {0x41, "RAM pointer low"},
+    {0x42, "RAM data"},
+    {0x43, "SRAM access"},
+    {0x44, "standby request"},
+    {0x50, "continuous mode"},
+    {0x52, "d2s gain"},
+    {0x5A, "trim LRA"},
+    {0x61, "qualification"},
+};
+// clang-format on
+
+}  // namespace
+
+constexpr family_facts zq330x_facts = {
+    .qualification = {0x61, 0x80},
+    .state_reg = 0x3F,
+    .state_mask = 0xFF,
+    .go_reg = 0x09,
+    .play_mode_reg = 0x08,
+    .period_lo = 0x26,
+    .offset = {0x00, 0x00, 0, ""},
+    .make_slowest =
+        [](chip_model& m) {
+          static_cast<zq330x_model&>(m).never_standby = true;
+          m.offset_code = 0;
+        },
+    .seq_base = 0x0A,
+    .loop_base = 0x12,
+    .reg_names = zq330x_reg_names,
+    .reg_name_count = sizeof(zq330x_reg_names) / sizeof(zq330x_reg_names[0]),
+};
 
 }  // namespace sim

@@ -1,5 +1,7 @@
 #include "sim/models/zq340x_model.h"
 
+#include "sim/models/family_facts.h"
+
 namespace sim {
 
 namespace {
@@ -185,5 +187,67 @@ void zq340x_model::write_register(uint8_t r, uint8_t value) {
       return;
   }
 }
+
+namespace {
+
+// clang-format off: one register a line keeps the table scannable.
+constexpr reg_name zq340x_reg_names[] = {
+    {0x06, "boost"},
+    {0x07, "gain"},
+    {0x08, "play mode"},
+    {0x09, "play control"},
+    {0x18, "f0 detect/cal skip"},
+    {0x1A, "f0 detect value"},
+    {0x1C, "cont reg 0x1C"},
+    {0x1D, "f0 detect 0x1D"},
+    {0x1E, "f0 param 0x1E"},
+    {0x1F, "f0 param 0x1F"},
+    {0x20, "f0 param 0x20"},
+    {0x21, "cont reg 0x21"},
+    {0x22, "f0 param 0x22"},
+    {0x25, "f0 period high"},
+    {0x26, "f0 period low"},
+    {0x2D, "SRAM base high"},
+    {0x2E, "SRAM base low"},
+    {0x3F, "chip state"},
+    {0x40, "RAM pointer high"},
+    {0x41, "RAM pointer low"},
+    {0x42, "RAM data"},
+    {0x45, "SRAM access/standby"},
+    {0x4C, "continuous mode"},
+    {0x4D, "offset measure"},
+    {0x4E, "offset d2s gain"},
+    {0x4F, "offset result high"},
+    {0x50, "offset result low"},
+    {0x56, "init 0x56"},
+    {0x59, "trim LRA"},
+    {0x5A, "key"},
+    {0x64, "qualification"},
+    {0x6B, "init 0x6B"},
+    {0x73, "init 0x73"},
+    {0x76, "init 0x76"},
+};
+// clang-format on
+
+}  // namespace
+
+constexpr family_facts zq340x_facts = {
+    .qualification = {0x64, 0x80},
+    .state_reg = 0x3F,
+    .state_mask = 0xFF,
+    .go_reg = 0x09,
+    .play_mode_reg = 0x08,
+    .period_lo = 0x26,
+    .offset = {0x4D, 0x50, 1, "offset calibration out of range\n"},
+    .make_slowest =
+        [](chip_model& m) {
+          static_cast<zq340x_model&>(m).never_standby = true;
+          m.offset_code = 0;
+        },
+    .seq_base = 0x0A,
+    .loop_base = 0x12,
+    .reg_names = zq340x_reg_names,
+    .reg_name_count = sizeof(zq340x_reg_names) / sizeof(zq340x_reg_names[0]),
+};
 
 }  // namespace sim

@@ -1,5 +1,7 @@
 #include "sim/models/zq350x_model.h"
 
+#include "sim/models/family_facts.h"
+
 namespace sim {
 
 namespace {
@@ -201,5 +203,70 @@ void zq350x_model::advance() {
   }
   state_ = state_standby;
 }
+
+namespace {
+
+// clang-format off: one register a line keeps the table scannable.
+constexpr reg_name zq350x_reg_names[] = {
+    {0x06, "boost"},
+    {0x07, "gain"},
+    {0x08, "play mode"},
+    {0x09, "play control"},
+    {0x18, "f0 measure 0x18"},
+    {0x1A, "f0 measure 0x1A"},
+    {0x1C, "cont reg 0x1C"},
+    {0x1D, "f0 measure 0x1D"},
+    {0x1E, "f0 measure 0x1E"},
+    {0x1F, "f0 measure 0x1F"},
+    {0x20, "f0 measure 0x20"},
+    {0x21, "cont reg 0x21"},
+    {0x22, "f0 measure 0x22"},
+    {0x25, "f0 measure 0x25"},
+    {0x26, "f0 measure 0x26"},
+    {0x2D, "SRAM base high"},
+    {0x2E, "SRAM base low"},
+    {0x3F, "chip state"},
+    {0x40, "RAM pointer high"},
+    {0x41, "RAM pointer low"},
+    {0x42, "RAM data"},
+    {0x45, "SRAM access/standby"},
+    {0x48, "fixed 0x48"},
+    {0x4C, "continuous mode"},
+    {0x4E, "d2s gain"},
+    {0x5B, "key"},
+    {0x5C, "repair 0x5C"},
+    {0x61, "qualify 0x61"},
+    {0x62, "qualify 0x62"},
+    {0x63, "qualify 0x63"},
+    {0x70, "fixed 0x70"},
+    {0x71, "fixed 0x71"},
+    {0x74, "fixed 0x74"},
+    {0x75, "fixed 0x75"},
+    {0x79, "trim LRA"},
+};
+// clang-format on
+
+}  // namespace
+
+constexpr family_facts zq350x_facts = {
+    .qualification = {0x61, 0x80},
+    .state_reg = 0x3F,
+    .state_mask = 0xFF,
+    .go_reg = 0x09,
+    .play_mode_reg = 0x08,
+    .period_lo = 0x26,
+    .offset = {0x00, 0x00, 0, ""},
+    .make_slowest =
+        [](chip_model& m) {
+          auto& z = static_cast<zq350x_model&>(m);
+          z.never_standby = true;
+          z.flag_fault = true;  // qualification goes through the repair window, which mends it
+          z.offset_code = 0;
+        },
+    .seq_base = 0x0A,
+    .loop_base = 0x12,
+    .reg_names = zq350x_reg_names,
+    .reg_name_count = sizeof(zq350x_reg_names) / sizeof(zq350x_reg_names[0]),
+};
 
 }  // namespace sim

@@ -1,5 +1,7 @@
 #include "sim/models/zq360x_model.h"
 
+#include "sim/models/family_facts.h"
+
 namespace sim {
 
 namespace {
@@ -229,5 +231,70 @@ void zq360x_model::write_register(uint8_t r, uint8_t value) {
       break;
   }
 }
+
+namespace {
+
+// clang-format off: one register a line keeps the table scannable.
+constexpr reg_name zq360x_reg_names[] = {
+    {0x06, "boost"},
+    {0x07, "gain"},
+    {0x08, "play mode"},
+    {0x09, "play control"},
+    {0x18, "f0 detect/cal skip"},
+    {0x19, "f0 measure 0x19"},
+    {0x1A, "f0 measure 0x1A"},
+    {0x1C, "cont reg 0x1C"},
+    {0x1D, "f0 measure 0x1D"},
+    {0x1E, "f0 measure 0x1E"},
+    {0x1F, "f0 measure 0x1F"},
+    {0x20, "f0 measure 0x20"},
+    {0x21, "cont reg 0x21"},
+    {0x22, "f0 measure 0x22"},
+    {0x25, "f0 measure 0x25"},
+    {0x26, "f0 measure 0x26"},
+    {0x2D, "SRAM base high"},
+    {0x2E, "SRAM base low"},
+    {0x3F, "chip state"},
+    {0x40, "RAM pointer high"},
+    {0x41, "RAM pointer low"},
+    {0x42, "RAM data"},
+    {0x45, "SRAM access/standby"},
+    {0x4C, "continuous mode"},
+    {0x4D, "offset measure 0x4D"},
+    {0x4E, "offset measure 0x4E"},
+    {0x4F, "offset measure 0x4F"},
+    {0x50, "offset measure 0x50"},
+    {0x56, "fixed 0x56"},
+    {0x5D, "trim LRA"},
+    {0x5E, "key"},
+    {0x67, "qualification"},
+    {0x6F, "fixed 0x6F"},
+    {0x70, "fixed 0x70"},
+    {0x72, "fixed 0x72"},
+    {0x77, "fixed 0x77"},
+    {0x7D, "fixed 0x7D"},
+};
+// clang-format on
+
+}  // namespace
+
+constexpr family_facts zq360x_facts = {
+    .qualification = {0x67, 0x80},
+    .state_reg = 0x3F,
+    .state_mask = 0xFF,
+    .go_reg = 0x09,
+    .play_mode_reg = 0x08,
+    .period_lo = 0x26,
+    .offset = {0x4D, 0x50, 1, "Murvane: offset calibration out of range"},
+    .make_slowest =
+        [](chip_model& m) {
+          static_cast<zq360x_model&>(m).never_standby = true;
+          m.offset_code = 0;
+        },
+    .seq_base = 0x0A,
+    .loop_base = 0x12,
+    .reg_names = zq360x_reg_names,
+    .reg_name_count = sizeof(zq360x_reg_names) / sizeof(zq360x_reg_names[0]),
+};
 
 }  // namespace sim

@@ -1,0 +1,71 @@
+// What the tools and tests need to know about a family, kept with its chip
+// model: each sim/models/<name>_model.cpp defines sim::<name>_facts, and
+// everything that must cover every family (the traces' register names, the
+// firmware test platform's noqualify knob, the worst-case and failed-transfer
+// tests, the generated documentation tables) reads it through facts_of, in
+// the order of core/family_list.h. A family missing its facts does not link
+// ("undefined reference to sim::<name>_facts"); the build names the files a
+// family needs before that (CMakeLists.txt).
+//
+// Freestanding like the models: the firmware test platform reads it too.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "sim/models/chip_model.h"
+#include "sim/models/model_table.h"
+
+namespace sim {
+
+// A register's name in the readable traces: what the driver uses it for.
+struct reg_name {
+  uint8_t reg;
+  const char* name;
+};
+
+struct family_facts {
+  // The bit a qualified part has set (the noqualify knob clears it); mask 0:
+  // the family has no qualification check.
+  struct {
+    uint8_t reg;
+    uint8_t mask;
+  } qualification;
+  // The state register the driver polls for standby (idle), and the bits of
+  // it that hold the state: any one of them set is a busy chip.
+  uint8_t state_reg;
+  uint8_t state_mask;
+  // Play control, where GO is written; and the play-mode register stop sets
+  // to its stop mode before GO (0: this family's stop clears GO instead).
+  uint8_t go_reg;
+  uint8_t play_mode_reg;
+  // The low byte of the measured f0 period, read last.
+  uint8_t period_lo;
+  // The offset calibration's traffic: the write that starts it, the register
+  // of its last result reading and which reading of it that is; the message
+  // the driver logs when it fails. start_reg 0: no calibration traffic.
+  struct {
+    uint8_t start_reg;
+    uint8_t result_reg;
+    uint8_t result_read_nth;
+    const char* fail_message;
+  } offset;
+  // Turns every knob of the model that makes the driver wait longest: the
+  // state it polls for never comes, its calibration runs in full and fails.
+  void (*make_slowest)(chip_model& model);
+  // Names for the traces: the sequencer (eight waveform registers from
+  // seq_base, a loop nibble per slot, two a register, from loop_base) and
+  // every other register the driver gives a role.
+  uint8_t seq_base;
+  uint8_t loop_base;
+  const reg_name* reg_names;
+  size_t reg_name_count;
+};
+
+#define SIM_DECLARE_FACTS(name, letter) extern const family_facts name##_facts;
+MURVANE_FAMILIES(SIM_DECLARE_FACTS)
+#undef SIM_DECLARE_FACTS
+
+const family_facts& facts_of(family_id family);
+
+}  // namespace sim
