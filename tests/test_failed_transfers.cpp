@@ -12,32 +12,29 @@
 #include "core/family.h"
 #include "core/waveform.h"
 #include "sim/harness.h"
+#include "sim/models/family_facts.h"
 #include "tests/sim_fixture.h"
 
 namespace {
 
 using namespace murvane_test;  // the trace notation and SimBoard
 
+// Every family of core/family_list.h, by its first model, with the facts
+// its chip model gives (sim/models/family_facts.h).
 struct FamilyTraits {
   const char* model;
   const murvane::chip_family* family;
-  uint8_t cal_start;        // the calibration's start write (0: no calibration traffic)
-  uint8_t cal_last_read;    // its last result register
-  uint8_t cal_read_nth;     // which read of it is the result (family A: after its own start update)
-  const char* cal_message;  // its failure message
-  uint8_t period_lo;        // low byte of the measured period
-  uint8_t go;               // play control (GO)
+  const sim::family_facts* facts;
 };
 
 const std::vector<FamilyTraits>& families() {
-  static const std::vector<FamilyTraits> all = {
-      {"zq3101", &murvane::zq310x_family, 0x5F, 0x5F, 2, "Murvane: calibration offset failed\n", 0x69, 0x05},
-      {"zq3201", &murvane::zq320x_family, 0x52, 0x57, 1, "Murvane: offset calibration out of range\n", 0x26, 0x09},
-      {"zq3301", &murvane::zq330x_family, 0, 0, 0, "", 0x26, 0x09},
-      {"zq3401", &murvane::zq340x_family, 0x4D, 0x50, 1, "offset calibration out of range\n", 0x26, 0x09},
-      {"zq3501", &murvane::zq350x_family, 0, 0, 0, "", 0x26, 0x09},
-      {"zq3601", &murvane::zq360x_family, 0x4D, 0x50, 1, "Murvane: offset calibration out of range", 0x26, 0x09},
-  };
+  static const std::vector<FamilyTraits> all = [] {
+    std::vector<FamilyTraits> out;
+    for (const sim::family_id f : sim::all_families) {
+      out.push_back({sim::first_model_of(f).name, murvane::chip_families[static_cast<size_t>(f)], &sim::facts_of(f)});
+    }
+    return out;
+  }();
   return all;
 }
 
@@ -102,18 +99,19 @@ class FailedTransfers : public ::testing::TestWithParam<FamilyTraits> {};
 // its traffic (the closing access included) as on a healthy run.
 TEST_P(FailedTransfers, CalibrationWithAFailedTransferFailsWithItsFullTraffic) {
   const FamilyTraits& t = GetParam();
-  if (t.cal_start == 0) {
+  if (t.facts->offset.start_reg == 0) {
     GTEST_SKIP() << "this family's calibration makes no transfer";
   }
   const SlotRun healthy = run_slot(t, "offset_calibration", {});
   ASSERT_EQ(healthy.result, 0);
   for (const sim::Fault& f :
-       {fault_on(t.cal_start, sim::Op::write, 1, 1), fault_on(t.cal_last_read, sim::Op::read, t.cal_read_nth, 1)}) {
+       {fault_on(t.facts->offset.start_reg, sim::Op::write, 1, 1),
+        fault_on(t.facts->offset.result_reg, sim::Op::read, t.facts->offset.result_read_nth, 1)}) {
     const SlotRun r = run_slot(t, "offset_calibration", {f});
     SCOPED_TRACE(std::string(t.model) + (f.op == sim::Op::write ? " start write fails" : " result read fails"));
     EXPECT_EQ(r.failed, 1u);
     EXPECT_EQ(r.result, -1);
-    EXPECT_EQ(count_lines(r.log, t.cal_message), 1u);
+    EXPECT_EQ(count_lines(r.log, t.facts->offset.fail_message), 1u);
     EXPECT_EQ(failure_lines(r.log), 1u);
     EXPECT_EQ(write_regs(r.traffic), write_regs(healthy.traffic));
   }
@@ -126,7 +124,7 @@ TEST_P(FailedTransfers, MeasurementWithAFailedTransferHasNoPeriod) {
   const SlotRun healthy = run_slot(t, "get_f0", {});
   ASSERT_EQ(healthy.result, 0);
   ASSERT_NE(healthy.lra_f0, 0u);
-  const SlotRun r = run_slot(t, "get_f0", {fault_on(t.period_lo, sim::Op::read, 1, 1)});
+  const SlotRun r = run_slot(t, "get_f0", {fault_on(t.facts->period_lo, sim::Op::read, 1, 1)});
   EXPECT_EQ(r.failed, 1u);
   EXPECT_EQ(r.result, 0);
   EXPECT_EQ(r.lra_f0, 0u);
@@ -139,16 +137,16 @@ TEST_P(FailedTransfers, MeasurementWithAFailedTransferHasNoPeriod) {
 // to the standby wait and, if need be, the forced standby.
 TEST_P(FailedTransfers, StopSendsNoGoWithoutTheStopMode) {
   const FamilyTraits& t = GetParam();
-  if (t.family == &murvane::zq310x_family) {
+  if (t.facts->play_mode_reg == 0) {
     GTEST_SKIP() << "this family's stop clears GO instead";
   }
   const SlotRun healthy = run_slot(t, "stop", {});
-  ASSERT_EQ(std::count(healthy.traffic.begin(), healthy.traffic.end(), wr(t.go, 1)), 1);
+  ASSERT_EQ(std::count(healthy.traffic.begin(), healthy.traffic.end(), wr(t.facts->go_reg, 1)), 1);
   for (const sim::Op op : {sim::Op::read, sim::Op::write}) {
-    const SlotRun r = run_slot(t, "stop", {fault_on(0x08, op, 1, 1)});
+    const SlotRun r = run_slot(t, "stop", {fault_on(t.facts->play_mode_reg, op, 1, 1)});
     SCOPED_TRACE(op == sim::Op::read ? "mode read fails" : "mode write fails");
     for (const auto& x : r.traffic) {
-      EXPECT_FALSE(x.kind == Ev::Kind::write && x.reg == t.go) << x;
+      EXPECT_FALSE(x.kind == Ev::Kind::write && x.reg == t.facts->go_reg) << x;
     }
     EXPECT_NE(count_lines(r.log, "Murvane: enter\n"), 0u);
   }
@@ -189,7 +187,7 @@ TEST_P(FailedTransfers, ChipVanishingAfterIdentificationGetsTheWholeBringUp) {
   // GO is the last access: a plain write of 1, or (family A) the read of the
   // masked update that sets it.
   ASSERT_FALSE(traffic.empty());
-  EXPECT_EQ(traffic.back().reg, t.go);
+  EXPECT_EQ(traffic.back().reg, t.facts->go_reg);
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, FailedTransfers, ::testing::ValuesIn(families()),
