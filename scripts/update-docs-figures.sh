@@ -3,10 +3,14 @@
 #   docs/performance.md  the image size and its sections (Murvane.efi), and
 #                        the modeled bring-up table (murvane-bench --modeled);
 #   docs/reliability.md  the fault sweep's runs per model and call
-#                        (murvane-bench --sweep-table);
-#   docs/porting.md      the worst-case bring-up time per family, from the
-#                        bound table of docs/reliability.md (which
-#                        test_worst_case checks against the code).
+#                        (murvane-bench --sweep-table) and the worst-case
+#                        bound tables (murvane-doc-tables worst-case);
+#   docs/porting.md      the worst-case bring-up time per family;
+#   docs/models.md       the family and model tables, from core/family_list.h
+#                        and the chip models' facts.
+# Every table that lists the families has a row or column per entry of the
+# list, however many: after a new FAMILY or MODEL line, this one command
+# brings the pages up to date.
 # Each figure sits between "<!-- figures:NAME:begin -->" and
 # "<!-- figures:NAME:end -->"; nothing outside the markers is touched.
 # CPU times vary with the host: scripts/update-performance.sh measures them.
@@ -32,13 +36,14 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake --preset default >/dev/null
 fi
 if [ $check -eq 0 ]; then
-  cmake --build "$build" --target murvane-bench murvane_efi_images >&2
+  cmake --build "$build" --target murvane-bench murvane_efi_images murvane-doc-tables >&2
 fi
 
 image="$build/efi/images/Murvane.efi"
 bench="$build/bench/murvane-bench"
+tables="$build/tests/murvane-doc-tables"
 readobj=$(command -v llvm-readobj-14 || command -v llvm-readobj || true)
-for f in "$image" "$bench"; do
+for f in "$image" "$bench" "$tables"; do
   [ -f "$f" ] || { echo "update-docs-figures: $f is missing: build $build first" >&2; exit 1; }
 done
 [ -n "$readobj" ] || { echo "update-docs-figures: llvm-readobj-14 not found (scripts/deps.sh)" >&2; exit 1; }
@@ -59,7 +64,7 @@ relocs=$("$readobj" --coff-basereloc "$image" | grep -c 'Type: DIR64' || true)
   fi
   kib=$(awk -v s="$size" 'BEGIN { printf "%.1f", s / 1024 }')
   echo "The goal for \`Murvane.efi\` is at most 16 KiB ($goal bytes) on disk: it is"
-  echo "$size bytes ($kib KiB), all six families in, $verdict."
+  echo "$size bytes ($kib KiB), all $("$tables" family-count) families in, $verdict."
   echo
   echo "| Part | In memory | In the file |"
   echo "|---|---|---|"
@@ -86,33 +91,17 @@ relocs=$("$readobj" --coff-basereloc "$image" | grep -c 'Type: DIR64' || true)
 # --- The fault sweep's runs ---------------------------------------------
 "$bench" --sweep-table >"$work/sweep"
 
-# --- Worst-case bring-up per family, from the checked bound table -------
-{
-  echo "| Family | Models | Worst-case bring-up (entry point or \`Start\`) |"
-  echo "|---|---|---|"
-  awk -F' *\\| *' '
-    /^\| family \| entry, Start \| get_f0 \| offset_calibration \|/ { on = 1; next }
-    on && /^\|---/ { next }
-    on && /^\| zq3/ { print $2 "|" $3; next }
-    on { exit }' docs/reliability.md | while IFS='|' read -r family bound; do
-    case "$family" in
-      zq310x) letter=A models="zq3101, zq3102" ;;
-      zq320x) letter=B models="zq3201 … zq3204" ;;
-      zq330x) letter=C models="zq3301 … zq3304" ;;
-      zq340x) letter=D models="zq3401, zq3402" ;;
-      zq350x) letter=E models="zq3501 … zq3504" ;;
-      zq360x) letter=F models="zq3601 … zq3603" ;;
-      *) letter="?" models="?" ;;
-    esac
-    echo "| $letter (\`$family\`) | $models | $bound |"
-  done
-} >"$work/bounds"
-if [ "$(grep -c '^| [A-F] ' "$work/bounds")" -ne 6 ]; then
-  echo "update-docs-figures: the bound table of docs/reliability.md was not found" >&2
-  exit 1
-fi
+# --- Tables of every family and model -----------------------------------
+# The tables that list every family or model: from core/family_list.h, the
+# chip models' facts and the worst-case paths.
+for block in bounds worst-case families models; do
+  case "$block" in
+    bounds) what=bring-up-bounds ;;
+    *) what=$block ;;
+  esac
+  "$tables" "$what" >"$work/$block"
+done
 
-# Puts the content of a file between one pair of markers of a page.
 fill() {
   local page="$1" name="$2" content="$3" out="$4"
   awk -v content="$content" -v begin="<!-- figures:$name:begin -->" -v end="<!-- figures:$name:end -->" '
@@ -126,13 +115,14 @@ fill() {
 }
 
 status=0
-for page in docs/performance.md docs/reliability.md docs/porting.md; do
+for page in docs/performance.md docs/reliability.md docs/porting.md docs/models.md; do
   base=$(basename "$page")
   cp "$page" "$work/$base"
   case "$page" in
     docs/performance.md) blocks="image modeled" ;;
-    docs/reliability.md) blocks="sweep" ;;
+    docs/reliability.md) blocks="sweep worst-case" ;;
     docs/porting.md) blocks="bounds" ;;
+    docs/models.md) blocks="families models" ;;
   esac
   for block in $blocks; do
     fill "$work/$base" "$block" "$work/$block" "$work/$base.next"

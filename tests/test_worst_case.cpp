@@ -207,47 +207,6 @@ TEST(WorstCaseArithmetic, HandWorkedBounds) {
   EXPECT_EQ((worst_case_cost{5, 2, 0}).us(), 195u);
 }
 
-// The tables of docs/reliability.md, as the bounds make them.
-std::string format_ms(uint64_t us) {
-  char buf[32];
-  std::snprintf(buf, sizeof(buf), "%.1f", static_cast<double>(us) / 1000.0);
-  return buf;
-}
-
-std::string generated_tables() {
-  std::ostringstream out;
-  out << "| family | entry, Start | get_f0 | offset_calibration |\n|---|---|---|---|\n";
-  for (family_id f : murvane_test::all_families) {
-    out << "| " << family_name(f);
-    for (const char* call : {"entry", "get_f0", "offset_calibration"}) {
-      const uint64_t us = worst_case_us(f, call);
-      out << " | " << us << " µs (" << format_ms(us) << " ms)";
-    }
-    out << " |\n";
-  }
-  out << "\n| family | call | waits (µs) | reads | writes | bound (µs) |\n|---|---|---|---|---|---|\n";
-  for (family_id f : murvane_test::all_families) {
-    for (const char* call : {"entry", "get_f0", "offset_calibration"}) {
-      const worst_case_cost c = worst_case(f, call);
-      out << "| " << family_name(f) << " | " << call << " | " << c.wait_us << " | " << c.reads << " | " << c.writes
-          << " | " << c.us() << " |\n";
-    }
-  }
-  out << "\n| slot |";
-  for (family_id f : murvane_test::all_families) {
-    out << " " << family_name(f) << " |";
-  }
-  out << "\n|---|---|---|---|---|---|---|\n";
-  for (const char* slot : murvane::haptic_ops_names) {
-    out << "| " << slot << " |";
-    for (family_id f : murvane_test::all_families) {
-      out << " " << worst_case_us(f, slot) << " |";
-    }
-    out << "\n";
-  }
-  return out.str();
-}
-
 TEST(WorstCaseDoc, TablesMatchTheComputedBounds) {
   const std::filesystem::path doc =
       std::filesystem::path(__FILE__).parent_path().parent_path() / "docs" / "reliability.md";
@@ -255,9 +214,9 @@ TEST(WorstCaseDoc, TablesMatchTheComputedBounds) {
   ASSERT_TRUE(in.good()) << doc;
   std::stringstream text;
   text << in.rdbuf();
-  const std::string tables = generated_tables();
+  const std::string tables = murvane_test::worst_case_tables();
   EXPECT_NE(text.str().find(tables), std::string::npos)
-      << doc << " does not hold the bounds the code computes; they are:\n"
+      << doc << " does not hold the bounds the code computes; scripts/update-docs-figures.sh writes them:\n"
       << tables;
 }
 

@@ -103,4 +103,59 @@ uint64_t worst_case_any_family_us(const std::string& call) {
   return out;
 }
 
+namespace {
+
+std::string format_ms(uint64_t us) {
+  char buf[32];
+  std::snprintf(buf, sizeof(buf), "%.1f", static_cast<double>(us) / 1000.0);
+  return buf;
+}
+
+// A table's separator row for its number of columns.
+std::string separator(size_t columns) {
+  std::string out = "|";
+  for (size_t i = 0; i < columns; ++i) {
+    out += "---|";
+  }
+  return out + "\n";
+}
+
+const char* family_name(sim::family_id f) { return sim::first_model_of(f).family_name; }
+
+}  // namespace
+
+std::string worst_case_ms(uint64_t us) { return std::to_string(us) + " µs (" + format_ms(us) + " ms)"; }
+
+std::string worst_case_tables() {
+  std::string out = "| family | entry, Start | get_f0 | offset_calibration |\n" + separator(4);
+  for (sim::family_id f : all_families) {
+    out += std::string("| ") + family_name(f);
+    for (const char* call : {"entry", "get_f0", "offset_calibration"}) {
+      out += " | " + worst_case_ms(worst_case_us(f, call));
+    }
+    out += " |\n";
+  }
+  out += "\n| family | call | waits (µs) | reads | writes | bound (µs) |\n" + separator(6);
+  for (sim::family_id f : all_families) {
+    for (const char* call : {"entry", "get_f0", "offset_calibration"}) {
+      const worst_case_cost c = worst_case(f, call);
+      out += std::string("| ") + family_name(f) + " | " + call + " | " + std::to_string(c.wait_us) + " | " +
+             std::to_string(c.reads) + " | " + std::to_string(c.writes) + " | " + std::to_string(c.us()) + " |\n";
+    }
+  }
+  out += "\n| slot |";
+  for (sim::family_id f : all_families) {
+    out += std::string(" ") + family_name(f) + " |";
+  }
+  out += "\n" + separator(1 + sim::family_count);
+  for (const char* slot : murvane::haptic_ops_names) {
+    out += std::string("| ") + slot + " |";
+    for (sim::family_id f : all_families) {
+      out += " " + std::to_string(worst_case_us(f, slot)) + " |";
+    }
+    out += "\n";
+  }
+  return out;
+}
+
 }  // namespace murvane_test

@@ -25,6 +25,12 @@ uint64_t worst_case_us(sim::family_id family, const std::string& call);
 // The largest bound of a call over every family.
 uint64_t worst_case_any_family_us(const std::string& call);
 
+// The bound tables of docs/reliability.md (one column a family in the last),
+// as scripts/update-docs-figures.sh writes them and test_worst_case checks.
+std::string worst_case_tables();
+// "44850 µs (44.9 ms)".
+std::string worst_case_ms(uint64_t us);
+
 // Every family, from core/family_list.h.
 using sim::all_families;
 
