@@ -7,29 +7,14 @@
 #include <vector>
 
 #include "core/waveform.h"
+#include "murvane/version.h"
+#include "sim/models/family_facts.h"
 #include "sim/models/model_table.h"
 #include "tests/sim_fixture.h"
 
 namespace {
 
 using murvane_test::SimBoard;
-
-// Where each family keeps its playback set-up.
-struct PlaybackRegs {
-  uint8_t seq0;    // sequencer slot 0 (slot 1 follows it)
-  uint8_t loop01;  // loop counts of slots 0 (high nibble) and 1
-  uint8_t gain;
-  uint8_t mode;       // play-mode register
-  uint8_t mode_mask;  // its play-mode field; RAM mode is 0 in every family
-  uint8_t go;         // playback trigger register
-};
-
-PlaybackRegs playback_regs(sim::family_id f) {
-  if (f == sim::family_id::zq310x) {
-    return {0x07, 0x0F, 0x39, 0x04, 0x0D, 0x05};  // mode bits 3..2 plus standby bit 0
-  }
-  return {0x0A, 0x12, 0x07, 0x08, 0x03, 0x09};
-}
 
 class AllModels : public ::testing::TestWithParam<sim::model_info> {};
 
@@ -39,29 +24,26 @@ TEST_P(AllModels, BootThroughTheEntryPoint) {
   ASSERT_EQ(b.entry(), EFI_SUCCESS);
 
   const std::vector<std::string> expected_log = {
-      "Murvane: zq uefi driver version is v1.5.0\n",
-      std::string("Murvane: detected ") + info.name + ".\n",
-      "Murvane: zq ram init\n",
-      "Murvane: zq ram play\n",
-      "Murvane: ram mode\n",
-      "Murvane: boost mode\n",
-      "Murvane: zq uefi driver end\n",
-      "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n",
+      murvane::version_line,           std::string("Murvane: detected ") + info.name + ".\n",
+      "Murvane: zq ram init\n",        "Murvane: zq ram play\n",
+      "Murvane: ram mode\n",           "Murvane: boost mode\n",
+      "Murvane: zq uefi driver end\n", "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n",
   };
   EXPECT_EQ(b.log(), expected_log);
 
-  const PlaybackRegs r = playback_regs(info.family);
+  // Where the family keeps its playback set-up: its chip model's facts.
+  const sim::family_facts& r = sim::facts_of(info.family);
   const sim::chip_model& chip = b.chip();
-  EXPECT_EQ(chip.reg(r.seq0), 1) << "slot 0 plays waveform 1";
-  EXPECT_EQ(chip.reg(r.seq0 + 1), 0) << "slot 1 ends the sequence";
-  EXPECT_EQ(chip.reg(r.loop01) >> 4, 4) << "slot 0 loops 4 times";
-  EXPECT_EQ(chip.reg(r.gain), 0x80);
-  EXPECT_EQ(chip.reg(r.mode) & r.mode_mask, 0) << "RAM play mode";
+  EXPECT_EQ(chip.reg(r.seq_base), 1) << "slot 0 plays waveform 1";
+  EXPECT_EQ(chip.reg(r.seq_base + 1), 0) << "slot 1 ends the sequence";
+  EXPECT_EQ(chip.reg(r.loop_base) >> 4, 4) << "slot 0 loops 4 times";
+  EXPECT_EQ(chip.reg(r.gain_reg), 0x80);
+  EXPECT_EQ(chip.reg(r.ram_mode.reg) & r.ram_mode.mask, 0) << "RAM play mode";
 
   // The trigger is the last register the bring-up writes.
   const auto w = b.writes();
   ASSERT_FALSE(w.empty());
-  EXPECT_EQ(w.back().reg, r.go);
+  EXPECT_EQ(w.back().reg, r.go_reg);
   EXPECT_EQ(w.back().value & 0x01, 0x01);
   EXPECT_TRUE(chip.playing());
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/entry.h"
+#include "murvane/version.h"
 #include "platform/platform.h"
 #include "platform/stack_guard.h"
 #include "tests/sim_fixture.h"
@@ -11,7 +12,7 @@ namespace {
 
 using murvane_test::SimBoard;
 
-const char* const version_line = "Murvane: zq uefi driver version is v1.5.0\n";
+const char* const version_line = murvane::version_line;
 const char* const install_ok = "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n";
 
 size_t count_events(const SimBoard& b, const char* kind) {

@@ -137,13 +137,13 @@ TEST_P(FailedTransfers, MeasurementWithAFailedTransferHasNoPeriod) {
 // to the standby wait and, if need be, the forced standby.
 TEST_P(FailedTransfers, StopSendsNoGoWithoutTheStopMode) {
   const FamilyTraits& t = GetParam();
-  if (t.facts->play_mode_reg == 0) {
+  if (t.facts->stop_mode_reg == 0) {
     GTEST_SKIP() << "this family's stop clears GO instead";
   }
   const SlotRun healthy = run_slot(t, "stop", {});
   ASSERT_EQ(std::count(healthy.traffic.begin(), healthy.traffic.end(), wr(t.facts->go_reg, 1)), 1);
   for (const sim::Op op : {sim::Op::read, sim::Op::write}) {
-    const SlotRun r = run_slot(t, "stop", {fault_on(t.facts->play_mode_reg, op, 1, 1)});
+    const SlotRun r = run_slot(t, "stop", {fault_on(t.facts->stop_mode_reg, op, 1, 1)});
     SCOPED_TRACE(op == sim::Op::read ? "mode read fails" : "mode write fails");
     for (const auto& x : r.traffic) {
       EXPECT_FALSE(x.kind == Ev::Kind::write && x.reg == t.facts->go_reg) << x;

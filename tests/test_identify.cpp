@@ -8,6 +8,7 @@
 #include "core/identify.h"
 #include "core/regs.h"
 #include "platform/platform.h"
+#include "sim/model_factory.h"
 #include "sim/models/model_table.h"
 #include "tests/sim_fixture.h"
 
@@ -32,8 +33,18 @@ TEST(ChipTable, DriverAndSimulatorAgreeOnEveryModel) {
 
 TEST(ChipTable, OneByteAndSixteenBitWidthsByFamily) {
   for (const murvane::chip_model& m : murvane::chip_models) {
-    const bool short_family = m.family == &murvane::zq310x_family || m.family == &murvane::zq320x_family;
-    EXPECT_EQ(m.id <= 0xFF, short_family) << m.model;
+    // The chip model's side: a one-byte identifier answers in 0x00; a
+    // 16-bit one in 0x57/0x58, with 0x00 reading a marker.
+    const auto chip = sim::make_model(m.model);
+    ASSERT_NE(chip, nullptr) << m.model;
+    sim::chip_model& c = chip->model();
+    const uint8_t first = c.read(0x00);
+    if (m.id <= 0xFF) {
+      EXPECT_EQ(first, m.id) << m.model;
+    } else {
+      EXPECT_EQ(first & 0x7C, 0) << m.model << ": 0x00 reads the 16-bit marker";
+      EXPECT_EQ(static_cast<uint32_t>(c.read(0x57) << 8 | c.read(0x58)), m.id) << m.model;
+    }
   }
 }
 

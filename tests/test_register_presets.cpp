@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/models/family_facts.h"
 #include "tests/sim_fixture.h"
 
 namespace {
@@ -32,17 +33,22 @@ std::set<int> identification_regs(const std::string& model) {
   return regs;
 }
 
-struct Field {
-  int reg;
-  int bits;  // the bits the bring-up's updates of reg may change
-};
-
+// Every family of the list, by its first model, with the fields its chip
+// model says the bring-up updates (sim/models/family_facts.h).
 struct PresetCase {
   const char* model;
-  std::vector<Field> fields;
+  const sim::family_facts* facts;
 };
 
 void PrintTo(const PresetCase& c, std::ostream* os) { *os << c.model; }
+
+std::vector<PresetCase> preset_cases() {
+  std::vector<PresetCase> out;
+  for (const sim::family_id f : sim::all_families) {
+    out.push_back({sim::first_model_of(f).name, &sim::facts_of(f)});
+  }
+  return out;
+}
 
 class RegisterPresets : public ::testing::TestWithParam<PresetCase> {};
 
@@ -54,8 +60,8 @@ class RegisterPresets : public ::testing::TestWithParam<PresetCase> {};
 TEST_P(RegisterPresets, UpdatesWriteTheirFieldWholeAndKeepEveryBitOutside) {
   const PresetCase& c = GetParam();
   std::map<int, int> field;
-  for (const Field& f : c.fields) {
-    field[f.reg] = f.bits;
+  for (size_t i = 0; i < c.facts->bring_up_field_count; ++i) {
+    field[c.facts->bring_up_fields[i].reg] = c.facts->bring_up_fields[i].bits;
   }
   const std::set<int> untouched = identification_regs(c.model);
   std::map<int, std::vector<int>> inside_by_preset[2];  // register: the in-field bits of each update
@@ -84,8 +90,8 @@ TEST_P(RegisterPresets, UpdatesWriteTheirFieldWholeAndKeepEveryBitOutside) {
       EXPECT_EQ(write.value & outside, read.value & outside)
           << "update " << read << " then " << write << " (event " << i << ")";
     }
-    for (const Field& f : c.fields) {
-      EXPECT_EQ(updated.count(f.reg), 1u) << "no update of 0x" << std::hex << f.reg;
+    for (const auto& [reg, bits] : field) {
+      EXPECT_EQ(updated.count(reg), 1u) << "no update of 0x" << std::hex << reg;
     }
   }
   size_t compared = 0;
@@ -102,64 +108,7 @@ TEST_P(RegisterPresets, UpdatesWriteTheirFieldWholeAndKeepEveryBitOutside) {
   EXPECT_GT(compared, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Families, RegisterPresets,
-    ::testing::Values(
-        PresetCase{"zq3101",
-                   {{0x03, 0x20},
-                    {0x04, 0x2F},
-                    {0x05, 0x01},
-                    {0x0F, 0xF0},
-                    {0x34, 0x07},
-                    {0x35, 0x0C},
-                    {0x5F, 0x01},
-                    {0x66, 0x40}}},
-        PresetCase{"zq3201",
-                   {{0x06, 0x40},
-                    {0x08, 0x03},
-                    {0x12, 0xF0},
-                    {0x1C, 0x0F},
-                    {0x43, 0x88},
-                    {0x49, 0x07},
-                    {0x52, 0x01},
-                    {0x71, 0x00}}},
-        PresetCase{"zq3301",
-                   {{0x06, 0x10}, {0x08, 0x03}, {0x12, 0xF0}, {0x1C, 0x0F}, {0x43, 0x08}, {0x50, 0x40}, {0x52, 0x07}}},
-        PresetCase{"zq3401",
-                   {{0x06, 0x03},
-                    {0x08, 0x03},
-                    {0x12, 0xF0},
-                    {0x18, 0x80},
-                    {0x1C, 0x0F},
-                    {0x45, 0x04},
-                    {0x4C, 0x40},
-                    {0x4D, 0x03},
-                    {0x4E, 0x7F},
-                    {0x56, 0x03},
-                    {0x6B, 0x20}}},
-        PresetCase{"zq3501",
-                   {{0x06, 0x80},
-                    {0x08, 0x03},
-                    {0x12, 0xF0},
-                    {0x1C, 0x0F},
-                    {0x45, 0x04},
-                    {0x48, 0x80},
-                    {0x4C, 0x40},
-                    {0x4E, 0x07},
-                    {0x71, 0x80},
-                    {0x74, 0x80},
-                    {0x75, 0x10}}},
-        PresetCase{"zq3601",
-                   {{0x06, 0x20},
-                    {0x08, 0x03},
-                    {0x12, 0xF0},
-                    {0x18, 0x80},
-                    {0x1C, 0x0F},
-                    {0x45, 0x04},
-                    {0x4C, 0x40},
-                    {0x4D, 0x03},
-                    {0x4E, 0x7F},
-                    {0x56, 0x03}}}),
-    [](const auto& p) { return std::string(p.param.model); });
+INSTANTIATE_TEST_SUITE_P(Families, RegisterPresets, ::testing::ValuesIn(preset_cases()),
+                         [](const auto& p) { return std::string(p.param.model); });
 
 }  // namespace

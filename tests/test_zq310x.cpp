@@ -10,6 +10,7 @@
 #include "core/identify.h"
 #include "core/waveform.h"
 #include "families/zq310x/zq310x.h"
+#include "murvane/version.h"
 #include "sim/models/zq310x_model.h"
 #include "tests/sim_fixture.h"
 
@@ -43,7 +44,7 @@ Trace waveform_writes() {
 // One bring-up from the model's power-on state, with the two calibrations
 // (the first one's failure marks register 0x00 before chip_init).
 Trace bringup(const std::string& model, int id, const Trace& first_cal, const Trace& second_cal, bool first_failed) {
-  return Trace{msg("Murvane: zq uefi driver version is v1.5.0\n"),
+  return Trace{msg(murvane::version_line),
                pin(murvane::reset_pin_config, 0),
                stall(2000),
                pin(murvane::reset_pin_config, 1),
@@ -163,7 +164,7 @@ TEST_P(Zq310xBoot, StartRepeatsTheWholeSequence) {
   want.erase(want.begin());  // the version line is printed at load only
   const Trace seen = b.trace(m);
   ASSERT_FALSE(seen.empty());
-  EXPECT_EQ(seen.front(), msg("Murvane: zq uefi driver version is v1.5.0\n"));
+  EXPECT_EQ(seen.front(), msg(murvane::version_line));
   EXPECT_EQ(Trace(seen.begin() + 1, seen.end()), want);
   EXPECT_EQ(b.platform().counters().reset_pulses, 2u);
   expect_waveform_in_sram(b);

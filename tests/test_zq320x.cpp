@@ -10,6 +10,7 @@
 
 #include "core/waveform.h"
 #include "families/zq320x/zq320x.h"
+#include "murvane/version.h"
 #include "sim/models/zq320x_model.h"
 #include "tests/sim_fixture.h"
 
@@ -17,7 +18,7 @@ using namespace murvane_test;  // the trace notation and SimBoard
 
 namespace {
 
-constexpr char kVersion[] = "Murvane: zq uefi driver version is v1.5.0\n";
+constexpr const char* kVersion = murvane::version_line;
 constexpr char kInstalled[] = "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n";
 constexpr char kOutOfRange[] = "Murvane: offset calibration out of range\n";
 

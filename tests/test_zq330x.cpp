@@ -9,6 +9,7 @@
 #include "core/identify.h"
 #include "core/waveform.h"
 #include "families/zq330x/zq330x.h"
+#include "murvane/version.h"
 #include "sim/models/zq330x_model.h"
 #include "tests/sim_fixture.h"
 
@@ -67,7 +68,7 @@ TEST_P(Zq330xBoot, HealthyChipBootsAndPlaysTheImage) {
 
   ASSERT_EQ(b.entry(), EFI_SUCCESS);
 
-  Trace want = {msg("Murvane: zq uefi driver version is v1.5.0\n"), pin(murvane::reset_pin_config, 0), stall(2000),
+  Trace want = {msg(murvane::version_line), pin(murvane::reset_pin_config, 0), stall(2000),
                 pin(murvane::reset_pin_config, 1), stall(8000)};
   const Trace id = {rd(0x00, 0x00), rd(0x57, m.id >> 8), rd(0x58, m.id & 0xFF)};
   want.insert(want.end(), id.begin(), id.end());
@@ -127,7 +128,7 @@ TEST(Zq330xBootVariants, UnqualifiedPartStopsBeforeIdentification) {
   SimBoard b("zq3304");
   b.chip().set_register(0x61, 0x7F);  // bit 7 clear survives the reset pulse
   ASSERT_EQ(b.entry(), EFI_SUCCESS);  // the entry reports the install only
-  const std::vector<std::string> want = {"Murvane: zq uefi driver version is v1.5.0\n", "Murvane: unqualified chip\n",
+  const std::vector<std::string> want = {murvane::version_line, "Murvane: unqualified chip\n",
                                          "Murvane: qualify check failed\n",
                                          "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n"};
   EXPECT_EQ(b.log(), want);

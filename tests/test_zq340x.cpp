@@ -10,6 +10,7 @@
 #include "core/regs.h"
 #include "core/waveform.h"
 #include "families/zq340x/zq340x.h"
+#include "murvane/version.h"
 #include "sim/models/zq340x_model.h"
 #include "tests/sim_fixture.h"
 
@@ -57,10 +58,9 @@ TEST_P(Zq340xBoot, HealthyBootLogsTrafficAndSram) {
   const BootCase& c = GetParam();
   SimBoard b(c.model);
   ASSERT_EQ(b.entry(), EFI_SUCCESS);
-  EXPECT_EQ(b.log(),
-            (Lines{"Murvane: zq uefi driver version is v1.5.0\n", c.detected, "Murvane: zq ram init\n",
-                   "Murvane: zq ram play\n", "Murvane: ram mode\n", "Murvane: boost mode\n",
-                   "Murvane: zq uefi driver end\n", "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n"}));
+  EXPECT_EQ(b.log(), (Lines{murvane::version_line, c.detected, "Murvane: zq ram init\n", "Murvane: zq ram play\n",
+                            "Murvane: ram mode\n", "Murvane: boost mode\n", "Murvane: zq uefi driver end\n",
+                            "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n"}));
 
   // clang-format off
   Trace want = {
@@ -120,9 +120,8 @@ TEST(Zq340xBootFailures, UnqualifiedPartStopsBeforeIdentification) {
   SimBoard b("zq3402");
   b.chip().set_register(0x64, 0x7F);
   ASSERT_EQ(b.entry(), EFI_SUCCESS);  // the install went through
-  EXPECT_EQ(b.log(),
-            (Lines{"Murvane: zq uefi driver version is v1.5.0\n", "Murvane: unqualified chip\n",
-                   "Murvane: qualify check failed\n", "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n"}));
+  EXPECT_EQ(b.log(), (Lines{murvane::version_line, "Murvane: unqualified chip\n", "Murvane: qualify check failed\n",
+                            "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n"}));
   EXPECT_TRUE(b.writes().empty());
   EXPECT_EQ(b.chip().sram_bytes_written(), 0u);
   EXPECT_EQ(b.start(), EFI_DEVICE_ERROR);

@@ -8,6 +8,7 @@
 #include "core/regs.h"
 #include "core/waveform.h"
 #include "families/zq350x/zq350x.h"
+#include "murvane/version.h"
 #include "sim/models/zq350x_model.h"
 #include "tests/sim_fixture.h"
 
@@ -58,14 +59,10 @@ TEST_P(HealthyBoot, LogTrafficSramAndFinalState) {
   ASSERT_EQ(b.entry(), EFI_SUCCESS);
 
   const std::vector<std::string> expected_log = {
-      "Murvane: zq uefi driver version is v1.5.0\n",
-      std::string("Murvane: detected ") + m.name + ".\n",
-      "Murvane: zq ram init\n",
-      "Murvane: zq ram play\n",
-      "Murvane: ram mode\n",
-      "Murvane: boost mode\n",
-      "Murvane: zq uefi driver end\n",
-      "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n",
+      murvane::version_line,           std::string("Murvane: detected ") + m.name + ".\n",
+      "Murvane: zq ram init\n",        "Murvane: zq ram play\n",
+      "Murvane: ram mode\n",           "Murvane: boost mode\n",
+      "Murvane: zq uefi driver end\n", "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n",
   };
   EXPECT_EQ(b.log(), expected_log);
 
@@ -231,9 +228,8 @@ TEST(Zq350xQualify, RejectedPartEndsBootBeforeIdentification) {
   model(b).flag_fault = true;
   model(b).repairable = false;
   EXPECT_EQ(b.entry(), EFI_SUCCESS);  // the install's status; bring-up's result stays inside
-  EXPECT_EQ(b.log(),
-            (std::vector<std::string>{"Murvane: zq uefi driver version is v1.5.0\n", "Murvane: qualify check failed\n",
-                                      "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n"}));
+  EXPECT_EQ(b.log(), (std::vector<std::string>{murvane::version_line, "Murvane: qualify check failed\n",
+                                               "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n"}));
   EXPECT_EQ(b.chip().sram_bytes_written(), 0u);
   EXPECT_FALSE(b.chip().playing());
 }

@@ -6,6 +6,7 @@
 #include "core/regs.h"
 #include "core/waveform.h"
 #include "families/zq360x/zq360x.h"
+#include "murvane/version.h"
 #include "sim/models/zq360x_model.h"
 #include "tests/sim_fixture.h"
 
@@ -97,7 +98,7 @@ TEST(Zq360xBoot, HealthyBootOfEveryModel) {
     ASSERT_EQ(b.entry(), EFI_SUCCESS);
 
     EXPECT_EQ(b.log(),
-              (Lines{"Murvane: zq uefi driver version is v1.5.0\n", std::string("Murvane: detected ") + c.model + ".\n",
+              (Lines{murvane::version_line, std::string("Murvane: detected ") + c.model + ".\n",
                      "Murvane: zq ram init\n", "Murvane: zq ram play\n", "Murvane: ram mode\n", "Murvane: boost mode\n",
                      "Murvane: zq uefi driver end\n", "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n"}));
 
@@ -133,9 +134,8 @@ TEST(Zq360xBoot, UnqualifiedPartStopsBeforeIdentification) {
   SimBoard b("zq3602");
   b.chip().set_register(0x67, 0x7F);
   EXPECT_EQ(b.entry(), EFI_SUCCESS);  // the entry reports the install
-  EXPECT_EQ(b.log(),
-            (Lines{"Murvane: zq uefi driver version is v1.5.0\n", "Murvane: unqualified chip\n",
-                   "Murvane: qualify check failed\n", "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n"}));
+  EXPECT_EQ(b.log(), (Lines{murvane::version_line, "Murvane: unqualified chip\n", "Murvane: qualify check failed\n",
+                            "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n"}));
   EXPECT_TRUE(b.writes().empty());
   EXPECT_EQ(b.traffic().back(), rd(0x67, 0x7F));
   EXPECT_EQ(b.chip().sram_bytes_written(), 0u);

@@ -24,6 +24,12 @@ struct reg_name {
   const char* name;
 };
 
+// A register and some of its bits.
+struct reg_field_bits {
+  uint8_t reg;
+  uint8_t bits;
+};
+
 struct family_facts {
   // The bit a qualified part has set (the noqualify knob clears it); mask 0:
   // the family has no qualification check.
@@ -38,7 +44,14 @@ struct family_facts {
   // Play control, where GO is written; and the play-mode register stop sets
   // to its stop mode before GO (0: this family's stop clears GO instead).
   uint8_t go_reg;
-  uint8_t play_mode_reg;
+  uint8_t stop_mode_reg;
+  // The playback gain register, and the bits of the play-mode register that
+  // all read 0 while the RAM sequence plays.
+  uint8_t gain_reg;
+  struct {
+    uint8_t reg;
+    uint8_t mask;
+  } ram_mode;
   // The low byte of the measured f0 period, read last.
   uint8_t period_lo;
   // The offset calibration's traffic: the write that starts it, the register
@@ -50,6 +63,10 @@ struct family_facts {
     uint8_t result_read_nth;
     const char* fail_message;
   } offset;
+  // The registers the bring-up updates (read-modify-write), each with the
+  // bits its updates may change: every other bit keeps its value.
+  const reg_field_bits* bring_up_fields;
+  size_t bring_up_field_count;
   // Turns every knob of the model that makes the driver wait longest: the
   // state it polls for never comes, its calibration runs in full and fails.
   void (*make_slowest)(chip_model& model);

@@ -225,6 +225,9 @@ void zq310x_model::reset_model() {
 namespace {
 
 // clang-format off: one register a line keeps the table scannable.
+constexpr reg_field_bits zq310x_bring_up_fields[] = {{0x03, 0x20}, {0x04, 0x2F}, {0x05, 0x01}, {0x0F, 0xF0},
+                                                     {0x34, 0x07}, {0x35, 0x0C}, {0x5F, 0x01}, {0x66, 0x40}};
+
 constexpr reg_name zq310x_reg_names[] = {
     {0x02, "status (discarded)"},
     {0x03, "active control"},
@@ -269,9 +272,13 @@ constexpr family_facts zq310x_facts = {
     .state_reg = 0x46,
     .state_mask = 0x0F,
     .go_reg = 0x05,
-    .play_mode_reg = 0x00,
+    .stop_mode_reg = 0x00,
+    .gain_reg = 0x39,
+    .ram_mode = {0x04, 0x0D},  // the mode bits and the standby bit
     .period_lo = 0x69,
     .offset = {0x5F, 0x5F, 2, "Murvane: calibration offset failed\n"},
+    .bring_up_fields = zq310x_bring_up_fields,
+    .bring_up_field_count = sizeof(zq310x_bring_up_fields) / sizeof(zq310x_bring_up_fields[0]),
     .make_slowest =
         [](chip_model& m) {
           auto& z = static_cast<zq310x_model&>(m);

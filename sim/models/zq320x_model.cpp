@@ -167,6 +167,9 @@ zq320x_knobs* zq320x_knobs_of(chip_model& m) {
 namespace {
 
 // clang-format off: one register a line keeps the table scannable.
+constexpr reg_field_bits zq320x_bring_up_fields[] = {{0x06, 0x40}, {0x08, 0x03}, {0x12, 0xF0}, {0x1C, 0x0F},
+                                                     {0x43, 0x88}, {0x49, 0x07}, {0x52, 0x01}, {0x71, 0x00}};
+
 constexpr reg_name zq320x_reg_names[] = {
     {0x06, "boost"},
     {0x07, "gain"},
@@ -213,9 +216,13 @@ constexpr family_facts zq320x_facts = {
     .state_reg = 0x3F,
     .state_mask = 0x0F,
     .go_reg = 0x09,
-    .play_mode_reg = 0x08,
+    .stop_mode_reg = 0x08,
+    .gain_reg = 0x07,
+    .ram_mode = {0x08, 0x03},
     .period_lo = 0x26,
     .offset = {0x52, 0x57, 1, "Murvane: offset calibration out of range\n"},
+    .bring_up_fields = zq320x_bring_up_fields,
+    .bring_up_field_count = sizeof(zq320x_bring_up_fields) / sizeof(zq320x_bring_up_fields[0]),
     .make_slowest =
         [](chip_model& m) {
           zq320x_knobs_of(m)->never_standby = true;

@@ -151,6 +151,9 @@ void zq330x_model::handle_write(uint8_t r, uint8_t value) {
 namespace {
 
 // clang-format off: one register a line keeps the table scannable.
+constexpr reg_field_bits zq330x_bring_up_fields[] = {{0x06, 0x10}, {0x08, 0x03}, {0x12, 0xF0}, {0x1C, 0x0F},
+                                                     {0x43, 0x08}, {0x50, 0x40}, {0x52, 0x07}};
+
 constexpr reg_name zq330x_reg_names[] = {
     {0x06, "boost"},
     {0x07, "gain"},
@@ -189,9 +192,13 @@ constexpr family_facts zq330x_facts = {
     .state_reg = 0x3F,
     .state_mask = 0xFF,
     .go_reg = 0x09,
-    .play_mode_reg = 0x08,
+    .stop_mode_reg = 0x08,
+    .gain_reg = 0x07,
+    .ram_mode = {0x08, 0x03},
     .period_lo = 0x26,
     .offset = {0x00, 0x00, 0, ""},
+    .bring_up_fields = zq330x_bring_up_fields,
+    .bring_up_field_count = sizeof(zq330x_bring_up_fields) / sizeof(zq330x_bring_up_fields[0]),
     .make_slowest =
         [](chip_model& m) {
           static_cast<zq330x_model&>(m).never_standby = true;

@@ -191,6 +191,10 @@ void zq340x_model::write_register(uint8_t r, uint8_t value) {
 namespace {
 
 // clang-format off: one register a line keeps the table scannable.
+constexpr reg_field_bits zq340x_bring_up_fields[] = {{0x06, 0x03}, {0x08, 0x03}, {0x12, 0xF0}, {0x18, 0x80},
+                                                     {0x1C, 0x0F}, {0x45, 0x04}, {0x4C, 0x40}, {0x4D, 0x03},
+                                                     {0x4E, 0x7F}, {0x56, 0x03}, {0x6B, 0x20}};
+
 constexpr reg_name zq340x_reg_names[] = {
     {0x06, "boost"},
     {0x07, "gain"},
@@ -236,9 +240,13 @@ constexpr family_facts zq340x_facts = {
     .state_reg = 0x3F,
     .state_mask = 0xFF,
     .go_reg = 0x09,
-    .play_mode_reg = 0x08,
+    .stop_mode_reg = 0x08,
+    .gain_reg = 0x07,
+    .ram_mode = {0x08, 0x03},
     .period_lo = 0x26,
     .offset = {0x4D, 0x50, 1, "offset calibration out of range\n"},
+    .bring_up_fields = zq340x_bring_up_fields,
+    .bring_up_field_count = sizeof(zq340x_bring_up_fields) / sizeof(zq340x_bring_up_fields[0]),
     .make_slowest =
         [](chip_model& m) {
           static_cast<zq340x_model&>(m).never_standby = true;

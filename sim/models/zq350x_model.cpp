@@ -207,6 +207,10 @@ void zq350x_model::advance() {
 namespace {
 
 // clang-format off: one register a line keeps the table scannable.
+constexpr reg_field_bits zq350x_bring_up_fields[] = {{0x06, 0x80}, {0x08, 0x03}, {0x12, 0xF0}, {0x1C, 0x0F},
+                                                     {0x45, 0x04}, {0x48, 0x80}, {0x4C, 0x40}, {0x4E, 0x07},
+                                                     {0x71, 0x80}, {0x74, 0x80}, {0x75, 0x10}};
+
 constexpr reg_name zq350x_reg_names[] = {
     {0x06, "boost"},
     {0x07, "gain"},
@@ -253,9 +257,13 @@ constexpr family_facts zq350x_facts = {
     .state_reg = 0x3F,
     .state_mask = 0xFF,
     .go_reg = 0x09,
-    .play_mode_reg = 0x08,
+    .stop_mode_reg = 0x08,
+    .gain_reg = 0x07,
+    .ram_mode = {0x08, 0x03},
     .period_lo = 0x26,
     .offset = {0x00, 0x00, 0, ""},
+    .bring_up_fields = zq350x_bring_up_fields,
+    .bring_up_field_count = sizeof(zq350x_bring_up_fields) / sizeof(zq350x_bring_up_fields[0]),
     .make_slowest =
         [](chip_model& m) {
           auto& z = static_cast<zq350x_model&>(m);
