@@ -259,28 +259,33 @@ bool slot_result_documented(int slot, int64_t r, const std::vector<FailedTransfe
   return unscripted_failures && r == sim::bus_fault_status;
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // FUZZ_DRIVER_VERBOSE=1: one line per call, for looking at an input.
-  static const bool verbose = std::getenv("FUZZ_DRIVER_VERBOSE") != nullptr;
-  FuzzedDataProvider in(data, size);
-  const uint8_t model_index = in.ConsumeIntegralInRange<uint8_t>(0, sim::model_info_count);
-  const uint8_t opts = in.ConsumeIntegral<uint8_t>();
+// What an input chooses, read from its end: the model (or none), the
+// platform's options and the calls; the rest is the bus script.
+struct FuzzInput {
+  uint8_t model_index = 0;  // sim::model_info_count: no chip
   sim::PlatformOptions options;
+  std::vector<Call> calls;
+  std::vector<uint8_t> script;
+};
+
+FuzzInput read_input(const uint8_t* data, size_t size) {
+  FuzzedDataProvider in(data, size);
+  FuzzInput out;
+  out.model_index = in.ConsumeIntegralInRange<uint8_t>(0, sim::model_info_count);
+  const uint8_t opts = in.ConsumeIntegral<uint8_t>();
   const sim::I2cMode i2c_modes[] = {sim::I2cMode::present, sim::I2cMode::present, sim::I2cMode::absent,
                                     sim::I2cMode::open_fails};
   const sim::PinMode pin_modes[] = {sim::PinMode::present, sim::PinMode::present, sim::PinMode::absent,
                                     sim::PinMode::config_fails};
   const EFI_STATUS install_results[] = {EFI_SUCCESS, EFI_SUCCESS, EFI_INVALID_PARAMETER, 1 /* a warning */};
-  options.i2c = i2c_modes[opts & 3];
-  options.pin = pin_modes[(opts >> 2) & 3];
-  options.install_status = install_results[(opts >> 4) & 3];
-  options.rng_present = (opts & 0x40) != 0;
-  options.seed = 1;
+  out.options.i2c = i2c_modes[opts & 3];
+  out.options.pin = pin_modes[(opts >> 2) & 3];
+  out.options.install_status = install_results[(opts >> 4) & 3];
+  out.options.rng_present = (opts & 0x40) != 0;
+  out.options.seed = 1;
 
-  std::vector<Call> calls(in.ConsumeIntegralInRange<size_t>(1, max_calls));
-  for (Call& c : calls) {
+  out.calls.resize(in.ConsumeIntegralInRange<size_t>(1, max_calls));
+  for (Call& c : out.calls) {
     c.kind = in.ConsumeIntegralInRange<uint8_t>(0, first_slot_call + murvane::haptic_ops_slots - 1);
     if (c.kind >= first_slot_call) {
       const int slot = c.kind - first_slot_call;
@@ -290,14 +295,121 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
   }
-  BusScript script(in.ConsumeRemainingBytes<uint8_t>());
+  out.script = in.ConsumeRemainingBytes<uint8_t>();
+  return out;
+}
+
+// One call as it ran: its result and what it did on the bus and in the log.
+struct CallRun {
+  const char* name;
+  int64_t result = 0;
+  uint64_t elapsed_ns = 0;
+  uint64_t failed = 0;                   // failed transfers
+  uint64_t transfers = 0;                // all transfers
+  std::vector<FailedTransfer> scripted;  // the failures the script made
+  std::vector<std::string> lines;
+};
+
+CallRun run_call(const Call& c, sim::VirtualPlatform& platform, const BusScript& script) {
+  CallRun r;
+  r.name = c.kind == call_entry   ? "entry"
+           : c.kind == call_start ? "start"
+                                  : murvane::haptic_ops_names[c.kind - first_slot_call];
+  const uint64_t t0 = platform.now_ns();
+  const uint64_t failed0 = platform.counters().failed;
+  const uint64_t transfers0 = platform.transfers();
+  const size_t scripted0 = script.failed().size();
+  const size_t log0 = platform.log_lines().size();
+
+  if (c.kind == call_entry) {
+    r.result = static_cast<int64_t>(sim::call_entry(platform));
+  } else if (c.kind == call_start) {
+    r.result = static_cast<int64_t>(sim::call_start(platform));
+  } else {
+    const sim::SlotResult slot = sim::call_slot(platform, r.name, c.args);
+    if (!slot.ok) {
+      fail("%s: the harness refused the call: %s", r.name, slot.error.c_str());
+    }
+    r.result = slot.value;
+  }
+
+  r.elapsed_ns = platform.now_ns() - t0;
+  r.failed = platform.counters().failed - failed0;
+  r.transfers = platform.transfers() - transfers0;
+  r.scripted.assign(script.failed().begin() + static_cast<ptrdiff_t>(scripted0), script.failed().end());
+  r.lines.assign(platform.log_lines().begin() + static_cast<ptrdiff_t>(log0), platform.log_lines().end());
+  return r;
+}
+
+// Time: a bring-up is bounded by the family it selected (when it selected
+// none, by any family's bound); a slot by the family it ran in. The bound
+// is returned for the verbose line.
+uint64_t check_time_bound(const Call& c, const CallRun& r, bool had_family, sim::family_id family) {
+  const bool is_slot = c.kind >= first_slot_call;
+  uint64_t bound_us = 0;
+  sim::family_id now{};
+  if (is_slot) {
+    if (!had_family) {
+      fail("%s: a selected family the harness does not know", r.name);
+    }
+    bound_us = murvane_test::worst_case_us(family, r.name);
+  } else if (family_of(murvane::current_family, &now)) {
+    bound_us = murvane_test::worst_case_us(now, r.name);
+  } else {
+    bound_us = murvane_test::worst_case_any_family_us(r.name);
+  }
+  if (r.elapsed_ns > bound_us * 1000) {
+    fail("%s on %s: %llu ns, over the bound of %llu us", r.name,
+         is_slot ? family_name(family) : (murvane::current_family ? murvane::current_family->name : "no family"),
+         static_cast<unsigned long long>(r.elapsed_ns), static_cast<unsigned long long>(bound_us));
+  }
+  return bound_us;
+}
+
+// Results: a documented one; no success where nothing reached the chip (the
+// entry point's result is the install's, whatever the bring-up did; most
+// slots pass on the status of their last access or stall, so "success" is a
+// concluded calibration or a measured frequency); nothing measured after a
+// failure.
+void check_result(const Call& c, const CallRun& r, const sim::PlatformOptions& options) {
+  const int slot = c.kind - first_slot_call;
+  bool documented = true;
+  if (c.kind == call_entry) {
+    const EFI_STATUS want = EFI_ERROR(options.install_status) ? options.install_status : EFI_SUCCESS;
+    documented = static_cast<EFI_STATUS>(r.result) == want;
+  } else if (c.kind == call_start) {
+    const auto s = static_cast<EFI_STATUS>(r.result);
+    documented = s == EFI_SUCCESS || s == EFI_DEVICE_ERROR || s == EFI_UNSUPPORTED;
+  } else {
+    documented = slot_result_documented(slot, r.result, r.scripted, r.failed > r.scripted.size());
+  }
+  if (!documented) {
+    fail("%s returned %lld", r.name, static_cast<long long>(r.result));
+  }
+  const bool nothing_landed = r.transfers > 0 && r.failed == r.transfers;
+  if (nothing_landed && r.result == 0 && (c.kind == call_start || slot == offset_calibration_slot)) {
+    fail("%s: success reported although all %llu transfers failed", r.name,
+         static_cast<unsigned long long>(r.transfers));
+  }
+  if (r.failed > 0 && slot == get_f0_slot) {
+    check_no_measurement_after_failure(r.lines, r.name);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // FUZZ_DRIVER_VERBOSE=1: one line per call, for looking at an input.
+  static const bool verbose = std::getenv("FUZZ_DRIVER_VERBOSE") != nullptr;
+  FuzzInput input = read_input(data, size);
+  BusScript script(std::move(input.script));
 
   sim::reset_driver_state();
   std::unique_ptr<sim::ModelHandle> chip;
-  if (model_index < sim::model_info_count) {
-    chip = sim::make_model(sim::model_infos[model_index].name);
+  if (input.model_index < sim::model_info_count) {
+    chip = sim::make_model(sim::model_infos[input.model_index].name);
   }
-  sim::VirtualPlatform platform(chip != nullptr ? &chip->model() : nullptr, options);
+  sim::VirtualPlatform platform(chip != nullptr ? &chip->model() : nullptr, input.options);
   platform.set_recording(false);
   platform.transfer_hook = [&script](bool write, uint8_t reg) { return script.on_transfer(write, reg); };
   platform.read_hook = [&script](uint8_t reg, uint8_t* value) {
@@ -305,99 +417,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return true;
   };
 
-  for (const Call& c : calls) {
-    const bool is_slot = c.kind >= first_slot_call;
-    const int slot = c.kind - first_slot_call;
-    const char* name = c.kind == call_entry   ? "entry"
-                       : c.kind == call_start ? "start"
-                                              : murvane::haptic_ops_names[slot];
+  for (const Call& c : input.calls) {
     sim::family_id family{};
     const bool had_family = family_of(murvane::current_family, &family);
-    if (is_slot && murvane::current_family == nullptr) {
+    if (c.kind >= first_slot_call && murvane::current_family == nullptr) {
       continue;  // nothing selected: a slot has no family to run in
     }
     if (c.kind == call_start && platform.installed(EFI_ZELT_I2C_HAPTIC_PROTOCOL_GUID) == nullptr) {
       continue;  // no protocol to call Start through
     }
-    const uint64_t t0 = platform.now_ns();
-    const uint64_t failed0 = platform.counters().failed;
-    const uint64_t transfers0 = platform.transfers();
-    const size_t scripted0 = script.failed().size();
-    const size_t log0 = platform.log_lines().size();
-
-    int64_t result = 0;
-    if (c.kind == call_entry) {
-      result = static_cast<int64_t>(sim::call_entry(platform));
-    } else if (c.kind == call_start) {
-      result = static_cast<int64_t>(sim::call_start(platform));
-    } else {
-      const sim::SlotResult r = sim::call_slot(platform, name, c.args);
-      if (!r.ok) {
-        fail("%s: the harness refused the call: %s", name, r.error.c_str());
-      }
-      result = r.value;
-    }
-
-    const uint64_t elapsed_ns = platform.now_ns() - t0;
-    const uint64_t failed = platform.counters().failed - failed0;
-    const uint64_t transfers = platform.transfers() - transfers0;
-    const std::vector<FailedTransfer> scripted(script.failed().begin() + static_cast<ptrdiff_t>(scripted0),
-                                               script.failed().end());
-    const std::vector<std::string> lines(platform.log_lines().begin() + static_cast<ptrdiff_t>(log0),
-                                         platform.log_lines().end());
-
-    // Time: a bring-up is bounded by the family it selected (when it selected
-    // none, by any family's bound); a slot by the family it ran in.
-    uint64_t bound_us = 0;
-    sim::family_id now{};
-    if (is_slot) {
-      if (!had_family) {
-        fail("%s: a selected family the harness does not know", name);
-      }
-      bound_us = murvane_test::worst_case_us(family, name);
-    } else if (family_of(murvane::current_family, &now)) {
-      bound_us = murvane_test::worst_case_us(now, name);
-    } else {
-      bound_us = murvane_test::worst_case_any_family_us(name);
-    }
-    if (elapsed_ns > bound_us * 1000) {
-      fail("%s on %s: %llu ns, over the bound of %llu us", name,
-           is_slot ? family_name(family) : (murvane::current_family ? murvane::current_family->name : "no family"),
-           static_cast<unsigned long long>(elapsed_ns), static_cast<unsigned long long>(bound_us));
-    }
-
-    check_failure_lines(lines, scripted, failed, name);
-    check_log_lines(lines, name);
-
-    // Results.
-    bool documented = true;
-    if (c.kind == call_entry) {
-      const EFI_STATUS want = EFI_ERROR(options.install_status) ? options.install_status : EFI_SUCCESS;
-      documented = static_cast<EFI_STATUS>(result) == want;
-    } else if (c.kind == call_start) {
-      const auto s = static_cast<EFI_STATUS>(result);
-      documented = s == EFI_SUCCESS || s == EFI_DEVICE_ERROR || s == EFI_UNSUPPORTED;
-    } else {
-      documented = slot_result_documented(slot, result, scripted, failed > scripted.size());
-    }
-    if (!documented) {
-      fail("%s returned %lld", name, static_cast<long long>(result));
-    }
-    // Nothing reached the chip: no success to report (the entry point's
-    // result is the install's, whatever the bring-up did). Most slots pass on
-    // the status of their last access or stall, so "success" is a concluded
-    // calibration or a measured frequency.
-    const bool nothing_landed = transfers > 0 && failed == transfers;
-    if (nothing_landed && result == 0 && (c.kind == call_start || slot == offset_calibration_slot)) {
-      fail("%s: success reported although all %llu transfers failed", name, static_cast<unsigned long long>(transfers));
-    }
-    if (failed > 0 && slot == get_f0_slot) {
-      check_no_measurement_after_failure(lines, name);
-    }
+    const CallRun r = run_call(c, platform, script);
+    const uint64_t bound_us = check_time_bound(c, r, had_family, family);
+    check_failure_lines(r.lines, r.scripted, r.failed, r.name);
+    check_log_lines(r.lines, r.name);
+    check_result(c, r, input.options);
     if (verbose) {
-      std::fprintf(stderr, "%-18s -> %-20lld %9llu us of %9llu us, %llu failed transfers, %zu log lines\n", name,
-                   static_cast<long long>(result), static_cast<unsigned long long>(elapsed_ns / 1000),
-                   static_cast<unsigned long long>(bound_us), static_cast<unsigned long long>(failed), lines.size());
+      std::fprintf(stderr, "%-18s -> %-20lld %9llu us of %9llu us, %llu failed transfers, %zu log lines\n", r.name,
+                   static_cast<long long>(r.result), static_cast<unsigned long long>(r.elapsed_ns / 1000),
+                   static_cast<unsigned long long>(bound_us), static_cast<unsigned long long>(r.failed),
+                   r.lines.size());
     }
   }
   return 0;

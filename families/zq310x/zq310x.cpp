@@ -35,22 +35,33 @@ namespace {
 
 // The chip state polls: idle after a stop, idle once a detection finished,
 // and the offset calibration's busy bit (back-to-back readings).
-constexpr poll_spec stop_idle_poll = {ZQ310X_REG_GLBRD,
-                                      ZQ310X_GLBRD_STATE,
-                                      ZQ310X_GLBRD_STATE_IDLE,
-                                      ZQ310X_GLBRD_STATE_IDLE,
-                                      stop_poll_count,
-                                      stop_poll_wait_us,
-                                      false};
-constexpr poll_spec f0_idle_poll = {ZQ310X_REG_GLBRD,
-                                    ZQ310X_GLBRD_STATE,
-                                    ZQ310X_GLBRD_STATE_IDLE,
-                                    ZQ310X_GLBRD_STATE_IDLE,
-                                    f0_poll_count,
-                                    f0_poll_wait_us,
-                                    false};
+constexpr poll_spec stop_idle_poll = {
+    .reg = ZQ310X_REG_GLBRD,
+    .mask = ZQ310X_GLBRD_STATE,
+    .want = ZQ310X_GLBRD_STATE_IDLE,
+    .also_want = ZQ310X_GLBRD_STATE_IDLE,
+    .count = stop_poll_count,
+    .wait_us = stop_poll_wait_us,
+    .wait_first = false,
+};
+constexpr poll_spec f0_idle_poll = {
+    .reg = ZQ310X_REG_GLBRD,
+    .mask = ZQ310X_GLBRD_STATE,
+    .want = ZQ310X_GLBRD_STATE_IDLE,
+    .also_want = ZQ310X_GLBRD_STATE_IDLE,
+    .count = f0_poll_count,
+    .wait_us = f0_poll_wait_us,
+    .wait_first = false,
+};
 constexpr poll_spec offset_done_poll = {
-    ZQ310X_REG_OFFSET_CALI, ZQ310X_OFFSET_CALI_BUSY, 0x00, 0x00, offset_poll_count, 0, false};
+    .reg = ZQ310X_REG_OFFSET_CALI,
+    .mask = ZQ310X_OFFSET_CALI_BUSY,
+    .want = 0x00,
+    .also_want = 0x00,
+    .count = offset_poll_count,
+    .wait_us = 0,
+    .wait_first = false,
+};
 
 // The period the detector is told to expect, in its own clock. The product
 // is taken in 64 bits (two 32-bit record values overflow 32 bits long before

@@ -48,20 +48,24 @@ constexpr playback_regs playback = {
 };
 
 // stop takes either standby state; the f0 measurement only the first.
-constexpr poll_spec stop_standby_poll = {ZQ320X_REG_GLB_STATE,
-                                         ZQ320X_GLB_STATE_MASK,
-                                         ZQ320X_GLB_STATE_STANDBY,
-                                         ZQ320X_GLB_STATE_STANDBY_ALT,
-                                         stop_poll_count,
-                                         stop_poll_wait_us,
-                                         false};
-constexpr poll_spec f0_standby_poll = {ZQ320X_REG_GLB_STATE,
-                                       ZQ320X_GLB_STATE_MASK,
-                                       ZQ320X_GLB_STATE_STANDBY,
-                                       ZQ320X_GLB_STATE_STANDBY,
-                                       f0_poll_count,
-                                       f0_poll_wait_us,
-                                       false};
+constexpr poll_spec stop_standby_poll = {
+    .reg = ZQ320X_REG_GLB_STATE,
+    .mask = ZQ320X_GLB_STATE_MASK,
+    .want = ZQ320X_GLB_STATE_STANDBY,
+    .also_want = ZQ320X_GLB_STATE_STANDBY_ALT,
+    .count = stop_poll_count,
+    .wait_us = stop_poll_wait_us,
+    .wait_first = false,
+};
+constexpr poll_spec f0_standby_poll = {
+    .reg = ZQ320X_REG_GLB_STATE,
+    .mask = ZQ320X_GLB_STATE_MASK,
+    .want = ZQ320X_GLB_STATE_STANDBY,
+    .also_want = ZQ320X_GLB_STATE_STANDBY,
+    .count = f0_poll_count,
+    .wait_us = f0_poll_wait_us,
+    .wait_first = false,
+};
 
 // The offset measurement: no mode to set, the start bit is not dropped, the
 // code's high bits are the whole of 0x54, and the gain index is the whole

@@ -41,13 +41,15 @@ constexpr playback_regs playback = {
 
 // The chip needs a while after a stop request before its state means
 // anything: the wait comes before every reading.
-constexpr poll_spec standby_poll = {ZQ330X_REG_GLB_STATE,
-                                    ZQ330X_GLB_STATE_MASK,
-                                    ZQ330X_GLB_STATE_STANDBY,
-                                    ZQ330X_GLB_STATE_STANDBY,
-                                    standby_poll_count,
-                                    standby_poll_wait_us,
-                                    true};
+constexpr poll_spec standby_poll = {
+    .reg = ZQ330X_REG_GLB_STATE,
+    .mask = ZQ330X_GLB_STATE_MASK,
+    .want = ZQ330X_GLB_STATE_STANDBY,
+    .also_want = ZQ330X_GLB_STATE_STANDBY,
+    .count = standby_poll_count,
+    .wait_us = standby_poll_wait_us,
+    .wait_first = true,
+};
 
 }  // namespace
 

@@ -60,13 +60,15 @@ constexpr playback_regs playback = {
 };
 
 // As on family C: the wait comes before every reading.
-constexpr poll_spec standby_poll = {ZQ340X_REG_STATE,
-                                    ZQ340X_STATE_MASK,
-                                    ZQ340X_STATE_STANDBY,
-                                    ZQ340X_STATE_STANDBY,
-                                    standby_poll_count,
-                                    standby_poll_wait_us,
-                                    true};
+constexpr poll_spec standby_poll = {
+    .reg = ZQ340X_REG_STATE,
+    .mask = ZQ340X_STATE_MASK,
+    .want = ZQ340X_STATE_STANDBY,
+    .also_want = ZQ340X_STATE_STANDBY,
+    .count = standby_poll_count,
+    .wait_us = standby_poll_wait_us,
+    .wait_first = true,
+};
 
 }  // namespace
 

@@ -108,13 +108,15 @@ int32_t set_go(uint8_t flag) {
 // A reading that fails is never taken for standby: the poll ends there, as
 // if its count had run out (no message, no further wait).
 int32_t wait_standby(uint32_t polls) {
-  const poll_spec poll = {ZQ350X_REG_STATE,
-                          ZQ350X_STATE_MASK,
-                          ZQ350X_STATE_STANDBY,
-                          ZQ350X_STATE_STANDBY,
-                          polls,
-                          standby_poll_wait_us,
-                          false};
+  const poll_spec poll = {
+      .reg = ZQ350X_REG_STATE,
+      .mask = ZQ350X_STATE_MASK,
+      .want = ZQ350X_STATE_STANDBY,
+      .also_want = ZQ350X_STATE_STANDBY,
+      .count = polls,
+      .wait_us = standby_poll_wait_us,
+      .wait_first = false,
+  };
   if (poll_reg(poll)) {
     log_error("Murvane: entered standby\n");
     return 0;

@@ -63,13 +63,15 @@ constexpr playback_regs playback = {
 }  // namespace
 
 int32_t wait_standby(uint32_t polls) {
-  const poll_spec poll = {ZQ360X_REG_GLB_STATE,
-                          ZQ360X_GLB_STATE_MASK,
-                          ZQ360X_GLB_STATE_STANDBY,
-                          ZQ360X_GLB_STATE_STANDBY,
-                          polls,
-                          standby_poll_wait_us,
-                          false};
+  const poll_spec poll = {
+      .reg = ZQ360X_REG_GLB_STATE,
+      .mask = ZQ360X_GLB_STATE_MASK,
+      .want = ZQ360X_GLB_STATE_STANDBY,
+      .also_want = ZQ360X_GLB_STATE_STANDBY,
+      .count = polls,
+      .wait_us = standby_poll_wait_us,
+      .wait_first = false,
+  };
   if (!poll_reg(poll)) {
     return -1;
   }
