@@ -3,9 +3,12 @@
 // left with, the SRAM contents, and no protocol violation.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "core/family.h"
 #include "core/waveform.h"
 #include "murvane/version.h"
 #include "sim/models/family_facts.h"
@@ -15,6 +18,31 @@
 namespace {
 
 using murvane_test::SimBoard;
+
+// Each family's descriptor, from the list: named for its folder, bound to
+// its own record and a full operations table, and selected by every one of
+// its models' identifiers. (What the record's values do is in each
+// family's traffic tests.)
+TEST(FamilyDescriptors, EachIsNamedForItsFolderAndBindsItsRecord) {
+  for (const sim::family_id f : sim::all_families) {
+    const murvane::chip_family& family = *murvane::chip_families[static_cast<size_t>(f)];
+    SCOPED_TRACE(sim::first_model_of(f).family_name);
+    EXPECT_STREQ(family.name, sim::first_model_of(f).family_name);
+    ASSERT_NE(family.dts, nullptr);
+    ASSERT_NE(family.ops, nullptr);
+    uintptr_t slots[murvane::haptic_ops_slots];
+    std::memcpy(slots, family.ops, sizeof(slots));
+    for (size_t i = 0; i < murvane::haptic_ops_slots; ++i) {
+      EXPECT_NE(slots[i], 0u) << murvane::haptic_ops_names[i];
+    }
+    for (const sim::model_info& m : sim::model_infos) {
+      if (m.family == f) {
+        ASSERT_NE(murvane::find_chip_model(m.id), nullptr) << m.name;
+        EXPECT_EQ(murvane::find_chip_model(m.id)->family, &family) << m.name;
+      }
+    }
+  }
+}
 
 class AllModels : public ::testing::TestWithParam<sim::model_info> {};
 

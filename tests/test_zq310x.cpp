@@ -93,41 +93,6 @@ void expect_waveform_in_sram(SimBoard& b) {
 void expect_no_violation(SimBoard& b) { EXPECT_EQ(violations(b.chip()), std::vector<std::string>{}); }
 
 // ---------------------------------------------------------------------------
-// Descriptor
-
-TEST(Zq310xDescriptor, RecordAndTable) {
-  const murvane::family_dts& d = murvane::zq310x_dts;
-  EXPECT_EQ(murvane::zq310x_family.dts, &d);
-  EXPECT_STREQ(murvane::zq310x_family.name, "zq310x");
-  EXPECT_EQ(d.f0_pre, 1700u);
-  EXPECT_EQ(d.init_31_seq[0], 0x30);
-  EXPECT_EQ(d.init_31_seq[1], 0xEB);
-  EXPECT_EQ(d.init_31_seq[2], 0xD4);
-  EXPECT_EQ(d.init_74_77[0], 0x10);
-  EXPECT_EQ(d.init_74_77[1], 0x08);
-  EXPECT_EQ(d.init_74_77[2], 0x03);
-  EXPECT_EQ(d.init_74_77[3], 0xF8);
-  EXPECT_EQ(d.f0_7b, 0x69);
-  EXPECT_EQ(d.f0_7d_hi, 5);
-  EXPECT_EQ(d.f0_7d_lo, 3);
-  EXPECT_EQ(d.f0_7e, 2);
-  EXPECT_EQ(d.f0_7f, 0x0F);
-  EXPECT_EQ(d.f0_coeff, 260u);
-  EXPECT_EQ(d.init_4d, 0x12);
-  EXPECT_EQ(d.init_5d, 0x68);
-  // Fields of the other families stay 0.
-  for (uint8_t v : d.init_6d_71) {
-    EXPECT_EQ(v, 0);
-  }
-  EXPECT_EQ(d.d2s_gain | d.offset_cali_skip | d.cont_reg1d | d.cont_reg21 | d.cont_reg1c | d.cont_reg1f | d.cont_reg20 |
-                d.cont_track_margin,
-            0);
-  EXPECT_EQ(d.cont_reg1e_scale, 0u);
-  EXPECT_EQ(murvane::find_chip_model(0x95)->family, &murvane::zq310x_family);
-  EXPECT_EQ(murvane::find_chip_model(0x97)->family, &murvane::zq310x_family);
-}
-
-// ---------------------------------------------------------------------------
 // Boot through the real entry point
 
 struct BootCase {

@@ -121,24 +121,6 @@ INSTANTIATE_TEST_SUITE_P(AllModels, HealthyBoot,
                                            ModelCase{"zq3503", 0x9270}, ModelCase{"zq3504", 0x9280}),
                          [](const auto& p) { return std::string(p.param.name); });
 
-TEST(Zq350xBoot, DescriptorBindsTheFamilyRecord) {
-  const murvane::family_dts& d = *murvane::zq350x_family.dts;
-  EXPECT_EQ(&d, &murvane::zq350x_dts);
-  EXPECT_STREQ(murvane::zq350x_family.name, "zq350x");
-  EXPECT_EQ(d.f0_pre, 1700u);
-  EXPECT_EQ(d.d2s_gain, 4);
-  EXPECT_EQ(d.offset_cali_skip, 0);
-  EXPECT_EQ(d.cont_reg1d, 0x7F);
-  EXPECT_EQ(d.cont_reg21, 8);
-  EXPECT_EQ(d.cont_reg1c, 8);
-  EXPECT_EQ(d.cont_reg1f, 4);
-  EXPECT_EQ(d.cont_reg20, 20);
-  EXPECT_EQ(d.cont_track_margin, 15);
-  EXPECT_EQ(d.cont_reg1e_scale, 1000u);
-  EXPECT_EQ(d.f0_coeff, 0u);
-  EXPECT_EQ(d.init_6d_71[0], 0);
-}
-
 // ---------------------------------------------------------------------------
 // Qualification and its repair window.
 
