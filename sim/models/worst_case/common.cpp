@@ -21,7 +21,7 @@ cost longest(std::initializer_list<cost> paths) {
   return out;
 }
 
-cost poll(uint64_t count, uint64_t wait_us, cost after_hit) {
+cost poll(uint64_t count, uint64_t wait_us, const cost& after_hit) {
   const cost timeout = count * (read + wait(wait_us));
   const cost hit_last = count * read + (count - 1) * wait(wait_us) + after_hit;
   return longest({timeout, hit_last});

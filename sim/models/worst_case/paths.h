@@ -54,7 +54,7 @@ constexpr cost wait(uint64_t us) { return {us, 0, 0}; }
 // reading (core poll_reg: the same count of both). Every reading missing is
 // the longest way through unless a hit on the last reading is followed by
 // more work than one wait: after_hit.
-cost poll(uint64_t count, uint64_t wait_us, cost after_hit = none);
+cost poll(uint64_t count, uint64_t wait_us, const cost& after_hit = none);
 
 // What one family's calls cost at most. Slots with arguments are split by
 // the argument values that take different paths.
@@ -77,7 +77,7 @@ struct family_paths {
   cost ram_access_on;
   cost ram_access_off;
   cost qualify_check;
-  bool offset_can_fail;  // whether the bring-up may write its failure marker
+  bool offset_can_fail = false;  // whether the bring-up may write its failure marker
 };
 
 // Steps every family makes alike.
