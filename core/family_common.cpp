@@ -161,8 +161,11 @@ int32_t measure_offset(const family_dts& dts, const offset_measure_regs& regs) {
       }
       gain_index = gain;
     }
-    const auto code = static_cast<int32_t>(field_get(regs.code_hi.mask, code_hi) << field_width(regs.code_lo.mask) |
-                                           field_get(regs.code_lo.mask, code_lo));
+    // The high bits count in units of the low field's range (its largest
+    // value plus one).
+    const uint32_t low_range = field_get(regs.code_lo.mask, regs.code_lo.mask) + 1U;
+    const auto code =
+        static_cast<int32_t>(field_get(regs.code_hi.mask, code_hi) * low_range + field_get(regs.code_lo.mask, code_lo));
     const int32_t offset = (code - offset_code_zero) * offset_code_step / regs.divisors[gain_index];
     if (offset >= -offset_limit && offset <= offset_limit) {
       return 0;

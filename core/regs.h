@@ -98,16 +98,8 @@ constexpr uint8_t field_prep(uint8_t field, uint32_t value) {
 constexpr uint8_t field_get(uint8_t field, uint8_t byte) {
   return static_cast<uint8_t>((byte & field) / field_unit(field));
 }
-// How many bits wide a field is.
-constexpr unsigned field_width(uint8_t field) {
-  unsigned n = 0;
-  for (uint8_t f = field; f != 0; f = static_cast<uint8_t>(f & (f - 1U))) {
-    ++n;
-  }
-  return n;
-}
 static_assert(bits(3, 2) == 0x0C && bits(7, 0) == 0xFF && bit(7) == 0x80);
-static_assert(field_prep(bits(3, 2), 2) == 0x08 && field_get(bits(3, 2), 0x0B) == 2 && field_width(bits(6, 3)) == 4);
+static_assert(field_prep(bits(3, 2), 2) == 0x08 && field_get(bits(3, 2), 0x0B) == 2);
 
 // The keep mask that updates exactly `field`: every other bit keeps its value.
 constexpr uint8_t keep_except(uint8_t field) { return static_cast<uint8_t>(~field); }
