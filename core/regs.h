@@ -78,9 +78,10 @@ reg_byte reg_read_byte(uint8_t reg, uint8_t initial = 0);
 inline void reg_read_discard(uint8_t reg, uint8_t initial = 0) { static_cast<void>(reg_read_byte(reg, initial)); }
 
 // Fields by bit position. A register's field is stated once, as the bits it
-// spans; its masks and the placement of a value follow from that, at compile
-// time (every helper is constexpr and folds to a constant where its operands
-// are constants: no cost in the driver).
+// spans; its masks and the placement of a value follow from that. Every
+// helper is constexpr: with the families' constant fields it folds to a
+// constant at compile time, so a family's register map costs nothing at run
+// time.
 //
 // bit(5) is 0x20; bits(3, 2) is 0x0C, bits 3..2.
 constexpr uint8_t bit(unsigned n) { return static_cast<uint8_t>(1U << n); }
