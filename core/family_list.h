@@ -1,12 +1,13 @@
 // The chip families and models Murvane knows: the one list that the
-// driver's identification, the simulator (model factory, register names),
+// driver's identification, the simulator (model factory, family facts),
 // the firmware test platform, the tests, the benchmarks, the fuzz corpus
 // maker and the build read. Nothing else spells the list out.
 //
 // FAMILY(name, letter), in the order A, B, ...: name is the family's folder
 // families/<name>/, its descriptor murvane::<name>_family, its chip model
-// sim::<name>_model (sim/models/<name>_model.h) and its register names in
-// murvane-sim.
+// sim::<name>_model (sim/models/<name>_model.h) with the family's facts
+// sim::<name>_facts, its worst-case paths sim/models/worst_case/<name>.cpp
+// and its tests tests/test_<name>.cpp.
 // MODEL(name, id, family): the chip, its identifier (one byte in register
 // 0x00, or 16 bits in 0x57/0x58 behind a 0x00..0x03 marker), its family.
 // A family's models stay together; its first model stands for the family
