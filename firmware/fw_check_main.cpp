@@ -9,7 +9,9 @@
 //   murvane-fw-check --scenario zq3101 --serial serial.log --expect-refused   (Secure Boot refused the driver)
 //
 // --guard rng|counter requires the driver's stack guard from that source;
-// --shell reads a boot in which the UEFI Shell loaded the driver.
+// --shell reads a boot in which the UEFI Shell loaded the driver; --loads N
+// says it loaded it N times before the test application called Start (each
+// load's output must be what a fresh image's entry prints on the host).
 //
 // Exit status 0 when the firmware run matches, 1 when it does not (the
 // findings and the serial log are printed), 2 on a usage error.
@@ -26,7 +28,7 @@ int usage(const char* why) {
   std::cerr
       << "murvane-fw-check: " << why << "\n"
       << "usage: murvane-fw-check --scenario TEXT (--serial FILE [--qemu-status N] [--expect-halt | --expect-refused]\n"
-      << "                        [--guard rng|counter] [--shell] [--consumer] | --expected)\n";
+      << "                        [--guard rng|counter] [--shell [--loads N]] [--consumer] | --expected)\n";
   return 2;
 }
 
@@ -52,6 +54,7 @@ int main(int argc, char** argv) {
   bool consumer = false;
   bool expect_refused = false;
   bool shell = false;
+  unsigned loads = 1;
   fwcheck::guard_source guard = fwcheck::guard_source::any;
   bool have_scenario = false;
   int qemu_status = 0;
@@ -74,6 +77,12 @@ int main(int argc, char** argv) {
       expect_refused = true;
     } else if (a == "--shell") {
       shell = true;
+    } else if (a == "--loads" && i + 1 < argc) {
+      const std::string n = argv[++i];
+      if (n.empty() || n.size() > 1 || n[0] < '1' || n[0] > '8') {
+        return usage(("--loads takes 1 to 8, not " + n).c_str());
+      }
+      loads = static_cast<unsigned>(n[0] - '0');
     } else if (a == "--guard" && i + 1 < argc) {
       const std::string g = argv[++i];
       if (g != "rng" && g != "counter") {
@@ -99,10 +108,13 @@ int main(int argc, char** argv) {
   if (expect_halt != sc.stack_smash) {
     return usage("--expect-halt goes with a stacksmash scenario, and only with one");
   }
+  if (loads > 1 && !shell) {
+    return usage("--loads goes with --shell");
+  }
   if (consumer && (expect_halt || expected)) {
     return usage("--consumer goes with --serial alone");
   }
-  const fwcheck::run_record host = fwcheck::run_on_host(sc, consumer);
+  const fwcheck::run_record host = fwcheck::run_on_host(sc, consumer, loads);
   if (expected) {
     print_expected(host);
     return 0;

@@ -162,6 +162,18 @@ endforeach()
 # `load`; the test application, run from the script, is the consumer.
 murvane_qemu_test(firmware_shell_zq3201 "zq3201" --kind shell --guard counter)
 
+# The driver loaded again from the Shell (`load Murvane.efi` twice, then the
+# test application's Start), one model per family: every image's waits must
+# reach the chip, so no load may see a calibration fail. Family B's model is
+# loaded three times.
+foreach(scenario ${MURVANE_FAMILY_FIRST_MODELS})
+  set(loads 2)
+  if(scenario STREQUAL "${family_b_model}")
+    set(loads 3)
+  endif()
+  murvane_qemu_test(firmware_shell_reload_${scenario} "${scenario}" --kind shell --guard counter --loads ${loads})
+endforeach()
+
 # The C consumer of the integrator's header (Consumer.efi, firmware/consumer)
 # on the same disk: after the test application's own calls it locates the
 # protocol, checks the revision and calls Start once more. Its part of the

@@ -33,7 +33,17 @@
 # --extra FILE (repeatable) copies one more file to the root of the disk, and
 # --check-arg ARG (repeatable) passes one more argument to the checker: the
 # C consumer's test adds Consumer.efi and --consumer.
+#
+# --loads N (--kind shell only, 1 to 8, default 1): startup.nsh loads
+# Murvane.efi N times before the test application calls Start, as an
+# integrator following the Shell recipe might; every load's output must be
+# a fresh image's entry on the host.
+#
+# usage: qemu_test.sh --kind KIND --scenario TEXT --images DIR --work DIR --checker CMD [options above]
+#        qemu_test.sh --help      (this text; nothing is built or started)
 set -euo pipefail
+
+usage() { sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0" | grep -v '^shellcheck'; }
 
 kind=edk2 scenario="" images="" signed="" driver=signed work="" checker="" qemu="qemu-system-aarch64"
 firmware="/usr/share/qemu-efi-aarch64/QEMU_EFI.fd"
@@ -41,9 +51,10 @@ secure_code="/usr/share/AAVMF/AAVMF_CODE.fd" secure_vars="/usr/share/AAVMF/AAVMF
 uboot="/usr/lib/u-boot/qemu_arm64/u-boot.bin"
 mkfs="mkfs.vfat" mmd="mmd" mcopy="mcopy"
 expect_halt=0 expect_refused=0 rng=0 guard="" unsigned_loader=0 no_loader=0 expect_dead_end=""
-extras=() extra_check_args=()
+extras=() extra_check_args=() loads=1
 while [ $# -gt 0 ]; do
   case "$1" in
+    -h | --help) usage; exit 0 ;;
     --expect-halt) expect_halt=1; shift; continue ;;
     --expect-refused) expect_refused=1; shift; continue ;;
     --rng) rng=1; shift; continue ;;
@@ -68,6 +79,7 @@ while [ $# -gt 0 ]; do
     --mcopy) mcopy="$2" ;;
     --extra) extras+=("$2") ;;
     --check-arg) extra_check_args+=("$2") ;;
+    --loads) loads="$2" ;;
     *) echo "qemu_test.sh: unknown argument $1" >&2; exit 2 ;;
   esac
   shift 2
@@ -84,6 +96,15 @@ case "$kind" in
     ;;
   *) echo "qemu_test.sh: unknown --kind $kind" >&2; exit 2 ;;
 esac
+# Loading the driver more than once is a Shell recipe (see --loads above).
+case "$loads" in
+  [1-8]) ;;
+  *) echo "qemu_test.sh: --loads takes 1 to 8, not \"$loads\"" >&2; exit 2 ;;
+esac
+if [ "$loads" -gt 1 ] && [ "$kind" != shell ]; then
+  echo "qemu_test.sh: --loads goes with --kind shell" >&2
+  exit 2
+fi
 case "$driver" in
   signed) driver_file="$src/Murvane.efi" ;;
   unsigned | tampered | otherkey) driver_file="$src/Murvane.$driver.efi" ;;
@@ -123,9 +144,13 @@ printf '%s\n' "$scenario" >"$work/sim.cfg"
 if [ "$kind" = shell ]; then
   "$mcopy" -i "$part" "$loader" ::/FwTest.efi
   # `echo` marks where the driver's entry output begins; the Shell's own
-  # "Image '...' loaded at ... - <status>" line ends it.
-  printf '%s\r\n' '@echo -off' 'fs0:' 'load SimPlatform.efi' 'echo "[fwtest] entry: begin"' 'load Murvane.efi' \
-    'FwTest.efi' 'reset -s' >"$work/startup.nsh"
+  # "Image '...' loaded at ... - <status>" line ends it. Each load of the
+  # driver (--loads) is marked alike.
+  nsh=('@echo -off' 'fs0:' 'load SimPlatform.efi')
+  for ((k = 0; k < loads; k++)); do
+    nsh+=('echo "[fwtest] entry: begin"' 'load Murvane.efi')
+  done
+  printf '%s\r\n' "${nsh[@]}" 'FwTest.efi' 'reset -s' >"$work/startup.nsh"
   "$mcopy" -i "$part" "$work/startup.nsh" ::/startup.nsh
 elif [ $no_loader -eq 0 ]; then
   "$mmd" -i "$part" ::/EFI ::/EFI/BOOT
@@ -251,6 +276,6 @@ if [ -n "$guard" ]; then
   check_args+=(--guard "$guard")
 fi
 if [ "$kind" = shell ]; then
-  check_args+=(--shell)
+  check_args+=(--shell --loads "$loads")
 fi
 exec "$checker" "${check_args[@]}" ${extra_check_args[@]+"${extra_check_args[@]}"}

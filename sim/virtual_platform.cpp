@@ -1,5 +1,6 @@
 #include "sim/virtual_platform.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -124,8 +125,46 @@ void VirtualPlatform::add_config_table(const EFI_GUID& guid, void* table) {
 }
 
 // Callers build an event only while recording: with the trace off (sweeps,
-// fuzzing, benchmarks) no JSON is made at all.
-void VirtualPlatform::record(Event e) { events_.push_back(std::move(e)); }
+// fuzzing, benchmarks) no JSON is made at all. Whole microseconds are
+// written as integers, others with their fraction (nanoseconds are exact).
+void VirtualPlatform::record(Event e, uint64_t at_ns) {
+  if (at_ns % 1000 == 0) {
+    e["t_us"] = at_ns / 1000;
+  } else {
+    e["t_us"] = static_cast<double>(at_ns) / 1000.0;
+  }
+  events_.push_back(std::move(e));
+}
+
+uint64_t event_start_ns(const Event& e) {
+  const auto it = e.find("t_us");
+  if (it == e.end() || !it->is_number()) {
+    return 0;
+  }
+  if (it->is_number_unsigned()) {
+    return it->get<uint64_t>() * 1000;
+  }
+  return static_cast<uint64_t>(std::llround(it->get<double>() * 1000.0));
+}
+
+uint32_t event_bus_khz(const Event& e) {
+  const auto it = e.find("config");
+  if (it == e.end() || !it->is_array() || it->empty() || !(*it)[0].is_number_unsigned()) {
+    return build_bus_khz;
+  }
+  return static_cast<uint32_t>((*it)[0].get<uint64_t>());
+}
+
+uint64_t event_end_ns(const Event& e) {
+  const std::string& ev = e["ev"].get_ref<const std::string&>();
+  uint64_t length = 0;
+  if (ev == "stall") {
+    length = e["us"].get<uint64_t>() * 1000;
+  } else if (ev == "i2c_read" || ev == "i2c_write") {
+    length = transfer_ns(ev == "i2c_write", event_bus_khz(e));
+  }
+  return event_start_ns(e) + length;
+}
 
 void VirtualPlatform::record_call(const std::string& fn, const nlohmann::json* args) {
   if (!recording_) {
@@ -318,7 +357,10 @@ uint32_t VirtualPlatform::i2c_transfer(bool write, uint64_t /*handle*/, const ui
                                        uint32_t reg_len, uint8_t* data, uint32_t len, uint32_t* transferred,
                                        uint32_t timeout) {
   ++transfers_;
-  now_ns_ += write ? write_transfer_ns : read_transfer_ns;
+  const uint64_t start_ns = now_ns_;
+  // The slot the transfer takes at the clock it was passed (the build's
+  // when the caller passed no configuration).
+  now_ns_ += transfer_ns(write, config != nullptr ? config[0] : build_bus_khz);
   const auto reg8 = static_cast<uint8_t>(reg);
   uint32_t status = fault_for(write, reg8);
   if (status == 0 && chip_ == nullptr) {
@@ -373,7 +415,8 @@ uint32_t VirtualPlatform::i2c_transfer(bool write, uint64_t /*handle*/, const ui
             {"reg_len", reg_len},
             {"len", len},
             {"timeout", timeout},
-            {"config", cfg}});
+            {"config", cfg}},
+           start_ns);
   }
   return status;
 }
@@ -418,6 +461,7 @@ void reset_driver_state() {
   for (uint32_t& w : murvane::slave_config) {
     w = 0;
   }
+  murvane::bus_failed_transfers = 0;
   murvane::current_family = nullptr;
   murvane::haptic_dev = {0, 0, murvane::haptic_dev_lra_f0_at_load};
   murvane::support_teardown();

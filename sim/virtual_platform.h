@@ -14,8 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "core/regs.h"
 #include "platform/efi.h"
 #include "platform/protocols.h"
+#include "sim/bus_timing.h"
 #include "sim/model_factory.h"
 
 namespace sim {
@@ -24,11 +26,12 @@ enum class I2cMode { present, absent, open_fails };
 enum class PinMode { present, absent, config_fails };
 enum class Op { read, write, any };
 
-// Modeled I2C transfer times at 400 kHz (2.5 us per bit): a register write
-// is 29 bit-times, a register read 38.
-inline constexpr uint64_t bit_time_ns = 2500;
-inline constexpr uint64_t write_transfer_ns = 29 * bit_time_ns;
-inline constexpr uint64_t read_transfer_ns = 38 * bit_time_ns;
+// Each transfer takes its time at the bus clock of the slave configuration
+// it was passed with (sim/bus_timing.h). These are the times at the clock
+// this build's driver passes (the board setting MURVANE_I2C_SPEED_KHZ).
+inline constexpr uint32_t build_bus_khz = murvane::slave_config_values[0];
+inline constexpr uint64_t write_transfer_ns = transfer_ns(true, build_bus_khz);
+inline constexpr uint64_t read_transfer_ns = transfer_ns(false, build_bus_khz);
 
 inline constexpr uint32_t i2c_open_fail_status = 3;
 inline constexpr uint32_t bus_fault_status = 5;
@@ -75,6 +78,15 @@ using Event = nlohmann::ordered_json;
 
 std::string status_string(EFI_STATUS s);
 std::string guid_string(const EFI_GUID& g);
+
+// The virtual time an event began (its t_us, in nanoseconds), and the time
+// it ended: a stall lasts its microseconds, a transfer its time at the bus
+// clock of its slave configuration, everything else takes no time.
+uint64_t event_start_ns(const Event& e);
+uint64_t event_end_ns(const Event& e);
+// The bus clock a transfer event was passed with (config word 0), or the
+// build's when the event carries none.
+uint32_t event_bus_khz(const Event& e);
 
 class VirtualPlatform {
  public:
@@ -139,7 +151,9 @@ class VirtualPlatform {
   EFI_STATUS rng_get(uint8_t* out, UINTN len);
 
  private:
-  void record(Event e);
+  // Adds t_us, the virtual time at which the event began.
+  void record(Event e, uint64_t at_ns);
+  void record(Event e) { record(std::move(e), now_ns_); }
   uint32_t fault_for(bool write, uint8_t reg);
 
   static VirtualPlatform* active_;

@@ -1,11 +1,10 @@
 // Worst-case modeled time of every call, built from the driver's constants.
 //
 // A call's path is counted as (stall microseconds, read transfers, write
-// transfers); on the virtual clock a read costs 95 us and a write 72.5 us,
-// failed or not. Where the chip's answers choose a branch, the longest one
-// is taken; polls run to their count (every reading a miss). The constants
-// are mirrored here by name, each with the place it comes from, so that the
-// bounds are read off the code rather than off a run; test_worst_case drives
+// transfers); on the virtual clock a read costs 40 bit times and a write 30
+// at the build's bus clock (100 us and 75 us at 400 kHz), failed or not. Where the chip's answers choose a branch, the
+// longest one is taken; polls run to their count (every reading a miss). The constants are mirrored here by name, each
+// with the place it comes from, so that the bounds are read off the code rather than off a run; test_worst_case drives
 // every family's model into its slowest behaviour and checks that the bounds
 // hold and are nearly reached, which also catches a constant that changed on
 // one side only.

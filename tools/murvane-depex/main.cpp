@@ -4,6 +4,7 @@
 //
 //   murvane-depex --out Murvane.depex
 //   murvane-depex --list Murvane.depex
+//   murvane-depex --version   (the driver version it belongs to, as the driver logs it)
 //
 // Exit status 0 on success, 1 when a file cannot be written or does not
 // decode, 2 on a usage error.
@@ -13,12 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "murvane/version.h"
 #include "tools/murvane-depex/depex.h"
 
 namespace {
 
 int usage(const std::string& why) {
-  std::cerr << "murvane-depex: " << why << "\nusage: murvane-depex (--out FILE | --list FILE)\n";
+  std::cerr << "murvane-depex: " << why << "\nusage: murvane-depex (--out FILE | --list FILE | --version)\n";
   return 2;
 }
 
@@ -55,6 +57,10 @@ int list_expression(const std::string& path) {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 1 && args[0] == "--version") {
+    std::cout << "murvane-depex v" << murvane::driver_version << "\n";
+    return 0;
+  }
   if (args.size() != 2) {
     return usage("expected one option and one file");
   }
