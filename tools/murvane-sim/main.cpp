@@ -78,9 +78,9 @@ int run_command(int argc, char** argv) {
   app.add_option("--timeline", timeline_path, "Draw the run on a time axis as an SVG picture")->type_name("FILE.svg");
   CLI::Option* check_option =
       app.add_option("--check-capture", capture.path,
-                     "Compare a board's capture (VCD, sigrok session, or sigrok-cli's decoded I2C text) with the "
-                     "driver's traffic on a healthy --chip; prints 'matches' (exit 0) or the first departing "
-                     "transfer (exit 1)")
+                     "Compare a capture (VCD, sigrok session, or sigrok-cli's decoded I2C text) with the driver's "
+                     "traffic in this run: a healthy --chip by default, the scenario's run when one is given; "
+                     "prints 'matches' (exit 0) or the first departing transfer (exit 1)")
           ->type_name("CAPTURE");
   app.add_option("--capture-signals", capture_signals,
                  "The capture's signal names for SCL,SDA[,RST] (default SCL,SDA,RST)")
