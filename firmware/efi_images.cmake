@@ -78,7 +78,8 @@ file(GENERATE OUTPUT ${MURVANE_EFI_IMAGE_DIR}/test_objects.txt
      CONTENT "$<JOIN:$<TARGET_OBJECTS:murvane_efi_models>;$<TARGET_OBJECTS:murvane_efi_testsupport>;$<TARGET_OBJECTS:murvane_efi_simplatform_main>;$<TARGET_OBJECTS:murvane_efi_fwtest_main>;$<TARGET_OBJECTS:murvane_efi_consumer_main>,\n>\n")
 
 # Test and tool images for loading the driver from Driver####/DriverOrder
-# load options (LoadOpt.efi) and for enrolling a db certificate at run time
+# load options (LoadOpt.efi, and ConRecord.efi, which keeps the console
+# output of the drivers the boot manager starts before the consoles) and for enrolling a db certificate at run time
 # (EnrollDb.efi, used by scripts/enroll-db.sh). Never shipped with the driver.
 foreach(app load_option enroll_db)
   add_library(murvane_efi_${app}_main OBJECT ${app}_app.cpp)
@@ -87,5 +88,10 @@ foreach(app load_option enroll_db)
 endforeach()
 murvane_efi_image(murvane_efi_load_option OUTPUT_NAME LoadOpt ENTRY load_option_main SUBSYSTEM efi_application
                   OBJECTS murvane_efi_load_option_main ${MURVANE_EFI_TEST_LIBS})
+add_library(murvane_efi_console_recorder_main OBJECT console_recorder.cpp)
+target_include_directories(murvane_efi_console_recorder_main PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_options(murvane_efi_console_recorder_main PRIVATE ${MURVANE_WARNINGS} $<$<CONFIG:MinSizeRel>:-Oz>)
+murvane_efi_image(murvane_efi_console_recorder OUTPUT_NAME ConRecord ENTRY console_recorder_main
+                  SUBSYSTEM efi_boot_service_driver OBJECTS murvane_efi_console_recorder_main ${MURVANE_EFI_TEST_LIBS})
 murvane_efi_image(murvane_efi_enroll_db OUTPUT_NAME EnrollDb ENTRY enroll_db_main SUBSYSTEM efi_application
                   OBJECTS murvane_efi_enroll_db_main ${MURVANE_EFI_TEST_LIBS})

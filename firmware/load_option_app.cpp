@@ -18,6 +18,7 @@
 // during Start comes between "[loadopt] start: begin" and "[loadopt] start:
 // status ...", as with the other test applications.
 #include "core/waveform.h"
+#include "firmware/console_record_protocol.h"
 #include "firmware/efi_extra.h"
 #include "firmware/fw_support.h"
 #include "firmware/sim_platform_protocol.h"
@@ -270,8 +271,30 @@ void print_verdict(const MURVANE_SIM_PLATFORM_PROTOCOL* sim) {
   }
 }
 
+// What ConRecord.efi, the first driver option, kept of the console output
+// since it was loaded: the other driver options' lines, which the firmware
+// wrote before it connected any console, then the boot manager's own.
+void print_console_record() {
+  void* located = nullptr;
+  const EFI_STATUS s = g_st->BootServices->LocateProtocol(&MURVANE_CONSOLE_RECORD_GUID, nullptr, &located);
+  if (EFI_ERROR(s)) {
+    print_status_line("[loadopt] no console record: ", s);
+    return;
+  }
+  const auto* record = static_cast<const MURVANE_CONSOLE_RECORD*>(located);
+  record->Stop();
+  print("[loadopt] console record: begin\n");
+  print(record->Text);
+  char line[96];
+  fwsim::text_builder t(line, sizeof(line));
+  t.put("\n[loadopt] console record: end, ").dec(record->Length).put(" characters, ");
+  t.dec(record->Dropped).put(" dropped\n");
+  print(line);
+}
+
 void report(EFI_HANDLE image, const UINT16* order, size_t count) {
   EFI_BOOT_SERVICES* bs = g_st->BootServices;
+  print_console_record();
   {
     char line[96];
     fwsim::text_builder t(line, sizeof(line));

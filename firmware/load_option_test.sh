@@ -48,11 +48,12 @@ while [ $# -gt 0 ]; do
   shift 2
 done
 case "$case_name" in
-  platform-first) order="SimPlatform.efi Murvane.efi" ;;
-  driver-first) order="Murvane.efi" ;;
+  platform-first) order="ConRecord.efi SimPlatform.efi Murvane.efi" ;;
+  driver-first) order="ConRecord.efi Murvane.efi" ;;
   *) echo "load_option_test.sh: --case platform-first|driver-first" >&2; exit 2 ;;
 esac
-for f in "$images/LoadOpt.efi" "$images/SimPlatform.efi" "$images/Murvane.efi" "$code" "$vars"; do
+for f in "$images/LoadOpt.efi" "$images/ConRecord.efi" "$images/SimPlatform.efi" "$images/Murvane.efi" "$code" \
+  "$vars"; do
   [ -f "$f" ] || { echo "missing $f: build the images first" >&2; exit 1; }
 done
 
@@ -62,7 +63,7 @@ disk="$work/esp.img" serial="$work/serial.log"
 "$mkfs" -C -n LOADOPT "$disk" 4096 >/dev/null
 "$mmd" -i "$disk" ::/EFI ::/EFI/BOOT
 "$mcopy" -i "$disk" "$images/LoadOpt.efi" ::/EFI/BOOT/BOOTAA64.EFI
-"$mcopy" -i "$disk" "$images/SimPlatform.efi" "$images/Murvane.efi" ::/
+"$mcopy" -i "$disk" "$images/ConRecord.efi" "$images/SimPlatform.efi" "$images/Murvane.efi" ::/
 printf '%s\n' "$scenario" >"$work/sim.cfg"
 printf '%s\n' "$order" >"$work/loadopt.cfg"
 "$mcopy" -i "$disk" "$work/sim.cfg" "$work/loadopt.cfg" ::/
@@ -126,35 +127,45 @@ expected_section() {  # NAME: the lines between "[fwtest] NAME: begin" and the b
 version_line="Murvane: zq uefi driver version is v$(sed -n 's/^Murvane: zq uefi driver version is v//p' "$expected" | head -n1)"
 install_line="Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success"
 
+# EDK2 starts Driver#### images before it connects any console: what they
+# print reaches no device. ConRecord.efi, the first option, kept a copy,
+# which the application prints between these lines.
+record="$work/record.log"
+awk '/^\[loadopt\] console record: end/ { exit } on { print } $0 == "[loadopt] console record: begin" { on = 1 }' \
+  "$log" >"$record"
 if [ -n "$reset_at" ] && [ -n "$booted_at" ]; then
-  # The driver's entry, during the second boot before the boot manager
-  # boots the application: from its version line to its install line.
-  entry=$(awk -v from="$reset_at" -v to="$booted_at" -v first="$version_line" -v last="$install_line" '
-    NR <= from || NR >= to { next } $0 == first { on = 1 } on { print } on && $0 == last { exit }' "$log")
+  record_at=$(line_of "[loadopt] console record: begin")
+  if grep -qxF -- "$version_line" <(sed -n "$((reset_at + 1)),$((${record_at:-$booted_at} - 1))p" "$log"); then
+    echo "note: the driver's lines reached the console before the boot manager's boot"
+  else
+    echo "note: as expected of EDK2, none of the driver's lines reached the console live (no console yet)"
+  fi
+  # The driver's entry: from its version line to its install line.
+  entry=$(awk -v first="$version_line" -v last="$install_line" '$0 == first { on = 1 } on { print }
+    on && $0 == last { exit }' "$record")
   if [ "$case_name" = platform-first ]; then
     want_entry="$(expected_section entry)"
   else
     want_entry="$(printf '%s\n' "$version_line" "Failed to get I2C protocol 0x0000000e" \
-      "Failed to initialize instance 5 I2C 1" "Murvane: hw init err 7")"
+      "Failed to initialize instance 5 I2C 1" "Murvane: hw init err 7" "$install_line")"
   fi
-  want_entry="$want_entry"$'\n'"$install_line"
   if [ "$entry" = "$want_entry" ]; then
-    ok "the driver's entry ran from the load option before the boot manager booted: $(wc -l <<<"$entry") lines as expected"
+    ok "the driver's entry ran from its load option: its $(wc -l <<<"$entry") lines as expected"
   else
-    fail "the driver's entry log between the reset and the second boot's application differs:"
+    fail "the driver's entry log, as recorded during the driver options, differs:"
     diff <(echo "$want_entry") <(echo "$entry") | sed 's/^/    /' || true
   fi
+  driver_at=$(grep -nxF -m1 -- "$version_line" "$record" | cut -d: -f1 || true)
   if [ "$case_name" = platform-first ]; then
-    chip_line=$(awk -v from="$reset_at" -v to="$booted_at" 'NR > from && NR < to && /^\[SimPlatform\] chip: /' "$log")
-    [ "$chip_line" = "[SimPlatform] chip: $scenario" ] && ok "SimPlatform.efi came first, from Driver0000" \
-      || fail "SimPlatform.efi did not report its chip before the driver (\"$chip_line\")"
+    chip_at=$(grep -nxF -m1 -- "[SimPlatform] chip: $scenario" "$record" | cut -d: -f1 || true)
+    [ -n "$chip_at" ] && [ -n "$driver_at" ] && [ "$chip_at" -lt "$driver_at" ] \
+      && ok "SimPlatform.efi (Driver0001) came up before the driver (Driver0002)" \
+      || fail "SimPlatform.efi did not report its chip before the driver's first line"
   fi
-  # The boot manager's own lines, where the firmware prints them, come after.
-  boot_line=$(awk -v from="$reset_at" 'NR > from && /^BdsDxe: (loading|starting) Boot/ { print NR; exit }' "$log")
-  first_driver_line=$(awk -v from="$reset_at" -v first="$version_line" 'NR > from && $0 == first { print NR; exit }' "$log")
-  if [ -n "$boot_line" ] && [ -n "$first_driver_line" ] && [ "$boot_line" -lt "$first_driver_line" ]; then
-    fail "the boot manager booted (line $boot_line) before the driver ran (line $first_driver_line)"
-  fi
+  boot_at=$(grep -n -m1 '^BdsDxe: loading Boot' "$record" | cut -d: -f1 || true)
+  [ -n "$boot_at" ] && [ -n "$driver_at" ] && [ "$driver_at" -lt "$boot_at" ] \
+    && ok "the driver ran before the boot manager loaded a boot option" \
+    || fail "the driver's first line (${driver_at:-none}) is not before the boot manager's \"loading Boot\" (${boot_at:-none})"
 fi
 
 want() { grep -qxF -- "$1" "$log" && ok "$2" || fail "no \"$1\" ($2)"; }
