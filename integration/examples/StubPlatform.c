@@ -71,6 +71,7 @@ static void StubPrintHex(const char *What, UINT32 Value) {
   Text[3 + Digits] = '\0';
   StubPrint("[stub] ");
   StubPrint(What);
+  StubPrint(" ");
   StubPrint(Text);
 }
 
