@@ -33,10 +33,10 @@ constexpr UINT32 append_attributes = 0x01 | 0x02 | 0x04 | 0x20 | 0x40;
 // dwLength (u32), which counts the whole certificate.
 constexpr size_t auth_time_size = 16;
 
-using get_variable_fn = EFI_STATUS(EFIAPI*)(const CHAR16* name, const EFI_GUID* vendor, UINT32* attributes,
-                                            UINTN* size, void* data);
-using set_variable_fn = EFI_STATUS(EFIAPI*)(const CHAR16* name, const EFI_GUID* vendor, UINT32 attributes,
-                                            UINTN size, const void* data);
+using get_variable_fn = EFI_STATUS(EFIAPI*)(const CHAR16* name, const EFI_GUID* vendor, UINT32* attributes, UINTN* size,
+                                            void* data);
+using set_variable_fn = EFI_STATUS(EFIAPI*)(const CHAR16* name, const EFI_GUID* vendor, UINT32 attributes, UINTN size,
+                                            const void* data);
 
 constinit EFI_SYSTEM_TABLE* g_st = nullptr;
 constinit char auth[16384] = {};
@@ -139,8 +139,8 @@ void run(EFI_HANDLE image) {
   // The list's entries (owner GUID and certificate) follow its 28-byte
   // header; the firmware may merge lists of one type, so look for those.
   constexpr size_t list_header = 28;
-  const bool in = list_at + list_header < len &&
-                  contains(db, after, bytes + list_at + list_header, len - list_at - list_header);
+  const bool in =
+      list_at + list_header < len && contains(db, after, bytes + list_at + list_header, len - list_at - list_header);
   char line[128];
   fwsim::text_builder t(line, sizeof(line));
   t.put("[enroll] db: ").dec(before).put(" bytes before, ").dec(after).put(" after; the new certificate is ");

@@ -39,10 +39,10 @@ constexpr UINT32 var_runtime = 0x4;
 constexpr UINT32 load_option_active = 0x1;
 constexpr size_t max_options = 4;
 
-using get_variable_fn = EFI_STATUS(EFIAPI*)(const CHAR16* name, const EFI_GUID* vendor, UINT32* attributes,
-                                            UINTN* size, void* data);
-using set_variable_fn = EFI_STATUS(EFIAPI*)(const CHAR16* name, const EFI_GUID* vendor, UINT32 attributes,
-                                            UINTN size, const void* data);
+using get_variable_fn = EFI_STATUS(EFIAPI*)(const CHAR16* name, const EFI_GUID* vendor, UINT32* attributes, UINTN* size,
+                                            void* data);
+using set_variable_fn = EFI_STATUS(EFIAPI*)(const CHAR16* name, const EFI_GUID* vendor, UINT32 attributes, UINTN size,
+                                            const void* data);
 using locate_handle_fn = EFI_STATUS(EFIAPI*)(EFI_LOCATE_SEARCH_TYPE type, const EFI_GUID* protocol, void* key,
                                              UINTN* size, EFI_HANDLE* buffer);
 

@@ -34,11 +34,11 @@ EFI_GUID gEfiKormProtocolGuid = EFI_KORM_PROTOCOL_GUID;
 #define STUB_BAD_REQUEST 2u
 #define STUB_BUS_HANDLE 0x5354554255u
 
-static EFI_SYSTEM_TABLE *mSystemTable;
+static EFI_SYSTEM_TABLE* mSystemTable;
 static const UINT32 mSlaveConfig[EFI_ZELT_I2C_SLAVE_CONFIG_WORDS] = MURVANE_I2C_SLAVE_CONFIG;
 
 /* ASCII on the console, "\n" as "\r\n". */
-static void StubPrint(const char *Text) {
+static void StubPrint(const char* Text) {
   CHAR16 Buffer[96];
   UINTN Used = 0;
   if (mSystemTable == NULL || mSystemTable->ConOut == NULL) {
@@ -55,7 +55,7 @@ static void StubPrint(const char *Text) {
 }
 
 /* "[stub] <what> 0x<value, two digits or more>\n" */
-static void StubPrintHex(const char *What, UINT32 Value) {
+static void StubPrintHex(const char* What, UINT32 Value) {
   char Text[16];
   int Digits = 2;
   int Index;
@@ -75,7 +75,7 @@ static void StubPrintHex(const char *What, UINT32 Value) {
   StubPrint(Text);
 }
 
-static UINT32 EFIAPI StubI2cOpen(UINT32 Instance, UINT64 *Handle) {
+static UINT32 EFIAPI StubI2cOpen(UINT32 Instance, UINT64* Handle) {
   StubPrintHex("I2C open, instance", Instance);
   if (Instance != MURVANE_I2C_INSTANCE || Handle == NULL) {
     return STUB_BAD_REQUEST;
@@ -85,7 +85,7 @@ static UINT32 EFIAPI StubI2cOpen(UINT32 Instance, UINT64 *Handle) {
 }
 
 /* The checks a platform's bus driver makes before it starts a transfer. */
-static UINT32 StubCheckTransfer(UINT64 Handle, CONST UINT32 *SlaveConfig, UINT32 RegisterLength, UINT8 *Data,
+static UINT32 StubCheckTransfer(UINT64 Handle, CONST UINT32* SlaveConfig, UINT32 RegisterLength, UINT8* Data,
                                 UINT32 Length, UINT32 Timeout) {
   UINTN Word;
   if (Handle != STUB_BUS_HANDLE || SlaveConfig == NULL || Data == NULL || RegisterLength != 1 || Length != 1 ||
@@ -100,8 +100,8 @@ static UINT32 StubCheckTransfer(UINT64 Handle, CONST UINT32 *SlaveConfig, UINT32
   return 0;
 }
 
-static UINT32 EFIAPI StubI2cRead(UINT64 Handle, CONST UINT32 *SlaveConfig, UINT32 Register, UINT32 RegisterLength,
-                                 UINT8 *Data, UINT32 Length, UINT32 *Transferred, UINT32 Timeout) {
+static UINT32 EFIAPI StubI2cRead(UINT64 Handle, CONST UINT32* SlaveConfig, UINT32 Register, UINT32 RegisterLength,
+                                 UINT8* Data, UINT32 Length, UINT32* Transferred, UINT32 Timeout) {
   UINT32 Status = StubCheckTransfer(Handle, SlaveConfig, RegisterLength, Data, Length, Timeout);
   StubPrintHex("I2C read, register", Register);
   if (Status != 0) {
@@ -113,8 +113,8 @@ static UINT32 EFIAPI StubI2cRead(UINT64 Handle, CONST UINT32 *SlaveConfig, UINT3
   return STUB_NO_DEVICE;
 }
 
-static UINT32 EFIAPI StubI2cWrite(UINT64 Handle, CONST UINT32 *SlaveConfig, UINT32 Register, UINT32 RegisterLength,
-                                  UINT8 *Data, UINT32 Length, UINT32 *Transferred, UINT32 Timeout) {
+static UINT32 EFIAPI StubI2cWrite(UINT64 Handle, CONST UINT32* SlaveConfig, UINT32 Register, UINT32 RegisterLength,
+                                  UINT8* Data, UINT32 Length, UINT32* Transferred, UINT32 Timeout) {
   UINT32 Status = StubCheckTransfer(Handle, SlaveConfig, RegisterLength, Data, Length, Timeout);
   StubPrintHex("I2C write, register", Register);
   if (Status != 0) {
@@ -141,19 +141,19 @@ static EFI_STATUS EFIAPI StubPinSetOutput(UINT32 ConfigWord, UINT32 Level) {
 static EFI_ZELT_I2C_PROTOCOL mI2c = {NULL, StubI2cOpen, StubI2cRead, StubI2cWrite};
 static EFI_KORM_PROTOCOL mKorm = {NULL, StubPinConfigure, NULL, NULL, StubPinSetOutput};
 
-EFI_STATUS EFIAPI StubPlatformEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+EFI_STATUS EFIAPI StubPlatformEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE* SystemTable) {
   EFI_HANDLE Handle = ImageHandle;
   EFI_STATUS Status;
 
   mSystemTable = SystemTable;
-  Status = SystemTable->BootServices->InstallProtocolInterface(&Handle, &gEfiZeltI2cProtocolGuid,
-                                                               EFI_NATIVE_INTERFACE, &mI2c);
+  Status = SystemTable->BootServices->InstallProtocolInterface(&Handle, &gEfiZeltI2cProtocolGuid, EFI_NATIVE_INTERFACE,
+                                                               &mI2c);
   if (EFI_ERROR(Status)) {
     return Status;
   }
   /* From here on an interface of ours is installed: stay resident. */
-  Status = SystemTable->BootServices->InstallProtocolInterface(&Handle, &gEfiKormProtocolGuid, EFI_NATIVE_INTERFACE,
-                                                               &mKorm);
+  Status =
+      SystemTable->BootServices->InstallProtocolInterface(&Handle, &gEfiKormProtocolGuid, EFI_NATIVE_INTERFACE, &mKorm);
   StubPrint(EFI_ERROR(Status) ? "[stub] pin control NOT installed\n"
                               : "[stub] EFI_ZELT_I2C_PROTOCOL and EFI_KORM_PROTOCOL installed\n");
   return EFI_SUCCESS;

@@ -69,8 +69,8 @@ static UINT32 EFIAPI NoteOpen(UINT32 Instance, UINT64* Handle) {
   return 0;
 }
 
-static void NoteTransfer(UINT64 Handle, CONST UINT32* SlaveConfig, UINT32 Register, UINT32 RegisterLength,
-                         UINT8* Data, UINT32 Length, UINT32* Transferred, UINT32 Timeout) {
+static void NoteTransfer(UINT64 Handle, CONST UINT32* SlaveConfig, UINT32 Register, UINT32 RegisterLength, UINT8* Data,
+                         UINT32 Length, UINT32* Transferred, UINT32 Timeout) {
   kit_platform_calls_c.transfer_handle = Handle;
   kit_platform_calls_c.transfer_config = SlaveConfig;
   kit_platform_calls_c.transfer_register = Register;

@@ -19,8 +19,8 @@ static_assert(std::is_standard_layout_v<EFI_KORM_PROTOCOL>);
 // Every entry in the UEFI convention, with the driver's argument types.
 static_assert(std::is_same_v<EFI_ZELT_I2C_HAPTIC_START, EFI_STATUS(EFIAPI*)()>);
 static_assert(std::is_same_v<EFI_ZELT_I2C_OPEN, UINT32(EFIAPI*)(UINT32, UINT64*)>);
-static_assert(std::is_same_v<EFI_ZELT_I2C_TRANSFER, UINT32(EFIAPI*)(UINT64, const UINT32*, UINT32, UINT32, UINT8*,
-                                                                     UINT32, UINT32*, UINT32)>);
+static_assert(std::is_same_v<EFI_ZELT_I2C_TRANSFER,
+                             UINT32(EFIAPI*)(UINT64, const UINT32*, UINT32, UINT32, UINT8*, UINT32, UINT32*, UINT32)>);
 static_assert(std::is_same_v<EFI_KORM_CONFIGURE, EFI_STATUS(EFIAPI*)(UINT32, UINT32)>);
 static_assert(std::is_same_v<EFI_KORM_SET_OUTPUT, EFI_STATUS(EFIAPI*)(UINT32, UINT32)>);
 

@@ -17,8 +17,7 @@ typedef char check_start_offset[offsetof(EFI_ZELT_I2C_HAPTIC_PROTOCOL, Start) ==
 typedef char check_i2c_write_offset[offsetof(EFI_ZELT_I2C_PROTOCOL, Write) == 24 ? 1 : -1];
 typedef char check_korm_set_output_offset[offsetof(EFI_KORM_PROTOCOL, SetOutput) == 32 ? 1 : -1];
 
-static const EFI_GUID guids[] = {EFI_ZELT_I2C_HAPTIC_PROTOCOL_GUID, EFI_ZELT_I2C_PROTOCOL_GUID,
-                                 EFI_KORM_PROTOCOL_GUID};
+static const EFI_GUID guids[] = {EFI_ZELT_I2C_HAPTIC_PROTOCOL_GUID, EFI_ZELT_I2C_PROTOCOL_GUID, EFI_KORM_PROTOCOL_GUID};
 
 const uint8_t* kit_guid_bytes_with_gnu_efi(int which) {
   return (const uint8_t*)&guids[which < 0 || which > 2 ? 2 : which];

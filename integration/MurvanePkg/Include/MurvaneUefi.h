@@ -53,13 +53,13 @@ typedef uint16_t CHAR16;
 typedef char CHAR8;
 typedef uint8_t BOOLEAN;
 typedef UINTN EFI_STATUS;
-typedef VOID *EFI_HANDLE;
+typedef VOID* EFI_HANDLE;
 
 #define TRUE ((BOOLEAN)1)
 #define FALSE ((BOOLEAN)0)
 
 #define EFI_ERROR_BIT ((EFI_STATUS)1 << 63)
-#define EFI_ERROR(s) (((EFI_STATUS)(s) & EFI_ERROR_BIT) != 0)
+#define EFI_ERROR(s) (((EFI_STATUS)(s)&EFI_ERROR_BIT) != 0)
 #define EFI_SUCCESS ((EFI_STATUS)0)
 #define EFI_LOAD_ERROR (EFI_ERROR_BIT | 1)
 #define EFI_INVALID_PARAMETER (EFI_ERROR_BIT | 2)
@@ -90,48 +90,48 @@ typedef struct {
 typedef enum { EFI_NATIVE_INTERFACE = 0 } EFI_INTERFACE_TYPE;
 
 typedef struct _EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL;
-typedef EFI_STATUS(EFIAPI *EFI_TEXT_STRING)(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, CONST CHAR16 *String);
+typedef EFI_STATUS(EFIAPI* EFI_TEXT_STRING)(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL* This, CONST CHAR16* String);
 
 struct _EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL {
-  VOID *Reset;
+  VOID* Reset;
   EFI_TEXT_STRING OutputString;
   /* TestString .. EnableCursor and Mode follow; not used here. */
 };
 
-typedef EFI_STATUS(EFIAPI *EFI_INSTALL_PROTOCOL_INTERFACE)(EFI_HANDLE *Handle, CONST EFI_GUID *Protocol,
-                                                           EFI_INTERFACE_TYPE InterfaceType, VOID *Interface);
-typedef EFI_STATUS(EFIAPI *EFI_STALL)(UINTN Microseconds);
-typedef EFI_STATUS(EFIAPI *EFI_SET_WATCHDOG_TIMER)(UINTN Timeout, UINT64 WatchdogCode, UINTN DataSize,
-                                                   CHAR16 *WatchdogData);
-typedef EFI_STATUS(EFIAPI *EFI_LOCATE_PROTOCOL)(CONST EFI_GUID *Protocol, VOID *Registration, VOID **Interface);
+typedef EFI_STATUS(EFIAPI* EFI_INSTALL_PROTOCOL_INTERFACE)(EFI_HANDLE* Handle, CONST EFI_GUID* Protocol,
+                                                           EFI_INTERFACE_TYPE InterfaceType, VOID* Interface);
+typedef EFI_STATUS(EFIAPI* EFI_STALL)(UINTN Microseconds);
+typedef EFI_STATUS(EFIAPI* EFI_SET_WATCHDOG_TIMER)(UINTN Timeout, UINT64 WatchdogCode, UINTN DataSize,
+                                                   CHAR16* WatchdogData);
+typedef EFI_STATUS(EFIAPI* EFI_LOCATE_PROTOCOL)(CONST EFI_GUID* Protocol, VOID* Registration, VOID** Interface);
 
 /* Boot services up to LocateProtocol, in the specification's order; the
    slots not named here only keep the others at their places. */
 typedef struct {
   EFI_TABLE_HEADER Hdr;
-  VOID *Slots1[13]; /* RaiseTPL .. CheckEvent */
+  VOID* Slots1[13]; /* RaiseTPL .. CheckEvent */
   EFI_INSTALL_PROTOCOL_INTERFACE InstallProtocolInterface;
-  VOID *Slots2[14]; /* ReinstallProtocolInterface .. GetNextMonotonicCount */
+  VOID* Slots2[14]; /* ReinstallProtocolInterface .. GetNextMonotonicCount */
   EFI_STALL Stall;
   EFI_SET_WATCHDOG_TIMER SetWatchdogTimer;
-  VOID *Slots3[7]; /* ConnectController .. LocateHandleBuffer */
+  VOID* Slots3[7]; /* ConnectController .. LocateHandleBuffer */
   EFI_LOCATE_PROTOCOL LocateProtocol;
 } EFI_BOOT_SERVICES;
 
 typedef struct {
   EFI_TABLE_HEADER Hdr;
-  CHAR16 *FirmwareVendor;
+  CHAR16* FirmwareVendor;
   UINT32 FirmwareRevision;
   EFI_HANDLE ConsoleInHandle;
-  VOID *ConIn;
+  VOID* ConIn;
   EFI_HANDLE ConsoleOutHandle;
-  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *ConOut;
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL* ConOut;
   EFI_HANDLE StandardErrorHandle;
-  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *StdErr;
-  VOID *RuntimeServices;
-  EFI_BOOT_SERVICES *BootServices;
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL* StdErr;
+  VOID* RuntimeServices;
+  EFI_BOOT_SERVICES* BootServices;
   UINTN NumberOfTableEntries;
-  VOID *ConfigurationTable;
+  VOID* ConfigurationTable;
 } EFI_SYSTEM_TABLE;
 
 MURVANE_UEFI_CHECK(uintn, sizeof(UINTN) == 8);

@@ -41,25 +41,25 @@ typedef struct _EFI_KORM_PROTOCOL EFI_KORM_PROTOCOL;
   @retval EFI_SUCCESS  The pin is configured. Any other status is logged
                        ("failed to set gpio %d") and the pulse goes on.
 **/
-typedef EFI_STATUS(EFIAPI *EFI_KORM_CONFIGURE)(UINT32 ConfigWord, UINT32 Value);
+typedef EFI_STATUS(EFIAPI* EFI_KORM_CONFIGURE)(UINT32 ConfigWord, UINT32 Value);
 
 /**
   Drives a configured pin's output: Level 0 low, 1 high. The driver does
   not look at the status.
 **/
-typedef EFI_STATUS(EFIAPI *EFI_KORM_SET_OUTPUT)(UINT32 ConfigWord, UINT32 Level);
+typedef EFI_STATUS(EFIAPI* EFI_KORM_SET_OUTPUT)(UINT32 ConfigWord, UINT32 Level);
 
 struct _EFI_KORM_PROTOCOL {
   ///
   /// Slot 0: not called by the driver.
   ///
-  VOID *Reserved0;
+  VOID* Reserved0;
   EFI_KORM_CONFIGURE Configure;
   ///
   /// Slots 2 and 3: not called by the driver.
   ///
-  VOID *Reserved2;
-  VOID *Reserved3;
+  VOID* Reserved2;
+  VOID* Reserved3;
   EFI_KORM_SET_OUTPUT SetOutput;
 };
 

@@ -53,7 +53,7 @@ typedef struct _EFI_ZELT_I2C_PROTOCOL EFI_ZELT_I2C_PROTOCOL;
           driver logs ("Failed to initialize instance %d I2C %d") before it
           gives up the bring-up.
 **/
-typedef UINT32(EFIAPI *EFI_ZELT_I2C_OPEN)(UINT32 Instance, UINT64 *Handle);
+typedef UINT32(EFIAPI* EFI_ZELT_I2C_OPEN)(UINT32 Instance, UINT64* Handle);
 
 /**
   One transfer to or from one device register (Read and Write take the same
@@ -71,15 +71,15 @@ typedef UINT32(EFIAPI *EFI_ZELT_I2C_OPEN)(UINT32 Instance, UINT64 *Handle);
   @return 0 when the transfer is done; any other value is a failed
           transfer, which the driver logs.
 **/
-typedef UINT32(EFIAPI *EFI_ZELT_I2C_TRANSFER)(UINT64 Handle, CONST UINT32 *SlaveConfig, UINT32 Register,
-                                              UINT32 RegisterLength, UINT8 *Data, UINT32 Length,
-                                              UINT32 *Transferred, UINT32 Timeout);
+typedef UINT32(EFIAPI* EFI_ZELT_I2C_TRANSFER)(UINT64 Handle, CONST UINT32* SlaveConfig, UINT32 Register,
+                                              UINT32 RegisterLength, UINT8* Data, UINT32 Length, UINT32* Transferred,
+                                              UINT32 Timeout);
 
 struct _EFI_ZELT_I2C_PROTOCOL {
   ///
   /// Slot 0: not called by the driver.
   ///
-  VOID *Reserved0;
+  VOID* Reserved0;
   EFI_ZELT_I2C_OPEN Open;
   EFI_ZELT_I2C_TRANSFER Read;
   EFI_ZELT_I2C_TRANSFER Write;
