@@ -75,7 +75,7 @@ configure_file(${CMAKE_BINARY_DIR}/board-settings.txt ${MURVANE_EFI_IMAGE_DIR}/b
 file(GENERATE OUTPUT ${MURVANE_EFI_IMAGE_DIR}/driver_objects.txt
      CONTENT "$<JOIN:$<TARGET_OBJECTS:murvane_efi_runtime>;$<TARGET_OBJECTS:murvane_efi_driver>,\n>\n")
 file(GENERATE OUTPUT ${MURVANE_EFI_IMAGE_DIR}/test_objects.txt
-     CONTENT "$<JOIN:$<TARGET_OBJECTS:murvane_efi_models>;$<TARGET_OBJECTS:murvane_efi_testsupport>;$<TARGET_OBJECTS:murvane_efi_simplatform_main>;$<TARGET_OBJECTS:murvane_efi_fwtest_main>;$<TARGET_OBJECTS:murvane_efi_consumer_main>,\n>\n")
+     CONTENT "$<JOIN:$<TARGET_OBJECTS:murvane_efi_models>;$<TARGET_OBJECTS:murvane_efi_testsupport>;$<TARGET_OBJECTS:murvane_efi_simplatform_main>;$<TARGET_OBJECTS:murvane_efi_fwtest_main>;$<TARGET_OBJECTS:murvane_efi_consumer_main>;$<TARGET_OBJECTS:murvane_efi_load_option_main>;$<TARGET_OBJECTS:murvane_efi_enroll_db_main>;$<TARGET_OBJECTS:murvane_efi_console_recorder_main>,\n>\n")
 
 # Test and tool images for loading the driver from Driver####/DriverOrder
 # load options (LoadOpt.efi, and ConRecord.efi, which keeps the console
