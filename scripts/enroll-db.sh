@@ -44,10 +44,7 @@ kek_pass=snakeoil signer_key="" signer_cert="" signer_pass=""
 images="$root/build/default/efi/images"
 qemu=qemu-system-aarch64 mkfs=/usr/sbin/mkfs.vfat mmd=mmd mcopy=mcopy
 usage() {
-  echo "enroll-db: $1" >&2
-  echo "usage: scripts/enroll-db.sh --out DIR [--name CN] [--code FILE] [--vars FILE] [--kek-key FILE]" \
-    "[--kek-cert FILE] [--kek-pass TEXT] [--signer-key FILE --signer-cert FILE --signer-pass TEXT]" \
-    "[--images DIR] (--help for more)" >&2
+  echo "enroll-db: $1 (see --help)" >&2
   exit 2
 }
 while [ $# -gt 0 ]; do
