@@ -75,4 +75,23 @@ configure_file(${CMAKE_BINARY_DIR}/board-settings.txt ${MURVANE_EFI_IMAGE_DIR}/b
 file(GENERATE OUTPUT ${MURVANE_EFI_IMAGE_DIR}/driver_objects.txt
      CONTENT "$<JOIN:$<TARGET_OBJECTS:murvane_efi_runtime>;$<TARGET_OBJECTS:murvane_efi_driver>,\n>\n")
 file(GENERATE OUTPUT ${MURVANE_EFI_IMAGE_DIR}/test_objects.txt
-     CONTENT "$<JOIN:$<TARGET_OBJECTS:murvane_efi_models>;$<TARGET_OBJECTS:murvane_efi_testsupport>;$<TARGET_OBJECTS:murvane_efi_simplatform_main>;$<TARGET_OBJECTS:murvane_efi_fwtest_main>;$<TARGET_OBJECTS:murvane_efi_consumer_main>,\n>\n")
+     CONTENT "$<JOIN:$<TARGET_OBJECTS:murvane_efi_models>;$<TARGET_OBJECTS:murvane_efi_testsupport>;$<TARGET_OBJECTS:murvane_efi_simplatform_main>;$<TARGET_OBJECTS:murvane_efi_fwtest_main>;$<TARGET_OBJECTS:murvane_efi_consumer_main>;$<TARGET_OBJECTS:murvane_efi_load_option_main>;$<TARGET_OBJECTS:murvane_efi_enroll_db_main>;$<TARGET_OBJECTS:murvane_efi_console_recorder_main>,\n>\n")
+
+# Test and tool images for loading the driver from Driver####/DriverOrder
+# load options (LoadOpt.efi, and ConRecord.efi, which keeps the console
+# output of the drivers the boot manager starts before the consoles) and for enrolling a db certificate at run time
+# (EnrollDb.efi, used by scripts/enroll-db.sh). Never shipped with the driver.
+foreach(app load_option enroll_db)
+  add_library(murvane_efi_${app}_main OBJECT ${app}_app.cpp)
+  target_include_directories(murvane_efi_${app}_main PRIVATE ${PROJECT_SOURCE_DIR} ${MURVANE_GENERATED_INCLUDE_DIR})
+  target_compile_options(murvane_efi_${app}_main PRIVATE ${MURVANE_WARNINGS} $<$<CONFIG:MinSizeRel>:-Oz>)
+endforeach()
+murvane_efi_image(murvane_efi_load_option OUTPUT_NAME LoadOpt ENTRY load_option_main SUBSYSTEM efi_application
+                  OBJECTS murvane_efi_load_option_main ${MURVANE_EFI_TEST_LIBS})
+add_library(murvane_efi_console_recorder_main OBJECT console_recorder.cpp)
+target_include_directories(murvane_efi_console_recorder_main PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_options(murvane_efi_console_recorder_main PRIVATE ${MURVANE_WARNINGS} $<$<CONFIG:MinSizeRel>:-Oz>)
+murvane_efi_image(murvane_efi_console_recorder OUTPUT_NAME ConRecord ENTRY console_recorder_main
+                  SUBSYSTEM efi_boot_service_driver OBJECTS murvane_efi_console_recorder_main ${MURVANE_EFI_TEST_LIBS})
+murvane_efi_image(murvane_efi_enroll_db OUTPUT_NAME EnrollDb ENTRY enroll_db_main SUBSYSTEM efi_application
+                  OBJECTS murvane_efi_enroll_db_main ${MURVANE_EFI_TEST_LIBS})

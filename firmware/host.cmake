@@ -170,3 +170,6 @@ foreach(scenario "zq3101" "absent")
   murvane_qemu_test(firmware_qemu_c_consumer_${scenario} "${scenario}" --kind edk2
                     --extra ${MURVANE_EFI_IMAGES}/Consumer.efi --check-arg --consumer)
 endforeach()
+
+# Load options, and Secure Boot with a key enrolled at test time.
+include(load_options_and_own_key.cmake)

@@ -10,7 +10,7 @@ packages=(
   qemu-system-arm qemu-efi-aarch64 mtools dosfstools
   gnu-efi
   sigrok-cli librsvg2-bin
-  sbsigntool u-boot-qemu openssl
+  sbsigntool u-boot-qemu openssl efitools python3
 )
 
 missing=()

@@ -2,8 +2,10 @@
 # The release bundle: scripts/release.sh on an already built UEFI build, then
 # the archive unpacked and checked: its name carries the project's version,
 # it holds the image (the very one built, printing that version), its map,
-# the board settings, the README and docs and the integrator folders the
-# tree has, and SHA256SUMS lists every file exactly once with the right sum.
+# the board settings (as text and as the C header the build generated), its
+# own README, the integrator's package the tree has and the two examples,
+# and SHA256SUMS lists every file exactly once with the right sum.
+# (release_bundle_alone_test.sh builds and boots from it alone.)
 # usage: release_bundle_test.sh SOURCE_DIR EFI_BUILD_DIR WORK_DIR
 set -euo pipefail
 src="$1" efi="$2" work="$3"
@@ -27,8 +29,8 @@ top=$(ls "$work/unpacked")
 [ "$top" = "$name" ] && pass "one top folder, $name" || fail "top level is \"$top\", expected $name"
 dir="$work/unpacked/$name"
 
-required=(Murvane.efi Murvane.map SHA256SUMS board-settings.txt board_settings.h README.md docs/porting.md
-          docs/models.md docs/firmware.md)
+required=(Murvane.efi Murvane.map SHA256SUMS board-settings.txt README.md examples/Consumer.c
+          examples/StubPlatform.c MurvanePkg/Include/MurvaneBoardSettings.h)
 while IFS= read -r f; do required+=("MurvanePkg/${f#"$src/integration/MurvanePkg/"}"); done \
   < <(find "$src/integration/MurvanePkg" -type f)
 required+=(MurvanePkg/Murvane/Murvane.efi MurvanePkg/Murvane/Murvane.depex)
@@ -62,7 +64,12 @@ for setting in MURVANE_I2C_INSTANCE MURVANE_I2C_SPEED_KHZ MURVANE_I2C_ADDRESS MU
                MURVANE_RESET_PIN_WORD MURVANE_RESET_PIN_GPIO; do
   grep -q "^$setting=" "$dir/board-settings.txt" || fail "board-settings.txt has no $setting"
 done
-cmp -s "$dir/docs/porting.md" "$src/docs/porting.md" || fail "docs/porting.md is not the tree's"
+cmp -s "$dir/MurvanePkg/Include/MurvaneBoardSettings.h" "$efi/generated/murvane/MurvaneBoardSettings.h" \
+  && pass "MurvaneBoardSettings.h is the one the image was built with" || fail "MurvaneBoardSettings.h differs"
+cmp -s "$dir/examples/StubPlatform.c" "$src/integration/examples/StubPlatform.c" \
+  && cmp -s "$dir/examples/Consumer.c" "$src/firmware/consumer/consumer.c" \
+  && pass "the examples are the tree's" || fail "the examples differ from the tree's"
+[ ! -e "$dir/docs" ] && pass "no developer documents" || fail "the bundle carries docs/"
 
 # The same tree gives the same archive.
 again=$("$src/scripts/release.sh" --build "$efi" --out "$work/again")
