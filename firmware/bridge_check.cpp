@@ -22,8 +22,8 @@ uint32_t nack_bus_status(const fakeboard::quirks& q) {
   if (q.nack_success) {
     return 0;
   }
-  return murvane::bridge::bus_status_of(q.status_only ? EFI_SUCCESS : EFI_DEVICE_ERROR,
-                                        q.nack_no_response ? pi::EFI_NO_RESPONSE : EFI_DEVICE_ERROR);
+  const EFI_STATUS failure = q.nack_no_response ? pi::EFI_NO_RESPONSE : EFI_DEVICE_ERROR;
+  return murvane::bridge::bus_status_of(q.status_only ? EFI_SUCCESS : failure, failure);
 }
 
 // "Read addr:0x.. error:N" lines of the host run with the host bus's

@@ -195,9 +195,26 @@ foreach(scenario ${MURVANE_FAMILY_FIRST_MODELS} "absent")
   murvane_qemu_test(firmware_bridge_master_${scenario} "${scenario}" --kind edk2 --bridge master)
   murvane_qemu_test(firmware_bridge_io_${scenario} "${scenario}" --kind edk2 --bridge io)
 endforeach()
-# The behaviours of real master drivers, each on a bus with no chip (where
-# every transfer is a NACK), and the rounding controller with a chip too.
-foreach(quirk status-only nack-no-response nack-success round-down)
+# The behaviours of real master drivers: the three ways of telling (or
+# hiding) a NACK, each on a bus with no chip, where every transfer is one;
+# the default, EFI_DEVICE_ERROR, is the master-mode boot with no chip above.
+# And a controller that rounds the clock down, with a chip.
+foreach(quirk status-only nack-no-response nack-success)
   murvane_qemu_test(firmware_bridge_quirk_${quirk} "absent" --kind edk2 --bridge master --board ${quirk})
 endforeach()
 murvane_qemu_test(firmware_bridge_quirk_round-down_zq3201 "zq3201" --kind edk2 --bridge master --board round-down)
+# EDK2's UEFI Shell: startup.nsh types `load FakeBoard.efi`, `load
+# MurvaneBridge.efi` and `load Murvane.efi`; the driver's lines must be those
+# of the host run, one model per family and no chip.
+foreach(scenario ${MURVANE_FAMILY_FIRST_MODELS} "absent")
+  murvane_qemu_test(firmware_bridge_shell_${scenario} "${scenario}" --kind shell --bridge master)
+endforeach()
+# The same board with Secure Boot enforced, every image signed (the signing
+# fixture signs FakeBoard.efi and both bridges too), and under U-Boot's UEFI.
+set(MURVANE_BRIDGE_SECURE_TESTS)
+foreach(scenario ${MURVANE_FAMILY_FIRST_MODELS} "absent")
+  murvane_qemu_test(firmware_bridge_secure_${scenario} "${scenario}" --kind edk2-secure --bridge master)
+  list(APPEND MURVANE_BRIDGE_SECURE_TESTS firmware_bridge_secure_${scenario})
+  murvane_qemu_test(firmware_bridge_uboot_${scenario} "${scenario}" --kind uboot --bridge master)
+endforeach()
+set_tests_properties(${MURVANE_BRIDGE_SECURE_TESTS} PROPERTIES FIXTURES_REQUIRED murvane_signed_images)
