@@ -32,6 +32,8 @@ required=(Murvane.efi Murvane.map SHA256SUMS board-settings.txt board_settings.h
 while IFS= read -r f; do required+=("MurvanePkg/${f#"$src/integration/MurvanePkg/"}"); done \
   < <(find "$src/integration/MurvanePkg" -type f)
 required+=(MurvanePkg/Murvane/Murvane.efi MurvanePkg/Murvane/Murvane.depex)
+required+=(MurvaneBridge.efi MurvaneBridge.map bridge-settings.txt MurvanePkg/MurvaneBridge/MurvaneBridge.efi
+           MurvanePkg/MurvaneBridge/MurvaneBridge.depex)
 for f in "${required[@]}"; do
   [ -f "$dir/$f" ] || fail "missing $f"
 done
@@ -63,6 +65,18 @@ for setting in MURVANE_I2C_INSTANCE MURVANE_I2C_SPEED_KHZ MURVANE_I2C_ADDRESS MU
   grep -q "^$setting=" "$dir/board-settings.txt" || fail "board-settings.txt has no $setting"
 done
 cmp -s "$dir/docs/porting.md" "$src/docs/porting.md" || fail "docs/porting.md is not the tree's"
+# The bridge: the image built, in the kit too, with the expression of its mode.
+for f in MurvaneBridge.efi MurvanePkg/MurvaneBridge/MurvaneBridge.efi; do
+  cmp -s "$dir/$f" "$efi/images/MurvaneBridge.efi" && pass "$f is the bridge built" || fail "$f differs"
+done
+cmp -s "$dir/bridge-settings.txt" "$efi/images/bridge-settings.txt" \
+  && pass "bridge-settings.txt is the one the bridge was built with" || fail "bridge-settings.txt differs"
+mode=$(sed -n 's/^MURVANE_BRIDGE_MODE=//p' "$dir/bridge-settings.txt")
+want_depex=$(mktemp)
+"$src/build/default/tools/murvane-depex" --bridge "${mode:-none}" --out "$want_depex" \
+  && cmp -s "$dir/MurvanePkg/MurvaneBridge/MurvaneBridge.depex" "$want_depex" \
+  && pass "MurvaneBridge.depex is the $mode mode's expression" || fail "MurvaneBridge.depex is not the $mode mode's"
+rm -f "$want_depex"
 
 # The same tree gives the same archive.
 again=$("$src/scripts/release.sh" --build "$efi" --out "$work/again")
