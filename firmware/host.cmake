@@ -218,3 +218,8 @@ foreach(scenario ${MURVANE_FAMILY_FIRST_MODELS} "absent")
   murvane_qemu_test(firmware_bridge_uboot_${scenario} "${scenario}" --kind uboot --bridge master)
 endforeach()
 set_tests_properties(${MURVANE_BRIDGE_SECURE_TESTS} PROPERTIES FIXTURES_REQUIRED murvane_signed_images)
+# The bridge's settings checked at configure time.
+add_test(NAME firmware_bridge_settings
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/bridge_settings_test.sh ${PROJECT_SOURCE_DIR}
+                 ${CMAKE_CURRENT_BINARY_DIR}/bridge-settings-test)
+set_tests_properties(firmware_bridge_settings PROPERTIES LABELS script)
