@@ -131,10 +131,10 @@ run_record run_bridged_on_host(const bridge_boot& b, const fwsim::scenario& s) {
 comparison take_bridge_lines(const bridge_boot& b, firmware_record& fw, const std::string& log) {
   comparison c;
   const UINTN asked = static_cast<UINTN>(murvane::board::i2c_speed_khz) * 1000;
-  const std::string open_line =
-      b.io_mode ? "MurvaneBridge: I2C IO device 1 of 2 has the board's DeviceGuid"
-                : "MurvaneBridge: I2C master 0, bus clock " + std::to_string(fakeboard::settable_rate(b.quirks, asked)) +
-                      " Hz (asked for " + std::to_string(asked) + " Hz)";
+  const std::string open_line = b.io_mode ? "MurvaneBridge: I2C IO device 1 of 2 has the board's DeviceGuid"
+                                          : "MurvaneBridge: I2C master 0, bus clock " +
+                                                std::to_string(fakeboard::settable_rate(b.quirks, asked)) +
+                                                " Hz (asked for " + std::to_string(asked) + " Hz)";
   const std::vector<std::string> want = {open_line};
   struct part {
     const char* name;

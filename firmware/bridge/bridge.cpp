@@ -69,8 +69,8 @@ uint32_t open_master() {
     log_error("MurvaneBridge: I2C master %d chosen, %d found\n", index, count);
     return status_not_found;
   }
-  const auto* master = static_cast<const pi::EFI_I2C_MASTER_PROTOCOL*>(
-      protocol_on(handles[index], pi::EFI_I2C_MASTER_PROTOCOL_GUID));
+  const auto* master =
+      static_cast<const pi::EFI_I2C_MASTER_PROTOCOL*>(protocol_on(handles[index], pi::EFI_I2C_MASTER_PROTOCOL_GUID));
   if (master == nullptr) {
     log_error("MurvaneBridge: I2C master %d: no interface\n", index);
     return status_not_found;
@@ -119,8 +119,8 @@ uint32_t open_device() {
 // The checks every register access passes before anything reaches the bus.
 uint32_t check_access(UINT64 handle, const UINT32* slave_config, UINT32 reg, UINT32 reg_len, const UINT8* data,
                       UINT32 len) {
-  if (handle != bridge_handle || slave_config == nullptr || reg > 0xFF || reg_len != 1 || data == nullptr ||
-      len != 1 || slave_config[1] > 0x7F) {
+  if (handle != bridge_handle || slave_config == nullptr || reg > 0xFF || reg_len != 1 || data == nullptr || len != 1 ||
+      slave_config[1] > 0x7F) {
     return status_bad_request;
   }
   if (state.master == nullptr && state.device == nullptr) {

@@ -142,11 +142,11 @@ EFI_STATUS fake_bus::request(UINTN address, const pi::EFI_I2C_REQUEST_PACKET* pa
     return refuse("a request without a packet", EFI_INVALID_PARAMETER);
   }
   const auto* ops = packet->Operation;
-  const bool write_shape = packet->OperationCount == 1 && ops[0].Flags == 0 && ops[0].LengthInBytes == 2 &&
-                           ops[0].Buffer != nullptr;
+  const bool write_shape =
+      packet->OperationCount == 1 && ops[0].Flags == 0 && ops[0].LengthInBytes == 2 && ops[0].Buffer != nullptr;
   const bool read_shape = packet->OperationCount == 2 && ops[0].Flags == 0 && ops[0].LengthInBytes == 1 &&
-                          ops[0].Buffer != nullptr && ops[1].Flags == pi::I2C_FLAG_READ &&
-                          ops[1].LengthInBytes == 1 && ops[1].Buffer != nullptr;
+                          ops[0].Buffer != nullptr && ops[1].Flags == pi::I2C_FLAG_READ && ops[1].LengthInBytes == 1 &&
+                          ops[1].Buffer != nullptr;
   if (!write_shape && !read_shape) {
     return refuse("a packet that is neither {write register} + {read 1 byte} nor one {write register, value}",
                   EFI_UNSUPPORTED);

@@ -72,8 +72,8 @@ class fake_bus {
   EFI_STATUS set_bus_frequency(UINTN* hz);
   // One transaction at `tpl`, as StartRequest (and QueueRequest, with the
   // device's address) receives it.
-  EFI_STATUS request(UINTN address, const pi::EFI_I2C_REQUEST_PACKET* packet, EFI_EVENT event,
-                     EFI_STATUS* i2c_status, EFI_TPL tpl);
+  EFI_STATUS request(UINTN address, const pi::EFI_I2C_REQUEST_PACKET* packet, EFI_EVENT event, EFI_STATUS* i2c_status,
+                     EFI_TPL tpl);
 
   UINTN rate_hz() const { return rate_hz_; }
   // The I2C bus driver of an enumerated device configures the bus itself.

@@ -34,7 +34,7 @@ settings board(bridge_mode mode, uint32_t master_index = only_master, bool activ
 
 // One request as the master or device saw it.
 struct seen_request {
-  UINTN address;  // the slave address, or the device's address index
+  UINTN address;                                           // the slave address, or the device's address index
   std::vector<std::pair<UINT32, std::vector<UINT8>>> ops;  // flags, bytes written (or length read)
   bool event;
   bool has_status;
@@ -390,7 +390,8 @@ TEST_F(Bridge, IoModeBindsTheDeviceWithTheBoardsGuid) {
   UINT64 handle = 0;
   EXPECT_EQ(bridge_open(5, &handle), status_not_found);
   EXPECT_EQ(opened_device(), nullptr);
-  EXPECT_EQ(b_.log, (std::vector<std::string>{"MurvaneBridge: no I2C IO device with the board's DeviceGuid among 2\n"}));
+  EXPECT_EQ(b_.log,
+            (std::vector<std::string>{"MurvaneBridge: no I2C IO device with the board's DeviceGuid among 2\n"}));
   uint8_t v = 0;
   EXPECT_EQ(read(0x00, &v), status_not_open);
   EXPECT_TRUE(b_.requests.empty());

@@ -318,8 +318,10 @@ TEST(KitBridge, StagedDepexRoundTripsAndNamesTheModesProtocol) {
   ASSERT_EQ(w.size(), 3u) << depex.front();
   ASSERT_EQ(w[1], "AND");
   ASSERT_TRUE(guids.count(w[0]) && guids.count(w[2])) << depex.front();
-  const std::vector<depex::instruction> from_inf = {
-      {depex::op::push, guids.at(w[0])}, {depex::op::push, guids.at(w[2])}, {depex::op::and_, {}}, {depex::op::end, {}}};
+  const std::vector<depex::instruction> from_inf = {{depex::op::push, guids.at(w[0])},
+                                                    {depex::op::push, guids.at(w[2])},
+                                                    {depex::op::and_, {}},
+                                                    {depex::op::end, {}}};
   std::string error;
   const auto built = depex::decode(read_bytes(MURVANE_KIT_BRIDGE_DEPEX), &error);
   ASSERT_TRUE(built.has_value()) << error;

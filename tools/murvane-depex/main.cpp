@@ -19,8 +19,7 @@
 namespace {
 
 int usage(const std::string& why) {
-  std::cerr << "murvane-depex: " << why
-            << "\nusage: murvane-depex ([--bridge master|io] --out FILE | --list FILE)\n";
+  std::cerr << "murvane-depex: " << why << "\nusage: murvane-depex ([--bridge master|io] --out FILE | --list FILE)\n";
   return 2;
 }
 
