@@ -19,6 +19,7 @@
 // chip on the host virtual platform.
 #include "core/waveform.h"
 #include "firmware/efi_extra.h"
+#include "firmware/fake_board/fake_board_protocol.h"
 #include "firmware/fw_support.h"
 #include "firmware/sim_platform_protocol.h"
 #include "firmware/sim_scenario.h"
@@ -320,6 +321,13 @@ extern "C" EFI_STATUS EFIAPI fwtest_main(EFI_HANDLE image, EFI_SYSTEM_TABLE* st)
   print("\n[fwtest] Murvane firmware test\n");
   run(image, st);
   print("[fwtest] done\n");
+  // A batch of chips on the fake board: the Shell script goes on with the
+  // next one, and powers the machine off itself after the last.
+  void* rounds = nullptr;
+  if (st->BootServices->LocateProtocol(&FAKE_BOARD_ROUNDS_PROTOCOL_GUID, nullptr, &rounds) == EFI_SUCCESS &&
+      rounds != nullptr && static_cast<FAKE_BOARD_ROUNDS_PROTOCOL*>(rounds)->RoundsLeft() > 0) {
+    return EFI_SUCCESS;
+  }
   st->RuntimeServices->ResetSystem(EfiResetShutdown, EFI_SUCCESS, 0, nullptr);
   return EFI_SUCCESS;
 }

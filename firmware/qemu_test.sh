@@ -35,6 +35,10 @@
 # and the driver; --board TEXT is the fake board's \board.cfg (the behaviour
 # of its master driver, see firmware/fake_board/fake_bus.h). The Shell then
 # types `load FakeBoard.efi`, `load MurvaneBridge.efi`, `load Murvane.efi`.
+# There, several scenarios separated by ',' are played in one boot, one after
+# the other: the script loads FakeBoard.efi again to move the board to the
+# next chip, then the driver again, and the checker judges each part of the
+# log (from its "[fwtest] entry: begin" on) against its own scenario.
 #
 # --extra FILE (repeatable) copies one more file to the root of the disk, and
 # --check-arg ARG (repeatable) passes one more argument to the checker: the
@@ -97,6 +101,11 @@ case "$driver" in
   unsigned | tampered | otherkey) driver_file="$src/Murvane.$driver.efi" ;;
   *) echo "qemu_test.sh: unknown --driver $driver" >&2; exit 2 ;;
 esac
+IFS=',' read -ra rounds <<<"$scenario"
+if [ "${#rounds[@]}" -gt 1 ] && { [ "$kind" != shell ] || [ -z "$bridge" ]; }; then
+  echo "qemu_test.sh: several scenarios (',') need --kind shell --bridge" >&2
+  exit 2
+fi
 platform="$src/SimPlatform.efi" bridge_file=""
 case "$bridge" in
   "") ;;
@@ -140,8 +149,14 @@ if [ "$kind" = shell ]; then
   # `echo` marks where the driver's entry output begins; the Shell's own
   # "Image '...' loaded at ... - <status>" line ends it.
   if [ -n "$bridge" ]; then
-    printf '%s\r\n' '@echo -off' 'fs0:' 'load FakeBoard.efi' 'load MurvaneBridge.efi' 'echo "[fwtest] entry: begin"' \
-      'load Murvane.efi' 'FwTest.efi' 'reset -s' >"$work/startup.nsh"
+    {
+      printf '%s\r\n' '@echo -off' 'fs0:' 'load FakeBoard.efi' 'load MurvaneBridge.efi'
+      for ((i = 0; i < ${#rounds[@]}; i++)); do
+        if [ "$i" -gt 0 ]; then printf '%s\r\n' 'load FakeBoard.efi'; fi
+        printf '%s\r\n' 'echo "[fwtest] entry: begin"' 'load Murvane.efi' 'FwTest.efi'
+      done
+      printf '%s\r\n' 'reset -s'
+    } >"$work/startup.nsh"
   else
     printf '%s\r\n' '@echo -off' 'fs0:' 'load SimPlatform.efi' 'echo "[fwtest] entry: begin"' 'load Murvane.efi' \
       'FwTest.efi' 'reset -s' >"$work/startup.nsh"
@@ -282,5 +297,21 @@ if [ "$kind" = shell ]; then
 fi
 if [ -n "$bridge" ]; then
   check_args+=(--bridge "$bridge" --board "$board")
+fi
+if [ "${#rounds[@]}" -gt 1 ]; then
+  # One log per scenario: what came before the first round (the board and
+  # the bridge installing), then that round's part.
+  awk -v dir="$work" '
+    /\[fwtest\] entry: begin/ { n++ }
+    { if (n == 0) head = head $0 "\n"; else { f = dir "/serial." n ".log"; if (!(f in done)) { printf "%s", head > f; done[f] = 1 } print > f } }' "$serial"
+  failed=0
+  for ((i = 0; i < ${#rounds[@]}; i++)); do
+    one=$(echo "${rounds[$i]}" | xargs)
+    args=("${check_args[@]}")
+    args[1]="$one" args[3]="$work/serial.$((i + 1)).log"
+    echo "---- round $((i + 1)) of ${#rounds[@]}: $one ----"
+    "$checker" "${args[@]}" ${extra_check_args[@]+"${extra_check_args[@]}"} || failed=1
+  done
+  exit $failed
 fi
 exec "$checker" "${check_args[@]}" ${extra_check_args[@]+"${extra_check_args[@]}"}

@@ -11,16 +11,21 @@
 //     (firmware/sim_platform_protocol.h), so BOOTAA64.EFI prints the same
 //     verdict and counters as with SimPlatform.efi.
 // The chip is chosen by \sim.cfg, the master driver's behaviour by the
-// optional \board.cfg (firmware/fake_board/fake_bus.h).
+// optional \board.cfg (firmware/fake_board/fake_bus.h). Several scenarios
+// in \sim.cfg, separated by ',', are played one after the other in one boot
+// (firmware/fake_board/fake_board_protocol.h).
 //
 // Time runs as in SimPlatform.efi: the driver's own Stall calls and the
-// modelled transfer times. The driver is the first image loaded once
-// EFI_ZELT_I2C_PROTOCOL is installed (by the bridge); from its load on, only
-// its Stall and LocateProtocol calls count.
+// modelled transfer times. Every image loaded once EFI_ZELT_I2C_PROTOCOL is
+// installed (by the bridge) is watched: the driver, and in a batch each
+// later copy of it and the test application (which makes no Stall calls);
+// from the first such load on, only their Stall and LocateProtocol calls
+// count.
 //
 // Never shipped.
 #include "firmware/bridge/pi_i2c.h"
 #include "firmware/efi_extra.h"
+#include "firmware/fake_board/fake_board_protocol.h"
 #include "firmware/fake_board/fake_bus.h"
 #include "firmware/fw_support.h"
 #include "firmware/sim_platform_protocol.h"
@@ -44,6 +49,9 @@ MURVANE_FAMILIES(FAKE_FAMILY_MODEL)
 constinit EFI_SYSTEM_TABLE* g_st = nullptr;
 constinit sim::chip_model* chip = nullptr;
 constinit char scenario_text[fwsim::scenario_text_max] = {};
+// The whole of \sim.cfg, and where the next scenario in it starts.
+constinit char rounds_text[fwsim::scenario_text_max] = {};
+constinit size_t next_round_at = 0;
 constinit char board_text[fwsim::scenario_text_max] = {};
 constinit MURVANE_SIM_COUNTERS counters = {};
 constinit fakeboard::fake_bus bus;
@@ -79,10 +87,22 @@ EFI_TPL current_tpl() {
 
 using stall_fn = EFI_STATUS(EFIAPI*)(UINTN microseconds);
 constinit stall_fn firmware_stall = nullptr;
-constinit uintptr_t watched_begin = 0;
-constinit uintptr_t watched_end = 0;
+struct image_range {
+  uintptr_t begin;
+  uintptr_t end;
+};
+constexpr size_t max_watched = 24;
+constinit image_range watched[max_watched] = {};
+constinit size_t watched_count = 0;
 
-bool from_driver(uintptr_t from) { return watched_end == 0 || (from >= watched_begin && from < watched_end); }
+bool from_driver(uintptr_t from) {
+  for (size_t i = 0; i < watched_count; ++i) {
+    if (from >= watched[i].begin && from < watched[i].end) {
+      return true;
+    }
+  }
+  return watched_count == 0;
+}
 
 EFI_STATUS EFIAPI counted_stall(UINTN microseconds) {
   if (from_driver(reinterpret_cast<uintptr_t>(__builtin_return_address(0)))) {
@@ -130,10 +150,21 @@ EFI_STATUS EFIAPI watch_driver(const void* base, UINT64 size) {
   if (base == nullptr || size == 0) {
     return EFI_INVALID_PARAMETER;
   }
-  watched_begin = reinterpret_cast<uintptr_t>(base);
-  watched_end = watched_begin + size;
-  counters.Stalls = 0;
-  counters.StallUs = 0;
+  const auto begin = reinterpret_cast<uintptr_t>(base);
+  for (size_t i = 0; i < watched_count; ++i) {
+    if (watched[i].begin == begin) {
+      return EFI_SUCCESS;  // already watched (the test application names the driver again)
+    }
+  }
+  if (watched_count == max_watched) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+  if (watched_count == 0) {
+    // Forget the firmware's own waits so far: the driver has not run yet.
+    counters.Stalls = 0;
+    counters.StallUs = 0;
+  }
+  watched[watched_count++] = {begin, begin + size};
   return EFI_SUCCESS;
 }
 
@@ -141,15 +172,15 @@ using load_fn = EFI_STATUS(EFIAPI*)(BOOLEAN boot_policy, EFI_HANDLE parent, EFI_
                                     void* source, UINTN size, EFI_HANDLE* image);
 constinit load_fn firmware_load = nullptr;
 
-// The driver comes after the bridge: the first image loaded once the
-// bridge's bus protocol is there.
+// The driver comes after the bridge: every image loaded once the bridge's
+// bus protocol is there.
 EFI_STATUS EFIAPI watching_load(BOOLEAN boot_policy, EFI_HANDLE parent, EFI_DEVICE_PATH_PROTOCOL* path, void* source,
                                 UINTN size, EFI_HANDLE* image) {
   const EFI_STATUS s = firmware_load(boot_policy, parent, path, source, size, image);
   void* bridge = nullptr;
   void* li = nullptr;
   EFI_BOOT_SERVICES* bs = murvane::g_support.boot_services;
-  if (s == EFI_SUCCESS && watched_end == 0 && image != nullptr &&
+  if (s == EFI_SUCCESS && image != nullptr &&
       firmware_locate(&EFI_ZELT_I2C_PROTOCOL_GUID, nullptr, &bridge) == EFI_SUCCESS &&
       bs->HandleProtocol(*image, &fwefi::EFI_LOADED_IMAGE_PROTOCOL_GUID, &li) == EFI_SUCCESS) {
     const auto* loaded = static_cast<const fwefi::EFI_LOADED_IMAGE_PROTOCOL*>(li);
@@ -304,6 +335,85 @@ bool read_line_file(EFI_HANDLE image, const char* path, char* text, size_t cap, 
   return true;
 }
 
+// ---- rounds: several chips in one boot ----
+
+constinit fakeboard::quirks board_quirks = {};
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The scenario from `at` up to the next ',' or the end; where the one after starts.
+size_t round_end(size_t at) {
+  while (rounds_text[at] != '\0' && rounds_text[at] != ',') {
+    ++at;
+  }
+  return at;
+}
+
+bool start_round(size_t at) {
+  const size_t end = round_end(at);
+  next_round_at = rounds_text[end] == ',' ? end + 1 : end;
+  while (at < end && is_blank(rounds_text[at])) {
+    ++at;
+  }
+  size_t len = 0;
+  while (at + len < end && len + 1 < sizeof(scenario_text)) {
+    scenario_text[len] = rounds_text[at + len];
+    ++len;
+  }
+  while (len > 0 && is_blank(scenario_text[len - 1])) {
+    --len;
+  }
+  scenario_text[len] = '\0';
+  fwsim::scenario sc = {};
+  const char* bad = nullptr;
+  const fwsim::parse_status ps = fwsim::parse_scenario(scenario_text, len, &sc, &bad);
+  if (ps != fwsim::parse_status::ok) {
+    say("bad \\sim.cfg: ", fwsim::parse_status_text(ps));
+    return false;
+  }
+  chip = nullptr;
+  if (sc.model != nullptr) {
+    chip = model_for(sc.model->family);
+    chip->configure(sc.model->id);
+    fwsim::apply_scenario(sc, *chip);
+  }
+  // A fresh machine: nothing counted, the reset line released, the
+  // controller without a clock.
+  sim_protocol.Chip = chip;
+  counters = {};
+  reset_line = 1;
+  gpio_mode = GPIO_MODE_INPUT;
+  bus.attach(chip, murvane::board::i2c_address, board_quirks, &counters, &report_broken);
+  return true;
+}
+
+UINT64 EFIAPI rounds_left() {
+  UINT64 n = 0;
+  for (size_t at = next_round_at; rounds_text[at] != '\0';) {
+    const size_t end = round_end(at);
+    bool words = false;
+    for (size_t i = at; i < end; ++i) {
+      words = words || !is_blank(rounds_text[i]);
+    }
+    n += words ? 1 : 0;
+    at = rounds_text[end] == ',' ? end + 1 : end;
+  }
+  return n;
+}
+
+EFI_STATUS EFIAPI next_round() {
+  if (rounds_left() == 0) {
+    return EFI_NOT_FOUND;
+  }
+  if (!start_round(next_round_at)) {
+    return EFI_INVALID_PARAMETER;
+  }
+  say("next chip: ", scenario_text);
+  return EFI_SUCCESS;
+}
+
+constinit FAKE_BOARD_ROUNDS_PROTOCOL rounds_protocol = {&rounds_left, &next_round};
+
 EFI_STATUS install(EFI_HANDLE* handle, const EFI_GUID& guid, void* iface) {
   return murvane::g_support.boot_services->InstallProtocolInterface(handle, &guid, EFI_NATIVE_INTERFACE, iface);
 }
@@ -315,32 +425,31 @@ extern "C" EFI_STATUS EFIAPI fake_board_main(EFI_HANDLE image, EFI_SYSTEM_TABLE*
     return EFI_INVALID_PARAMETER;
   }
   g_st = st;
+  // Loaded again: the board there moves on to its next chip.
+  void* running = nullptr;
+  if (st->BootServices->LocateProtocol(&FAKE_BOARD_ROUNDS_PROTOCOL_GUID, nullptr, &running) == EFI_SUCCESS &&
+      running != nullptr) {
+    const EFI_STATUS s = static_cast<FAKE_BOARD_ROUNDS_PROTOCOL*>(running)->NextRound();
+    if (EFI_ERROR(s)) {
+      say("loaded again, but no next chip in \\sim.cfg", "");
+    }
+    return s;
+  }
   size_t len = 0;
-  if (!read_line_file(image, "\\sim.cfg", scenario_text, sizeof(scenario_text), &len)) {
+  if (!read_line_file(image, "\\sim.cfg", rounds_text, sizeof(rounds_text), &len)) {
     say("cannot read \\sim.cfg beside this image", "");
     return EFI_NOT_FOUND;
   }
-  fwsim::scenario sc = {};
-  const char* bad = nullptr;
-  const fwsim::parse_status ps = fwsim::parse_scenario(scenario_text, len, &sc, &bad);
-  if (ps != fwsim::parse_status::ok) {
-    say("bad \\sim.cfg: ", fwsim::parse_status_text(ps));
-    return EFI_INVALID_PARAMETER;
-  }
   size_t board_len = 0;
-  fakeboard::quirks q = {};
+  const char* bad = nullptr;
   if (read_line_file(image, "\\board.cfg", board_text, sizeof(board_text), &board_len) &&
-      !fakeboard::parse_quirks(board_text, board_len, &q, &bad)) {
+      !fakeboard::parse_quirks(board_text, board_len, &board_quirks, &bad)) {
     say("bad \\board.cfg, unknown behaviour at: ", bad);
     return EFI_INVALID_PARAMETER;
   }
-  if (sc.model != nullptr) {
-    chip = model_for(sc.model->family);
-    chip->configure(sc.model->id);
-    fwsim::apply_scenario(sc, *chip);
+  if (!start_round(0)) {
+    return EFI_INVALID_PARAMETER;
   }
-  sim_protocol.Chip = chip;
-  bus.attach(chip, murvane::board::i2c_address, q, &counters, &report_broken);
 
   // Each on its own handle, as a controller, its enumerated devices and a
   // GPIO controller are; the EEPROM is enumerated before the chip.
@@ -362,7 +471,8 @@ extern "C" EFI_STATUS EFIAPI fake_board_main(EFI_HANDLE image, EFI_SYSTEM_TABLE*
   if (EFI_ERROR(install(&master_handle, EFI_I2C_MASTER_PROTOCOL_GUID, &master)) ||
       EFI_ERROR(install(&eeprom_handle, EFI_I2C_IO_PROTOCOL_GUID, &eeprom_io)) ||
       EFI_ERROR(install(&chip_handle, EFI_I2C_IO_PROTOCOL_GUID, &chip_io)) ||
-      EFI_ERROR(install(&gpio_handle, EMBEDDED_GPIO_PROTOCOL_GUID, &gpio))) {
+      EFI_ERROR(install(&gpio_handle, EMBEDDED_GPIO_PROTOCOL_GUID, &gpio)) ||
+      EFI_ERROR(install(&own, FAKE_BOARD_ROUNDS_PROTOCOL_GUID, &rounds_protocol))) {
     say("cannot install the board's protocols", "");
     return EFI_SUCCESS;
   }
