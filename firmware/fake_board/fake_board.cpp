@@ -288,6 +288,7 @@ EFI_STATUS EFIAPI gpio_set(EMBEDDED_GPIO* /*self*/, EMBEDDED_GPIO_PIN pin, EMBED
     }
   }
   reset_line = line;
+  bus.set_in_reset(line == 0);
   return EFI_SUCCESS;
 }
 

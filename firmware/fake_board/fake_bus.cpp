@@ -159,7 +159,7 @@ EFI_STATUS fake_bus::request(UINTN address, const pi::EFI_I2C_REQUEST_PACKET* pa
     ++counters_->Reads;
   }
   EFI_STATUS s = EFI_SUCCESS;
-  if (chip_ == nullptr || address != address_) {
+  if (chip_ == nullptr || address != address_ || in_reset_) {
     s = nack(i2c_status);
   } else {
     chip_->set_time(counters_->StallUs * 1000 + counters_->BusTimeNs);

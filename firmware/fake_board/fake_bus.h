@@ -12,6 +12,7 @@
 //   - SetBusFrequency after the last Reset and before the first request;
 //   - synchronous requests (no event) at or below TPL_CALLBACK;
 //   - one transaction at a time.
+// A chip whose reset line is held low does not acknowledge.
 //
 // Board text (\board.cfg beside FakeBoard.efi), words separated by blanks,
 // '#' to the end of the line, each a behaviour of a real master driver:
@@ -66,6 +67,7 @@ class fake_bus {
     report_ = report;
     rate_hz_ = 0;
     busy_ = false;
+    in_reset_ = false;
   }
 
   EFI_STATUS reset();
@@ -76,6 +78,9 @@ class fake_bus {
                      EFI_TPL tpl);
 
   UINTN rate_hz() const { return rate_hz_; }
+  // A chip held in reset (its reset line low) does not acknowledge: a
+  // wrong pin polarity shows as NACKs, not as a chip that answers anyway.
+  void set_in_reset(bool held) { in_reset_ = held; }
   // The I2C bus driver of an enumerated device configures the bus itself.
   void configure_for_device() {
     if (rate_hz_ == 0) {
@@ -94,6 +99,7 @@ class fake_bus {
   report_fn report_ = nullptr;
   UINTN rate_hz_ = 0;
   bool busy_ = false;
+  bool in_reset_ = false;
 };
 
 }  // namespace fakeboard

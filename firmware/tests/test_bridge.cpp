@@ -555,6 +555,27 @@ TEST(FakeBus, RefusesWhatRealStacksRefuse) {
   EXPECT_EQ(broken[2], "a slave address with bits above the 7-bit address");
 }
 
+TEST(FakeBus, AChipHeldInResetDoesNotAcknowledge) {
+  MURVANE_SIM_COUNTERS counters = {};
+  auto model = sim::make_model("zq3101");
+  fakeboard::fake_bus bus;
+  bus.attach(&model->model(), chip_address, {}, &counters, nullptr);
+  UINTN hz = 400000;
+  ASSERT_EQ(bus.set_bus_frequency(&hz), EFI_SUCCESS);
+  UINT8 reg = 0;
+  UINT8 data = 0;
+  pi::i2c_request<2> read = {2, {{0, 1, &reg}, {pi::I2C_FLAG_READ, 1, &data}}};
+  auto* packet = reinterpret_cast<pi::EFI_I2C_REQUEST_PACKET*>(&read);
+  EFI_STATUS st = EFI_SUCCESS;
+  bus.set_in_reset(true);
+  EXPECT_EQ(bus.request(chip_address, packet, nullptr, &st, pi::TPL_APPLICATION), EFI_DEVICE_ERROR);
+  EXPECT_EQ(data, 0);
+  bus.set_in_reset(false);
+  EXPECT_EQ(bus.request(chip_address, packet, nullptr, &st, pi::TPL_APPLICATION), EFI_SUCCESS);
+  EXPECT_EQ(data, 0x95);
+  EXPECT_EQ(counters.FailedTransfers, 1u);
+}
+
 TEST(FakeBus, BoardTextAndRates) {
   fakeboard::quirks q = {};
   const char all[] = "status-only nack-no-response # comment\nround-down";
