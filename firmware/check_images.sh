@@ -60,6 +60,8 @@ check_image "$dir/Consumer.efi" IMAGE_SUBSYSTEM_EFI_APPLICATION
 check_image "$dir/MurvaneBridge.efi" IMAGE_SUBSYSTEM_EFI_BOOT_SERVICE_DRIVER
 check_image "$dir/MurvaneBridgeIo.efi" IMAGE_SUBSYSTEM_EFI_BOOT_SERVICE_DRIVER
 check_image "$dir/FakeBoard.efi" IMAGE_SUBSYSTEM_EFI_BOOT_SERVICE_DRIVER
+check_image "$dir/MurvaneBridgeLow.efi" IMAGE_SUBSYSTEM_EFI_BOOT_SERVICE_DRIVER
+check_image "$dir/FakeBoardLow.efi" IMAGE_SUBSYSTEM_EFI_BOOT_SERVICE_DRIVER
 if "$readobj" --sections "$dir/Murvane.efi" | grep -q 'Name: .reloc'; then
   pass "Murvane.efi: base relocations present (it can load at any address)"
 else

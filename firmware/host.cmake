@@ -56,7 +56,8 @@ ExternalProject_Add(murvane_efi_images
   BUILD_BYPRODUCTS ${MURVANE_EFI_IMAGES}/Murvane.efi ${MURVANE_EFI_IMAGES}/SimPlatform.efi
                    ${MURVANE_EFI_IMAGES}/BOOTAA64.efi ${MURVANE_EFI_IMAGES}/Consumer.efi
                    ${MURVANE_EFI_IMAGES}/MurvaneBridge.efi ${MURVANE_EFI_IMAGES}/MurvaneBridgeIo.efi
-                   ${MURVANE_EFI_IMAGES}/FakeBoard.efi
+                   ${MURVANE_EFI_IMAGES}/FakeBoard.efi ${MURVANE_EFI_IMAGES}/FakeBoardLow.efi
+                   ${MURVANE_EFI_IMAGES}/MurvaneBridgeLow.efi
   USES_TERMINAL_BUILD ON)
 
 if(NOT MURVANE_TESTS)
@@ -202,6 +203,10 @@ foreach(quirk status-only nack-no-response nack-success)
   murvane_qemu_test(firmware_bridge_quirk_${quirk} "absent" --kind edk2 --bridge master --board ${quirk})
 endforeach()
 murvane_qemu_test(firmware_bridge_quirk_round-down_zq3201 "zq3201" --kind edk2 --bridge master --board round-down)
+# A board with an inverter on the reset line, the bridge built active-low for
+# it: the chip must see the same reset pulse (held in reset it would not
+# acknowledge).
+murvane_qemu_test(firmware_bridge_active_low_zq3501 "zq3501" --kind edk2 --bridge master-low)
 # EDK2's UEFI Shell: startup.nsh types `load FakeBoard.efi`, `load
 # MurvaneBridge.efi` and `load Murvane.efi`; the driver's lines must be those
 # of the host run, one model per family and no chip. One boot for all seven:

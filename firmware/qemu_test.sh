@@ -32,7 +32,8 @@
 #
 # --bridge master|io boots a stock EDK2 board instead: FakeBoard.efi (its I2C
 # stack and GPIO over the chip) and MurvaneBridge.efi in that mode between it
-# and the driver; --board TEXT is the fake board's \board.cfg (the behaviour
+# and the driver (master-low: a board and bridge with the reset line
+# active-low, FakeBoardLow.efi and MurvaneBridgeLow.efi, test builds); --board TEXT is the fake board's \board.cfg (the behaviour
 # of its master driver, see firmware/fake_board/fake_bus.h). The Shell then
 # types `load FakeBoard.efi`, `load MurvaneBridge.efi`, `load Murvane.efi`.
 # There, several scenarios separated by ',' are played in one boot, one after
@@ -111,7 +112,8 @@ case "$bridge" in
   "") ;;
   master) platform="$src/FakeBoard.efi" bridge_file="$src/MurvaneBridge.efi" ;;
   io) platform="$src/FakeBoard.efi" bridge_file="$src/MurvaneBridgeIo.efi" ;;
-  *) echo "qemu_test.sh: unknown --bridge $bridge (master or io)" >&2; exit 2 ;;
+  master-low) platform="$src/FakeBoardLow.efi" bridge_file="$src/MurvaneBridgeLow.efi" ;;
+  *) echo "qemu_test.sh: unknown --bridge $bridge (master, io or master-low)" >&2; exit 2 ;;
 esac
 loader="$src/BOOTAA64.efi"
 if [ $unsigned_loader -eq 1 ]; then
@@ -296,7 +298,7 @@ if [ "$kind" = shell ]; then
   check_args+=(--shell)
 fi
 if [ -n "$bridge" ]; then
-  check_args+=(--bridge "$bridge" --board "$board")
+  check_args+=(--bridge "${bridge%-low}" --board "$board")
 fi
 if [ "${#rounds[@]}" -gt 1 ]; then
   # One log per scenario: what came before the first round (the board and

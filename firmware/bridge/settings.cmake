@@ -75,16 +75,25 @@ foreach(setting ${MURVANE_BRIDGE_SETTINGS})
 endforeach()
 list(JOIN MURVANE_BRIDGE_SETTINGS "\n" MURVANE_BRIDGE_SETTINGS_TEXT)
 
-# The header MurvaneBridge.efi is built with, and a second one that differs
-# only in the mode, for the test-only I2C IO mode image.
+# The header MurvaneBridge.efi is built with, and two that differ in one
+# setting each, for test-only images: the I2C IO mode bridge, and a board
+# with an inverter on the reset line (bridge and fake board active-low).
 set(MURVANE_BRIDGE_IS_IO false)
 if(MURVANE_BRIDGE_MODE STREQUAL "io")
   set(MURVANE_BRIDGE_IS_IO true)
 endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/bridge_settings.h.in
                ${MURVANE_GENERATED_INCLUDE_DIR}/murvane/bridge_settings.h @ONLY)
+set(configured_is_io ${MURVANE_BRIDGE_IS_IO})
 set(MURVANE_BRIDGE_IS_IO true)
 set(MURVANE_BRIDGE_IO_INCLUDE_DIR ${CMAKE_BINARY_DIR}/generated-bridge-io)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/bridge_settings.h.in
                ${MURVANE_BRIDGE_IO_INCLUDE_DIR}/murvane/bridge_settings.h @ONLY)
+set(MURVANE_BRIDGE_IS_IO ${configured_is_io})
+set(configured_active_low ${MURVANE_BRIDGE_ACTIVE_LOW})
+set(MURVANE_BRIDGE_ACTIVE_LOW true)
+set(MURVANE_BRIDGE_LOW_INCLUDE_DIR ${CMAKE_BINARY_DIR}/generated-bridge-low)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/bridge_settings.h.in
+               ${MURVANE_BRIDGE_LOW_INCLUDE_DIR}/murvane/bridge_settings.h @ONLY)
+set(MURVANE_BRIDGE_ACTIVE_LOW ${configured_active_low})
 configure_file(${CMAKE_CURRENT_LIST_DIR}/bridge-settings.txt.in ${CMAKE_BINARY_DIR}/bridge-settings.txt @ONLY)
