@@ -8,6 +8,10 @@
 # expression beside it, the C headers of the three protocols and of the
 # board settings), and examples/ (a C consumer of the protocol and a stub
 # of the two platform protocols). No developer documents.
+# Beside the driver, MurvaneBridge.efi, its map and bridge-settings.txt, and
+# its module in MurvanePkg/MurvaneBridge/ (the .inf with the [Depex] of the
+# bridge's mode, the image, its encoded expression): for boards with EDK2's
+# I2C stack.
 #
 # The version is the project's (project(... VERSION ...) in CMakeLists.txt),
 # the same value the driver prints in its first log line; the script refuses
@@ -49,7 +53,7 @@ if ! grep -q '^MURVANE_EFI:BOOL=ON$' "$build/CMakeCache.txt"; then
   echo "release: $build is not a UEFI build (configure it with the efi preset)" >&2
   exit 1
 fi
-cmake --build "$build" --target murvane_efi >&2
+cmake --build "$build" --target murvane_efi murvane_efi_bridge >&2
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 if [ -z "$version" ]; then
@@ -93,6 +97,15 @@ if [ ! -x "$depex_tool" ]; then
   cmake --build --preset default --target murvane-depex >&2
 fi
 "$depex_tool" --out "$stage/MurvanePkg/Murvane/Murvane.depex"
+# The bridge, in the mode it was built for (its module file names master
+# mode's protocol; an I2C IO build's names the I2C IO protocol instead).
+bridge_mode=$(sed -n 's/^MURVANE_BRIDGE_MODE=//p' "$build/images/bridge-settings.txt")
+cp "$build/images/MurvaneBridge.efi" "$build/images/MurvaneBridge.map" "$build/images/bridge-settings.txt" "$stage/"
+cp "$build/images/MurvaneBridge.efi" "$stage/MurvanePkg/MurvaneBridge/MurvaneBridge.efi"
+"$depex_tool" --bridge "$bridge_mode" --out "$stage/MurvanePkg/MurvaneBridge/MurvaneBridge.depex"
+if [ "$bridge_mode" = io ]; then
+  sed -i 's/^  gEfiI2cMasterProtocolGuid AND/  gEfiI2cIoProtocolGuid AND/' "$stage/MurvanePkg/MurvaneBridge/MurvaneBridge.inf"
+fi
 bash "$root/scripts/lint-edk2-modules.sh" "$stage/MurvanePkg" >&2
 
 (cd "$stage" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort | xargs sha256sum >SHA256SUMS)

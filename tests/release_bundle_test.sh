@@ -34,6 +34,8 @@ required=(Murvane.efi Murvane.map SHA256SUMS board-settings.txt README.md exampl
 while IFS= read -r f; do required+=("MurvanePkg/${f#"$src/integration/MurvanePkg/"}"); done \
   < <(find "$src/integration/MurvanePkg" -type f)
 required+=(MurvanePkg/Murvane/Murvane.efi MurvanePkg/Murvane/Murvane.depex)
+required+=(MurvaneBridge.efi MurvaneBridge.map bridge-settings.txt MurvanePkg/MurvaneBridge/MurvaneBridge.efi
+           MurvanePkg/MurvaneBridge/MurvaneBridge.depex)
 for f in "${required[@]}"; do
   [ -f "$dir/$f" ] || fail "missing $f"
 done
@@ -70,6 +72,18 @@ cmp -s "$dir/examples/StubPlatform.c" "$src/integration/examples/StubPlatform.c"
   && cmp -s "$dir/examples/Consumer.c" "$src/firmware/consumer/consumer.c" \
   && pass "the examples are the tree's" || fail "the examples differ from the tree's"
 [ ! -e "$dir/docs" ] && pass "no developer documents" || fail "the bundle carries docs/"
+# The bridge: the image built, in the kit too, with the expression of its mode.
+for f in MurvaneBridge.efi MurvanePkg/MurvaneBridge/MurvaneBridge.efi; do
+  cmp -s "$dir/$f" "$efi/images/MurvaneBridge.efi" && pass "$f is the bridge built" || fail "$f differs"
+done
+cmp -s "$dir/bridge-settings.txt" "$efi/images/bridge-settings.txt" \
+  && pass "bridge-settings.txt is the one the bridge was built with" || fail "bridge-settings.txt differs"
+mode=$(sed -n 's/^MURVANE_BRIDGE_MODE=//p' "$dir/bridge-settings.txt")
+want_depex=$(mktemp)
+"$src/build/default/tools/murvane-depex" --bridge "${mode:-none}" --out "$want_depex" \
+  && cmp -s "$dir/MurvanePkg/MurvaneBridge/MurvaneBridge.depex" "$want_depex" \
+  && pass "MurvaneBridge.depex is the $mode mode's expression" || fail "MurvaneBridge.depex is not the $mode mode's"
+rm -f "$want_depex"
 
 # The same tree gives the same archive.
 again=$("$src/scripts/release.sh" --build "$efi" --out "$work/again")

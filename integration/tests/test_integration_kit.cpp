@@ -19,6 +19,7 @@
 
 #include "core/entry.h"
 #include "core/regs.h"
+#include "firmware/bridge/pi_i2c.h"
 #include "integration/tests/kit_layout.h"
 #include "murvane/MurvaneBoardSettings.h"
 #include "murvane/board_settings.h"
@@ -264,7 +265,7 @@ TEST(KitHeader, CStartsTheRealDriverOnTheVirtualPlatform) {
 
 TEST(KitModuleFiles, PackageDeclaresTheDriversGuids) {
   const auto guids = dec_guids(dec_text);
-  ASSERT_EQ(guids.size(), 3u) << "three protocol GUIDs in the .dec";
+  ASSERT_EQ(guids.size(), 4u) << "three protocol GUIDs and the bridge's device GUID in the .dec";
   ASSERT_TRUE(guids.count("gEfiZeltI2cHapticProtocolGuid"));
   ASSERT_TRUE(guids.count("gEfiZeltI2cProtocolGuid"));
   ASSERT_TRUE(guids.count("gEfiKormProtocolGuid"));
@@ -377,6 +378,51 @@ TEST(KitDepex, DecoderRejectsMalformedExpressions) {
   }
   std::string error;
   EXPECT_TRUE(depex::decode(good, &error).has_value()) << error;
+}
+
+// The bridge's module (MurvaneBridge/MurvaneBridge.inf): the staged [Depex],
+// resolved through our .dec and the names the standard packages declare, is
+// the expression the staged MurvaneBridge.depex decodes to, and it names the
+// standard protocol of the mode the bridge was built for.
+TEST(KitBridge, StagedDepexRoundTripsAndNamesTheModesProtocol) {
+  const std::string staged = read_text(MURVANE_KIT_BRIDGE_INF);
+  auto guids = dec_guids(dec_text);
+  guids["gEfiI2cMasterProtocolGuid"] = pi::EFI_I2C_MASTER_PROTOCOL_GUID;
+  guids["gEfiI2cIoProtocolGuid"] = pi::EFI_I2C_IO_PROTOCOL_GUID;
+  guids["gEmbeddedGpioProtocolGuid"] = pi::EMBEDDED_GPIO_PROTOCOL_GUID;
+  const std::vector<std::string> depex = section_lines(staged, "Depex");
+  ASSERT_EQ(depex.size(), 1u);
+  std::istringstream words(depex.front());
+  std::vector<std::string> w(std::istream_iterator<std::string>{words}, std::istream_iterator<std::string>{});
+  ASSERT_EQ(w.size(), 3u) << depex.front();
+  ASSERT_EQ(w[1], "AND");
+  ASSERT_TRUE(guids.count(w[0]) && guids.count(w[2])) << depex.front();
+  const std::vector<depex::instruction> from_inf = {{depex::op::push, guids.at(w[0])},
+                                                    {depex::op::push, guids.at(w[2])},
+                                                    {depex::op::and_, {}},
+                                                    {depex::op::end, {}}};
+  std::string error;
+  const auto built = depex::decode(read_bytes(MURVANE_KIT_BRIDGE_DEPEX), &error);
+  ASSERT_TRUE(built.has_value()) << error;
+  EXPECT_EQ(depex::listing(*built), depex::listing(from_inf));
+  const bool io = w[0] == "gEfiI2cIoProtocolGuid";
+  EXPECT_EQ(depex::listing(*built), depex::listing(depex::bridge_expression(io)));
+  EXPECT_EQ(w[2], "gEmbeddedGpioProtocolGuid");
+  EXPECT_TRUE(w[0] == "gEfiI2cMasterProtocolGuid" || io) << w[0];
+}
+
+TEST(KitBridge, ModuleIsTheBridgeAsBuiltAndDeclaresItsDeviceGuid) {
+  const std::string text = read_text(MURVANE_KIT_SOURCE "/MurvaneBridge/MurvaneBridge.inf");
+  EXPECT_EQ(define_of(text, "MODULE_TYPE"), "DXE_DRIVER");
+  EXPECT_EQ(define_of(text, "BASE_NAME"), "MurvaneBridge");
+  EXPECT_EQ(define_of(text, "VERSION_STRING"), MURVANE_VERSION);
+  EXPECT_EQ(section_lines(text, "Binaries.AARCH64"),
+            (std::vector<std::string>{"PE32|MurvaneBridge.efi|*", "DXE_DEPEX|MurvaneBridge.depex|*"}));
+  // The .dec's device GUID is the bridge's default DeviceGuid.
+  const auto guids = dec_guids(dec_text);
+  ASSERT_TRUE(guids.count("gMurvaneHapticI2cDeviceGuid"));
+  const EFI_GUID want = {0x8F4A2C71, 0x5D3E, 0x4B96, {0xA0, 0xC8, 0x7E, 0x19, 0xD6, 0x2B, 0x4F, 0x35}};
+  EXPECT_TRUE(same_guid(guids.at("gMurvaneHapticI2cDeviceGuid"), want));
 }
 
 }  // namespace
