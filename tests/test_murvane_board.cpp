@@ -19,8 +19,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "sim/model_factory.h"
+#include "sim/models/model_table.h"
 #include "tests/model_lists.h"
 #include "tests/work_dir.h"
 #include "tools/murvane-board/board.h"
@@ -294,6 +295,25 @@ TEST_P(BoardPerFamily, InvertedResetLineStillPulsesTheChip) {
 INSTANTIATE_TEST_SUITE_P(OnePerFamily, BoardPerFamily, ::testing::ValuesIn(one_per_family),
                          [](const auto& p) { return p.param; });
 
+// Every model, not just one per family: the dry run's traffic is the
+// simulator's.
+class BoardEveryModel : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(BoardEveryModel, TraceIsTheSimulatorsTimesAside) {
+  FakeBoard board(GetParam());
+  ASSERT_EQ(board.run(), BoardRun::Outcome::complete) << board.result().verdict();
+  EXPECT_EQ(timeless(board.result().events()), timeless(simulated(GetParam())));
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, BoardEveryModel, ::testing::ValuesIn([] {
+                           std::vector<std::string> names;
+                           for (const sim::model_info& m : sim::model_infos) {
+                             names.emplace_back(m.name);
+                           }
+                           return names;
+                         }()),
+                         [](const auto& p) { return p.param; });
+
 // ---------------------------------------------------------------------------
 // The requests as the kernel receives them.
 
@@ -556,8 +576,8 @@ TEST(BoardQuestion, SaysWhatGoesWhereAndANoSendsNothing) {
   ASSERT_EQ(board.run(false), BoardRun::Outcome::declined);
   ASSERT_EQ(board.kernel().questions().size(), 1U);
   const std::string& q = board.kernel().questions()[0];
-  for (const char* part : {"line 30 of /dev/gpiochip0", "address 0x5A on /dev/i2c-5", "146-byte waveform",
-                           "Continue? [y/N] "}) {
+  for (const char* part :
+       {"line 30 of /dev/gpiochip0", "address 0x5A on /dev/i2c-5", "146-byte waveform", "Continue? [y/N] "}) {
     EXPECT_NE(q.find(part), std::string::npos) << part << " in:\n" << q;
   }
   EXPECT_EQ(board.result().verdict(), "not confirmed: nothing was sent to the chip");

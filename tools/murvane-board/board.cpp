@@ -54,10 +54,10 @@ BoardOptions default_board_options() {
 
 std::string errno_name(int error) {
   static const std::pair<int, const char*> names[] = {
-      {EPERM, "EPERM"},       {ENOENT, "ENOENT"},       {EINTR, "EINTR"},         {EIO, "EIO"},
-      {ENXIO, "ENXIO"},       {EAGAIN, "EAGAIN"},       {ENOMEM, "ENOMEM"},       {EACCES, "EACCES"},
-      {EFAULT, "EFAULT"},     {EBUSY, "EBUSY"},         {ENODEV, "ENODEV"},       {EINVAL, "EINVAL"},
-      {ENOTTY, "ENOTTY"},     {ENOSYS, "ENOSYS"},       {EPROTO, "EPROTO"},       {EOPNOTSUPP, "EOPNOTSUPP"},
+      {EPERM, "EPERM"},         {ENOENT, "ENOENT"},       {EINTR, "EINTR"},         {EIO, "EIO"},
+      {ENXIO, "ENXIO"},         {EAGAIN, "EAGAIN"},       {ENOMEM, "ENOMEM"},       {EACCES, "EACCES"},
+      {EFAULT, "EFAULT"},       {EBUSY, "EBUSY"},         {ENODEV, "ENODEV"},       {EINVAL, "EINVAL"},
+      {ENOTTY, "ENOTTY"},       {ENOSYS, "ENOSYS"},       {EPROTO, "EPROTO"},       {EOPNOTSUPP, "EOPNOTSUPP"},
       {ETIMEDOUT, "ETIMEDOUT"}, {EREMOTEIO, "EREMOTEIO"}, {ESHUTDOWN, "ESHUTDOWN"}, {EBADMSG, "EBADMSG"},
   };
   for (const auto& [value, name] : names) {

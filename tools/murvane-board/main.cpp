@@ -102,10 +102,10 @@ int run_command(int argc, char** argv) {
   char default_address[8];
   static_cast<void>(std::snprintf(default_address, sizeof default_address, "0x%02X", defaults.address));
   address = default_address;
-  app.add_option("--address", address, std::string("The chip's 7-bit address (default: the board's, ") +
-                                           default_address + ")");
-  app.add_option("--gpio-chip", gpio_chip, "GPIO chip of the reset line: /dev/gpiochipN, or N (default " +
-                                               defaults.gpio_chip + ")")
+  app.add_option("--address", address,
+                 std::string("The chip's 7-bit address (default: the board's, ") + default_address + ")");
+  app.add_option("--gpio-chip", gpio_chip,
+                 "GPIO chip of the reset line: /dev/gpiochipN, or N (default " + defaults.gpio_chip + ")")
       ->type_name("DEV");
   app.add_option("--gpio-line", gpio_line,
                  "Line offset of the chip's reset pin on that GPIO chip (default: the board's reset GPIO, " +
@@ -118,10 +118,10 @@ int run_command(int argc, char** argv) {
   CLI::Option* dry_option = app.add_flag(
       "--dry-run", dry_run,
       "Open nothing: run against a simulated kernel and chip model (--chip) and print every request it would send");
-  CLI::Option* chip_option = app.add_option(
-      "--chip", chip,
-      std::string("The dry run's (and the capture check's) chip model (") + sim::model_infos[0].name + " ... " +
-          sim::model_infos[sim::model_info_count - 1].name + ", or absent; default zq3101)");
+  CLI::Option* chip_option =
+      app.add_option("--chip", chip,
+                     std::string("The dry run's (and the capture check's) chip model (") + sim::model_infos[0].name +
+                         " ... " + sim::model_infos[sim::model_info_count - 1].name + ", or absent; default zq3101)");
   CLI::Option* trace_option =
       app.add_option("--trace", trace_path,
                      "Write the event trace to FILE ('-': standard output, which then carries the trace alone)");
@@ -228,9 +228,9 @@ int run_command(int argc, char** argv) {
   int status = outcome == murvane_board::BoardRun::Outcome::complete ? exit_complete : exit_other;
   if (!vcd_path.empty()) {
     try {
-      write_vcd_of(run.events(), vcd_path,
-                   std::string(dry_run ? "murvane-board dry run of " + chip : "murvane-board run") + " on " +
-                       options.board.bus);
+      write_vcd_of(
+          run.events(), vcd_path,
+          std::string(dry_run ? "murvane-board dry run of " + chip : "murvane-board run") + " on " + options.board.bus);
     } catch (const std::runtime_error& e) {
       std::cerr << command << ": --vcd: " << one_line(e.what()) << '\n';
       status = exit_other;

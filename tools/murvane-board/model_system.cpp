@@ -178,9 +178,9 @@ int ModelSystem::ioctl(int fd, unsigned long request, void* arg) {
       result = 0;
     } else if (request == I2C_SLAVE) {
       record.value = reinterpret_cast<uintptr_t>(arg);
-      result = record.value > 0x7F                                                  ? -EINVAL
+      result = record.value > 0x7F                                              ? -EINVAL
                : bound_addresses.count(static_cast<uint8_t>(record.value)) != 0 ? -EBUSY
-                                                                                    : 0;
+                                                                                : 0;
       if (result == 0) {
         smbus_address_[fd] = record.value;
       }

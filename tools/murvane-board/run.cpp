@@ -1,5 +1,6 @@
 #include "tools/murvane-board/run.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 
@@ -121,8 +122,7 @@ BoardRun::Outcome BoardRun::conclude() {
     const Board::Failure& f = failures.front();
     verdict_ = "not complete: " + std::to_string(failures.size()) + " of " + std::to_string(board_.transfers()) +
                " transfers failed; the first, transfer " + std::to_string(f.transfer) + " (" +
-               (f.write ? "write of register " : "read of register ") + hex(f.reg, 2) +
-               "): " + errno_text(f.error);
+               (f.write ? "write of register " : "read of register ") + hex(f.reg, 2) + "): " + errno_text(f.error);
     return Outcome::incomplete;
   }
   std::string last_log;
@@ -136,7 +136,7 @@ BoardRun::Outcome BoardRun::conclude() {
       reached_end = reached_end || last_log == driver_end_line;
       if (last_log.rfind(detected_prefix, 0) == 0) {
         detected = last_log.substr(std::string(detected_prefix).size());
-        detected = detected.substr(0, detected.find('.'));
+        detected.resize(std::min(detected.size(), detected.find('.')));
         identified = true;
       }
     } else if (identified && e["ev"] == "i2c_write" && e["reg"] == murvane::reg_chip_id &&
@@ -146,10 +146,10 @@ BoardRun::Outcome BoardRun::conclude() {
   }
   if (family_.empty()) {
     const std::optional<uint32_t> id = identifier_read(events);
-    verdict_ = id.has_value() ? "not complete: the chip's identifier " + hex(*id, 2) +
-                                    " is not one Murvane knows (a different chip, or another device at " +
-                                    hex(o.address, 2) + ")"
-                              : "not complete: no identifier was read";
+    verdict_ = id.has_value()
+                   ? "not complete: the chip's identifier " + hex(*id, 2) +
+                         " is not one Murvane knows (a different chip, or another device at " + hex(o.address, 2) + ")"
+                   : "not complete: no identifier was read";
     return Outcome::incomplete;
   }
   if (!reached_end) {
@@ -194,8 +194,8 @@ void BoardRun::write_report(std::ostream& out, const std::string& naming_family,
   const BoardOptions& o = board_.options();
   out << "\n== Summary ==\n";
   out << label("board") << o.bus << ", address " << hex(o.address, 2)
-      << (board_.mode() == Board::Mode::i2c ? " (plain I2C)" : " (SMBus byte data)") << "; reset line "
-      << o.gpio_line << " of " << o.gpio_chip << (o.gpio_active_low ? ", active low" : "") << '\n';
+      << (board_.mode() == Board::Mode::i2c ? " (plain I2C)" : " (SMBus byte data)") << "; reset line " << o.gpio_line
+      << " of " << o.gpio_chip << (o.gpio_active_low ? ", active low" : "") << '\n';
   if (!board_note.empty()) {
     out << label("") << board_note << '\n';
   }
@@ -244,8 +244,8 @@ DryRun make_dry_run(const std::string& chip, const BoardOptions& board) {
   if (chip != "absent") {
     d.model = sim::make_model(chip);
   }
-  d.system = std::make_unique<ModelSystem>(d.model != nullptr ? &d.model->model() : nullptr, board.bus,
-                                           board.address, board.gpio_chip, murvane::board::i2c_speed_khz);
+  d.system = std::make_unique<ModelSystem>(d.model != nullptr ? &d.model->model() : nullptr, board.bus, board.address,
+                                           board.gpio_chip, murvane::board::i2c_speed_khz);
   // The simulated board is wired as the options say: an inverted reset
   // line has its inverter.
   d.system->board_inverts_reset = board.gpio_active_low;
