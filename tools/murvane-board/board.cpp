@@ -146,7 +146,10 @@ void Board::open() {
     // SMBus transfers go to the address set on the descriptor; the kernel
     // refuses one a driver owns, a second guard besides sysfs.
     mode_ = Mode::smbus;
-    const int s = system_.ioctl(bus_fd_, I2C_SLAVE, reinterpret_cast<void*>(static_cast<uintptr_t>(options_.address)));
+    // I2C_SLAVE takes the address itself where other requests take a pointer.
+    // NOLINTNEXTLINE(performance-no-int-to-ptr)
+    void* const address_arg = reinterpret_cast<void*>(static_cast<uintptr_t>(options_.address));
+    const int s = system_.ioctl(bus_fd_, I2C_SLAVE, address_arg);
     if (s == -EBUSY) {
       refuse("a kernel driver owns " + address + " on " + bus + " (I2C_SLAVE: " + system_text(EBUSY) +
              "): unbind it first");

@@ -178,9 +178,9 @@ int ModelSystem::ioctl(int fd, unsigned long request, void* arg) {
       result = 0;
     } else if (request == I2C_SLAVE) {
       record.value = reinterpret_cast<uintptr_t>(arg);
-      result = record.value > 0x7F                                              ? -EINVAL
-               : bound_addresses.count(static_cast<uint8_t>(record.value)) != 0 ? -EBUSY
-                                                                                : 0;
+      result = record.value > 0x7F                                            ? -EINVAL
+               : bound_addresses.contains(static_cast<uint8_t>(record.value)) ? -EBUSY
+                                                                              : 0;
       if (result == 0) {
         smbus_address_[fd] = record.value;
       }
@@ -343,7 +343,7 @@ int ModelSystem::get_line(gpio_v2_line_request* request, IoctlRecord& record) {
     if (r.offsets[i] >= gpio_lines) {
       return -EINVAL;
     }
-    if (busy_lines.count(r.offsets[i]) != 0 || (line_fd_ >= 0 && r.offsets[i] == line_offset_)) {
+    if (busy_lines.contains(r.offsets[i]) || (line_fd_ >= 0 && r.offsets[i] == line_offset_)) {
       requests_.push_back("ioctl GPIO_V2_GET_LINE_IOCTL line " + std::to_string(r.offsets[i]) + " -> EBUSY");
       return -EBUSY;
     }
