@@ -542,6 +542,14 @@ INSTANTIATE_TEST_SUITE_P(
                 "`ls /dev/gpiochip*`)"},
         Refused{"NoSuchLine", [](FakeBoard& b) { b.options().gpio_line = 54; },
                 "/dev/gpiochip0 (model-gpio) has 54 lines: there is no line 54"},
+        Refused{"AdapterAbilitiesUnknown", [](FakeBoard& b) { b.kernel().ioctl_errno[ioctl_i2c_funcs] = ENOTTY; },
+                "cannot ask /dev/i2c-5 what it can do (I2C_FUNCS): ENOTTY: Inappropriate ioctl for device (is it "
+                "an i2c-dev device?)"},
+        Refused{"GpioChipInfoFails", [](FakeBoard& b) { b.kernel().ioctl_errno[GPIO_GET_CHIPINFO_IOCTL] = ENOTTY; },
+                "cannot ask /dev/gpiochip0 about its lines (GPIO_GET_CHIPINFO_IOCTL): ENOTTY: Inappropriate ioctl "
+                "for device (is it a GPIO character device?)"},
+        Refused{"LineRequestFails", [](FakeBoard& b) { b.kernel().ioctl_errno[GPIO_V2_GET_LINE_IOCTL] = EIO; },
+                "cannot request the reset line (line 30 of /dev/gpiochip0): EIO: Input/output error"},
         Refused{"NeitherI2cNorSmbus", [](FakeBoard& b) { b.kernel().functions = I2C_FUNC_SMBUS_QUICK; },
                 "the adapter of /dev/i2c-5 can make neither plain I2C transfers nor SMBus byte-data reads and "
                 "writes"}),
@@ -551,10 +559,8 @@ TEST(BoardRefusesSmbus, AddressOwnedByADriverTheKernelKnows) {
   // Without a sysfs entry to see, I2C_SLAVE's EBUSY still stops the run.
   FakeBoard board("zq3101");
   board.kernel().functions = I2C_FUNC_SMBUS_READ_BYTE_DATA | I2C_FUNC_SMBUS_WRITE_BYTE_DATA;
-  Overriding system(board.kernel(), [](ModelSystem& k, int fd, unsigned long request, void* arg) {
-    return request == ioctl_i2c_slave ? -EBUSY : k.ioctl(fd, request, arg);
-  });
-  BoardRun run(system, murvane_board::RunOptions{});
+  board.kernel().ioctl_errno[ioctl_i2c_slave] = EBUSY;
+  BoardRun run(board.kernel(), murvane_board::RunOptions{});
   try {
     static_cast<void>(run.run());
     ADD_FAILURE() << "ran on an owned address";
@@ -591,6 +597,18 @@ TEST(BoardQuestion, AYesRunsTheBringUp) {
   FakeBoard board("zq3101");
   ASSERT_EQ(board.run(false), BoardRun::Outcome::complete);
   EXPECT_EQ(board.kernel().questions().size(), 1U);
+}
+
+TEST(BoardResetLine, AnOutputRefusedAfterTheYesDrivesNothing) {
+  FakeBoard board("zq3101");
+  board.kernel().ioctl_errno[GPIO_V2_LINE_SET_CONFIG_IOCTL] = EPERM;
+  EXPECT_EQ(board.run(false), std::nullopt);
+  EXPECT_EQ(board.refusal(),
+            "cannot drive the reset line (line 30 of /dev/gpiochip0) as an output: EPERM: Operation not permitted");
+  EXPECT_EQ(board.kernel().questions().size(), 1U);
+  EXPECT_TRUE(board.kernel().gpio_levels().empty());
+  EXPECT_TRUE(board.ioctls(ioctl_i2c_rdwr).empty());
+  board.expect_released();
 }
 
 TEST(BoardResetLine, ALevelThatCannotBeSetIsNoBringUp) {

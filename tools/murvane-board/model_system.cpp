@@ -165,8 +165,12 @@ int ModelSystem::ioctl(int fd, unsigned long request, void* arg) {
   record.request = request;
   const auto f = fds_.find(fd);
   int result = -ENOTTY;
+  const auto refused = ioctl_errno.find(request);
   if (f == fds_.end()) {
     result = -EBADF;
+  } else if (refused != ioctl_errno.end()) {
+    result = -refused->second;
+    requests_.push_back("ioctl " + std::to_string(request) + " -> " + errno_name(refused->second));
   } else if (arg == nullptr && request != I2C_SLAVE) {
     result = -EFAULT;
   } else if (f->second == Kind::bus) {

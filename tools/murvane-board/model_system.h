@@ -73,6 +73,8 @@ class ModelSystem final : public System {
   std::function<int(uint64_t index, const std::vector<BusMessage>& messages)> fail_transfer;
   // The errno GPIO_V2_LINE_SET_VALUES_IOCTL gives (0: sets the line).
   int set_values_errno = 0;
+  // Requests that fail with the errno given, whatever they ask.
+  std::map<unsigned long, int> ioctl_errno;
 
   int open(const std::string& path) override;
   int ioctl(int fd, unsigned long request, void* arg) override;
