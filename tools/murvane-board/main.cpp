@@ -103,7 +103,8 @@ int run_command(int argc, char** argv) {
   static_cast<void>(std::snprintf(default_address, sizeof default_address, "0x%02X", defaults.address));
   address = default_address;
   app.add_option("--address", address,
-                 std::string("The chip's 7-bit address (default: the board's, ") + default_address + ")");
+                 std::string("The chip's 7-bit address (default: the board's, ") + default_address + ")")
+      ->type_name("ADDR");
   app.add_option("--gpio-chip", gpio_chip,
                  "GPIO chip of the reset line: /dev/gpiochipN, or N (default " + defaults.gpio_chip + ")")
       ->type_name("DEV");
@@ -121,10 +122,14 @@ int run_command(int argc, char** argv) {
   CLI::Option* chip_option =
       app.add_option("--chip", chip,
                      std::string("The dry run's (and the capture check's) chip model (") + sim::model_infos[0].name +
-                         " ... " + sim::model_infos[sim::model_info_count - 1].name + ", or absent; default zq3101)");
-  CLI::Option* trace_option =
-      app.add_option("--trace", trace_path,
-                     "Write the event trace to FILE ('-': standard output, which then carries the trace alone)");
+                         " ... " + sim::model_infos[sim::model_info_count - 1].name +
+                         ", or absent
+                             ->type_name("NAME");
+                     default zq3101) ");
+      CLI::Option* trace_option =
+          app.add_option("--trace", trace_path,
+                         "Write the event trace to FILE ('-': standard output, which then carries the trace alone)")
+              ->type_name("FILE");
   app.add_option("--trace-format", trace_format, "Trace format: jsonl (default) or text")
       ->check(CLI::IsMember({"text", "jsonl"}))
       ->needs(trace_option);
