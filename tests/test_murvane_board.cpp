@@ -292,6 +292,18 @@ TEST_P(BoardPerFamily, InvertedResetLineStillPulsesTheChip) {
   board.expect_released();
 }
 
+TEST_P(BoardPerFamily, WrongResetPolarityHoldsTheChipInReset) {
+  // --gpio-active-low on a board without an inverter: the chip's reset pin
+  // is low for the whole run, and nothing answers.
+  FakeBoard board(GetParam());
+  board.options().gpio_active_low = true;
+  ASSERT_EQ(board.run(), BoardRun::Outcome::incomplete);
+  EXPECT_EQ(board.result().verdict().rfind("not complete: nothing answered at 0x5A on /dev/i2c-5: all ", 0), 0U)
+      << board.result().verdict();
+  EXPECT_EQ(board.kernel().gpio_levels(), (std::vector<bool>{false, true, false, true, false}));
+  board.expect_released();
+}
+
 INSTANTIATE_TEST_SUITE_P(OnePerFamily, BoardPerFamily, ::testing::ValuesIn(one_per_family),
                          [](const auto& p) { return p.param; });
 

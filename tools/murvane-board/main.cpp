@@ -122,14 +122,12 @@ int run_command(int argc, char** argv) {
   CLI::Option* chip_option =
       app.add_option("--chip", chip,
                      std::string("The dry run's (and the capture check's) chip model (") + sim::model_infos[0].name +
-                         " ... " + sim::model_infos[sim::model_info_count - 1].name +
-                         ", or absent
-                             ->type_name("NAME");
-                     default zq3101) ");
-      CLI::Option* trace_option =
-          app.add_option("--trace", trace_path,
-                         "Write the event trace to FILE ('-': standard output, which then carries the trace alone)")
-              ->type_name("FILE");
+                         " ... " + sim::model_infos[sim::model_info_count - 1].name + ", or absent; default zq3101)")
+          ->type_name("NAME");
+  CLI::Option* trace_option =
+      app.add_option("--trace", trace_path,
+                     "Write the event trace to FILE ('-': standard output, which then carries the trace alone)")
+          ->type_name("FILE");
   app.add_option("--trace-format", trace_format, "Trace format: jsonl (default) or text")
       ->check(CLI::IsMember({"text", "jsonl"}))
       ->needs(trace_option);

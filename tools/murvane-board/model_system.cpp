@@ -305,7 +305,8 @@ int ModelSystem::serve(std::vector<BusMessage>& messages, const std::string& kin
   // Every byte with its acknowledge bit, a start and a stop.
   now_ns_ += (9 * bytes + 2) * 1000000 / bus_khz_;
   int error = 0;
-  if (chip_ == nullptr || messages.front().addr != address_) {
+  // A chip held in reset acknowledges nothing, as one that is not there.
+  if (chip_ == nullptr || messages.front().addr != address_ || !chip_pin_high_) {
     error = nack_errno;
   } else if (fail_transfer) {
     error = fail_transfer(transfers_, messages);
