@@ -125,7 +125,12 @@ void VirtualPlatform::add_config_table(const EFI_GUID& guid, void* table) {
 
 // Callers build an event only while recording: with the trace off (sweeps,
 // fuzzing, benchmarks) no JSON is made at all.
-void VirtualPlatform::record(Event e) { events_.push_back(std::move(e)); }
+void VirtualPlatform::record(Event e) {
+  if (hardware_ != nullptr && !e.contains("t_us")) {
+    e["t_us"] = hardware_->now_us();
+  }
+  events_.push_back(std::move(e));
+}
 
 void VirtualPlatform::record_call(const std::string& fn, const nlohmann::json* args) {
   if (!recording_) {
@@ -266,6 +271,9 @@ EFI_STATUS VirtualPlatform::stall(UINTN us) {
   counters_.stall_us += us;
   ++counters_.stalls;
   now_ns_ += static_cast<uint64_t>(us) * 1000;
+  if (hardware_ != nullptr) {
+    hardware_->stall(us);
+  }
   return EFI_SUCCESS;
 }
 
@@ -320,8 +328,9 @@ uint32_t VirtualPlatform::i2c_transfer(bool write, uint64_t /*handle*/, const ui
   ++transfers_;
   now_ns_ += write ? write_transfer_ns : read_transfer_ns;
   const auto reg8 = static_cast<uint8_t>(reg);
+  const double began_us = hardware_ != nullptr ? hardware_->now_us() : 0.0;
   uint32_t status = fault_for(write, reg8);
-  if (status == 0 && chip_ == nullptr) {
+  if (status == 0 && chip_ == nullptr && hardware_ == nullptr) {
     status = bus_fault_status;
   }
   if (status == 0 && transfer_hook) {
@@ -337,12 +346,23 @@ uint32_t VirtualPlatform::i2c_transfer(bool write, uint64_t /*handle*/, const ui
     ++counters_.writes;
     value = data != nullptr ? *data : 0;
     if (status == 0 && data != nullptr) {
-      chip_->set_time(now_ns_);
-      chip_->write(reg8, *data);
+      if (hardware_ != nullptr) {
+        status = hardware_->transfer(true, reg8, data);
+      } else {
+        chip_->set_time(now_ns_);
+        chip_->write(reg8, *data);
+      }
     }
   } else {
     ++counters_.reads;
-    if (status == 0 && data != nullptr) {
+    if (status == 0 && data != nullptr && hardware_ != nullptr) {
+      uint8_t v = 0;
+      status = hardware_->transfer(false, reg8, &v);
+      if (status == 0) {
+        *data = v;
+        value = v;
+      }
+    } else if (status == 0 && data != nullptr) {
       chip_->set_time(now_ns_);
       uint8_t v = chip_->read(reg8);
       if (read_hook) {
@@ -366,14 +386,18 @@ uint32_t VirtualPlatform::i2c_transfer(bool write, uint64_t /*handle*/, const ui
     for (int i = 0; i < 6 && config != nullptr; ++i) {
       cfg.push_back(config[i]);
     }
-    record({{"ev", write ? "i2c_write" : "i2c_read"},
-            {"reg", reg},
-            {"value", value},
-            {"status", status},
-            {"reg_len", reg_len},
-            {"len", len},
-            {"timeout", timeout},
-            {"config", cfg}});
+    Event e = {{"ev", write ? "i2c_write" : "i2c_read"},
+               {"reg", reg},
+               {"value", value},
+               {"status", status},
+               {"reg_len", reg_len},
+               {"len", len},
+               {"timeout", timeout},
+               {"config", cfg}};
+    if (hardware_ != nullptr) {
+      e["t_us"] = began_us;
+    }
+    record(std::move(e));
   }
   return status;
 }
@@ -390,10 +414,13 @@ EFI_STATUS VirtualPlatform::pin_set(uint32_t word, uint32_t level) {
   if (recording_) {
     record({{"ev", "pin_set"}, {"word", word}, {"level", level}});
   }
+  if (hardware_ != nullptr) {
+    hardware_->set_pin(level);
+  }
   // A low-to-high edge ends a reset pulse.
   if (level != 0 && last_pin_level_ == 0) {
     ++counters_.reset_pulses;
-    if (chip_ != nullptr) {
+    if (chip_ != nullptr && hardware_ == nullptr) {
       chip_->set_time(now_ns_);
       chip_->reset_pulse();
     }

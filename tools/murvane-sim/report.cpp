@@ -199,6 +199,8 @@ std::string line(uint64_t now_ns, const std::string& ev, const std::string& text
   return printf_string("%12s  %-20s %s", micros(now_ns).c_str(), ev.c_str(), text.c_str());
 }
 
+}  // namespace
+
 // Register traffic, calls, waits and pin changes, with runs of writes to
 // one register folded into a block of values.
 void write_register_trace(std::ostream& out, const std::vector<sim::Event>& events, const std::string& family) {
@@ -235,6 +237,8 @@ void write_register_trace(std::ostream& out, const std::vector<sim::Event>& even
     i += run - 1;
   }
 }
+
+namespace {
 
 std::string result_text(const CallResult& r) {
   std::string s = r.fn;
