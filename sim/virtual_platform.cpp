@@ -128,7 +128,13 @@ void VirtualPlatform::add_config_table(const EFI_GUID& guid, void* table) {
 // fuzzing, benchmarks) no JSON is made at all. Whole microseconds are
 // written as integers, others with their fraction (nanoseconds are exact).
 void VirtualPlatform::record(Event e, uint64_t at_ns) {
-  if (at_ns % 1000 == 0) {
+  if (hardware_ != nullptr) {
+    // On real hardware the time is the measured one, taken where the event
+    // began.
+    if (!e.contains("t_us")) {
+      e["t_us"] = hardware_->now_us();
+    }
+  } else if (at_ns % 1000 == 0) {
     e["t_us"] = at_ns / 1000;
   } else {
     e["t_us"] = static_cast<double>(at_ns) / 1000.0;
@@ -305,6 +311,9 @@ EFI_STATUS VirtualPlatform::stall(UINTN us) {
   counters_.stall_us += us;
   ++counters_.stalls;
   now_ns_ += static_cast<uint64_t>(us) * 1000;
+  if (hardware_ != nullptr) {
+    hardware_->stall(us);
+  }
   return EFI_SUCCESS;
 }
 
@@ -362,8 +371,9 @@ uint32_t VirtualPlatform::i2c_transfer(bool write, uint64_t /*handle*/, const ui
   // when the caller passed no configuration).
   now_ns_ += transfer_ns(write, config != nullptr ? config[0] : build_bus_khz);
   const auto reg8 = static_cast<uint8_t>(reg);
+  const double began_us = hardware_ != nullptr ? hardware_->now_us() : 0.0;
   uint32_t status = fault_for(write, reg8);
-  if (status == 0 && chip_ == nullptr) {
+  if (status == 0 && chip_ == nullptr && hardware_ == nullptr) {
     status = bus_fault_status;
   }
   if (status == 0 && transfer_hook) {
@@ -379,12 +389,23 @@ uint32_t VirtualPlatform::i2c_transfer(bool write, uint64_t /*handle*/, const ui
     ++counters_.writes;
     value = data != nullptr ? *data : 0;
     if (status == 0 && data != nullptr) {
-      chip_->set_time(now_ns_);
-      chip_->write(reg8, *data);
+      if (hardware_ != nullptr) {
+        status = hardware_->transfer(true, reg8, data);
+      } else {
+        chip_->set_time(now_ns_);
+        chip_->write(reg8, *data);
+      }
     }
   } else {
     ++counters_.reads;
-    if (status == 0 && data != nullptr) {
+    if (status == 0 && data != nullptr && hardware_ != nullptr) {
+      uint8_t v = 0;
+      status = hardware_->transfer(false, reg8, &v);
+      if (status == 0) {
+        *data = v;
+        value = v;
+      }
+    } else if (status == 0 && data != nullptr) {
       chip_->set_time(now_ns_);
       uint8_t v = chip_->read(reg8);
       if (read_hook) {
@@ -408,15 +429,18 @@ uint32_t VirtualPlatform::i2c_transfer(bool write, uint64_t /*handle*/, const ui
     for (int i = 0; i < 6 && config != nullptr; ++i) {
       cfg.push_back(config[i]);
     }
-    record({{"ev", write ? "i2c_write" : "i2c_read"},
-            {"reg", reg},
-            {"value", value},
-            {"status", status},
-            {"reg_len", reg_len},
-            {"len", len},
-            {"timeout", timeout},
-            {"config", cfg}},
-           start_ns);
+    Event e = {{"ev", write ? "i2c_write" : "i2c_read"},
+               {"reg", reg},
+               {"value", value},
+               {"status", status},
+               {"reg_len", reg_len},
+               {"len", len},
+               {"timeout", timeout},
+               {"config", cfg}};
+    if (hardware_ != nullptr) {
+      e["t_us"] = began_us;
+    }
+    record(std::move(e), start_ns);
   }
   return status;
 }
@@ -433,10 +457,13 @@ EFI_STATUS VirtualPlatform::pin_set(uint32_t word, uint32_t level) {
   if (recording_) {
     record({{"ev", "pin_set"}, {"word", word}, {"level", level}});
   }
+  if (hardware_ != nullptr) {
+    hardware_->set_pin(level);
+  }
   // A low-to-high edge ends a reset pulse.
   if (level != 0 && last_pin_level_ == 0) {
     ++counters_.reset_pulses;
-    if (chip_ != nullptr) {
+    if (chip_ != nullptr && hardware_ == nullptr) {
       chip_->set_time(now_ns_);
       chip_->reset_pulse();
     }

@@ -76,6 +76,31 @@ struct Counters {
 
 using Event = nlohmann::ordered_json;
 
+// A real bus, reset pin and clock behind the platform's firmware tables, for
+// running the driver on a board (murvane-board). While one is attached,
+// register transfers, reset-pin levels and waits go to it instead of the chip
+// model and the virtual clock, and every event carries the hardware's clock
+// as t_us (when the event began); the firmware tables, the recorder and the
+// counters work as without it.
+class Hardware {
+ public:
+  virtual ~Hardware() = default;
+  // One register transfer; returns the bus status (0: done). A read fills
+  // *data only when it succeeds.
+  virtual uint32_t transfer(bool write, uint8_t reg, uint8_t* data) = 0;
+  virtual void set_pin(uint32_t level) = 0;
+  virtual void stall(uint64_t us) = 0;
+  // Microseconds since the run began.
+  virtual double now_us() = 0;
+
+ protected:
+  Hardware() = default;
+  Hardware(const Hardware&) = default;
+  Hardware& operator=(const Hardware&) = default;
+  Hardware(Hardware&&) = default;
+  Hardware& operator=(Hardware&&) = default;
+};
+
 std::string status_string(EFI_STATUS s);
 std::string guid_string(const EFI_GUID& g);
 
@@ -111,6 +136,9 @@ class VirtualPlatform {
   std::function<uint32_t(bool write, uint8_t reg)> transfer_hook;
   std::function<bool(uint8_t reg, uint8_t* value)> read_hook;
   void clear_faults() { faults_.clear(); }
+  // Routes transfers, pin levels and waits to real hardware (null: back to
+  // the chip model and the virtual clock). The caller keeps it alive.
+  void set_hardware(Hardware* hardware) { hardware_ = hardware; }
   // Adds an entry to the firmware's configuration table before the run.
   void add_config_table(const EFI_GUID& guid, void* table);
 
@@ -159,6 +187,7 @@ class VirtualPlatform {
   static VirtualPlatform* active_;
 
   chip_model* chip_;
+  Hardware* hardware_ = nullptr;
   PlatformOptions options_;
   std::vector<Fault> faults_;
   std::mt19937_64 rng_;

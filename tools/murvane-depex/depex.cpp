@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "firmware/bridge/pi_i2c.h"
 #include "platform/protocols.h"
 
 namespace depex {
@@ -56,6 +57,13 @@ const char* name_of(op code) {
 
 std::vector<instruction> driver_expression() {
   return {{op::push, EFI_ZELT_I2C_PROTOCOL_GUID}, {op::push, EFI_KORM_PROTOCOL_GUID}, {op::and_, {}}, {op::end, {}}};
+}
+
+std::vector<instruction> bridge_expression(bool io_mode) {
+  return {{op::push, io_mode ? pi::EFI_I2C_IO_PROTOCOL_GUID : pi::EFI_I2C_MASTER_PROTOCOL_GUID},
+          {op::push, pi::EMBEDDED_GPIO_PROTOCOL_GUID},
+          {op::and_, {}},
+          {op::end, {}}};
 }
 
 std::vector<uint8_t> encode(const std::vector<instruction>& program) {

@@ -251,6 +251,8 @@ void write_lines(std::ostream& out, const std::vector<const sim::Event*>& shown,
   }
 }
 
+}  // namespace
+
 // Register traffic, calls, waits and pin changes.
 void write_register_trace(std::ostream& out, const std::vector<sim::Event>& events, const std::string& family) {
   std::vector<const sim::Event*> shown;
@@ -262,6 +264,8 @@ void write_register_trace(std::ostream& out, const std::vector<sim::Event>& even
   }
   write_lines(out, shown, family, true);
 }
+
+namespace {
 
 std::string result_text(const CallResult& r) {
   std::string s = r.fn;

@@ -23,4 +23,8 @@ std::string naming_family(const Simulation& sim);
 
 void write_report(std::ostream& out, const Simulation& sim);
 
+// The report's register trace alone: calls, pin changes, stalls and
+// transfers, runs of writes to one register folded into a block.
+void write_register_trace(std::ostream& out, const std::vector<sim::Event>& events, const std::string& family);
+
 }  // namespace murvane_sim
