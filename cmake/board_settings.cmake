@@ -77,6 +77,8 @@ foreach(word ${words})
 endforeach()
 list(JOIN MURVANE_BOARD_I2C_CONFIG_WORDS_3_TO_6 ", " MURVANE_BOARD_I2C_CONFIG_TAIL_C)
 list(JOIN MURVANE_BOARD_I2C_CONFIG_WORDS_3_TO_6 "," MURVANE_BOARD_I2C_CONFIG_TAIL_TEXT)
+list(JOIN MURVANE_BOARD_I2C_CONFIG_WORDS_3_TO_6 "u, " MURVANE_BOARD_I2C_CONFIG_TAIL_CU)
+set(MURVANE_BOARD_I2C_CONFIG_TAIL_CU "${MURVANE_BOARD_I2C_CONFIG_TAIL_CU}u")
 murvane_board_number(pin MURVANE_RESET_PIN_WORD "${MURVANE_RESET_PIN_WORD}" 0 4294967295)
 murvane_hex(MURVANE_BOARD_RESET_PIN_WORD ${pin} 8)
 murvane_board_number(MURVANE_BOARD_RESET_PIN_GPIO MURVANE_RESET_PIN_GPIO "${MURVANE_RESET_PIN_GPIO}" 0 2147483647)
@@ -105,5 +107,9 @@ list(JOIN MURVANE_BOARD_SETTINGS "\n" MURVANE_BOARD_SETTINGS_TEXT)
 set(MURVANE_GENERATED_INCLUDE_DIR ${CMAKE_BINARY_DIR}/generated)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/board_settings.h.in ${MURVANE_GENERATED_INCLUDE_DIR}/murvane/board_settings.h
                @ONLY)
+# The same values as C macros, for the platform's C code (the release
+# bundle ships it beside the protocol headers).
+configure_file(${CMAKE_CURRENT_LIST_DIR}/MurvaneBoardSettings.h.in
+               ${MURVANE_GENERATED_INCLUDE_DIR}/murvane/MurvaneBoardSettings.h @ONLY)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/version.h.in ${MURVANE_GENERATED_INCLUDE_DIR}/murvane/version.h @ONLY)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/board-settings.txt.in ${CMAKE_BINARY_DIR}/board-settings.txt @ONLY)

@@ -57,6 +57,11 @@ check_image "$dir/Murvane.efi" IMAGE_SUBSYSTEM_EFI_BOOT_SERVICE_DRIVER
 check_image "$dir/SimPlatform.efi" IMAGE_SUBSYSTEM_EFI_BOOT_SERVICE_DRIVER
 check_image "$dir/BOOTAA64.efi" IMAGE_SUBSYSTEM_EFI_APPLICATION
 check_image "$dir/Consumer.efi" IMAGE_SUBSYSTEM_EFI_APPLICATION
+check_image "$dir/MurvaneBridge.efi" IMAGE_SUBSYSTEM_EFI_BOOT_SERVICE_DRIVER
+check_image "$dir/MurvaneBridgeIo.efi" IMAGE_SUBSYSTEM_EFI_BOOT_SERVICE_DRIVER
+check_image "$dir/FakeBoard.efi" IMAGE_SUBSYSTEM_EFI_BOOT_SERVICE_DRIVER
+check_image "$dir/MurvaneBridgeLow.efi" IMAGE_SUBSYSTEM_EFI_BOOT_SERVICE_DRIVER
+check_image "$dir/FakeBoardLow.efi" IMAGE_SUBSYSTEM_EFI_BOOT_SERVICE_DRIVER
 if "$readobj" --sections "$dir/Murvane.efi" | grep -q 'Name: .reloc'; then
   pass "Murvane.efi: base relocations present (it can load at any address)"
 else
@@ -65,16 +70,18 @@ fi
 
 mapfile -t driver_objs <"$dir/driver_objects.txt"
 mapfile -t test_objs <"$dir/test_objects.txt"
+mapfile -t bridge_objs <"$dir/bridge_objects.txt"
+mapfile -t fakeboard_objs <"$dir/fakeboard_objects.txt"
 
 # No static constructors: with no C runtime, a .CRT$X initialiser never runs.
 crt=0
-for o in "${driver_objs[@]}" "${test_objs[@]}"; do
+for o in "${driver_objs[@]}" "${test_objs[@]}" "${bridge_objs[@]}" "${fakeboard_objs[@]}"; do
   if "$objdump" -h "$o" | grep -q '\.CRT\$X'; then
     fail "$(basename "$o"): has a .CRT\$X (static constructor) section"
     crt=1
   fi
 done
-[ $crt -eq 0 ] && pass "no .CRT\$X sections in $(( ${#driver_objs[@]} + ${#test_objs[@]} )) objects"
+[ $crt -eq 0 ] && pass "no .CRT\$X sections in $(( ${#driver_objs[@]} + ${#test_objs[@]} + ${#bridge_objs[@]} + ${#fakeboard_objs[@]} )) objects"
 
 # Every symbol the driver's objects use is defined by them (the linker
 # defines __ImageBase).
@@ -118,6 +125,33 @@ if [ "$calls" -eq 0 ]; then
   pass "memory routines call nothing"
 else
   fail "memory routines contain $calls calls"
+fi
+
+# The bridge: its own objects resolve among themselves, it can load at any
+# address, its entry sets the guard unprotected, and it fits in 8 KiB.
+undef=$("$nm" -u "${bridge_objs[@]}" 2>/dev/null | awk 'NF == 2 && $1 == "U" { print $2 }' | sort -u)
+defined=$("$nm" --defined-only "${bridge_objs[@]}" 2>/dev/null | awk 'NF == 3 { print $3 }' | sort -u)
+missing=$(comm -23 <(echo "$undef") <(echo "$defined") | grep -v '^__ImageBase$' | grep -v '^$' || true)
+[ -z "$missing" ] && pass "bridge objects resolve every symbol among themselves" \
+  || fail "bridge objects leave unresolved symbols: $(tr '\n' ' ' <<<"$missing")"
+"$readobj" --sections "$dir/MurvaneBridge.efi" | grep -q 'Name: .reloc' \
+  && pass "MurvaneBridge.efi: base relocations present" || fail "MurvaneBridge.efi: no .reloc section"
+bridge_protected=""
+for o in "${bridge_objs[@]}"; do
+  bridge_protected+=$(protected_functions "$o")$'\n'
+done
+for fn in bridge_main obtain_stack_guard@murvane; do
+  if grep -qF "$fn" <<<"$bridge_protected"; then
+    fail "stack protector: the bridge's $fn checks the guard, but it runs while the guard is set"
+  else
+    pass "stack protector: the bridge's $fn is unprotected"
+  fi
+done
+bridge_size=$(stat -c %s "$dir/MurvaneBridge.efi")
+if [ "$bridge_size" -le 8192 ]; then
+  pass "MurvaneBridge.efi is $bridge_size bytes (at most 8 KiB)"
+else
+  fail "MurvaneBridge.efi is $bridge_size bytes, more than 8 KiB"
 fi
 
 size=$(stat -c %s "$dir/Murvane.efi")

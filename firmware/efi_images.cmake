@@ -67,6 +67,50 @@ target_compile_options(murvane_efi_consumer_main PRIVATE ${MURVANE_C_WARNINGS} -
 murvane_efi_image(murvane_efi_consumer OUTPUT_NAME Consumer ENTRY ConsumerMain SUBSYSTEM efi_application
                   OBJECTS murvane_efi_consumer_main)
 
+# MurvaneBridge.efi (firmware/bridge): the driver's platform protocols on a
+# stock EDK2 board's I2C stack and GPIO. Its own runtime and support: the
+# memory routines, the stack-guard check and the platform layer the driver
+# uses, nothing of the driver itself. MurvaneBridgeIo.efi (test only) is the
+# same bridge built in I2C IO mode.
+add_library(murvane_efi_bridge_core OBJECT bridge/bridge.cpp ${PROJECT_SOURCE_DIR}/platform/platform.cpp
+                                           ${PROJECT_SOURCE_DIR}/platform/log.cpp
+                                           ${PROJECT_SOURCE_DIR}/platform/stack_guard.cpp)
+add_library(murvane_efi_bridge_main OBJECT bridge/bridge_main.cpp)
+add_library(murvane_efi_bridge_io_main OBJECT bridge/bridge_main.cpp)
+target_include_directories(murvane_efi_bridge_io_main BEFORE PRIVATE ${MURVANE_BRIDGE_IO_INCLUDE_DIR})
+# FakeBoard.efi (test only): an EDK2 board's I2C stack and GPIO over the chip
+# models. FakeBoardLow.efi and MurvaneBridgeLow.efi (test only): a board with
+# an inverter on the reset line, and the bridge built for it.
+add_library(murvane_efi_fakeboard_main OBJECT fake_board/fake_board.cpp fake_board/fake_bus.cpp)
+target_include_directories(murvane_efi_fakeboard_main PRIVATE ${MURVANE_GENERATED_DIR})
+add_library(murvane_efi_fakeboard_low_main OBJECT fake_board/fake_board.cpp fake_board/fake_bus.cpp)
+target_include_directories(murvane_efi_fakeboard_low_main BEFORE PRIVATE ${MURVANE_BRIDGE_LOW_INCLUDE_DIR})
+target_include_directories(murvane_efi_fakeboard_low_main PRIVATE ${MURVANE_GENERATED_DIR})
+add_library(murvane_efi_bridge_low_main OBJECT bridge/bridge_main.cpp)
+target_include_directories(murvane_efi_bridge_low_main BEFORE PRIVATE ${MURVANE_BRIDGE_LOW_INCLUDE_DIR})
+foreach(lib murvane_efi_bridge_core murvane_efi_bridge_main murvane_efi_bridge_io_main murvane_efi_fakeboard_main
+            murvane_efi_fakeboard_low_main murvane_efi_bridge_low_main)
+  target_include_directories(${lib} PRIVATE ${PROJECT_SOURCE_DIR} ${MURVANE_GENERATED_INCLUDE_DIR})
+  target_compile_options(${lib} PRIVATE ${MURVANE_WARNINGS} $<$<CONFIG:MinSizeRel>:-Oz>)
+endforeach()
+murvane_efi_image(murvane_efi_bridge OUTPUT_NAME MurvaneBridge ENTRY bridge_main SUBSYSTEM efi_boot_service_driver
+                  OBJECTS murvane_efi_runtime murvane_efi_bridge_core murvane_efi_bridge_main)
+murvane_efi_image(murvane_efi_bridge_io OUTPUT_NAME MurvaneBridgeIo ENTRY bridge_main
+                  SUBSYSTEM efi_boot_service_driver
+                  OBJECTS murvane_efi_runtime murvane_efi_bridge_core murvane_efi_bridge_io_main)
+murvane_efi_image(murvane_efi_fakeboard OUTPUT_NAME FakeBoard ENTRY fake_board_main
+                  SUBSYSTEM efi_boot_service_driver OBJECTS murvane_efi_fakeboard_main ${MURVANE_EFI_TEST_LIBS})
+murvane_efi_image(murvane_efi_bridge_low OUTPUT_NAME MurvaneBridgeLow ENTRY bridge_main
+                  SUBSYSTEM efi_boot_service_driver
+                  OBJECTS murvane_efi_runtime murvane_efi_bridge_core murvane_efi_bridge_low_main)
+murvane_efi_image(murvane_efi_fakeboard_low OUTPUT_NAME FakeBoardLow ENTRY fake_board_main
+                  SUBSYSTEM efi_boot_service_driver OBJECTS murvane_efi_fakeboard_low_main ${MURVANE_EFI_TEST_LIBS})
+configure_file(${CMAKE_BINARY_DIR}/bridge-settings.txt ${MURVANE_EFI_IMAGE_DIR}/bridge-settings.txt COPYONLY)
+file(GENERATE OUTPUT ${MURVANE_EFI_IMAGE_DIR}/bridge_objects.txt
+     CONTENT "$<JOIN:$<TARGET_OBJECTS:murvane_efi_runtime>;$<TARGET_OBJECTS:murvane_efi_bridge_core>;$<TARGET_OBJECTS:murvane_efi_bridge_main>,\n>\n")
+file(GENERATE OUTPUT ${MURVANE_EFI_IMAGE_DIR}/fakeboard_objects.txt
+     CONTENT "$<JOIN:$<TARGET_OBJECTS:murvane_efi_fakeboard_main>;$<TARGET_OBJECTS:murvane_efi_bridge_io_main>;$<TARGET_OBJECTS:murvane_efi_fakeboard_low_main>;$<TARGET_OBJECTS:murvane_efi_bridge_low_main>,\n>\n")
+
 # The board settings the images were built with, beside them: the image
 # checks print them and the release bundle carries them.
 configure_file(${CMAKE_BINARY_DIR}/board-settings.txt ${MURVANE_EFI_IMAGE_DIR}/board-settings.txt COPYONLY)
@@ -75,4 +119,23 @@ configure_file(${CMAKE_BINARY_DIR}/board-settings.txt ${MURVANE_EFI_IMAGE_DIR}/b
 file(GENERATE OUTPUT ${MURVANE_EFI_IMAGE_DIR}/driver_objects.txt
      CONTENT "$<JOIN:$<TARGET_OBJECTS:murvane_efi_runtime>;$<TARGET_OBJECTS:murvane_efi_driver>,\n>\n")
 file(GENERATE OUTPUT ${MURVANE_EFI_IMAGE_DIR}/test_objects.txt
-     CONTENT "$<JOIN:$<TARGET_OBJECTS:murvane_efi_models>;$<TARGET_OBJECTS:murvane_efi_testsupport>;$<TARGET_OBJECTS:murvane_efi_simplatform_main>;$<TARGET_OBJECTS:murvane_efi_fwtest_main>;$<TARGET_OBJECTS:murvane_efi_consumer_main>,\n>\n")
+     CONTENT "$<JOIN:$<TARGET_OBJECTS:murvane_efi_models>;$<TARGET_OBJECTS:murvane_efi_testsupport>;$<TARGET_OBJECTS:murvane_efi_simplatform_main>;$<TARGET_OBJECTS:murvane_efi_fwtest_main>;$<TARGET_OBJECTS:murvane_efi_consumer_main>;$<TARGET_OBJECTS:murvane_efi_load_option_main>;$<TARGET_OBJECTS:murvane_efi_enroll_db_main>;$<TARGET_OBJECTS:murvane_efi_console_recorder_main>,\n>\n")
+
+# Test and tool images for loading the driver from Driver####/DriverOrder
+# load options (LoadOpt.efi, and ConRecord.efi, which keeps the console
+# output of the drivers the boot manager starts before the consoles) and for enrolling a db certificate at run time
+# (EnrollDb.efi, used by scripts/enroll-db.sh). Never shipped with the driver.
+foreach(app load_option enroll_db)
+  add_library(murvane_efi_${app}_main OBJECT ${app}_app.cpp)
+  target_include_directories(murvane_efi_${app}_main PRIVATE ${PROJECT_SOURCE_DIR} ${MURVANE_GENERATED_INCLUDE_DIR})
+  target_compile_options(murvane_efi_${app}_main PRIVATE ${MURVANE_WARNINGS} $<$<CONFIG:MinSizeRel>:-Oz>)
+endforeach()
+murvane_efi_image(murvane_efi_load_option OUTPUT_NAME LoadOpt ENTRY load_option_main SUBSYSTEM efi_application
+                  OBJECTS murvane_efi_load_option_main ${MURVANE_EFI_TEST_LIBS})
+add_library(murvane_efi_console_recorder_main OBJECT console_recorder.cpp)
+target_include_directories(murvane_efi_console_recorder_main PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_options(murvane_efi_console_recorder_main PRIVATE ${MURVANE_WARNINGS} $<$<CONFIG:MinSizeRel>:-Oz>)
+murvane_efi_image(murvane_efi_console_recorder OUTPUT_NAME ConRecord ENTRY console_recorder_main
+                  SUBSYSTEM efi_boot_service_driver OBJECTS murvane_efi_console_recorder_main ${MURVANE_EFI_TEST_LIBS})
+murvane_efi_image(murvane_efi_enroll_db OUTPUT_NAME EnrollDb ENTRY enroll_db_main SUBSYSTEM efi_application
+                  OBJECTS murvane_efi_enroll_db_main ${MURVANE_EFI_TEST_LIBS})

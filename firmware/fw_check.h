@@ -36,12 +36,18 @@ struct run_record {
   bool healthy = false;              // chip present, image in SRAM, playing, no violation
   std::string consumer_log;          // ... during the consumer's Start (a third bring-up), when run
   std::string consumer_status;
+  // The driver loaded again before Start (the Shell's `load`, once more
+  // each): the console output and status of each later entry, in order.
+  std::vector<std::string> reload_logs;
+  std::vector<std::string> reload_statuses;
 };
 
 // The same chip on the host virtual platform: entry, then Start, then the
 // verdict on the chip; with `consumer`, one more Start after the verdict, as
-// the C consumer calls it. The scenario must have parsed.
-run_record run_on_host(const fwsim::scenario& s, bool consumer = false);
+// the C consumer calls it; with `loads` above 1, the image loaded that many
+// times before Start (each later load a fresh image's entry on the same chip
+// and clock). The scenario must have parsed.
+run_record run_on_host(const fwsim::scenario& s, bool consumer = false, unsigned loads = 1);
 
 struct firmware_record {
   run_record run;

@@ -9,7 +9,11 @@
 //   murvane-fw-check --scenario zq3101 --serial serial.log --expect-refused   (Secure Boot refused the driver)
 //
 // --guard rng|counter requires the driver's stack guard from that source;
-// --shell reads a boot in which the UEFI Shell loaded the driver.
+// --shell reads a boot in which the UEFI Shell loaded the driver; --loads N
+// says it loaded it N times before the test application called Start (each
+// load's output must be what a fresh image's entry prints on the host);
+// --bridge master|io [--board TEXT] a boot on the fake board with the bridge
+// in that mode (firmware/bridge_check.h).
 //
 // Exit status 0 when the firmware run matches, 1 when it does not (the
 // findings and the serial log are printed), 2 on a usage error.
@@ -18,6 +22,7 @@
 #include <sstream>
 #include <string>
 
+#include "firmware/bridge_check.h"
 #include "firmware/fw_check.h"
 
 namespace {
@@ -26,7 +31,8 @@ int usage(const char* why) {
   std::cerr
       << "murvane-fw-check: " << why << "\n"
       << "usage: murvane-fw-check --scenario TEXT (--serial FILE [--qemu-status N] [--expect-halt | --expect-refused]\n"
-      << "                        [--guard rng|counter] [--shell] [--consumer] | --expected)\n";
+      << "                        [--guard rng|counter] [--shell [--loads N]] [--consumer]\n"
+      << "                        [--bridge master|io [--board TEXT]] | --expected)\n";
   return 2;
 }
 
@@ -52,9 +58,12 @@ int main(int argc, char** argv) {
   bool consumer = false;
   bool expect_refused = false;
   bool shell = false;
+  unsigned loads = 1;
   fwcheck::guard_source guard = fwcheck::guard_source::any;
   bool have_scenario = false;
   int qemu_status = 0;
+  std::string bridge_mode;
+  std::string board_text;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--scenario" && i + 1 < argc) {
@@ -72,8 +81,18 @@ int main(int argc, char** argv) {
       consumer = true;
     } else if (a == "--expect-refused") {
       expect_refused = true;
+    } else if (a == "--bridge" && i + 1 < argc) {
+      bridge_mode = argv[++i];
+    } else if (a == "--board" && i + 1 < argc) {
+      board_text = argv[++i];
     } else if (a == "--shell") {
       shell = true;
+    } else if (a == "--loads" && i + 1 < argc) {
+      const std::string n = argv[++i];
+      if (n.empty() || n.size() > 1 || n[0] < '1' || n[0] > '8') {
+        return usage(("--loads takes 1 to 8, not " + n).c_str());
+      }
+      loads = static_cast<unsigned>(n[0] - '0');
     } else if (a == "--guard" && i + 1 < argc) {
       const std::string g = argv[++i];
       if (g != "rng" && g != "counter") {
@@ -99,10 +118,26 @@ int main(int argc, char** argv) {
   if (expect_halt != sc.stack_smash) {
     return usage("--expect-halt goes with a stacksmash scenario, and only with one");
   }
+  if (loads > 1 && !shell) {
+    return usage("--loads goes with --shell");
+  }
   if (consumer && (expect_halt || expected)) {
     return usage("--consumer goes with --serial alone");
   }
-  const fwcheck::run_record host = fwcheck::run_on_host(sc, consumer);
+  fwcheck::bridge_boot bridge;
+  if (!bridge_mode.empty()) {
+    std::string why;
+    if (!fwcheck::parse_bridge_boot(bridge_mode, board_text, &bridge, &why)) {
+      return usage(why.c_str());
+    }
+    if (consumer || expect_halt || expect_refused || loads != 1) {
+      return usage("--bridge goes with a normal boot only");
+    }
+  } else if (!board_text.empty()) {
+    return usage("--board goes with --bridge");
+  }
+  const fwcheck::run_record host =
+      bridge_mode.empty() ? fwcheck::run_on_host(sc, consumer, loads) : fwcheck::run_bridged_on_host(bridge, sc);
   if (expected) {
     print_expected(host);
     return 0;
@@ -115,10 +150,18 @@ int main(int argc, char** argv) {
   if (shell) {
     log = fwcheck::shell_transcript(log);
   }
-  const fwcheck::firmware_record fw = fwcheck::parse_serial(log);
+  fwcheck::firmware_record fw = fwcheck::parse_serial(log);
+  fwcheck::comparison bridged;
+  if (!bridge_mode.empty()) {
+    bridged = fwcheck::take_bridge_lines(bridge, fw, log);
+  }
   fwcheck::comparison c = expect_halt      ? fwcheck::check_stack_guard_halt(log)
                           : expect_refused ? fwcheck::check_refused(fw)
                                            : fwcheck::compare(host, fw, guard);
+  if (!bridge_mode.empty()) {
+    c.ok = c.ok && bridged.ok;
+    c.report.insert(c.report.end(), bridged.report.begin(), bridged.report.end());
+  }
   if (consumer) {
     const fwcheck::comparison cc = fwcheck::compare_consumer(host, fw);
     c.ok = c.ok && cc.ok;

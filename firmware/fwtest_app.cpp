@@ -19,6 +19,7 @@
 // chip on the host virtual platform.
 #include "core/waveform.h"
 #include "firmware/efi_extra.h"
+#include "firmware/fake_board/fake_board_protocol.h"
 #include "firmware/fw_support.h"
 #include "firmware/sim_platform_protocol.h"
 #include "firmware/sim_scenario.h"
@@ -211,6 +212,36 @@ bool load_driver(EFI_HANDLE image, EFI_SYSTEM_TABLE* st, const MURVANE_SIM_PLATF
   return true;
 }
 
+// SimPlatform.efi; or, on a disk that carries FakeBoard.efi (a stock EDK2
+// board's I2C stack and GPIO), that board and then MurvaneBridge.efi, which
+// gives the driver its platform protocols on top of it.
+EFI_STATUS start_image_file(EFI_HANDLE image, EFI_SYSTEM_TABLE* st, const char* path) {
+  EFI_HANDLE loaded = nullptr;
+  EFI_STATUS s = fwtest::load_own_volume_image(image, st, path, &loaded);
+  if (!EFI_ERROR(s)) {
+    s = st->BootServices->StartImage(loaded, nullptr, nullptr);
+  }
+  return s;
+}
+
+EFI_STATUS start_platform(EFI_HANDLE image, EFI_SYSTEM_TABLE* st) {
+  EFI_STATUS s = start_image_file(image, st, "\\FakeBoard.efi");
+  if (s == EFI_NOT_FOUND) {
+    s = start_image_file(image, st, "\\SimPlatform.efi");
+    if (EFI_ERROR(s)) {
+      print_status_line("[fwtest] SimPlatform.efi failed: ", s);
+    }
+    return s;
+  }
+  if (EFI_ERROR(s)) {
+    print_status_line("[fwtest] FakeBoard.efi failed: ", s);
+    return s;
+  }
+  s = start_image_file(image, st, "\\MurvaneBridge.efi");
+  print_status_line(EFI_ERROR(s) ? "[fwtest] MurvaneBridge.efi failed: " : "[fwtest] MurvaneBridge.efi: ", s);
+  return s;
+}
+
 void run(EFI_HANDLE image, EFI_SYSTEM_TABLE* st) {
   EFI_BOOT_SERVICES* bs = st->BootServices;
   EFI_STATUS s = EFI_SUCCESS;
@@ -219,13 +250,8 @@ void run(EFI_HANDLE image, EFI_SYSTEM_TABLE* st) {
   if (from_shell) {
     print("[fwtest] SimPlatform.efi: already loaded\n");
   } else {
-    EFI_HANDLE platform = nullptr;
-    s = fwtest::load_own_volume_image(image, st, "\\SimPlatform.efi", &platform);
-    if (!EFI_ERROR(s)) {
-      s = bs->StartImage(platform, nullptr, nullptr);
-    }
+    s = start_platform(image, st);
     if (EFI_ERROR(s)) {
-      print_status_line("[fwtest] SimPlatform.efi failed: ", s);
       return;
     }
   }
@@ -295,6 +321,13 @@ extern "C" EFI_STATUS EFIAPI fwtest_main(EFI_HANDLE image, EFI_SYSTEM_TABLE* st)
   print("\n[fwtest] Murvane firmware test\n");
   run(image, st);
   print("[fwtest] done\n");
+  // A batch of chips on the fake board: the Shell script goes on with the
+  // next one, and powers the machine off itself after the last.
+  void* rounds = nullptr;
+  if (st->BootServices->LocateProtocol(&FAKE_BOARD_ROUNDS_PROTOCOL_GUID, nullptr, &rounds) == EFI_SUCCESS &&
+      rounds != nullptr && static_cast<FAKE_BOARD_ROUNDS_PROTOCOL*>(rounds)->RoundsLeft() > 0) {
+    return EFI_SUCCESS;
+  }
   st->RuntimeServices->ResetSystem(EfiResetShutdown, EFI_SUCCESS, 0, nullptr);
   return EFI_SUCCESS;
 }

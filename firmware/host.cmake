@@ -4,10 +4,10 @@ option(MURVANE_FIRMWARE "Cross-build the UEFI images and boot them in QEMU in th
 
 # The checker: the scenario's chip on the host virtual platform against the
 # serial log of a QEMU boot.
-add_library(murvane_fwcheck STATIC fw_check.cpp sim_scenario.cpp)
+add_library(murvane_fwcheck STATIC fw_check.cpp sim_scenario.cpp bridge_check.cpp)
 target_include_directories(murvane_fwcheck PUBLIC ${PROJECT_SOURCE_DIR})
 target_compile_options(murvane_fwcheck PRIVATE ${MURVANE_WARNINGS})
-target_link_libraries(murvane_fwcheck PUBLIC murvane_sim)
+target_link_libraries(murvane_fwcheck PUBLIC murvane_sim murvane_bridge)
 
 add_executable(murvane-fw-check fw_check_main.cpp)
 target_compile_options(murvane-fw-check PRIVATE ${MURVANE_WARNINGS})
@@ -17,10 +17,23 @@ if(MURVANE_TESTS)
   enable_testing()
   find_package(GTest REQUIRED)
   include(GoogleTest)
-  add_executable(test_fw_check tests/test_fw_check.cpp tests/test_fw_scenario.cpp)
+  add_executable(test_fw_check tests/test_fw_check.cpp tests/test_fw_scenario.cpp tests/test_bridge_check.cpp)
   target_compile_options(test_fw_check PRIVATE ${MURVANE_WARNINGS})
   target_link_libraries(test_fw_check PRIVATE murvane_fwcheck GTest::gtest_main)
   gtest_discover_tests(test_fw_check DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
+endif()
+
+# The bridge (firmware/bridge) and the fake board's bus, as the host
+# library the bridge's unit tests drive.
+add_library(murvane_bridge STATIC bridge/bridge.cpp fake_board/fake_bus.cpp)
+target_include_directories(murvane_bridge PUBLIC ${PROJECT_SOURCE_DIR} ${MURVANE_GENERATED_INCLUDE_DIR})
+target_compile_options(murvane_bridge PRIVATE ${MURVANE_WARNINGS} ${MURVANE_FREESTANDING_FLAGS})
+target_link_libraries(murvane_bridge PUBLIC murvane_driver murvane_models)
+if(MURVANE_TESTS)
+  add_executable(test_bridge tests/test_bridge.cpp)
+  target_compile_options(test_bridge PRIVATE ${MURVANE_WARNINGS})
+  target_link_libraries(test_bridge PRIVATE murvane_bridge murvane_sim GTest::gtest_main)
+  gtest_discover_tests(test_bridge DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
 endif()
 
 if(NOT MURVANE_FIRMWARE)
@@ -37,11 +50,14 @@ ExternalProject_Add(murvane_efi_images
   BINARY_DIR ${MURVANE_EFI_BINARY_DIR}
   CMAKE_GENERATOR ${CMAKE_GENERATOR}
   CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/aarch64-uefi.cmake -DCMAKE_BUILD_TYPE=MinSizeRel
-             ${MURVANE_BOARD_CACHE_ARGS}
+             ${MURVANE_BOARD_CACHE_ARGS} ${MURVANE_BRIDGE_CACHE_ARGS}
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
   BUILD_BYPRODUCTS ${MURVANE_EFI_IMAGES}/Murvane.efi ${MURVANE_EFI_IMAGES}/SimPlatform.efi
                    ${MURVANE_EFI_IMAGES}/BOOTAA64.efi ${MURVANE_EFI_IMAGES}/Consumer.efi
+                   ${MURVANE_EFI_IMAGES}/MurvaneBridge.efi ${MURVANE_EFI_IMAGES}/MurvaneBridgeIo.efi
+                   ${MURVANE_EFI_IMAGES}/FakeBoard.efi ${MURVANE_EFI_IMAGES}/FakeBoardLow.efi
+                   ${MURVANE_EFI_IMAGES}/MurvaneBridgeLow.efi
   USES_TERMINAL_BUILD ON)
 
 if(NOT MURVANE_TESTS)
@@ -162,6 +178,18 @@ endforeach()
 # `load`; the test application, run from the script, is the consumer.
 murvane_qemu_test(firmware_shell_zq3201 "zq3201" --kind shell --guard counter)
 
+# The driver loaded again from the Shell (`load Murvane.efi` twice, then the
+# test application's Start), one model per family: every image's waits must
+# reach the chip, so no load may see a calibration fail. Family B's model is
+# loaded three times.
+foreach(scenario ${MURVANE_FAMILY_FIRST_MODELS})
+  set(loads 2)
+  if(scenario STREQUAL "${family_b_model}")
+    set(loads 3)
+  endif()
+  murvane_qemu_test(firmware_shell_reload_${scenario} "${scenario}" --kind shell --guard counter --loads ${loads})
+endforeach()
+
 # The C consumer of the integrator's header (Consumer.efi, firmware/consumer)
 # on the same disk: after the test application's own calls it locates the
 # protocol, checks the revision and calls Start once more. Its part of the
@@ -170,3 +198,50 @@ foreach(scenario "zq3101" "absent")
   murvane_qemu_test(firmware_qemu_c_consumer_${scenario} "${scenario}" --kind edk2
                     --extra ${MURVANE_EFI_IMAGES}/Consumer.efi --check-arg --consumer)
 endforeach()
+
+# A stock EDK2 board: FakeBoard.efi (its I2C stack and GPIO over the chip
+# models) and MurvaneBridge.efi between it and the unchanged driver; the
+# checker compares with the same chip on the host and checks the bridge's
+# lines (firmware/bridge_check.h). Master mode, one model per family and no
+# chip, each booted from the disk as the firmware boots it.
+foreach(scenario ${MURVANE_FAMILY_FIRST_MODELS} "absent")
+  murvane_qemu_test(firmware_bridge_master_${scenario} "${scenario}" --kind edk2 --bridge master)
+endforeach()
+# The behaviours of real master drivers: the three ways of telling (or
+# hiding) a NACK, each on a bus with no chip, where every transfer is one;
+# the default, EFI_DEVICE_ERROR, is the master-mode boot with no chip above.
+# And a controller that rounds the clock down, with a chip.
+foreach(quirk status-only nack-no-response nack-success)
+  murvane_qemu_test(firmware_bridge_quirk_${quirk} "absent" --kind edk2 --bridge master --board ${quirk})
+endforeach()
+murvane_qemu_test(firmware_bridge_quirk_round-down_zq3201 "zq3201" --kind edk2 --bridge master --board round-down)
+# A board with an inverter on the reset line, the bridge built active-low for
+# it: the chip must see the same reset pulse (held in reset it would not
+# acknowledge).
+murvane_qemu_test(firmware_bridge_active_low_zq3501 "zq3501" --kind edk2 --bridge master-low)
+# EDK2's UEFI Shell: startup.nsh types `load FakeBoard.efi`, `load
+# MurvaneBridge.efi` and `load Murvane.efi`; the driver's lines must be those
+# of the host run, one model per family and no chip. One boot for all seven:
+# the script moves the board to the next chip (`load FakeBoard.efi` again)
+# and loads the driver again, and each part of the log is judged on its own.
+# I2C IO mode the same way, in one boot.
+list(JOIN MURVANE_FAMILY_FIRST_MODELS "," shell_rounds)
+murvane_qemu_test(firmware_bridge_shell "${shell_rounds},absent" --kind shell --bridge master)
+murvane_qemu_test(firmware_bridge_io_shell "${shell_rounds},absent" --kind shell --bridge io)
+# The same board with Secure Boot enforced, every image signed (the signing
+# fixture signs FakeBoard.efi and both bridges too), and under U-Boot's UEFI.
+set(MURVANE_BRIDGE_SECURE_TESTS)
+foreach(scenario ${MURVANE_FAMILY_FIRST_MODELS} "absent")
+  murvane_qemu_test(firmware_bridge_secure_${scenario} "${scenario}" --kind edk2-secure --bridge master)
+  list(APPEND MURVANE_BRIDGE_SECURE_TESTS firmware_bridge_secure_${scenario})
+  murvane_qemu_test(firmware_bridge_uboot_${scenario} "${scenario}" --kind uboot --bridge master)
+endforeach()
+set_tests_properties(${MURVANE_BRIDGE_SECURE_TESTS} PROPERTIES FIXTURES_REQUIRED murvane_signed_images)
+# The bridge's settings checked at configure time.
+add_test(NAME firmware_bridge_settings
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/bridge_settings_test.sh ${PROJECT_SOURCE_DIR}
+                 ${CMAKE_CURRENT_BINARY_DIR}/bridge-settings-test)
+set_tests_properties(firmware_bridge_settings PROPERTIES LABELS script)
+
+# Load options, and Secure Boot with a key enrolled at test time.
+include(load_options_and_own_key.cmake)

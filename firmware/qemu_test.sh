@@ -30,10 +30,31 @@
 # TEXT requires the boot to stop at the firmware's dead end containing TEXT
 # (a check of the harness itself: it must not wait for the time-out).
 #
+# --bridge master|io boots a stock EDK2 board instead: FakeBoard.efi (its I2C
+# stack and GPIO over the chip) and MurvaneBridge.efi in that mode between it
+# and the driver (master-low: a board and bridge with the reset line
+# active-low, FakeBoardLow.efi and MurvaneBridgeLow.efi, test builds); --board TEXT is the fake board's \board.cfg (the behaviour
+# of its master driver, see firmware/fake_board/fake_bus.h). The Shell then
+# types `load FakeBoard.efi`, `load MurvaneBridge.efi`, `load Murvane.efi`.
+# There, several scenarios separated by ',' are played in one boot, one after
+# the other: the script loads FakeBoard.efi again to move the board to the
+# next chip, then the driver again, and the checker judges each part of the
+# log (from its "[fwtest] entry: begin" on) against its own scenario.
+#
 # --extra FILE (repeatable) copies one more file to the root of the disk, and
 # --check-arg ARG (repeatable) passes one more argument to the checker: the
 # C consumer's test adds Consumer.efi and --consumer.
+#
+# --loads N (--kind shell only, 1 to 8, default 1): startup.nsh loads
+# Murvane.efi N times before the test application calls Start, as an
+# integrator following the Shell recipe might; every load's output must be
+# a fresh image's entry on the host.
+#
+# usage: qemu_test.sh --kind KIND --scenario TEXT --images DIR --work DIR --checker CMD [options above]
+#        qemu_test.sh --help      (this text; nothing is built or started)
 set -euo pipefail
+
+usage() { sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0" | grep -v '^shellcheck'; }
 
 kind=edk2 scenario="" images="" signed="" driver=signed work="" checker="" qemu="qemu-system-aarch64"
 firmware="/usr/share/qemu-efi-aarch64/QEMU_EFI.fd"
@@ -41,9 +62,10 @@ secure_code="/usr/share/AAVMF/AAVMF_CODE.fd" secure_vars="/usr/share/AAVMF/AAVMF
 uboot="/usr/lib/u-boot/qemu_arm64/u-boot.bin"
 mkfs="mkfs.vfat" mmd="mmd" mcopy="mcopy"
 expect_halt=0 expect_refused=0 rng=0 guard="" unsigned_loader=0 no_loader=0 expect_dead_end=""
-extras=() extra_check_args=()
+extras=() extra_check_args=() bridge="" board="" loads=1
 while [ $# -gt 0 ]; do
   case "$1" in
+    -h | --help) usage; exit 0 ;;
     --expect-halt) expect_halt=1; shift; continue ;;
     --expect-refused) expect_refused=1; shift; continue ;;
     --rng) rng=1; shift; continue ;;
@@ -67,7 +89,10 @@ while [ $# -gt 0 ]; do
     --mmd) mmd="$2" ;;
     --mcopy) mcopy="$2" ;;
     --extra) extras+=("$2") ;;
+    --bridge) bridge="$2" ;;
+    --board) board="$2" ;;
     --check-arg) extra_check_args+=("$2") ;;
+    --loads) loads="$2" ;;
     *) echo "qemu_test.sh: unknown argument $1" >&2; exit 2 ;;
   esac
   shift 2
@@ -84,16 +109,38 @@ case "$kind" in
     ;;
   *) echo "qemu_test.sh: unknown --kind $kind" >&2; exit 2 ;;
 esac
+# Loading the driver more than once is a Shell recipe (see --loads above).
+case "$loads" in
+  [1-8]) ;;
+  *) echo "qemu_test.sh: --loads takes 1 to 8, not \"$loads\"" >&2; exit 2 ;;
+esac
+if [ "$loads" -gt 1 ] && [ "$kind" != shell ]; then
+  echo "qemu_test.sh: --loads goes with --kind shell" >&2
+  exit 2
+fi
 case "$driver" in
   signed) driver_file="$src/Murvane.efi" ;;
   unsigned | tampered | otherkey) driver_file="$src/Murvane.$driver.efi" ;;
   *) echo "qemu_test.sh: unknown --driver $driver" >&2; exit 2 ;;
 esac
+IFS=',' read -ra rounds <<<"$scenario"
+if [ "${#rounds[@]}" -gt 1 ] && { [ "$kind" != shell ] || [ -z "$bridge" ]; }; then
+  echo "qemu_test.sh: several scenarios (',') need --kind shell --bridge" >&2
+  exit 2
+fi
+platform="$src/SimPlatform.efi" bridge_file=""
+case "$bridge" in
+  "") ;;
+  master) platform="$src/FakeBoard.efi" bridge_file="$src/MurvaneBridge.efi" ;;
+  io) platform="$src/FakeBoard.efi" bridge_file="$src/MurvaneBridgeIo.efi" ;;
+  master-low) platform="$src/FakeBoardLow.efi" bridge_file="$src/MurvaneBridgeLow.efi" ;;
+  *) echo "qemu_test.sh: unknown --bridge $bridge (master, io or master-low)" >&2; exit 2 ;;
+esac
 loader="$src/BOOTAA64.efi"
 if [ $unsigned_loader -eq 1 ]; then
   loader="$images/BOOTAA64.efi"
 fi
-for f in "$loader" "$src/SimPlatform.efi" "$driver_file"; do
+for f in "$loader" "$platform" ${bridge_file:+"$bridge_file"} "$driver_file"; do
   if [ ! -f "$f" ]; then
     echo "missing $f: build the images first (the host build does; signed copies come from the signing fixture)" >&2
     exit 1
@@ -123,15 +170,37 @@ printf '%s\n' "$scenario" >"$work/sim.cfg"
 if [ "$kind" = shell ]; then
   "$mcopy" -i "$part" "$loader" ::/FwTest.efi
   # `echo` marks where the driver's entry output begins; the Shell's own
-  # "Image '...' loaded at ... - <status>" line ends it.
-  printf '%s\r\n' '@echo -off' 'fs0:' 'load SimPlatform.efi' 'echo "[fwtest] entry: begin"' 'load Murvane.efi' \
-    'FwTest.efi' 'reset -s' >"$work/startup.nsh"
+  # "Image '...' loaded at ... - <status>" line ends it. Each load of the
+  # driver (--loads) is marked alike.
+  if [ -n "$bridge" ]; then
+    {
+      printf '%s\r\n' '@echo -off' 'fs0:' 'load FakeBoard.efi' 'load MurvaneBridge.efi'
+      for ((i = 0; i < ${#rounds[@]}; i++)); do
+        if [ "$i" -gt 0 ]; then printf '%s\r\n' 'load FakeBoard.efi'; fi
+        printf '%s\r\n' 'echo "[fwtest] entry: begin"' 'load Murvane.efi' 'FwTest.efi'
+      done
+      printf '%s\r\n' 'reset -s'
+    } >"$work/startup.nsh"
+  else
+    nsh=('@echo -off' 'fs0:' 'load SimPlatform.efi')
+    for ((k = 0; k < loads; k++)); do
+      nsh+=('echo "[fwtest] entry: begin"' 'load Murvane.efi')
+    done
+    printf '%s\r\n' "${nsh[@]}" 'FwTest.efi' 'reset -s' >"$work/startup.nsh"
+  fi
   "$mcopy" -i "$part" "$work/startup.nsh" ::/startup.nsh
 elif [ $no_loader -eq 0 ]; then
   "$mmd" -i "$part" ::/EFI ::/EFI/BOOT
   "$mcopy" -i "$part" "$loader" ::/EFI/BOOT/BOOTAA64.EFI
 fi
-"$mcopy" -i "$part" "$src/SimPlatform.efi" ::/SimPlatform.efi
+if [ -n "$bridge" ]; then
+  "$mcopy" -i "$part" "$platform" ::/FakeBoard.efi
+  "$mcopy" -i "$part" "$bridge_file" ::/MurvaneBridge.efi
+  printf '%s\n' "$board" >"$work/board.cfg"
+  "$mcopy" -i "$part" "$work/board.cfg" ::/board.cfg
+else
+  "$mcopy" -i "$part" "$platform" ::/SimPlatform.efi
+fi
 "$mcopy" -i "$part" "$driver_file" ::/Murvane.efi
 "$mcopy" -i "$part" "$work/sim.cfg" ::/sim.cfg
 for f in ${extras[@]+"${extras[@]}"}; do
@@ -251,6 +320,25 @@ if [ -n "$guard" ]; then
   check_args+=(--guard "$guard")
 fi
 if [ "$kind" = shell ]; then
-  check_args+=(--shell)
+  check_args+=(--shell --loads "$loads")
+fi
+if [ -n "$bridge" ]; then
+  check_args+=(--bridge "${bridge%-low}" --board "$board")
+fi
+if [ "${#rounds[@]}" -gt 1 ]; then
+  # One log per scenario: what came before the first round (the board and
+  # the bridge installing), then that round's part.
+  awk -v dir="$work" '
+    /\[fwtest\] entry: begin/ { n++ }
+    { if (n == 0) head = head $0 "\n"; else { f = dir "/serial." n ".log"; if (!(f in done)) { printf "%s", head > f; done[f] = 1 } print > f } }' "$serial"
+  failed=0
+  for ((i = 0; i < ${#rounds[@]}; i++)); do
+    one=$(echo "${rounds[$i]}" | xargs)
+    args=("${check_args[@]}")
+    args[1]="$one" args[3]="$work/serial.$((i + 1)).log"
+    echo "---- round $((i + 1)) of ${#rounds[@]}: $one ----"
+    "$checker" "${args[@]}" ${extra_check_args[@]+"${extra_check_args[@]}"} || failed=1
+  done
+  exit $failed
 fi
 exec "$checker" "${check_args[@]}" ${extra_check_args[@]+"${extra_check_args[@]}"}

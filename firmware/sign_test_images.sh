@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The signed set for the Secure Boot boots (a test fixture), in OUT:
 #
-#   BOOTAA64.efi SimPlatform.efi Murvane.efi   signed with the db key
+#   BOOTAA64.efi SimPlatform.efi Murvane.efi   signed with the db key, and so are
+#   FakeBoard.efi MurvaneBridge.efi MurvaneBridgeIo.efi (the stock-board boots)
 #   Murvane.unsigned.efi                        the build output as it is
 #   Murvane.tampered.efi                        signed, then one code byte changed
 #   Murvane.otherkey.efi                        signed with a key the firmware does not trust
@@ -28,7 +29,7 @@ cp "$db_cert" "$out/db.pem"
 openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=Murvane test: not enrolled/" \
   -keyout "$out/other.key" -out "$out/other.pem" 2>/dev/null
 
-for image in BOOTAA64 SimPlatform Murvane; do
+for image in BOOTAA64 SimPlatform Murvane FakeBoard MurvaneBridge MurvaneBridgeIo; do
   bash "$sign" "$out/db.key" "$out/db.pem" "$images/$image.efi" "$out/$image.efi"
 done
 cp "$images/Murvane.efi" "$out/Murvane.unsigned.efi"

@@ -23,7 +23,7 @@ struct MURVANE_SIM_COUNTERS {
   UINT64 PinConfigures;
   UINT64 PinOutputs;
   UINT64 ResetPulses;
-  UINT64 BusTimeNs;  // modelled transfer time (72.5 us a write, 95 us a read)
+  UINT64 BusTimeNs;  // modelled transfer time at the bus clock passed (sim/bus_timing.h)
   // The firmware's Stall as called by the driver (see WatchDriver).
   UINT64 Stalls;
   UINT64 StallUs;
@@ -43,9 +43,11 @@ struct MURVANE_SIM_PLATFORM_PROTOCOL {
   const sim::chip_model* Chip;  // null when no chip answers
   const MURVANE_SIM_COUNTERS* Counters;
   // From now on only Stall and LocateProtocol calls made from code in
-  // [base, base + size), the driver image, count (Stall calls advance the
-  // chip's clock); the stall counters restart. The first image loaded after
+  // [base, base + size), a driver image, count (Stall calls advance the
+  // chip's clock); the stall counters restart when it is the first image
+  // watched, later ones add to it. The first image loaded after
   // SimPlatform.efi is watched this way from its LoadImage on (as when the
-  // Shell loads the driver); until then every call counts.
+  // Shell loads the driver), and so is every later image of the same code
+  // type and size (the driver loaded again); until then every call counts.
   EFI_STATUS(EFIAPI* WatchDriver)(const void* base, UINT64 size);
 };

@@ -4,13 +4,13 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang-14 lld-14 llvm-14 libclang-rt-14-dev
+  cmake ninja-build g++ clang-14 lld-14 llvm-14 libclang-rt-14-dev linux-libc-dev
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
   clang-tidy-14 clang-format-14 cppcheck
   qemu-system-arm qemu-efi-aarch64 mtools dosfstools
   gnu-efi
   sigrok-cli librsvg2-bin
-  sbsigntool u-boot-qemu openssl
+  sbsigntool u-boot-qemu openssl efitools python3
 )
 
 missing=()

@@ -124,6 +124,14 @@ module_types=" BASE SEC PEI_CORE PEIM DXE_CORE DXE_DRIVER DXE_RUNTIME_DRIVER DXE
 MM_STANDALONE MM_CORE_STANDALONE SMM_CORE UEFI_DRIVER UEFI_APPLICATION USER_DEFINED HOST_APPLICATION "
 binary_types=" PE32 TE PIC DXE_DEPEX PEI_DEPEX SMM_DEPEX UI VER BIN RAW ACPI ASL SUBTYPE_GUID FV GUID LIB DISPOSABLE "
 depex_words=" AND OR NOT TRUE FALSE BEFORE AFTER SOR ( ) "
+# GUID names the standard packages declare, of those our modules use: a
+# module may name them when its [Packages] lists that package.
+standard_names() {
+  case "$1" in
+    MdePkg/MdePkg.dec) echo "gEfiI2cMasterProtocolGuid gEfiI2cIoProtocolGuid gEfiI2cEnumerateProtocolGuid" ;;
+    EmbeddedPkg/EmbeddedPkg.dec) echo "gEmbeddedGpioProtocolGuid" ;;
+  esac
+}
 
 for inf in "${infs[@]}"; do
   check_sections "$inf" "Defines Sources Binaries Packages LibraryClasses Protocols Ppis Guids Pcd FixedPcd PatchPcd FeaturePcd PcdEx Depex BuildOptions UserExtensions"
@@ -140,6 +148,10 @@ for inf in "${infs[@]}"; do
   else
     fail "$inf: FILE_GUID '$fguid' is not in registry format (8-4-4-4-12 hex digits)"
   fi
+  known=" "
+  while IFS=$'\t' read -r line text; do
+    known+="$(standard_names "$text") "
+  done < <(section "$inf" Packages)
   nbin=0
   while IFS=$'\t' read -r line text; do
     nbin=$((nbin + 1))
@@ -153,7 +165,8 @@ for inf in "${infs[@]}"; do
   fi
   while IFS=$'\t' read -r line text; do
     name="${text%%[ |]*}"
-    [[ "$name" == g*Guid && -z "${declared[$name]:-}" ]] && fail "$inf:$line: $name is not declared in a .dec of $pkg"
+    [[ "$name" == g*Guid && -z "${declared[$name]:-}" && "$known" != *" $name "* ]] &&
+      fail "$inf:$line: $name is not declared in a .dec of $pkg or of a standard package in [Packages]"
   done < <(section "$inf" Protocols; section "$inf" Guids; section "$inf" Ppis)
   while IFS=$'\t' read -r line text; do
     spaced="${text//(/ ( }" spaced="${spaced//)/ ) }"
@@ -161,7 +174,8 @@ for inf in "${infs[@]}"; do
     for word in "${words[@]}"; do
       if [[ "$depex_words" == *" $word "* ]]; then continue; fi
       if [[ "$word" == g*Guid ]]; then
-        [ -n "${declared[$word]:-}" ] || fail "$inf:$line: [Depex] names $word, not declared in a .dec of $pkg"
+        [[ -n "${declared[$word]:-}" || "$known" == *" $word "* ]] ||
+          fail "$inf:$line: [Depex] names $word, not declared in a .dec of $pkg or of a standard package in [Packages]"
       else
         fail "$inf:$line: [Depex] word '$word' is neither a GUID name nor an operator"
       fi

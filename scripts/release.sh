@@ -1,10 +1,17 @@
 #!/usr/bin/env bash
-# The release bundle: murvane-<version>-aarch64.tar.gz with Murvane.efi, its
-# linker map, SHA256SUMS, the board settings the image was built with (as
-# text and as the generated header), the README and docs/, and the
-# integrator's EDK2 package, MurvanePkg/ (the .dec, the binary module's .inf
-# with Murvane.efi and its encoded dependency expression beside it, the C
-# header for consumers), ready to drop into a workspace.
+# The release bundle: murvane-<version>-aarch64.tar.gz, for integrators with
+# no source tree: Murvane.efi, its linker map, SHA256SUMS, the board
+# settings the image was built with, a README of its own
+# (integration/bundle/README.md, with the version and the chip models
+# filled in), the integrator's EDK2 package, MurvanePkg/ (the .dec, the
+# binary module's .inf with Murvane.efi and its encoded dependency
+# expression beside it, the C headers of the three protocols and of the
+# board settings), and examples/ (a C consumer of the protocol and a stub
+# of the two platform protocols). No developer documents.
+# Beside the driver, MurvaneBridge.efi, its map and bridge-settings.txt, and
+# its module in MurvanePkg/MurvaneBridge/ (the .inf with the [Depex] of the
+# bridge's mode, the image, its encoded expression): for boards with EDK2's
+# I2C stack.
 #
 # The version is the project's (project(... VERSION ...) in CMakeLists.txt),
 # the same value the driver prints in its first log line; the script refuses
@@ -26,7 +33,7 @@ while [ $# -gt 0 ]; do
     --build) build="$2"; shift 2 ;;
     --out) out="$2"; shift 2 ;;
     -D*) defs+=("$1"); shift ;;
-    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d' | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "release: unknown argument $1 (see --help)" >&2; exit 2 ;;
   esac
 done
@@ -46,7 +53,7 @@ if ! grep -q '^MURVANE_EFI:BOOL=ON$' "$build/CMakeCache.txt"; then
   echo "release: $build is not a UEFI build (configure it with the efi preset)" >&2
   exit 1
 fi
-cmake --build "$build" --target murvane_efi >&2
+cmake --build "$build" --target murvane_efi murvane_efi_bridge >&2
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 if [ -z "$version" ]; then
@@ -64,13 +71,24 @@ mkdir -p "$out"
 out=$(cd "$out" && pwd)
 stage="$out/$name"
 rm -rf "$stage" "$out/$name.tar.gz"
-mkdir -p "$stage/docs"
+mkdir -p "$stage/examples"
 cp "$image" "$build/images/Murvane.map" "$build/images/board-settings.txt" "$stage/"
-cp "$build/generated/murvane/board_settings.h" "$stage/board_settings.h"
-cp README.md "$stage/"
-cp docs/*.md "$stage/docs/"
 cp -R "$root/integration/MurvanePkg" "$stage/MurvanePkg"
 cp "$image" "$stage/MurvanePkg/Murvane/Murvane.efi"
+cp "$build/generated/murvane/MurvaneBoardSettings.h" "$stage/MurvanePkg/Include/MurvaneBoardSettings.h"
+cp "$root/firmware/consumer/consumer.c" "$stage/examples/Consumer.c"
+cp "$root/integration/examples/StubPlatform.c" "$stage/examples/StubPlatform.c"
+# The bundle's README: the version, and a row per chip model from the one
+# list of models (core/family_list.h).
+models=$(sed -n 's/^ *FAMILY(\([a-z0-9]*\), *\([A-Z]\)).*/F \1 \2/p; s/^ *MODEL(\([a-z0-9]*\), *\(0x[0-9A-Fa-f]*\), *\([a-z0-9]*\)).*/M \1 \2 \3/p' \
+  "$root/core/family_list.h" | awk '$1 == "F" { letter[$2] = $3; next }
+    { printf "| `%s` | %s | %s (`%s`) | `Murvane: detected %s.` |\n", $2, $3, letter[$4], $4, $2 }')
+if [ -z "$models" ]; then
+  echo "release: no chip models found in core/family_list.h" >&2
+  exit 1
+fi
+awk -v version="$version" -v models="$models" '{ gsub(/@VERSION@/, version) } $0 == "@MODELS@" { print models; next } { print }' \
+  "$root/integration/bundle/README.md" >"$stage/README.md"
 # The dependency expression comes from the driver's own GUIDs, by the host
 # tool the host build makes (built here when it is not there yet).
 depex_tool="$root/build/default/tools/murvane-depex"
@@ -79,6 +97,15 @@ if [ ! -x "$depex_tool" ]; then
   cmake --build --preset default --target murvane-depex >&2
 fi
 "$depex_tool" --out "$stage/MurvanePkg/Murvane/Murvane.depex"
+# The bridge, in the mode it was built for (its module file names master
+# mode's protocol; an I2C IO build's names the I2C IO protocol instead).
+bridge_mode=$(sed -n 's/^MURVANE_BRIDGE_MODE=//p' "$build/images/bridge-settings.txt")
+cp "$build/images/MurvaneBridge.efi" "$build/images/MurvaneBridge.map" "$build/images/bridge-settings.txt" "$stage/"
+cp "$build/images/MurvaneBridge.efi" "$stage/MurvanePkg/MurvaneBridge/MurvaneBridge.efi"
+"$depex_tool" --bridge "$bridge_mode" --out "$stage/MurvanePkg/MurvaneBridge/MurvaneBridge.depex"
+if [ "$bridge_mode" = io ]; then
+  sed -i 's/^  gEfiI2cMasterProtocolGuid AND/  gEfiI2cIoProtocolGuid AND/' "$stage/MurvanePkg/MurvaneBridge/MurvaneBridge.inf"
+fi
 bash "$root/scripts/lint-edk2-modules.sh" "$stage/MurvanePkg" >&2
 
 (cd "$stage" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort | xargs sha256sum >SHA256SUMS)

@@ -3,7 +3,23 @@
 # booted in QEMU), static analysis, the lint of the integrator's module
 # files, the same tests under AddressSanitizer and UndefinedBehaviorSanitizer,
 # and the libFuzzer harness (its kept inputs, then a bounded fuzzing run).
+# It first installs what the tests need (scripts/deps.sh, Debian packages).
+#
+# usage: scripts/test.sh           run everything (about ten minutes on two cores)
+#        scripts/test.sh --help    this text; nothing is installed, built or run
+# One part alone, once built: ctest --preset default -R NAME (see README.md).
 set -euo pipefail
+case "${1:-}" in
+  -h | --help)
+    sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0"
+    exit 0
+    ;;
+  "") ;;
+  *)
+    echo "test.sh: unknown argument $1 (see --help)" >&2
+    exit 2
+    ;;
+esac
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
 

@@ -14,6 +14,14 @@ EFI_STATUS call_entry(VirtualPlatform& p) {
   return s;
 }
 
+EFI_STATUS call_load(VirtualPlatform& p) {
+  p.record_call("load");
+  reset_driver_state();
+  const EFI_STATUS s = efi_main(p.image_handle(), p.system_table());
+  p.record_return("load", {{"status", status_string(s)}});
+  return s;
+}
+
 EFI_STATUS call_start(VirtualPlatform& p) {
   p.record_call("start");
   auto* proto = static_cast<EFI_ZELT_I2C_HAPTIC_PROTOCOL*>(p.installed(EFI_ZELT_I2C_HAPTIC_PROTOCOL_GUID));

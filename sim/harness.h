@@ -14,6 +14,10 @@ namespace sim {
 
 // The image's entry point, as the firmware calls it at load.
 EFI_STATUS call_entry(VirtualPlatform& p);
+// The firmware loading the image again: the driver's globals go back to
+// their load values, as in a freshly loaded image, then its entry point runs
+// on the same chip, bus and clock. Traced as one "load" call.
+EFI_STATUS call_load(VirtualPlatform& p);
 // Start of the installed protocol record; EFI_NOT_FOUND when none is installed.
 EFI_STATUS call_start(VirtualPlatform& p);
 

@@ -1,5 +1,6 @@
 #include "sim/virtual_platform.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -124,8 +125,52 @@ void VirtualPlatform::add_config_table(const EFI_GUID& guid, void* table) {
 }
 
 // Callers build an event only while recording: with the trace off (sweeps,
-// fuzzing, benchmarks) no JSON is made at all.
-void VirtualPlatform::record(Event e) { events_.push_back(std::move(e)); }
+// fuzzing, benchmarks) no JSON is made at all. Whole microseconds are
+// written as integers, others with their fraction (nanoseconds are exact).
+void VirtualPlatform::record(Event e, uint64_t at_ns) {
+  if (hardware_ != nullptr) {
+    // On real hardware the time is the measured one, taken where the event
+    // began.
+    if (!e.contains("t_us")) {
+      e["t_us"] = hardware_->now_us();
+    }
+  } else if (at_ns % 1000 == 0) {
+    e["t_us"] = at_ns / 1000;
+  } else {
+    e["t_us"] = static_cast<double>(at_ns) / 1000.0;
+  }
+  events_.push_back(std::move(e));
+}
+
+uint64_t event_start_ns(const Event& e) {
+  const auto it = e.find("t_us");
+  if (it == e.end() || !it->is_number()) {
+    return 0;
+  }
+  if (it->is_number_unsigned()) {
+    return it->get<uint64_t>() * 1000;
+  }
+  return static_cast<uint64_t>(std::llround(it->get<double>() * 1000.0));
+}
+
+uint32_t event_bus_khz(const Event& e) {
+  const auto it = e.find("config");
+  if (it == e.end() || !it->is_array() || it->empty() || !(*it)[0].is_number_unsigned()) {
+    return build_bus_khz;
+  }
+  return static_cast<uint32_t>((*it)[0].get<uint64_t>());
+}
+
+uint64_t event_end_ns(const Event& e) {
+  const std::string& ev = e["ev"].get_ref<const std::string&>();
+  uint64_t length = 0;
+  if (ev == "stall") {
+    length = e["us"].get<uint64_t>() * 1000;
+  } else if (ev == "i2c_read" || ev == "i2c_write") {
+    length = transfer_ns(ev == "i2c_write", event_bus_khz(e));
+  }
+  return event_start_ns(e) + length;
+}
 
 void VirtualPlatform::record_call(const std::string& fn, const nlohmann::json* args) {
   if (!recording_) {
@@ -266,6 +311,9 @@ EFI_STATUS VirtualPlatform::stall(UINTN us) {
   counters_.stall_us += us;
   ++counters_.stalls;
   now_ns_ += static_cast<uint64_t>(us) * 1000;
+  if (hardware_ != nullptr) {
+    hardware_->stall(us);
+  }
   return EFI_SUCCESS;
 }
 
@@ -318,10 +366,14 @@ uint32_t VirtualPlatform::i2c_transfer(bool write, uint64_t /*handle*/, const ui
                                        uint32_t reg_len, uint8_t* data, uint32_t len, uint32_t* transferred,
                                        uint32_t timeout) {
   ++transfers_;
-  now_ns_ += write ? write_transfer_ns : read_transfer_ns;
+  const uint64_t start_ns = now_ns_;
+  // The slot the transfer takes at the clock it was passed (the build's
+  // when the caller passed no configuration).
+  now_ns_ += transfer_ns(write, config != nullptr ? config[0] : build_bus_khz);
   const auto reg8 = static_cast<uint8_t>(reg);
+  const double began_us = hardware_ != nullptr ? hardware_->now_us() : 0.0;
   uint32_t status = fault_for(write, reg8);
-  if (status == 0 && chip_ == nullptr) {
+  if (status == 0 && chip_ == nullptr && hardware_ == nullptr) {
     status = bus_fault_status;
   }
   if (status == 0 && transfer_hook) {
@@ -337,12 +389,23 @@ uint32_t VirtualPlatform::i2c_transfer(bool write, uint64_t /*handle*/, const ui
     ++counters_.writes;
     value = data != nullptr ? *data : 0;
     if (status == 0 && data != nullptr) {
-      chip_->set_time(now_ns_);
-      chip_->write(reg8, *data);
+      if (hardware_ != nullptr) {
+        status = hardware_->transfer(true, reg8, data);
+      } else {
+        chip_->set_time(now_ns_);
+        chip_->write(reg8, *data);
+      }
     }
   } else {
     ++counters_.reads;
-    if (status == 0 && data != nullptr) {
+    if (status == 0 && data != nullptr && hardware_ != nullptr) {
+      uint8_t v = 0;
+      status = hardware_->transfer(false, reg8, &v);
+      if (status == 0) {
+        *data = v;
+        value = v;
+      }
+    } else if (status == 0 && data != nullptr) {
       chip_->set_time(now_ns_);
       uint8_t v = chip_->read(reg8);
       if (read_hook) {
@@ -366,14 +429,18 @@ uint32_t VirtualPlatform::i2c_transfer(bool write, uint64_t /*handle*/, const ui
     for (int i = 0; i < 6 && config != nullptr; ++i) {
       cfg.push_back(config[i]);
     }
-    record({{"ev", write ? "i2c_write" : "i2c_read"},
-            {"reg", reg},
-            {"value", value},
-            {"status", status},
-            {"reg_len", reg_len},
-            {"len", len},
-            {"timeout", timeout},
-            {"config", cfg}});
+    Event e = {{"ev", write ? "i2c_write" : "i2c_read"},
+               {"reg", reg},
+               {"value", value},
+               {"status", status},
+               {"reg_len", reg_len},
+               {"len", len},
+               {"timeout", timeout},
+               {"config", cfg}};
+    if (hardware_ != nullptr) {
+      e["t_us"] = began_us;
+    }
+    record(std::move(e), start_ns);
   }
   return status;
 }
@@ -390,10 +457,13 @@ EFI_STATUS VirtualPlatform::pin_set(uint32_t word, uint32_t level) {
   if (recording_) {
     record({{"ev", "pin_set"}, {"word", word}, {"level", level}});
   }
+  if (hardware_ != nullptr) {
+    hardware_->set_pin(level);
+  }
   // A low-to-high edge ends a reset pulse.
   if (level != 0 && last_pin_level_ == 0) {
     ++counters_.reset_pulses;
-    if (chip_ != nullptr) {
+    if (chip_ != nullptr && hardware_ == nullptr) {
       chip_->set_time(now_ns_);
       chip_->reset_pulse();
     }
@@ -418,6 +488,7 @@ void reset_driver_state() {
   for (uint32_t& w : murvane::slave_config) {
     w = 0;
   }
+  murvane::bus_failed_transfers = 0;
   murvane::current_family = nullptr;
   murvane::haptic_dev = {0, 0, murvane::haptic_dev_lra_f0_at_load};
   murvane::support_teardown();

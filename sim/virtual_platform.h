@@ -14,8 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "core/regs.h"
 #include "platform/efi.h"
 #include "platform/protocols.h"
+#include "sim/bus_timing.h"
 #include "sim/model_factory.h"
 
 namespace sim {
@@ -24,11 +26,12 @@ enum class I2cMode { present, absent, open_fails };
 enum class PinMode { present, absent, config_fails };
 enum class Op { read, write, any };
 
-// Modeled I2C transfer times at 400 kHz (2.5 us per bit): a register write
-// is 29 bit-times, a register read 38.
-inline constexpr uint64_t bit_time_ns = 2500;
-inline constexpr uint64_t write_transfer_ns = 29 * bit_time_ns;
-inline constexpr uint64_t read_transfer_ns = 38 * bit_time_ns;
+// Each transfer takes its time at the bus clock of the slave configuration
+// it was passed with (sim/bus_timing.h). These are the times at the clock
+// this build's driver passes (the board setting MURVANE_I2C_SPEED_KHZ).
+inline constexpr uint32_t build_bus_khz = murvane::slave_config_values[0];
+inline constexpr uint64_t write_transfer_ns = transfer_ns(true, build_bus_khz);
+inline constexpr uint64_t read_transfer_ns = transfer_ns(false, build_bus_khz);
 
 inline constexpr uint32_t i2c_open_fail_status = 3;
 inline constexpr uint32_t bus_fault_status = 5;
@@ -73,8 +76,42 @@ struct Counters {
 
 using Event = nlohmann::ordered_json;
 
+// A real bus, reset pin and clock behind the platform's firmware tables, for
+// running the driver on a board (murvane-board). While one is attached,
+// register transfers, reset-pin levels and waits go to it instead of the chip
+// model and the virtual clock, and every event carries the hardware's clock
+// as t_us (when the event began); the firmware tables, the recorder and the
+// counters work as without it.
+class Hardware {
+ public:
+  virtual ~Hardware() = default;
+  // One register transfer; returns the bus status (0: done). A read fills
+  // *data only when it succeeds.
+  virtual uint32_t transfer(bool write, uint8_t reg, uint8_t* data) = 0;
+  virtual void set_pin(uint32_t level) = 0;
+  virtual void stall(uint64_t us) = 0;
+  // Microseconds since the run began.
+  virtual double now_us() = 0;
+
+ protected:
+  Hardware() = default;
+  Hardware(const Hardware&) = default;
+  Hardware& operator=(const Hardware&) = default;
+  Hardware(Hardware&&) = default;
+  Hardware& operator=(Hardware&&) = default;
+};
+
 std::string status_string(EFI_STATUS s);
 std::string guid_string(const EFI_GUID& g);
+
+// The virtual time an event began (its t_us, in nanoseconds), and the time
+// it ended: a stall lasts its microseconds, a transfer its time at the bus
+// clock of its slave configuration, everything else takes no time.
+uint64_t event_start_ns(const Event& e);
+uint64_t event_end_ns(const Event& e);
+// The bus clock a transfer event was passed with (config word 0), or the
+// build's when the event carries none.
+uint32_t event_bus_khz(const Event& e);
 
 class VirtualPlatform {
  public:
@@ -99,6 +136,9 @@ class VirtualPlatform {
   std::function<uint32_t(bool write, uint8_t reg)> transfer_hook;
   std::function<bool(uint8_t reg, uint8_t* value)> read_hook;
   void clear_faults() { faults_.clear(); }
+  // Routes transfers, pin levels and waits to real hardware (null: back to
+  // the chip model and the virtual clock). The caller keeps it alive.
+  void set_hardware(Hardware* hardware) { hardware_ = hardware; }
   // Adds an entry to the firmware's configuration table before the run.
   void add_config_table(const EFI_GUID& guid, void* table);
 
@@ -139,12 +179,15 @@ class VirtualPlatform {
   EFI_STATUS rng_get(uint8_t* out, UINTN len);
 
  private:
-  void record(Event e);
+  // Adds t_us, the virtual time at which the event began.
+  void record(Event e, uint64_t at_ns);
+  void record(Event e) { record(std::move(e), now_ns_); }
   uint32_t fault_for(bool write, uint8_t reg);
 
   static VirtualPlatform* active_;
 
   chip_model* chip_;
+  Hardware* hardware_ = nullptr;
   PlatformOptions options_;
   std::vector<Fault> faults_;
   std::mt19937_64 rng_;

@@ -1,21 +1,24 @@
 #!/usr/bin/env bash
 # A board other than the reference one: configures and builds murvane-sim in
 # its own build directory with non-default board settings, boots a healthy
-# zq3101 and checks that the trace carries the board's bus instance, chip
-# address and reset pin word, and that nothing else changed: with those three
-# values put back, the trace is byte for byte the reference board's golden trace.
+# zq3101 and checks that the trace carries the board's bus instance, bus
+# clock (1000 kHz), chip address and reset pin word, and that nothing else
+# changed: with those values put back, the trace is byte for byte the
+# reference board's golden trace (which keeps no times). At that clock the
+# tool's own VCD export, checked as a capture, must match too.
 # usage: board_settings_build.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 src="$1" build="$2"
 
-instance=3 address=0x2C pin=0x20001234
+instance=3 address=0x2C pin=0x20001234 khz=1000
 address_dec=$((address)) pin_dec=$((pin))
 ref_address_dec=$((0x5A)) ref_pin_dec=$((0x200EC1E0))
 
-echo "configuring $build with MURVANE_I2C_INSTANCE=$instance MURVANE_I2C_ADDRESS=$address MURVANE_RESET_PIN_WORD=$pin"
+echo "configuring $build with MURVANE_I2C_INSTANCE=$instance MURVANE_I2C_SPEED_KHZ=$khz" \
+  "MURVANE_I2C_ADDRESS=$address MURVANE_RESET_PIN_WORD=$pin"
 cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DMURVANE_TESTS=OFF -DMURVANE_BENCH=OFF -DMURVANE_FIRMWARE=OFF \
-  -DMURVANE_I2C_INSTANCE=$instance -DMURVANE_I2C_ADDRESS=$address -DMURVANE_RESET_PIN_WORD=$pin >/dev/null
+  -DMURVANE_TESTS=OFF -DMURVANE_BENCH=OFF -DMURVANE_FIRMWARE=OFF -DMURVANE_I2C_INSTANCE=$instance \
+  -DMURVANE_I2C_SPEED_KHZ=$khz -DMURVANE_I2C_ADDRESS=$address -DMURVANE_RESET_PIN_WORD=$pin >/dev/null
 grep -qx "MURVANE_I2C_ADDRESS=0x2C" "$build/board-settings.txt" || {
   echo "FAIL: $build/board-settings.txt does not record the address:"; cat "$build/board-settings.txt"; exit 1; }
 grep -q "reference_board = false" "$build/generated/murvane/board_settings.h" || {
@@ -29,20 +32,37 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 grep -q "^{\"ev\":\"i2c_open\",\"instance\":$instance," "$trace" || fail "i2c_open does not carry instance $instance"
 reads=$(grep -c '"ev":"i2c_\(read\|write\)"' "$trace" || true)
-carried=$(grep -c "\"config\":\[400,$address_dec,0,500,0,0\]" "$trace" || true)
+carried=$(grep -c "\"config\":\[$khz,$address_dec,0,500,0,0\]" "$trace" || true)
 [ "$reads" -gt 0 ] && [ "$reads" -eq "$carried" ] \
-  || fail "$carried of $reads transfers carry the slave configuration [400,$address_dec,0,500,0,0]"
+  || fail "$carried of $reads transfers carry the slave configuration [$khz,$address_dec,0,500,0,0]"
 pins=$(grep -c '"ev":"pin_\(config\|set\)"' "$trace" || true)
 carried=$(grep -c "\"ev\":\"pin_\(config\|set\)\",\"word\":$pin_dec," "$trace" || true)
 [ "$pins" -eq 3 ] && [ "$carried" -eq 3 ] || fail "$carried of $pins pin-control calls carry the word $pin"
 
 # Put the reference values back: what remains must be the golden trace.
 sed -e "s/^{\"ev\":\"i2c_open\",\"instance\":$instance,/{\"ev\":\"i2c_open\",\"instance\":5,/" \
-    -e "s/\"config\":\[400,$address_dec,0,500,0,0\]/\"config\":[400,$ref_address_dec,0,500,0,0]/" \
-    -e "s/\"word\":$pin_dec,/\"word\":$ref_pin_dec,/" "$trace" >"$trace.as-reference"
+    -e "s/\"config\":\[$khz,$address_dec,0,500,0,0\]/\"config\":[400,$ref_address_dec,0,500,0,0]/" \
+    -e "s/\"word\":$pin_dec,/\"word\":$ref_pin_dec,/" "$trace" |
+  sed -E 's/,"t_us":[0-9]+(\.[0-9]+)?}$/}/' >"$trace.as-reference"  # the golden traces keep no times
 if ! diff -u "$src/tests/golden/zq3101.jsonl" "$trace.as-reference" | head -40; then
   fail "with the board's values put back, the trace differs from tests/golden/zq3101.jsonl (above)"
 fi
+
+# The export at 1000 kHz, checked as a capture of itself: a healthy boot and
+# a run whose polls run to their count.
+stuck="$build/stuck-zq3601.json"
+printf '%s\n' '{"chip": "zq3601", "stuck": {"0x3F": 1}, "calls": ["entry", {"slot": "get_f0"}, {"slot": "stop"}]}' \
+  >"$stuck"
+for run in "--chip zq3101" "$stuck"; do
+  # shellcheck disable=SC2086 # the run's arguments, split on purpose
+  "$build/tools/murvane-sim" $run --vcd "$build/self.vcd" --quiet
+  # shellcheck disable=SC2086
+  verdict=$("$build/tools/murvane-sim" $run --check-capture "$build/self.vcd" || true)
+  case "$verdict" in
+    matches:*) echo "$khz kHz export of $run: $verdict" ;;
+    *) fail "the $khz kHz export of $run does not match itself: $verdict" ;;
+  esac
+done
 
 # A value that cannot be right stops the configure step with its name.
 bad="$build-refused"
@@ -64,4 +84,5 @@ if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed; trace: $trace"
   exit 1
 fi
-echo "ok: the trace carries instance $instance, address $address and reset pin word $pin, and nothing else changed"
+echo "ok: the trace carries instance $instance, $khz kHz, address $address and reset pin word $pin," \
+  "nothing else changed, and the export matches itself"

@@ -2,8 +2,10 @@
 # The release bundle: scripts/release.sh on an already built UEFI build, then
 # the archive unpacked and checked: its name carries the project's version,
 # it holds the image (the very one built, printing that version), its map,
-# the board settings, the README and docs and the integrator folders the
-# tree has, and SHA256SUMS lists every file exactly once with the right sum.
+# the board settings (as text and as the C header the build generated), its
+# own README, the integrator's package the tree has and the two examples,
+# and SHA256SUMS lists every file exactly once with the right sum.
+# (release_bundle_alone_test.sh builds and boots from it alone.)
 # usage: release_bundle_test.sh SOURCE_DIR EFI_BUILD_DIR WORK_DIR
 set -euo pipefail
 src="$1" efi="$2" work="$3"
@@ -27,11 +29,13 @@ top=$(ls "$work/unpacked")
 [ "$top" = "$name" ] && pass "one top folder, $name" || fail "top level is \"$top\", expected $name"
 dir="$work/unpacked/$name"
 
-required=(Murvane.efi Murvane.map SHA256SUMS board-settings.txt board_settings.h README.md docs/porting.md
-          docs/models.md docs/firmware.md)
+required=(Murvane.efi Murvane.map SHA256SUMS board-settings.txt README.md examples/Consumer.c
+          examples/StubPlatform.c MurvanePkg/Include/MurvaneBoardSettings.h)
 while IFS= read -r f; do required+=("MurvanePkg/${f#"$src/integration/MurvanePkg/"}"); done \
   < <(find "$src/integration/MurvanePkg" -type f)
 required+=(MurvanePkg/Murvane/Murvane.efi MurvanePkg/Murvane/Murvane.depex)
+required+=(MurvaneBridge.efi MurvaneBridge.map bridge-settings.txt MurvanePkg/MurvaneBridge/MurvaneBridge.efi
+           MurvanePkg/MurvaneBridge/MurvaneBridge.depex)
 for f in "${required[@]}"; do
   [ -f "$dir/$f" ] || fail "missing $f"
 done
@@ -62,7 +66,24 @@ for setting in MURVANE_I2C_INSTANCE MURVANE_I2C_SPEED_KHZ MURVANE_I2C_ADDRESS MU
                MURVANE_RESET_PIN_WORD MURVANE_RESET_PIN_GPIO; do
   grep -q "^$setting=" "$dir/board-settings.txt" || fail "board-settings.txt has no $setting"
 done
-cmp -s "$dir/docs/porting.md" "$src/docs/porting.md" || fail "docs/porting.md is not the tree's"
+cmp -s "$dir/MurvanePkg/Include/MurvaneBoardSettings.h" "$efi/generated/murvane/MurvaneBoardSettings.h" \
+  && pass "MurvaneBoardSettings.h is the one the image was built with" || fail "MurvaneBoardSettings.h differs"
+cmp -s "$dir/examples/StubPlatform.c" "$src/integration/examples/StubPlatform.c" \
+  && cmp -s "$dir/examples/Consumer.c" "$src/firmware/consumer/consumer.c" \
+  && pass "the examples are the tree's" || fail "the examples differ from the tree's"
+[ ! -e "$dir/docs" ] && pass "no developer documents" || fail "the bundle carries docs/"
+# The bridge: the image built, in the kit too, with the expression of its mode.
+for f in MurvaneBridge.efi MurvanePkg/MurvaneBridge/MurvaneBridge.efi; do
+  cmp -s "$dir/$f" "$efi/images/MurvaneBridge.efi" && pass "$f is the bridge built" || fail "$f differs"
+done
+cmp -s "$dir/bridge-settings.txt" "$efi/images/bridge-settings.txt" \
+  && pass "bridge-settings.txt is the one the bridge was built with" || fail "bridge-settings.txt differs"
+mode=$(sed -n 's/^MURVANE_BRIDGE_MODE=//p' "$dir/bridge-settings.txt")
+want_depex=$(mktemp)
+"$src/build/default/tools/murvane-depex" --bridge "${mode:-none}" --out "$want_depex" \
+  && cmp -s "$dir/MurvanePkg/MurvaneBridge/MurvaneBridge.depex" "$want_depex" \
+  && pass "MurvaneBridge.depex is the $mode mode's expression" || fail "MurvaneBridge.depex is not the $mode mode's"
+rm -f "$want_depex"
 
 # The same tree gives the same archive.
 again=$("$src/scripts/release.sh" --build "$efi" --out "$work/again")

@@ -20,7 +20,8 @@ for format in jsonl text; do
     diff "$work/direct.$format" "$work/run.$format" | head -5 || true
   fi
 done
-head -n 1 "$work/run.jsonl" | grep -q '^{"ev":"call","fn":"entry"}$' || fail "the jsonl trace does not start with the entry call"
+head -n 1 "$work/run.jsonl" | grep -q '^{"ev":"call","fn":"entry","t_us":0}$' \
+  || fail "the jsonl trace does not start with the entry call at time 0"
 grep -q '^{"ev":' "$work/run.jsonl" && ! grep -qv '^{"ev":' "$work/run.jsonl" \
   || fail "a line of run.sh's standard output is not a trace event"
 

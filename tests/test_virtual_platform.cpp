@@ -18,7 +18,9 @@ void expect_fields(const sim::Event& e, std::initializer_list<const char*> field
   for (const char* f : fields) {
     EXPECT_TRUE(e.contains(f)) << e["ev"] << " lacks " << f;
   }
-  EXPECT_EQ(e.size(), fields.size() + 1) << e.dump();
+  // ev, the fields, and t_us: the time the event began.
+  EXPECT_TRUE(e.contains("t_us") && e["t_us"].is_number()) << e.dump();
+  EXPECT_EQ(e.size(), fields.size() + 2) << e.dump();
 }
 
 TEST(Trace, PrimitiveRunCarriesEveryFieldOfTheContract) {
@@ -88,6 +90,8 @@ TEST(Trace, PrimitiveRunCarriesEveryFieldOfTheContract) {
   EXPECT_NE(text.str().find("FAILED status 5"), std::string::npos);
 }
 
+// At 400 kHz a read is 40 bit times of 2.5 us, a write 30 (START, the
+// bytes with their ACK/NACK, a repeated START for a read, STOP, bus free).
 TEST(Clock, StallsAndTransfersAdvanceVirtualTimeOnly) {
   SimBoard b("zq3101");
   murvane::support_init(b.platform().image_handle(), b.platform().system_table());
@@ -95,12 +99,39 @@ TEST(Clock, StallsAndTransfersAdvanceVirtualTimeOnly) {
   const uint64_t t0 = b.platform().now_ns();
   uint8_t v = 0;
   murvane::reg_read(0x00, &v);
-  EXPECT_EQ(b.platform().now_ns() - t0, 95000u);
+  EXPECT_EQ(b.platform().now_ns() - t0, 100000u);
   murvane::reg_write(0x39, 1);
-  EXPECT_EQ(b.platform().now_ns() - t0, 95000u + 72500u);
+  EXPECT_EQ(b.platform().now_ns() - t0, 100000u + 75000u);
   murvane::stall(1000000);  // one virtual second, no real wait
-  EXPECT_EQ(b.platform().now_ns() - t0, 95000u + 72500u + 1000000000u);
+  EXPECT_EQ(b.platform().now_ns() - t0, 100000u + 75000u + 1000000000u);
   EXPECT_EQ(b.platform().counters().stall_us, 1000000u);
+  // Each event carries the time it began.
+  const auto& ev = b.events();
+  ASSERT_GE(ev.size(), 3u);
+  EXPECT_EQ(sim::event_start_ns(ev[ev.size() - 3]), t0);
+  EXPECT_EQ(sim::event_start_ns(ev[ev.size() - 2]), t0 + 100000u);
+  EXPECT_EQ(sim::event_start_ns(ev.back()), t0 + 175000u);
+  EXPECT_EQ(sim::event_end_ns(ev.back()), t0 + 175000u + 1000000000u);
+}
+
+// A transfer takes its time at the clock of the slave configuration it is
+// passed with, whatever the build's: 30 and 40 bit times.
+TEST(Clock, TransfersTakeTheirTimeAtTheClockTheyArePassed) {
+  SimBoard b("zq3101");
+  for (const uint32_t khz : {100u, 400u, 1000u, 333u}) {
+    const uint32_t config[6] = {khz, 0x5A, 0, 500, 0, 0};
+    uint8_t v = 0;
+    uint64_t t0 = b.platform().now_ns();
+    b.platform().i2c_transfer(false, 0, config, 0x00, 1, &v, 1, nullptr, 2500);
+    EXPECT_EQ(b.platform().now_ns() - t0, (40u * 1000000u + khz / 2) / khz) << khz << " kHz";
+    t0 = b.platform().now_ns();
+    b.platform().i2c_transfer(true, 0, config, 0x39, 1, &v, 1, nullptr, 2500);
+    EXPECT_EQ(b.platform().now_ns() - t0, (30u * 1000000u + khz / 2) / khz) << khz << " kHz";
+    EXPECT_EQ(sim::event_end_ns(b.events().back()) - sim::event_start_ns(b.events().back()),
+              (30u * 1000000u + khz / 2) / khz);
+  }
+  EXPECT_EQ(sim::transfer_ns(true, 100), 300000u);
+  EXPECT_EQ(sim::transfer_ns(false, 100), 400000u);
 }
 
 class Faults : public ::testing::Test {

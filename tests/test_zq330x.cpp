@@ -171,9 +171,10 @@ TEST(Zq330xQualify, FailedReadIsNotAQualifiedPart) {
 
 // ---------------------------------------------------------------- stop / wait_standby
 
-// Each poll is a 2000 us wait then a 95 us read: the chip sees the i-th
-// reading i x 2095 us after the GO that started the stop.
-constexpr uint32_t poll_step_us = 2000 + 95;
+// Each poll is a 2000 us wait then a read of 100 us (40 bit times at the
+// build's bus clock, 400 kHz): the chip sees the i-th reading i x 2100 us
+// after the GO that started the stop.
+constexpr uint32_t poll_step_us = 2000 + static_cast<uint32_t>(sim::read_transfer_ns / 1000);
 
 struct StopCase {
   const char* name;

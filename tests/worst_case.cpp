@@ -1,5 +1,8 @@
 // Worst-case modeled time of every call, built from the driver's constants.
 //
+// A call's path is counted as (stall microseconds, read transfers, write
+// transfers); on the virtual clock a read costs 40 bit times and a write 30
+// at the build's bus clock (100 us and 75 us at 400 kHz), failed or not.
 // Each family's paths come with its chip model (sim/models/worst_case/),
 // read off the family's own constants; the bring-up around them is here.
 // test_worst_case drives every family's model into its slowest behaviour

@@ -1,19 +1,22 @@
-/* Consumer.efi (test only): a UEFI application in C that uses the driver the
- * way an integrator's C code would, through the kit's header only. It
- * locates EFI_ZELT_I2C_HAPTIC_PROTOCOL, checks its revision, calls Start and
- * prints the status; its exit status is Start's (or why it never called it).
- *
- * Its lines start with "[consumer] "; the driver's console output during
- * Start comes between "[consumer] start: begin" and the line break before
- * "[consumer] start: status ...", as with the C++ test application, so the
- * host checker can compare it with the virtual platform. */
-#include "firmware/consumer/uefi_c.h"
+/** @file
+  Consumer.efi: a UEFI application in C that uses the Murvane driver the
+  way platform code would, through Protocol/ZeltI2cHaptic.h only. It
+  locates EFI_ZELT_I2C_HAPTIC_PROTOCOL, checks its revision, calls Start
+  and prints the status; its exit status is Start's (or why it never
+  called it).
 
-/* The kit header after the base definitions, as in an EDK2 module. */
+  Its lines start with "[consumer] "; the driver's console output during
+  Start comes between "[consumer] start: begin" and the line break before
+  "[consumer] start: status ...".
+
+  Builds without EDK2: the protocol header brings the few UEFI definitions
+  it needs (MurvaneUefi.h). In an EDK2 module, include <Uefi.h> first and
+  let the .dec define the GUID variable.
+**/
 #include "Protocol/ZeltI2cHaptic.h"
 
 /* EDK2 generates this from the package's .dec; without EDK2 the consumer
- * defines it from the header's initializer. */
+   defines it from the header's initializer. */
 EFI_GUID gEfiZeltI2cHapticProtocolGuid = EFI_ZELT_I2C_HAPTIC_PROTOCOL_GUID;
 
 static EFI_SYSTEM_TABLE* gST;

@@ -206,6 +206,47 @@ TEST(FwCheckShell, TheShellsLoadLineEndsTheEntry) {
   EXPECT_EQ(other, "Image 'FS0:\\SimPlatform.efi' loaded at 5F7F5000 - Success\n");
 }
 
+// The Shell loads the driver more than once: each load is marked alike and
+// ended by the Shell's line; every later load is compared with the host's.
+TEST(FwCheckShell, EveryLoadIsComparedWithAFreshImagesEntry) {
+  run_record host = sample_run();
+  host.reload_logs = {host.entry_log, host.entry_log};
+  host.reload_statuses = {"Success", "Success"};
+  auto loads_serial = [&](const std::string& second_log) {
+    std::string serial = serial_of(host);
+    const size_t at = serial.find("[fwtest] stack guard:");
+    std::string more;
+    for (const std::string& log : {second_log, host.entry_log}) {
+      more += "[fwtest] entry: begin\r\n" + log + "Image 'FS0:\\Murvane.efi' loaded at 5F7EF000 - Success\r\n";
+    }
+    serial.insert(at, more);
+    const size_t end = serial.find("\r\n[fwtest] entry: status Success\r\n");
+    serial.replace(end, std::string("\r\n[fwtest] entry: status Success\r\n").size(),
+                   "Image 'FS0:\\Murvane.efi' loaded at 5F7EF000 - Success\r\n");
+    return fwcheck::parse_serial(fwcheck::shell_transcript(fwcheck::strip_console(serial)));
+  };
+  const firmware_record same = loads_serial(host.entry_log);
+  EXPECT_EQ(same.run.reload_logs.size(), 2u);
+  const fwcheck::comparison ok = fwcheck::compare(host, same);
+  EXPECT_TRUE(ok.ok);
+  // A second load that saw its calibration fail is a difference.
+  const std::string failed_log =
+      "Murvane: zq uefi driver version is v1.5.0\nMurvane: offset calibration out of range\n"
+      "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n";
+  const fwcheck::comparison bad = fwcheck::compare(host, loads_serial(failed_log));
+  EXPECT_FALSE(bad.ok);
+  bool named = false;
+  for (const std::string& line : bad.report) {
+    named = named || line.rfind("driver log during load 2: DIFFERENT from line 2 on", 0) == 0;
+  }
+  EXPECT_TRUE(named);
+  // Fewer loads than the host made is a difference too.
+  run_record one_more = host;
+  one_more.reload_logs.push_back(host.entry_log);
+  one_more.reload_statuses.emplace_back("Success");
+  EXPECT_FALSE(fwcheck::compare(one_more, same).ok);
+}
+
 // What the application prints when the firmware refuses the driver.
 std::string refused_serial(const std::string& status, const std::string& unloaded, const std::string& traffic,
                            const std::string& bus, bool done = true) {
@@ -381,6 +422,23 @@ TEST(FwCheckHost, RunsEntryThenStartOnTheVirtualPlatform) {
   // Two reset pulses per bring-up (one retry), each with its two waits.
   EXPECT_EQ(r.traffic.rfind("traffic: ", 0), 0u) << r.traffic;
   EXPECT_NE(r.traffic.find(" 0 writes,"), std::string::npos) << r.traffic;
+}
+
+// Loaded three times before Start on one chip and clock: each later load is
+// a fresh image and logs what the first did, and the traffic counts them all.
+TEST(FwCheckHost, LoadsAgainBeforeStart) {
+  fwsim::scenario s = {};
+  ASSERT_EQ(fwsim::parse_scenario("zq3201", 6, &s), fwsim::parse_status::ok);
+  const run_record once = fwcheck::run_on_host(s);
+  const run_record r = fwcheck::run_on_host(s, false, 3);
+  EXPECT_TRUE(once.reload_logs.empty());
+  ASSERT_EQ(r.reload_logs.size(), 2u);
+  EXPECT_EQ(r.reload_logs[0], r.entry_log);
+  EXPECT_EQ(r.reload_logs[1], r.entry_log);
+  EXPECT_EQ(r.reload_statuses, (std::vector<std::string>{"Success", "Success"}));
+  EXPECT_EQ(r.start_log, once.start_log);
+  EXPECT_EQ(r.verdict, once.verdict);
+  EXPECT_NE(r.traffic, once.traffic);
 }
 
 TEST(FwCheckHost, JudgesTheScenariosChip) {

@@ -15,9 +15,12 @@ fresh() {
   # Stand-ins for the build outputs the module lists.
   : >"$work/MurvanePkg/Murvane/Murvane.efi"
   : >"$work/MurvanePkg/Murvane/Murvane.depex"
+  : >"$work/MurvanePkg/MurvaneBridge/MurvaneBridge.efi"
+  : >"$work/MurvanePkg/MurvaneBridge/MurvaneBridge.depex"
 }
 
 inf="$work/MurvanePkg/Murvane/Murvane.inf"
+bridge_inf="$work/MurvanePkg/MurvaneBridge/MurvaneBridge.inf"
 dec="$work/MurvanePkg/MurvanePkg.dec"
 
 # expect WHAT MESSAGE COMMAND...: plant the defect with COMMAND, lint, and
@@ -79,6 +82,9 @@ expect "GUID declared twice" "GUID also used by" sed -i 's/0x2d95e7b4, 0x6a13, 0
 expect "name declared twice" "gEfiKormProtocolGuid declared twice" \
   sed -i 's/^\( *\)gEfiZeltI2cProtocolGuid\( *\)=/\1gEfiKormProtocolGuid\2=/' "$dec"
 expect "include directory" "include directory Include does not exist" rm -r "$work/MurvanePkg/Include"
+expect "bridge: a standard protocol without its package" \
+  "[Depex] names gEmbeddedGpioProtocolGuid, not declared" sed -i '/EmbeddedPkg\/EmbeddedPkg.dec/d' "$bridge_inf"
+expect "bridge: image not staged" "MurvaneBridge.efi is not in" rm "$work/MurvanePkg/MurvaneBridge/MurvaneBridge.efi"
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures planted defect(s) not found as expected"

@@ -1,7 +1,10 @@
-// The integrator's kit against the driver: the C header's record as C and
-// C++ compilers lay it out, the GUIDs and version of the module files, and
-// the encoded dependency expression, each held against the driver's own
-// definitions (platform/protocols.h), so none of them can drift.
+// The integrator's kit against the driver: the C headers' records (the
+// haptic protocol the driver publishes, the bus and pin-control protocols
+// it calls) as C and C++ compilers lay them out, the board settings as C
+// macros, the GUIDs and version of the module files, and the encoded
+// dependency expression, each held against the driver's own definitions
+// (platform/protocols.h, the generated board settings), so none of them
+// can drift.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -15,7 +18,11 @@
 #include <vector>
 
 #include "core/entry.h"
+#include "core/regs.h"
+#include "firmware/bridge/pi_i2c.h"
 #include "integration/tests/kit_layout.h"
+#include "murvane/MurvaneBoardSettings.h"
+#include "murvane/board_settings.h"
 #include "platform/protocols.h"
 #include "sim/harness.h"
 #include "sim/model_factory.h"
@@ -112,15 +119,86 @@ void expect_driver_layout(const kit_layout& k, const char* compiler) {
   EXPECT_EQ(k.start_size, sizeof(EFI_ZELT_I2C_HAPTIC_PROTOCOL::Start));
   EXPECT_EQ(k.revision_constant, EFI_ZELT_I2C_HAPTIC_PROTOCOL_REVISION);
   EXPECT_EQ(k.guid_size, sizeof(EFI_GUID));
+  EXPECT_EQ(k.i2c_size, sizeof(EFI_ZELT_I2C_PROTOCOL));
+  EXPECT_EQ(k.i2c_open_offset, offsetof(EFI_ZELT_I2C_PROTOCOL, Open));
+  EXPECT_EQ(k.i2c_read_offset, offsetof(EFI_ZELT_I2C_PROTOCOL, Read));
+  EXPECT_EQ(k.i2c_write_offset, offsetof(EFI_ZELT_I2C_PROTOCOL, Write));
+  EXPECT_EQ(k.i2c_slave_config_words, 6u);
+  EXPECT_EQ(k.korm_size, sizeof(EFI_KORM_PROTOCOL));
+  EXPECT_EQ(k.korm_configure_offset, offsetof(EFI_KORM_PROTOCOL, Configure));
+  EXPECT_EQ(k.korm_set_output_offset, offsetof(EFI_KORM_PROTOCOL, SetOutput));
 }
 
 TEST(KitHeader, LaysOutTheRecordAsTheDriverDoesInC) { expect_driver_layout(kit_layout_c, "C"); }
 
 TEST(KitHeader, LaysOutTheRecordAsTheDriverDoesInCxx) { expect_driver_layout(kit_layout_cxx, "C++"); }
 
-TEST(KitHeader, GuidInitializerIsTheDriversGuid) {
-  EXPECT_EQ(std::memcmp(kit_guid_bytes_from_c(), &EFI_ZELT_I2C_HAPTIC_PROTOCOL_GUID, sizeof(EFI_GUID)), 0);
-  EXPECT_EQ(std::memcmp(kit_guid_bytes_from_cxx(), &EFI_ZELT_I2C_HAPTIC_PROTOCOL_GUID, sizeof(EFI_GUID)), 0);
+// The driver's GUIDs in the order the kit_guid_bytes_* functions take them.
+const EFI_GUID* const driver_guids[] = {&EFI_ZELT_I2C_HAPTIC_PROTOCOL_GUID, &EFI_ZELT_I2C_PROTOCOL_GUID,
+                                        &EFI_KORM_PROTOCOL_GUID};
+
+TEST(KitHeader, GuidInitializersAreTheDriversGuids) {
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(std::memcmp(kit_guid_bytes_from_c(i), driver_guids[i], sizeof(EFI_GUID)), 0);
+    EXPECT_EQ(std::memcmp(kit_guid_bytes_from_cxx(i), driver_guids[i], sizeof(EFI_GUID)), 0);
+  }
+  // And they are three different GUIDs (a copy-and-paste slip would not be).
+  EXPECT_NE(std::memcmp(kit_guid_bytes_from_c(1), kit_guid_bytes_from_c(2), sizeof(EFI_GUID)), 0);
+}
+
+TEST(KitHeader, DriverCallsCPlatformProtocolsThroughItsOwnTypes) {
+  // Records built in C from the headers, called the way the driver calls
+  // them (its types from platform/protocols.h): every argument must arrive
+  // where the C side expects it, in the UEFI calling convention.
+  kit_platform_calls_c = {};
+  const auto* i2c = static_cast<const EFI_ZELT_I2C_PROTOCOL*>(kit_i2c_protocol_from_c());
+  UINT64 handle = 0;
+  EXPECT_EQ(i2c->Open(5, &handle), 0u);
+  EXPECT_EQ(kit_platform_calls_c.open_instance, 5u);
+  EXPECT_EQ(handle, 0x1122334455667788ull);
+  const UINT32 config[6] = {400, 0x5A, 0, 500, 0, 0};
+  UINT8 byte = 0;
+  UINT32 transferred = 0;
+  EXPECT_EQ(i2c->Read(handle, config, 0x57, 1, &byte, 1, &transferred, 2500), 0u);
+  EXPECT_EQ(byte, 0x95);
+  EXPECT_EQ(kit_platform_calls_c.reads, 1);
+  EXPECT_EQ(kit_platform_calls_c.transfer_handle, handle);
+  EXPECT_EQ(kit_platform_calls_c.transfer_config, config);
+  EXPECT_EQ(kit_platform_calls_c.transfer_register, 0x57u);
+  EXPECT_EQ(kit_platform_calls_c.transfer_register_length, 1u);
+  EXPECT_EQ(kit_platform_calls_c.transfer_data, &byte);
+  EXPECT_EQ(kit_platform_calls_c.transfer_length, 1u);
+  EXPECT_EQ(kit_platform_calls_c.transfer_transferred, &transferred);
+  EXPECT_EQ(kit_platform_calls_c.transfer_timeout, 2500u);
+  EXPECT_EQ(i2c->Write(handle, config, 0x0C, 1, &byte, 1, &transferred, 2500), 7u);
+  EXPECT_EQ(kit_platform_calls_c.writes, 1);
+  EXPECT_EQ(kit_platform_calls_c.transfer_register, 0x0Cu);
+
+  const auto* korm = static_cast<const EFI_KORM_PROTOCOL*>(kit_korm_protocol_from_c());
+  EXPECT_EQ(korm->Configure(0x200EC1E0, 1), EFI_SUCCESS);
+  EXPECT_EQ(kit_platform_calls_c.pin_configures, 1);
+  EXPECT_EQ(kit_platform_calls_c.pin_word, 0x200EC1E0u);
+  EXPECT_EQ(kit_platform_calls_c.pin_value, 1u);
+  EXPECT_EQ(korm->SetOutput(0x200EC1E0, 0), EFI_DEVICE_ERROR);
+  EXPECT_EQ(kit_platform_calls_c.pin_outputs, 1);
+  EXPECT_EQ(kit_platform_calls_c.pin_value, 0u);
+}
+
+TEST(KitBoardSettings, CMacrosAreTheDriversValues) {
+  EXPECT_EQ(MURVANE_I2C_INSTANCE, murvane::board::i2c_instance);
+  EXPECT_EQ(MURVANE_I2C_SPEED_KHZ, murvane::board::i2c_speed_khz);
+  EXPECT_EQ(MURVANE_I2C_ADDRESS, murvane::board::i2c_address);
+  const uint32_t config[] = MURVANE_I2C_SLAVE_CONFIG;
+  ASSERT_EQ(std::size(config), 6u);
+  EXPECT_EQ(config[0], murvane::board::i2c_speed_khz);
+  EXPECT_EQ(config[1], murvane::board::i2c_address);
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(config[2 + i], murvane::board::i2c_config_words_3_to_6[i]) << "word " << 3 + i;
+  }
+  EXPECT_EQ(MURVANE_I2C_TIMEOUT, murvane::i2c_timeout);
+  EXPECT_EQ(MURVANE_RESET_PIN_WORD, murvane::board::reset_pin_word);
+  EXPECT_EQ(MURVANE_RESET_PIN_GPIO, murvane::board::reset_pin_gpio);
 }
 
 TEST(KitHeader, RevisionIsThePublishedOne) {
@@ -151,7 +229,9 @@ TEST(KitHeader, CCallsStartThroughTheDriversRecord) {
 
 TEST(KitHeader, WorksWithGnuEfisDefinitionsToo) {
 #ifdef MURVANE_KIT_GNU_EFI
-  EXPECT_EQ(std::memcmp(kit_guid_bytes_with_gnu_efi(), &EFI_ZELT_I2C_HAPTIC_PROTOCOL_GUID, sizeof(EFI_GUID)), 0);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(std::memcmp(kit_guid_bytes_with_gnu_efi(i), driver_guids[i], sizeof(EFI_GUID)), 0) << i;
+  }
   EFI_ZELT_I2C_HAPTIC_PROTOCOL record = {EFI_ZELT_I2C_HAPTIC_PROTOCOL_REVISION, &fake_start};
   uint64_t revision = 0;
   fake_calls = 0;
@@ -185,7 +265,7 @@ TEST(KitHeader, CStartsTheRealDriverOnTheVirtualPlatform) {
 
 TEST(KitModuleFiles, PackageDeclaresTheDriversGuids) {
   const auto guids = dec_guids(dec_text);
-  ASSERT_EQ(guids.size(), 3u) << "three protocol GUIDs in the .dec";
+  ASSERT_EQ(guids.size(), 4u) << "three protocol GUIDs and the bridge's device GUID in the .dec";
   ASSERT_TRUE(guids.count("gEfiZeltI2cHapticProtocolGuid"));
   ASSERT_TRUE(guids.count("gEfiZeltI2cProtocolGuid"));
   ASSERT_TRUE(guids.count("gEfiKormProtocolGuid"));
@@ -298,6 +378,51 @@ TEST(KitDepex, DecoderRejectsMalformedExpressions) {
   }
   std::string error;
   EXPECT_TRUE(depex::decode(good, &error).has_value()) << error;
+}
+
+// The bridge's module (MurvaneBridge/MurvaneBridge.inf): the staged [Depex],
+// resolved through our .dec and the names the standard packages declare, is
+// the expression the staged MurvaneBridge.depex decodes to, and it names the
+// standard protocol of the mode the bridge was built for.
+TEST(KitBridge, StagedDepexRoundTripsAndNamesTheModesProtocol) {
+  const std::string staged = read_text(MURVANE_KIT_BRIDGE_INF);
+  auto guids = dec_guids(dec_text);
+  guids["gEfiI2cMasterProtocolGuid"] = pi::EFI_I2C_MASTER_PROTOCOL_GUID;
+  guids["gEfiI2cIoProtocolGuid"] = pi::EFI_I2C_IO_PROTOCOL_GUID;
+  guids["gEmbeddedGpioProtocolGuid"] = pi::EMBEDDED_GPIO_PROTOCOL_GUID;
+  const std::vector<std::string> depex = section_lines(staged, "Depex");
+  ASSERT_EQ(depex.size(), 1u);
+  std::istringstream words(depex.front());
+  std::vector<std::string> w(std::istream_iterator<std::string>{words}, std::istream_iterator<std::string>{});
+  ASSERT_EQ(w.size(), 3u) << depex.front();
+  ASSERT_EQ(w[1], "AND");
+  ASSERT_TRUE(guids.count(w[0]) && guids.count(w[2])) << depex.front();
+  const std::vector<depex::instruction> from_inf = {{depex::op::push, guids.at(w[0])},
+                                                    {depex::op::push, guids.at(w[2])},
+                                                    {depex::op::and_, {}},
+                                                    {depex::op::end, {}}};
+  std::string error;
+  const auto built = depex::decode(read_bytes(MURVANE_KIT_BRIDGE_DEPEX), &error);
+  ASSERT_TRUE(built.has_value()) << error;
+  EXPECT_EQ(depex::listing(*built), depex::listing(from_inf));
+  const bool io = w[0] == "gEfiI2cIoProtocolGuid";
+  EXPECT_EQ(depex::listing(*built), depex::listing(depex::bridge_expression(io)));
+  EXPECT_EQ(w[2], "gEmbeddedGpioProtocolGuid");
+  EXPECT_TRUE(w[0] == "gEfiI2cMasterProtocolGuid" || io) << w[0];
+}
+
+TEST(KitBridge, ModuleIsTheBridgeAsBuiltAndDeclaresItsDeviceGuid) {
+  const std::string text = read_text(MURVANE_KIT_SOURCE "/MurvaneBridge/MurvaneBridge.inf");
+  EXPECT_EQ(define_of(text, "MODULE_TYPE"), "DXE_DRIVER");
+  EXPECT_EQ(define_of(text, "BASE_NAME"), "MurvaneBridge");
+  EXPECT_EQ(define_of(text, "VERSION_STRING"), MURVANE_VERSION);
+  EXPECT_EQ(section_lines(text, "Binaries.AARCH64"),
+            (std::vector<std::string>{"PE32|MurvaneBridge.efi|*", "DXE_DEPEX|MurvaneBridge.depex|*"}));
+  // The .dec's device GUID is the bridge's default DeviceGuid.
+  const auto guids = dec_guids(dec_text);
+  ASSERT_TRUE(guids.count("gMurvaneHapticI2cDeviceGuid"));
+  const EFI_GUID want = {0x8F4A2C71, 0x5D3E, 0x4B96, {0xA0, 0xC8, 0x7E, 0x19, 0xD6, 0x2B, 0x4F, 0x35}};
+  EXPECT_TRUE(same_guid(guids.at("gMurvaneHapticI2cDeviceGuid"), want));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "firmware/bridge/pi_i2c.h"
 #include "platform/protocols.h"
 
 namespace depex {
@@ -56,6 +57,13 @@ const char* name_of(op code) {
 
 std::vector<instruction> driver_expression() {
   return {{op::push, EFI_ZELT_I2C_PROTOCOL_GUID}, {op::push, EFI_KORM_PROTOCOL_GUID}, {op::and_, {}}, {op::end, {}}};
+}
+
+std::vector<instruction> bridge_expression(bool io_mode) {
+  return {{op::push, io_mode ? pi::EFI_I2C_IO_PROTOCOL_GUID : pi::EFI_I2C_MASTER_PROTOCOL_GUID},
+          {op::push, pi::EMBEDDED_GPIO_PROTOCOL_GUID},
+          {op::and_, {}},
+          {op::end, {}}};
 }
 
 std::vector<uint8_t> encode(const std::vector<instruction>& program) {
@@ -151,7 +159,9 @@ std::string listing(const std::vector<instruction>& program) {
   for (const instruction& in : program) {
     out += name_of(in.code);
     if (takes_guid(in.code)) {
-      out += " " + guid_text(in.guid);
+      // Two appends: GCC 12 at -O3 takes "literal" + string for an overlapping copy (-Wrestrict).
+      out += ' ';
+      out += guid_text(in.guid);
     }
     out += "\n";
   }

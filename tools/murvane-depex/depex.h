@@ -37,6 +37,12 @@ struct instruction {
 // locates both at once and does not wait for either.
 std::vector<instruction> driver_expression();
 
+// What MurvaneBridge.efi needs: the standard protocol its mode sits on
+// (EFI_I2C_MASTER_PROTOCOL, or EFI_I2C_IO_PROTOCOL in I2C IO mode) AND
+// EMBEDDED_GPIO. It looks them up only when the driver opens the bus and
+// drives the pin, but a bridge started before them would fail every open.
+std::vector<instruction> bridge_expression(bool io_mode);
+
 std::vector<uint8_t> encode(const std::vector<instruction>& program);
 
 // The instructions of an encoded expression, or nothing with the reason in

@@ -3,7 +3,9 @@
 // (the binary module's Murvane.depex), or lists an encoded one.
 //
 //   murvane-depex --out Murvane.depex
+//   murvane-depex --bridge master|io --out MurvaneBridge.depex   (the bridge's, for its mode)
 //   murvane-depex --list Murvane.depex
+//   murvane-depex --version   (the driver version it belongs to, as the driver logs it)
 //
 // Exit status 0 on success, 1 when a file cannot be written or does not
 // decode, 2 on a usage error.
@@ -13,17 +15,18 @@
 #include <string>
 #include <vector>
 
+#include "murvane/version.h"
 #include "tools/murvane-depex/depex.h"
 
 namespace {
 
 int usage(const std::string& why) {
-  std::cerr << "murvane-depex: " << why << "\nusage: murvane-depex (--out FILE | --list FILE)\n";
+  std::cerr << "murvane-depex: " << why << "\nusage: murvane-depex ([--bridge master|io] --out FILE | --list FILE | --version)\n";
   return 2;
 }
 
-int write_expression(const std::string& path) {
-  const std::vector<uint8_t> bytes = depex::encode(depex::driver_expression());
+int write_expression(const std::string& path, const std::vector<depex::instruction>& program) {
+  const std::vector<uint8_t> bytes = depex::encode(program);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   out.close();
@@ -55,11 +58,21 @@ int list_expression(const std::string& path) {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 1 && args[0] == "--version") {
+    std::cout << "murvane-depex v" << murvane::driver_version << "\n";
+    return 0;
+  }
+  if (args.size() == 4 && args[0] == "--bridge" && args[2] == "--out") {
+    if (args[1] != "master" && args[1] != "io") {
+      return usage("--bridge takes master or io, not " + args[1]);
+    }
+    return write_expression(args[3], depex::bridge_expression(args[1] == "io"));
+  }
   if (args.size() != 2) {
     return usage("expected one option and one file");
   }
   if (args[0] == "--out") {
-    return write_expression(args[1]);
+    return write_expression(args[1], depex::driver_expression());
   }
   if (args[0] == "--list") {
     return list_expression(args[1]);

@@ -15,30 +15,44 @@ constexpr size_t sig_sda = 1;
 constexpr size_t sig_rst = 2;
 
 // The drawing's grid: a VCD at 100 ns resolution keeps a 30 ms boot small
-// for sigrok (300 000 samples) and holds every I2C phase at 400 kHz.
+// for sigrok (300 000 samples) and holds every I2C phase up to 1000 kHz.
 constexpr uint64_t grid_ns = 100;
 constexpr uint64_t tail_ns = 10000;  // idle bus after the last event: sigrok misses a stop at the very end
 constexpr uint32_t min_khz = 10;
 constexpr uint32_t max_khz = 1000;
 
-uint64_t on_grid(uint64_t ns) { return std::max(grid_ns, (ns + grid_ns / 2) / grid_ns * grid_ns); }
+// Nearest grid point.
+uint64_t nearest_grid(uint64_t ns) { return (ns + grid_ns / 2) / grid_ns * grid_ns; }
+// The same for a bus edge, never at 0, where sigrok would miss a start.
+uint64_t on_grid(uint64_t ns) { return std::max(grid_ns, nearest_grid(ns)); }
 
-// Fast-mode phases scaled to the clock: at 400 kHz SCL is low 1.3 us and
-// high 1.2 us, SDA changes 0.5 us into the low phase, start and stop hold
-// 0.6 us, and the bus stays free 1.3 us between a stop and the next start.
-struct Timing {
-  uint64_t period;
-  uint64_t low;
-  uint64_t hold;
-  uint64_t data;
-  uint64_t bus_free;
-  explicit Timing(uint32_t khz)
-      : period(on_grid(1000000 / khz)),
-        low(on_grid(period * 13 / 25)),
-        hold(on_grid(period * 6 / 25)),
-        data(on_grid(period / 5)),
-        bus_free(low) {}
+// One transfer drawn in the bit-time slots of sim/bus_timing.h, so that it
+// holds the bus exactly as long as the virtual clock gives it. Within a slot
+// of one bit time T (fast-mode proportions, which at 400 kHz are SCL low
+// 1.3 us and high 1.2 us): a data bit's slot begins with SCL falling, SDA
+// takes the bit at 0.2 T, SCL rises at 0.52 T; a start is SDA falling with
+// SCL high, held for T; a repeated start lets SDA go high at 0.2 T, SCL rise
+// at 0.52 T and SDA fall at 0.76 T; a stop has SDA low at 0.2 T, SCL rising
+// at 0.52 T and SDA rising at 0.76 T. The bus-free slot is idle. Edges are
+// computed in picoseconds from the transfer's start and put on the grid one
+// by one, so a clock whose period is not a whole grid step keeps its length.
+class SlotClock {
+ public:
+  SlotClock(uint64_t start_ns, uint32_t khz) : start_ns_(start_ns), period_ps_(1000000000 / khz) {}
+  // Time of the point `percent` into slot `slot`, on the grid.
+  uint64_t at(uint64_t slot, uint64_t percent) const {
+    const uint64_t ps = slot * period_ps_ + period_ps_ * percent / 100;
+    return on_grid(start_ns_ + (ps + 500) / 1000);
+  }
+
+ private:
+  uint64_t start_ns_;
+  uint64_t period_ps_;
 };
+
+constexpr uint64_t data_at = 20;
+constexpr uint64_t rise_at = 52;
+constexpr uint64_t settle_at = 76;
 
 class Drawer {
  public:
@@ -55,16 +69,17 @@ class Drawer {
   std::vector<bool> level_;
 };
 
-// Draws one transfer from start time t; returns the time of its stop.
-uint64_t draw_transfer(Drawer& d, const Timing& tm, uint64_t t, const Transfer& tr) {
-  d.set(t, sig_sda, false);  // start: SDA falls while SCL is high
-  uint64_t clk = t + tm.hold;
-  d.set(clk, sig_scl, false);
+// Draws one transfer from its start on the virtual clock; returns the time
+// of its stop.
+uint64_t draw_transfer(Drawer& d, const SlotClock& c, const Transfer& tr) {
+  d.set(c.at(0, 0), sig_sda, false);  // start: SDA falls while SCL is high
+  uint64_t slot = 1;
+  d.set(c.at(slot, 0), sig_scl, false);
   auto bit = [&](bool v) {
-    d.set(clk + tm.data, sig_sda, v);
-    d.set(clk + tm.low, sig_scl, true);
-    d.set(clk + tm.period, sig_scl, false);
-    clk += tm.period;
+    d.set(c.at(slot, data_at), sig_sda, v);
+    d.set(c.at(slot, rise_at), sig_scl, true);
+    ++slot;
+    d.set(c.at(slot, 0), sig_scl, false);
   };
   auto byte = [&](uint8_t b, bool ack) {
     for (int i = 7; i >= 0; --i) {
@@ -75,11 +90,11 @@ uint64_t draw_transfer(Drawer& d, const Timing& tm, uint64_t t, const Transfer& 
   bool first = true;
   for (const Segment& s : tr.segments) {
     if (!first) {  // repeated start
-      d.set(clk + tm.data, sig_sda, true);
-      d.set(clk + tm.low, sig_scl, true);
-      d.set(clk + tm.low + tm.hold, sig_sda, false);
-      clk += tm.low + 2 * tm.hold;
-      d.set(clk, sig_scl, false);
+      d.set(c.at(slot, data_at), sig_sda, true);
+      d.set(c.at(slot, rise_at), sig_scl, true);
+      d.set(c.at(slot, settle_at), sig_sda, false);
+      ++slot;
+      d.set(c.at(slot, 0), sig_scl, false);
     }
     first = false;
     byte(static_cast<uint8_t>((s.address << 1) | (s.read ? 1 : 0)), s.address_ack);
@@ -87,9 +102,9 @@ uint64_t draw_transfer(Drawer& d, const Timing& tm, uint64_t t, const Transfer& 
       byte(b, ack);
     }
   }
-  d.set(clk + tm.data, sig_sda, false);  // stop: SDA rises while SCL is high
-  d.set(clk + tm.low, sig_scl, true);
-  const uint64_t stop = clk + tm.low + tm.hold;
+  d.set(c.at(slot, data_at), sig_sda, false);  // stop: SDA rises while SCL is high
+  d.set(c.at(slot, rise_at), sig_scl, true);
+  const uint64_t stop = c.at(slot, settle_at);
   d.set(stop, sig_sda, true);
   return stop;
 }
@@ -128,14 +143,11 @@ BusConfig bus_config(const sim::Event& e) {
 std::vector<BusItem> expected_items(const std::vector<sim::Event>& events) {
   std::vector<BusItem> items;
   std::map<uint64_t, bool> pin_level;  // by pin word; a pin idles high until driven
-  uint64_t now = 0;
   uint64_t wait = 0;
   for (const sim::Event& e : events) {
     const std::string ev = e["ev"].get<std::string>();
     if (ev == "stall") {
-      const uint64_t ns = e["us"].get<uint64_t>() * 1000;
-      now += ns;
-      wait += ns;
+      wait += e["us"].get<uint64_t>() * 1000;
     } else if (ev == "pin_set") {
       const bool level = e["level"].get<uint64_t>() != 0;
       auto [it, fresh] = pin_level.try_emplace(e["word"].get<uint64_t>(), true);
@@ -144,7 +156,7 @@ std::vector<BusItem> expected_items(const std::vector<sim::Event>& events) {
         it->second = level;
         BusItem item;
         item.kind = level ? BusItem::Kind::reset_high : BusItem::Kind::reset_low;
-        item.sim_ns = now;
+        item.sim_ns = sim::event_start_ns(e);
         item.wait_ns = wait;
         items.push_back(item);
         wait = 0;
@@ -155,7 +167,8 @@ std::vector<BusItem> expected_items(const std::vector<sim::Event>& events) {
       BusItem item;
       item.reg = static_cast<uint8_t>(e["reg"].get<uint64_t>());
       item.failed = e["status"].get<uint64_t>() != 0;
-      item.sim_ns = now;
+      item.sim_ns = sim::event_start_ns(e);
+      item.khz = c.khz;
       item.wait_ns = wait;
       wait = 0;
       Segment first{c.address, false, !item.failed, {}};
@@ -175,7 +188,6 @@ std::vector<BusItem> expected_items(const std::vector<sim::Event>& events) {
         item.transfer.segments.push_back(first);  // nobody answers the address
       }
       items.push_back(item);
-      now += write ? sim::write_transfer_ns : sim::read_transfer_ns;
     }
   }
   return items;
@@ -187,47 +199,26 @@ Waveform draw_bus(const std::vector<sim::Event>& events, std::vector<BusItem>* i
   w.names = {"SCL", "SDA", "RST"};
   w.initial = {true, true, true};
   Drawer d(&w);
-  uint64_t last_stop = 0;  // the bus idles from time 0: sigrok misses a start right at 0
   uint64_t end = 0;
-  size_t k = 0;
-  for (const sim::Event& e : events) {
-    if (e["ev"] != "i2c_read" && e["ev"] != "i2c_write") {
+  // Every item where the virtual clock puts it: a transfer fills the slot
+  // its bus clock gives it, so the next one never has to wait for the bus.
+  for (BusItem& item : items) {
+    if (item.kind != BusItem::Kind::transfer) {
+      item.start_ns = item.end_ns = nearest_grid(item.sim_ns);
+      d.set(item.start_ns, sig_rst, item.kind == BusItem::Kind::reset_high);
+      end = std::max(end, item.end_ns);
       continue;
     }
-    for (; items[k].kind != BusItem::Kind::transfer; ++k) {
-      BusItem& pin = items[k];
-      pin.start_ns = pin.end_ns = pin.sim_ns;
-      d.set(pin.sim_ns, sig_rst, pin.kind == BusItem::Kind::reset_high);
-      end = std::max(end, pin.sim_ns);
-    }
-    BusItem& item = items[k++];
-    // Each transfer's own slave configuration sets its clock and address.
-    const Timing tm(bus_config(e).khz);
-    const uint64_t start = std::max(item.sim_ns, last_stop + tm.bus_free);
-    last_stop = draw_transfer(d, tm, start, item.transfer);
-    item.start_ns = item.transfer.start_ns = start;
-    item.end_ns = item.transfer.end_ns = last_stop;
+    const SlotClock clock(item.sim_ns, item.khz);
+    item.start_ns = item.transfer.start_ns = clock.at(0, 0);
+    item.end_ns = item.transfer.end_ns = draw_transfer(d, clock, item.transfer);
     item.transfer.timed = true;
-    end = std::max(end, last_stop);
+    end = std::max(end, item.end_ns);
   }
-  for (; k < items.size(); ++k) {
-    BusItem& pin = items[k];
-    pin.start_ns = pin.end_ns = pin.sim_ns;
-    d.set(pin.sim_ns, sig_rst, pin.kind == BusItem::Kind::reset_high);
-    end = std::max(end, pin.sim_ns);
-  }
-  uint64_t now = 0;
   for (const sim::Event& e : events) {
-    const std::string ev = e["ev"].get<std::string>();
-    if (ev == "stall") {
-      now += e["us"].get<uint64_t>() * 1000;
-    } else if (ev == "i2c_read") {
-      now += sim::read_transfer_ns;
-    } else if (ev == "i2c_write") {
-      now += sim::write_transfer_ns;
-    }
+    end = std::max(end, sim::event_end_ns(e));
   }
-  w.end_ns = std::max(end, now) + tail_ns;
+  w.end_ns = end + tail_ns;
   std::stable_sort(w.changes.begin(), w.changes.end(),
                    [](const Waveform::Change& a, const Waveform::Change& b) { return a.t_ns < b.t_ns; });
   if (items_out != nullptr) {
@@ -427,31 +418,38 @@ std::vector<BusItem> parse_sigrok_i2c(const std::string& text) {
   return items;
 }
 
+// Built by appending: GCC 12 at -O3 warns (-Wrestrict, a known false
+// positive) about chains of std::string operator+ here.
 std::string describe(const Transfer& t) {
   const std::vector<Segment>& s = t.segments;
+  std::string out;
   if (t.complete && s.size() == 1 && !s[0].read && s[0].address_ack && s[0].bytes.size() == 2 && s[0].bytes[0].second &&
       s[0].bytes[1].second) {
-    return "write " + hex2(s[0].bytes[0].first) + " <- " + hex2(s[0].bytes[1].first);
+    out.append("write ").append(hex2(s[0].bytes[0].first)).append(" <- ").append(hex2(s[0].bytes[1].first));
+    return out;
   }
   if (t.complete && s.size() == 2 && !s[0].read && s[0].address_ack && s[0].bytes.size() == 1 && s[0].bytes[0].second &&
       s[1].read && s[1].address_ack && s[1].bytes.size() == 1 && !s[1].bytes[0].second &&
       s[0].address == s[1].address) {
-    return "read " + hex2(s[0].bytes[0].first) + " -> " + hex2(s[1].bytes[0].first);
+    out.append("read ").append(hex2(s[0].bytes[0].first)).append(" -> ").append(hex2(s[1].bytes[0].first));
+    return out;
   }
   if (t.complete && s.size() == 1 && !s[0].address_ack && s[0].bytes.empty()) {
-    return "address " + hex2(s[0].address) + (s[0].read ? "+R" : "+W") + " not acknowledged";
+    out.append("address ").append(hex2(s[0].address)).append(s[0].read ? "+R" : "+W").append(" not acknowledged");
+    return out;
   }
-  std::string out = "S";
+  out.append("S");
   bool first = true;
   for (const Segment& seg : s) {
-    out += first ? " " : " Sr ";
+    out.append(first ? " " : " Sr ");
     first = false;
-    out += hex_plain(seg.address) + (seg.read ? "+R " : "+W ") + (seg.address_ack ? "ACK" : "NACK");
+    out.append(hex_plain(seg.address)).append(seg.read ? "+R " : "+W ").append(seg.address_ack ? "ACK" : "NACK");
     for (const auto& [v, ack] : seg.bytes) {
-      out += " " + hex_plain(v) + (ack ? " ACK" : " NACK");
+      out.append(" ").append(hex_plain(v)).append(ack ? " ACK" : " NACK");
     }
   }
-  return out + (t.complete ? " P" : " (no stop)");
+  out.append(t.complete ? " P" : " (no stop)");
+  return out;
 }
 
 bool transfer_register(const Transfer& t, uint8_t* reg) {

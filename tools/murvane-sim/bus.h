@@ -55,7 +55,8 @@ struct BusItem {
   uint64_t end_ns = 0;
   uint64_t wait_ns = 0;           // expected items: the driver's stalls since the previous item
   uint8_t reg = 0;                // expected transfers: the register, for naming
-  uint64_t sim_ns = 0;            // expected items: virtual-clock time at the item's start
+  uint64_t sim_ns = 0;            // expected items: virtual-clock time at the item's start (its t_us)
+  uint32_t khz = 0;               // expected transfers: the bus clock of their slave configuration
   bool failed = false;            // expected transfers: the simulated bus failed it
   bool at_capture_start = false;  // a reset pin already low when the capture began
 };
@@ -74,9 +75,10 @@ BusConfig bus_config(const sim::Event& e);
 // each with the stalls the driver made before it and its virtual-clock time.
 std::vector<BusItem> expected_items(const std::vector<sim::Event>& events);
 
-// SCL, SDA and RST drawn from the events: every transfer starts when the
-// virtual clock says, or once the bus is free again after the previous stop
-// (its bus-free time), whichever is later. Fills in the items' start/end.
+// SCL, SDA and RST drawn from the events: every item starts when the
+// virtual clock says (its t_us, on the 100 ns grid) and a transfer fills the
+// slot its bus clock gives it (sim/bus_timing.h), so no wait is ever
+// shortened. Fills in the items' start/end.
 Waveform draw_bus(const std::vector<sim::Event>& events, std::vector<BusItem>* items = nullptr);
 
 // Decodes I2C from the named signals (rst may be npos: no reset pin). Items

@@ -1,5 +1,6 @@
 // The capture check: a board's bus, as a logic analyzer saw it, against the
-// traffic the driver makes on a healthy simulated chip of the same model.
+// traffic the driver makes in the run: a healthy simulated chip of the same
+// model by default, the scenario's run when one is given.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>

@@ -2,6 +2,7 @@
 // simulated chip, under a scenario, and shows what the driver did.
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cctype>
 #include <exception>
 #include <fstream>
 #include <iostream>
@@ -11,6 +12,7 @@
 #include <tuple>
 #include <vector>
 
+#include "murvane/version.h"
 #include "sim/harness.h"
 #include "sim/models/model_table.h"
 #include "tools/murvane-sim/bus_files.h"
@@ -35,11 +37,20 @@ std::string one_line(std::string s) {
   return s;
 }
 
+bool has_svg_extension(const std::string& path) {
+  std::string ext = path.size() >= 4 ? path.substr(path.size() - 4) : "";
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return ext == ".svg";
+}
+
 int run_command(int argc, char** argv) {
   CLI::App app{
       "Boots the Murvane driver on the virtual platform against a simulated haptic chip, under a scenario, "
       "and shows what the driver did: its debug log, its register traffic and a summary.",
       command};
+  app.set_version_flag("--version", std::string(command) + " v" + murvane::driver_version,
+                       "Print the version of the driver it runs (as the driver logs it) and exit");
   std::string scenario_path;
   std::string chip;
   std::string trace_path;
@@ -67,9 +78,9 @@ int run_command(int argc, char** argv) {
   app.add_option("--timeline", timeline_path, "Draw the run on a time axis as an SVG picture")->type_name("FILE.svg");
   CLI::Option* check_option =
       app.add_option("--check-capture", capture.path,
-                     "Compare a board's capture (VCD, sigrok session, or sigrok-cli's decoded I2C text) with the "
-                     "driver's traffic on a healthy --chip; prints 'matches' (exit 0) or the first departing "
-                     "transfer (exit 1)")
+                     "Compare a capture (VCD, sigrok session, or sigrok-cli's decoded I2C text) with the driver's "
+                     "traffic in this run: a healthy --chip by default, the scenario's run when one is given; "
+                     "prints 'matches' (exit 0) or the first departing transfer (exit 1)")
           ->type_name("CAPTURE");
   app.add_option("--capture-signals", capture_signals,
                  "The capture's signal names for SCL,SDA[,RST] (default SCL,SDA,RST)")
@@ -84,9 +95,17 @@ int run_command(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) {
-      return app.exit(e);  // --help
+      return app.exit(e);  // --help, --version
     }
     std::cerr << command << ": " << one_line(e.what()) << " (see --help)\n";
+    return exit_bad_input;
+  }
+
+  // The picture is SVG whatever the name says: a name that says otherwise
+  // (boot.png) is a mistake to point out before anything runs.
+  if (!timeline_path.empty() && !has_svg_extension(timeline_path)) {
+    std::cerr << command << ": --timeline: " << timeline_path
+              << " does not end in .svg (the timeline is an SVG picture; rsvg-convert makes a PNG of it)\n";
     return exit_bad_input;
   }
 

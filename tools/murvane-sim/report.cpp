@@ -23,6 +23,10 @@ constexpr uint64_t waveform_base = murvane::waveform_sram_base;
 // them as one block of values (the waveform download, mostly).
 constexpr size_t block_min = 4;
 constexpr size_t block_row = 16;
+// Identical reads of one register, each followed by the same wait, from
+// which the traces show them as one line that says how many (a poll that
+// runs long, or to its count).
+constexpr size_t poll_min = 4;
 
 // A printf-style helper for the text report; the format attribute has the
 // compiler check every call's arguments against its format.
@@ -42,7 +46,7 @@ __attribute__((format(printf, 1, 2))) std::string printf_string(const char* fmt,
 
 std::string hex2(uint64_t v) { return printf_string("0x%02llX", static_cast<unsigned long long>(v)); }
 
-// Modeled time, in microseconds with the half-microsecond the clock can hold.
+// Modeled time, in microseconds to a tenth.
 std::string micros(uint64_t ns) {
   return printf_string("%llu.%llu", static_cast<unsigned long long>(ns / 1000),
                        static_cast<unsigned long long>(ns % 1000 / 100));
@@ -71,20 +75,6 @@ std::string guid_name(const std::string& guid) {
     }
   }
   return guid;
-}
-
-uint64_t event_cost_ns(const sim::Event& e) {
-  const std::string ev = e["ev"].get<std::string>();
-  if (ev == "stall") {
-    return e["us"].get<uint64_t>() * 1000;
-  }
-  if (ev == "i2c_read") {
-    return sim::read_transfer_ns;
-  }
-  if (ev == "i2c_write") {
-    return sim::write_transfer_ns;
-  }
-  return 0;
 }
 
 bool failed(const sim::Event& e) { return e["status"].get<uint64_t>() != 0; }
@@ -199,42 +189,83 @@ std::string line(uint64_t now_ns, const std::string& ev, const std::string& text
   return printf_string("%12s  %-20s %s", micros(now_ns).c_str(), ev.c_str(), text.c_str());
 }
 
-// Register traffic, calls, waits and pin changes, with runs of writes to
-// one register folded into a block of values.
-void write_register_trace(std::ostream& out, const std::vector<sim::Event>& events, const std::string& family) {
-  uint64_t now = 0;
-  for (size_t i = 0; i < events.size(); ++i) {
-    const sim::Event& e = events[i];
-    now += event_cost_ns(e);
+bool same_read(const sim::Event& a, const sim::Event& b) {
+  return a["ev"] == "i2c_read" && b["ev"] == "i2c_read" && a["reg"] == b["reg"] && a["value"] == b["value"] &&
+         a["status"] == b["status"] && framing_oddities(b) == framing_oddities(a);
+}
+
+// How many (read, wait) pairs from shown[i] on repeat the first one exactly.
+size_t poll_run(const std::vector<const sim::Event*>& shown, size_t i) {
+  const sim::Event& read = *shown[i];
+  if (read["ev"] != "i2c_read" || i + 1 >= shown.size() || (*shown[i + 1])["ev"] != "stall") {
+    return 0;
+  }
+  const sim::Event& wait = *shown[i + 1];
+  size_t pairs = 1;
+  while (i + 2 * pairs + 1 < shown.size() && same_read(read, *shown[i + 2 * pairs]) &&
+         (*shown[i + 2 * pairs + 1])["ev"] == "stall" && (*shown[i + 2 * pairs + 1])["us"] == wait["us"]) {
+    ++pairs;
+  }
+  return pairs;
+}
+
+// The events shown, one line each, with a poll's identical reads folded into
+// one line and, with blocks, writes to one register into a block of values.
+void write_lines(std::ostream& out, const std::vector<const sim::Event*>& shown, const std::string& family,
+                 bool blocks) {
+  for (size_t i = 0; i < shown.size(); ++i) {
+    const sim::Event& e = *shown[i];
     const std::string ev = e["ev"].get<std::string>();
-    if (ev == "log" || ev == "locate" || ev == "install" || ev == "install_config_table") {
+    const size_t polls = poll_run(shown, i);
+    if (polls >= poll_min) {
+      const sim::Event& last_wait = *shown[i + 2 * polls - 1];
+      out << line(sim::event_end_ns(last_wait), ev,
+                  transfer_text(e, family) + printf_string("  read %zu times, each followed by a wait of %s us", polls,
+                                                           last_wait["us"].dump().c_str()))
+          << '\n';
+      i += 2 * polls - 1;
       continue;
     }
     size_t run = 1;
-    if (ev == "i2c_write" && !failed(e)) {
-      while (i + run < events.size() && events[i + run]["ev"] == "i2c_write" && !failed(events[i + run]) &&
-             events[i + run]["reg"] == e["reg"] && framing_oddities(events[i + run]).empty()) {
+    if (blocks && ev == "i2c_write" && !failed(e)) {
+      while (i + run < shown.size() && (*shown[i + run])["ev"] == "i2c_write" && !failed(*shown[i + run]) &&
+             (*shown[i + run])["reg"] == e["reg"] && framing_oddities(*shown[i + run]).empty()) {
         ++run;
       }
     }
     if (run < block_min) {
-      out << line(now, ev, event_text(e, family)) << '\n';
+      out << line(sim::event_end_ns(e), ev, event_text(e, family)) << '\n';
       continue;
     }
     const auto reg = static_cast<uint8_t>(e["reg"].get<uint64_t>());
     std::string values;
     for (size_t k = 0; k < run; ++k) {
       values += (k % block_row == 0 ? "\n" + std::string(36, ' ') : " ") +
-                printf_string("%02llX", events[i + k]["value"].get<unsigned long long>());
+                printf_string("%02llX", (*shown[i + k])["value"].get<unsigned long long>());
     }
-    now += (run - 1) * sim::write_transfer_ns;
-    out << line(now, ev,
+    out << line(sim::event_end_ns(*shown[i + run - 1]), ev,
                 printf_string("%s %-20s %zu writes, all ok:", hex2(reg).c_str(), register_name(family, reg).c_str(),
                               run))
         << values << '\n';
     i += run - 1;
   }
 }
+
+}  // namespace
+
+// Register traffic, calls, waits and pin changes.
+void write_register_trace(std::ostream& out, const std::vector<sim::Event>& events, const std::string& family) {
+  std::vector<const sim::Event*> shown;
+  for (const sim::Event& e : events) {
+    const std::string ev = e["ev"].get<std::string>();
+    if (ev != "log" && ev != "locate" && ev != "install" && ev != "install_config_table") {
+      shown.push_back(&e);
+    }
+  }
+  write_lines(out, shown, family, true);
+}
+
+namespace {
 
 std::string result_text(const CallResult& r) {
   std::string s = r.fn;
@@ -406,11 +437,12 @@ void write_summary(std::ostream& out, const Simulation& sim) {
 }  // namespace
 
 void write_text_trace(std::ostream& out, const std::vector<sim::Event>& events, const std::string& family) {
-  uint64_t now = 0;
+  std::vector<const sim::Event*> shown;
+  shown.reserve(events.size());
   for (const sim::Event& e : events) {
-    now += event_cost_ns(e);
-    out << line(now, e["ev"].get<std::string>(), event_text(e, family)) << '\n';
+    shown.push_back(&e);
   }
+  write_lines(out, shown, family, false);
 }
 
 std::string naming_family(const Simulation& sim) {

@@ -12,7 +12,9 @@
 namespace murvane_sim {
 
 // One aligned line per event, prefixed with the modeled time at which the
-// event ended; registers named as family uses them.
+// event ended; registers named as family uses them. A poll's run of
+// identical reads, each followed by the same wait, is one line saying how
+// many.
 void write_text_trace(std::ostream& out, const std::vector<sim::Event>& events, const std::string& family);
 
 // The family whose register names describe the run best: the one the
@@ -20,5 +22,9 @@ void write_text_trace(std::ostream& out, const std::vector<sim::Event>& events, 
 std::string naming_family(const Simulation& sim);
 
 void write_report(std::ostream& out, const Simulation& sim);
+
+// The report's register trace alone: calls, pin changes, stalls and
+// transfers, runs of writes to one register folded into a block.
+void write_register_trace(std::ostream& out, const std::vector<sim::Event>& events, const std::string& family);
 
 }  // namespace murvane_sim

@@ -80,6 +80,11 @@ void Simulation::run() {
         r.is_status = true;
         r.value = static_cast<int64_t>(sim::call_entry(p));
         break;
+      case Call::Kind::load:
+        r.fn = "load";
+        r.is_status = true;
+        r.value = static_cast<int64_t>(sim::call_load(p));
+        break;
       case Call::Kind::start:
         r.fn = "start";
         r.is_status = true;

@@ -14,7 +14,7 @@
 namespace murvane_sim {
 
 struct CallResult {
-  std::string fn;  // "entry", "start", "slot:NAME"
+  std::string fn;  // "entry", "start", "load", "slot:NAME"
   std::vector<int64_t> args;
   bool is_status = false;  // an EFI_STATUS (entry, start, qualify_check), else an i32 value
   bool has_value = true;   // false for write_ram

@@ -395,17 +395,19 @@ Call read_call(const Reader& in, const json& v, const std::string& where) {
       c.kind = Call::Kind::entry;
     } else if (name == "start") {
       c.kind = Call::Kind::start;
+    } else if (name == "load") {
+      c.kind = Call::Kind::load;
     } else if (sim::slot_index(name) >= 0) {
       in.fail(where, "unknown call " + in_quotes(name) + "; a slot is called as {\"slot\": " + in_quotes(name) + "}");
     } else {
-      const char* kinds[] = {"entry", "start"};
+      const char* kinds[] = {"entry", "start", "load"};
       in.fail(where, "unknown call " + in_quotes(name) + " (nearest known name: " + in_quotes(nearest(name, kinds)) +
                          "; slots are called as {\"slot\": NAME})");
     }
     return c;
   }
   if (!v.is_object()) {
-    in.fail(where, "must be \"entry\", \"start\" or {\"slot\": NAME, \"args\": [...]}, got " + shown(v));
+    in.fail(where, "must be \"entry\", \"start\", \"load\" or {\"slot\": NAME, \"args\": [...]}, got " + shown(v));
   }
   in.check_fields(v, where, call_fields);
   if (!v.contains("slot")) {

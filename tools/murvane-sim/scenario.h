@@ -21,7 +21,9 @@ class InputError : public std::runtime_error {
 };
 
 struct Call {
-  enum class Kind { entry, start, slot };
+  // load: the firmware loads the image again (the driver's globals back to
+  // their load values, then its entry point), on the same chip and clock.
+  enum class Kind { entry, start, load, slot };
   Kind kind = Kind::entry;
   std::string slot;           // slot name, for Kind::slot
   std::vector<int64_t> args;  // as given; the harness narrows them as the driver's table does

@@ -41,6 +41,7 @@ struct Span {
   uint64_t end;
   size_t phase;
   bool failed;
+  size_t call;  // which call into the driver made it (0: the first)
 };
 
 constexpr int left = 170;
@@ -80,6 +81,10 @@ std::string escape(const std::string& s) {
   return out;
 }
 
+// How wide a label of the 12-pixel sans-serif font is at most: digits,
+// spaces and lower-case letters stay within 7 pixels each.
+double label_width(const std::string& text) { return 7.0 * static_cast<double>(text.size()); }
+
 // A step of 1, 2 or 5 times a power of ten giving about six axis marks.
 double axis_step_ms(double total_ms) {
   double step = 0.001;
@@ -104,19 +109,21 @@ void write_timeline_file(const Simulation& sim, const std::string& path) {
   std::vector<std::pair<uint64_t, bool>> pin;        // reset-pin edges: time, level
   std::vector<std::pair<uint64_t, std::string>> calls;
   size_t stage = identification;  // moved on by the driver's log lines
-  uint64_t now = 0;
+  size_t call = 0;                // calls seen so far
+  uint64_t now = 0;               // the end of the run so far
   for (const sim::Event& e : events) {
     const std::string ev = e["ev"].get<std::string>();
+    const uint64_t at = sim::event_start_ns(e);
+    now = std::max(now, sim::event_end_ns(e));
     if (ev == "stall") {
-      const uint64_t ns = e["us"].get<uint64_t>() * 1000;
-      waits.emplace_back(now, ns);
-      now += ns;
+      waits.emplace_back(at, e["us"].get<uint64_t>() * 1000);
     } else if (ev == "pin_set") {
-      pin.emplace_back(now, e["level"].get<uint64_t>() != 0);
+      pin.emplace_back(at, e["level"].get<uint64_t>() != 0);
     } else if (ev == "call") {
-      calls.emplace_back(now, e["fn"].get<std::string>());
-      // entry and start each bring the chip up from identification on.
-      if (e["fn"] == "entry" || e["fn"] == "start") {
+      calls.emplace_back(at, e["fn"].get<std::string>());
+      call = calls.size() - 1;
+      // entry, load and start each bring the chip up from identification on.
+      if (e["fn"] == "entry" || e["fn"] == "load" || e["fn"] == "start") {
         stage = identification;
       }
     } else if (ev == "log") {
@@ -129,14 +136,12 @@ void write_timeline_file(const Simulation& sim, const std::string& path) {
         stage = setup;
       }
     } else if (ev == "i2c_read" || ev == "i2c_write") {
-      const uint64_t cost = ev == "i2c_read" ? sim::read_transfer_ns : sim::write_transfer_ns;
       size_t phase = stage;
       if (stage == calibration &&
           !calibration_register(register_name(family, static_cast<uint8_t>(e["reg"].get<uint64_t>())))) {
         phase = defaults;
       }
-      spans.push_back({now, now + cost, phase, e["status"].get<uint64_t>() != 0});
-      now += cost;
+      spans.push_back({at, sim::event_end_ns(e), phase, e["status"].get<uint64_t>() != 0, call});
     }
   }
   // The transfer that ended as the chip saw GO is the GO.
@@ -216,19 +221,20 @@ void write_timeline_file(const Simulation& sim, const std::string& path) {
     }
   }
 
-  // One row per phase: its transfers, and its span from first to last.
+  // One row per phase: its transfers, and for each call that reached the
+  // phase its own span from first to last, labelled where the label fits
+  // between the row names and the picture's edge without covering another.
   for (size_t p = 0; p < phase_count; ++p) {
     const int row = 2 + static_cast<int>(p);
     label(row, phase_names[p]);
-    uint64_t first = UINT64_MAX;
-    uint64_t last = 0;
     double failed_label_end = 0;
+    std::vector<std::pair<uint64_t, uint64_t>> per_call(calls.size() + 1, {UINT64_MAX, 0});
     for (const Span& s : spans) {
       if (s.phase != p) {
         continue;
       }
-      first = std::min(first, s.start);
-      last = std::max(last, s.end);
+      per_call[s.call].first = std::min(per_call[s.call].first, s.start);
+      per_call[s.call].second = std::max(per_call[s.call].second, s.end);
       svg << "<rect x=\"" << fixed(x(s.start), 2) << "\" y=\"" << row_y(row) + 6 << "\" width=\""
           << fixed(std::max(0.5, x(s.end) - x(s.start)), 2) << "\" height=\"22\" fill=\""
           << (s.failed ? "#d00" : phase_colours[p]) << "\"/>\n";
@@ -239,16 +245,33 @@ void write_timeline_file(const Simulation& sim, const std::string& path) {
         failed_label_end = x(s.start) + 40;
       }
     }
-    if (first == UINT64_MAX) {
-      svg << "<text x=\"" << left + 4 << "\" y=\"" << row_y(row) + 20 << "\" fill=\"#999\">not reached</text>\n";
-      continue;
+    bool reached = false;
+    double label_end = left;  // nothing may be written left of the plot: the row names are there
+    for (const auto& [first, last] : per_call) {
+      if (first == UINT64_MAX) {
+        continue;
+      }
+      reached = true;
+      svg << "<rect x=\"" << fixed(x(first), 2) << "\" y=\"" << row_y(row) + 15 << "\" width=\""
+          << fixed(std::max(0.5, x(last) - x(first)), 2) << "\" height=\"4\" fill=\"" << phase_colours[p]
+          << "\" opacity=\"0.4\"/>\n";
+      const std::string text =
+          fixed(static_cast<double>(first) / 1e6, 3) + " to " + fixed(static_cast<double>(last) / 1e6, 3) + " ms";
+      const double width = label_width(text);
+      double at = 0;  // the label's left end
+      if (x(last) + 4 + width <= left + plot_width && x(last) + 4 >= label_end) {
+        at = x(last) + 4;
+      } else if (x(first) - 4 - width >= label_end) {
+        at = x(first) - 4 - width;
+      } else {
+        continue;  // no room: the bar speaks for itself, the next call's label may still fit
+      }
+      svg << "<text x=\"" << fixed(at, 2) << "\" y=\"" << row_y(row) + 20 << "\">" << text << "</text>\n";
+      label_end = at + width + 8;
     }
-    svg << "<rect x=\"" << fixed(x(first), 2) << "\" y=\"" << row_y(row) + 15 << "\" width=\""
-        << fixed(x(last) - x(first), 2) << "\" height=\"4\" fill=\"" << phase_colours[p] << "\" opacity=\"0.4\"/>\n";
-    const double right_room = left + plot_width - x(last);
-    svg << "<text x=\"" << fixed(right_room > 120 ? x(last) + 4 : x(first) - 4, 2) << "\" y=\"" << row_y(row) + 20
-        << "\"" << (right_room > 120 ? "" : " text-anchor=\"end\"") << ">" << fixed(static_cast<double>(first) / 1e6, 3)
-        << " to " << fixed(static_cast<double>(last) / 1e6, 3) << " ms</text>\n";
+    if (!reached) {
+      svg << "<text x=\"" << left + 4 << "\" y=\"" << row_y(row) + 20 << "\" fill=\"#999\">not reached</text>\n";
+    }
   }
 
   // Calls into the driver, and the time axis.

@@ -1,5 +1,6 @@
 #include "tools/murvane-sim/vcd.h"
 
+#include <algorithm>
 #include <cctype>
 #include <map>
 #include <sstream>
@@ -21,12 +22,31 @@ std::string vcd_id(size_t i) {
   return id;
 }
 
-std::vector<std::string> words(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  std::string w;
-  while (in >> w) {
-    out.push_back(w);
+// The file's words, and the line (from 1) each one is on.
+struct Words {
+  std::vector<std::string> tok;
+  std::vector<size_t> line;
+};
+
+Words words(const std::string& text) {
+  Words out;
+  size_t line = 1;
+  size_t i = 0;
+  while (i < text.size()) {
+    const char c = text[i];
+    if (c == '\n') {
+      ++line;
+      ++i;
+    } else if (std::isspace(static_cast<unsigned char>(c)) != 0) {
+      ++i;
+    } else {
+      const size_t from = i;
+      while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])) == 0) {
+        ++i;
+      }
+      out.tok.push_back(text.substr(from, i - from));
+      out.line.push_back(line);
+    }
   }
   return out;
 }
@@ -85,10 +105,21 @@ bool looks_like_vcd(const std::string& text) {
 }
 
 Waveform read_vcd(const std::string& text, const std::string& source) {
-  const std::vector<std::string> tok = words(text);
+  const Words all = words(text);
+  const std::vector<std::string>& tok = all.tok;
   if (tok.empty() || tok[0].empty() || tok[0][0] != '$') {
     throw CaptureError(source, "not a VCD file (it does not begin with a $ keyword)");
   }
+  // Every writer ends its lines: a last line without its end is a file cut
+  // short (a capture still being written, a truncated copy).
+  if (text.back() != '\n') {
+    const size_t last = text.find_last_of('\n');
+    const std::string cut = text.substr(last == std::string::npos ? 0 : last + 1);
+    throw CaptureError(source, "line " + std::to_string(all.line.back()) +
+                                   ": the file ends in the middle of this line (\"" + cut.substr(0, 40) +
+                                   "\"): cut short?");
+  }
+  auto at_line = [&](size_t k) { return "line " + std::to_string(all.line[std::min(k, tok.size() - 1)]) + ": "; };
   Waveform w;
   std::map<std::string, std::vector<size_t>> by_id;
   long double ns_per_unit = 1.0L;
@@ -101,7 +132,7 @@ Waveform read_vcd(const std::string& text, const std::string& source) {
       body.push_back(tok[k]);
     }
     if (k == tok.size()) {
-      throw CaptureError(source, "VCD header: " + tok[from - 1] + " without $end");
+      throw CaptureError(source, at_line(from - 1) + "VCD header: " + tok[from - 1] + " without $end");
     }
     i = k + 1;
     return body;
@@ -109,7 +140,7 @@ Waveform read_vcd(const std::string& text, const std::string& source) {
   while (i < tok.size() && !defined) {
     const std::string& kw = tok[i];
     if (kw.empty() || kw[0] != '$') {
-      throw CaptureError(source, "VCD header: unexpected \"" + kw + "\"");
+      throw CaptureError(source, at_line(i) + "VCD header: unexpected \"" + kw + "\"");
     }
     const std::vector<std::string> body = until_end(i + 1);
     if (kw == "$enddefinitions") {
@@ -120,12 +151,12 @@ Waveform read_vcd(const std::string& text, const std::string& source) {
         scale += b;
       }
       if (!parse_timescale(scale, &ns_per_unit)) {
-        throw CaptureError(source, "VCD header: unusable $timescale \"" + scale + "\"");
+        throw CaptureError(source, at_line(i - 1) + "VCD header: unusable $timescale \"" + scale + "\"");
       }
     } else if (kw == "$var") {
       // $var TYPE SIZE ID NAME [INDEX] $end
       if (body.size() < 4) {
-        throw CaptureError(source, "VCD header: $var with too few words");
+        throw CaptureError(source, at_line(i - 1) + "VCD header: $var with too few words");
       }
       if (body[1] == "1") {
         by_id[body[2]].push_back(w.names.size());
@@ -152,11 +183,11 @@ Waveform read_vcd(const std::string& text, const std::string& source) {
           throw std::invalid_argument(t);
         }
       } catch (const std::logic_error&) {
-        throw CaptureError(source, "VCD: bad timestamp \"" + t + "\"");
+        throw CaptureError(source, at_line(i) + "VCD: bad timestamp \"" + t + "\"");
       }
       const auto ns = static_cast<uint64_t>(static_cast<long double>(v) * ns_per_unit + 0.5L);
       if (timed && ns < now) {
-        throw CaptureError(source, "VCD: time goes backwards at \"" + t + "\"");
+        throw CaptureError(source, at_line(i) + "VCD: time goes backwards at \"" + t + "\"");
       }
       if (!timed) {
         first_time = ns;
@@ -175,7 +206,7 @@ Waveform read_vcd(const std::string& text, const std::string& source) {
     } else {
       const char v = static_cast<char>(std::tolower(static_cast<unsigned char>(t[0])));
       if (v != '0' && v != '1' && v != 'x' && v != 'z') {
-        throw CaptureError(source, "VCD: unexpected \"" + t + "\"");
+        throw CaptureError(source, at_line(i) + "VCD: unexpected \"" + t + "\"");
       }
       const auto id = by_id.find(t.substr(1));
       if (id == by_id.end()) {

@@ -7,10 +7,9 @@
   playback of the boot vibration. It returns when the vibration has been
   started, not when it ends.
 
-  Include this file after the UEFI base definitions: <Uefi.h> in an EDK2
-  module, or any header that defines EFI_GUID, EFI_STATUS, UINT64, VOID and
-  EFIAPI with the UEFI meanings. It defines no types of its own beyond the
-  protocol, so it goes with either.
+  In an EDK2 module include it after <Uefi.h>. Without EDK2 it compiles on
+  its own (C99 or later, or C++): it includes MurvaneUefi.h, beside it in
+  Include/, which supplies the UEFI base definitions when nothing else has.
 
   Layout (64-bit): Revision at offset 0, Start at offset 8, 16 bytes in all.
   The driver's own definition is checked against this file by its tests.
@@ -18,6 +17,8 @@
 
 #ifndef ZELT_I2C_HAPTIC_PROTOCOL_H_
 #define ZELT_I2C_HAPTIC_PROTOCOL_H_
+
+#include "../MurvaneUefi.h"
 
 /* clang-format off */
 #define EFI_ZELT_I2C_HAPTIC_PROTOCOL_GUID \

@@ -1,0 +1,779 @@
+// murvane-board without a board: the backend runs the driver against a
+// simulated kernel that decodes the real i2c-dev and GPIO character-device
+// requests and serves them from the chip models, and the built command runs
+// its dry run beside murvane-sim. What a board engineer relies on: the same
+// traffic as the simulator, a refusal before anything is driven when the board
+// is not free, one clear line for every failure, and no bring-up claimed that
+// did not happen, with the bus closed and the reset line released every time.
+#ifdef __linux__
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <linux/gpio.h>
+#include <linux/i2c-dev.h>
+#include <linux/i2c.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/model_factory.h"
+#include "sim/models/model_table.h"
+#include "tests/model_lists.h"
+#include "tests/work_dir.h"
+#include "tools/murvane-board/board.h"
+#include "tools/murvane-board/model_system.h"
+#include "tools/murvane-board/run.h"
+#include "tools/murvane-sim/run.h"
+#include "tools/murvane-sim/scenario.h"
+
+extern char** environ;
+
+namespace {
+
+using json = nlohmann::json;
+using murvane_board::BoardOptions;
+using murvane_board::BoardRun;
+using murvane_board::ModelSystem;
+namespace fs = std::filesystem;
+
+const std::vector<std::string> one_per_family = murvane_test::first_model_of_each_family();
+
+// The uAPI's numbers, written out: a wrong constant in the backend must not
+// be matched by the same constant here.
+constexpr unsigned long ioctl_i2c_funcs = 0x0705;
+constexpr unsigned long ioctl_i2c_slave = 0x0703;
+constexpr unsigned long ioctl_i2c_rdwr = 0x0707;
+constexpr unsigned long ioctl_i2c_smbus = 0x0720;
+constexpr uint16_t msg_flag_read = 0x0001;
+constexpr uint64_t line_flag_active_low = 1U << 1;
+constexpr uint64_t line_flag_input = 1U << 2;
+constexpr uint64_t line_flag_output = 1U << 3;
+constexpr uint32_t attr_output_values = 2;
+constexpr uint32_t smbus_byte_data = 2;
+
+// Events without their times: the simulator's and the board's clocks differ.
+std::vector<json> timeless(const std::vector<sim::Event>& events) {
+  std::vector<json> out;
+  for (const sim::Event& e : events) {
+    json j = json::parse(e.dump());
+    j.erase("t_us");
+    out.push_back(std::move(j));
+  }
+  return out;
+}
+
+// murvane-sim's run of a healthy model, in process.
+std::vector<sim::Event> simulated(const std::string& model) {
+  murvane_sim::Scenario scenario = murvane_sim::default_scenario("test");
+  murvane_sim::settle_chip(scenario, model);
+  murvane_sim::Simulation simulation(scenario);
+  simulation.run();
+  return simulation.platform().events();
+}
+
+// A board around a simulated kernel and chip model ("absent": none).
+class FakeBoard {
+ public:
+  explicit FakeBoard(const std::string& model, BoardOptions options = murvane_board::default_board_options())
+      : options_(std::move(options)) {
+    const BoardOptions board = murvane_board::default_board_options();
+    if (model != "absent") {
+      model_ = sim::make_model(model);
+    }
+    kernel_ = std::make_unique<ModelSystem>(model_ != nullptr ? &model_->model() : nullptr, board.bus, board.address,
+                                            board.gpio_chip, 400);
+  }
+
+  ModelSystem& kernel() { return *kernel_; }
+  sim::chip_model& chip() { return model_->model(); }
+  BoardOptions& options() { return options_; }
+
+  // Runs (answering the question unless yes); a refusal is kept as its line.
+  std::optional<BoardRun::Outcome> run(bool yes = true) {
+    murvane_board::RunOptions o;
+    o.board = options_;
+    o.yes = yes;
+    run_ = std::make_unique<BoardRun>(*kernel_, o);
+    try {
+      return run_->run();
+    } catch (const murvane_board::Refusal& r) {
+      refusal_ = r.what();
+      return std::nullopt;
+    }
+  }
+  BoardRun& result() { return *run_; }
+  const std::string& refusal() const { return refusal_; }
+
+  // Everything it opened is closed again and the reset line is free.
+  void expect_released() {
+    EXPECT_TRUE(kernel_->open_descriptors().empty()) << kernel_->open_descriptors().size() << " still open";
+    EXPECT_FALSE(kernel_->line_requested());
+  }
+  std::vector<murvane_board::IoctlRecord> ioctls(unsigned long request) const {
+    std::vector<murvane_board::IoctlRecord> out;
+    for (const murvane_board::IoctlRecord& r : kernel_->ioctls()) {
+      if (r.request == request) {
+        out.push_back(r);
+      }
+    }
+    return out;
+  }
+  std::vector<std::string> log() const {
+    std::vector<std::string> out;
+    for (const sim::Event& e : run_->events()) {
+      if (e["ev"] == "log") {
+        out.push_back(e["text"].get<std::string>());
+      }
+    }
+    return out;
+  }
+
+ private:
+  BoardOptions options_;
+  std::unique_ptr<sim::ModelHandle> model_;
+  std::unique_ptr<ModelSystem> kernel_;
+  std::unique_ptr<BoardRun> run_;
+  std::string refusal_;
+};
+
+// The simulated kernel with its ioctls answered through a wrapper.
+class Overriding final : public murvane_board::System {
+ public:
+  using Ioctl = std::function<int(ModelSystem&, int, unsigned long, void*)>;
+  Overriding(ModelSystem& kernel, Ioctl ioctl) : kernel_(kernel), ioctl_(std::move(ioctl)) {}
+  int open(const std::string& path) override { return kernel_.open(path); }
+  int ioctl(int fd, unsigned long request, void* arg) override { return ioctl_(kernel_, fd, request, arg); }
+  void close(int fd) override { kernel_.close(fd); }
+  void sleep_us(uint64_t us) override { kernel_.sleep_us(us); }
+  uint64_t now_ns() override { return kernel_.now_ns(); }
+  bool exists(const std::string& path) override { return kernel_.exists(path); }
+  bool confirm(const std::string& question) override { return kernel_.confirm(question); }
+
+ private:
+  ModelSystem& kernel_;
+  Ioctl ioctl_;
+};
+
+bool has_line(const std::vector<std::string>& log, const std::string& line) {
+  return std::find(log.begin(), log.end(), line) != log.end();
+}
+
+void expect_one_line(const std::string& text) {
+  EXPECT_FALSE(text.empty());
+  EXPECT_EQ(text.find('\n'), std::string::npos) << text;
+}
+
+// ---------------------------------------------------------------------------
+// One model per family: the same traffic as the simulator.
+
+class BoardPerFamily : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(BoardPerFamily, TraceIsTheSimulatorsTimesAside) {
+  const std::vector<json> expected = timeless(simulated(GetParam()));
+  FakeBoard board(GetParam());
+  ASSERT_EQ(board.run(), BoardRun::Outcome::complete) << board.refusal() << board.result().verdict();
+  EXPECT_EQ(timeless(board.result().events()), expected);
+  EXPECT_EQ(board.result().verdict().rfind("complete: the chip identified itself as " + GetParam() + ",", 0), 0U)
+      << board.result().verdict();
+  EXPECT_EQ(board.kernel().chip_reset_pulses(), 1U);
+  board.expect_released();
+}
+
+TEST_P(BoardPerFamily, EveryEventCarriesItsMeasuredTime) {
+  FakeBoard board(GetParam());
+  ASSERT_EQ(board.run(), BoardRun::Outcome::complete);
+  double last = 0;
+  double stall_end = -1;
+  for (const sim::Event& e : board.result().events()) {
+    ASSERT_TRUE(e.contains("t_us")) << e.dump();
+    const double t = e["t_us"].get<double>();
+    EXPECT_GE(t, last) << e.dump();
+    if (stall_end >= 0) {
+      // The event after a wait begins once the wait was slept.
+      EXPECT_GE(t, stall_end) << e.dump();
+      stall_end = -1;
+    }
+    if (e["ev"] == "stall") {
+      stall_end = t + e["us"].get<double>();
+    }
+    last = t;
+  }
+}
+
+TEST_P(BoardPerFamily, VanishingChipMidDownloadIsNoBringUp) {
+  // Counted on the healthy run: 30 transfers into the waveform download.
+  uint64_t transfers = 0;
+  uint64_t vanish_at = 0;
+  for (const sim::Event& e : simulated(GetParam())) {
+    if (e["ev"] == "i2c_read" || e["ev"] == "i2c_write") {
+      ++transfers;
+    } else if (e["ev"] == "log" && e["text"] == "Murvane: zq ram init\n") {
+      vanish_at = transfers + 30;
+    }
+  }
+  ASSERT_GT(vanish_at, 30U);
+  FakeBoard board(GetParam());
+  board.kernel().fail_transfer = [&](uint64_t index, const auto&) { return index >= vanish_at ? ENXIO : 0; };
+  ASSERT_EQ(board.run(), BoardRun::Outcome::incomplete);
+  const std::string& verdict = board.result().verdict();
+  expect_one_line(verdict);
+  EXPECT_EQ(verdict.rfind("not complete: ", 0), 0U) << verdict;
+  EXPECT_NE(verdict.find("; the first, transfer " + std::to_string(vanish_at) + " (write of register "),
+            std::string::npos)
+      << verdict;
+  EXPECT_NE(verdict.find("ENXIO"), std::string::npos) << verdict;
+  // The driver logged the failures with the errno as the bus status.
+  size_t failed = 0;
+  for (const sim::Event& e : board.result().events()) {
+    if ((e["ev"] == "i2c_read" || e["ev"] == "i2c_write") && e["status"] != 0) {
+      EXPECT_EQ(e["status"], ENXIO);
+      ++failed;
+    }
+  }
+  EXPECT_EQ(failed, board.result().board().failures().size());
+  EXPECT_GT(failed, 0U);
+  board.expect_released();
+}
+
+TEST_P(BoardPerFamily, SmbusOnlyAdapterCarriesTheSameTraffic) {
+  FakeBoard board(GetParam());
+  board.kernel().functions = I2C_FUNC_SMBUS_READ_BYTE_DATA | I2C_FUNC_SMBUS_WRITE_BYTE_DATA;
+  ASSERT_EQ(board.run(), BoardRun::Outcome::complete) << board.refusal() << board.result().verdict();
+  EXPECT_EQ(timeless(board.result().events()), timeless(simulated(GetParam())));
+  EXPECT_TRUE(board.ioctls(ioctl_i2c_rdwr).empty());
+  const auto slave = board.ioctls(ioctl_i2c_slave);
+  ASSERT_EQ(slave.size(), 1U);
+  EXPECT_EQ(slave[0].value, 0x5AU);
+  // One byte-data transfer per register access, in the trace's order.
+  const auto smbus = board.ioctls(ioctl_i2c_smbus);
+  size_t i = 0;
+  for (const sim::Event& e : board.result().events()) {
+    if (e["ev"] != "i2c_read" && e["ev"] != "i2c_write") {
+      continue;
+    }
+    ASSERT_LT(i, smbus.size());
+    EXPECT_EQ(smbus[i].smbus.size, smbus_byte_data);
+    EXPECT_EQ(smbus[i].smbus.read_write, e["ev"] == "i2c_read" ? 1 : 0);
+    EXPECT_EQ(smbus[i].smbus.command, e["reg"]);
+    EXPECT_EQ(smbus[i].smbus_byte, e["value"]);
+    ++i;
+  }
+  EXPECT_EQ(i, smbus.size());
+  board.expect_released();
+}
+
+TEST_P(BoardPerFamily, InvertedResetLineStillPulsesTheChip) {
+  FakeBoard board(GetParam());
+  board.options().gpio_active_low = true;
+  board.kernel().board_inverts_reset = true;
+  ASSERT_EQ(board.run(), BoardRun::Outcome::complete) << board.refusal() << board.result().verdict();
+  EXPECT_EQ(timeless(board.result().events()), timeless(simulated(GetParam())));
+  // The GPIO itself is driven inverted: low (not in reset), high for the
+  // pulse, low again; the chip saw one pulse.
+  EXPECT_EQ(board.kernel().gpio_levels(), (std::vector<bool>{false, true, false}));
+  EXPECT_EQ(board.kernel().chip_reset_pulses(), 1U);
+  const auto request = board.ioctls(GPIO_V2_GET_LINE_IOCTL);
+  ASSERT_EQ(request.size(), 1U);
+  EXPECT_EQ(request[0].line_request.config.flags, line_flag_input | line_flag_active_low);
+  const auto config = board.ioctls(GPIO_V2_LINE_SET_CONFIG_IOCTL);
+  ASSERT_EQ(config.size(), 1U);
+  EXPECT_EQ(config[0].line_config.flags, line_flag_output | line_flag_active_low);
+  board.expect_released();
+}
+
+TEST_P(BoardPerFamily, WrongResetPolarityHoldsTheChipInReset) {
+  // --gpio-active-low on a board without an inverter: the chip's reset pin
+  // is low for the whole run, and nothing answers.
+  FakeBoard board(GetParam());
+  board.options().gpio_active_low = true;
+  ASSERT_EQ(board.run(), BoardRun::Outcome::incomplete);
+  EXPECT_EQ(board.result().verdict().rfind("not complete: nothing answered at 0x5A on /dev/i2c-5: all ", 0), 0U)
+      << board.result().verdict();
+  EXPECT_EQ(board.kernel().gpio_levels(), (std::vector<bool>{false, true, false, true, false}));
+  board.expect_released();
+}
+
+INSTANTIATE_TEST_SUITE_P(OnePerFamily, BoardPerFamily, ::testing::ValuesIn(one_per_family),
+                         [](const auto& p) { return p.param; });
+
+// Every model, not just one per family: the dry run's traffic is the
+// simulator's.
+class BoardEveryModel : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(BoardEveryModel, TraceIsTheSimulatorsTimesAside) {
+  FakeBoard board(GetParam());
+  ASSERT_EQ(board.run(), BoardRun::Outcome::complete) << board.result().verdict();
+  EXPECT_EQ(timeless(board.result().events()), timeless(simulated(GetParam())));
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, BoardEveryModel, ::testing::ValuesIn([] {
+                           std::vector<std::string> names;
+                           for (const sim::model_info& m : sim::model_infos) {
+                             names.emplace_back(m.name);
+                           }
+                           return names;
+                         }()),
+                         [](const auto& p) { return p.param; });
+
+// ---------------------------------------------------------------------------
+// The requests as the kernel receives them.
+
+TEST(BoardRequests, CarryTheExactFlagsLengthsAndAddresses) {
+  FakeBoard board("zq3301");
+  board.options().address = 0x5A;
+  ASSERT_EQ(board.run(), BoardRun::Outcome::complete);
+
+  const auto funcs = board.ioctls(ioctl_i2c_funcs);
+  ASSERT_EQ(funcs.size(), 1U);
+  EXPECT_EQ(funcs[0].result, 0);
+
+  // Every register read is one I2C_RDWR of two messages (the register
+  // written, then one byte read); every write one message of two bytes.
+  const auto rdwr = board.ioctls(ioctl_i2c_rdwr);
+  size_t i = 0;
+  for (const sim::Event& e : board.result().events()) {
+    if (e["ev"] != "i2c_read" && e["ev"] != "i2c_write") {
+      continue;
+    }
+    ASSERT_LT(i, rdwr.size());
+    const auto& m = rdwr[i].messages;
+    if (e["ev"] == "i2c_read") {
+      ASSERT_EQ(m.size(), 2U);
+      EXPECT_EQ(m[0].addr, 0x5A);
+      EXPECT_EQ(m[0].flags, 0);
+      EXPECT_EQ(m[0].len, 1);
+      EXPECT_EQ(m[0].bytes, (std::vector<uint8_t>{e["reg"].get<uint8_t>()}));
+      EXPECT_EQ(m[1].addr, 0x5A);
+      EXPECT_EQ(m[1].flags, msg_flag_read);
+      EXPECT_EQ(m[1].len, 1);
+      EXPECT_EQ(m[1].bytes, (std::vector<uint8_t>{e["value"].get<uint8_t>()}));
+      EXPECT_EQ(rdwr[i].result, 2);
+    } else {
+      ASSERT_EQ(m.size(), 1U);
+      EXPECT_EQ(m[0].addr, 0x5A);
+      EXPECT_EQ(m[0].flags, 0);
+      EXPECT_EQ(m[0].len, 2);
+      EXPECT_EQ(m[0].bytes, (std::vector<uint8_t>{e["reg"].get<uint8_t>(), e["value"].get<uint8_t>()}));
+      EXPECT_EQ(rdwr[i].result, 1);
+    }
+    ++i;
+  }
+  EXPECT_EQ(i, rdwr.size());
+  EXPECT_GT(i, 150U);
+
+  // The reset line: requested alone, as an input, under our name; then an
+  // output out of reset; then low and high.
+  const auto request = board.ioctls(GPIO_V2_GET_LINE_IOCTL);
+  ASSERT_EQ(request.size(), 1U);
+  const gpio_v2_line_request& r = request[0].line_request;
+  EXPECT_EQ(r.num_lines, 1U);
+  EXPECT_EQ(r.offsets[0], 30U);
+  EXPECT_STREQ(r.consumer, "murvane-board");
+  EXPECT_EQ(r.config.flags, line_flag_input);
+  EXPECT_EQ(r.config.num_attrs, 0U);
+  const auto config = board.ioctls(GPIO_V2_LINE_SET_CONFIG_IOCTL);
+  ASSERT_EQ(config.size(), 1U);
+  const gpio_v2_line_config& c = config[0].line_config;
+  EXPECT_EQ(c.flags, line_flag_output);
+  ASSERT_EQ(c.num_attrs, 1U);
+  EXPECT_EQ(c.attrs[0].attr.id, attr_output_values);
+  EXPECT_EQ(c.attrs[0].attr.values, 1U);
+  EXPECT_EQ(c.attrs[0].mask, 1U);
+  const auto values = board.ioctls(GPIO_V2_LINE_SET_VALUES_IOCTL);
+  ASSERT_EQ(values.size(), 2U);
+  EXPECT_EQ(values[0].line_values.bits, 0U);
+  EXPECT_EQ(values[0].line_values.mask, 1U);
+  EXPECT_EQ(values[1].line_values.bits, 1U);
+  EXPECT_EQ(values[1].line_values.mask, 1U);
+  EXPECT_EQ(board.kernel().gpio_levels(), (std::vector<bool>{true, false, true}));
+}
+
+TEST(BoardRequests, GoToTheAddressAndLineTheOptionsName) {
+  FakeBoard board("zq3101");
+  board.options().address = 0x2C;
+  board.options().gpio_line = 17;
+  ASSERT_EQ(board.run(), BoardRun::Outcome::incomplete);
+  for (const auto& r : board.ioctls(ioctl_i2c_rdwr)) {
+    for (const auto& m : r.messages) {
+      EXPECT_EQ(m.addr, 0x2C);
+    }
+  }
+  const auto request = board.ioctls(GPIO_V2_GET_LINE_IOCTL);
+  ASSERT_EQ(request.size(), 1U);
+  EXPECT_EQ(request[0].line_request.offsets[0], 17U);
+  // Nothing lives at 0x2C on this board.
+  EXPECT_EQ(board.result().verdict().rfind("not complete: nothing answered at 0x2C on /dev/i2c-5", 0), 0U)
+      << board.result().verdict();
+}
+
+// ---------------------------------------------------------------------------
+// Failures on the bus: the driver logs them, the run says so.
+
+TEST(BoardBus, AbsentChipNacksEveryTransfer) {
+  FakeBoard board("absent");
+  board.kernel().nack_errno = EREMOTEIO;
+  ASSERT_EQ(board.run(), BoardRun::Outcome::incomplete);
+  const std::string& verdict = board.result().verdict();
+  expect_one_line(verdict);
+  EXPECT_EQ(verdict,
+            "not complete: nothing answered at 0x5A on /dev/i2c-5: all 2 transfers failed (EREMOTEIO: no "
+            "acknowledge (NACK): nothing answered at the address)");
+  const std::vector<std::string> log = board.log();
+  EXPECT_TRUE(has_line(log, "Read addr:0x0 error:121\n"));
+  EXPECT_TRUE(has_line(log, "Murvane: func init error\n"));
+  // Both passes of the identification reset the (absent) chip.
+  EXPECT_EQ(board.kernel().chip_reset_pulses(), 2U);
+  board.expect_released();
+}
+
+struct BusyBus {
+  const char* name;
+  int error;
+  const char* text;
+};
+
+class BoardBusyBus : public ::testing::TestWithParam<BusyBus> {};
+
+TEST_P(BoardBusyBus, OneFailedTransferMakesNoCleanBringUp) {
+  // The first identifier read fails; the driver's second pass identifies
+  // the chip and goes to its end, and still the run is not complete.
+  FakeBoard board("zq3101");
+  const int error = GetParam().error;
+  board.kernel().fail_transfer = [error](uint64_t index, const auto&) { return index == 1 ? error : 0; };
+  ASSERT_EQ(board.run(), BoardRun::Outcome::incomplete);
+  const std::vector<std::string> log = board.log();
+  EXPECT_TRUE(has_line(log, "Read addr:0x0 error:" + std::to_string(GetParam().error) + "\n"));
+  EXPECT_TRUE(has_line(log, "Murvane: zq uefi driver end\n"));
+  const std::string& verdict = board.result().verdict();
+  expect_one_line(verdict);
+  EXPECT_EQ(verdict.rfind("not complete: 1 of ", 0), 0U) << verdict;
+  EXPECT_NE(verdict.find("the first, transfer 1 (read of register 0x00): " + std::string(GetParam().text)),
+            std::string::npos)
+      << verdict;
+  board.expect_released();
+}
+
+INSTANTIATE_TEST_SUITE_P(Errno, BoardBusyBus,
+                         ::testing::Values(BusyBus{"EAGAIN", EAGAIN, "EAGAIN: bus busy or arbitration lost"},
+                                           BusyBus{"ETIMEDOUT", ETIMEDOUT, "ETIMEDOUT: the transfer timed out"},
+                                           BusyBus{"EIO", EIO, "EIO: "}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(BoardBus, ShortTransactionIsAFailedTransfer) {
+  // An adapter that made only the first message of a read did not read.
+  FakeBoard board("zq3101");
+  ModelSystem& kernel = board.kernel();
+  Overriding short_kernel(kernel, [](ModelSystem& k, int fd, unsigned long request, void* arg) {
+    const int r = k.ioctl(fd, request, arg);
+    return request == ioctl_i2c_rdwr && r == 2 ? 1 : r;
+  });
+  murvane_board::RunOptions o;
+  o.yes = true;
+  BoardRun run(short_kernel, o);
+  ASSERT_EQ(run.run(), BoardRun::Outcome::incomplete);
+  EXPECT_EQ(run.family(), "");
+  EXPECT_NE(run.verdict().find("EIO"), std::string::npos) << run.verdict();
+  EXPECT_TRUE(kernel.open_descriptors().empty());
+}
+
+// ---------------------------------------------------------------------------
+// What the chip says back.
+
+TEST(BoardChip, UnknownIdentifierIsNamed) {
+  FakeBoard board("zq3101");
+  board.chip().set_chip_id(0x42);
+  ASSERT_EQ(board.run(), BoardRun::Outcome::incomplete);
+  EXPECT_EQ(board.result().verdict(),
+            "not complete: the chip's identifier 0x42 is not one Murvane knows (a different chip, or another device "
+            "at 0x5A)");
+  EXPECT_TRUE(has_line(board.log(), "Murvane: unexpected chipid!\n"));
+  board.expect_released();
+}
+
+TEST(BoardChip, CalibrationOutOfRangeIsNoCleanBringUp) {
+  FakeBoard board("zq3201");
+  board.chip().offset_code = 0;
+  ASSERT_EQ(board.run(), BoardRun::Outcome::incomplete);
+  EXPECT_EQ(board.result().verdict().rfind("not complete: the zq3201's offset calibration failed", 0), 0U)
+      << board.result().verdict();
+  EXPECT_TRUE(has_line(board.log(), "Murvane: offset calibration out of range\n"));
+}
+
+// ---------------------------------------------------------------------------
+// Refusals: found before anything is driven, one line, everything released.
+
+struct Refused {
+  const char* name;
+  std::function<void(FakeBoard&)> arrange;
+  const char* line;
+};
+
+class BoardRefuses : public ::testing::TestWithParam<Refused> {};
+
+TEST_P(BoardRefuses, BeforeAnythingIsDriven) {
+  FakeBoard board("zq3101");
+  GetParam().arrange(board);
+  EXPECT_EQ(board.run(false), std::nullopt);
+  EXPECT_EQ(board.refusal(), GetParam().line);
+  expect_one_line(board.refusal());
+  EXPECT_TRUE(board.kernel().questions().empty());
+  EXPECT_TRUE(board.ioctls(ioctl_i2c_rdwr).empty());
+  EXPECT_TRUE(board.ioctls(GPIO_V2_LINE_SET_CONFIG_IOCTL).empty());
+  EXPECT_TRUE(board.ioctls(GPIO_V2_LINE_SET_VALUES_IOCTL).empty());
+  EXPECT_TRUE(board.kernel().gpio_levels().empty());
+  board.expect_released();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Board, BoardRefuses,
+    ::testing::Values(
+        Refused{"BoundKernelDriver", [](FakeBoard& b) { b.kernel().bound_addresses = {0x5A}; },
+                "a kernel driver is bound to 0x5A on /dev/i2c-5 (/sys/bus/i2c/devices/5-005a/driver): unbind it "
+                "first, so that two drivers do not drive one chip"},
+        Refused{"BusyGpioLine", [](FakeBoard& b) { b.kernel().busy_lines = {30}; },
+                "the reset line (line 30 of /dev/gpiochip0) is busy: another driver or program holds it"},
+        Refused{"NoBusDevice", [](FakeBoard& b) { b.options().bus = "/dev/i2c-9"; },
+                "cannot open /dev/i2c-9: ENOENT: No such file or directory (is the bus enabled and the i2c-dev "
+                "module loaded? `ls /dev/i2c-*`)"},
+        Refused{"BusNotNamedByNumber", [](FakeBoard& b) { b.options().bus = "/dev/haptic-bus"; },
+                "cannot tell which bus /dev/haptic-bus is (give it as /dev/i2c-N), so cannot check that no kernel "
+                "driver owns 0x5A"},
+        Refused{"NoGpioChip", [](FakeBoard& b) { b.options().gpio_chip = "/dev/gpiochip7"; },
+                "cannot open /dev/gpiochip7: ENOENT: No such file or directory (no such GPIO chip: list them with "
+                "`ls /dev/gpiochip*`)"},
+        Refused{"NoSuchLine", [](FakeBoard& b) { b.options().gpio_line = 54; },
+                "/dev/gpiochip0 (model-gpio) has 54 lines: there is no line 54"},
+        Refused{"AdapterAbilitiesUnknown", [](FakeBoard& b) { b.kernel().ioctl_errno[ioctl_i2c_funcs] = ENOTTY; },
+                "cannot ask /dev/i2c-5 what it can do (I2C_FUNCS): ENOTTY: Inappropriate ioctl for device (is it "
+                "an i2c-dev device?)"},
+        Refused{"GpioChipInfoFails", [](FakeBoard& b) { b.kernel().ioctl_errno[GPIO_GET_CHIPINFO_IOCTL] = ENOTTY; },
+                "cannot ask /dev/gpiochip0 about its lines (GPIO_GET_CHIPINFO_IOCTL): ENOTTY: Inappropriate ioctl "
+                "for device (is it a GPIO character device?)"},
+        Refused{"LineRequestFails", [](FakeBoard& b) { b.kernel().ioctl_errno[GPIO_V2_GET_LINE_IOCTL] = EIO; },
+                "cannot request the reset line (line 30 of /dev/gpiochip0): EIO: Input/output error"},
+        Refused{"NeitherI2cNorSmbus", [](FakeBoard& b) { b.kernel().functions = I2C_FUNC_SMBUS_QUICK; },
+                "the adapter of /dev/i2c-5 can make neither plain I2C transfers nor SMBus byte-data reads and "
+                "writes"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(BoardRefusesSmbus, AddressOwnedByADriverTheKernelKnows) {
+  // Without a sysfs entry to see, I2C_SLAVE's EBUSY still stops the run.
+  FakeBoard board("zq3101");
+  board.kernel().functions = I2C_FUNC_SMBUS_READ_BYTE_DATA | I2C_FUNC_SMBUS_WRITE_BYTE_DATA;
+  board.kernel().ioctl_errno[ioctl_i2c_slave] = EBUSY;
+  BoardRun run(board.kernel(), murvane_board::RunOptions{});
+  try {
+    static_cast<void>(run.run());
+    ADD_FAILURE() << "ran on an owned address";
+  } catch (const murvane_board::Refusal& r) {
+    EXPECT_STREQ(r.what(),
+                 "a kernel driver owns 0x5A on /dev/i2c-5 (I2C_SLAVE: EBUSY: Device or resource busy): unbind it "
+                 "first");
+  }
+  EXPECT_TRUE(board.kernel().open_descriptors().empty());
+  EXPECT_TRUE(board.kernel().questions().empty());
+}
+
+// ---------------------------------------------------------------------------
+// The question before the run, and a reset line that fails.
+
+TEST(BoardQuestion, SaysWhatGoesWhereAndANoSendsNothing) {
+  FakeBoard board("zq3101");
+  board.kernel().answer = false;
+  ASSERT_EQ(board.run(false), BoardRun::Outcome::declined);
+  ASSERT_EQ(board.kernel().questions().size(), 1U);
+  const std::string& q = board.kernel().questions()[0];
+  for (const char* part :
+       {"line 30 of /dev/gpiochip0", "address 0x5A on /dev/i2c-5", "146-byte waveform", "Continue? [y/N] "}) {
+    EXPECT_NE(q.find(part), std::string::npos) << part << " in:\n" << q;
+  }
+  EXPECT_EQ(board.result().verdict(), "not confirmed: nothing was sent to the chip");
+  EXPECT_TRUE(board.ioctls(ioctl_i2c_rdwr).empty());
+  EXPECT_TRUE(board.kernel().gpio_levels().empty());
+  EXPECT_TRUE(board.result().events().empty());
+  board.expect_released();
+}
+
+TEST(BoardQuestion, AYesRunsTheBringUp) {
+  FakeBoard board("zq3101");
+  ASSERT_EQ(board.run(false), BoardRun::Outcome::complete);
+  EXPECT_EQ(board.kernel().questions().size(), 1U);
+}
+
+TEST(BoardResetLine, AnOutputRefusedAfterTheYesDrivesNothing) {
+  FakeBoard board("zq3101");
+  board.kernel().ioctl_errno[GPIO_V2_LINE_SET_CONFIG_IOCTL] = EPERM;
+  EXPECT_EQ(board.run(false), std::nullopt);
+  EXPECT_EQ(board.refusal(),
+            "cannot drive the reset line (line 30 of /dev/gpiochip0) as an output: EPERM: Operation not permitted");
+  EXPECT_EQ(board.kernel().questions().size(), 1U);
+  EXPECT_TRUE(board.kernel().gpio_levels().empty());
+  EXPECT_TRUE(board.ioctls(ioctl_i2c_rdwr).empty());
+  board.expect_released();
+}
+
+TEST(BoardResetLine, ALevelThatCannotBeSetIsNoBringUp) {
+  FakeBoard board("zq3101");
+  board.kernel().set_values_errno = EIO;
+  ASSERT_EQ(board.run(), BoardRun::Outcome::incomplete);
+  EXPECT_EQ(board.result().verdict(),
+            "not complete: the reset line (line 30 of /dev/gpiochip0) could not be driven (EIO: Input/output "
+            "error), so the chip was not reset");
+  board.expect_released();
+}
+
+// ---------------------------------------------------------------------------
+// The built command: the dry run beside murvane-sim, its lines and exits.
+
+#ifdef MURVANE_BOARD_COMMAND
+
+fs::path work_dir() {
+  static const murvane_test::WorkDir dir("murvane-board-test");
+  return dir.path();
+}
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+struct CommandRun {
+  int exit_code = -1;
+  std::string out;
+  std::string err;
+};
+
+CommandRun run_command(const char* command, const std::vector<std::string>& args) {
+  static int serial = 0;
+  const fs::path out_path = work_dir() / ("out" + std::to_string(serial));
+  const fs::path err_path = work_dir() / ("err" + std::to_string(serial++));
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::vector<std::string> argv_strings = {command};
+  argv_strings.insert(argv_strings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : argv_strings) {
+    argv.push_back(a.data());
+  }
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  CommandRun r;
+  if (posix_spawn(&pid, command, &actions, nullptr, argv.data(), environ) == 0) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  r.out = slurp(out_path);
+  r.err = slurp(err_path);
+  return r;
+}
+
+std::vector<json> jsonl_timeless(const std::string& text) {
+  std::vector<json> out;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    json j = json::parse(line);
+    j.erase("t_us");
+    out.push_back(std::move(j));
+  }
+  return out;
+}
+
+class BoardCommand : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(BoardCommand, DryRunTraceIsMurvaneSimsTimesAside) {
+  const fs::path board_trace = work_dir() / (GetParam() + "-board.jsonl");
+  const fs::path sim_trace = work_dir() / (GetParam() + "-sim.jsonl");
+  const CommandRun b =
+      run_command(MURVANE_BOARD_COMMAND, {"--dry-run", "--chip", GetParam(), "--trace", board_trace.string()});
+  const CommandRun s = run_command(MURVANE_SIM_COMMAND, {"--chip", GetParam(), "--trace", sim_trace.string()});
+  ASSERT_EQ(b.exit_code, 0) << b.err;
+  ASSERT_EQ(s.exit_code, 0) << s.err;
+  EXPECT_EQ(b.err, "");
+  const std::vector<json> board = jsonl_timeless(slurp(board_trace));
+  EXPECT_GT(board.size(), 100U);
+  EXPECT_EQ(board, jsonl_timeless(slurp(sim_trace)));
+  // The report: what would be sent, then the log and the summary.
+  EXPECT_NE(b.out.find("ioctl I2C_RDWR 0x5A: write 0x00, read 1 -> "), std::string::npos);
+  EXPECT_NE(b.out.find("ioctl GPIO_V2_LINE_SET_VALUES_IOCTL 0 (pin low)"), std::string::npos);
+  EXPECT_NE(b.out.find("bring-up      complete: the chip identified itself as " + GetParam()), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(OnePerFamily, BoardCommand, ::testing::ValuesIn(one_per_family),
+                         [](const auto& p) { return p.param; });
+
+TEST(BoardCommandLines, AbsentChipIsOneLineAndExit1) {
+  const CommandRun r = run_command(MURVANE_BOARD_COMMAND, {"--dry-run", "--chip", "absent", "--quiet"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
+            "murvane-board: bring-up not complete: nothing answered at 0x5A on /dev/i2c-5: all 2 transfers failed "
+            "(ENXIO: no acknowledge (NACK): nothing answered at the address)\n");
+}
+
+TEST(BoardCommandLines, TraceToStandardOutputIsTheTraceAlone) {
+  const CommandRun r = run_command(MURVANE_BOARD_COMMAND, {"--dry-run", "--chip", "zq3401", "--trace", "-"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(jsonl_timeless(r.out).size(), timeless(simulated("zq3401")).size());
+}
+
+struct BadOption {
+  const char* name;
+  std::vector<std::string> args;
+  const char* starts;
+};
+
+class BoardCommandRefuses : public ::testing::TestWithParam<BadOption> {};
+
+TEST_P(BoardCommandRefuses, WithOneLineAndExit2) {
+  const CommandRun r = run_command(MURVANE_BOARD_COMMAND, GetParam().args);
+  EXPECT_EQ(r.exit_code, 2) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err.rfind(GetParam().starts, 0), 0U) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+}
+
+// The real kernel, without a bus: a missing device, and a file that is no
+// i2c-dev device (a link named like one to /dev/null).
+const std::string not_a_bus = [] {
+  const fs::path link = work_dir() / "i2c-7";
+  std::error_code ignored;
+  fs::create_symlink("/dev/null", link, ignored);
+  return link.string();
+}();
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, BoardCommandRefuses,
+    ::testing::Values(
+        BadOption{"AddressOutOfRange", {"--dry-run", "--address", "0x99"}, "murvane-board: --address: \"0x99\""},
+        BadOption{"UnknownModel", {"--dry-run", "--chip", "zq9999"}, "murvane-board: --chip: no model named"},
+        BadOption{"ChipWithoutDryRun", {"--chip", "zq3101"}, "murvane-board: --chip names the model of a dry run"},
+        BadOption{"MissingBusDevice",
+                  {"--bus", "/nonexistent/i2c-3", "--yes"},
+                  "murvane-board: cannot open /nonexistent/i2c-3: ENOENT"},
+        BadOption{"NotAnI2cDevice", {"--bus", not_a_bus, "--yes"}, "murvane-board: cannot ask "}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+#endif  // MURVANE_BOARD_COMMAND
+
+}  // namespace
+
+#endif  // __linux__

@@ -1,0 +1,294 @@
+// murvane-board: runs the Murvane driver's own bring-up on a Linux board's
+// real chip, over i2c-dev and the GPIO character device, and shows what the
+// driver did as murvane-sim shows a simulated run.
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cstdlib>
+#include <exception>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/harness.h"
+#include "sim/models/model_table.h"
+#include "tools/murvane-board/run.h"
+#include "tools/murvane-sim/bus.h"
+#include "tools/murvane-sim/bus_files.h"
+#include "tools/murvane-sim/report.h"
+#include "tools/murvane-sim/run.h"
+#include "tools/murvane-sim/scenario.h"
+#include "tools/murvane-sim/vcd.h"
+
+namespace {
+
+constexpr int exit_complete = 0;
+constexpr int exit_other = 1;
+constexpr int exit_bad_input = 2;
+
+constexpr const char* command = "murvane-board";
+
+std::string one_line(std::string s) {
+  std::replace(s.begin(), s.end(), '\n', ' ');
+  while (!s.empty() && s.back() == ' ') {
+    s.pop_back();
+  }
+  return s;
+}
+
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// "0x5A" or "90": a 7-bit address a device may have (i2c-tools' range).
+uint8_t parse_address(const std::string& text) {
+  char* end = nullptr;
+  const unsigned long v = std::strtoul(text.c_str(), &end, 0);
+  if (text.empty() || end == nullptr || *end != '\0' || v < 0x03 || v > 0x77) {
+    throw UsageError("--address: \"" + text + "\" is not a 7-bit device address (0x03 ... 0x77)");
+  }
+  return static_cast<uint8_t>(v);
+}
+
+// "1" is /dev/i2c-1 (or /dev/gpiochip1); a path is taken as it is.
+std::string device_path(const std::string& text, const std::string& prefix) {
+  if (!text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return prefix + text;
+  }
+  return text;
+}
+
+void write_vcd_of(const std::vector<sim::Event>& events, const std::string& path, const std::string& comment) {
+  murvane_sim::Waveform w = murvane_sim::draw_bus(events);
+  w.comment = comment;
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) {
+    throw std::runtime_error("cannot write " + path);
+  }
+  murvane_sim::write_vcd(out, w);
+  out.flush();
+  if (!out) {
+    throw std::runtime_error("writing " + path + " failed");
+  }
+}
+
+int run_command(int argc, char** argv) {
+  const murvane_board::BoardOptions defaults = murvane_board::default_board_options();
+  CLI::App app{
+      "Runs the Murvane driver's own bring-up on the haptic chip of a Linux board, over /dev/i2c-N and the GPIO "
+      "character device, and shows what the driver did: its debug log, its register traffic and a summary, as "
+      "murvane-sim shows a simulated run.",
+      command};
+  std::string bus = defaults.bus;
+  std::string address;
+  std::string gpio_chip = defaults.gpio_chip;
+  uint32_t gpio_line = defaults.gpio_line;
+  bool active_low = false;
+  bool yes = false;
+  bool dry_run = false;
+  std::string chip = "zq3101";
+  std::string trace_path;
+  std::string trace_format;
+  bool quiet = false;
+  std::string vcd_path;
+  murvane_sim::CaptureOptions capture;
+  std::vector<std::string> capture_signals;
+
+  app.add_option("--bus", bus, "The chip's I2C bus: /dev/i2c-N, or N (default: the board's, " + defaults.bus + ")")
+      ->type_name("DEV");
+  char default_address[8];
+  static_cast<void>(std::snprintf(default_address, sizeof default_address, "0x%02X", defaults.address));
+  address = default_address;
+  app.add_option("--address", address,
+                 std::string("The chip's 7-bit address (default: the board's, ") + default_address + ")")
+      ->type_name("ADDR");
+  app.add_option("--gpio-chip", gpio_chip,
+                 "GPIO chip of the reset line: /dev/gpiochipN, or N (default " + defaults.gpio_chip + ")")
+      ->type_name("DEV");
+  app.add_option("--gpio-line", gpio_line,
+                 "Line offset of the chip's reset pin on that GPIO chip (default: the board's reset GPIO, " +
+                     std::to_string(defaults.gpio_line) + ")")
+      ->type_name("N");
+  app.add_flag("--gpio-active-low", active_low,
+               "The line is inverted on its way to the chip's reset pin (a transistor stage): drive it high where "
+               "the driver drives the pin low");
+  app.add_flag("--yes,-y", yes, "Do not ask before the run");
+  CLI::Option* dry_option = app.add_flag(
+      "--dry-run", dry_run,
+      "Open nothing: run against a simulated kernel and chip model (--chip) and print every request it would send");
+  CLI::Option* chip_option =
+      app.add_option("--chip", chip,
+                     std::string("The dry run's (and the capture check's) chip model (") + sim::model_infos[0].name +
+                         " ... " + sim::model_infos[sim::model_info_count - 1].name + ", or absent; default zq3101)")
+          ->type_name("NAME");
+  CLI::Option* trace_option =
+      app.add_option("--trace", trace_path,
+                     "Write the event trace to FILE ('-': standard output, which then carries the trace alone)")
+          ->type_name("FILE");
+  app.add_option("--trace-format", trace_format, "Trace format: jsonl (default) or text")
+      ->check(CLI::IsMember({"text", "jsonl"}))
+      ->needs(trace_option);
+  app.add_flag("--quiet", quiet, "Print nothing but errors (and the question before the run)");
+  app.add_option("--vcd", vcd_path, "Write the run's I2C bus (SCL, SDA) and reset pin (RST) as a Value Change Dump")
+      ->type_name("FILE");
+  CLI::Option* check_option =
+      app.add_option("--check-capture", capture.path,
+                     "Touch no hardware: compare a capture of the board's bus (VCD, sigrok session, or sigrok-cli's "
+                     "decoded I2C text) with the driver's traffic on a healthy --chip, as murvane-sim does; prints "
+                     "'matches' (exit 0) or the first departing transfer (exit 1)")
+          ->type_name("CAPTURE");
+  app.add_option("--capture-signals", capture_signals,
+                 "The capture's signal names for SCL,SDA[,RST] (default SCL,SDA,RST)")
+      ->type_name("SCL,SDA[,RST]")
+      ->delimiter(',')
+      ->expected(2, 3)
+      ->needs(check_option);
+  app.footer(
+      "Exit status: 0 when the bring-up completed (the chip identified itself, every transfer was acknowledged, "
+      "the driver reached its end with a calibrated chip); 1 when it did not, or when the run was not confirmed; 2 "
+      "when murvane-board refused to touch the board (a kernel driver owns the address, a device or the reset line "
+      "cannot be opened or is busy) or for unusable options, with one line on standard error.");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) {
+      return app.exit(e);  // --help
+    }
+    std::cerr << command << ": " << one_line(e.what()) << " (see --help)\n";
+    return exit_bad_input;
+  }
+
+  murvane_board::RunOptions options;
+  options.board.bus = device_path(bus, "/dev/i2c-");
+  options.board.address = parse_address(address);
+  options.board.gpio_chip = device_path(gpio_chip, "/dev/gpiochip");
+  options.board.gpio_line = gpio_line;
+  options.board.gpio_active_low = active_low;
+  options.yes = yes || dry_run;
+  if (chip != "absent" && sim::find_model_info(chip.c_str()) == nullptr) {
+    throw UsageError("--chip: no model named \"" + chip + "\"");
+  }
+  if (chip_option->count() > 0 && dry_option->count() == 0 && check_option->count() == 0) {
+    throw UsageError("--chip names the model of a dry run or a capture check: give --dry-run or --check-capture");
+  }
+
+  if (!capture.path.empty()) {
+    // The healthy chip's traffic, as murvane-sim makes it.
+    murvane_sim::Scenario scenario = murvane_sim::default_scenario(command);
+    murvane_sim::settle_chip(scenario, chip);
+    murvane_sim::Simulation simulation(scenario);
+    simulation.run();
+    if (capture_signals.size() >= 2) {
+      capture.scl = capture_signals[0];
+      capture.sda = capture_signals[1];
+      capture.rst = capture_signals.size() > 2 ? capture_signals[2] : "";
+    }
+    std::ostringstream verdict_text;
+    const int verdict = murvane_sim::check_capture(verdict_text, simulation, capture);
+    if (!quiet || verdict != 0) {
+      std::cout << verdict_text.str();
+    }
+    std::cout.flush();
+    return std::cout ? verdict : exit_other;
+  }
+
+  // Open the output files before touching the board, so none is lost.
+  std::ofstream trace_file;
+  const bool trace_to_stdout = trace_path == "-";
+  if (!trace_path.empty() && !trace_to_stdout) {
+    trace_file.open(trace_path, std::ios::binary | std::ios::trunc);
+    if (!trace_file) {
+      std::cerr << command << ": --trace: cannot write " << trace_path << '\n';
+      return exit_other;
+    }
+  }
+
+  murvane_board::DryRun dry;
+  murvane_board::LinuxSystem linux_system;
+  murvane_board::System* system = &linux_system;
+  if (dry_run) {
+    dry = murvane_board::make_dry_run(chip, options.board);
+    system = dry.system.get();
+  }
+  murvane_board::BoardRun run(*system, options);
+  murvane_board::BoardRun::Outcome outcome{};
+  try {
+    outcome = run.run();
+  } catch (const murvane_board::Refusal& r) {
+    std::cerr << command << ": " << one_line(r.what()) << '\n';
+    return exit_bad_input;
+  }
+  if (outcome == murvane_board::BoardRun::Outcome::declined) {
+    std::cerr << command << ": " << run.verdict() << '\n';
+    return exit_other;
+  }
+
+  const std::string naming_family =
+      run.family().empty() && dry.model != nullptr ? dry.model->info().family_name : run.family();
+  int status = outcome == murvane_board::BoardRun::Outcome::complete ? exit_complete : exit_other;
+  if (!vcd_path.empty()) {
+    try {
+      write_vcd_of(
+          run.events(), vcd_path,
+          std::string(dry_run ? "murvane-board dry run of " + chip : "murvane-board run") + " on " + options.board.bus);
+    } catch (const std::runtime_error& e) {
+      std::cerr << command << ": --vcd: " << one_line(e.what()) << '\n';
+      status = exit_other;
+    }
+  }
+  if (!trace_path.empty()) {
+    std::ostream& out = trace_to_stdout ? std::cout : trace_file;
+    if (trace_format == "text") {
+      murvane_sim::write_text_trace(out, run.events(), naming_family);
+    } else {
+      sim::write_jsonl(out, run.events());
+    }
+    out.flush();
+    if (!out) {
+      std::cerr << command << ": --trace: writing " << trace_path << " failed\n";
+      status = exit_other;
+    }
+  }
+  if (!quiet && !trace_to_stdout) {
+    if (dry_run) {
+      std::cout << "== Requests (dry run: a simulated kernel and a " << chip << " chip model; nothing opened) ==\n";
+      for (const std::string& r : dry.system->requests()) {
+        std::cout << r << '\n';
+      }
+      std::cout << '\n';
+    }
+    run.write_report(std::cout, naming_family,
+                     dry_run ? "dry run: simulated kernel, chip model " + chip + ", its clock virtual" : "");
+  }
+  std::cout.flush();
+  if (outcome != murvane_board::BoardRun::Outcome::complete) {
+    std::cerr << command << ": bring-up " << run.verdict() << '\n';
+  }
+  return std::cout ? status : exit_other;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run_command(argc, argv);
+  } catch (const UsageError& e) {
+    std::cerr << command << ": " << one_line(e.what()) << '\n';
+    return exit_bad_input;
+  } catch (const murvane_sim::InputError& e) {
+    std::cerr << command << ": " << one_line(e.what()) << '\n';
+    return exit_bad_input;
+  } catch (const murvane_sim::CaptureError& e) {
+    std::cerr << command << ": " << one_line(e.what()) << '\n';
+    return exit_bad_input;
+  } catch (const std::exception& e) {
+    std::cerr << command << ": unexpected failure: " << one_line(e.what()) << '\n';
+    return exit_other;
+  } catch (...) {
+    std::cerr << command << ": unexpected failure\n";
+    return exit_other;
+  }
+}

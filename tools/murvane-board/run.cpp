@@ -1,0 +1,255 @@
+#include "tools/murvane-board/run.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+#include "core/family.h"
+#include "core/identify.h"
+#include "murvane/board_settings.h"
+#include "platform/log.h"
+#include "sim/harness.h"
+#include "tools/murvane-sim/report.h"
+
+namespace murvane_board {
+
+namespace {
+
+// The core marks a failed offset calibration by writing this to the
+// identifier register and carries on.
+constexpr uint32_t offset_fail_marker = 0xAA;
+constexpr const char* driver_end_line = "Murvane: zq uefi driver end\n";
+constexpr const char* detected_prefix = "Murvane: detected ";
+
+std::string hex(uint32_t v, int digits) {
+  char buf[16];
+  static_cast<void>(std::snprintf(buf, sizeof buf, "0x%0*X", digits, v));
+  return buf;
+}
+
+std::string micros(double us) {
+  char buf[32];
+  static_cast<void>(std::snprintf(buf, sizeof buf, "%.1f", us));
+  return buf;
+}
+
+std::string label(const char* name) {
+  char buf[32];
+  static_cast<void>(std::snprintf(buf, sizeof buf, "%-14s", name));
+  return buf;
+}
+
+std::string status_text(EFI_STATUS s) {
+  const char* name = murvane::status_name(s);
+  return name != nullptr ? std::string(name) : sim::status_string(s);
+}
+
+// The identifier the driver last read, put together from its reads as it
+// does (0x00, or 0x57/0x58 after a 16-bit marker), when one was read.
+std::optional<uint32_t> identifier_read(const std::vector<sim::Event>& events) {
+  std::optional<uint32_t> id;
+  bool long_id = false;
+  int64_t high = -1;
+  for (const sim::Event& e : events) {
+    if (e["ev"] != "i2c_read" || e["value"].is_null()) {
+      continue;
+    }
+    const auto reg = e["reg"].get<uint32_t>();
+    const auto value = e["value"].get<uint32_t>();
+    if (reg == murvane::reg_chip_id) {
+      long_id = murvane::check_short_id(static_cast<uint8_t>(value)) != EFI_SUCCESS;
+      high = -1;
+      if (!long_id) {
+        id = value;
+      }
+    } else if (long_id && reg == murvane::reg_chip_id_hi) {
+      high = value;
+    } else if (long_id && high >= 0 && reg == murvane::reg_chip_id_lo) {
+      id = static_cast<uint32_t>(high) << 8 | value;
+      long_id = false;
+      high = -1;
+    }
+  }
+  return id;
+}
+
+}  // namespace
+
+BoardRun::BoardRun(System& system, RunOptions options)
+    : system_(system), options_(std::move(options)), board_(system, options_.board) {}
+
+const std::vector<sim::Event>& BoardRun::events() const {
+  static const std::vector<sim::Event> none;
+  return platform_ != nullptr ? platform_->events() : none;
+}
+
+BoardRun::Outcome BoardRun::run() {
+  board_.open();
+  if (!options_.yes && !system_.confirm(board_.plan())) {
+    board_.release();
+    verdict_ = "not confirmed: nothing was sent to the chip";
+    return Outcome::declined;
+  }
+  board_.drive_reset_line();
+  sim::reset_driver_state();
+  platform_ = std::make_unique<sim::VirtualPlatform>(nullptr);
+  platform_->set_hardware(&board_);
+  board_.start_clock();
+  entry_status_ = sim::call_entry(*platform_);
+  family_ = murvane::current_family != nullptr ? murvane::current_family->name : "";
+  // The line goes back to its default only now: the chip stayed out of
+  // reset for the whole run.
+  board_.release();
+  platform_->set_hardware(nullptr);
+  return conclude();
+}
+
+BoardRun::Outcome BoardRun::conclude() {
+  const std::vector<sim::Event>& events = platform_->events();
+  const BoardOptions& o = board_.options();
+  if (board_.pin_error() != 0) {
+    verdict_ = "not complete: the reset line (line " + std::to_string(o.gpio_line) + " of " + o.gpio_chip +
+               ") could not be driven (" + errno_text(board_.pin_error()) + "), so the chip was not reset";
+    return Outcome::incomplete;
+  }
+  const std::vector<Board::Failure>& failures = board_.failures();
+  if (!failures.empty() && failures.size() == board_.transfers()) {
+    verdict_ = "not complete: nothing answered at " + hex(o.address, 2) + " on " + o.bus + ": all " +
+               std::to_string(failures.size()) + " transfers failed (" + errno_text(failures.front().error) + ")";
+    return Outcome::incomplete;
+  }
+  if (!failures.empty()) {
+    const Board::Failure& f = failures.front();
+    verdict_ = "not complete: " + std::to_string(failures.size()) + " of " + std::to_string(board_.transfers()) +
+               " transfers failed; the first, transfer " + std::to_string(f.transfer) + " (" +
+               (f.write ? "write of register " : "read of register ") + hex(f.reg, 2) + "): " + errno_text(f.error);
+    return Outcome::incomplete;
+  }
+  std::string last_log;
+  std::string detected;
+  bool reached_end = false;
+  bool calibration_failed = false;
+  bool identified = false;
+  for (const sim::Event& e : events) {
+    if (e["ev"] == "log") {
+      last_log = e["text"].get<std::string>();
+      reached_end = reached_end || last_log == driver_end_line;
+      if (last_log.rfind(detected_prefix, 0) == 0) {
+        detected = last_log.substr(std::string(detected_prefix).size());
+        detected.resize(std::min(detected.size(), detected.find('.')));
+        identified = true;
+      }
+    } else if (identified && e["ev"] == "i2c_write" && e["reg"] == murvane::reg_chip_id &&
+               e["value"] == offset_fail_marker) {
+      calibration_failed = true;
+    }
+  }
+  if (family_.empty()) {
+    const std::optional<uint32_t> id = identifier_read(events);
+    verdict_ = id.has_value()
+                   ? "not complete: the chip's identifier " + hex(*id, 2) +
+                         " is not one Murvane knows (a different chip, or another device at " + hex(o.address, 2) + ")"
+                   : "not complete: no identifier was read";
+    return Outcome::incomplete;
+  }
+  if (!reached_end) {
+    std::string line = last_log;
+    if (!line.empty() && line.back() == '\n') {
+      line.pop_back();
+    }
+    verdict_ = "not complete: the driver stopped early (\"" + line + "\")";
+    return Outcome::incomplete;
+  }
+  if (calibration_failed) {
+    verdict_ = "not complete: the " + detected + "'s offset calibration failed (the driver marked it by writing " +
+               hex(offset_fail_marker, 2) + " to register 0x00) and the chip runs uncalibrated";
+    return Outcome::incomplete;
+  }
+  verdict_ = "complete: the chip identified itself as " + detected +
+             ", the driver reached its end (waveform written, playback started), every transfer acknowledged";
+  return Outcome::complete;
+}
+
+void BoardRun::write_report(std::ostream& out, const std::string& naming_family, const std::string& board_note) const {
+  const std::vector<sim::Event>& evs = events();
+  out << "== Driver log ==\n";
+  bool line_open = false;
+  for (const sim::Event& e : evs) {
+    if (e["ev"] == "log") {
+      const std::string t = e["text"].get<std::string>();
+      out << t;
+      line_open = !t.empty() && t.back() != '\n';
+    }
+  }
+  if (line_open) {
+    out << '\n';
+  }
+  const std::string family = family_.empty() ? naming_family : family_;
+  out << "\n== Register trace" << (family.empty() ? std::string() : " (" + family + " register names)") << " ==\n";
+  char head[64];
+  static_cast<void>(std::snprintf(head, sizeof head, "%12s  %-20s %s\n", "time us", "event", "what"));
+  out << head;
+  murvane_sim::write_register_trace(out, evs, family);
+
+  const BoardOptions& o = board_.options();
+  out << "\n== Summary ==\n";
+  out << label("board") << o.bus << ", address " << hex(o.address, 2)
+      << (board_.mode() == Board::Mode::i2c ? " (plain I2C)" : " (SMBus byte data)") << "; reset line " << o.gpio_line
+      << " of " << o.gpio_chip << (o.gpio_active_low ? ", active low" : "") << '\n';
+  if (!board_note.empty()) {
+    out << label("") << board_note << '\n';
+  }
+  out << label("driver");
+  if (!family_.empty()) {
+    out << "selected family " << family_ << '\n';
+  } else {
+    const std::optional<uint32_t> id = identifier_read(evs);
+    out << (id.has_value() ? "no family selected (identifier read: " + hex(*id, 4) + ")"
+                           : std::string("no family selected (no identifier read)"))
+        << '\n';
+  }
+  double end_us = 0;
+  for (const sim::Event& e : evs) {
+    if (e.contains("t_us")) {
+      end_us = e["t_us"].get<double>();
+    }
+  }
+  out << label("calls") << "entry -> " << status_text(entry_status_) << ", returned after " << micros(end_us)
+      << " us\n";
+  uint64_t reads = 0;
+  uint64_t writes = 0;
+  for (const sim::Event& e : evs) {
+    reads += e["ev"] == "i2c_read" ? 1 : 0;
+    writes += e["ev"] == "i2c_write" ? 1 : 0;
+  }
+  out << label("transfers") << reads << " reads, " << writes << " writes, " << board_.failures().size() << " failed";
+  std::map<int, size_t> by_errno;
+  for (const Board::Failure& f : board_.failures()) {
+    ++by_errno[f.error];
+  }
+  std::string sep = " (";
+  for (const auto& [error, n] : by_errno) {
+    out << sep << n << ' ' << errno_name(error);
+    sep = ", ";
+  }
+  out << (by_errno.empty() ? "" : ")") << '\n';
+  out << label("waits") << board_.stall_asked_us() << " us asked in " << board_.stalls() << " waits, "
+      << micros(static_cast<double>(board_.stall_slept_ns()) / 1000.0) << " us slept (longest overrun "
+      << micros(static_cast<double>(board_.longest_overrun_ns()) / 1000.0) << " us)\n";
+  out << label("bring-up") << verdict_ << '\n';
+}
+
+DryRun make_dry_run(const std::string& chip, const BoardOptions& board) {
+  DryRun d;
+  if (chip != "absent") {
+    d.model = sim::make_model(chip);
+  }
+  d.system = std::make_unique<ModelSystem>(d.model != nullptr ? &d.model->model() : nullptr, board.bus, board.address,
+                                           board.gpio_chip, murvane::board::i2c_speed_khz);
+  // The simulated board is wired as the options say: an inverted reset
+  // line has its inverter.
+  d.system->board_inverts_reset = board.gpio_active_low;
+  return d;
+}
+
+}  // namespace murvane_board

@@ -1,0 +1,73 @@
+// One murvane-board run: the board checked and opened, the question asked,
+// the driver's entry point run on the virtual platform's firmware tables with
+// the board as their hardware, and what came of it.
+#pragma once
+
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "sim/model_factory.h"
+#include "sim/virtual_platform.h"
+#include "tools/murvane-board/board.h"
+#include "tools/murvane-board/model_system.h"
+
+namespace murvane_board {
+
+struct RunOptions {
+  BoardOptions board = default_board_options();
+  bool yes = false;  // no question before the run
+};
+
+class BoardRun {
+ public:
+  enum class Outcome { declined, complete, incomplete };
+
+  // system: the real kernel, or a simulated one (the dry run, the tests).
+  BoardRun(System& system, RunOptions options);
+  ~BoardRun() = default;
+  BoardRun(const BoardRun&) = delete;
+  BoardRun& operator=(const BoardRun&) = delete;
+  BoardRun(BoardRun&&) = delete;
+  BoardRun& operator=(BoardRun&&) = delete;
+
+  // Checks and opens the board (throws Refusal before anything is driven),
+  // asks unless told yes, runs the driver's entry point, releases the board.
+  Outcome run();
+
+  const Board& board() const { return board_; }
+  // The recorded run, as murvane-sim records one (plus the measured t_us).
+  const std::vector<sim::Event>& events() const;
+  // The family the driver selected ("zq340x"), or empty.
+  const std::string& family() const { return family_; }
+  EFI_STATUS entry_status() const { return entry_status_; }
+  // What came of the run, one line: "complete: ..." or "not complete: ...".
+  const std::string& verdict() const { return verdict_; }
+
+  // The driver's log, the register trace and the summary, as murvane-sim
+  // prints them; naming_family names the registers when the driver
+  // selected none.
+  void write_report(std::ostream& out, const std::string& naming_family, const std::string& board_note) const;
+
+ private:
+  Outcome conclude();
+
+  System& system_;
+  RunOptions options_;
+  Board board_;
+  std::unique_ptr<sim::VirtualPlatform> platform_;
+  std::string family_;
+  EFI_STATUS entry_status_ = 0;
+  std::string verdict_;
+};
+
+// A dry run's pieces: the chip model (none for "absent") and the simulated
+// kernel that serves the board's devices from it.
+struct DryRun {
+  std::unique_ptr<sim::ModelHandle> model;
+  std::unique_ptr<ModelSystem> system;
+};
+DryRun make_dry_run(const std::string& chip, const BoardOptions& board);
+
+}  // namespace murvane_board
