@@ -73,39 +73,6 @@ std::optional<uint32_t> identifier_read(const std::vector<sim::Event>& events) {
   return id;
 }
 
-}  // namespace
-
-BoardRun::BoardRun(System& system, RunOptions options)
-    : system_(system), options_(std::move(options)), board_(system, options_.board) {}
-
-const std::vector<sim::Event>& BoardRun::events() const {
-  static const std::vector<sim::Event> none;
-  return platform_ != nullptr ? platform_->events() : none;
-}
-
-BoardRun::Outcome BoardRun::run() {
-  board_.open();
-  if (!options_.yes && !system_.confirm(board_.plan())) {
-    board_.release();
-    verdict_ = "not confirmed: nothing was sent to the chip";
-    return Outcome::declined;
-  }
-  board_.drive_reset_line();
-  sim::reset_driver_state();
-  platform_ = std::make_unique<sim::VirtualPlatform>(nullptr);
-  platform_->set_hardware(&board_);
-  board_.start_clock();
-  entry_status_ = sim::call_entry(*platform_);
-  family_ = murvane::current_family != nullptr ? murvane::current_family->name : "";
-  // The line goes back to its default only now: the chip stayed out of
-  // reset for the whole run.
-  board_.release();
-  platform_->set_hardware(nullptr);
-  return conclude();
-}
-
-namespace {
-
 // A fault of the board itself (a reset line it could not drive, transfers
 // that failed): the verdict, or nothing when the board did all it was asked.
 std::optional<std::string> board_fault(const Board& board) {
@@ -201,6 +168,35 @@ void write_transfers(std::ostream& out, const std::vector<sim::Event>& evs, cons
 }
 
 }  // namespace
+
+BoardRun::BoardRun(System& system, RunOptions options)
+    : system_(system), options_(std::move(options)), board_(system, options_.board) {}
+
+const std::vector<sim::Event>& BoardRun::events() const {
+  static const std::vector<sim::Event> none;
+  return platform_ != nullptr ? platform_->events() : none;
+}
+
+BoardRun::Outcome BoardRun::run() {
+  board_.open();
+  if (!options_.yes && !system_.confirm(board_.plan())) {
+    board_.release();
+    verdict_ = "not confirmed: nothing was sent to the chip";
+    return Outcome::declined;
+  }
+  board_.drive_reset_line();
+  sim::reset_driver_state();
+  platform_ = std::make_unique<sim::VirtualPlatform>(nullptr);
+  platform_->set_hardware(&board_);
+  board_.start_clock();
+  entry_status_ = sim::call_entry(*platform_);
+  family_ = murvane::current_family != nullptr ? murvane::current_family->name : "";
+  // The line goes back to its default only now: the chip stayed out of
+  // reset for the whole run.
+  board_.release();
+  platform_->set_hardware(nullptr);
+  return conclude();
+}
 
 BoardRun::Outcome BoardRun::conclude() {
   if (const std::optional<std::string> fault = board_fault(board_)) {

@@ -194,35 +194,6 @@ std::string item_text(const BusItem& item) {
   return describe(item.transfer);
 }
 
-}  // namespace
-
-void write_vcd_file(const Simulation& sim, const std::string& path) {
-  const std::vector<sim::Event>& events = sim.platform().events();
-  Waveform w = draw_bus(events);
-  w.comment = "murvane-sim run of " + sim.scenario().chip;
-  for (const sim::Event& e : events) {
-    if (e["ev"] == "i2c_read" || e["ev"] == "i2c_write") {
-      const BusConfig c = bus_config(e);
-      char address[8];
-      static_cast<void>(std::snprintf(address, sizeof address, "0x%02X", c.address));
-      w.comment += std::string("; I2C address ") + address + " at " + std::to_string(c.khz) +
-                   " kHz, from the driver's slave configuration";
-      break;
-    }
-  }
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) {
-    throw std::runtime_error("cannot write " + path);
-  }
-  write_vcd(out, w);
-  out.flush();
-  if (!out) {
-    throw std::runtime_error("writing " + path + " failed");
-  }
-}
-
-namespace {
-
 // The two sides of the check, item by item: what the capture saw and what
 // the driver sends.
 struct Comparison {
@@ -338,6 +309,31 @@ void write_match(std::ostream& out, const Comparison& c) {
 }
 
 }  // namespace
+
+void write_vcd_file(const Simulation& sim, const std::string& path) {
+  const std::vector<sim::Event>& events = sim.platform().events();
+  Waveform w = draw_bus(events);
+  w.comment = "murvane-sim run of " + sim.scenario().chip;
+  for (const sim::Event& e : events) {
+    if (e["ev"] == "i2c_read" || e["ev"] == "i2c_write") {
+      const BusConfig c = bus_config(e);
+      char address[8];
+      static_cast<void>(std::snprintf(address, sizeof address, "0x%02X", c.address));
+      w.comment += std::string("; I2C address ") + address + " at " + std::to_string(c.khz) +
+                   " kHz, from the driver's slave configuration";
+      break;
+    }
+  }
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) {
+    throw std::runtime_error("cannot write " + path);
+  }
+  write_vcd(out, w);
+  out.flush();
+  if (!out) {
+    throw std::runtime_error("writing " + path + " failed");
+  }
+}
 
 int check_capture(std::ostream& out, const Simulation& sim, const CaptureOptions& options) {
   const Comparison c = line_up(sim, options);

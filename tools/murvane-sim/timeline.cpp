@@ -99,10 +99,6 @@ double axis_step_ms(double total_ms) {
   return step;
 }
 
-}  // namespace
-
-namespace {
-
 // What the run did, on one clock: the transfers by phase, the waits, the
 // reset pin's edges and the calls into the driver.
 struct Timeline {

@@ -73,40 +73,6 @@ bool parse_timescale(const std::string& scale, long double* ns_per_unit) {
   return true;
 }
 
-}  // namespace
-
-void write_vcd(std::ostream& out, const Waveform& w) {
-  out << "$version murvane-sim $end\n";
-  if (!w.comment.empty()) {
-    out << "$comment " << w.comment << " $end\n";
-  }
-  out << "$timescale " << unit_ns << " ns $end\n$scope module murvane $end\n";
-  for (size_t i = 0; i < w.names.size(); ++i) {
-    out << "$var wire 1 " << vcd_id(i) << ' ' << w.names[i] << " $end\n";
-  }
-  out << "$upscope $end\n$enddefinitions $end\n#0\n";
-  for (size_t i = 0; i < w.names.size(); ++i) {
-    out << (w.initial[i] ? '1' : '0') << vcd_id(i) << '\n';
-  }
-  uint64_t last = 0;
-  for (const Waveform::Change& c : w.changes) {
-    const uint64_t t = c.t_ns / unit_ns;
-    if (t != last) {
-      out << '#' << t << '\n';
-      last = t;
-    }
-    out << (c.level ? '1' : '0') << vcd_id(c.signal) << '\n';
-  }
-  out << '#' << w.end_ns / unit_ns << '\n';
-}
-
-bool looks_like_vcd(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t\r\n");
-  return first != std::string::npos && text[first] == '$';
-}
-
-namespace {
-
 // Every writer ends its lines: a last line without its end is a file cut
 // short (a capture still being written, a truncated copy).
 void check_whole_file(const std::string& text, const Words& all, const std::string& source) {
@@ -279,6 +245,36 @@ void VcdReader::level(const std::string& t) {
 }
 
 }  // namespace
+
+void write_vcd(std::ostream& out, const Waveform& w) {
+  out << "$version murvane-sim $end\n";
+  if (!w.comment.empty()) {
+    out << "$comment " << w.comment << " $end\n";
+  }
+  out << "$timescale " << unit_ns << " ns $end\n$scope module murvane $end\n";
+  for (size_t i = 0; i < w.names.size(); ++i) {
+    out << "$var wire 1 " << vcd_id(i) << ' ' << w.names[i] << " $end\n";
+  }
+  out << "$upscope $end\n$enddefinitions $end\n#0\n";
+  for (size_t i = 0; i < w.names.size(); ++i) {
+    out << (w.initial[i] ? '1' : '0') << vcd_id(i) << '\n';
+  }
+  uint64_t last = 0;
+  for (const Waveform::Change& c : w.changes) {
+    const uint64_t t = c.t_ns / unit_ns;
+    if (t != last) {
+      out << '#' << t << '\n';
+      last = t;
+    }
+    out << (c.level ? '1' : '0') << vcd_id(c.signal) << '\n';
+  }
+  out << '#' << w.end_ns / unit_ns << '\n';
+}
+
+bool looks_like_vcd(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t\r\n");
+  return first != std::string::npos && text[first] == '$';
+}
 
 Waveform read_vcd(const std::string& text, const std::string& source) {
   const Words all = words(text);
