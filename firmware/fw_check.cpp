@@ -173,13 +173,12 @@ bool cut_call(std::string_view log, std::string_view call, size_t* from, std::st
 
 bool starts_with(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
 
-}  // namespace
-
-firmware_record parse_serial(std::string_view log) {
-  firmware_record fw;
+// The driver's calls, each between its markers: the entry, further loads of
+// the driver (from the Shell), the start, and the consumer's start. Returns
+// where the calls end.
+size_t cut_calls(std::string_view log, firmware_record& fw) {
   size_t at = 0;
   fw.saw_entry = cut_call(log, "entry", &at, &fw.run.entry_log, &fw.run.entry_status);
-  // Further loads of the driver (from the Shell), each with its own markers.
   for (std::string text, status; fw.saw_entry && cut_call(log, "entry", &at, &text, &status);) {
     fw.run.reload_logs.push_back(text);
     fw.run.reload_statuses.push_back(status);
@@ -192,9 +191,49 @@ firmware_record parse_serial(std::string_view log) {
     fw.saw_consumer_start =
         cut_call(log, "start", &consumer_at, &fw.run.consumer_log, &fw.run.consumer_status, consumer_prefix);
   }
+  return at;
+}
+
+// One of the test application's own lines, its prefix taken off; a verdict
+// counts only after the calls.
+void take_app_line(firmware_record& fw, const std::string& rest, bool after_calls) {
+  if (starts_with(rest, "verdict: ") && after_calls) {
+    fw.run.verdict.push_back(rest);
+  } else if (starts_with(rest, "traffic: ")) {
+    fw.run.traffic = rest;
+  } else if (starts_with(rest, "protocol: ")) {
+    fw.revision = rest;
+  } else if (starts_with(rest, "stack guard source: ")) {
+    fw.guard_source = rest;
+  } else if (starts_with(rest, "entry: not loaded: ")) {
+    fw.refusal = rest.substr(std::string_view("entry: not loaded: ").size());
+    fw.problems.push_back(rest);
+  } else if (starts_with(rest, "entry: refused image unloaded: ")) {
+    fw.refused_unloaded = rest.substr(std::string_view("entry: refused image unloaded: ").size());
+  } else if (starts_with(rest, "stack guard: ")) {
+    fw.stack_guard = rest;
+  } else if (starts_with(rest, "bad requests: ")) {
+    fw.bad_requests = rest;
+  } else if (starts_with(rest, "bus: ")) {
+    fw.bus = rest;
+  } else if (starts_with(rest, "consumer: status ")) {
+    fw.consumer_exit = rest.substr(std::string_view("consumer: status ").size());
+  } else if (rest == "done") {
+    fw.done = true;
+  } else if (rest.find("failed") != std::string::npos || starts_with(rest, "no simulated platform") ||
+             rest.find("not loaded") != std::string::npos) {
+    fw.problems.push_back(rest);
+  }
+}
+
+}  // namespace
+
+firmware_record parse_serial(std::string_view log) {
+  firmware_record fw;
+  const size_t at = cut_calls(log, fw);
   // The application's own lines, wherever they are (after the calls for the
   // verdict: a driver line could not start with our prefix there).
-  size_t verdict_from = fw.saw_start ? at : log.size();
+  const size_t verdict_from = fw.saw_start ? at : log.size();
   size_t pos = 0;
   for (const std::string& line : split_lines(log)) {
     const size_t line_at = pos;
@@ -209,36 +248,8 @@ firmware_record parse_serial(std::string_view log) {
       }
       continue;
     }
-    if (!starts_with(line, line_prefix)) {
-      continue;
-    }
-    const std::string rest = line.substr(line_prefix.size());
-    if (starts_with(rest, "verdict: ") && line_at >= verdict_from) {
-      fw.run.verdict.push_back(rest);
-    } else if (starts_with(rest, "traffic: ")) {
-      fw.run.traffic = rest;
-    } else if (starts_with(rest, "protocol: ")) {
-      fw.revision = rest;
-    } else if (starts_with(rest, "stack guard source: ")) {
-      fw.guard_source = rest;
-    } else if (starts_with(rest, "entry: not loaded: ")) {
-      fw.refusal = rest.substr(std::string_view("entry: not loaded: ").size());
-      fw.problems.push_back(rest);
-    } else if (starts_with(rest, "entry: refused image unloaded: ")) {
-      fw.refused_unloaded = rest.substr(std::string_view("entry: refused image unloaded: ").size());
-    } else if (starts_with(rest, "stack guard: ")) {
-      fw.stack_guard = rest;
-    } else if (starts_with(rest, "bad requests: ")) {
-      fw.bad_requests = rest;
-    } else if (starts_with(rest, "bus: ")) {
-      fw.bus = rest;
-    } else if (starts_with(rest, "consumer: status ")) {
-      fw.consumer_exit = rest.substr(std::string_view("consumer: status ").size());
-    } else if (rest == "done") {
-      fw.done = true;
-    } else if (rest.find("failed") != std::string::npos || starts_with(rest, "no simulated platform") ||
-               rest.find("not loaded") != std::string::npos) {
-      fw.problems.push_back(rest);
+    if (starts_with(line, line_prefix)) {
+      take_app_line(fw, line.substr(line_prefix.size()), line_at >= verdict_from);
     }
   }
   return fw;

@@ -19,6 +19,7 @@
 // findings and the serial log are printed), 2 on a usage error.
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -48,9 +49,8 @@ void print_expected(const fwcheck::run_record& host) {
   std::cout << p << host.traffic << "\n";
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// What the command line asks for, and the scenario and bridge boot it names.
+struct options {
   std::string scenario_text;
   std::string serial_path;
   bool expected = false;
@@ -64,142 +64,191 @@ int main(int argc, char** argv) {
   int qemu_status = 0;
   std::string bridge_mode;
   std::string board_text;
+  fwsim::scenario sc = {};
+  fwcheck::bridge_boot bridge;
+};
+
+// Reads the arguments into `o`. Returns the exit status when the command
+// ends here (a usage error), nothing when it goes on.
+std::optional<int> read_arguments(int argc, char** argv, options& o) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--scenario" && i + 1 < argc) {
-      scenario_text = argv[++i];
-      have_scenario = true;
+      o.scenario_text = argv[++i];
+      o.have_scenario = true;
     } else if (a == "--serial" && i + 1 < argc) {
-      serial_path = argv[++i];
+      o.serial_path = argv[++i];
     } else if (a == "--qemu-status" && i + 1 < argc) {
-      qemu_status = std::atoi(argv[++i]);
+      o.qemu_status = std::atoi(argv[++i]);
     } else if (a == "--expected") {
-      expected = true;
+      o.expected = true;
     } else if (a == "--expect-halt") {
-      expect_halt = true;
+      o.expect_halt = true;
     } else if (a == "--consumer") {
-      consumer = true;
+      o.consumer = true;
     } else if (a == "--expect-refused") {
-      expect_refused = true;
+      o.expect_refused = true;
     } else if (a == "--bridge" && i + 1 < argc) {
-      bridge_mode = argv[++i];
+      o.bridge_mode = argv[++i];
     } else if (a == "--board" && i + 1 < argc) {
-      board_text = argv[++i];
+      o.board_text = argv[++i];
     } else if (a == "--shell") {
-      shell = true;
+      o.shell = true;
     } else if (a == "--loads" && i + 1 < argc) {
       const std::string n = argv[++i];
       if (n.empty() || n.size() > 1 || n[0] < '1' || n[0] > '8') {
         return usage(("--loads takes 1 to 8, not " + n).c_str());
       }
-      loads = static_cast<unsigned>(n[0] - '0');
+      o.loads = static_cast<unsigned>(n[0] - '0');
     } else if (a == "--guard" && i + 1 < argc) {
       const std::string g = argv[++i];
       if (g != "rng" && g != "counter") {
         return usage(("--guard takes rng or counter, not " + g).c_str());
       }
-      guard = g == "rng" ? fwcheck::guard_source::rng : fwcheck::guard_source::counter;
+      o.guard = g == "rng" ? fwcheck::guard_source::rng : fwcheck::guard_source::counter;
     } else {
       return usage(("unexpected argument " + a).c_str());
     }
   }
-  if (!have_scenario || (serial_path.empty() && !expected)) {
+  return std::nullopt;
+}
+
+// Parses the scenario and the bridge boot, and refuses the combinations of
+// options that make no sense together.
+std::optional<int> settle(options& o) {
+  if (!o.have_scenario || (o.serial_path.empty() && !o.expected)) {
     return usage("missing arguments");
   }
-  fwsim::scenario sc = {};
   const char* bad = nullptr;
-  const fwsim::parse_status ps = fwsim::parse_scenario(scenario_text.c_str(), scenario_text.size(), &sc, &bad);
+  const fwsim::parse_status ps = fwsim::parse_scenario(o.scenario_text.c_str(), o.scenario_text.size(), &o.sc, &bad);
   if (ps != fwsim::parse_status::ok) {
-    return usage(("bad scenario \"" + scenario_text + "\": " + fwsim::parse_status_text(ps)).c_str());
+    return usage(("bad scenario \"" + o.scenario_text + "\": " + fwsim::parse_status_text(ps)).c_str());
   }
-  if (expect_halt && expect_refused) {
+  if (o.expect_halt && o.expect_refused) {
     return usage("--expect-halt and --expect-refused exclude each other");
   }
-  if (expect_halt != sc.stack_smash) {
+  if (o.expect_halt != o.sc.stack_smash) {
     return usage("--expect-halt goes with a stacksmash scenario, and only with one");
   }
-  if (loads > 1 && !shell) {
+  if (o.loads > 1 && !o.shell) {
     return usage("--loads goes with --shell");
   }
-  if (consumer && (expect_halt || expected)) {
+  if (o.consumer && (o.expect_halt || o.expected)) {
     return usage("--consumer goes with --serial alone");
   }
-  fwcheck::bridge_boot bridge;
-  if (!bridge_mode.empty()) {
+  if (!o.bridge_mode.empty()) {
     std::string why;
-    if (!fwcheck::parse_bridge_boot(bridge_mode, board_text, &bridge, &why)) {
+    if (!fwcheck::parse_bridge_boot(o.bridge_mode, o.board_text, &o.bridge, &why)) {
       return usage(why.c_str());
     }
-    if (consumer || expect_halt || expect_refused || loads != 1) {
+    if (o.consumer || o.expect_halt || o.expect_refused || o.loads != 1) {
       return usage("--bridge goes with a normal boot only");
     }
-  } else if (!board_text.empty()) {
+  } else if (!o.board_text.empty()) {
     return usage("--board goes with --bridge");
   }
-  const fwcheck::run_record host =
-      bridge_mode.empty() ? fwcheck::run_on_host(sc, consumer, loads) : fwcheck::run_bridged_on_host(bridge, sc);
-  if (expected) {
-    print_expected(host);
-    return 0;
-  }
+  return std::nullopt;
+}
 
-  std::ifstream in(serial_path, std::ios::binary);
+// The firmware's serial log without console escapes; for a Shell boot, the
+// part the Shell's transcript leaves. `opened` tells whether it could be read.
+std::string read_serial(const options& o, bool* opened) {
+  std::ifstream in(o.serial_path, std::ios::binary);
   std::stringstream raw;
   raw << in.rdbuf();
+  *opened = in.is_open();
   std::string log = fwcheck::strip_console(raw.str());
-  if (shell) {
+  if (o.shell) {
     log = fwcheck::shell_transcript(log);
   }
-  fwcheck::firmware_record fw = fwcheck::parse_serial(log);
+  return log;
+}
+
+// Appends another check's findings to the verdict.
+void add(fwcheck::comparison& c, const fwcheck::comparison& more) {
+  c.ok = c.ok && more.ok;
+  c.report.insert(c.report.end(), more.report.begin(), more.report.end());
+}
+
+// The firmware run against the host: the bridge's lines (taken out of the
+// record first), the boot (or the halt, or the refusal), the consumer's part, then how QEMU ended and whether
+// there was a log at all, those first in the report.
+fwcheck::comparison judge(const options& o, const fwcheck::run_record& host, fwcheck::firmware_record& fw,
+                          const std::string& log, bool opened) {
   fwcheck::comparison bridged;
-  if (!bridge_mode.empty()) {
-    bridged = fwcheck::take_bridge_lines(bridge, fw, log);
+  if (!o.bridge_mode.empty()) {
+    bridged = fwcheck::take_bridge_lines(o.bridge, fw, log);
   }
-  fwcheck::comparison c = expect_halt      ? fwcheck::check_stack_guard_halt(log)
-                          : expect_refused ? fwcheck::check_refused(fw)
-                                           : fwcheck::compare(host, fw, guard);
-  if (!bridge_mode.empty()) {
-    c.ok = c.ok && bridged.ok;
-    c.report.insert(c.report.end(), bridged.report.begin(), bridged.report.end());
+  fwcheck::comparison c = o.expect_halt      ? fwcheck::check_stack_guard_halt(log)
+                          : o.expect_refused ? fwcheck::check_refused(fw)
+                                             : fwcheck::compare(host, fw, o.guard);
+  if (!o.bridge_mode.empty()) {
+    add(c, bridged);
   }
-  if (consumer) {
-    const fwcheck::comparison cc = fwcheck::compare_consumer(host, fw);
-    c.ok = c.ok && cc.ok;
-    c.report.insert(c.report.end(), cc.report.begin(), cc.report.end());
+  if (o.consumer) {
+    add(c, fwcheck::compare_consumer(host, fw));
   }
-  if (qemu_status == 124) {
+  if (o.qemu_status == 124) {
     c.ok = false;
     c.report.insert(c.report.begin(), "QEMU: timed out (a crash or a hang: it never powered off)");
-  } else if (qemu_status == 125) {
+  } else if (o.qemu_status == 125) {
     c.ok = false;
     c.report.insert(c.report.begin(), "QEMU: stopped where the firmware went no further (a dead end, see above)");
-  } else if (qemu_status != 0) {
+  } else if (o.qemu_status != 0) {
     c.ok = false;
-    c.report.insert(c.report.begin(), "QEMU: exited with status " + std::to_string(qemu_status));
+    c.report.insert(c.report.begin(), "QEMU: exited with status " + std::to_string(o.qemu_status));
   }
-  if (!in.is_open()) {
+  if (!opened) {
     c.ok = false;
-    c.report.insert(c.report.begin(), "serial log " + serial_path + ": cannot read");
+    c.report.insert(c.report.begin(), "serial log " + o.serial_path + ": cannot read");
   }
+  return c;
+}
 
-  std::cout << "scenario: " << scenario_text << "\n";
+// Prints the findings; on a failure, the serial log after them.
+int report(const options& o, const fwcheck::run_record& host, const fwcheck::firmware_record& fw,
+           const fwcheck::comparison& c, const std::string& log) {
+  std::cout << "scenario: " << o.scenario_text << "\n";
   for (const std::string& line : c.report) {
     std::cout << "  " << line << "\n";
   }
-  if (!expect_halt && !expect_refused && !fw.bus.empty()) {
+  if (!o.expect_halt && !o.expect_refused && !fw.bus.empty()) {
     std::cout << "  firmware " << fw.bus << "\n";
   }
-  if (sc.model != nullptr && !sc.noqualify && sc.override_count == 0 && !host.healthy) {
+  if (o.sc.model != nullptr && !o.sc.noqualify && o.sc.override_count == 0 && !host.healthy) {
     std::cout << "  note: on the host too this chip does not end up playing the waveform cleanly\n";
   }
   if (!c.ok) {
-    std::cout << (expect_halt      ? "FAILED: the stack-guard check did not stop the boot as expected\n"
-                  : expect_refused ? "FAILED: the firmware did not refuse the driver as expected\n"
-                                   : "FAILED: the firmware run differs from the host virtual platform\n")
+    std::cout << (o.expect_halt      ? "FAILED: the stack-guard check did not stop the boot as expected\n"
+                  : o.expect_refused ? "FAILED: the firmware did not refuse the driver as expected\n"
+                                     : "FAILED: the firmware run differs from the host virtual platform\n")
               << "---- serial log (escape sequences and CR removed) ----\n"
               << log << (log.empty() || log.back() == '\n' ? "" : "\n") << "---- end of serial log ----\n";
     return 1;
   }
   std::cout << "PASSED\n";
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  options o;
+  if (const std::optional<int> done = read_arguments(argc, argv, o)) {
+    return *done;
+  }
+  if (const std::optional<int> done = settle(o)) {
+    return *done;
+  }
+  const fwcheck::run_record host = o.bridge_mode.empty() ? fwcheck::run_on_host(o.sc, o.consumer, o.loads)
+                                                         : fwcheck::run_bridged_on_host(o.bridge, o.sc);
+  if (o.expected) {
+    print_expected(host);
+    return 0;
+  }
+  bool opened = false;
+  const std::string log = read_serial(o, &opened);
+  fwcheck::firmware_record fw = fwcheck::parse_serial(log);
+  const fwcheck::comparison c = judge(o, host, fw, log, opened);
+  return report(o, host, fw, c, log);
 }

@@ -116,6 +116,12 @@ void Board::refuse(const std::string& line) {
 }
 
 void Board::open() {
+  open_bus();
+  choose_mode();
+  request_reset_line();
+}
+
+void Board::open_bus() {
   const std::string& bus = options_.bus;
   const std::string address = hex2(options_.address);
   const std::optional<uint32_t> n = bus_number(bus);
@@ -134,6 +140,13 @@ void Board::open() {
     bus_fd_ = -1;
     refuse("cannot open " + bus + ": " + system_text(e) + open_hint(e, false));
   }
+}
+
+// Plain I2C transfers where the adapter makes them, SMBus byte data where
+// it makes only those.
+void Board::choose_mode() {
+  const std::string& bus = options_.bus;
+  const std::string address = hex2(options_.address);
   unsigned long functions = 0;
   const int f = system_.ioctl(bus_fd_, I2C_FUNCS, &functions);
   if (f < 0) {
@@ -160,7 +173,9 @@ void Board::open() {
   } else {
     refuse("the adapter of " + bus + " can make neither plain I2C transfers nor SMBus byte-data reads and writes");
   }
+}
 
+void Board::request_reset_line() {
   const std::string& chip = options_.gpio_chip;
   const int chip_fd = system_.open(chip);
   if (chip_fd < 0) {

@@ -97,6 +97,11 @@ class Board final : public sim::Hardware {
 
  private:
   [[noreturn]] void refuse(const std::string& line);
+  // The stages of open(): the bus (no kernel driver on the address, then what
+  // the adapter can do), then the reset line.
+  void open_bus();
+  void choose_mode();
+  void request_reset_line();
   int run_transfer(bool write, uint8_t reg, uint8_t* data);
   int line_config(bool output);
 

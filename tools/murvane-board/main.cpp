@@ -75,17 +75,12 @@ void write_vcd_of(const std::vector<sim::Event>& events, const std::string& path
   }
 }
 
-int run_command(int argc, char** argv) {
-  const murvane_board::BoardOptions defaults = murvane_board::default_board_options();
-  CLI::App app{
-      "Runs the Murvane driver's own bring-up on the haptic chip of a Linux board, over /dev/i2c-N and the GPIO "
-      "character device, and shows what the driver did: its debug log, its register traffic and a summary, as "
-      "murvane-sim shows a simulated run.",
-      command};
-  std::string bus = defaults.bus;
+// What the command line asks for.
+struct Options {
+  std::string bus;
   std::string address;
-  std::string gpio_chip = defaults.gpio_chip;
-  uint32_t gpio_line = defaults.gpio_line;
+  std::string gpio_chip;
+  uint32_t gpio_line = 0;
   bool active_low = false;
   bool yes = false;
   bool dry_run = false;
@@ -96,56 +91,94 @@ int run_command(int argc, char** argv) {
   std::string vcd_path;
   murvane_sim::CaptureOptions capture;
   std::vector<std::string> capture_signals;
+  // Whether --chip, --dry-run and --check-capture were given.
+  bool chip_given = false;
+  bool dry_given = false;
+  bool check_given = false;
+};
 
-  app.add_option("--bus", bus, "The chip's I2C bus: /dev/i2c-N, or N (default: the board's, " + defaults.bus + ")")
+// The options whose presence matters beyond their values.
+struct Given {
+  CLI::Option* chip;
+  CLI::Option* dry;
+  CLI::Option* check;
+};
+
+// Declares the board's options (defaults: the board's wiring) into `o`.
+Given declare_board_options(CLI::App& app, Options& o) {
+  const murvane_board::BoardOptions defaults = murvane_board::default_board_options();
+  o.bus = defaults.bus;
+  o.gpio_chip = defaults.gpio_chip;
+  o.gpio_line = defaults.gpio_line;
+  app.add_option("--bus", o.bus, "The chip's I2C bus: /dev/i2c-N, or N (default: the board's, " + defaults.bus + ")")
       ->type_name("DEV");
   char default_address[8];
   static_cast<void>(std::snprintf(default_address, sizeof default_address, "0x%02X", defaults.address));
-  address = default_address;
-  app.add_option("--address", address,
+  o.address = default_address;
+  app.add_option("--address", o.address,
                  std::string("The chip's 7-bit address (default: the board's, ") + default_address + ")")
       ->type_name("ADDR");
-  app.add_option("--gpio-chip", gpio_chip,
+  app.add_option("--gpio-chip", o.gpio_chip,
                  "GPIO chip of the reset line: /dev/gpiochipN, or N (default " + defaults.gpio_chip + ")")
       ->type_name("DEV");
-  app.add_option("--gpio-line", gpio_line,
+  app.add_option("--gpio-line", o.gpio_line,
                  "Line offset of the chip's reset pin on that GPIO chip (default: the board's reset GPIO, " +
                      std::to_string(defaults.gpio_line) + ")")
       ->type_name("N");
-  app.add_flag("--gpio-active-low", active_low,
+  app.add_flag("--gpio-active-low", o.active_low,
                "The line is inverted on its way to the chip's reset pin (a transistor stage): drive it high where "
                "the driver drives the pin low");
-  app.add_flag("--yes,-y", yes, "Do not ask before the run");
-  CLI::Option* dry_option = app.add_flag(
-      "--dry-run", dry_run,
+  app.add_flag("--yes,-y", o.yes, "Do not ask before the run");
+  Given given{};
+  given.dry = app.add_flag(
+      "--dry-run", o.dry_run,
       "Open nothing: run against a simulated kernel and chip model (--chip) and print every request it would send");
-  CLI::Option* chip_option =
-      app.add_option("--chip", chip,
+  given.chip =
+      app.add_option("--chip", o.chip,
                      std::string("The dry run's (and the capture check's) chip model (") + sim::model_infos[0].name +
                          " ... " + sim::model_infos[sim::model_info_count - 1].name + ", or absent; default zq3101)")
           ->type_name("NAME");
+  return given;
+}
+
+// Declares the output options and the capture check into `o`; returns
+// --check-capture's option.
+CLI::Option* declare_output_options(CLI::App& app, Options& o) {
   CLI::Option* trace_option =
-      app.add_option("--trace", trace_path,
+      app.add_option("--trace", o.trace_path,
                      "Write the event trace to FILE ('-': standard output, which then carries the trace alone)")
           ->type_name("FILE");
-  app.add_option("--trace-format", trace_format, "Trace format: jsonl (default) or text")
+  app.add_option("--trace-format", o.trace_format, "Trace format: jsonl (default) or text")
       ->check(CLI::IsMember({"text", "jsonl"}))
       ->needs(trace_option);
-  app.add_flag("--quiet", quiet, "Print nothing but errors (and the question before the run)");
-  app.add_option("--vcd", vcd_path, "Write the run's I2C bus (SCL, SDA) and reset pin (RST) as a Value Change Dump")
+  app.add_flag("--quiet", o.quiet, "Print nothing but errors (and the question before the run)");
+  app.add_option("--vcd", o.vcd_path, "Write the run's I2C bus (SCL, SDA) and reset pin (RST) as a Value Change Dump")
       ->type_name("FILE");
   CLI::Option* check_option =
-      app.add_option("--check-capture", capture.path,
+      app.add_option("--check-capture", o.capture.path,
                      "Touch no hardware: compare a capture of the board's bus (VCD, sigrok session, or sigrok-cli's "
                      "decoded I2C text) with the driver's traffic on a healthy --chip, as murvane-sim does; prints "
                      "'matches' (exit 0) or the first departing transfer (exit 1)")
           ->type_name("CAPTURE");
-  app.add_option("--capture-signals", capture_signals,
+  app.add_option("--capture-signals", o.capture_signals,
                  "The capture's signal names for SCL,SDA[,RST] (default SCL,SDA,RST)")
       ->type_name("SCL,SDA[,RST]")
       ->delimiter(',')
       ->expected(2, 3)
       ->needs(check_option);
+  return check_option;
+}
+
+// Reads the command line into `o`. Returns the exit status when the command
+// ends here (--help, an unusable option), nothing when it goes on.
+std::optional<int> parse_options(int argc, char** argv, Options& o) {
+  CLI::App app{
+      "Runs the Murvane driver's own bring-up on the haptic chip of a Linux board, over /dev/i2c-N and the GPIO "
+      "character device, and shows what the driver did: its debug log, its register traffic and a summary, as "
+      "murvane-sim shows a simulated run.",
+      command};
+  Given given = declare_board_options(app, o);
+  given.check = declare_output_options(app, o);
   app.footer(
       "Exit status: 0 when the bring-up completed (the chip identified itself, every transfer was acknowledged, "
       "the driver reached its end with a calibrated chip); 1 when it did not, or when the run was not confirmed; 2 "
@@ -160,57 +193,114 @@ int run_command(int argc, char** argv) {
     std::cerr << command << ": " << one_line(e.what()) << " (see --help)\n";
     return exit_bad_input;
   }
+  o.chip_given = given.chip->count() > 0;
+  o.dry_given = given.dry->count() > 0;
+  o.check_given = given.check->count() > 0;
+  return std::nullopt;
+}
 
+// The board and the run the options name; a usage error throws.
+murvane_board::RunOptions settle(const Options& o) {
   murvane_board::RunOptions options;
-  options.board.bus = device_path(bus, "/dev/i2c-");
-  options.board.address = parse_address(address);
-  options.board.gpio_chip = device_path(gpio_chip, "/dev/gpiochip");
-  options.board.gpio_line = gpio_line;
-  options.board.gpio_active_low = active_low;
-  options.yes = yes || dry_run;
-  if (chip != "absent" && sim::find_model_info(chip.c_str()) == nullptr) {
-    throw UsageError("--chip: no model named \"" + chip + "\"");
+  options.board.bus = device_path(o.bus, "/dev/i2c-");
+  options.board.address = parse_address(o.address);
+  options.board.gpio_chip = device_path(o.gpio_chip, "/dev/gpiochip");
+  options.board.gpio_line = o.gpio_line;
+  options.board.gpio_active_low = o.active_low;
+  options.yes = o.yes || o.dry_run;
+  if (o.chip != "absent" && sim::find_model_info(o.chip.c_str()) == nullptr) {
+    throw UsageError("--chip: no model named \"" + o.chip + "\"");
   }
-  if (chip_option->count() > 0 && dry_option->count() == 0 && check_option->count() == 0) {
+  if (o.chip_given && !o.dry_given && !o.check_given) {
     throw UsageError("--chip names the model of a dry run or a capture check: give --dry-run or --check-capture");
   }
+  return options;
+}
 
-  if (!capture.path.empty()) {
-    // The healthy chip's traffic, as murvane-sim makes it.
-    murvane_sim::Scenario scenario = murvane_sim::default_scenario(command);
-    murvane_sim::settle_chip(scenario, chip);
-    murvane_sim::Simulation simulation(scenario);
-    simulation.run();
-    if (capture_signals.size() >= 2) {
-      capture.scl = capture_signals[0];
-      capture.sda = capture_signals[1];
-      capture.rst = capture_signals.size() > 2 ? capture_signals[2] : "";
-    }
-    std::ostringstream verdict_text;
-    const int verdict = murvane_sim::check_capture(verdict_text, simulation, capture);
-    if (!quiet || verdict != 0) {
-      std::cout << verdict_text.str();
-    }
-    std::cout.flush();
-    return std::cout ? verdict : exit_other;
+// --check-capture: the capture against the healthy chip's traffic, as
+// murvane-sim makes it; the verdict is the exit status.
+int check_capture(Options& o) {
+  murvane_sim::Scenario scenario = murvane_sim::default_scenario(command);
+  murvane_sim::settle_chip(scenario, o.chip);
+  murvane_sim::Simulation simulation(scenario);
+  simulation.run();
+  if (o.capture_signals.size() >= 2) {
+    o.capture.scl = o.capture_signals[0];
+    o.capture.sda = o.capture_signals[1];
+    o.capture.rst = o.capture_signals.size() > 2 ? o.capture_signals[2] : "";
   }
+  std::ostringstream verdict_text;
+  const int verdict = murvane_sim::check_capture(verdict_text, simulation, o.capture);
+  if (!o.quiet || verdict != 0) {
+    std::cout << verdict_text.str();
+  }
+  std::cout.flush();
+  return std::cout ? verdict : exit_other;
+}
 
-  // Open the output files before touching the board, so none is lost.
-  std::ofstream trace_file;
-  const bool trace_to_stdout = trace_path == "-";
-  if (!trace_path.empty() && !trace_to_stdout) {
-    trace_file.open(trace_path, std::ios::binary | std::ios::trunc);
+// Opens the trace file before touching the board, so none is lost.
+bool open_trace(const Options& o, std::ofstream& trace_file) {
+  if (!o.trace_path.empty() && o.trace_path != "-") {
+    trace_file.open(o.trace_path, std::ios::binary | std::ios::trunc);
     if (!trace_file) {
-      std::cerr << command << ": --trace: cannot write " << trace_path << '\n';
-      return exit_other;
+      std::cerr << command << ": --trace: cannot write " << o.trace_path << '\n';
+      return false;
     }
   }
+  return true;
+}
 
+// Writes the VCD and the trace asked for; false when one could not be written.
+bool write_files(const Options& o, const murvane_board::BoardRun& run, const std::string& naming_family,
+                 const std::string& bus, std::ofstream& trace_file) {
+  bool written = true;
+  if (!o.vcd_path.empty()) {
+    try {
+      write_vcd_of(run.events(), o.vcd_path,
+                   std::string(o.dry_run ? "murvane-board dry run of " + o.chip : "murvane-board run") + " on " + bus);
+    } catch (const std::runtime_error& e) {
+      std::cerr << command << ": --vcd: " << one_line(e.what()) << '\n';
+      written = false;
+    }
+  }
+  if (!o.trace_path.empty()) {
+    std::ostream& out = o.trace_path == "-" ? std::cout : trace_file;
+    if (o.trace_format == "text") {
+      murvane_sim::write_text_trace(out, run.events(), naming_family);
+    } else {
+      sim::write_jsonl(out, run.events());
+    }
+    out.flush();
+    if (!out) {
+      std::cerr << command << ": --trace: writing " << o.trace_path << " failed\n";
+      written = false;
+    }
+  }
+  return written;
+}
+
+// The report on standard output; a dry run lists its requests first.
+void write_report(const Options& o, const murvane_board::BoardRun& run, const murvane_board::DryRun& dry,
+                  const std::string& naming_family) {
+  if (o.dry_run) {
+    std::cout << "== Requests (dry run: a simulated kernel and a " << o.chip << " chip model; nothing opened) ==\n";
+    for (const std::string& r : dry.system->requests()) {
+      std::cout << r << '\n';
+    }
+    std::cout << '\n';
+  }
+  run.write_report(std::cout, naming_family,
+                   o.dry_run ? "dry run: simulated kernel, chip model " + o.chip + ", its clock virtual" : "");
+}
+
+// The bring-up on the board (or, dry, on a simulated kernel and chip model),
+// then its files and its report.
+int bring_up(const Options& o, const murvane_board::RunOptions& options, std::ofstream& trace_file) {
   murvane_board::DryRun dry;
   murvane_board::LinuxSystem linux_system;
   murvane_board::System* system = &linux_system;
-  if (dry_run) {
-    dry = murvane_board::make_dry_run(chip, options.board);
+  if (o.dry_run) {
+    dry = murvane_board::make_dry_run(o.chip, options.board);
     system = dry.system.get();
   }
   murvane_board::BoardRun run(*system, options);
@@ -229,45 +319,33 @@ int run_command(int argc, char** argv) {
   const std::string naming_family =
       run.family().empty() && dry.model != nullptr ? dry.model->info().family_name : run.family();
   int status = outcome == murvane_board::BoardRun::Outcome::complete ? exit_complete : exit_other;
-  if (!vcd_path.empty()) {
-    try {
-      write_vcd_of(
-          run.events(), vcd_path,
-          std::string(dry_run ? "murvane-board dry run of " + chip : "murvane-board run") + " on " + options.board.bus);
-    } catch (const std::runtime_error& e) {
-      std::cerr << command << ": --vcd: " << one_line(e.what()) << '\n';
-      status = exit_other;
-    }
+  if (!write_files(o, run, naming_family, options.board.bus, trace_file)) {
+    status = exit_other;
   }
-  if (!trace_path.empty()) {
-    std::ostream& out = trace_to_stdout ? std::cout : trace_file;
-    if (trace_format == "text") {
-      murvane_sim::write_text_trace(out, run.events(), naming_family);
-    } else {
-      sim::write_jsonl(out, run.events());
-    }
-    out.flush();
-    if (!out) {
-      std::cerr << command << ": --trace: writing " << trace_path << " failed\n";
-      status = exit_other;
-    }
-  }
-  if (!quiet && !trace_to_stdout) {
-    if (dry_run) {
-      std::cout << "== Requests (dry run: a simulated kernel and a " << chip << " chip model; nothing opened) ==\n";
-      for (const std::string& r : dry.system->requests()) {
-        std::cout << r << '\n';
-      }
-      std::cout << '\n';
-    }
-    run.write_report(std::cout, naming_family,
-                     dry_run ? "dry run: simulated kernel, chip model " + chip + ", its clock virtual" : "");
+  if (!o.quiet && o.trace_path != "-") {
+    write_report(o, run, dry, naming_family);
   }
   std::cout.flush();
   if (outcome != murvane_board::BoardRun::Outcome::complete) {
     std::cerr << command << ": bring-up " << run.verdict() << '\n';
   }
   return std::cout ? status : exit_other;
+}
+
+int run_command(int argc, char** argv) {
+  Options o;
+  if (const std::optional<int> done = parse_options(argc, argv, o)) {
+    return *done;
+  }
+  const murvane_board::RunOptions options = settle(o);
+  if (!o.capture.path.empty()) {
+    return check_capture(o);
+  }
+  std::ofstream trace_file;
+  if (!open_trace(o, trace_file)) {
+    return exit_other;
+  }
+  return bring_up(o, options, trace_file);
 }
 
 }  // namespace

@@ -174,51 +174,72 @@ int ModelSystem::ioctl(int fd, unsigned long request, void* arg) {
   } else if (arg == nullptr && request != I2C_SLAVE) {
     result = -EFAULT;
   } else if (f->second == Kind::bus) {
-    if (request == I2C_FUNCS) {
-      *static_cast<unsigned long*>(arg) = functions;
-      char buf[24];
-      static_cast<void>(std::snprintf(buf, sizeof buf, "0x%08lX", functions));
-      requests_.push_back(std::string("ioctl I2C_FUNCS -> ") + buf);
-      result = 0;
-    } else if (request == I2C_SLAVE) {
-      record.value = reinterpret_cast<uintptr_t>(arg);
-      result = record.value > 0x7F                                            ? -EINVAL
-               : bound_addresses.contains(static_cast<uint8_t>(record.value)) ? -EBUSY
-                                                                              : 0;
-      if (result == 0) {
-        smbus_address_[fd] = record.value;
-      }
-      requests_.push_back("ioctl I2C_SLAVE " + hex2(static_cast<unsigned>(record.value)) +
-                          (result == 0 ? std::string() : " -> " + errno_name(-result)));
-    } else if (request == I2C_RDWR) {
-      result = rdwr(static_cast<i2c_rdwr_ioctl_data*>(arg), record);
-    } else if (request == I2C_SMBUS) {
-      result = smbus(fd, static_cast<i2c_smbus_ioctl_data*>(arg), record);
-    }
+    result = bus_ioctl(fd, request, arg, record);
   } else if (f->second == Kind::chip) {
-    if (request == GPIO_GET_CHIPINFO_IOCTL) {
-      auto* info = static_cast<gpiochip_info*>(arg);
-      *info = gpiochip_info{};
-      std::strncpy(info->name, "gpiochip0", sizeof info->name - 1);
-      std::strncpy(info->label, "model-gpio", sizeof info->label - 1);
-      info->lines = gpio_lines;
-      requests_.push_back("ioctl GPIO_GET_CHIPINFO_IOCTL -> " + std::to_string(gpio_lines) + " lines");
-      result = 0;
-    } else if (request == GPIO_V2_GET_LINE_IOCTL) {
-      result = get_line(static_cast<gpio_v2_line_request*>(arg), record);
-    }
+    result = chip_ioctl(request, arg, record);
   } else {
-    if (request == GPIO_V2_LINE_SET_CONFIG_IOCTL) {
-      record.line_config = *static_cast<gpio_v2_line_config*>(arg);
-      result = set_config(record.line_config);
-    } else if (request == GPIO_V2_LINE_SET_VALUES_IOCTL) {
-      record.line_values = *static_cast<gpio_v2_line_values*>(arg);
-      result = set_values(record.line_values);
-    }
+    result = line_ioctl(request, arg, record);
   }
   record.result = result;
   ioctls_.push_back(std::move(record));
   return result;
+}
+
+int ModelSystem::bus_ioctl(int fd, unsigned long request, void* arg, IoctlRecord& record) {
+  if (request == I2C_FUNCS) {
+    *static_cast<unsigned long*>(arg) = functions;
+    char buf[24];
+    static_cast<void>(std::snprintf(buf, sizeof buf, "0x%08lX", functions));
+    requests_.push_back(std::string("ioctl I2C_FUNCS -> ") + buf);
+    return 0;
+  }
+  if (request == I2C_SLAVE) {
+    record.value = reinterpret_cast<uintptr_t>(arg);
+    const int result = record.value > 0x7F                                            ? -EINVAL
+                       : bound_addresses.contains(static_cast<uint8_t>(record.value)) ? -EBUSY
+                                                                                      : 0;
+    if (result == 0) {
+      smbus_address_[fd] = record.value;
+    }
+    requests_.push_back("ioctl I2C_SLAVE " + hex2(static_cast<unsigned>(record.value)) +
+                        (result == 0 ? std::string() : " -> " + errno_name(-result)));
+    return result;
+  }
+  if (request == I2C_RDWR) {
+    return rdwr(static_cast<i2c_rdwr_ioctl_data*>(arg), record);
+  }
+  if (request == I2C_SMBUS) {
+    return smbus(fd, static_cast<i2c_smbus_ioctl_data*>(arg), record);
+  }
+  return -ENOTTY;
+}
+
+int ModelSystem::chip_ioctl(unsigned long request, void* arg, IoctlRecord& record) {
+  if (request == GPIO_GET_CHIPINFO_IOCTL) {
+    auto* info = static_cast<gpiochip_info*>(arg);
+    *info = gpiochip_info{};
+    std::strncpy(info->name, "gpiochip0", sizeof info->name - 1);
+    std::strncpy(info->label, "model-gpio", sizeof info->label - 1);
+    info->lines = gpio_lines;
+    requests_.push_back("ioctl GPIO_GET_CHIPINFO_IOCTL -> " + std::to_string(gpio_lines) + " lines");
+    return 0;
+  }
+  if (request == GPIO_V2_GET_LINE_IOCTL) {
+    return get_line(static_cast<gpio_v2_line_request*>(arg), record);
+  }
+  return -ENOTTY;
+}
+
+int ModelSystem::line_ioctl(unsigned long request, void* arg, IoctlRecord& record) {
+  if (request == GPIO_V2_LINE_SET_CONFIG_IOCTL) {
+    record.line_config = *static_cast<gpio_v2_line_config*>(arg);
+    return set_config(record.line_config);
+  }
+  if (request == GPIO_V2_LINE_SET_VALUES_IOCTL) {
+    record.line_values = *static_cast<gpio_v2_line_values*>(arg);
+    return set_values(record.line_values);
+  }
+  return -ENOTTY;
 }
 
 int ModelSystem::rdwr(i2c_rdwr_ioctl_data* data, IoctlRecord& record) {

@@ -97,6 +97,11 @@ class ModelSystem final : public System {
 
  private:
   enum class Kind { bus, chip, line };
+  // The requests each kind of descriptor answers: the I2C bus, the GPIO
+  // chip, the requested line.
+  int bus_ioctl(int fd, unsigned long request, void* arg, IoctlRecord& record);
+  int chip_ioctl(unsigned long request, void* arg, IoctlRecord& record);
+  int line_ioctl(unsigned long request, void* arg, IoctlRecord& record);
   int rdwr(i2c_rdwr_ioctl_data* data, IoctlRecord& record);
   int smbus(int fd, i2c_smbus_ioctl_data* data, IoctlRecord& record);
   int get_line(gpio_v2_line_request* request, IoctlRecord& record);

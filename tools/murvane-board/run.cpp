@@ -73,6 +73,100 @@ std::optional<uint32_t> identifier_read(const std::vector<sim::Event>& events) {
   return id;
 }
 
+// A fault of the board itself (a reset line it could not drive, transfers
+// that failed): the verdict, or nothing when the board did all it was asked.
+std::optional<std::string> board_fault(const Board& board) {
+  const BoardOptions& o = board.options();
+  if (board.pin_error() != 0) {
+    return "not complete: the reset line (line " + std::to_string(o.gpio_line) + " of " + o.gpio_chip +
+           ") could not be driven (" + errno_text(board.pin_error()) + "), so the chip was not reset";
+  }
+  const std::vector<Board::Failure>& failures = board.failures();
+  if (!failures.empty() && failures.size() == board.transfers()) {
+    return "not complete: nothing answered at " + hex(o.address, 2) + " on " + o.bus + ": all " +
+           std::to_string(failures.size()) + " transfers failed (" + errno_text(failures.front().error) + ")";
+  }
+  if (!failures.empty()) {
+    const Board::Failure& f = failures.front();
+    return "not complete: " + std::to_string(failures.size()) + " of " + std::to_string(board.transfers()) +
+           " transfers failed; the first, transfer " + std::to_string(f.transfer) + " (" +
+           (f.write ? "write of register " : "read of register ") + hex(f.reg, 2) + "): " + errno_text(f.error);
+  }
+  return std::nullopt;
+}
+
+// How far the driver got, from its log and its traffic.
+struct Progress {
+  std::string last_log;
+  std::string detected;  // the model it detected ("ZQ3101")
+  bool reached_end = false;
+  bool calibration_failed = false;
+};
+
+Progress read_progress(const std::vector<sim::Event>& events) {
+  Progress p;
+  bool identified = false;
+  for (const sim::Event& e : events) {
+    if (e["ev"] == "log") {
+      p.last_log = e["text"].get<std::string>();
+      p.reached_end = p.reached_end || p.last_log == driver_end_line;
+      if (p.last_log.rfind(detected_prefix, 0) == 0) {
+        p.detected = p.last_log.substr(std::string(detected_prefix).size());
+        p.detected.resize(std::min(p.detected.size(), p.detected.find('.')));
+        identified = true;
+      }
+    } else if (identified && e["ev"] == "i2c_write" && e["reg"] == murvane::reg_chip_id &&
+               e["value"] == offset_fail_marker) {
+      p.calibration_failed = true;
+    }
+  }
+  return p;
+}
+
+void write_driver_log(std::ostream& out, const std::vector<sim::Event>& evs) {
+  out << "== Driver log ==\n";
+  bool line_open = false;
+  for (const sim::Event& e : evs) {
+    if (e["ev"] == "log") {
+      const std::string t = e["text"].get<std::string>();
+      out << t;
+      line_open = !t.empty() && t.back() != '\n';
+    }
+  }
+  if (line_open) {
+    out << '\n';
+  }
+}
+
+void write_trace_section(std::ostream& out, const std::vector<sim::Event>& evs, const std::string& family) {
+  out << "\n== Register trace" << (family.empty() ? std::string() : " (" + family + " register names)") << " ==\n";
+  char head[64];
+  static_cast<void>(std::snprintf(head, sizeof head, "%12s  %-20s %s\n", "time us", "event", "what"));
+  out << head;
+  murvane_sim::write_register_trace(out, evs, family);
+}
+
+// "transfers  40 reads, 12 writes, 2 failed (2 EIO)": the failures by errno.
+void write_transfers(std::ostream& out, const std::vector<sim::Event>& evs, const Board& board) {
+  uint64_t reads = 0;
+  uint64_t writes = 0;
+  for (const sim::Event& e : evs) {
+    reads += e["ev"] == "i2c_read" ? 1 : 0;
+    writes += e["ev"] == "i2c_write" ? 1 : 0;
+  }
+  out << label("transfers") << reads << " reads, " << writes << " writes, " << board.failures().size() << " failed";
+  std::map<int, size_t> by_errno;
+  for (const Board::Failure& f : board.failures()) {
+    ++by_errno[f.error];
+  }
+  std::string sep = " (";
+  for (const auto& [error, n] : by_errno) {
+    out << sep << n << ' ' << errno_name(error);
+    sep = ", ";
+  }
+  out << (by_errno.empty() ? "" : ")") << '\n';
+}
+
 }  // namespace
 
 BoardRun::BoardRun(System& system, RunOptions options)
@@ -105,92 +199,46 @@ BoardRun::Outcome BoardRun::run() {
 }
 
 BoardRun::Outcome BoardRun::conclude() {
+  if (const std::optional<std::string> fault = board_fault(board_)) {
+    verdict_ = *fault;
+    return Outcome::incomplete;
+  }
   const std::vector<sim::Event>& events = platform_->events();
-  const BoardOptions& o = board_.options();
-  if (board_.pin_error() != 0) {
-    verdict_ = "not complete: the reset line (line " + std::to_string(o.gpio_line) + " of " + o.gpio_chip +
-               ") could not be driven (" + errno_text(board_.pin_error()) + "), so the chip was not reset";
-    return Outcome::incomplete;
-  }
-  const std::vector<Board::Failure>& failures = board_.failures();
-  if (!failures.empty() && failures.size() == board_.transfers()) {
-    verdict_ = "not complete: nothing answered at " + hex(o.address, 2) + " on " + o.bus + ": all " +
-               std::to_string(failures.size()) + " transfers failed (" + errno_text(failures.front().error) + ")";
-    return Outcome::incomplete;
-  }
-  if (!failures.empty()) {
-    const Board::Failure& f = failures.front();
-    verdict_ = "not complete: " + std::to_string(failures.size()) + " of " + std::to_string(board_.transfers()) +
-               " transfers failed; the first, transfer " + std::to_string(f.transfer) + " (" +
-               (f.write ? "write of register " : "read of register ") + hex(f.reg, 2) + "): " + errno_text(f.error);
-    return Outcome::incomplete;
-  }
-  std::string last_log;
-  std::string detected;
-  bool reached_end = false;
-  bool calibration_failed = false;
-  bool identified = false;
-  for (const sim::Event& e : events) {
-    if (e["ev"] == "log") {
-      last_log = e["text"].get<std::string>();
-      reached_end = reached_end || last_log == driver_end_line;
-      if (last_log.rfind(detected_prefix, 0) == 0) {
-        detected = last_log.substr(std::string(detected_prefix).size());
-        detected.resize(std::min(detected.size(), detected.find('.')));
-        identified = true;
-      }
-    } else if (identified && e["ev"] == "i2c_write" && e["reg"] == murvane::reg_chip_id &&
-               e["value"] == offset_fail_marker) {
-      calibration_failed = true;
-    }
-  }
+  const Progress p = read_progress(events);
   if (family_.empty()) {
     const std::optional<uint32_t> id = identifier_read(events);
-    verdict_ = id.has_value()
-                   ? "not complete: the chip's identifier " + hex(*id, 2) +
-                         " is not one Murvane knows (a different chip, or another device at " + hex(o.address, 2) + ")"
-                   : "not complete: no identifier was read";
+    verdict_ = id.has_value() ? "not complete: the chip's identifier " + hex(*id, 2) +
+                                    " is not one Murvane knows (a different chip, or another device at " +
+                                    hex(board_.options().address, 2) + ")"
+                              : "not complete: no identifier was read";
     return Outcome::incomplete;
   }
-  if (!reached_end) {
-    std::string line = last_log;
+  if (!p.reached_end) {
+    std::string line = p.last_log;
     if (!line.empty() && line.back() == '\n') {
       line.pop_back();
     }
     verdict_ = "not complete: the driver stopped early (\"" + line + "\")";
     return Outcome::incomplete;
   }
-  if (calibration_failed) {
-    verdict_ = "not complete: the " + detected + "'s offset calibration failed (the driver marked it by writing " +
+  if (p.calibration_failed) {
+    verdict_ = "not complete: the " + p.detected + "'s offset calibration failed (the driver marked it by writing " +
                hex(offset_fail_marker, 2) + " to register 0x00) and the chip runs uncalibrated";
     return Outcome::incomplete;
   }
-  verdict_ = "complete: the chip identified itself as " + detected +
+  verdict_ = "complete: the chip identified itself as " + p.detected +
              ", the driver reached its end (waveform written, playback started), every transfer acknowledged";
   return Outcome::complete;
 }
 
 void BoardRun::write_report(std::ostream& out, const std::string& naming_family, const std::string& board_note) const {
-  const std::vector<sim::Event>& evs = events();
-  out << "== Driver log ==\n";
-  bool line_open = false;
-  for (const sim::Event& e : evs) {
-    if (e["ev"] == "log") {
-      const std::string t = e["text"].get<std::string>();
-      out << t;
-      line_open = !t.empty() && t.back() != '\n';
-    }
-  }
-  if (line_open) {
-    out << '\n';
-  }
-  const std::string family = family_.empty() ? naming_family : family_;
-  out << "\n== Register trace" << (family.empty() ? std::string() : " (" + family + " register names)") << " ==\n";
-  char head[64];
-  static_cast<void>(std::snprintf(head, sizeof head, "%12s  %-20s %s\n", "time us", "event", "what"));
-  out << head;
-  murvane_sim::write_register_trace(out, evs, family);
+  write_driver_log(out, events());
+  write_trace_section(out, events(), family_.empty() ? naming_family : family_);
+  write_summary(out, board_note);
+}
 
+void BoardRun::write_summary(std::ostream& out, const std::string& board_note) const {
+  const std::vector<sim::Event>& evs = events();
   const BoardOptions& o = board_.options();
   out << "\n== Summary ==\n";
   out << label("board") << o.bus << ", address " << hex(o.address, 2)
@@ -216,23 +264,7 @@ void BoardRun::write_report(std::ostream& out, const std::string& naming_family,
   }
   out << label("calls") << "entry -> " << status_text(entry_status_) << ", returned after " << micros(end_us)
       << " us\n";
-  uint64_t reads = 0;
-  uint64_t writes = 0;
-  for (const sim::Event& e : evs) {
-    reads += e["ev"] == "i2c_read" ? 1 : 0;
-    writes += e["ev"] == "i2c_write" ? 1 : 0;
-  }
-  out << label("transfers") << reads << " reads, " << writes << " writes, " << board_.failures().size() << " failed";
-  std::map<int, size_t> by_errno;
-  for (const Board::Failure& f : board_.failures()) {
-    ++by_errno[f.error];
-  }
-  std::string sep = " (";
-  for (const auto& [error, n] : by_errno) {
-    out << sep << n << ' ' << errno_name(error);
-    sep = ", ";
-  }
-  out << (by_errno.empty() ? "" : ")") << '\n';
+  write_transfers(out, evs, board_);
   out << label("waits") << board_.stall_asked_us() << " us asked in " << board_.stalls() << " waits, "
       << micros(static_cast<double>(board_.stall_slept_ns()) / 1000.0) << " us slept (longest overrun "
       << micros(static_cast<double>(board_.longest_overrun_ns()) / 1000.0) << " us)\n";

@@ -52,6 +52,9 @@ class BoardRun {
 
  private:
   Outcome conclude();
+  // The report's last part: the board, the driver's selection, the call,
+  // the transfers, the waits and the verdict.
+  void write_summary(std::ostream& out, const std::string& board_note) const;
 
   System& system_;
   RunOptions options_;

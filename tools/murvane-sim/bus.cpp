@@ -305,15 +305,36 @@ class TransferBuilder {
   bool last_is_address_ = false;
 };
 
+// The levels of SCL, SDA and the reset pin.
+struct Lines {
+  bool scl;
+  bool sda;
+  bool rst;
+};
+
+// The levels after every change at the time of change i; moves i past them.
+Lines next_levels(const Waveform& w, size_t scl, size_t sda, size_t rst, Lines now, size_t* i) {
+  const uint64_t t = w.changes[*i].t_ns;
+  for (; *i < w.changes.size() && w.changes[*i].t_ns == t; ++*i) {
+    const Waveform::Change& ch = w.changes[*i];
+    if (ch.signal == scl) {
+      now.scl = ch.level;
+    } else if (ch.signal == sda) {
+      now.sda = ch.level;
+    } else if (ch.signal == rst) {
+      now.rst = ch.level;
+    }
+  }
+  return now;
+}
+
 }  // namespace
 
 std::vector<BusItem> decode_bus(const Waveform& w, size_t scl, size_t sda, size_t rst) {
   std::vector<BusItem> items;
   TransferBuilder b(&items);
-  bool c = w.initial[scl];
-  bool s = w.initial[sda];
-  bool r = rst != std::string::npos ? static_cast<bool>(w.initial[rst]) : true;
-  if (!r) {
+  Lines was{w.initial[scl], w.initial[sda], rst != std::string::npos ? static_cast<bool>(w.initial[rst]) : true};
+  if (!was.rst) {
     BusItem fall;
     fall.kind = BusItem::Kind::reset_low;
     fall.start_ns = fall.end_ns = w.start_ns;
@@ -325,27 +346,15 @@ std::vector<BusItem> decode_bus(const Waveform& w, size_t scl, size_t sda, size_
   size_t i = 0;
   while (i < w.changes.size()) {
     const uint64_t t = w.changes[i].t_ns;
-    bool nc = c;
-    bool ns = s;
-    bool nr = r;
-    for (; i < w.changes.size() && w.changes[i].t_ns == t; ++i) {
-      const Waveform::Change& ch = w.changes[i];
-      if (ch.signal == scl) {
-        nc = ch.level;
-      } else if (ch.signal == sda) {
-        ns = ch.level;
-      } else if (ch.signal == rst) {
-        nr = ch.level;
-      }
-    }
-    if (nr != r) {
+    const Lines is = next_levels(w, scl, sda, rst, was, &i);
+    if (is.rst != was.rst) {
       BusItem item;
-      item.kind = nr ? BusItem::Kind::reset_high : BusItem::Kind::reset_low;
+      item.kind = is.rst ? BusItem::Kind::reset_high : BusItem::Kind::reset_low;
       item.start_ns = item.end_ns = t;
       items.push_back(item);
     }
-    if (c && nc && ns != s) {
-      if (!ns) {  // SDA falls while SCL is high: start, or repeated start
+    if (was.scl && is.scl && is.sda != was.sda) {
+      if (!is.sda) {  // SDA falls while SCL is high: start, or repeated start
         b.start(t, true);
       } else {  // SDA rises while SCL is high: stop
         // The clock rises once before a stop: that is no byte begun.
@@ -353,8 +362,8 @@ std::vector<BusItem> decode_bus(const Waveform& w, size_t scl, size_t sda, size_
       }
       bits = 0;
       nbits = 0;
-    } else if (!c && nc && b.open()) {  // SCL rises: SDA holds a bit
-      bits = (bits << 1) | (ns ? 1U : 0U);
+    } else if (!was.scl && is.scl && b.open()) {  // SCL rises: SDA holds a bit
+      bits = (bits << 1) | (is.sda ? 1U : 0U);
       if (++nbits == 9) {
         b.wire_byte(static_cast<uint8_t>(bits >> 1));
         b.ack((bits & 1U) == 0);  // the receiver holds SDA low to acknowledge
@@ -362,9 +371,7 @@ std::vector<BusItem> decode_bus(const Waveform& w, size_t scl, size_t sda, size_
         nbits = 0;
       }
     }
-    c = nc;
-    s = ns;
-    r = nr;
+    was = is;
   }
   b.stop(w.end_ns, false);
   return items;

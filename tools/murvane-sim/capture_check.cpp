@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "tools/murvane-sim/bus.h"
@@ -193,6 +194,120 @@ std::string item_text(const BusItem& item) {
   return describe(item.transfer);
 }
 
+// The two sides of the check, item by item: what the capture saw and what
+// the driver sends.
+struct Comparison {
+  std::vector<BusItem> seen;
+  std::vector<BusItem> expected;
+  std::string family;
+  bool timed = false;  // whether the capture carries times (decoded text does not)
+  size_t transfers = 0;
+};
+
+// Reads the capture and lines both sides up. Other chips may share the bus:
+// keep the driver's address only. Without the reset pin in the capture its
+// pulse cannot be checked.
+Comparison line_up(const Simulation& sim, const CaptureOptions& options) {
+  const std::string text = read_file(options.path);
+  bool has_reset = false;
+  Comparison c;
+  c.seen = capture_items(text, options, &has_reset);
+  c.expected = expected_items(sim.platform().events());
+  c.family = naming_family(sim);
+  uint8_t address = 0;
+  for (const BusItem& e : c.expected) {
+    if (e.kind == BusItem::Kind::transfer) {
+      address = e.transfer.segments.front().address;
+      break;
+    }
+  }
+  std::erase_if(c.seen, [&](const BusItem& b) {
+    return b.kind == BusItem::Kind::transfer && !b.transfer.segments.empty() &&
+           b.transfer.segments.front().address != address;
+  });
+  c.seen = join_split_reads(c.seen);
+  if (!has_reset) {
+    std::erase_if(c.expected, [](const BusItem& b) { return b.kind != BusItem::Kind::transfer; });
+  }
+  c.timed = std::any_of(c.seen.begin(), c.seen.end(), [](const BusItem& b) { return b.transfer.timed; }) ||
+            (has_reset && !c.seen.empty());
+  c.transfers = static_cast<size_t>(std::count_if(c.expected.begin(), c.expected.end(),
+                                                  [](const BusItem& b) { return b.kind == BusItem::Kind::transfer; }));
+  return c;
+}
+
+// Where item i is, in the driver's terms and the capture's: "transfer 3 of
+// 40 (capture time 1.000000 ms, register 0x01 status)".
+std::string position(const Comparison& c, size_t i, size_t transfer_no) {
+  const bool past_end = i == c.expected.size();
+  std::string where;
+  if (past_end) {
+    where = "after transfer " + std::to_string(c.transfers) + " of " + std::to_string(c.transfers);
+  } else if (c.expected[i].kind == BusItem::Kind::transfer) {
+    where = "transfer " + std::to_string(transfer_no) + " of " + std::to_string(c.transfers);
+  } else {
+    where = std::string("the reset pin's ") + (c.expected[i].kind == BusItem::Kind::reset_low ? "fall" : "rise") +
+            " before transfer " + std::to_string(transfer_no + 1);
+  }
+  std::string when;
+  if (i < c.seen.size()) {
+    when = c.timed ? "capture time " + ms(c.seen[i].start_ns) : "capture time unknown: decoded text";
+  } else {
+    when = "the capture has ended";
+  }
+  std::string reg;
+  if (!past_end && c.expected[i].kind == BusItem::Kind::transfer) {
+    char buf[16];
+    static_cast<void>(std::snprintf(buf, sizeof buf, "0x%02X", c.expected[i].reg));
+    const std::string name = register_name(c.family, c.expected[i].reg);
+    reg = std::string(", register ") + buf + (name.empty() ? std::string() : " " + name);
+  }
+  return where + " (" + when + reg + ")";
+}
+
+// How item i departs from the driver's traffic, or nothing when it does
+// not: a different item, or a gap shorter than the driver's wait.
+std::optional<std::string> departure(const Comparison& c, size_t i) {
+  const std::vector<BusItem>& seen = c.seen;
+  if (i == c.expected.size()) {
+    return "expected the end of the boot's traffic, seen " + item_text(seen[i]);
+  }
+  if (i >= seen.size()) {
+    return "expected " + item_text(c.expected[i]) + ", seen nothing more";
+  }
+  const BusItem& e = c.expected[i];
+  const BusItem& s = seen[i];
+  if (e.kind != s.kind ||
+      (e.kind == BusItem::Kind::transfer && (e.transfer.segments != s.transfer.segments || !s.transfer.complete))) {
+    return "expected " + item_text(e) + ", seen " + item_text(s);
+  }
+  if (c.timed && i > 0 && e.wait_ns > 0) {
+    const uint64_t gap = s.start_ns >= seen[i - 1].end_ns ? s.start_ns - seen[i - 1].end_ns : 0;
+    const uint64_t allowed = e.wait_ns * (100 - tolerance_percent) / 100;
+    if (gap + tolerance_ns < allowed) {
+      if (e.kind == BusItem::Kind::reset_high) {
+        return "the reset pulse lasts " + us(gap) + "; the driver holds reset low for " + us(e.wait_ns) +
+               (seen[i - 1].at_capture_start ? " (the capture begins with reset low)" : "");
+      }
+      return item_text(s) + " came " + us(gap) + " after the previous " +
+             (seen[i - 1].kind == BusItem::Kind::transfer ? "transfer" : "reset edge") + "; the driver waits " +
+             us(e.wait_ns) + " there";
+    }
+  }
+  return std::nullopt;
+}
+
+void write_match(std::ostream& out, const Comparison& c) {
+  out << "matches: " << c.transfers << " transfers";
+  if (c.timed && !c.seen.empty()) {
+    out << ", boot " << ms(c.seen.back().end_ns - c.seen.front().start_ns) << " from the first "
+        << (c.seen.front().kind == BusItem::Kind::transfer ? "transfer" : "reset edge") << " to the last stop";
+  } else {
+    out << " (decoded text carries no times: gaps and boot time not checked)";
+  }
+  out << '\n';
+}
+
 }  // namespace
 
 void write_vcd_file(const Simulation& sim, const std::string& path) {
@@ -221,103 +336,21 @@ void write_vcd_file(const Simulation& sim, const std::string& path) {
 }
 
 int check_capture(std::ostream& out, const Simulation& sim, const CaptureOptions& options) {
-  const std::string text = read_file(options.path);
-  bool has_reset = false;
-  std::vector<BusItem> seen = capture_items(text, options, &has_reset);
-  std::vector<BusItem> expected = expected_items(sim.platform().events());
-  const std::string family = naming_family(sim);
-
-  // Other chips may share the bus: keep the driver's address only. Without
-  // the reset pin in the capture its pulse cannot be checked.
-  uint8_t address = 0;
-  for (const BusItem& e : expected) {
-    if (e.kind == BusItem::Kind::transfer) {
-      address = e.transfer.segments.front().address;
-      break;
-    }
-  }
-  std::erase_if(seen, [&](const BusItem& b) {
-    return b.kind == BusItem::Kind::transfer && !b.transfer.segments.empty() &&
-           b.transfer.segments.front().address != address;
-  });
-  seen = join_split_reads(seen);
-  if (!has_reset) {
-    std::erase_if(expected, [](const BusItem& b) { return b.kind != BusItem::Kind::transfer; });
-  }
-  const bool timed = std::any_of(seen.begin(), seen.end(), [](const BusItem& b) { return b.transfer.timed; }) ||
-                     (has_reset && !seen.empty());
-  const auto transfers = std::count_if(expected.begin(), expected.end(),
-                                       [](const BusItem& b) { return b.kind == BusItem::Kind::transfer; });
-
+  const Comparison c = line_up(sim, options);
   size_t transfer_no = 0;
-  for (size_t i = 0; i <= expected.size(); ++i) {
-    const bool past_end = i == expected.size();
-    if (past_end && i == seen.size()) {
+  for (size_t i = 0; i <= c.expected.size(); ++i) {
+    if (i == c.expected.size() && i == c.seen.size()) {
       break;
     }
-    if (!past_end && expected[i].kind == BusItem::Kind::transfer) {
+    if (i < c.expected.size() && c.expected[i].kind == BusItem::Kind::transfer) {
       ++transfer_no;
     }
-    std::string where;
-    if (past_end) {
-      where = "after transfer " + std::to_string(transfers) + " of " + std::to_string(transfers);
-    } else if (expected[i].kind == BusItem::Kind::transfer) {
-      where = "transfer " + std::to_string(transfer_no) + " of " + std::to_string(transfers);
-    } else {
-      where = std::string("the reset pin's ") + (expected[i].kind == BusItem::Kind::reset_low ? "fall" : "rise") +
-              " before transfer " + std::to_string(transfer_no + 1);
-    }
-    std::string when;
-    if (i < seen.size()) {
-      when = timed ? "capture time " + ms(seen[i].start_ns) : "capture time unknown: decoded text";
-    } else {
-      when = "the capture has ended";
-    }
-    std::string reg;
-    if (!past_end && expected[i].kind == BusItem::Kind::transfer) {
-      char buf[16];
-      static_cast<void>(std::snprintf(buf, sizeof buf, "0x%02X", expected[i].reg));
-      const std::string name = register_name(family, expected[i].reg);
-      reg = std::string(", register ") + buf + (name.empty() ? std::string() : " " + name);
-    }
-    auto depart = [&](const std::string& what) {
-      out << "departs at " << where << " (" << when << reg << "): " << what << '\n';
+    if (const std::optional<std::string> what = departure(c, i)) {
+      out << "departs at " << position(c, i, transfer_no) << ": " << *what << '\n';
       return 1;
-    };
-    if (past_end) {
-      return depart("expected the end of the boot's traffic, seen " + item_text(seen[i]));
-    }
-    if (i >= seen.size()) {
-      return depart("expected " + item_text(expected[i]) + ", seen nothing more");
-    }
-    const BusItem& e = expected[i];
-    const BusItem& s = seen[i];
-    if (e.kind != s.kind ||
-        (e.kind == BusItem::Kind::transfer && (e.transfer.segments != s.transfer.segments || !s.transfer.complete))) {
-      return depart("expected " + item_text(e) + ", seen " + item_text(s));
-    }
-    if (timed && i > 0 && e.wait_ns > 0) {
-      const uint64_t gap = s.start_ns >= seen[i - 1].end_ns ? s.start_ns - seen[i - 1].end_ns : 0;
-      const uint64_t allowed = e.wait_ns * (100 - tolerance_percent) / 100;
-      if (gap + tolerance_ns < allowed) {
-        if (e.kind == BusItem::Kind::reset_high) {
-          return depart("the reset pulse lasts " + us(gap) + "; the driver holds reset low for " + us(e.wait_ns) +
-                        (seen[i - 1].at_capture_start ? " (the capture begins with reset low)" : ""));
-        }
-        return depart(item_text(s) + " came " + us(gap) + " after the previous " +
-                      (seen[i - 1].kind == BusItem::Kind::transfer ? "transfer" : "reset edge") +
-                      "; the driver waits " + us(e.wait_ns) + " there");
-      }
     }
   }
-  out << "matches: " << transfers << " transfers";
-  if (timed && !seen.empty()) {
-    out << ", boot " << ms(seen.back().end_ns - seen.front().start_ns) << " from the first "
-        << (seen.front().kind == BusItem::Kind::transfer ? "transfer" : "reset edge") << " to the last stop";
-  } else {
-    out << " (decoded text carries no times: gaps and boot time not checked)";
-  }
-  out << '\n';
+  write_match(out, c);
   return 0;
 }
 

@@ -44,15 +44,11 @@ bool has_svg_extension(const std::string& path) {
   return ext == ".svg";
 }
 
-int run_command(int argc, char** argv) {
-  CLI::App app{
-      "Boots the Murvane driver on the virtual platform against a simulated haptic chip, under a scenario, "
-      "and shows what the driver did: its debug log, its register traffic and a summary.",
-      command};
-  app.set_version_flag("--version", std::string(command) + " v" + murvane::driver_version,
-                       "Print the version of the driver it runs (as the driver logs it) and exit");
+// What the command line asks for.
+struct Options {
   std::string scenario_path;
   std::string chip;
+  bool chip_given = false;  // --chip overrides the scenario's chip, even when empty
   std::string trace_path;
   std::string trace_format;
   bool quiet = false;
@@ -60,29 +56,36 @@ int run_command(int argc, char** argv) {
   std::string timeline_path;
   murvane_sim::CaptureOptions capture;
   std::vector<std::string> capture_signals;
-  app.add_option("scenario", scenario_path, "Scenario file (JSON). Without one: one entry call on a healthy chip");
-  CLI::Option* chip_option = app.add_option("--chip", chip,
+};
+
+// Declares the options into `o`; returns --chip's option, whose count tells
+// whether it was given.
+CLI::Option* declare_options(CLI::App& app, Options& o) {
+  app.set_version_flag("--version", std::string(command) + " v" + murvane::driver_version,
+                       "Print the version of the driver it runs (as the driver logs it) and exit");
+  app.add_option("scenario", o.scenario_path, "Scenario file (JSON). Without one: one entry call on a healthy chip");
+  CLI::Option* chip_option = app.add_option("--chip", o.chip,
                                             std::string("Simulated chip (") + sim::model_infos[0].name + " ... " +
                                                 sim::model_infos[sim::model_info_count - 1].name +
                                                 ", or absent); overrides the scenario's chip");
   CLI::Option* trace_option =
-      app.add_option("--trace", trace_path,
+      app.add_option("--trace", o.trace_path,
                      "Write the event trace to FILE ('-': standard output, which then carries the trace alone)");
-  app.add_option("--trace-format", trace_format, "Trace format: jsonl (default) or text")
+  app.add_option("--trace-format", o.trace_format, "Trace format: jsonl (default) or text")
       ->check(CLI::IsMember({"text", "jsonl"}))
       ->needs(trace_option);
-  app.add_flag("--quiet", quiet, "Print nothing but errors");
-  app.add_option("--vcd", vcd_path,
+  app.add_flag("--quiet", o.quiet, "Print nothing but errors");
+  app.add_option("--vcd", o.vcd_path,
                  "Write the run's I2C bus (SCL, SDA) and reset pin (RST) as a Value Change Dump for sigrok/PulseView")
       ->type_name("FILE");
-  app.add_option("--timeline", timeline_path, "Draw the run on a time axis as an SVG picture")->type_name("FILE.svg");
+  app.add_option("--timeline", o.timeline_path, "Draw the run on a time axis as an SVG picture")->type_name("FILE.svg");
   CLI::Option* check_option =
-      app.add_option("--check-capture", capture.path,
+      app.add_option("--check-capture", o.capture.path,
                      "Compare a capture (VCD, sigrok session, or sigrok-cli's decoded I2C text) with the driver's "
                      "traffic in this run: a healthy --chip by default, the scenario's run when one is given; "
                      "prints 'matches' (exit 0) or the first departing transfer (exit 1)")
           ->type_name("CAPTURE");
-  app.add_option("--capture-signals", capture_signals,
+  app.add_option("--capture-signals", o.capture_signals,
                  "The capture's signal names for SCL,SDA[,RST] (default SCL,SDA,RST)")
       ->type_name("SCL,SDA[,RST]")
       ->delimiter(',')
@@ -91,6 +94,17 @@ int run_command(int argc, char** argv) {
   app.footer(
       "Exit status: 0 when the scenario ran to its end, whatever the driver returned; 2 for unusable input "
       "(one line on standard error names the file, the field and the problem); 1 for anything else.");
+  return chip_option;
+}
+
+// Reads the command line into `o`. Returns the exit status when the command
+// ends here (--help, --version, an unusable option), nothing when it goes on.
+std::optional<int> parse_options(int argc, char** argv, Options& o) {
+  CLI::App app{
+      "Boots the Murvane driver on the virtual platform against a simulated haptic chip, under a scenario, "
+      "and shows what the driver did: its debug log, its register traffic and a summary.",
+      command};
+  const CLI::Option* chip_option = declare_options(app, o);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -100,36 +114,34 @@ int run_command(int argc, char** argv) {
     std::cerr << command << ": " << one_line(e.what()) << " (see --help)\n";
     return exit_bad_input;
   }
-
+  o.chip_given = chip_option->count() > 0;
   // The picture is SVG whatever the name says: a name that says otherwise
   // (boot.png) is a mistake to point out before anything runs.
-  if (!timeline_path.empty() && !has_svg_extension(timeline_path)) {
-    std::cerr << command << ": --timeline: " << timeline_path
+  if (!o.timeline_path.empty() && !has_svg_extension(o.timeline_path)) {
+    std::cerr << command << ": --timeline: " << o.timeline_path
               << " does not end in .svg (the timeline is an SVG picture; rsvg-convert makes a PNG of it)\n";
     return exit_bad_input;
   }
+  return std::nullopt;
+}
 
-  murvane_sim::Scenario scenario =
-      scenario_path.empty() ? murvane_sim::default_scenario(command) : murvane_sim::load_scenario(scenario_path);
-  murvane_sim::settle_chip(scenario, chip_option->count() > 0 ? std::optional<std::string>(chip) : std::nullopt);
-
-  // Open the trace before running, so an unwritable file costs no run.
-  std::ofstream trace_file;
-  const bool trace_to_stdout = trace_path == "-";
-  if (!trace_path.empty() && !trace_to_stdout) {
-    trace_file.open(trace_path, std::ios::binary | std::ios::trunc);
+// Opens the trace file before running, so an unwritable file costs no run.
+bool open_trace(const Options& o, std::ofstream& trace_file) {
+  if (!o.trace_path.empty() && o.trace_path != "-") {
+    trace_file.open(o.trace_path, std::ios::binary | std::ios::trunc);
     if (!trace_file) {
-      std::cerr << command << ": --trace: cannot write " << trace_path << '\n';
-      return exit_other;
+      std::cerr << command << ": --trace: cannot write " << o.trace_path << '\n';
+      return false;
     }
   }
+  return true;
+}
 
-  murvane_sim::Simulation sim(scenario);
-  sim.run();
-
+// Writes the pictures asked for: the VCD and the timeline.
+bool write_pictures(const murvane_sim::Simulation& sim, const Options& o) {
   for (const auto& [option, path, write] :
-       {std::tuple{"--vcd", vcd_path, &murvane_sim::write_vcd_file},
-        std::tuple{"--timeline", timeline_path, &murvane_sim::write_timeline_file}}) {
+       {std::tuple{"--vcd", o.vcd_path, &murvane_sim::write_vcd_file},
+        std::tuple{"--timeline", o.timeline_path, &murvane_sim::write_timeline_file}}) {
     if (path.empty()) {
       continue;
     }
@@ -137,39 +149,71 @@ int run_command(int argc, char** argv) {
       write(sim, path);
     } catch (const std::runtime_error& e) {
       std::cerr << command << ": " << option << ": " << one_line(e.what()) << '\n';
-      return exit_other;
+      return false;
     }
   }
-  if (!capture.path.empty()) {
-    if (capture_signals.size() >= 2) {
-      capture.scl = capture_signals[0];
-      capture.sda = capture_signals[1];
-      capture.rst = capture_signals.size() > 2 ? capture_signals[2] : "";
-    }
-    // --quiet keeps the departure (the board's error) and drops "matches".
-    std::ostringstream verdict_text;
-    const int verdict = murvane_sim::check_capture(verdict_text, sim, capture);
-    if (!quiet || verdict != exit_ran) {
-      std::cout << verdict_text.str();
-    }
-    std::cout.flush();
-    return std::cout ? verdict : exit_other;
+  return true;
+}
+
+// --check-capture: the capture against the run; the verdict is the exit status.
+int check_capture(const murvane_sim::Simulation& sim, Options& o) {
+  if (o.capture_signals.size() >= 2) {
+    o.capture.scl = o.capture_signals[0];
+    o.capture.sda = o.capture_signals[1];
+    o.capture.rst = o.capture_signals.size() > 2 ? o.capture_signals[2] : "";
+  }
+  // --quiet keeps the departure (the board's error) and drops "matches".
+  std::ostringstream verdict_text;
+  const int verdict = murvane_sim::check_capture(verdict_text, sim, o.capture);
+  if (!o.quiet || verdict != exit_ran) {
+    std::cout << verdict_text.str();
+  }
+  std::cout.flush();
+  return std::cout ? verdict : exit_other;
+}
+
+bool write_trace(const murvane_sim::Simulation& sim, const Options& o, std::ofstream& trace_file) {
+  std::ostream& out = o.trace_path == "-" ? std::cout : trace_file;
+  if (o.trace_format == "text") {
+    murvane_sim::write_text_trace(out, sim.platform().events(), murvane_sim::naming_family(sim));
+  } else {
+    sim::write_jsonl(out, sim.platform().events());
+  }
+  out.flush();
+  if (!out) {
+    std::cerr << command << ": --trace: writing " << o.trace_path << " failed\n";
+    return false;
+  }
+  return true;
+}
+
+int run_command(int argc, char** argv) {
+  Options o;
+  if (const std::optional<int> done = parse_options(argc, argv, o)) {
+    return *done;
+  }
+  murvane_sim::Scenario scenario =
+      o.scenario_path.empty() ? murvane_sim::default_scenario(command) : murvane_sim::load_scenario(o.scenario_path);
+  murvane_sim::settle_chip(scenario, o.chip_given ? std::optional<std::string>(o.chip) : std::nullopt);
+  std::ofstream trace_file;
+  if (!open_trace(o, trace_file)) {
+    return exit_other;
   }
 
-  if (!trace_path.empty()) {
-    std::ostream& out = trace_to_stdout ? std::cout : trace_file;
-    if (trace_format == "text") {
-      murvane_sim::write_text_trace(out, sim.platform().events(), murvane_sim::naming_family(sim));
-    } else {
-      sim::write_jsonl(out, sim.platform().events());
-    }
-    out.flush();
-    if (!out) {
-      std::cerr << command << ": --trace: writing " << trace_path << " failed\n";
-      return exit_other;
-    }
+  murvane_sim::Simulation sim(scenario);
+  sim.run();
+
+  if (!write_pictures(sim, o)) {
+    return exit_other;
   }
-  if (!quiet && !trace_to_stdout) {
+  if (!o.capture.path.empty()) {
+    return check_capture(sim, o);
+  }
+  if (!o.trace_path.empty() && !write_trace(sim, o, trace_file)) {
+    return exit_other;
+  }
+  const bool trace_to_stdout = o.trace_path == "-";
+  if (!o.quiet && !trace_to_stdout) {
     murvane_sim::write_report(std::cout, sim);
   }
   std::cout.flush();

@@ -351,7 +351,7 @@ std::string selection_text(const Simulation& sim) {
                        murvane::find_chip_id(*id) == nullptr ? ", not a known model" : "");
 }
 
-void write_summary(std::ostream& out, const Simulation& sim) {
+void write_chip(std::ostream& out, const Simulation& sim) {
   const Scenario& s = sim.scenario();
   sim::ModelHandle* chip = sim.chip();
   out << label("chip");
@@ -364,8 +364,10 @@ void write_summary(std::ostream& out, const Simulation& sim) {
     }
     out << '\n';
   }
-  out << label("driver") << selection_text(sim) << '\n';
+}
 
+// One line per call into the driver: what it returned, and when.
+void write_calls(std::ostream& out, const Simulation& sim) {
   bool first = true;
   for (const CallResult& r : sim.results()) {
     std::string timing;
@@ -383,30 +385,17 @@ void write_summary(std::ostream& out, const Simulation& sim) {
   if (first) {
     out << label("calls") << "none\n";
   }
+}
 
-  const sim::Counters& c = sim.platform().counters();
-  out << label("transfers") << c.reads << " reads, " << c.writes << " writes, " << c.failed << " failed\n";
-  out << label("stalls") << c.stall_us << " us in " << c.stalls << " waits\n";
-  out << label("modeled time") << micros(sim.platform().now_ns()) << " us in all\n";
-  if (chip == nullptr) {
-    return;
-  }
-  const sim::chip_model& m = chip->model();
-  out << label("SRAM 0x0800");
-  if (m.sram_bytes_written() == 0) {
-    // Nothing was downloaded: comparing with the image would only count
-    // the power-on contents as "differing".
-    out << "not loaded\n";
-  } else {
-    write_sram_check(out, m);
-  }
+// The chip model's violations, grouped by register and kind: one bad
+// stream is one line, not 146.
+void write_violations(std::ostream& out, const sim::chip_model& m) {
   out << label("violations");
   if (m.violation_count() == 0) {
     out << "none\n";
     return;
   }
   out << m.violation_count() << '\n';
-  // Grouped by register and kind: one bad stream is one line, not 146.
   struct Group {
     uint8_t reg;
     const char* what;
@@ -432,6 +421,31 @@ void write_summary(std::ostream& out, const Simulation& sim) {
     out << label("") << "(" << m.violation_count() << " in all; the model keeps the first " << m.violations_kept()
         << ")\n";
   }
+}
+
+void write_summary(std::ostream& out, const Simulation& sim) {
+  write_chip(out, sim);
+  out << label("driver") << selection_text(sim) << '\n';
+  write_calls(out, sim);
+
+  const sim::Counters& c = sim.platform().counters();
+  out << label("transfers") << c.reads << " reads, " << c.writes << " writes, " << c.failed << " failed\n";
+  out << label("stalls") << c.stall_us << " us in " << c.stalls << " waits\n";
+  out << label("modeled time") << micros(sim.platform().now_ns()) << " us in all\n";
+  sim::ModelHandle* chip = sim.chip();
+  if (chip == nullptr) {
+    return;
+  }
+  const sim::chip_model& m = chip->model();
+  out << label("SRAM 0x0800");
+  if (m.sram_bytes_written() == 0) {
+    // Nothing was downloaded: comparing with the image would only count
+    // the power-on contents as "differing".
+    out << "not loaded\n";
+  } else {
+    write_sram_check(out, m);
+  }
+  write_violations(out, m);
 }
 
 }  // namespace
