@@ -17,6 +17,7 @@
 #include "tools/murvane-board/run.h"
 #include "tools/murvane-sim/bus.h"
 #include "tools/murvane-sim/bus_files.h"
+#include "tools/murvane-sim/cli.h"
 #include "tools/murvane-sim/report.h"
 #include "tools/murvane-sim/run.h"
 #include "tools/murvane-sim/scenario.h"
@@ -24,19 +25,13 @@
 
 namespace {
 
+using murvane_sim::one_line;
+
 constexpr int exit_complete = 0;
 constexpr int exit_other = 1;
 constexpr int exit_bad_input = 2;
 
 constexpr const char* command = "murvane-board";
-
-std::string one_line(std::string s) {
-  std::replace(s.begin(), s.end(), '\n', ' ');
-  while (!s.empty() && s.back() == ' ') {
-    s.pop_back();
-  }
-  return s;
-}
 
 class UsageError : public std::runtime_error {
  public:
@@ -239,17 +234,6 @@ int check_capture(Options& o) {
 }
 
 // Opens the trace file before touching the board, so none is lost.
-bool open_trace(const Options& o, std::ofstream& trace_file) {
-  if (!o.trace_path.empty() && o.trace_path != "-") {
-    trace_file.open(o.trace_path, std::ios::binary | std::ios::trunc);
-    if (!trace_file) {
-      std::cerr << command << ": --trace: cannot write " << o.trace_path << '\n';
-      return false;
-    }
-  }
-  return true;
-}
-
 // Writes the VCD and the trace asked for; false when one could not be written.
 bool write_files(const Options& o, const murvane_board::BoardRun& run, const std::string& naming_family,
                  const std::string& bus, std::ofstream& trace_file) {
@@ -342,7 +326,7 @@ int run_command(int argc, char** argv) {
     return check_capture(o);
   }
   std::ofstream trace_file;
-  if (!open_trace(o, trace_file)) {
+  if (!murvane_sim::open_trace_file(o.trace_path, command, trace_file)) {
     return exit_other;
   }
   return bring_up(o, options, trace_file);

@@ -13,6 +13,9 @@
 
 namespace murvane_board {
 
+using murvane_sim::identifier_read;
+using murvane_sim::status_text;
+
 namespace {
 
 // The core marks a failed offset calibration by writing this to the
@@ -37,40 +40,6 @@ std::string label(const char* name) {
   char buf[32];
   static_cast<void>(std::snprintf(buf, sizeof buf, "%-14s", name));
   return buf;
-}
-
-std::string status_text(EFI_STATUS s) {
-  const char* name = murvane::status_name(s);
-  return name != nullptr ? std::string(name) : sim::status_string(s);
-}
-
-// The identifier the driver last read, put together from its reads as it
-// does (0x00, or 0x57/0x58 after a 16-bit marker), when one was read.
-std::optional<uint32_t> identifier_read(const std::vector<sim::Event>& events) {
-  std::optional<uint32_t> id;
-  bool long_id = false;
-  int64_t high = -1;
-  for (const sim::Event& e : events) {
-    if (e["ev"] != "i2c_read" || e["value"].is_null()) {
-      continue;
-    }
-    const auto reg = e["reg"].get<uint32_t>();
-    const auto value = e["value"].get<uint32_t>();
-    if (reg == murvane::reg_chip_id) {
-      long_id = murvane::check_short_id(static_cast<uint8_t>(value)) != EFI_SUCCESS;
-      high = -1;
-      if (!long_id) {
-        id = value;
-      }
-    } else if (long_id && reg == murvane::reg_chip_id_hi) {
-      high = value;
-    } else if (long_id && high >= 0 && reg == murvane::reg_chip_id_lo) {
-      id = static_cast<uint32_t>(high) << 8 | value;
-      long_id = false;
-      high = -1;
-    }
-  }
-  return id;
 }
 
 // A fault of the board itself (a reset line it could not drive, transfers

@@ -16,6 +16,7 @@
 #include "sim/harness.h"
 #include "sim/models/model_table.h"
 #include "tools/murvane-sim/bus_files.h"
+#include "tools/murvane-sim/cli.h"
 #include "tools/murvane-sim/report.h"
 #include "tools/murvane-sim/run.h"
 #include "tools/murvane-sim/scenario.h"
@@ -23,19 +24,13 @@
 
 namespace {
 
+using murvane_sim::one_line;
+
 constexpr int exit_ran = 0;
 constexpr int exit_other = 1;
 constexpr int exit_bad_input = 2;
 
 constexpr const char* command = "murvane-sim";
-
-std::string one_line(std::string s) {
-  std::replace(s.begin(), s.end(), '\n', ' ');
-  while (!s.empty() && s.back() == ' ') {
-    s.pop_back();
-  }
-  return s;
-}
 
 bool has_svg_extension(const std::string& path) {
   std::string ext = path.size() >= 4 ? path.substr(path.size() - 4) : "";
@@ -126,17 +121,6 @@ std::optional<int> parse_options(int argc, char** argv, Options& o) {
 }
 
 // Opens the trace file before running, so an unwritable file costs no run.
-bool open_trace(const Options& o, std::ofstream& trace_file) {
-  if (!o.trace_path.empty() && o.trace_path != "-") {
-    trace_file.open(o.trace_path, std::ios::binary | std::ios::trunc);
-    if (!trace_file) {
-      std::cerr << command << ": --trace: cannot write " << o.trace_path << '\n';
-      return false;
-    }
-  }
-  return true;
-}
-
 // Writes the pictures asked for: the VCD and the timeline.
 bool write_pictures(const murvane_sim::Simulation& sim, const Options& o) {
   for (const auto& [option, path, write] :
@@ -196,7 +180,7 @@ int run_command(int argc, char** argv) {
       o.scenario_path.empty() ? murvane_sim::default_scenario(command) : murvane_sim::load_scenario(o.scenario_path);
   murvane_sim::settle_chip(scenario, o.chip_given ? std::optional<std::string>(o.chip) : std::nullopt);
   std::ofstream trace_file;
-  if (!open_trace(o, trace_file)) {
+  if (!murvane_sim::open_trace_file(o.trace_path, command, trace_file)) {
     return exit_other;
   }
 

@@ -52,10 +52,14 @@ std::string micros(uint64_t ns) {
                        static_cast<unsigned long long>(ns % 1000 / 100));
 }
 
+}  // namespace
+
 std::string status_text(EFI_STATUS s) {
   const char* name = murvane::status_name(s);
   return name != nullptr ? std::string(name) : sim::status_string(s);
 }
+
+namespace {
 
 EFI_STATUS parse_status(const sim::Event& e, const char* key) {
   return std::stoull(e[key].get<std::string>().substr(2), nullptr, 16);
@@ -307,6 +311,8 @@ void write_sram_check(std::ostream& out, const sim::chip_model& chip) {
 
 std::string label(const char* name) { return printf_string("%-14s", name); }
 
+}  // namespace
+
 // The identifier the driver's identification last read, put together from
 // the trace as the driver does: register 0x00, or 0x57 and 0x58 after a
 // 16-bit marker in 0x00. A failed read delivers nothing, and the driver then
@@ -337,6 +343,8 @@ std::optional<uint32_t> identifier_read(const std::vector<sim::Event>& events) {
   }
   return id;
 }
+
+namespace {
 
 // "selected family zq310x", or why none was: the identifier the chip gave.
 std::string selection_text(const Simulation& sim) {

@@ -2,6 +2,7 @@
 // person (the driver's log, the register trace, the summary).
 #pragma once
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -26,5 +27,12 @@ void write_report(std::ostream& out, const Simulation& sim);
 // The report's register trace alone: calls, pin changes, stalls and
 // transfers, runs of writes to one register folded into a block.
 void write_register_trace(std::ostream& out, const std::vector<sim::Event>& events, const std::string& family);
+
+// A status by its UEFI name, or its hex digits when it has none.
+std::string status_text(EFI_STATUS s);
+
+// The identifier the driver's identification last read, put together from
+// the trace as the driver does; none when no identifier read delivered.
+std::optional<uint32_t> identifier_read(const std::vector<sim::Event>& events);
 
 }  // namespace murvane_sim
