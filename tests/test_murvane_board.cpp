@@ -12,7 +12,6 @@
 #include <linux/gpio.h>
 #include <linux/i2c-dev.h>
 #include <linux/i2c.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,6 +28,7 @@
 
 #include "sim/model_factory.h"
 #include "sim/models/model_table.h"
+#include "tests/command_run.h"
 #include "tests/model_lists.h"
 #include "tests/work_dir.h"
 #include "tools/murvane-board/board.h"
@@ -36,8 +36,6 @@
 #include "tools/murvane-board/run.h"
 #include "tools/murvane-sim/run.h"
 #include "tools/murvane-sim/scenario.h"
-
-extern char** environ;
 
 namespace {
 
@@ -643,46 +641,11 @@ fs::path work_dir() {
   return dir.path();
 }
 
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-struct CommandRun {
-  int exit_code = -1;
-  std::string out;
-  std::string err;
-};
+using murvane_test::CommandRun;
+using murvane_test::slurp;
 
 CommandRun run_command(const char* command, const std::vector<std::string>& args) {
-  static int serial = 0;
-  const fs::path out_path = work_dir() / ("out" + std::to_string(serial));
-  const fs::path err_path = work_dir() / ("err" + std::to_string(serial++));
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  std::vector<std::string> argv_strings = {command};
-  argv_strings.insert(argv_strings.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : argv_strings) {
-    argv.push_back(a.data());
-  }
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  CommandRun r;
-  if (posix_spawn(&pid, command, &actions, nullptr, argv.data(), environ) == 0) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  r.out = slurp(out_path);
-  r.err = slurp(err_path);
-  return r;
+  return murvane_test::run_command(command, args, work_dir());
 }
 
 std::vector<json> jsonl_timeless(const std::string& text) {

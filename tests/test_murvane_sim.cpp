@@ -3,7 +3,6 @@
 // its event trace.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,14 +20,13 @@
 
 #include "murvane/version.h"
 #include "sim/models/model_table.h"
+#include "tests/command_run.h"
 #include "tests/model_lists.h"
 #include "tests/work_dir.h"
 
 #ifndef MURVANE_SIM_COMMAND
 #error "MURVANE_SIM_COMMAND (path of the built murvane-sim) is set by tools/CMakeLists.txt"
 #endif
-
-extern char** environ;
 
 namespace {
 
@@ -47,47 +45,11 @@ fs::path work_dir() {
   return dir.path();
 }
 
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-struct SimRun {
-  int exit_code = -1;  // -1: killed by a signal (a crash)
-  std::string out;
-  std::string err;
-};
+using murvane_test::slurp;
+using SimRun = murvane_test::CommandRun;
 
 SimRun run_command(const char* program, const std::vector<std::string>& args) {
-  static int serial = 0;
-  const fs::path out_path = work_dir() / ("out" + std::to_string(serial));
-  const fs::path err_path = work_dir() / ("err" + std::to_string(serial++));
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  std::vector<std::string> argv_strings = {program};
-  argv_strings.insert(argv_strings.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : argv_strings) {
-    argv.push_back(a.data());
-  }
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  SimRun r;
-  if (posix_spawn(&pid, program, &actions, nullptr, argv.data(), environ) == 0) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  r.out = slurp(out_path);
-  r.err = slurp(err_path);
-  fs::remove(out_path);
-  fs::remove(err_path);
-  return r;
+  return murvane_test::run_command(program, args, work_dir());
 }
 
 SimRun run_sim(const std::vector<std::string>& args) { return run_command(MURVANE_SIM_COMMAND, args); }
