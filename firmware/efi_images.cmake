@@ -13,9 +13,9 @@ set(MURVANE_EFI_COMMON_LINK /nologo /nodefaultlib /machine:arm64 /NXCOMPAT /DYNA
 add_library(murvane_efi_runtime OBJECT mem.cpp stack_check.cpp)
 # The driver: exactly the host library's sources.
 add_library(murvane_efi_driver OBJECT ${MURVANE_DRIVER_SOURCES})
-# Test images only: the chip models and the test platform's helpers.
+# Test images only: the chip models and the test platforms' helpers.
 add_library(murvane_efi_models OBJECT ${MURVANE_MODEL_SOURCES})
-add_library(murvane_efi_testsupport OBJECT fw_support.cpp sim_scenario.cpp)
+add_library(murvane_efi_testsupport OBJECT fw_support.cpp platform_hooks.cpp sim_scenario.cpp)
 add_library(murvane_efi_simplatform_main OBJECT sim_platform.cpp)
 # Its chip models, one per family, from the header the build generates from
 # core/family_list.h.

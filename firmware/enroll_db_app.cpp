@@ -44,19 +44,7 @@ constinit uint8_t db[65536] = {};
 
 void print(const char* text) { fwtest::print(g_st, text); }
 
-void print_status_line(const char* head, EFI_STATUS s) {
-  char line[128];
-  fwsim::text_builder t(line, sizeof(line));
-  t.put(head);
-  const char* name = murvane::status_name(s);
-  if (name != nullptr) {
-    t.put(name);
-  } else {
-    t.hex(s, 16);
-  }
-  t.put('\n');
-  print(line);
-}
+void print_status_line(const char* head, EFI_STATUS s) { fwtest::print_status_line(g_st, head, s); }
 
 constexpr CHAR16 db_name[] = {'d', 'b', 0};
 

@@ -1,6 +1,10 @@
 #include "firmware/fw_support.h"
 
+#include "core/waveform.h"
 #include "firmware/efi_extra.h"
+#include "firmware/sim_scenario.h"
+#include "firmware/text.h"
+#include "platform/log.h"
 
 namespace fwtest {
 
@@ -146,6 +150,45 @@ EFI_STATUS load_own_volume_image(EFI_HANDLE image, EFI_SYSTEM_TABLE* st, const c
   s = st->BootServices->LoadImage(0, image, reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL*>(mem), nullptr, 0, loaded);
   st->BootServices->FreePool(mem);
   return s;
+}
+
+void put_status(fwsim::text_builder& t, EFI_STATUS s) {
+  const char* name = murvane::status_name(s);
+  if (name != nullptr) {
+    t.put(name);
+  } else {
+    t.hex(s, 16);
+  }
+}
+
+void print_status_line(EFI_SYSTEM_TABLE* st, const char* head, EFI_STATUS s) {
+  char line[128];
+  fwsim::text_builder t(line, sizeof(line));
+  t.put(head);
+  put_status(t, s);
+  t.put('\n');
+  print(st, line);
+}
+
+void print_verdict(EFI_SYSTEM_TABLE* st, const char* prefix, const sim::chip_model* chip) {
+  const fwsim::verdict v =
+      fwsim::judge(chip, murvane::waveform_image, murvane::waveform_image_len, murvane::waveform_sram_base);
+  static constinit char text[fwsim::verdict_text_max] = {};
+  fwsim::format_verdict(v, chip, murvane::waveform_image_len, murvane::waveform_sram_base, text, sizeof(text));
+  char line[512];
+  const char* p = text;
+  while (*p != '\0') {
+    fwsim::text_builder t(line, sizeof(line));
+    t.put(prefix);
+    while (*p != '\0' && *p != '\n') {
+      t.put(*p++);
+    }
+    if (*p == '\n') {
+      ++p;
+    }
+    t.put('\n');
+    print(st, line);
+  }
 }
 
 }  // namespace fwtest

@@ -4,7 +4,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "firmware/text.h"
 #include "platform/efi.h"
+#include "sim/models/chip_model.h"
 
 namespace fwtest {
 
@@ -19,5 +21,15 @@ EFI_STATUS read_own_volume_file(EFI_HANDLE image, EFI_SYSTEM_TABLE* st, const ch
 // Loads an image from the volume this image came from, by file path, so the
 // new image knows its own device (as when the Shell loads it).
 EFI_STATUS load_own_volume_image(EFI_HANDLE image, EFI_SYSTEM_TABLE* st, const char* path, EFI_HANDLE* loaded);
+
+// The status's name (e.g. "Not Found"), or its value in hex when it has none.
+void put_status(fwsim::text_builder& t, EFI_STATUS s);
+
+// head, the status as put_status puts it, and a line end, on ConOut.
+void print_status_line(EFI_SYSTEM_TABLE* st, const char* head, EFI_STATUS s);
+
+// Judges the chip against the driver's waveform image, as the host checker
+// does, and prints the verdict, each line after prefix (e.g. "[fwtest] ").
+void print_verdict(EFI_SYSTEM_TABLE* st, const char* prefix, const sim::chip_model* chip);
 
 }  // namespace fwtest

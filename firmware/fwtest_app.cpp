@@ -17,7 +17,6 @@
 // (which this application always starts on a new line), so the checker on
 // the host can cut it out of the serial log and compare it with the same
 // chip on the host virtual platform.
-#include "core/waveform.h"
 #include "firmware/efi_extra.h"
 #include "firmware/fake_board/fake_board_protocol.h"
 #include "firmware/fw_support.h"
@@ -34,23 +33,7 @@ constinit EFI_SYSTEM_TABLE* g_st = nullptr;
 
 void print(const char* text) { fwtest::print(g_st, text); }
 
-void put_status(fwsim::text_builder& t, EFI_STATUS s) {
-  const char* name = murvane::status_name(s);
-  if (name != nullptr) {
-    t.put(name);
-  } else {
-    t.hex(s, 16);
-  }
-}
-
-void print_status_line(const char* head, EFI_STATUS s) {
-  char line[96];
-  fwsim::text_builder t(line, sizeof(line));
-  t.put(head);
-  put_status(t, s);
-  t.put('\n');
-  print(line);
-}
+void print_status_line(const char* head, EFI_STATUS s) { fwtest::print_status_line(g_st, head, s); }
 
 bool shared_guard(EFI_SYSTEM_TABLE* st, uint64_t* value) {
   for (UINTN i = 0; st->ConfigurationTable != nullptr && i < st->NumberOfTableEntries; ++i) {
@@ -90,25 +73,7 @@ void print_guard(EFI_SYSTEM_TABLE* st, const MURVANE_SIM_COUNTERS& c) {
 }
 
 void print_verdict(const MURVANE_SIM_PLATFORM_PROTOCOL* sim) {
-  const fwsim::verdict v =
-      fwsim::judge(sim->Chip, murvane::waveform_image, murvane::waveform_image_len, murvane::waveform_sram_base);
-  static constinit char text[fwsim::verdict_text_max] = {};
-  fwsim::format_verdict(v, sim->Chip, murvane::waveform_image_len, murvane::waveform_sram_base, text, sizeof(text));
-  // Each verdict line with our prefix.
-  char line[512];
-  const char* p = text;
-  while (*p != '\0') {
-    fwsim::text_builder t(line, sizeof(line));
-    t.put("[fwtest] ");
-    while (*p != '\0' && *p != '\n') {
-      t.put(*p++);
-    }
-    if (*p == '\n') {
-      ++p;
-    }
-    t.put('\n');
-    print(line);
-  }
+  fwtest::print_verdict(g_st, "[fwtest] ", sim->Chip);
   const MURVANE_SIM_COUNTERS& c = *sim->Counters;
   char traffic[128];
   fwsim::format_traffic(c.Reads, c.Writes, c.Stalls, c.StallUs, traffic, sizeof(traffic));

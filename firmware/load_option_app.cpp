@@ -17,7 +17,6 @@
 // Lines of its own start with "[loadopt] ". The driver's console output
 // during Start comes between "[loadopt] start: begin" and "[loadopt] start:
 // status ...", as with the other test applications.
-#include "core/waveform.h"
 #include "firmware/console_record_protocol.h"
 #include "firmware/efi_extra.h"
 #include "firmware/fw_support.h"
@@ -50,23 +49,7 @@ constinit EFI_SYSTEM_TABLE* g_st = nullptr;
 
 void print(const char* text) { fwtest::print(g_st, text); }
 
-void put_status(fwsim::text_builder& t, EFI_STATUS s) {
-  const char* name = murvane::status_name(s);
-  if (name != nullptr) {
-    t.put(name);
-  } else {
-    t.hex(s, 16);
-  }
-}
-
-void print_status_line(const char* head, EFI_STATUS s) {
-  char line[128];
-  fwsim::text_builder t(line, sizeof(line));
-  t.put(head);
-  put_status(t, s);
-  t.put('\n');
-  print(line);
-}
+void print_status_line(const char* head, EFI_STATUS s) { fwtest::print_status_line(g_st, head, s); }
 
 // "Driver" and four upper-case hex digits, as UCS-2.
 void option_name(unsigned index, CHAR16 (&out)[11]) {
@@ -214,7 +197,7 @@ void write_options(EFI_HANDLE image) {
     t.put("0123456789ABCDEF"[(i >> 12) & 0xF]).put("0123456789ABCDEF"[(i >> 8) & 0xF]);
     t.put("0123456789ABCDEF"[(i >> 4) & 0xF]).put("0123456789ABCDEF"[i & 0xF]);
     t.put(" = active, \\").put(names[i]).put(" on this disk: ");
-    put_status(t, s);
+    fwtest::put_status(t, s);
     t.put('\n');
     print(line);
     if (EFI_ERROR(s)) {
@@ -248,27 +231,6 @@ void print_counters(const char* head, const MURVANE_SIM_COUNTERS& c) {
   t.put(", writes ").dec(c.Writes).put(", failed transfers ").dec(c.FailedTransfers);
   t.put(", reset pulses ").dec(c.ResetPulses).put(", bad requests ").dec(c.BadRequests).put('\n');
   print(line);
-}
-
-void print_verdict(const MURVANE_SIM_PLATFORM_PROTOCOL* sim) {
-  const fwsim::verdict v =
-      fwsim::judge(sim->Chip, murvane::waveform_image, murvane::waveform_image_len, murvane::waveform_sram_base);
-  static constinit char text[fwsim::verdict_text_max] = {};
-  fwsim::format_verdict(v, sim->Chip, murvane::waveform_image_len, murvane::waveform_sram_base, text, sizeof(text));
-  char line[512];
-  const char* p = text;
-  while (*p != '\0') {
-    fwsim::text_builder t(line, sizeof(line));
-    t.put("[loadopt] ");
-    while (*p != '\0' && *p != '\n') {
-      t.put(*p++);
-    }
-    if (*p == '\n') {
-      ++p;
-    }
-    t.put('\n');
-    print(line);
-  }
 }
 
 // What ConRecord.efi, the first driver option, kept of the console output
@@ -384,7 +346,7 @@ void report(EFI_HANDLE image, const UINT16* order, size_t count) {
   print("[loadopt] start: begin\n");
   s = haptic->Start();
   print_status_line("\n[loadopt] start: status ", s);
-  print_verdict(sim);
+  fwtest::print_verdict(g_st, "[loadopt] ", sim->Chip);
   print_counters("bus in all", *sim->Counters);
 }
 

@@ -16,6 +16,7 @@
 // Never shipped with the driver.
 #include "firmware/efi_extra.h"
 #include "firmware/fw_support.h"
+#include "firmware/platform_hooks.h"
 #include "firmware/sim_platform_protocol.h"
 #include "firmware/sim_scenario.h"
 #include "firmware/text.h"
@@ -50,154 +51,37 @@ constinit char scenario_text[fwsim::scenario_text_max] = {};
 constinit MURVANE_SIM_COUNTERS counters = {};
 constinit UINT32 pin_level = 1;
 
-using stall_fn = EFI_STATUS(EFIAPI*)(UINTN microseconds);
-constinit stall_fn firmware_stall = nullptr;
-
-// The driver's images: every load of it is an image of its own, and each
-// one's waits run the chip's clock (the Shell may `load` it again and again).
-constexpr size_t max_watched = 8;
-struct watched_image {
-  uintptr_t begin;
-  uintptr_t end;
-};
-constinit watched_image watched[max_watched] = {};
-constinit size_t watched_count = 0;
-
 uint64_t now_ns() { return counters.StallUs * 1000 + counters.BusTimeNs; }
-
-bool from_driver(uintptr_t from) {
-  if (watched_count == 0) {
-    return true;
-  }
-  for (size_t i = 0; i < watched_count; ++i) {
-    if (from >= watched[i].begin && from < watched[i].end) {
-      return true;
-    }
-  }
-  return false;
-}
-
-EFI_STATUS EFIAPI counted_stall(UINTN microseconds) {
-  if (from_driver(reinterpret_cast<uintptr_t>(__builtin_return_address(0)))) {
-    ++counters.Stalls;
-    counters.StallUs += microseconds;
-  }
-  return firmware_stall(microseconds);
-}
-
-// The firmware's RNG protocol as the driver sees it: a copy whose GetRNG
-// notes what it handed out, so the test can tell where the driver's stack
-// guard came from (the RNG's bytes, or the processor counter without one).
-using locate_fn = EFI_STATUS(EFIAPI*)(const EFI_GUID* protocol, void* registration, void** iface);
-constinit locate_fn firmware_locate = nullptr;
-constinit EFI_RNG_PROTOCOL* firmware_rng = nullptr;
-
-EFI_STATUS EFIAPI noted_rng_info(EFI_RNG_PROTOCOL* /*self*/, UINTN* list_size, EFI_RNG_ALGORITHM* list) {
-  return firmware_rng->GetInfo(firmware_rng, list_size, list);
-}
-
-EFI_STATUS EFIAPI noted_rng_draw(EFI_RNG_PROTOCOL* /*self*/, EFI_RNG_ALGORITHM* algorithm, UINTN length, UINT8* value) {
-  const EFI_STATUS s = firmware_rng->GetRNG(firmware_rng, algorithm, length, value);
-  ++counters.RngDraws;
-  counters.RngStatus = s;
-  counters.RngValue = 0;
-  for (UINTN i = 0; s == EFI_SUCCESS && value != nullptr && i < length && i < 8; ++i) {
-    counters.RngValue = (counters.RngValue << 8) | value[i];
-  }
-  return s;
-}
-
-constinit EFI_RNG_PROTOCOL noted_rng = {&noted_rng_info, &noted_rng_draw};
-
-EFI_STATUS EFIAPI counted_locate(const EFI_GUID* protocol, void* registration, void** iface) {
-  const auto from = reinterpret_cast<uintptr_t>(__builtin_return_address(0));
-  const EFI_STATUS s = firmware_locate(protocol, registration, iface);
-  if (protocol != nullptr && guid_equal(*protocol, EFI_RNG_PROTOCOL_GUID) && from_driver(from)) {
-    ++counters.RngLocates;
-    if (s == EFI_SUCCESS && iface != nullptr && *iface != nullptr) {
-      firmware_rng = static_cast<EFI_RNG_PROTOCOL*>(*iface);
-      *iface = &noted_rng;
-    }
-  }
-  return s;
-}
-
-EFI_STATUS EFIAPI watch_driver(const void* base, UINT64 size) {
-  if (base == nullptr || size == 0) {
-    return EFI_INVALID_PARAMETER;
-  }
-  const auto begin = reinterpret_cast<uintptr_t>(base);
-  for (size_t i = 0; i < watched_count; ++i) {
-    if (watched[i].begin == begin) {
-      return EFI_SUCCESS;  // the same image, told twice
-    }
-  }
-  if (watched_count == max_watched) {
-    return EFI_OUT_OF_RESOURCES;
-  }
-  if (watched_count == 0) {
-    // Forget the firmware's own waits so far (loading images from disk polls
-    // with Stall). The driver has not run, so the chip has not seen the
-    // clock. Later images only add to it: the chip's clock never goes back.
-    counters.Stalls = 0;
-    counters.StallUs = 0;
-  }
-  watched[watched_count++] = {begin, begin + size};
-  return EFI_SUCCESS;
-}
 
 // The first image loaded after this one is the driver (the test
 // application loads it next, and so does a Shell script after `load
 // SimPlatform.efi`): it is watched from its load on, so the firmware's own
 // waits in between never reach the chip's clock, whoever loaded it. A later
 // image of the same kind and size is the driver loaded again and is watched
-// too; the test application and the C consumer are applications, never
-// boot-service drivers, so they are not mistaken for it.
-using load_fn = EFI_STATUS(EFIAPI*)(BOOLEAN boot_policy, EFI_HANDLE parent, EFI_DEVICE_PATH_PROTOCOL* path,
-                                    void* source, UINTN size, EFI_HANDLE* image);
-constinit load_fn firmware_load = nullptr;
+// too (the Shell may `load` it again and again; each load's waits run the
+// chip's clock); the test application and the C consumer are applications,
+// never boot-service drivers, so they are not mistaken for it.
+constexpr size_t max_driver_images = 8;
 constinit EFI_MEMORY_TYPE driver_code_type = {};
 constinit UINT64 driver_size = 0;
 
 EFI_STATUS EFIAPI watching_load(BOOLEAN boot_policy, EFI_HANDLE parent, EFI_DEVICE_PATH_PROTOCOL* path, void* source,
                                 UINTN size, EFI_HANDLE* image) {
-  const EFI_STATUS s = firmware_load(boot_policy, parent, path, source, size, image);
+  const EFI_STATUS s = fwhooks::firmware_load(boot_policy, parent, path, source, size, image);
   void* li = nullptr;
   if (s == EFI_SUCCESS && image != nullptr &&
       murvane::g_support.boot_services->HandleProtocol(*image, &fwefi::EFI_LOADED_IMAGE_PROTOCOL_GUID, &li) ==
           EFI_SUCCESS) {
     const auto* loaded = static_cast<const fwefi::EFI_LOADED_IMAGE_PROTOCOL*>(li);
-    if (watched_count == 0) {
+    if (fwhooks::watched_images() == 0) {
       driver_code_type = loaded->ImageCodeType;
       driver_size = loaded->ImageSize;
-      watch_driver(loaded->ImageBase, loaded->ImageSize);
+      fwhooks::watch_image(loaded->ImageBase, loaded->ImageSize);
     } else if (loaded->ImageCodeType == driver_code_type && loaded->ImageSize == driver_size) {
-      watch_driver(loaded->ImageBase, loaded->ImageSize);
+      fwhooks::watch_image(loaded->ImageBase, loaded->ImageSize);
     }
   }
   return s;
-}
-
-// Puts counted_stall, counted_locate and watching_load in the boot-services table, in front
-// of the firmware's Stall, LocateProtocol and LoadImage, and refreshes the table's
-// checksum as firmware expects.
-EFI_STATUS hook_boot_services(EFI_BOOT_SERVICES* bs) {
-  using crc_fn = EFI_STATUS(EFIAPI*)(const void* data, UINTN size, UINT32* crc);
-  const auto crc32 = reinterpret_cast<crc_fn>(bs->CalculateCrc32);
-  if (bs->Stall == nullptr || bs->LocateProtocol == nullptr || bs->LoadImage == nullptr || crc32 == nullptr) {
-    return EFI_UNSUPPORTED;
-  }
-  firmware_stall = bs->Stall;
-  bs->Stall = &counted_stall;
-  firmware_locate = bs->LocateProtocol;
-  bs->LocateProtocol = &counted_locate;
-  firmware_load = bs->LoadImage;
-  bs->LoadImage = &watching_load;
-  bs->Hdr.CRC32 = 0;
-  UINT32 crc = 0;
-  crc32(bs, bs->Hdr.HeaderSize, &crc);
-  bs->Hdr.CRC32 = crc;
-  return EFI_SUCCESS;
 }
 
 sim::chip_model* model_for(sim::family_id family) {
@@ -291,7 +175,7 @@ EFI_STATUS EFIAPI pin_set_output(UINT32 word, UINT32 level) {
 constinit EFI_ZELT_I2C_PROTOCOL i2c_protocol = {nullptr, &i2c_open, &i2c_read, &i2c_write};
 constinit EFI_KORM_PROTOCOL korm_protocol = {nullptr, &pin_configure, nullptr, nullptr, &pin_set_output};
 constinit MURVANE_SIM_PLATFORM_PROTOCOL sim_protocol = {MURVANE_SIM_PLATFORM_PROTOCOL_REVISION, scenario_text, nullptr,
-                                                        &counters, &watch_driver};
+                                                        &counters, &fwhooks::watch_image};
 
 void say(EFI_SYSTEM_TABLE* st, const char* what, const char* detail) {
   char line[fwsim::scenario_text_max + 96];
@@ -355,7 +239,7 @@ extern "C" EFI_STATUS EFIAPI sim_platform_main(EFI_HANDLE image, EFI_SYSTEM_TABL
   // From here on an interface of ours is installed: stay resident whatever
   // happens, or the firmware would free what it points into. Without the
   // private protocol the test application reports the failure.
-  if (EFI_ERROR(hook_boot_services(st->BootServices))) {
+  if (EFI_ERROR(fwhooks::hook_boot_services(st->BootServices, &counters, max_driver_images, &watching_load))) {
     say(st, "cannot hook the firmware's boot services", "");
     return EFI_SUCCESS;
   }

@@ -7,18 +7,6 @@ namespace fwsim {
 
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-bool word_is(const char* w, size_t n, const char* lit) {
-  size_t i = 0;
-  for (; i < n && lit[i] != '\0'; ++i) {
-    if (w[i] != lit[i]) {
-      return false;
-    }
-  }
-  return i == n && lit[i] == '\0';
-}
-
 int hex_digit(char c) {
   if (c >= '0' && c <= '9') {
     return c - '0';
@@ -99,23 +87,9 @@ parse_status parse_scenario(const char* text, size_t len, scenario* out, const c
   bool have_chip = false;
   bool absent = false;
   size_t i = 0;
-  while (i < len && text[i] != '\0') {
-    if (is_blank(text[i])) {
-      ++i;
-      continue;
-    }
-    if (text[i] == '#') {
-      while (i < len && text[i] != '\0' && text[i] != '\n') {
-        ++i;
-      }
-      continue;
-    }
-    const char* w = text + i;
-    size_t n = 0;
-    while (i < len && text[i] != '\0' && !is_blank(text[i]) && text[i] != '#') {
-      ++i;
-      ++n;
-    }
+  const char* w = nullptr;
+  size_t n = 0;
+  while (fwsim::next_word(text, len, &i, &w, &n)) {
     parse_status err = parse_status::ok;
     if (!have_chip) {
       have_chip = true;

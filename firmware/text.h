@@ -70,4 +70,47 @@ class text_builder {
   bool cut_ = false;
 };
 
+// The words of the test images' settings files (\sim.cfg, \board.cfg):
+// separated by blanks, '#' starting a comment to the end of its line.
+inline bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Whether the n characters at w are exactly lit.
+inline bool word_is(const char* w, size_t n, const char* lit) {
+  size_t i = 0;
+  for (; i < n && lit[i] != '\0'; ++i) {
+    if (w[i] != lit[i]) {
+      return false;
+    }
+  }
+  return i == n && lit[i] == '\0';
+}
+
+// The next word of text (len bytes at most, or up to a NUL) from *at on, which
+// is moved past it: false when only blanks and comments are left.
+inline bool next_word(const char* text, size_t len, size_t* at, const char** word, size_t* n) {
+  size_t i = *at;
+  while (i < len && text[i] != '\0') {
+    if (is_blank(text[i])) {
+      ++i;
+      continue;
+    }
+    if (text[i] == '#') {
+      while (i < len && text[i] != '\0' && text[i] != '\n') {
+        ++i;
+      }
+      continue;
+    }
+    *word = text + i;
+    *n = 0;
+    while (i < len && text[i] != '\0' && !is_blank(text[i]) && text[i] != '#') {
+      ++i;
+      ++*n;
+    }
+    *at = i;
+    return true;
+  }
+  *at = i;
+  return false;
+}
+
 }  // namespace fwsim

@@ -28,6 +28,7 @@
 #include "firmware/fake_board/fake_board_protocol.h"
 #include "firmware/fake_board/fake_bus.h"
 #include "firmware/fw_support.h"
+#include "firmware/platform_hooks.h"
 #include "firmware/sim_platform_protocol.h"
 #include "firmware/sim_scenario.h"
 #include "firmware/text.h"
@@ -85,127 +86,23 @@ EFI_TPL current_tpl() {
 
 // ---- time: the driver's waits, as in SimPlatform.efi ----
 
-using stall_fn = EFI_STATUS(EFIAPI*)(UINTN microseconds);
-constinit stall_fn firmware_stall = nullptr;
-struct image_range {
-  uintptr_t begin;
-  uintptr_t end;
-};
-constexpr size_t max_watched = 24;
-constinit image_range watched[max_watched] = {};
-constinit size_t watched_count = 0;
-
-bool from_driver(uintptr_t from) {
-  for (size_t i = 0; i < watched_count; ++i) {
-    if (from >= watched[i].begin && from < watched[i].end) {
-      return true;
-    }
-  }
-  return watched_count == 0;
-}
-
-EFI_STATUS EFIAPI counted_stall(UINTN microseconds) {
-  if (from_driver(reinterpret_cast<uintptr_t>(__builtin_return_address(0)))) {
-    ++counters.Stalls;
-    counters.StallUs += microseconds;
-  }
-  return firmware_stall(microseconds);
-}
-
-using locate_fn = EFI_STATUS(EFIAPI*)(const EFI_GUID* protocol, void* registration, void** iface);
-constinit locate_fn firmware_locate = nullptr;
-constinit EFI_RNG_PROTOCOL* firmware_rng = nullptr;
-
-EFI_STATUS EFIAPI noted_rng_info(EFI_RNG_PROTOCOL* /*self*/, UINTN* list_size, EFI_RNG_ALGORITHM* list) {
-  return firmware_rng->GetInfo(firmware_rng, list_size, list);
-}
-
-EFI_STATUS EFIAPI noted_rng_draw(EFI_RNG_PROTOCOL* /*self*/, EFI_RNG_ALGORITHM* algorithm, UINTN length, UINT8* value) {
-  const EFI_STATUS s = firmware_rng->GetRNG(firmware_rng, algorithm, length, value);
-  ++counters.RngDraws;
-  counters.RngStatus = s;
-  counters.RngValue = 0;
-  for (UINTN i = 0; s == EFI_SUCCESS && value != nullptr && i < length && i < 8; ++i) {
-    counters.RngValue = (counters.RngValue << 8) | value[i];
-  }
-  return s;
-}
-
-constinit EFI_RNG_PROTOCOL noted_rng = {&noted_rng_info, &noted_rng_draw};
-
-EFI_STATUS EFIAPI counted_locate(const EFI_GUID* protocol, void* registration, void** iface) {
-  const auto from = reinterpret_cast<uintptr_t>(__builtin_return_address(0));
-  const EFI_STATUS s = firmware_locate(protocol, registration, iface);
-  if (protocol != nullptr && guid_equal(*protocol, EFI_RNG_PROTOCOL_GUID) && from_driver(from)) {
-    ++counters.RngLocates;
-    if (s == EFI_SUCCESS && iface != nullptr && *iface != nullptr) {
-      firmware_rng = static_cast<EFI_RNG_PROTOCOL*>(*iface);
-      *iface = &noted_rng;
-    }
-  }
-  return s;
-}
-
-EFI_STATUS EFIAPI watch_driver(const void* base, UINT64 size) {
-  if (base == nullptr || size == 0) {
-    return EFI_INVALID_PARAMETER;
-  }
-  const auto begin = reinterpret_cast<uintptr_t>(base);
-  for (size_t i = 0; i < watched_count; ++i) {
-    if (watched[i].begin == begin) {
-      return EFI_SUCCESS;  // already watched (the test application names the driver again)
-    }
-  }
-  if (watched_count == max_watched) {
-    return EFI_OUT_OF_RESOURCES;
-  }
-  if (watched_count == 0) {
-    // Forget the firmware's own waits so far: the driver has not run yet.
-    counters.Stalls = 0;
-    counters.StallUs = 0;
-  }
-  watched[watched_count++] = {begin, begin + size};
-  return EFI_SUCCESS;
-}
-
-using load_fn = EFI_STATUS(EFIAPI*)(BOOLEAN boot_policy, EFI_HANDLE parent, EFI_DEVICE_PATH_PROTOCOL* path,
-                                    void* source, UINTN size, EFI_HANDLE* image);
-constinit load_fn firmware_load = nullptr;
-
 // The driver comes after the bridge: every image loaded once the bridge's
-// bus protocol is there.
+// bus protocol is there is watched.
+constexpr size_t max_driver_images = 24;
+
 EFI_STATUS EFIAPI watching_load(BOOLEAN boot_policy, EFI_HANDLE parent, EFI_DEVICE_PATH_PROTOCOL* path, void* source,
                                 UINTN size, EFI_HANDLE* image) {
-  const EFI_STATUS s = firmware_load(boot_policy, parent, path, source, size, image);
+  const EFI_STATUS s = fwhooks::firmware_load(boot_policy, parent, path, source, size, image);
   void* bridge = nullptr;
   void* li = nullptr;
   EFI_BOOT_SERVICES* bs = murvane::g_support.boot_services;
   if (s == EFI_SUCCESS && image != nullptr &&
-      firmware_locate(&EFI_ZELT_I2C_PROTOCOL_GUID, nullptr, &bridge) == EFI_SUCCESS &&
+      fwhooks::firmware_locate(&EFI_ZELT_I2C_PROTOCOL_GUID, nullptr, &bridge) == EFI_SUCCESS &&
       bs->HandleProtocol(*image, &fwefi::EFI_LOADED_IMAGE_PROTOCOL_GUID, &li) == EFI_SUCCESS) {
     const auto* loaded = static_cast<const fwefi::EFI_LOADED_IMAGE_PROTOCOL*>(li);
-    watch_driver(loaded->ImageBase, loaded->ImageSize);
+    fwhooks::watch_image(loaded->ImageBase, loaded->ImageSize);
   }
   return s;
-}
-
-EFI_STATUS hook_boot_services(EFI_BOOT_SERVICES* bs) {
-  using crc_fn = EFI_STATUS(EFIAPI*)(const void* data, UINTN size, UINT32* crc);
-  const auto crc32 = reinterpret_cast<crc_fn>(bs->CalculateCrc32);
-  if (bs->Stall == nullptr || bs->LocateProtocol == nullptr || bs->LoadImage == nullptr || crc32 == nullptr) {
-    return EFI_UNSUPPORTED;
-  }
-  firmware_stall = bs->Stall;
-  bs->Stall = &counted_stall;
-  firmware_locate = bs->LocateProtocol;
-  bs->LocateProtocol = &counted_locate;
-  firmware_load = bs->LoadImage;
-  bs->LoadImage = &watching_load;
-  bs->Hdr.CRC32 = 0;
-  UINT32 crc = 0;
-  crc32(bs, bs->Hdr.HeaderSize, &crc);
-  bs->Hdr.CRC32 = crc;
-  return EFI_SUCCESS;
 }
 
 // ---- the I2C stack ----
@@ -307,7 +204,7 @@ EFI_STATUS EFIAPI gpio_set_pull(EMBEDDED_GPIO* /*self*/, EMBEDDED_GPIO_PIN /*pin
 constinit EMBEDDED_GPIO gpio = {&gpio_get, &gpio_set, &gpio_get_mode, &gpio_set_pull};
 
 constinit MURVANE_SIM_PLATFORM_PROTOCOL sim_protocol = {MURVANE_SIM_PLATFORM_PROTOCOL_REVISION, scenario_text, nullptr,
-                                                        &counters, &watch_driver};
+                                                        &counters, &fwhooks::watch_image};
 
 sim::chip_model* model_for(sim::family_id family) {
   switch (family) {
@@ -465,7 +362,7 @@ extern "C" EFI_STATUS EFIAPI fake_board_main(EFI_HANDLE image, EFI_SYSTEM_TABLE*
     return s;
   }
   // From here on an interface of ours is installed: stay resident.
-  if (EFI_ERROR(hook_boot_services(st->BootServices))) {
+  if (EFI_ERROR(fwhooks::hook_boot_services(st->BootServices, &counters, max_driver_images, &watching_load))) {
     say("cannot hook the firmware's boot services", "");
     return EFI_SUCCESS;
   }

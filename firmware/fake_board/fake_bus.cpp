@@ -1,52 +1,23 @@
 #include "firmware/fake_board/fake_bus.h"
 
+#include "firmware/text.h"
 #include "sim/bus_timing.h"
 
 namespace fakeboard {
 
-namespace {
-
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-bool word_is(const char* w, size_t n, const char* lit) {
-  size_t i = 0;
-  for (; i < n && lit[i] != '\0'; ++i) {
-    if (w[i] != lit[i]) {
-      return false;
-    }
-  }
-  return i == n && lit[i] == '\0';
-}
-
-}  // namespace
-
 bool parse_quirks(const char* text, size_t len, quirks* out, const char** bad_word) {
   quirks q = {};
   size_t i = 0;
-  while (i < len && text[i] != '\0') {
-    if (is_blank(text[i])) {
-      ++i;
-      continue;
-    }
-    if (text[i] == '#') {
-      while (i < len && text[i] != '\0' && text[i] != '\n') {
-        ++i;
-      }
-      continue;
-    }
-    const char* w = text + i;
-    size_t n = 0;
-    while (i < len && text[i] != '\0' && !is_blank(text[i]) && text[i] != '#') {
-      ++i;
-      ++n;
-    }
-    if (word_is(w, n, "status-only")) {
+  const char* w = nullptr;
+  size_t n = 0;
+  while (fwsim::next_word(text, len, &i, &w, &n)) {
+    if (fwsim::word_is(w, n, "status-only")) {
       q.status_only = true;
-    } else if (word_is(w, n, "nack-no-response")) {
+    } else if (fwsim::word_is(w, n, "nack-no-response")) {
       q.nack_no_response = true;
-    } else if (word_is(w, n, "round-down")) {
+    } else if (fwsim::word_is(w, n, "round-down")) {
       q.round_down = true;
-    } else if (word_is(w, n, "nack-success")) {
+    } else if (fwsim::word_is(w, n, "nack-success")) {
       q.nack_success = true;
     } else {
       if (bad_word != nullptr) {
