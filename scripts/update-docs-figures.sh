@@ -3,8 +3,13 @@
 #   docs/performance.md  the image size and its sections (Murvane.efi), and
 #                        the modeled bring-up table (murvane-bench --modeled);
 #   docs/reliability.md  the fault sweep's runs per model and call
-#                        (murvane-bench --sweep-table) and the worst-case
-#                        bound tables (murvane-doc-tables worst-case);
+#                        (murvane-bench --sweep-table), its failed-transfer
+#                        runs that left a protocol violation (the sweep's
+#                        runs, one model a family: murvane-doc-tables
+#                        sweep-violations), the terms of every bring-up
+#                        (murvane-doc-tables bring-up-terms) and the
+#                        worst-case bound tables (murvane-doc-tables
+#                        worst-case);
 #   docs/porting.md      the worst-case bring-up time per family;
 #   docs/models.md       the family and model tables, from core/family_list.h
 #                        and the chip models' facts.
@@ -93,8 +98,8 @@ relocs=$("$readobj" --coff-basereloc "$image" | grep -c 'Type: DIR64' || true)
 
 # --- Tables of every family and model -----------------------------------
 # The tables that list every family or model: from core/family_list.h, the
-# chip models' facts and the worst-case paths.
-for block in bounds worst-case families models; do
+# chip models' facts, the worst-case paths and the fault sweep's runs.
+for block in bounds bring-up-terms worst-case sweep-violations families models; do
   case "$block" in
     bounds) what=bring-up-bounds ;;
     *) what=$block ;;
@@ -120,7 +125,7 @@ for page in docs/performance.md docs/reliability.md docs/porting.md docs/models.
   cp "$page" "$work/$base"
   case "$page" in
     docs/performance.md) blocks="image modeled" ;;
-    docs/reliability.md) blocks="sweep worst-case" ;;
+    docs/reliability.md) blocks="sweep-violations sweep bring-up-terms worst-case" ;;
     docs/porting.md) blocks="bounds" ;;
     docs/models.md) blocks="families models" ;;
   esac

@@ -3,13 +3,15 @@
 // paths, for scripts/update-docs-figures.sh to put between the pages'
 // "figures" markers. With a new line in the list, that script rewrites them.
 //
-// usage: murvane-doc-tables families | models | bring-up-bounds | worst-case | family-count
+// usage: murvane-doc-tables families | models | bring-up-bounds | bring-up-terms | worst-case
+//                           | sweep-violations | family-count
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "sim/models/family_facts.h"
 #include "sim/models/model_table.h"
+#include "tests/fault_sweep.h"
 #include "tests/worst_case.h"
 
 namespace {
@@ -95,6 +97,26 @@ void print_bring_up_bounds() {
   }
 }
 
+// The fault sweep's failed-transfer runs that left a protocol violation in
+// the chip model, per family and call: the sweep's own runs on the family's
+// first model (every model of a family has the same counts).
+void print_sweep_violations() {
+  std::printf("| family | entry | Start | get_f0 | offset_calibration |\n|---|---|---|---|---|\n");
+  for (const sim::family_id f : sim::all_families) {
+    const sim::model_info& model = sim::first_model_of(f);
+    std::printf("| %s |", model.family_name);
+    for (const murvane_test::SweepCall call : murvane_test::sweep_calls) {
+      const murvane_test::SweepViolations v = murvane_test::sweep_violations(model.name, call);
+      if (v.runs == 0) {
+        std::printf(" no transfers |");
+      } else {
+        std::printf(" %d of %d |", v.with_violations, v.runs);
+      }
+    }
+    std::printf("\n");
+  }
+}
+
 void print_family_count() {
   constexpr const char* words[] = {"no",    "one",   "two",  "three", "four",   "five",  "six",
                                    "seven", "eight", "nine", "ten",   "eleven", "twelve"};
@@ -115,12 +137,19 @@ int main(int argc, char** argv) {
     print_models();
   } else if (what == "bring-up-bounds") {
     print_bring_up_bounds();
+  } else if (what == "bring-up-terms") {
+    std::fputs(murvane_test::bringup_terms_table().c_str(), stdout);
   } else if (what == "worst-case") {
     std::fputs(murvane_test::worst_case_tables().c_str(), stdout);
+  } else if (what == "sweep-violations") {
+    print_sweep_violations();
   } else if (what == "family-count") {
     print_family_count();
   } else {
-    std::fprintf(stderr, "usage: murvane-doc-tables families | models | bring-up-bounds | worst-case | family-count\n");
+    std::fprintf(stderr,
+                 "usage: murvane-doc-tables families | models | bring-up-bounds | bring-up-terms | worst-case | "
+                 "sweep-violations | "
+                 "family-count\n");
     return 2;
   }
   return 0;

@@ -34,32 +34,54 @@ family_paths paths_of(sim::family_id family) {
   std::abort();
 }
 
-// The bring-up (core/bringup.cpp with core/identify.cpp), the same for the
-// entry point and for Start: the stack guard and the install make no stall
-// and no bus transfer.
-cost bringup(const family_paths& p) {
+// The terms of the bring-up's whole sequence (core/bringup.cpp with
+// core/identify.cpp), the same for the entry point and for Start: the stack
+// guard and the install make no stall and no bus transfer.
+struct bringup_terms {
+  cost select_miss;     // a reset pulse, the identifier read, the wait before the retry
+  cost select_found;    // reset_and_select_family with its retry taken
+  cost identify_miss;   // identify_chip's read and wait before its retry
+  cost identification;  // both identifications needing their retry
+  cost qualify_check;
+  cost calibration;
+  cost marker;  // 0x00 <- 0xAA when the family's calibration can fail
+  cost chip_init;
+  cost ram_load;
+  cost play;
+};
+
+constexpr uint64_t id_passes = 2;  // core/identify.cpp: a retry after a new reset pulse
+
+bringup_terms terms_of(const family_paths& p) {
   using murvane::id_retry_wait_us;
   using murvane::reset_low_us;
   using murvane::reset_settle_us;
-  constexpr uint64_t id_passes = 2;  // core/identify.cpp: a retry after a new reset pulse
 
   const cost reset_pulse = wait(reset_low_us) + wait(reset_settle_us);
   // 0x00 reads a marker of a 16-bit identifier, then 0x57 and 0x58.
   const cost read_chip_id = 3 * read;
-  const cost select_miss = reset_pulse + read_chip_id + wait(id_retry_wait_us);
-  const cost select_found = (id_passes - 1) * select_miss + reset_pulse + read_chip_id;
-  const cost identify_miss = read_chip_id + wait(id_retry_wait_us);
-  const cost identify_found = (id_passes - 1) * identify_miss + read_chip_id;
+  bringup_terms t{};
+  t.select_miss = reset_pulse + read_chip_id + wait(id_retry_wait_us);
+  t.select_found = (id_passes - 1) * t.select_miss + reset_pulse + read_chip_id;
+  t.identify_miss = read_chip_id + wait(id_retry_wait_us);
+  t.identification = t.select_found + (id_passes - 1) * t.identify_miss + read_chip_id;
+  t.qualify_check = p.qualify_check;
+  t.calibration = p.offset_calibration;
+  t.marker = p.offset_can_fail ? write : none;
+  t.chip_init = p.chip_init;
+  t.ram_load = p.ram_access_on + p.set_ram_base + p.write_ram + p.ram_access_off;
+  t.play = 2 * p.set_sequence + p.set_sequence_loop + p.set_gain + p.play_ram + p.set_go;
+  return t;
+}
 
-  const cost calibration = p.offset_calibration + (p.offset_can_fail ? write : none);  // 0x00 <- 0xAA on failure
-  const cost ram_load = p.ram_access_on + p.set_ram_base + p.write_ram + p.ram_access_off;
-  const cost play = 2 * p.set_sequence + p.set_sequence_loop + p.set_gain + p.play_ram + p.set_go;
-  const cost identified = select_found + p.qualify_check + identify_found;
+cost bringup(const family_paths& p) {
+  const bringup_terms t = terms_of(p);
   return longest({
-      id_passes * select_miss,                                     // no known identifier
-      select_found + p.qualify_check,                              // part rejected
-      select_found + p.qualify_check + id_passes * identify_miss,  // model not confirmed
-      identified + calibration + p.chip_init + ram_load + play,    // the whole sequence
+      id_passes * t.select_miss,                                       // no known identifier
+      t.select_found + t.qualify_check,                                // part rejected
+      t.select_found + t.qualify_check + id_passes * t.identify_miss,  // model not confirmed
+      t.identification + t.qualify_check + t.calibration + t.marker +  // the whole sequence
+          t.chip_init + t.ram_load + t.play,
   });
 }
 
@@ -126,6 +148,50 @@ std::string separator(size_t columns) {
 const char* family_name(sim::family_id f) { return sim::first_model_of(f).family_name; }
 
 }  // namespace
+
+// "3000 µs + 8 R + 4 W", leaving out what is zero; "nothing" for none.
+std::string term_text(const worst_case_cost& c) {
+  std::string out;
+  const auto add = [&out](uint64_t n, const char* unit) {
+    if (n != 0) {
+      out += (out.empty() ? "" : " + ") + std::to_string(n) + unit;
+    }
+  };
+  add(c.wait_us, " µs");
+  add(c.reads, " R");
+  add(c.writes, " W");
+  return out.empty() ? "nothing" : out;
+}
+
+std::string bringup_terms_table() {
+  using term_of = cost (*)(const bringup_terms&);
+  struct row {
+    const char* name;
+    term_of term;
+  };
+  static constexpr row rows[] = {
+      {"identification", [](const bringup_terms& t) { return t.identification; }},
+      {"`qualify_check`", [](const bringup_terms& t) { return t.qualify_check; }},
+      {"`offset_calibration`", [](const bringup_terms& t) { return t.calibration; }},
+      {"marker (0x00 ← 0xAA)", [](const bringup_terms& t) { return t.marker; }},
+      {"`chip_init`", [](const bringup_terms& t) { return t.chip_init; }},
+      {"SRAM load", [](const bringup_terms& t) { return t.ram_load; }},
+      {"play", [](const bringup_terms& t) { return t.play; }},
+  };
+  std::string out = "| term |";
+  for (sim::family_id f : all_families) {
+    out += std::string(" ") + family_name(f) + " |";
+  }
+  out += "\n" + separator(1 + sim::family_count);
+  for (const row& r : rows) {
+    out += std::string("| ") + r.name + " |";
+    for (sim::family_id f : all_families) {
+      out += " " + term_text(r.term(terms_of(paths_of(f)))) + " |";
+    }
+    out += "\n";
+  }
+  return out;
+}
 
 std::string worst_case_ms(uint64_t us) { return std::to_string(us) + " µs (" + format_ms(us) + " ms)"; }
 

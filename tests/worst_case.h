@@ -28,6 +28,9 @@ uint64_t worst_case_any_family_us(const std::string& call);
 // The bound tables of docs/reliability.md (one column a family in the last),
 // as scripts/update-docs-figures.sh writes them and test_worst_case checks.
 std::string worst_case_tables();
+// The terms of the bring-up's whole sequence, a column a family
+// (docs/reliability.md, written by scripts/update-docs-figures.sh).
+std::string bringup_terms_table();
 // "44850 µs (44.9 ms)".
 std::string worst_case_ms(uint64_t us);
 
