@@ -1,6 +1,6 @@
 // The standard I2C and GPIO protocols of EDK2 boards, as the bridge and the
-// fake board use them: EFI_I2C_MASTER_PROTOCOL and EFI_I2C_IO_PROTOCOL (UEFI
-// Platform Initialization specification, volume 5) and EDK2's EMBEDDED_GPIO.
+// fake board use them: EFI_I2C_MASTER_PROTOCOL and EFI_I2C_IO_PROTOCOL (the PI
+// standard's I2C volume) and EDK2's EMBEDDED_GPIO.
 // Written from the documented layouts: member order, argument order and
 // values; the offsets are checked below for 64-bit targets.
 #pragma once

@@ -2,8 +2,8 @@
   The few UEFI definitions the Murvane protocol headers and the examples
   need, for C code built without EDK2: base types, EFI_STATUS values,
   EFI_GUID, EFIAPI, and the system table and boot services up to the slots
-  the examples call. Written from the public UEFI specification; the names
-  are the specification's, so code written against this file builds
+  the examples call. Written from the public UEFI standard; the names
+  are the standard's, so code written against this file builds
   unchanged against EDK2's <Uefi.h>.
 
   The protocol headers (Protocol/ZeltI2cHaptic.h, Protocol/ZeltI2c.h,
@@ -105,7 +105,7 @@ typedef EFI_STATUS(EFIAPI* EFI_SET_WATCHDOG_TIMER)(UINTN Timeout, UINT64 Watchdo
                                                    CHAR16* WatchdogData);
 typedef EFI_STATUS(EFIAPI* EFI_LOCATE_PROTOCOL)(CONST EFI_GUID* Protocol, VOID* Registration, VOID** Interface);
 
-/* Boot services up to LocateProtocol, in the specification's order; the
+/* Boot services up to LocateProtocol, in the standard's order; the
    slots not named here only keep the others at their places. */
 typedef struct {
   EFI_TABLE_HEADER Hdr;
