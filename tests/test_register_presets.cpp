@@ -60,8 +60,8 @@ class RegisterPresets : public ::testing::TestWithParam<PresetCase> {};
 TEST_P(RegisterPresets, UpdatesWriteTheirFieldWholeAndKeepEveryBitOutside) {
   const PresetCase& c = GetParam();
   std::map<int, int> field;
-  for (size_t i = 0; i < c.facts->bring_up_field_count; ++i) {
-    field[c.facts->bring_up_fields[i].reg] = c.facts->bring_up_fields[i].bits;
+  for (const sim::reg_field_bits& f : c.facts->bring_up_fields) {
+    field[f.reg] = f.bits;
   }
   const std::set<int> untouched = identification_regs(c.model);
   std::map<int, std::vector<int>> inside_by_preset[2];  // register: the in-field bits of each update

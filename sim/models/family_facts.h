@@ -24,6 +24,20 @@ struct reg_name {
   const char* name;
 };
 
+// A constant table and its length, taken together from the array so that
+// the length cannot disagree with it.
+template <typename T>
+struct table_view {
+  const T* items = nullptr;
+  size_t count = 0;
+
+  constexpr table_view() = default;
+  template <size_t N>
+  constexpr table_view(const T (&array)[N]) : items(array), count(N) {}  // NOLINT(google-explicit-constructor)
+  constexpr const T* begin() const { return items; }
+  constexpr const T* end() const { return items + count; }
+};
+
 // A register and some of its bits.
 struct reg_field_bits {
   uint8_t reg;
@@ -65,8 +79,7 @@ struct family_facts {
   } offset;
   // The registers the bring-up updates (read-modify-write), each with the
   // bits its updates may change: every other bit keeps its value.
-  const reg_field_bits* bring_up_fields;
-  size_t bring_up_field_count;
+  table_view<reg_field_bits> bring_up_fields;
   // Turns every knob of the model that makes the driver wait longest: the
   // state it polls for never comes, its calibration runs in full and fails.
   void (*make_slowest)(chip_model& model);
@@ -75,8 +88,7 @@ struct family_facts {
   // every other register the driver gives a role.
   uint8_t seq_base;
   uint8_t loop_base;
-  const reg_name* reg_names;
-  size_t reg_name_count;
+  table_view<reg_name> reg_names;
 };
 
 #define SIM_DECLARE_FACTS(name, letter) extern const family_facts name##_facts;

@@ -278,7 +278,6 @@ constexpr family_facts zq310x_facts = {
     .period_lo = 0x69,
     .offset = {0x5F, 0x5F, 2, "Murvane: calibration offset failed\n"},
     .bring_up_fields = zq310x_bring_up_fields,
-    .bring_up_field_count = sizeof(zq310x_bring_up_fields) / sizeof(zq310x_bring_up_fields[0]),
     .make_slowest =
         [](chip_model& m) {
           auto& z = static_cast<zq310x_model&>(m);
@@ -289,7 +288,6 @@ constexpr family_facts zq310x_facts = {
     .seq_base = 0x07,
     .loop_base = 0x0F,
     .reg_names = zq310x_reg_names,
-    .reg_name_count = sizeof(zq310x_reg_names) / sizeof(zq310x_reg_names[0]),
 };
 
 }  // namespace sim

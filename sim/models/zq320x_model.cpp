@@ -222,7 +222,6 @@ constexpr family_facts zq320x_facts = {
     .period_lo = 0x26,
     .offset = {0x52, 0x57, 1, "Murvane: offset calibration out of range\n"},
     .bring_up_fields = zq320x_bring_up_fields,
-    .bring_up_field_count = sizeof(zq320x_bring_up_fields) / sizeof(zq320x_bring_up_fields[0]),
     .make_slowest =
         [](chip_model& m) {
           zq320x_knobs_of(m)->never_standby = true;
@@ -231,7 +230,6 @@ constexpr family_facts zq320x_facts = {
     .seq_base = 0x0A,
     .loop_base = 0x12,
     .reg_names = zq320x_reg_names,
-    .reg_name_count = sizeof(zq320x_reg_names) / sizeof(zq320x_reg_names[0]),
 };
 
 }  // namespace sim

@@ -198,7 +198,6 @@ constexpr family_facts zq330x_facts = {
     .period_lo = 0x26,
     .offset = {0x00, 0x00, 0, ""},
     .bring_up_fields = zq330x_bring_up_fields,
-    .bring_up_field_count = sizeof(zq330x_bring_up_fields) / sizeof(zq330x_bring_up_fields[0]),
     .make_slowest =
         [](chip_model& m) {
           static_cast<zq330x_model&>(m).never_standby = true;
@@ -207,7 +206,6 @@ constexpr family_facts zq330x_facts = {
     .seq_base = 0x0A,
     .loop_base = 0x12,
     .reg_names = zq330x_reg_names,
-    .reg_name_count = sizeof(zq330x_reg_names) / sizeof(zq330x_reg_names[0]),
 };
 
 }  // namespace sim

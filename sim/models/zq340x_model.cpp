@@ -246,7 +246,6 @@ constexpr family_facts zq340x_facts = {
     .period_lo = 0x26,
     .offset = {0x4D, 0x50, 1, "offset calibration out of range\n"},
     .bring_up_fields = zq340x_bring_up_fields,
-    .bring_up_field_count = sizeof(zq340x_bring_up_fields) / sizeof(zq340x_bring_up_fields[0]),
     .make_slowest =
         [](chip_model& m) {
           static_cast<zq340x_model&>(m).never_standby = true;
@@ -255,7 +254,6 @@ constexpr family_facts zq340x_facts = {
     .seq_base = 0x0A,
     .loop_base = 0x12,
     .reg_names = zq340x_reg_names,
-    .reg_name_count = sizeof(zq340x_reg_names) / sizeof(zq340x_reg_names[0]),
 };
 
 }  // namespace sim

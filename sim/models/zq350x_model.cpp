@@ -263,7 +263,6 @@ constexpr family_facts zq350x_facts = {
     .period_lo = 0x26,
     .offset = {0x00, 0x00, 0, ""},
     .bring_up_fields = zq350x_bring_up_fields,
-    .bring_up_field_count = sizeof(zq350x_bring_up_fields) / sizeof(zq350x_bring_up_fields[0]),
     .make_slowest =
         [](chip_model& m) {
           auto& z = static_cast<zq350x_model&>(m);
@@ -274,7 +273,6 @@ constexpr family_facts zq350x_facts = {
     .seq_base = 0x0A,
     .loop_base = 0x12,
     .reg_names = zq350x_reg_names,
-    .reg_name_count = sizeof(zq350x_reg_names) / sizeof(zq350x_reg_names[0]),
 };
 
 }  // namespace sim

@@ -293,7 +293,6 @@ constexpr family_facts zq360x_facts = {
     .period_lo = 0x26,
     .offset = {0x4D, 0x50, 1, "Murvane: offset calibration out of range"},
     .bring_up_fields = zq360x_bring_up_fields,
-    .bring_up_field_count = sizeof(zq360x_bring_up_fields) / sizeof(zq360x_bring_up_fields[0]),
     .make_slowest =
         [](chip_model& m) {
           static_cast<zq360x_model&>(m).never_standby = true;
@@ -302,7 +301,6 @@ constexpr family_facts zq360x_facts = {
     .seq_base = 0x0A,
     .loop_base = 0x12,
     .reg_names = zq360x_reg_names,
-    .reg_name_count = sizeof(zq360x_reg_names) / sizeof(zq360x_reg_names[0]),
 };
 
 }  // namespace sim

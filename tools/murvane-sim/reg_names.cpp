@@ -18,10 +18,10 @@ constexpr unsigned sequencer_slots = 8;
 // family's offset calibration fails).
 constexpr reg_name shared_regs[] = {{0x00, "chip ID"}, {0x57, "chip ID high"}, {0x58, "chip ID low"}};
 
-const char* find(const reg_name* regs, size_t count, uint8_t reg) {
-  for (size_t i = 0; i < count; ++i) {
-    if (regs[i].reg == reg) {
-      return regs[i].name;
+const char* find(sim::table_view<reg_name> regs, uint8_t reg) {
+  for (const reg_name& r : regs) {
+    if (r.reg == reg) {
+      return r.name;
     }
   }
   return nullptr;
@@ -35,7 +35,7 @@ std::string register_name(const std::string& family, uint8_t reg) {
       continue;
     }
     const sim::family_facts& f = sim::facts_of(id);
-    if (const char* name = find(f.reg_names, f.reg_name_count, reg)) {
+    if (const char* name = find(f.reg_names, reg)) {
       return name;
     }
     if (reg >= f.seq_base && reg < f.seq_base + sequencer_slots) {
@@ -47,7 +47,7 @@ std::string register_name(const std::string& family, uint8_t reg) {
     }
     break;
   }
-  const char* shared = find(shared_regs, sizeof(shared_regs) / sizeof(shared_regs[0]), reg);
+  const char* shared = find(shared_regs, reg);
   return shared != nullptr ? shared : "";
 }
 
