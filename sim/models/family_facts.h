@@ -50,24 +50,24 @@ struct family_facts {
   struct {
     uint8_t reg;
     uint8_t mask;
-  } qualification;
+  } qualification{};
   // The state register the driver polls for standby (idle), and the bits of
   // it that hold the state: any one of them set is a busy chip.
-  uint8_t state_reg;
-  uint8_t state_mask;
+  uint8_t state_reg = 0;
+  uint8_t state_mask = 0;
   // Play control, where GO is written; and the play-mode register stop sets
   // to its stop mode before GO (0: this family's stop clears GO instead).
-  uint8_t go_reg;
-  uint8_t stop_mode_reg;
+  uint8_t go_reg = 0;
+  uint8_t stop_mode_reg = 0;
   // The playback gain register, and the bits of the play-mode register that
   // all read 0 while the RAM sequence plays.
-  uint8_t gain_reg;
+  uint8_t gain_reg = 0;
   struct {
     uint8_t reg;
     uint8_t mask;
-  } ram_mode;
+  } ram_mode{};
   // The low byte of the measured f0 period, read last.
-  uint8_t period_lo;
+  uint8_t period_lo = 0;
   // The offset calibration's traffic: the write that starts it, the register
   // of its last result reading and which reading of it that is; the message
   // the driver logs when it fails. start_reg 0: no calibration traffic.
@@ -76,18 +76,18 @@ struct family_facts {
     uint8_t result_reg;
     uint8_t result_read_nth;
     const char* fail_message;
-  } offset;
+  } offset{};
   // The registers the bring-up updates (read-modify-write), each with the
   // bits its updates may change: every other bit keeps its value.
   table_view<reg_field_bits> bring_up_fields;
   // Turns every knob of the model that makes the driver wait longest: the
   // state it polls for never comes, its calibration runs in full and fails.
-  void (*make_slowest)(chip_model& model);
+  void (*make_slowest)(chip_model& model) = nullptr;
   // Names for the traces: the sequencer (eight waveform registers from
   // seq_base, a loop nibble per slot, two a register, from loop_base) and
   // every other register the driver gives a role.
-  uint8_t seq_base;
-  uint8_t loop_base;
+  uint8_t seq_base = 0;
+  uint8_t loop_base = 0;
   table_view<reg_name> reg_names;
 };
 
