@@ -194,7 +194,7 @@ void print_modeled() {
 }
 
 // Transfers of one healthy call on a fresh chip and platform, counted as
-// tests/test_fault_sweep.cpp counts them: for every call but the entry the
+// tests/driver/test_fault_sweep.cpp counts them: for every call but the entry the
 // entry runs first, and only the call's own transfers count.
 uint64_t healthy_transfers(const char* model, const std::string& call) {
   sim::reset_driver_state();

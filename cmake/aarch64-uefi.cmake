@@ -1,6 +1,6 @@
 # Cross toolchain for the AArch64 UEFI images: clang 14 compiling for the
 # PE/COFF (Microsoft ABI) target that UEFI uses on Arm, lld-link linking.
-# With this toolchain the project builds the images only (see firmware/).
+# With this toolchain the project builds the images only (see cmake/efi_images.cmake).
 set(CMAKE_SYSTEM_NAME Generic)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
 set(MURVANE_EFI ON CACHE BOOL "Cross build of the UEFI images" FORCE)

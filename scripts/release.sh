@@ -76,7 +76,7 @@ cp "$image" "$build/images/Murvane.map" "$build/images/board-settings.txt" "$sta
 cp -R "$root/integration/MurvanePkg" "$stage/MurvanePkg"
 cp "$image" "$stage/MurvanePkg/Murvane/Murvane.efi"
 cp "$build/generated/murvane/MurvaneBoardSettings.h" "$stage/MurvanePkg/Include/MurvaneBoardSettings.h"
-cp "$root/firmware/consumer/consumer.c" "$stage/examples/Consumer.c"
+cp "$root/integration/examples/Consumer.c" "$stage/examples/Consumer.c"
 cp "$root/integration/examples/StubPlatform.c" "$stage/examples/StubPlatform.c"
 # The bundle's README: the version, and a row per chip model from the one
 # list of models (core/family_list.h).
@@ -91,7 +91,7 @@ awk -v version="$version" -v models="$models" '{ gsub(/@VERSION@/, version) } $0
   "$root/integration/bundle/README.md" >"$stage/README.md"
 # The dependency expression comes from the driver's own GUIDs, by the host
 # tool the host build makes (built here when it is not there yet).
-depex_tool="$root/build/default/tools/murvane-depex"
+depex_tool="$root/build/default/integration/depex/murvane-depex"
 if [ ! -x "$depex_tool" ]; then
   cmake --preset default >/dev/null
   cmake --build --preset default --target murvane-depex >&2

@@ -1,4 +1,4 @@
-// One run of the fault sweep (tests/test_fault_sweep.cpp): a call on a fresh
+// One run of the fault sweep (tests/driver/test_fault_sweep.cpp): a call on a fresh
 // board, healthy or with a transfer of it failing. murvane-doc-tables runs
 // the same runs to count the protocol violations docs/reliability.md shows.
 #pragma once

@@ -1,0 +1,44 @@
+// The driver's waits and its use of the firmware's RNG, as the test platforms
+// (SimPlatform.efi, FakeBoard.efi) count them: a counting step in front of
+// the firmware's Stall and LocateProtocol in the boot-services table. Only
+// calls from the watched images count (every call while none is watched);
+// which images those are is each platform's own choice, made in the
+// LoadImage hook it installs with these.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "platform/efi.h"
+#include "testbench/qemu/sim_platform_protocol.h"
+
+namespace fwhooks {
+
+using load_fn = EFI_STATUS(EFIAPI*)(BOOLEAN boot_policy, EFI_HANDLE parent, EFI_DEVICE_PATH_PROTOCOL* path,
+                                    void* source, UINTN size, EFI_HANDLE* image);
+
+// The most images one platform can watch.
+constexpr size_t max_watched = 24;
+
+// Puts the counting Stall and LocateProtocol and the platform's watching_load
+// in front of the firmware's Stall, LocateProtocol and LoadImage, and
+// refreshes the table's checksum as firmware expects. The counts go to
+// *counters; at most max_images (<= max_watched) images are watched.
+// EFI_UNSUPPORTED, with the table untouched, when the firmware lacks one.
+EFI_STATUS hook_boot_services(EFI_BOOT_SERVICES* bs, MURVANE_SIM_COUNTERS* counters, size_t max_images,
+                              load_fn watching_load);
+
+// The firmware's own LoadImage and LocateProtocol, past the hooks.
+EFI_STATUS firmware_load(BOOLEAN boot_policy, EFI_HANDLE parent, EFI_DEVICE_PATH_PROTOCOL* path, void* source,
+                         UINTN size, EFI_HANDLE* image);
+EFI_STATUS firmware_locate(const EFI_GUID* protocol, void* registration, void** iface);
+
+// Counts the calls made from the image at [base, base + size) from now on;
+// the first image watched clears the waits counted so far.
+// (MURVANE_SIM_PLATFORM_PROTOCOL.WatchDriver.)
+EFI_STATUS EFIAPI watch_image(const void* base, UINT64 size);
+
+// How many images are watched.
+size_t watched_images();
+
+}  // namespace fwhooks

@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# The release bundle: scripts/release.sh on an already built UEFI build, then
+# the archive unpacked and checked: its name carries the project's version,
+# it holds the image (the very one built, printing that version), its map,
+# the board settings (as text and as the C header the build generated), its
+# own README, the integrator's package the tree has and the two examples,
+# and SHA256SUMS lists every file exactly once with the right sum.
+# (release_bundle_alone_test.sh builds and boots from it alone.)
+# usage: release_bundle_test.sh SOURCE_DIR EFI_BUILD_DIR WORK_DIR
+set -euo pipefail
+src="$1" efi="$2" work="$3"
+rm -rf "$work"
+mkdir -p "$work"
+
+bundle=$("$src/scripts/release.sh" --build "$efi" --out "$work/out")
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+pass() { echo "ok:   $*"; }
+
+version=$(sed -n 's/^project(murvane VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
+[ -n "$version" ] || { echo "FAIL: no version in $src/CMakeLists.txt"; exit 1; }
+name="murvane-$version-aarch64"
+[ "$bundle" = "$work/out/$name.tar.gz" ] && [ -f "$bundle" ] && pass "bundle $name.tar.gz" \
+  || { echo "FAIL: release.sh printed \"$bundle\", expected $work/out/$name.tar.gz"; exit 1; }
+
+mkdir "$work/unpacked"
+tar -C "$work/unpacked" -xzf "$bundle"
+top=$(ls "$work/unpacked")
+[ "$top" = "$name" ] && pass "one top folder, $name" || fail "top level is \"$top\", expected $name"
+dir="$work/unpacked/$name"
+
+required=(Murvane.efi Murvane.map SHA256SUMS board-settings.txt README.md examples/Consumer.c
+          examples/StubPlatform.c MurvanePkg/Include/MurvaneBoardSettings.h)
+while IFS= read -r f; do required+=("MurvanePkg/${f#"$src/integration/MurvanePkg/"}"); done \
+  < <(find "$src/integration/MurvanePkg" -type f)
+required+=(MurvanePkg/Murvane/Murvane.efi MurvanePkg/Murvane/Murvane.depex)
+required+=(MurvaneBridge.efi MurvaneBridge.map bridge-settings.txt MurvanePkg/MurvaneBridge/MurvaneBridge.efi
+           MurvanePkg/MurvaneBridge/MurvaneBridge.depex)
+for f in "${required[@]}"; do
+  [ -f "$dir/$f" ] || fail "missing $f"
+done
+pass "${#required[@]} required files looked for"
+
+if (cd "$dir" && sha256sum --check --strict --quiet SHA256SUMS); then
+  pass "every checksum in SHA256SUMS matches"
+else
+  fail "sha256sum --check SHA256SUMS failed"
+fi
+listed=$(cd "$dir" && awk '{ sub(/^\*/, "", $2); print $2 }' SHA256SUMS | LC_ALL=C sort)
+present=$(cd "$dir" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort)
+[ "$listed" = "$present" ] && pass "SHA256SUMS lists every file, once" \
+  || fail "SHA256SUMS and the files differ: $(diff <(echo "$listed") <(echo "$present") | tr '\n' ' ')"
+[ "$(echo "$listed" | uniq -d)" = "" ] || fail "SHA256SUMS lists a file twice"
+
+cmp -s "$dir/Murvane.efi" "$efi/images/Murvane.efi" && pass "Murvane.efi is the image built" \
+  || fail "Murvane.efi differs from $efi/images/Murvane.efi"
+cmp -s "$dir/MurvanePkg/Murvane/Murvane.efi" "$efi/images/Murvane.efi" \
+  && pass "the package's Murvane.efi is the image built" || fail "MurvanePkg/Murvane/Murvane.efi differs"
+bash "$src/scripts/lint-edk2-modules.sh" "$dir/MurvanePkg" >/dev/null \
+  && pass "the package passes the module-file lint" || fail "the bundled MurvanePkg fails the module-file lint"
+grep -aqF "Murvane: zq uefi driver version is v$version" "$dir/Murvane.efi" \
+  && pass "the image's version line says v$version" || fail "the image does not print version $version"
+cmp -s "$dir/board-settings.txt" "$efi/images/board-settings.txt" \
+  && pass "board-settings.txt is the one the image was built with" || fail "board-settings.txt differs"
+for setting in MURVANE_I2C_INSTANCE MURVANE_I2C_SPEED_KHZ MURVANE_I2C_ADDRESS MURVANE_I2C_CONFIG_WORDS_3_TO_6 \
+               MURVANE_RESET_PIN_WORD MURVANE_RESET_PIN_GPIO; do
+  grep -q "^$setting=" "$dir/board-settings.txt" || fail "board-settings.txt has no $setting"
+done
+cmp -s "$dir/MurvanePkg/Include/MurvaneBoardSettings.h" "$efi/generated/murvane/MurvaneBoardSettings.h" \
+  && pass "MurvaneBoardSettings.h is the one the image was built with" || fail "MurvaneBoardSettings.h differs"
+cmp -s "$dir/examples/StubPlatform.c" "$src/integration/examples/StubPlatform.c" \
+  && cmp -s "$dir/examples/Consumer.c" "$src/integration/examples/Consumer.c" \
+  && pass "the examples are the tree's" || fail "the examples differ from the tree's"
+[ ! -e "$dir/docs" ] && pass "no developer documents" || fail "the bundle carries docs/"
+# The bridge: the image built, in the kit too, with the expression of its mode.
+for f in MurvaneBridge.efi MurvanePkg/MurvaneBridge/MurvaneBridge.efi; do
+  cmp -s "$dir/$f" "$efi/images/MurvaneBridge.efi" && pass "$f is the bridge built" || fail "$f differs"
+done
+cmp -s "$dir/bridge-settings.txt" "$efi/images/bridge-settings.txt" \
+  && pass "bridge-settings.txt is the one the bridge was built with" || fail "bridge-settings.txt differs"
+mode=$(sed -n 's/^MURVANE_BRIDGE_MODE=//p' "$dir/bridge-settings.txt")
+want_depex=$(mktemp)
+"$src/build/default/integration/depex/murvane-depex" --bridge "${mode:-none}" --out "$want_depex" \
+  && cmp -s "$dir/MurvanePkg/MurvaneBridge/MurvaneBridge.depex" "$want_depex" \
+  && pass "MurvaneBridge.depex is the $mode mode's expression" || fail "MurvaneBridge.depex is not the $mode mode's"
+rm -f "$want_depex"
+
+# The same tree gives the same archive.
+again=$("$src/scripts/release.sh" --build "$efi" --out "$work/again")
+cmp -s "$bundle" "$again" && pass "a second run gives the same archive" || fail "a second run gives another archive"
+
+# And the check above can fail: a changed byte is caught.
+printf 'x' >>"$dir/README.md"
+if (cd "$dir" && sha256sum --check --strict --quiet SHA256SUMS >/dev/null 2>&1); then
+  fail "a changed README.md still passes its checksum"
+fi
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "release bundle ok"
