@@ -1,5 +1,6 @@
 #include "core/family.h"
 
+#include "core/model_lookup.h"
 #include "platform/log.h"
 
 namespace murvane {
@@ -122,18 +123,7 @@ const chip_model* find_chip_model(uint32_t id) {
 }
 
 const chip_model* find_chip_model(const char* name) {
-  for (const chip_model& m : chip_models) {
-    const char* a = m.model;
-    const char* b = name;
-    while (*a != '\0' && *a == *b) {
-      ++a;
-      ++b;
-    }
-    if (*a == '\0' && *b == '\0') {
-      return &m;
-    }
-  }
-  return nullptr;
+  return find_by_model_name(chip_models, &chip_model::model, name);
 }
 
 }  // namespace murvane

@@ -1,5 +1,6 @@
 #include "sim/models/model_table.h"
 
+#include "core/model_lookup.h"
 #include "sim/models/family_facts.h"
 
 namespace sim {
@@ -43,18 +44,7 @@ static_assert(id_widths_agree(), "core/family_list.h: a family's identifiers are
 }  // namespace
 
 const model_info* find_model_info(const char* name) {
-  for (const model_info& m : model_infos) {
-    const char* a = m.name;
-    const char* b = name;
-    while (*a != '\0' && *a == *b) {
-      ++a;
-      ++b;
-    }
-    if (*a == '\0' && *b == '\0') {
-      return &m;
-    }
-  }
-  return nullptr;
+  return murvane::find_by_model_name(model_infos, &model_info::name, name);
 }
 
 const model_info& first_model_of(family_id family) {
