@@ -8,17 +8,15 @@
 
 namespace murvane {
 
-uint8_t select_trim_value(int32_t kind) {
+uint8_t select_trim_value(int32_t kind, const trim_lines& lines) {
   switch (kind) {
-    case 0:
+    case trim_zero:
       log_error("Murvane: write zero to trim_lra\n");
       return 0;
-    case 1:
-    case 2: {
-      const uint8_t value = kind == 1 ? haptic_dev.f0_cali_data : haptic_dev.osc_cali_data;
-      log_error(kind == 1 ? "Murvane: write f0_cali_data to trim_lra = 0x%02X\n"
-                          : "Murvane: write osc_cali_data to trim_lra = 0x%02X\n",
-                value);
+    case trim_f0_cali:
+    case trim_osc_cali: {
+      const uint8_t value = kind == trim_f0_cali ? haptic_dev.f0_cali_data : haptic_dev.osc_cali_data;
+      log_error(kind == trim_f0_cali ? lines.f0_cali : lines.osc_cali, value);
       return value;
     }
     default:

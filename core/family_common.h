@@ -26,11 +26,28 @@ inline constexpr int32_t offset_limit = 15;
 // The f0 measurement drives the actuator this long before it polls for standby.
 inline constexpr uint32_t f0_drive_run_us = 20000;
 
-// The byte a trim write carries for a kind (compared as a whole 32-bit
-// value), after logging which one: 0 zero, 1 f0_cali_data, 2 osc_cali_data,
-// anything else an error and f0_cali_data. The wording of families B to F;
-// family A logs its own.
-uint8_t select_trim_value(int32_t kind);
+// The trim kinds write_trim_lra takes, compared as a whole 32-bit value.
+inline constexpr int32_t trim_zero = 0;
+inline constexpr int32_t trim_f0_cali = 1;
+inline constexpr int32_t trim_osc_cali = 2;
+
+// How a trim write names the calibration byte it carries (a format with the
+// byte as its one argument), one line for f0_cali_data and one for
+// osc_cali_data. Families B to F share trim_lines_written; family A has
+// wording of its own.
+struct trim_lines {
+  const char* f0_cali;
+  const char* osc_cali;
+};
+inline constexpr trim_lines trim_lines_written = {
+    .f0_cali = "Murvane: write f0_cali_data to trim_lra = 0x%02X\n",
+    .osc_cali = "Murvane: write osc_cali_data to trim_lra = 0x%02X\n",
+};
+
+// The byte a trim write carries for a kind, after logging which one:
+// trim_zero zero, trim_f0_cali f0_cali_data, trim_osc_cali osc_cali_data (in
+// the family's wording), anything else an error and f0_cali_data.
+uint8_t select_trim_value(int32_t kind, const trim_lines& lines = trim_lines_written);
 
 // A poll of a state register: up to count readings, each into a cleared
 // byte, until (byte & mask) is want or also_want (set both alike for one

@@ -212,24 +212,14 @@ int32_t set_ram_access(uint8_t on) { return set_ram_access_bit(on, {ZQ310X_REG_S
 
 EFI_STATUS qualify_check() { return EFI_SUCCESS; }
 
+// Family A names the calibration bytes its own way, in decimal.
+constexpr trim_lines trim_lines_family_a = {
+    .f0_cali = "Murvane: f0_cali_lra=%d\n",
+    .osc_cali = "Murvane: rtp_cali_lra=%d\n",
+};
+
 int32_t write_trim_lra(int32_t kind) {
-  uint8_t value = 0;
-  switch (kind) {
-    case trim_zero:
-      log_error("Murvane: write zero to trim_lra\n");
-      value = 0;
-      break;
-    case trim_f0_cali:
-    case trim_osc_cali:
-      value = kind == trim_f0_cali ? haptic_dev.f0_cali_data : haptic_dev.osc_cali_data;
-      log_error(kind == trim_f0_cali ? "Murvane: f0_cali_lra=%d\n" : "Murvane: rtp_cali_lra=%d\n", value);
-      break;
-    default:
-      log_error("Murvane: error param, write f0_cali_data to trim_lra\n");
-      value = haptic_dev.f0_cali_data;
-      break;
-  }
-  return slot_result(reg_write(ZQ310X_REG_TRIM_LRA, value));
+  return slot_result(reg_write(ZQ310X_REG_TRIM_LRA, select_trim_value(kind, trim_lines_family_a)));
 }
 
 int32_t get_f0(const family_dts& dts) {

@@ -30,11 +30,6 @@ inline constexpr uint32_t f0_wait_scale = 10000;
 inline constexpr uint8_t boost_bypass = 0;
 inline constexpr uint8_t boost_on = 1;
 
-// Trim kinds write_trim_lra takes.
-inline constexpr int32_t trim_zero = 0;
-inline constexpr int32_t trim_f0_cali = 1;
-inline constexpr int32_t trim_osc_cali = 2;
-
 int32_t get_f0(const family_dts& dts);
 int32_t offset_calibration();
 int32_t set_go(uint8_t flag);
