@@ -9,6 +9,8 @@
 # usage: board_settings_build.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 src="$1" build="$2"
+# shellcheck source=tests/scripts/sim_build_checks.sh
+source "$(dirname "$0")/sim_build_checks.sh"
 
 instance=3 address=0x2C pin=0x20001234 khz=1000
 address_dec=$((address)) pin_dec=$((pin))
@@ -28,13 +30,9 @@ cmake --build "$build" --target murvane-sim >/dev/null
 trace="$build/zq3101-board.jsonl"
 "$build/tools/murvane-sim" --chip zq3101 --trace - >"$trace"
 
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 grep -q "^{\"ev\":\"i2c_open\",\"instance\":$instance," "$trace" || fail "i2c_open does not carry instance $instance"
-reads=$(grep -c '"ev":"i2c_\(read\|write\)"' "$trace" || true)
-carried=$(grep -c "\"config\":\[$khz,$address_dec,0,500,0,0\]" "$trace" || true)
-[ "$reads" -gt 0 ] && [ "$reads" -eq "$carried" ] \
-  || fail "$carried of $reads transfers carry the slave configuration [$khz,$address_dec,0,500,0,0]"
+transfers_carry "$trace" "\"config\":\[$khz,$address_dec,0,500,0,0\]" \
+  "the slave configuration [$khz,$address_dec,0,500,0,0]"
 pins=$(grep -c '"ev":"pin_\(config\|set\)"' "$trace" || true)
 carried=$(grep -c "\"ev\":\"pin_\(config\|set\)\",\"word\":$pin_dec," "$trace" || true)
 [ "$pins" -eq 3 ] && [ "$carried" -eq 3 ] || fail "$carried of $pins pin-control calls carry the word $pin"
@@ -50,19 +48,7 @@ fi
 
 # The export at 1000 kHz, checked as a capture of itself: a healthy boot and
 # a run whose polls run to their count.
-stuck="$build/stuck-zq3601.json"
-printf '%s\n' '{"chip": "zq3601", "stuck": {"0x3F": 1}, "calls": ["entry", {"slot": "get_f0"}, {"slot": "stop"}]}' \
-  >"$stuck"
-for run in "--chip zq3101" "$stuck"; do
-  # shellcheck disable=SC2086 # the run's arguments, split on purpose
-  "$build/tools/murvane-sim" $run --vcd "$build/self.vcd" --quiet
-  # shellcheck disable=SC2086
-  verdict=$("$build/tools/murvane-sim" $run --check-capture "$build/self.vcd" || true)
-  case "$verdict" in
-    matches:*) echo "$khz kHz export of $run: $verdict" ;;
-    *) fail "the $khz kHz export of $run does not match itself: $verdict" ;;
-  esac
-done
+export_matches_itself "$build/tools/murvane-sim" "$khz" "$build" zq3601
 
 # A value that cannot be right stops the configure step with its name.
 bad="$build-refused"

@@ -14,6 +14,8 @@
 # usage: bus_speed_build.sh SOURCE_DIR BUILD_DIR DEFAULT_MURVANE_SIM
 set -euo pipefail
 src="$1" build="$2" default_sim="$3"
+# shellcheck source=tests/scripts/sim_build_checks.sh
+source "$(dirname "$0")/sim_build_checks.sh"
 
 echo "configuring $build: Release, no preset, MURVANE_I2C_SPEED_KHZ=100"
 cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release \
@@ -25,15 +27,9 @@ if ! cmake --build "$build" --target murvane-sim murvane-depex murvane-fw-check 
 fi
 slow="$build/tools/murvane-sim"
 
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-
 trace="$build/zq3101-100khz.jsonl"
 "$slow" --chip zq3101 --trace - >"$trace"
-transfers=$(grep -c '"ev":"i2c_\(read\|write\)"' "$trace" || true)
-carried=$(grep -c '"config":\[100,' "$trace" || true)
-[ "$transfers" -gt 0 ] && [ "$transfers" -eq "$carried" ] \
-  || fail "$carried of $transfers transfers carry the 100 kHz clock in their slave configuration"
+transfers_carry "$trace" '"config":\[100,' "the 100 kHz clock in their slave configuration"
 
 # "modeled time   28637.5 us in all", "transfers    69 reads, 137 writes, 0 failed"
 summary() { "$1" --chip zq3101 | awk '
@@ -46,19 +42,7 @@ expected=$(awk -v f="$fast_us" -v r="$reads" -v w="$writes" 'BEGIN { printf "%.1
 [ "$slow_us" = "$expected" ] || fail "the 100 kHz boot takes $slow_us us; the formula gives $expected us"
 
 # The export checked as a capture of itself.
-stuck="$build/stuck-zq3201.json"
-printf '%s\n' '{"chip": "zq3201", "stuck": {"0x3F": 1}, "calls": ["entry", {"slot": "get_f0"}, {"slot": "stop"}]}' \
-  >"$stuck"
-for run in "--chip zq3101" "$stuck"; do
-  # shellcheck disable=SC2086 # the run's arguments, split on purpose
-  "$slow" $run --vcd "$build/self.vcd" --quiet
-  # shellcheck disable=SC2086
-  verdict=$("$slow" $run --check-capture "$build/self.vcd" || true)
-  case "$verdict" in
-    matches:*) echo "100 kHz export of $run: $verdict" ;;
-    *) fail "the 100 kHz export of $run does not match itself: $verdict" ;;
-  esac
-done
+export_matches_itself "$slow" 100 "$build" zq3201
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed"
