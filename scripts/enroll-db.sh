@@ -44,6 +44,8 @@
 # Exit status: 0 enrolled, 1 failed (it says why), 2 bad arguments.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=scripts/uefi-disk-boot.sh
+source "$root/scripts/uefi-disk-boot.sh"
 
 out="" name="Murvane db key" by_firmware=0
 code=/usr/share/AAVMF/AAVMF_CODE.fd vars=/usr/share/AAVMF/AAVMF_VARS.snakeoil.fd
@@ -64,8 +66,6 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --out) out="$2" ;;
     --name) name="$2" ;;
-    --code) code="$2" ;;
-    --vars) vars="$2" ;;
     --kek-key) kek_key="$2" ;;
     --kek-cert) kek_cert="$2" ;;
     --kek-pass) kek_pass="$2" ;;
@@ -73,11 +73,7 @@ while [ $# -gt 0 ]; do
     --signer-cert) signer_cert="$2" ;;
     --signer-pass) signer_pass="$2" ;;
     --images) images="$2" ;;
-    --qemu) qemu="$2" ;;
-    --mkfs) mkfs="$2" ;;
-    --mmd) mmd="$2" ;;
-    --mcopy) mcopy="$2" ;;
-    *) usage "unknown argument $1" ;;
+    *) uefi_boot_option "$1" "$2" || usage "unknown argument $1" ;;
   esac
   shift 2
 done
@@ -139,16 +135,10 @@ fi
 # beside it, the store copy writable.
 plain "$signer_key" "$signer_pass" "$tmp/signer.key"
 bash "$root/scripts/sign.sh" "$tmp/signer.key" "$signer_cert" "$images/EnrollDb.efi" "$tmp/BOOTAA64.EFI" >/dev/null
-"$mkfs" -C -n ENROLL "$tmp/esp.img" 4096 >/dev/null
-"$mmd" -i "$tmp/esp.img" ::/EFI ::/EFI/BOOT
-"$mcopy" -i "$tmp/esp.img" "$tmp/BOOTAA64.EFI" ::/EFI/BOOT/BOOTAA64.EFI
-"$mcopy" -i "$tmp/esp.img" "$out/db.auth" ::/db.auth
+uefi_boot_disk "$tmp/esp.img" ENROLL "$tmp/BOOTAA64.EFI" "$out/db.auth"
 status=0
-timeout 60 "$qemu" -M virt -cpu cortex-a57 -m 512 -display none -monitor none -serial "file:$out/enroll.log" \
-  -no-reboot -nic none -boot menu=on,splash-time=0 \
-  -drive if=pflash,format=raw,unit=0,file="$code",readonly=on \
-  -drive if=pflash,format=raw,unit=1,file="$out/VARS.fd" \
-  -drive if=none,format=raw,file="$tmp/esp.img",id=d0 -device virtio-blk-device,drive=d0 </dev/null || status=$?
+uefi_boot_args "$out/enroll.log" "$out/VARS.fd" "$tmp/esp.img"
+timeout 60 "$qemu" "${uefi_boot_args[@]}" -no-reboot </dev/null || status=$?
 if ! tr -d '\r' <"$out/enroll.log" | grep -q '^\[enroll\] enrolled$'; then
   echo "enroll-db: the certificate was NOT enrolled (QEMU exit status $status); the boot's log:" >&2
   sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' "$out/enroll.log" | tr -d '\r' | grep -v '^$' | sed 's/^/  /' >&2

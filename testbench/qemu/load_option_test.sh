@@ -25,6 +25,8 @@
 #          --checker murvane-fw-check [--qemu CMD] [--code FILE] [--vars FILE]
 #          [--mkfs CMD] [--mmd CMD] [--mcopy CMD]
 set -euo pipefail
+# shellcheck source=scripts/uefi-disk-boot.sh
+source "$(dirname "$0")/../../scripts/uefi-disk-boot.sh"
 
 case_name="" scenario="" images="" work="" checker="" qemu=qemu-system-aarch64
 code=/usr/share/AAVMF/AAVMF_CODE.fd vars=/usr/share/AAVMF/AAVMF_VARS.fd
@@ -37,13 +39,7 @@ while [ $# -gt 0 ]; do
     --images) images="$2" ;;
     --work) work="$2" ;;
     --checker) checker="$2" ;;
-    --qemu) qemu="$2" ;;
-    --code) code="$2" ;;
-    --vars) vars="$2" ;;
-    --mkfs) mkfs="$2" ;;
-    --mmd) mmd="$2" ;;
-    --mcopy) mcopy="$2" ;;
-    *) echo "load_option_test.sh: unknown argument $1" >&2; exit 2 ;;
+    *) uefi_boot_option "$1" "$2" || { echo "load_option_test.sh: unknown argument $1" >&2; exit 2; } ;;
   esac
   shift 2
 done
@@ -60,21 +56,15 @@ done
 rm -rf "$work"
 mkdir -p "$work"
 disk="$work/esp.img" serial="$work/serial.log"
-"$mkfs" -C -n LOADOPT "$disk" 4096 >/dev/null
-"$mmd" -i "$disk" ::/EFI ::/EFI/BOOT
-"$mcopy" -i "$disk" "$images/LoadOpt.efi" ::/EFI/BOOT/BOOTAA64.EFI
-"$mcopy" -i "$disk" "$images/ConRecord.efi" "$images/SimPlatform.efi" "$images/Murvane.efi" ::/
 printf '%s\n' "$scenario" >"$work/sim.cfg"
 printf '%s\n' "$order" >"$work/loadopt.cfg"
-"$mcopy" -i "$disk" "$work/sim.cfg" "$work/loadopt.cfg" ::/
+uefi_boot_disk "$disk" LOADOPT "$images/LoadOpt.efi" "$images/ConRecord.efi" "$images/SimPlatform.efi" \
+  "$images/Murvane.efi" "$work/sim.cfg" "$work/loadopt.cfg"
 
 # No -no-reboot: the warm reset must restart the machine in this run.
 start=$(date +%s.%N)
-timeout 60 "$qemu" -M virt -cpu cortex-a57 -m 512 -display none -monitor none -serial "file:$serial" -nic none \
-  -boot menu=on,splash-time=0 \
-  -drive if=pflash,format=raw,unit=0,file="$code",readonly=on \
-  -drive if=pflash,format=raw,unit=1,file="$vars",snapshot=on \
-  -drive if=none,format=raw,file="$disk",id=d0 -device virtio-blk-device,drive=d0 </dev/null &
+uefi_boot_args "$serial" "$vars,snapshot=on" "$disk"
+timeout 60 "$qemu" "${uefi_boot_args[@]}" </dev/null &
 qemu_pid=$!
 # Stop at a dead end (or a second first boot: the variables did not survive
 # the reset) instead of waiting for the time-out.
