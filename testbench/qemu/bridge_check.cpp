@@ -15,8 +15,6 @@ namespace {
 
 constexpr std::string_view bridge_prefix = "MurvaneBridge: ";
 
-bool starts_with(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
-
 // The bus status the driver logs for a NACK on this board, through the bridge.
 uint32_t nack_bus_status(const fakeboard::quirks& q) {
   if (q.nack_success) {
@@ -43,19 +41,6 @@ std::string with_bus_status(const std::string& log, uint32_t status) {
     out.pop_back();
   }
   return out;
-}
-
-std::string status_text(EFI_STATUS s) {
-  const char* name = murvane::status_name(s);
-  return name != nullptr ? name : "?";
-}
-
-std::string narrow(const std::u16string& wide) {
-  std::string s;
-  for (char16_t c : wide) {
-    s.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  }
-  return strip_console(s);
 }
 
 // Removes the bridge's lines from a transcript and returns them.
@@ -111,20 +96,7 @@ run_record run_bridged_on_host(const bridge_boot& b, const fwsim::scenario& s) {
     *value = 0;
     return true;
   };
-  const EFI_STATUS es = sim::call_entry(p);
-  const size_t after_entry = p.console().size();
-  r.entry_log = narrow(p.console());
-  r.entry_status = status_text(es);
-  const EFI_STATUS ss = sim::call_start(p);
-  r.start_log = narrow(p.console().substr(after_entry));
-  r.start_status = status_text(ss);
-  char traffic[128];
-  const sim::Counters& k = p.counters();
-  fwsim::format_traffic(k.reads, k.writes, k.stalls, k.stall_us, traffic, sizeof(traffic));
-  r.traffic = traffic;
-  if (!r.traffic.empty() && r.traffic.back() == '\n') {
-    r.traffic.pop_back();
-  }
+  run_calls(p, 1, r);
   return r;
 }
 

@@ -59,7 +59,7 @@ std::vector<std::string> split_lines(std::string_view text) {
   return lines;
 }
 
-namespace {
+bool starts_with(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 
 std::string status_text(EFI_STATUS s) {
   const char* name = murvane::status_name(s);
@@ -70,6 +70,8 @@ std::string status_text(EFI_STATUS s) {
   std::snprintf(buf, sizeof(buf), "0x%016llX", static_cast<unsigned long long>(s));
   return buf;
 }
+
+namespace {
 
 std::string narrow(const std::u16string& wide) {
   std::string s;
@@ -93,6 +95,30 @@ void judge_into(run_record& r, const sim::chip_model* chip) {
 
 }  // namespace
 
+void run_calls(sim::VirtualPlatform& p, unsigned loads, run_record& r) {
+  const EFI_STATUS es = sim::call_entry(p);
+  const size_t after_entry = p.console().size();
+  r.entry_log = narrow(p.console());
+  r.entry_status = status_text(es);
+  size_t before_start = after_entry;
+  for (unsigned k = 1; k < loads; ++k) {
+    const EFI_STATUS ls = sim::call_load(p);
+    r.reload_logs.push_back(narrow(p.console().substr(before_start)));
+    r.reload_statuses.push_back(status_text(ls));
+    before_start = p.console().size();
+  }
+  const EFI_STATUS ss = sim::call_start(p);
+  r.start_log = narrow(p.console().substr(before_start));
+  r.start_status = status_text(ss);
+  char traffic[128];
+  const sim::Counters& k = p.counters();
+  fwsim::format_traffic(k.reads, k.writes, k.stalls, k.stall_us, traffic, sizeof(traffic));
+  r.traffic = traffic;
+  if (!r.traffic.empty() && r.traffic.back() == '\n') {
+    r.traffic.pop_back();
+  }
+}
+
 run_record run_on_host(const fwsim::scenario& s, bool consumer, unsigned loads) {
   sim::reset_driver_state();
   std::unique_ptr<sim::ModelHandle> handle;
@@ -104,27 +130,7 @@ run_record run_on_host(const fwsim::scenario& s, bool consumer, unsigned loads) 
   run_record r;
   {
     sim::VirtualPlatform p(chip);
-    const EFI_STATUS es = sim::call_entry(p);
-    const size_t after_entry = p.console().size();
-    r.entry_log = narrow(p.console());
-    r.entry_status = status_text(es);
-    size_t before_start = after_entry;
-    for (unsigned k = 1; k < loads; ++k) {
-      const EFI_STATUS ls = sim::call_load(p);
-      r.reload_logs.push_back(narrow(p.console().substr(before_start)));
-      r.reload_statuses.push_back(status_text(ls));
-      before_start = p.console().size();
-    }
-    const EFI_STATUS ss = sim::call_start(p);
-    r.start_log = narrow(p.console().substr(before_start));
-    r.start_status = status_text(ss);
-    char traffic[128];
-    const sim::Counters& k = p.counters();
-    fwsim::format_traffic(k.reads, k.writes, k.stalls, k.stall_us, traffic, sizeof(traffic));
-    r.traffic = traffic;
-    if (!r.traffic.empty() && r.traffic.back() == '\n') {
-      r.traffic.pop_back();
-    }
+    run_calls(p, loads, r);
     if (consumer) {
       // The firmware judges the chip before the consumer runs.
       judge_into(r, chip);
@@ -170,8 +176,6 @@ bool cut_call(std::string_view log, std::string_view call, size_t* from, std::st
   *from = eol == std::string_view::npos ? log.size() : eol;
   return true;
 }
-
-bool starts_with(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
 
 // The driver's calls, each between its markers: the entry, further loads of
 // the driver (from the Shell), the start, and the consumer's start. Returns

@@ -9,7 +9,12 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/efi.h"
 #include "testbench/qemu/sim_scenario.h"
+
+namespace sim {
+class VirtualPlatform;
+}  // namespace sim
 
 namespace fwcheck {
 
@@ -25,6 +30,12 @@ std::string strip_console(std::string_view raw);
 
 // Splits text into lines at "\n"; a last line without "\n" is kept.
 std::vector<std::string> split_lines(std::string_view text);
+
+bool starts_with(std::string_view s, std::string_view prefix);
+
+// An EFI_STATUS as the test application prints it: its name, or 0x and 16
+// hex digits for one without a name.
+std::string status_text(EFI_STATUS s);
 
 struct run_record {
   std::string entry_log;  // driver console output during the entry point
@@ -48,6 +59,11 @@ struct run_record {
 // times before Start (each later load a fresh image's entry on the same chip
 // and clock). The scenario must have parsed.
 run_record run_on_host(const fwsim::scenario& s, bool consumer = false, unsigned loads = 1);
+
+// The calls of a boot on a host platform already set up, into r: the
+// driver's entry, loads - 1 further loads, Start, and the traffic line.
+// run_on_host and the bridge's stand-in runs (bridge_check.h) share it.
+void run_calls(sim::VirtualPlatform& p, unsigned loads, run_record& r);
 
 struct firmware_record {
   run_record run;
