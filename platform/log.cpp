@@ -1,5 +1,6 @@
 #include "platform/log.h"
 
+#include "platform/console.h"
 #include "platform/platform.h"
 
 namespace murvane {
@@ -192,25 +193,7 @@ void console_write(const char* text) {
   if (out == nullptr || out->OutputString == nullptr) {
     return;
   }
-  CHAR16 chunk[65];
-  size_t n = 0;
-  for (const char* p = text;; ++p) {
-    const bool end = *p == '\0';
-    if (end || n + 2 >= sizeof(chunk) / sizeof(chunk[0])) {
-      chunk[n] = 0;
-      if (n > 0) {
-        out->OutputString(out, chunk);
-      }
-      n = 0;
-    }
-    if (end) {
-      break;
-    }
-    if (*p == '\n') {
-      chunk[n++] = '\r';
-    }
-    chunk[n++] = static_cast<CHAR16>(static_cast<unsigned char>(*p));
-  }
+  console_output(out, text);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "testbench/qemu/fw_support.h"
 
 #include "core/waveform.h"
+#include "platform/console.h"
 #include "platform/log.h"
 #include "testbench/qemu/efi_extra.h"
 #include "testbench/qemu/sim_scenario.h"
@@ -14,25 +15,7 @@ void print(EFI_SYSTEM_TABLE* st, const char* text) {
   if (st == nullptr || st->ConOut == nullptr) {
     return;
   }
-  CHAR16 chunk[81];
-  size_t n = 0;
-  for (const char* p = text;; ++p) {
-    const bool end = *p == '\0';
-    if (end || n + 3 > sizeof(chunk) / sizeof(chunk[0])) {
-      chunk[n] = 0;
-      if (n > 0) {
-        st->ConOut->OutputString(st->ConOut, chunk);
-      }
-      n = 0;
-    }
-    if (end) {
-      break;
-    }
-    if (*p == '\n') {
-      chunk[n++] = '\r';
-    }
-    chunk[n++] = static_cast<CHAR16>(static_cast<unsigned char>(*p));
-  }
+  murvane::console_output(st->ConOut, text);
 }
 
 namespace {
