@@ -161,6 +161,14 @@ size_t parse_config(char* text, const char* (&names)[max_options]) {
   return count;
 }
 
+// "Driver0001": the load option's variable name, as the lines print it.
+void put_option_name(fwsim::text_builder& t, size_t index) {
+  t.put("Driver");
+  for (int shift = 12; shift >= 0; shift -= 4) {
+    t.put("0123456789ABCDEF"[(index >> shift) & 0xF]);
+  }
+}
+
 void write_options(EFI_HANDLE image) {
   static constinit char config[128] = {};
   size_t len = 0;
@@ -193,9 +201,7 @@ void write_options(EFI_HANDLE image) {
     s = size == 0 ? EFI_BAD_BUFFER_SIZE : set(name, &global_variable_guid, attributes, size, option);
     char line[128];
     fwsim::text_builder t(line, sizeof(line));
-    t.put("[loadopt] Driver");
-    t.put("0123456789ABCDEF"[(i >> 12) & 0xF]).put("0123456789ABCDEF"[(i >> 8) & 0xF]);
-    t.put("0123456789ABCDEF"[(i >> 4) & 0xF]).put("0123456789ABCDEF"[i & 0xF]);
+    put_option_name(t.put("[loadopt] "), i);
     t.put(" = active, \\").put(names[i]).put(" on this disk: ");
     fwtest::put_status(t, s);
     t.put('\n');
@@ -254,22 +260,21 @@ void print_console_record() {
   print(line);
 }
 
-void report(EFI_HANDLE image, const UINT16* order, size_t count) {
-  EFI_BOOT_SERVICES* bs = g_st->BootServices;
-  print_console_record();
-  {
-    char line[96];
-    fwsim::text_builder t(line, sizeof(line));
-    t.put("[loadopt] booted with DriverOrder:");
-    for (size_t i = 0; i < count; ++i) {
-      t.put(" Driver");
-      for (int shift = 12; shift >= 0; shift -= 4) {
-        t.put("0123456789ABCDEF"[(order[i] >> shift) & 0xF]);
-      }
-    }
-    t.put('\n');
-    print(line);
+void print_driver_order(const UINT16* order, size_t count) {
+  char line[96];
+  fwsim::text_builder t(line, sizeof(line));
+  t.put("[loadopt] booted with DriverOrder:");
+  for (size_t i = 0; i < count; ++i) {
+    put_option_name(t.put(' '), order[i]);
   }
+  t.put('\n');
+  print(line);
+}
+
+// The simulated platform: loaded by a driver option before this
+// application, or loaded now from this disk. Null when there is none.
+const MURVANE_SIM_PLATFORM_PROTOCOL* find_platform(EFI_HANDLE image) {
+  EFI_BOOT_SERVICES* bs = g_st->BootServices;
   void* located = nullptr;
   EFI_STATUS s = bs->LocateProtocol(&MURVANE_SIM_PLATFORM_PROTOCOL_GUID, nullptr, &located);
   if (!EFI_ERROR(s)) {
@@ -286,66 +291,92 @@ void report(EFI_HANDLE image, const UINT16* order, size_t count) {
   const auto* sim = static_cast<const MURVANE_SIM_PLATFORM_PROTOCOL*>(located);
   if (EFI_ERROR(s) || sim == nullptr || sim->Revision != MURVANE_SIM_PLATFORM_PROTOCOL_REVISION) {
     print_status_line("[loadopt] no simulated platform: ", s);
-    return;
+    return nullptr;
   }
-  print_counters("bus before this application's calls", *sim->Counters);
+  return sim;
+}
 
+// The driver's protocol and its image, installed by its driver option
+// before this application; false (after saying why) when they are not.
+bool find_driver(const EFI_ZELT_I2C_HAPTIC_PROTOCOL** haptic, const fwefi::EFI_LOADED_IMAGE_PROTOCOL** loaded) {
+  EFI_BOOT_SERVICES* bs = g_st->BootServices;
   const EFI_HANDLE driver = haptic_handle();
-  located = nullptr;
-  s = bs->LocateProtocol(&EFI_ZELT_I2C_HAPTIC_PROTOCOL_GUID, nullptr, &located);
-  const auto* haptic = static_cast<const EFI_ZELT_I2C_HAPTIC_PROTOCOL*>(located);
-  if (EFI_ERROR(s) || haptic == nullptr || driver == nullptr) {
+  void* located = nullptr;
+  EFI_STATUS s = bs->LocateProtocol(&EFI_ZELT_I2C_HAPTIC_PROTOCOL_GUID, nullptr, &located);
+  *haptic = static_cast<const EFI_ZELT_I2C_HAPTIC_PROTOCOL*>(located);
+  if (EFI_ERROR(s) || *haptic == nullptr || driver == nullptr) {
     print_status_line("[loadopt] protocol: not installed before this application: ", s);
-    return;
+    return false;
   }
   void* li = nullptr;
   s = bs->HandleProtocol(driver, &fwefi::EFI_LOADED_IMAGE_PROTOCOL_GUID, &li);
   if (EFI_ERROR(s)) {
     print_status_line("[loadopt] protocol: not on an image handle: ", s);
+    return false;
+  }
+  *loaded = static_cast<const fwefi::EFI_LOADED_IMAGE_PROTOCOL*>(li);
+  return true;
+}
+
+// The image's file path: its last file-path node, as ASCII.
+const char* image_file_name(const fwefi::EFI_LOADED_IMAGE_PROTOCOL& loaded) {
+  const auto* node = reinterpret_cast<const uint8_t*>(loaded.FilePath);
+  const char* name = "(no file path)";
+  static constinit char path[64] = {};
+  for (size_t guard = 0; node != nullptr && guard < 16; ++guard) {
+    const auto* n = reinterpret_cast<const fwefi::EFI_DEVICE_PATH*>(node);
+    const size_t n_len = static_cast<size_t>(n->Length[0] | (n->Length[1] << 8));
+    if (n->Type == fwefi::END_DEVICE_PATH_TYPE || n_len < sizeof(fwefi::EFI_DEVICE_PATH)) {
+      break;
+    }
+    if (n->Type == fwefi::MEDIA_DEVICE_PATH && n->SubType == fwefi::MEDIA_FILEPATH_DP) {
+      size_t k = 0;
+      for (size_t i = sizeof(fwefi::EFI_DEVICE_PATH); i + 1 < n_len && k + 1 < sizeof(path); i += 2) {
+        if (node[i] == 0 && node[i + 1] == 0) {
+          break;
+        }
+        path[k++] = static_cast<char>(node[i]);
+      }
+      path[k] = '\0';
+      name = path;
+    }
+    node += n_len;
+  }
+  return name;
+}
+
+void print_protocol(const EFI_ZELT_I2C_HAPTIC_PROTOCOL& haptic, const fwefi::EFI_LOADED_IMAGE_PROTOCOL& loaded) {
+  char line[160];
+  fwsim::text_builder t(line, sizeof(line));
+  t.put("[loadopt] protocol: revision ").hex(haptic.Revision, 8);
+  t.put(haptic.Revision == EFI_ZELT_I2C_HAPTIC_PROTOCOL_REVISION ? " ok" : " wrong");
+  t.put(", installed before this application on the image of ").put(image_file_name(loaded)).put('\n');
+  print(line);
+}
+
+// The second boot: what the driver options left, then Start on the chip.
+void report(EFI_HANDLE image, const UINT16* order, size_t count) {
+  print_console_record();
+  print_driver_order(order, count);
+  const MURVANE_SIM_PLATFORM_PROTOCOL* sim = find_platform(image);
+  if (sim == nullptr) {
     return;
   }
-  const auto* loaded = static_cast<const fwefi::EFI_LOADED_IMAGE_PROTOCOL*>(li);
-  {
-    char line[160];
-    fwsim::text_builder t(line, sizeof(line));
-    t.put("[loadopt] protocol: revision ").hex(haptic->Revision, 8);
-    t.put(haptic->Revision == EFI_ZELT_I2C_HAPTIC_PROTOCOL_REVISION ? " ok" : " wrong");
-    t.put(", installed before this application on the image of ");
-    // The image's file path: its last file-path node, as ASCII.
-    const auto* node = reinterpret_cast<const uint8_t*>(loaded->FilePath);
-    const char* name = "(no file path)";
-    static constinit char path[64] = {};
-    for (size_t guard = 0; node != nullptr && guard < 16; ++guard) {
-      const auto* n = reinterpret_cast<const fwefi::EFI_DEVICE_PATH*>(node);
-      const size_t n_len = static_cast<size_t>(n->Length[0] | (n->Length[1] << 8));
-      if (n->Type == fwefi::END_DEVICE_PATH_TYPE || n_len < sizeof(fwefi::EFI_DEVICE_PATH)) {
-        break;
-      }
-      if (n->Type == fwefi::MEDIA_DEVICE_PATH && n->SubType == fwefi::MEDIA_FILEPATH_DP) {
-        size_t k = 0;
-        for (size_t i = sizeof(fwefi::EFI_DEVICE_PATH); i + 1 < n_len && k + 1 < sizeof(path); i += 2) {
-          if (node[i] == 0 && node[i + 1] == 0) {
-            break;
-          }
-          path[k++] = static_cast<char>(node[i]);
-        }
-        path[k] = '\0';
-        name = path;
-      }
-      node += n_len;
-    }
-    t.put(name).put('\n');
-    print(line);
+  print_counters("bus before this application's calls", *sim->Counters);
+  const EFI_ZELT_I2C_HAPTIC_PROTOCOL* haptic = nullptr;
+  const fwefi::EFI_LOADED_IMAGE_PROTOCOL* loaded = nullptr;
+  if (!find_driver(&haptic, &loaded)) {
+    return;
   }
+  print_protocol(*haptic, *loaded);
   // Only the driver's own waits run the simulated chip's clock.
-  s = sim->WatchDriver(loaded->ImageBase, loaded->ImageSize);
+  const EFI_STATUS s = sim->WatchDriver(loaded->ImageBase, loaded->ImageSize);
   if (EFI_ERROR(s)) {
     print_status_line("[loadopt] driver image not watched: ", s);
     return;
   }
   print("[loadopt] start: begin\n");
-  s = haptic->Start();
-  print_status_line("\n[loadopt] start: status ", s);
+  print_status_line("\n[loadopt] start: status ", haptic->Start());
   fwtest::print_verdict(g_st, "[loadopt] ", sim->Chip);
   print_counters("bus in all", *sim->Counters);
 }
