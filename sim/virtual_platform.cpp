@@ -362,6 +362,75 @@ uint32_t VirtualPlatform::fault_for(bool write, uint8_t reg) {
   return status;
 }
 
+// Injected faults first, then no chip at all, the test's hook, and chaos.
+uint32_t VirtualPlatform::bus_status(bool write, uint8_t reg) {
+  uint32_t status = fault_for(write, reg);
+  if (status == 0 && chip_ == nullptr && hardware_ == nullptr) {
+    status = bus_fault_status;
+  }
+  if (status == 0 && transfer_hook) {
+    status = transfer_hook(write, reg);
+  }
+  if (status == 0 && options_.chaos.fault > 0.0) {
+    if (std::uniform_real_distribution<double>(0.0, 1.0)(rng_) < options_.chaos.fault) {
+      status = bus_fault_status;
+    }
+  }
+  return status;
+}
+
+uint32_t VirtualPlatform::write_to_chip(uint8_t reg, uint8_t byte) {
+  if (hardware_ != nullptr) {
+    return hardware_->transfer(true, reg, &byte);
+  }
+  chip_->set_time(now_ns_);
+  chip_->write(reg, byte);
+  return 0;
+}
+
+// The byte the chip answers (through the test's read hook and chaos's bit
+// flips on the virtual platform); *byte is untouched when the read fails.
+uint32_t VirtualPlatform::read_from_chip(uint8_t reg, uint8_t* byte) {
+  uint8_t v = 0;
+  if (hardware_ != nullptr) {
+    const uint32_t status = hardware_->transfer(false, reg, &v);
+    if (status == 0) {
+      *byte = v;
+    }
+    return status;
+  }
+  chip_->set_time(now_ns_);
+  v = chip_->read(reg);
+  if (read_hook) {
+    read_hook(reg, &v);
+  }
+  if (options_.chaos.read_flip > 0.0 &&
+      std::uniform_real_distribution<double>(0.0, 1.0)(rng_) < options_.chaos.read_flip) {
+    v = static_cast<uint8_t>(rng_());
+  }
+  *byte = v;
+  return 0;
+}
+
+void VirtualPlatform::record_transfer(const TransferRecord& t) {
+  nlohmann::json cfg = nlohmann::json::array();
+  for (int i = 0; i < 6 && t.config != nullptr; ++i) {
+    cfg.push_back(t.config[i]);
+  }
+  Event e = {{"ev", t.write ? "i2c_write" : "i2c_read"},
+             {"reg", t.reg},
+             {"value", t.value},
+             {"status", t.status},
+             {"reg_len", t.reg_len},
+             {"len", t.len},
+             {"timeout", t.timeout},
+             {"config", cfg}};
+  if (hardware_ != nullptr) {
+    e["t_us"] = t.began_us;
+  }
+  record(std::move(e), t.start_ns);
+}
+
 uint32_t VirtualPlatform::i2c_transfer(bool write, uint64_t /*handle*/, const uint32_t* config, uint32_t reg,
                                        uint32_t reg_len, uint8_t* data, uint32_t len, uint32_t* transferred,
                                        uint32_t timeout) {
@@ -372,51 +441,21 @@ uint32_t VirtualPlatform::i2c_transfer(bool write, uint64_t /*handle*/, const ui
   now_ns_ += transfer_ns(write, config != nullptr ? config[0] : build_bus_khz);
   const auto reg8 = static_cast<uint8_t>(reg);
   const double began_us = hardware_ != nullptr ? hardware_->now_us() : 0.0;
-  uint32_t status = fault_for(write, reg8);
-  if (status == 0 && chip_ == nullptr && hardware_ == nullptr) {
-    status = bus_fault_status;
-  }
-  if (status == 0 && transfer_hook) {
-    status = transfer_hook(write, reg8);
-  }
-  if (status == 0 && options_.chaos.fault > 0.0) {
-    if (std::uniform_real_distribution<double>(0.0, 1.0)(rng_) < options_.chaos.fault) {
-      status = bus_fault_status;
-    }
-  }
+  uint32_t status = bus_status(write, reg8);
   nlohmann::json value = nullptr;
   if (write) {
     ++counters_.writes;
     value = data != nullptr ? *data : 0;
     if (status == 0 && data != nullptr) {
-      if (hardware_ != nullptr) {
-        status = hardware_->transfer(true, reg8, data);
-      } else {
-        chip_->set_time(now_ns_);
-        chip_->write(reg8, *data);
-      }
+      status = write_to_chip(reg8, *data);
     }
   } else {
     ++counters_.reads;
-    if (status == 0 && data != nullptr && hardware_ != nullptr) {
-      uint8_t v = 0;
-      status = hardware_->transfer(false, reg8, &v);
+    if (status == 0 && data != nullptr) {
+      status = read_from_chip(reg8, data);
       if (status == 0) {
-        *data = v;
-        value = v;
+        value = *data;
       }
-    } else if (status == 0 && data != nullptr) {
-      chip_->set_time(now_ns_);
-      uint8_t v = chip_->read(reg8);
-      if (read_hook) {
-        read_hook(reg8, &v);
-      }
-      if (options_.chaos.read_flip > 0.0 &&
-          std::uniform_real_distribution<double>(0.0, 1.0)(rng_) < options_.chaos.read_flip) {
-        v = static_cast<uint8_t>(rng_());
-      }
-      *data = v;
-      value = v;
     }
   }
   if (status != 0) {
@@ -425,22 +464,7 @@ uint32_t VirtualPlatform::i2c_transfer(bool write, uint64_t /*handle*/, const ui
     *transferred = len;
   }
   if (recording_) {
-    nlohmann::json cfg = nlohmann::json::array();
-    for (int i = 0; i < 6 && config != nullptr; ++i) {
-      cfg.push_back(config[i]);
-    }
-    Event e = {{"ev", write ? "i2c_write" : "i2c_read"},
-               {"reg", reg},
-               {"value", value},
-               {"status", status},
-               {"reg_len", reg_len},
-               {"len", len},
-               {"timeout", timeout},
-               {"config", cfg}};
-    if (hardware_ != nullptr) {
-      e["t_us"] = began_us;
-    }
-    record(std::move(e), start_ns);
+    record_transfer({write, reg, value, status, reg_len, len, timeout, config, began_us, start_ns});
   }
   return status;
 }

@@ -183,6 +183,24 @@ class VirtualPlatform {
   void record(Event e, uint64_t at_ns);
   void record(Event e) { record(std::move(e), now_ns_); }
   uint32_t fault_for(bool write, uint8_t reg);
+  // The stages of a transfer: whether the bus fails it, then the byte to
+  // the chip or from it, then its event.
+  uint32_t bus_status(bool write, uint8_t reg);
+  uint32_t write_to_chip(uint8_t reg, uint8_t byte);
+  uint32_t read_from_chip(uint8_t reg, uint8_t* byte);
+  struct TransferRecord {
+    bool write;
+    uint32_t reg;
+    nlohmann::json value;
+    uint32_t status;
+    uint32_t reg_len;
+    uint32_t len;
+    uint32_t timeout;
+    const uint32_t* config;
+    double began_us;
+    uint64_t start_ns;
+  };
+  void record_transfer(const TransferRecord& t);
 
   static VirtualPlatform* active_;
 
