@@ -20,19 +20,36 @@
 # "<!-- figures:NAME:end -->"; nothing outside the markers is touched.
 # CPU times vary with the host: scripts/update-performance.sh measures them.
 #
-# usage: scripts/update-docs-figures.sh [--check] [BUILD_DIR]   (default build/default)
-#   --check  build nothing and write nothing: fail, showing each differing
-#            figure, when the committed docs differ from what BUILD_DIR measures
-#            (the docs_figures test)
+# usage: scripts/update-docs-figures.sh [--check | --can-measure] [BUILD_DIR]   (default build/default)
+#   --check        build nothing and write nothing: fail, showing each differing
+#                  figure, when the committed docs differ from what BUILD_DIR
+#                  measures (the docs_figures test)
+#   --can-measure  only say whether BUILD_DIR can give every figure: a host
+#                  build with the firmware images and the benchmarks (exit 2,
+#                  naming the option that is off, when it cannot)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-check=0
-if [ "${1:-}" = "--check" ]; then
-  check=1
-  shift
-fi
+check=0 can_measure=0
+case "${1:-}" in
+  --check) check=1; shift ;;
+  --can-measure) can_measure=1; shift ;;
+esac
 build="${1:-build/default}"
+# The image size needs the firmware images, the tables the benchmarks: a
+# build configured without them cannot give the figures.
+if [ -f "$build/CMakeCache.txt" ]; then
+  for option in MURVANE_FIRMWARE MURVANE_BENCH MURVANE_TESTS; do
+    if grep -q "^$option:BOOL=OFF$" "$build/CMakeCache.txt"; then
+      echo "update-docs-figures: $build is configured with $option=OFF; the docs' figures need the firmware" \
+        "images, the benchmarks and the doc tables (a build like build/default)" >&2
+      exit 2
+    fi
+  done
+fi
+if [ $can_measure -eq 1 ]; then
+  exit 0
+fi
 if [ ! -f "$build/CMakeCache.txt" ]; then
   if [ "$build" != "build/default" ] || [ $check -eq 1 ]; then
     echo "update-docs-figures: $build is not a configured build directory" >&2
