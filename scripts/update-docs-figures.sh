@@ -166,4 +166,19 @@ if [ $status -ne 0 ]; then
   echo
   echo "Fix: scripts/update-docs-figures.sh $build   (then review git diff docs and commit)"
 fi
+
+# --- The CPU table's rows ------------------------------------------------
+# Its times vary with the host, so only scripts/update-performance.sh writes
+# it; but it must have a row per family of the list, in the list's order.
+families=$(sed -n 's/^  FAMILY(\([a-z0-9]*\), [A-Z]) \\$/\1/p' core/family_list.h | tr '\n' ' ')
+cpu_rows=$(awk '/<!-- bench:begin -->/ { on = 1 } /<!-- bench:end -->/ { on = 0 }
+  on && /^\| Family \| CPU per bring-up/ { rows = 1; next } rows && /^\|---/ { next }
+  rows && /^\| / { printf "%s ", $2; next } rows { rows = 0 }' docs/performance.md)
+if [ "$cpu_rows" != "$families" ]; then
+  echo "docs/performance.md: the CPU table's rows are ${cpu_rows:-none}but the families are $families"
+  echo "Fix: scripts/update-performance.sh $build   (it measures the CPU times; then review git diff docs)"
+  if [ $check -eq 1 ]; then
+    status=1
+  fi
+fi
 exit $status
