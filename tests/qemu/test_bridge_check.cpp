@@ -5,9 +5,13 @@
 #include <algorithm>
 #include <string>
 
+#include "murvane/version.h"
 #include "testbench/qemu/bridge_check.h"
 
 namespace {
+
+// The driver's first line, from the one place the version is set.
+const std::string version_line = murvane::version_line;
 
 fwsim::scenario parsed(const char* text) {
   fwsim::scenario s = {};
@@ -56,11 +60,10 @@ TEST(BridgeCheck, HostRunCarriesEachMastersNackStatus) {
 // A master that hides NACKs: no failure at all, identification reads 0.
 TEST(BridgeCheck, HiddenNacksEndTheBringUpAtIdentification) {
   const fwcheck::run_record host = fwcheck::run_bridged_on_host(boot("master", "nack-success"), parsed("absent"));
-  const std::string want =
-      "Murvane: zq uefi driver version is v1.5.0\n"
-      "Murvane: unexpected chipid!\n"
-      "Murvane: unexpected chipid!\n"
-      "Murvane: func init error\n";
+  const std::string want = version_line +
+                           "Murvane: unexpected chipid!\n"
+                           "Murvane: unexpected chipid!\n"
+                           "Murvane: func init error\n";
   EXPECT_EQ(host.start_log, want);
   EXPECT_EQ(host.start_status, "Device Error");
   EXPECT_EQ(host.traffic, "traffic: 12 reads, 0 writes, 12 stalls, 48000 us stalled");
@@ -82,8 +85,8 @@ fwcheck::firmware_record record(const std::string& open_line) {
   fwcheck::firmware_record fw;
   fw.saw_entry = true;
   fw.saw_start = true;
-  fw.run.entry_log = "Murvane: zq uefi driver version is v1.5.0\n" + open_line + "Murvane: detected zq3201.\n";
-  fw.run.start_log = "Murvane: zq uefi driver version is v1.5.0\n" + open_line + "Murvane: zq uefi driver end\n";
+  fw.run.entry_log = version_line + open_line + "Murvane: detected zq3201.\n";
+  fw.run.start_log = version_line + open_line + "Murvane: zq uefi driver end\n";
   return fw;
 }
 
@@ -92,8 +95,8 @@ TEST(BridgeCheck, TakesOneOpenLinePerBringUpWithTheRateSet) {
   fwcheck::firmware_record fw = record(open);
   const fwcheck::comparison c = fwcheck::take_bridge_lines(boot("master", "round-down"), fw, installed);
   EXPECT_TRUE(c.ok);
-  EXPECT_EQ(fw.run.entry_log, "Murvane: zq uefi driver version is v1.5.0\nMurvane: detected zq3201.\n");
-  EXPECT_EQ(fw.run.start_log, "Murvane: zq uefi driver version is v1.5.0\nMurvane: zq uefi driver end\n");
+  EXPECT_EQ(fw.run.entry_log, version_line + "Murvane: detected zq3201.\n");
+  EXPECT_EQ(fw.run.start_log, version_line + "Murvane: zq uefi driver end\n");
 
   fw = record(open);  // the controller did not round: another rate expected
   EXPECT_FALSE(fwcheck::take_bridge_lines(boot("master", ""), fw, installed).ok);

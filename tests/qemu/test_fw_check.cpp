@@ -4,9 +4,14 @@
 
 #include <string>
 
+#include "murvane/version.h"
 #include "testbench/qemu/fw_check.h"
 
 namespace {
+
+// The driver's first line, from the one place the version is set.
+const std::string version_line = murvane::version_line;
+const std::string version_text = version_line.substr(0, version_line.size() - 1);  // without its newline
 
 using fwcheck::firmware_record;
 using fwcheck::run_record;
@@ -44,11 +49,11 @@ std::string serial_of(const run_record& r, const std::string& revision = "revisi
 
 run_record sample_run() {
   run_record r;
-  r.entry_log =
-      "Murvane: zq uefi driver version is v1.5.0\nMurvane: qualify check failed\n"
-      "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n";
+  r.entry_log = version_line +
+                "Murvane: qualify check failed\n"
+                "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n";
   r.entry_status = "Success";
-  r.start_log = "Murvane: zq uefi driver version is v1.5.0\nMurvane: qualify check failed\n";
+  r.start_log = version_line + "Murvane: qualify check failed\n";
   r.start_status = "Unsupported";
   r.verdict = {"verdict: chip zq320x id 0x05", "verdict: go not set"};
   r.traffic = "traffic: 4 reads, 0 writes, 4 stalls, 20000 us stalled";
@@ -118,7 +123,7 @@ TEST(FwCheckCompare, EachDifferenceFails) {
     const char* finding;
   };
   run_record other_log = host;
-  other_log.start_log = "Murvane: zq uefi driver version is v1.5.0\nMurvane: func init error\n";
+  other_log.start_log = version_line + "Murvane: func init error\n";
   run_record other_status = host;
   other_status.entry_status = "Invalid Parameter";
   run_record other_verdict = host;
@@ -230,9 +235,9 @@ TEST(FwCheckShell, EveryLoadIsComparedWithAFreshImagesEntry) {
   const fwcheck::comparison ok = fwcheck::compare(host, same);
   EXPECT_TRUE(ok.ok);
   // A second load that saw its calibration fail is a difference.
-  const std::string failed_log =
-      "Murvane: zq uefi driver version is v1.5.0\nMurvane: offset calibration out of range\n"
-      "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n";
+  const std::string failed_log = version_line +
+                                 "Murvane: offset calibration out of range\n"
+                                 "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success\n";
   const fwcheck::comparison bad = fwcheck::compare(host, loads_serial(failed_log));
   EXPECT_FALSE(bad.ok);
   bool named = false;
@@ -337,7 +342,7 @@ std::string with_consumer(const run_record& r, const std::string& revision = "re
 
 run_record sample_consumer_run() {
   run_record r = sample_run();
-  r.consumer_log = "Murvane: zq uefi driver version is v1.5.0\nMurvane: qualify check failed\n";
+  r.consumer_log = version_line + "Murvane: qualify check failed\n";
   r.consumer_status = "Unsupported";
   return r;
 }
@@ -360,7 +365,7 @@ TEST(FwCheckConsumer, CutsTheConsumersStartAndKeepsTheRestAsItWas) {
 TEST(FwCheckConsumer, EachDifferenceFails) {
   const run_record host = sample_consumer_run();
   run_record other_log = host;
-  other_log.consumer_log = "Murvane: zq uefi driver version is v1.5.0\nMurvane: func init error\n";
+  other_log.consumer_log = version_line + "Murvane: func init error\n";
   run_record other_status = host;
   other_status.consumer_status = "Device Error";
   struct Case {
@@ -409,12 +414,12 @@ TEST(FwCheckHost, RunsEntryThenStartOnTheVirtualPlatform) {
   const run_record r = fwcheck::run_on_host(absent);
   const auto entry = fwcheck::split_lines(r.entry_log);
   ASSERT_GE(entry.size(), 2u);
-  EXPECT_EQ(entry.front(), "Murvane: zq uefi driver version is v1.5.0");
+  EXPECT_EQ(entry.front(), version_text);
   EXPECT_EQ(entry.back(), "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success");
   EXPECT_EQ(r.entry_status, "Success");
   const auto start = fwcheck::split_lines(r.start_log);
   ASSERT_FALSE(start.empty());
-  EXPECT_EQ(start.front(), "Murvane: zq uefi driver version is v1.5.0");
+  EXPECT_EQ(start.front(), version_text);
   EXPECT_EQ(r.start_log.find("Install EFI_ZELT_I2C_HAPTIC_PROTOCOL"), std::string::npos);
   EXPECT_NE(r.start_status, "Success");  // nothing answers: bring-up cannot succeed
   EXPECT_EQ(r.verdict, (std::vector<std::string>{"verdict: no chip on the bus"}));
