@@ -14,12 +14,13 @@ fi
 echo "== cppcheck =="
 cppcheck --quiet --std=c++20 --language=c++ --enable=warning,performance,portability \
   --inline-suppr --error-exitcode=1 --suppress=missingIncludeSystem -I . \
-  core families platform sim tools
+  core families platform sim tools integration/depex
 
 echo "== clang-tidy =="
-# Driver, families, platform layer, virtual platform, models and tools; the
-# header filter in .clang-tidy covers their headers too.
-run-clang-tidy-14 -p "$build" -quiet -j "$(nproc)" "$(pwd)/(core|families|platform|sim|tools)/" \
+# Driver, families, platform layer, virtual platform, models, tools and the
+# kit's dependency-expression encoder; the header filter in .clang-tidy
+# covers their headers too.
+run-clang-tidy-14 -p "$build" -quiet -j "$(nproc)" "$(pwd)/(core|families|platform|sim|tools|integration/depex)/" \
   >"$build/clang-tidy.log" 2>&1 || {
   grep -E "(error|warning):" "$build/clang-tidy.log" | sort -u
   echo "clang-tidy found problems (full log: $build/clang-tidy.log)" >&2
