@@ -15,7 +15,8 @@
 namespace {
 
 std::string read_doc(const char* name) {
-  const std::filesystem::path doc = std::filesystem::path(__FILE__).parent_path().parent_path() / "docs" / name;
+  const std::filesystem::path doc =
+      std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "docs" / name;
   std::ifstream in(doc);
   std::stringstream text;
   text << in.rdbuf();

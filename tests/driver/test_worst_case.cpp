@@ -210,7 +210,7 @@ TEST(WorstCaseArithmetic, HandWorkedBounds) {
 
 TEST(WorstCaseDoc, TablesMatchTheComputedBounds) {
   const std::filesystem::path doc =
-      std::filesystem::path(__FILE__).parent_path().parent_path() / "docs" / "reliability.md";
+      std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "docs" / "reliability.md";
   std::ifstream in(doc);
   ASSERT_TRUE(in.good()) << doc;
   std::stringstream text;
