@@ -262,6 +262,37 @@ TEST_P(GoldenTrace, HealthyBootMatchesTheKeptTrace) {
 INSTANTIATE_TEST_SUITE_P(OnePerFamily, GoldenTrace, ::testing::ValuesIn(golden_models),
                          [](const auto& p) { return p.param; });
 
+// The f0 measurement, which no healthy boot runs, kept the same way: after a
+// healthy boot, get_f0 from its call on (tests/golden/f0/<model>.jsonl,
+// written by scripts/update-golden.sh). Every register it writes carries
+// the family's own record values (drive levels, widths, track margins) and
+// the period it reads becomes the logged f0, so a changed record value that
+// reaches the bus shows here.
+TEST_P(GoldenTrace, F0MeasurementMatchesTheKeptTrace) {
+  const std::string model = GetParam();
+  const fs::path dir = fs::path(MURVANE_SOURCE_DIR) / "tests" / "golden" / "f0";
+  const fs::path golden = dir / (model + ".jsonl");
+  ASSERT_TRUE(fs::exists(golden)) << golden << " is missing; create it with scripts/update-golden.sh";
+  const SimRun run = run_sim({(dir / "measure.json").string(), "--chip", model, "--trace", "-"});
+  ASSERT_EQ(run.exit_code, exit_ran) << run.err;
+  size_t untimed = 0;
+  const std::vector<std::string> all = lines_of(without_times(run.out, &untimed));
+  EXPECT_EQ(untimed, 0u) << "events without t_us";
+  const auto call = std::find(all.begin(), all.end(), R"({"ev":"call","fn":"slot:get_f0","args":[]})");
+  ASSERT_NE(call, all.end()) << "no get_f0 call in the run";
+  const std::vector<std::string> measured(call, all.end());
+  const std::vector<std::string> expected = lines_of(slurp(golden));
+  ASSERT_FALSE(expected.empty());
+  EXPECT_EQ(expected.back(), R"({"ev":"return","fn":"slot:get_f0","value":0})") << "the kept measurement failed";
+  if (measured != expected) {
+    ADD_FAILURE() << "the f0 measurement of a healthy " << model << " differs from " << golden << " ("
+                  << expected.size() << " lines kept, " << measured.size() << " produced):\n"
+                  << line_diff(expected, measured)
+                  << "If the change is intended, regenerate the golden traces with scripts/update-golden.sh "
+                     "and review the diff.";
+  }
+}
+
 // ---------------------------------------------------------------------------
 // The trace contract: every event kind with its fields and their types.
 
