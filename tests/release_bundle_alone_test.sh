@@ -19,10 +19,19 @@
 #   protocol and gets Start's status.
 #
 # usage: release_bundle_alone_test.sh SOURCE_DIR EFI_BUILD_DIR WORK_DIR [QEMU FIRMWARE MKFS MCOPY]
-#   (without the last four, the boot is left out)
+#   Without the last four the boot is left out, and the test says so and
+#   exits 77 (ctest's SKIP_RETURN_CODE for it) instead of passing. What
+#   scripts/deps.sh installs (gnu-efi, QEMU and its firmware) is required:
+#   missing, it is a failure, not a skip.
 set -euo pipefail
+if [ $# -ne 3 ] && [ $# -ne 7 ]; then
+  echo "usage: release_bundle_alone_test.sh SOURCE_DIR EFI_BUILD_DIR WORK_DIR [QEMU FIRMWARE MKFS MCOPY]" >&2
+  exit 2
+fi
 src="$1" efi="$2" work="$3"
 qemu="${4:-}" firmware="${5:-}" mkfs="${6:-}" mcopy="${7:-}"
+skip_code=77
+skipped=""
 rm -rf "$work"
 mkdir -p "$work"
 
@@ -80,12 +89,15 @@ for h in $(cd MurvanePkg/Include && find . -name '*.h' | sed 's|^\./||' | sort);
     fail "$h does not compile alone as C99:"$'\n'"$(sed 's/^/    /' "$alone/cc.err")"
   fi
   case "$h" in Protocol/*) ;; *) continue ;; esac
-  if [ -f /usr/include/efi/efi.h ] && [ -d /usr/include/efi/x86_64 ]; then
-    printf '#include <efi.h>\n#include "%s"\ntypedef int alone;\n' "$h" | run cc -std=c99 -Wall -Wextra -Werror -fsyntax-only \
-      -DGNU_EFI_USE_MS_ABI -isystem /usr/include/efi -isystem /usr/include/efi/x86_64 -IMurvanePkg/Include -x c - \
-      2>"$alone/cc.err" && ok "$h compiles after gnu-efi's <efi.h>" \
-      || fail "$h does not compile after gnu-efi's <efi.h>:"$'\n'"$(sed 's/^/    /' "$alone/cc.err")"
+  # gnu-efi is one of scripts/deps.sh's packages: its absence is a failure.
+  if [ ! -f /usr/include/efi/efi.h ] || [ ! -d /usr/include/efi/x86_64 ]; then
+    fail "$h not compiled after gnu-efi's <efi.h>: gnu-efi's headers are not installed (scripts/deps.sh installs gnu-efi)"
+    continue
   fi
+  printf '#include <efi.h>\n#include "%s"\ntypedef int alone;\n' "$h" | run cc -std=c99 -Wall -Wextra -Werror -fsyntax-only \
+    -DGNU_EFI_USE_MS_ABI -isystem /usr/include/efi -isystem /usr/include/efi/x86_64 -IMurvanePkg/Include -x c - \
+    2>"$alone/cc.err" && ok "$h compiles after gnu-efi's <efi.h>" \
+    || fail "$h does not compile after gnu-efi's <efi.h>:"$'\n'"$(sed 's/^/    /' "$alone/cc.err")"
 done
 
 # The README's build commands, as written.
@@ -118,7 +130,21 @@ for c in examples/*.c; do
 done
 
 # The stub platform, the bundle's driver and the consumer in the UEFI Shell.
-if [ -n "$qemu" ] && [ -f out/StubPlatform.efi ] && [ -f out/Consumer.efi ]; then
+boot=1
+if [ -z "$qemu" ]; then
+  skipped="the UEFI Shell boot of the stub platform, the driver and the consumer (no QEMU arguments given)"
+  boot=0
+else
+  for tool in "$qemu" "$mkfs" "$mcopy"; do
+    [ -x "$tool" ] || { fail "the Shell boot cannot run: $tool is not an executable (scripts/deps.sh)"; boot=0; }
+  done
+  [ -f "$firmware" ] || { fail "the Shell boot cannot run: no firmware $firmware (scripts/deps.sh)"; boot=0; }
+  if [ ! -f out/StubPlatform.efi ] || [ ! -f out/Consumer.efi ]; then
+    fail "the Shell boot cannot run: the README's build made no out/StubPlatform.efi and out/Consumer.efi"
+    boot=0
+  fi
+fi
+if [ $boot -eq 1 ]; then
   disk="$alone/esp.img"
   "$mkfs" -C -n BUNDLE "$disk" 4096 >/dev/null
   "$mcopy" -i "$disk" out/StubPlatform.efi Murvane.efi out/Consumer.efi ::/
@@ -152,5 +178,9 @@ fi
 if [ $failures -ne 0 ]; then
   echo "$failures check(s) failed (the unpacked bundle: $alone/$top)"
   exit 1
+fi
+if [ -n "$skipped" ]; then
+  echo "SKIPPED: $skipped; everything else passed"
+  exit $skip_code
 fi
 echo "the bundle stands alone"
