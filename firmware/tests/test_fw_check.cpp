@@ -282,8 +282,8 @@ TEST(FwCheckRefused, NothingOfTheDriverMayRun) {
       {"bus traffic", refused_serial("Access Denied", "", "4 reads, 0 writes, 0 stalls, 0 us stalled", quiet_bus),
        false},
       // The firmware's own waits while loading: not the driver's, never counted.
-      {"firmware waits", refused_serial("Access Denied", "", "0 reads, 0 writes, 11 stalls, 2047 us stalled", quiet_bus),
-       false},
+      {"firmware waits",
+       refused_serial("Access Denied", "", "0 reads, 0 writes, 11 stalls, 2047 us stalled", quiet_bus), false},
       {"reset pin", refused_serial("Access Denied", "", quiet_traffic, "opens 0, failed transfers 0, pin configures 1"),
        false},
       {"no end", refused_serial("Access Denied", "", quiet_traffic, quiet_bus, false), false},

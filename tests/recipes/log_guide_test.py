@@ -78,11 +78,11 @@ def normal(s):
 def driver_sources(src):
     files = []
     for top in ("core", "families", "platform"):
-        for root, _, names in os.walk(os.path.join(src, top)):
+        for root, _, names in os.walk(os.path.join(src, top), followlinks=True):
             files += [os.path.join(root, n) for n in names if n.endswith((".cpp", ".h"))]
     files.append(os.path.join(src, "cmake", "version.h.in"))
     # The stack-guard check is linked into the image wherever it lives.
-    for root, dirs, names in os.walk(src):
+    for root, dirs, names in os.walk(src, followlinks=True):
         dirs[:] = [d for d in dirs if d not in ("build", ".git", "tests", "sim", "tools", "bench", "fuzz")]
         if "stack_check.cpp" in names:
             files.append(os.path.join(root, "stack_check.cpp"))
