@@ -18,7 +18,7 @@ not see it) that says what the block is:
                                         text, C, a listing)
 
 A recipe's blocks run in one shell (bash -euo pipefail), in a clean folder,
-with an empty environment: by default a folder that looks like the checkout
+with an empty environment (only a system PATH): by default a folder that looks like the checkout
 with its build (every top-level entry of the source tree linked, and
 build/default the build under test), so what the recipe writes stays there.
 
@@ -36,6 +36,7 @@ import sys
 
 DOCS = ["README.md", "integration/bundle/README.md"]
 SKIP = 77
+SYSTEM_PATH = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"
 
 MARK = re.compile(r"^<!--\s*(.*?)\s*-->\s*$")
 
@@ -349,6 +350,15 @@ def run_recipe(src, name, build, work, efi):
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
     folder = make_folder(src, build, work, context, efi)
+    if context == "bundle":
+        # The bundle's own README, as release.sh wrote it (its version filled
+        # in): the one its reader has.
+        unpacked, errs = blocks_of(folder, "README.md")
+        unpacked = [b for b in unpacked if b.recipe == name]
+        if errs or [b.kind for b in unpacked] != [b.kind for b in blocks]:
+            print("FAIL: the bundle's README does not hold this recipe as the source's does")
+            return 1
+        blocks = unpacked
     before = untracked(src)
 
     script = ["set -euo pipefail", f"cd '{folder}'"]
@@ -360,8 +370,10 @@ def run_recipe(src, name, build, work, efi):
         f.write("\n".join(script) + "\n")
     progress = os.path.join(work, "progress")
     open(progress, "w").close()
-    r = subprocess.run(["env", "-i", "bash", script_path], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.STDOUT)
+    # Nothing of the caller's environment but a system PATH, as a fresh
+    # login has it (without PATH exported, cmake cannot find its own files).
+    r = subprocess.run(["env", "-i", "PATH=" + SYSTEM_PATH, "bash", script_path], stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
     reached = open(progress).read().split("\n")
     done = len([l for l in reached if l.startswith("@@ block")])
     failures = 0
