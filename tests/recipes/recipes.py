@@ -245,9 +245,12 @@ def check_recipe(name, blocks):
                     errors.append(f"{b.where()}: $Q boots QEMU, but Q carries no timeout")
                 if "</dev/null" not in c:
                     errors.append(f"{b.where()}: a QEMU command that reads the terminal: {c.strip()}")
-            if ctx == "checkout" and re.search(r"(^|[\s;&(])(cmake\s|\S*scripts/run\.sh\b)", c):
-                errors.append(f"{b.where()}: recipe {name} configures a build in the checkout's folder, where "
-                              "build/default is the build under test: mark it in=source or not run")
+            # The folder's build/default is the build under test: nothing may
+            # configure or rebuild it there (other build folders are the recipe's own).
+            if ctx == "checkout" and (re.search(r"\bcmake\b.*(--preset[ =]default\b|-B\s*\S*build/default\b)", c) or
+                                      re.search(r"(^|[\s;&(])\S*scripts/run\.sh\b", c)):
+                errors.append(f"{b.where()}: recipe {name} configures build/default in the checkout's folder, where "
+                              "it is the build under test: mark it in=source or not run")
     if status(blocks) == "run" and blocks[-1].kind == "run" and re.search(r"qemu-system-aarch64|^\s*\$Q\b",
                                                                            blocks[-1].text, re.M):
         errors.append(f"{blocks[-1].where()}: recipe {name} ends in a QEMU boot: show its last lines "

@@ -76,7 +76,9 @@ def main(argv):
          "reads the terminal"),
         ("qemu without its output", "<!-- recipe: a -->\n    timeout 5 qemu-system-aarch64 -M virt </dev/null\n",
          "show its last lines"),
-        ("cmake in the checkout's folder", "<!-- recipe: a -->\n    cmake --preset efi\n", "configures a build"),
+        ("build/default in the checkout's folder", "<!-- recipe: a -->\n    cmake --preset default\n",
+         "configures build/default"),
+        ("run.sh in the checkout's folder", "<!-- recipe: a -->\n    ./scripts/run.sh\n", "configures build/default"),
         ("output first", "<!-- recipe: a output -->\n    x\n", "before any command block"),
     ]
     for what, doc, want in cases:
