@@ -12,6 +12,11 @@ not see it) that says what the block is:
                                         before it prints ("..." alone on a
                                         line: any lines; "..." in a line:
                                         any text)
+  <!-- recipe: NAME typed -->           a UEFI Shell session typed into the block
+                                        before it, whose QEMU reads the keyboard:
+                                        each "Shell> CMD" / "FS0:\> CMD" line's
+                                        CMD is typed at the next prompt (a key
+                                        first ends the Shell's countdown)
   <!-- recipe: NAME hardware: WHY -->   needs a board: not run, listed
   <!-- recipe: NAME not run: WHY -->    not run here, and why: listed
   <!-- text -->                         not a command (output, a file's
@@ -70,8 +75,8 @@ def parse_marker(text):
         context, rest = c.group(1), c.group(2)
     if rest == "":
         return (name, "run", "", context)
-    if rest == "output":
-        return (name, "output", "", context)
+    if rest in ("output", "typed"):
+        return (name, rest, "", context)
     for kind in ("hardware", "not run"):
         if rest.startswith(kind + ":"):
             return (name, "hardware" if kind == "hardware" else "skip", rest[len(kind) + 1:].strip(), context)
@@ -156,7 +161,7 @@ def all_recipes(src):
 
 
 def status(blocks):
-    kinds = {b.kind for b in blocks if b.kind != "output"}
+    kinds = {b.kind for b in blocks if b.kind not in ("output", "typed")}
     if kinds & {"hardware", "skip"}:
         return "skip"
     return "run"
@@ -182,8 +187,8 @@ def defined_names(text):
         names.add(m.group(1))
     for m in re.finditer(r"\bfor\s+([A-Za-z_][A-Za-z0-9_]*)\s+in\b", text):
         names.add(m.group(1))
-    for m in re.finditer(r"\bread\s+(?:-\w+\s+)*([A-Za-z_][A-Za-z0-9_ ]*)", text):
-        names.update(m.group(1).split())
+    for m in re.finditer(r"\bread\b([^;\n|&]*)", text):  # its options' words are no names
+        names.update(w for w in m.group(1).split() if re.fullmatch(r"[A-Za-z_][A-Za-z0-9_]*", w))
     return names
 
 
@@ -218,7 +223,14 @@ def check_recipe(name, blocks):
     defined = set(SPECIAL)
     last_command = None
     q_with_timeout = False
-    for b in blocks:
+    for i, b in enumerate(blocks):
+        typed_next = i + 1 < len(blocks) and blocks[i + 1].kind == "typed"
+        if b.kind == "typed":
+            if last_command is None or last_command.kind != "run" or blocks[i - 1] is not last_command:
+                errors.append(f"{b.where()}: recipe {name}: a typed session must follow the command block it types into")
+            elif not typed_commands(b.text):
+                errors.append(f"{b.where()}: recipe {name}: a typed session with no prompt line")
+            continue
         if b.kind == "output":
             if last_command is None:
                 errors.append(f"{b.where()}: recipe {name}: expected output before any command block")
@@ -243,7 +255,7 @@ def check_recipe(name, blocks):
                     errors.append(f"{b.where()}: a QEMU command without timeout: {c.strip()}")
                 if boots_q and not q_with_timeout:
                     errors.append(f"{b.where()}: $Q boots QEMU, but Q carries no timeout")
-                if "</dev/null" not in c:
+                if "</dev/null" not in c and not typed_next:
                     errors.append(f"{b.where()}: a QEMU command that reads the terminal: {c.strip()}")
             # The folder's build/default is the build under test: nothing may
             # configure or rebuild it there (other build folders are the recipe's own).
@@ -266,6 +278,44 @@ def check_all(src):
 
 
 # ---- running -------------------------------------------------------------
+
+# A prompt, as clean() leaves it (the blank after ">" is followed by colour codes).
+PROMPT = re.compile(r"(?:Shell|[A-Za-z0-9]+:\\)>")
+
+
+def typed_commands(text):
+    """What a Shell transcript types: the text after each prompt."""
+    return [m.group(1) for m in (re.match(r"^(?:Shell|[A-Za-z0-9]+:\\)> (.*)$", line) for line in text.split("\n"))
+            if m]
+
+
+def type_into(proc, out_path, commands, deadline_s):
+    """Types each command at the next fresh prompt in out_path (a key first
+    for the Shell's countdown); False when a prompt does not come in time."""
+    import time
+    pending = list(commands)
+    pos = 0
+    countdown_done = False
+    last = time.monotonic()
+    while pending and proc.poll() is None:
+        if time.monotonic() - last > deadline_s:
+            return False
+        try:
+            text = "\n".join(clean(open(out_path, errors="replace").read()))
+        except OSError:
+            text = ""
+        if not countdown_done and "Press ESC in" in text:
+            proc.stdin.write(b"\r")
+            proc.stdin.flush()
+            countdown_done = True
+        m = PROMPT.search(text, pos)
+        if m:
+            pos = m.end()
+            proc.stdin.write(pending.pop(0).encode() + b"\r")
+            proc.stdin.flush()
+            last = time.monotonic()
+        time.sleep(0.2)
+    return not pending
 
 def clean(text):
     text = re.sub(r"\x1b\[[0-9;?]*[a-zA-Z]", "", text)
@@ -375,11 +425,39 @@ def run_recipe(src, name, build, work, efi):
     open(progress, "w").close()
     # Nothing of the caller's environment but a system PATH, as a fresh
     # login has it (without PATH exported, cmake cannot find its own files).
-    r = subprocess.run(["env", "-i", "PATH=" + SYSTEM_PATH, "bash", script_path], stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
+    # A block followed by a typed session gets it at its prompts.
+    typed = {}
+    n = -1
+    for b in blocks:
+        if b.kind == "run":
+            n += 1
+        elif b.kind == "typed":
+            typed[n] = typed_commands(b.text)
+    proc = subprocess.Popen(["env", "-i", "PATH=" + SYSTEM_PATH, "bash", script_path], stdin=subprocess.PIPE,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT, start_new_session=True)
+    typing_failed = None
+    for n in sorted(typed):
+        import time
+        while proc.poll() is None and f"@@ block {n}\n" not in open(progress).read():
+            time.sleep(0.2)
+        if proc.poll() is not None:
+            break
+        if not type_into(proc, os.path.join(work, f"block{n}.out"), typed[n], 60):
+            typing_failed = n
+            os.killpg(proc.pid, 15)
+            break
+    proc.stdin.close()
+    proc.wait()
+
+    class Result:
+        returncode = proc.returncode
+
+    r = Result()
     reached = open(progress).read().split("\n")
     done = len([l for l in reached if l.startswith("@@ block")])
     failures = 0
+    if typing_failed is not None:
+        print(f"FAIL: {runs[typing_failed].where()}: no Shell prompt came for the next typed command within 60 s")
     if r.returncode != 0:
         b = runs[done - 1] if done else runs[0]
         out = open(os.path.join(work, f"block{done - 1}.out"), errors="replace").read() if done else ""
@@ -396,6 +474,19 @@ def run_recipe(src, name, build, work, efi):
         for b in blocks:
             if b.kind == "run":
                 n += 1
+            elif b.kind == "typed":
+                # The session as the document shows it, line by line in order.
+                got = [g for g in clean(open(os.path.join(work, f"block{n}.out"), errors="replace").read()) if g]
+                want = [w.rstrip() for w in b.text.rstrip("\n").split("\n")]
+                k = 0
+                for g in got:
+                    if k < len(want) and line_matches(want[k], g):
+                        k += 1
+                if k == len(want):
+                    print(f"ok:   {b.where()}: the typed session's {len(want)} lines as shown")
+                else:
+                    failures += 1
+                    print(f"FAIL: {b.where()}: the typed session did not show \"{want[k]}\" where the document does")
             elif b.kind == "output":
                 got = clean(open(os.path.join(work, f"block{n}.out"), errors="replace").read())
                 want = b.text.rstrip("\n").split("\n")

@@ -85,6 +85,15 @@ def main(argv):
         rc, out = run(RECIPES, "check", tree(work, "bad", doc))
         check(rc != 0 and want in out, f"the check refuses: {what}")
 
+    # A typed session: each command at the next prompt, the transcript as shown.
+    # (A stand-in for the Shell: it reads a line up to the carriage return a
+    # terminal sends.)
+    shell = ("<!-- recipe: t -->\n    printf 'Shell> '; read -r -d $'\\r' a; echo \"$a\"; printf 'FS0:\\\\> '; "
+             "read -r -d $'\\r' b; echo \"$b\"; echo \"ran $b\"\n\n"
+             "<!-- recipe: t typed -->\n    Shell> fs0:\n    FS0:\\> load X.efi\n    ran load X.efi\n")
+    rc, out = run(RECIPES, "run", tree(work, "typed", shell), "t", build, os.path.join(work, "run-t"))
+    check(rc == 0 and "the typed session's 3 lines as shown" in out, "a typed session is typed at its prompts")
+
     runtime = [
         ("a missing file", "<!-- recipe: a -->\n    cat nothing.txt\n", "the block failed"),
         ("a missing tool", "<!-- recipe: a -->\n    no-such-tool-here --help\n", "the block failed"),
