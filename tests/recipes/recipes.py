@@ -23,7 +23,8 @@ not see it) that says what the block is:
                                         text, C, a listing)
 
 A recipe's blocks run in one shell (bash -euo pipefail), in a clean folder,
-with an empty environment (only a system PATH): by default a folder that looks like the checkout
+with an empty environment (only a system PATH, and TMPDIR in the test's
+folder): by default a folder that looks like the checkout
 with its build (every top-level entry of the source tree linked, and
 build/default the build under test), so what the recipe writes stays there.
 
@@ -38,6 +39,7 @@ import re
 import shutil
 import subprocess
 import sys
+import time
 
 DOCS = ["README.md", "integration/bundle/README.md"]
 SKIP = 77
@@ -292,7 +294,6 @@ def typed_commands(text):
 def type_into(proc, out_path, commands, deadline_s):
     """Types each command at the next fresh prompt in out_path (a key first
     for the Shell's countdown); False when a prompt does not come in time."""
-    import time
     pending = list(commands)
     pos = 0
     countdown_done = False
@@ -423,8 +424,6 @@ def run_recipe(src, name, build, work, efi):
         f.write("\n".join(script) + "\n")
     progress = os.path.join(work, "progress")
     open(progress, "w").close()
-    # Nothing of the caller's environment but a system PATH, as a fresh
-    # login has it (without PATH exported, cmake cannot find its own files).
     # A block followed by a typed session gets it at its prompts.
     typed = {}
     n = -1
@@ -433,11 +432,16 @@ def run_recipe(src, name, build, work, efi):
             n += 1
         elif b.kind == "typed":
             typed[n] = typed_commands(b.text)
-    proc = subprocess.Popen(["env", "-i", "PATH=" + SYSTEM_PATH, "bash", script_path], stdin=subprocess.PIPE,
+    # Nothing of the caller's environment but a system PATH, as a fresh
+    # login has it (without PATH exported, cmake cannot find its own files),
+    # and TMPDIR: the scratch folders the recipes make with mktemp stay in
+    # the test's own folder instead of piling up in /tmp.
+    os.makedirs(os.path.join(work, "tmp"))
+    proc = subprocess.Popen(["env", "-i", "PATH=" + SYSTEM_PATH, "TMPDIR=" + os.path.join(work, "tmp"), "bash",
+                             script_path], stdin=subprocess.PIPE,
                             stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT, start_new_session=True)
     typing_failed = None
     for n in sorted(typed):
-        import time
         while proc.poll() is None and f"@@ block {n}\n" not in open(progress).read():
             time.sleep(0.2)
         if proc.poll() is not None:
