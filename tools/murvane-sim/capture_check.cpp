@@ -18,11 +18,13 @@
 
 #include "tools/murvane-sim/bus.h"
 #include "tools/murvane-sim/bus_files.h"
-#include "tools/murvane-sim/reg_names.h"
+#include "tools/common/reg_names.h"
 #include "tools/murvane-sim/report.h"
 #include "tools/murvane-sim/vcd.h"
 
 namespace murvane_sim {
+
+using murvane_tools::register_name;
 
 namespace {
 

@@ -12,10 +12,12 @@
 
 #include "tools/murvane-sim/bus.h"
 #include "tools/murvane-sim/bus_files.h"
-#include "tools/murvane-sim/reg_names.h"
+#include "tools/common/reg_names.h"
 #include "tools/murvane-sim/report.h"
 
 namespace murvane_sim {
+
+using murvane_tools::register_name;
 
 namespace {
 
