@@ -109,13 +109,24 @@ void check_words(const CLI::App& app, const std::vector<std::string>& args) {
   }
 }
 
-// The parser's own complaints, left after check_words, in our words.
-std::string parse_problem(const CLI::ParseError& e, CLI::App& app) {
-  if (dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr) {
-    const std::vector<std::string> extra = app.remaining();
-    return (extra.empty() ? std::string("(arguments)") : extra.front()) + ": unexpected argument";
+// The parser's own complaints, left after check_words, in our words. A
+// stray word right after an option's value is that option's second value.
+std::string parse_problem(const CLI::ParseError& e, CLI::App& app, const std::vector<std::string>& args) {
+  if (dynamic_cast<const CLI::ExtrasError*>(&e) == nullptr) {
+    return one_line(e.what());
   }
-  return one_line(e.what());
+  const std::vector<std::string> extra = app.remaining();
+  const std::string word = extra.empty() ? std::string() : extra.front();
+  const auto at = std::find(args.begin(), args.end(), word);
+  const size_t i = static_cast<size_t>(at - args.begin());
+  if (at != args.end() && i >= 2) {
+    const CLI::Option* o = option_named(app, args[i - 2]);
+    if (o != nullptr && o->get_expected_max() != 0) {
+      return args[i - 2] + ": takes one value (" + quoted(args[i - 1]) + "), and " + quoted(word) +
+             " after it is no option";
+    }
+  }
+  return quoted(word) + ": unexpected argument";
 }
 
 }  // namespace
@@ -153,8 +164,9 @@ std::optional<std::string> chip_problem(const std::string& name) {
 }
 
 std::optional<int> parse_command_line(CLI::App& app, int argc, char** argv, const char* command) {
+  const std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
   try {
-    check_words(app, std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
+    check_words(app, args);
     app.parse(argc, argv);
   } catch (const UsageError& e) {
     std::cerr << command << ": " << one_line(e.what()) << " (see --help)\n";
@@ -163,7 +175,7 @@ std::optional<int> parse_command_line(CLI::App& app, int argc, char** argv, cons
     if (e.get_exit_code() == 0) {
       return app.exit(e);  // --help, --version
     }
-    std::cerr << command << ": " << parse_problem(e, app) << " (see --help)\n";
+    std::cerr << command << ": " << parse_problem(e, app, args) << " (see --help)\n";
     return exit_bad_input;
   }
   return std::nullopt;

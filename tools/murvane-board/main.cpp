@@ -94,9 +94,9 @@ void declare_board_options(CLI::App& app, Options& o) {
   app.add_option("--gpio-chip", o.gpio_chip,
                  "GPIO chip of the reset line: /dev/gpiochipN, or N (default " + defaults.gpio_chip + ")")
       ->type_name("DEV");
-  app.add_option("--gpio-line", o.gpio_line,
-                 "Line offset of the chip's reset pin on that GPIO chip (default: the board's reset GPIO, " +
-                     o.gpio_line + ")")
+  app.add_option(
+         "--gpio-line", o.gpio_line,
+         "Line offset of the chip's reset pin on that GPIO chip (default: the board's reset GPIO, " + o.gpio_line + ")")
       ->type_name("N");
   app.add_flag("--gpio-active-low", o.active_low,
                "The line is inverted on its way to the chip's reset pin (a transistor stage): drive it high where "
@@ -134,8 +134,8 @@ murvane_board::RunOptions settle(const CLI::App& app, Options& o) {
   options.board.address = static_cast<uint8_t>(
       murvane_tools::parse_number("--address", o.address, 0x03, 0x77, "a 7-bit device address (0x03 ... 0x77)"));
   options.board.gpio_chip = device_path(o.gpio_chip, "/dev/gpiochip");
-  options.board.gpio_line = murvane_tools::parse_number("--gpio-line", o.gpio_line, 0, max_line_offset,
-                                                        "a line offset (0 ... " + std::to_string(max_line_offset) + ")");
+  options.board.gpio_line = murvane_tools::parse_number(
+      "--gpio-line", o.gpio_line, 0, max_line_offset, "a line offset (0 ... " + std::to_string(max_line_offset) + ")");
   options.board.gpio_active_low = o.active_low;
   options.yes = o.yes || o.dry_run;
   if (const std::optional<std::string> problem = murvane_tools::chip_problem(o.chip)) {
@@ -293,7 +293,7 @@ int main(int argc, char** argv) {
   try {
     return run_command(argc, argv);
   } catch (const UsageError& e) {
-    std::cerr << command << ": " << one_line(e.what()) << " (see --help)\n";
+    std::cerr << command << ": " << one_line(e.what()) << '\n';
     return exit_bad_input;
   } catch (const murvane_sim::InputError& e) {
     std::cerr << command << ": " << one_line(e.what()) << '\n';

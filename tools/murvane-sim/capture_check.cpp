@@ -16,9 +16,9 @@
 #include <optional>
 #include <sstream>
 
+#include "tools/common/reg_names.h"
 #include "tools/murvane-sim/bus.h"
 #include "tools/murvane-sim/bus_files.h"
-#include "tools/common/reg_names.h"
 #include "tools/murvane-sim/report.h"
 #include "tools/murvane-sim/vcd.h"
 

@@ -94,8 +94,9 @@ void settle_options(const CLI::App& app, Options& o) {
   // The picture is SVG whatever the name says: a name that says otherwise
   // (boot.png) is a mistake to point out before anything runs.
   if (!o.timeline_path.empty() && !has_svg_extension(o.timeline_path)) {
-    throw murvane_tools::UsageError("--timeline", o.timeline_path + " does not end in .svg (the timeline is an SVG "
-                                                                    "picture; rsvg-convert makes a PNG of it)");
+    throw murvane_tools::UsageError("--timeline", o.timeline_path +
+                                                      " does not end in .svg (the timeline is an SVG "
+                                                      "picture; rsvg-convert makes a PNG of it)");
   }
 }
 
@@ -185,7 +186,7 @@ int main(int argc, char** argv) {
   try {
     return run_command(argc, argv);
   } catch (const murvane_tools::UsageError& e) {
-    std::cerr << command << ": " << one_line(e.what()) << " (see --help)\n";
+    std::cerr << command << ": " << one_line(e.what()) << '\n';
     return exit_bad_input;
   } catch (const murvane_sim::InputError& e) {
     std::cerr << one_line(e.what()) << '\n';

@@ -184,7 +184,6 @@ void write_summary(std::ostream& out, const Simulation& sim) {
 
 }  // namespace
 
-
 std::string naming_family(const Simulation& sim) {
   if (!sim.selected_family().empty()) {
     return sim.selected_family();

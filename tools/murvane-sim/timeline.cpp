@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/reg_names.h"
 #include "tools/murvane-sim/bus.h"
 #include "tools/murvane-sim/bus_files.h"
-#include "tools/common/reg_names.h"
 #include "tools/murvane-sim/report.h"
 
 namespace murvane_sim {
