@@ -15,13 +15,14 @@
 #include "murvane/version.h"
 #include "sim/harness.h"
 #include "sim/models/model_table.h"
+#include "tools/common/capture_check.h"
 #include "tools/common/command_line.h"
 #include "tools/common/event_text.h"
+#include "tools/common/vcd.h"
 #include "tools/murvane-sim/bus_files.h"
 #include "tools/murvane-sim/report.h"
 #include "tools/murvane-sim/run.h"
 #include "tools/murvane-sim/scenario.h"
-#include "tools/murvane-sim/vcd.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ struct Options {
   bool quiet = false;
   std::string vcd_path;
   std::string timeline_path;
-  murvane_sim::CaptureOptions capture;
+  murvane_tools::CaptureOptions capture;
   std::string capture_signals;
 };
 
@@ -137,7 +138,8 @@ bool write_pictures(const murvane_sim::Simulation& sim, const Options& o) {
 int check_capture(const murvane_sim::Simulation& sim, const Options& o) {
   // --quiet keeps the departure (the board's error) and drops "matches".
   std::ostringstream verdict_text;
-  const int verdict = murvane_sim::check_capture(verdict_text, sim, o.capture);
+  const int verdict =
+      murvane_tools::check_capture(verdict_text, sim.platform().events(), murvane_sim::naming_family(sim), o.capture);
   if (!o.quiet || verdict != exit_ran) {
     std::cout << verdict_text.str();
   }
@@ -191,7 +193,7 @@ int main(int argc, char** argv) {
   } catch (const murvane_sim::InputError& e) {
     std::cerr << one_line(e.what()) << '\n';
     return exit_bad_input;
-  } catch (const murvane_sim::CaptureError& e) {
+  } catch (const murvane_tools::CaptureError& e) {
     std::cerr << command << ": " << one_line(e.what()) << '\n';
     return exit_bad_input;
   } catch (const std::exception& e) {

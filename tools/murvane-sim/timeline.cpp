@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "tools/common/reg_names.h"
-#include "tools/murvane-sim/bus.h"
 #include "tools/murvane-sim/bus_files.h"
 #include "tools/murvane-sim/report.h"
 
