@@ -910,8 +910,9 @@ std::string refusal_without_permission(const std::string& bus) {
   const pid_t pid = fork();
   if (pid == 0) {
     close(pipe_fds[0]);
-    std::string said = "no refusal";
+    std::string said = "cannot give up root";
     if (geteuid() != 0 || setuid(65534) == 0) {
+      said = "no refusal";
       murvane_board::LinuxSystem linux_system;
       BoardOptions o = murvane_board::default_board_options();
       o.bus = bus;
@@ -947,8 +948,11 @@ TEST(LinuxDevice, NoPermissionGetsTheGroupHint) {
   }
   // The child (no longer root) must reach the file to be refused it.
   ASSERT_EQ(chmod(work_dir().c_str(), 0755), 0);
-  EXPECT_EQ(refusal_without_permission(bus.string()),
-            "cannot open " + bus.string() + ": EACCES: Permission denied (run as root, or join the i2c group)");
+  const std::string said = refusal_without_permission(bus.string());
+  if (said == "cannot give up root") {
+    GTEST_SKIP() << "running as root without the right to change user: no permission can be refused here";
+  }
+  EXPECT_EQ(said, "cannot open " + bus.string() + ": EACCES: Permission denied (run as root, or join the i2c group)");
 }
 
 size_t open_descriptors() {
@@ -1142,6 +1146,8 @@ TEST(BoardCommandLines, BothCommandsWordAMistakeAlike) {
     EXPECT_EQ(s.exit_code, 2) << args.front() << ": " << s.err;
     EXPECT_EQ(line_after_name(b, "murvane-board"), line_after_name(s, "murvane-sim")) << args.front();
   }
+  // "--trace --quiet" took no option for a file name, in either command.
+  EXPECT_FALSE(fs::exists("--quiet"));
 }
 
 TEST(BoardCommandLines, TraceToStandardOutputIsTheTraceAlone) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+// NOLINTNEXTLINE(readability-identifier-naming): CLI11's own namespace
 namespace CLI {
 class App;
 }
