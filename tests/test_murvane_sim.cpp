@@ -311,91 +311,136 @@ std::set<std::string> keys_of(const json& e) {
   return out;
 }
 
-// Checks one event against the contract; returns what is wrong, or "".
-std::string contract_violation(const json& e) {
-  using Keys = std::set<std::string>;
+// The contract's checks of one event, stage by stage: its envelope (the
+// kind and the time every event carries), then the fields of its kind. Each
+// returns what is wrong, or "".
+using Keys = std::set<std::string>;
+
+// The event's fields but t_us are exactly these.
+std::string fields_are(const json& e, const Keys& expected) {
+  Keys keys = keys_of(e);
+  keys.erase("t_us");
+  return keys == expected ? std::string()
+                          : "fields of " + e["ev"].get<std::string>() + " are not as the contract lists them";
+}
+
+std::string envelope_violation(const json& e) {
   if (!e.is_object() || !e.contains("ev") || !e["ev"].is_string()) {
     return "no \"ev\"";
   }
-  const std::string ev = e["ev"];
   // Every event: t_us, the virtual time it began, a number of microseconds
   // (an integer when whole, else with its fraction).
   if (!e.contains("t_us") || !e["t_us"].is_number() || e["t_us"].get<double>() < 0 ||
       (e["t_us"].is_number_float() && e["t_us"].get<double>() == std::floor(e["t_us"].get<double>()))) {
     return "no t_us, or not a number of microseconds as the contract writes it";
   }
-  Keys keys = keys_of(e);
-  keys.erase("t_us");
-  auto want = [&](const Keys& expected) {
-    return keys == expected ? std::string() : "fields of " + ev + " are not as the contract lists them";
-  };
-  if (ev == "call") {
-    const bool slot = e["fn"].is_string() && e["fn"].get<std::string>().rfind("slot:", 0) == 0;
-    if (slot) {
-      if (!e["args"].is_array()) {
-        return "slot call without args array";
+  return "";
+}
+
+std::string call_violation(const json& e) {
+  const bool slot = e["fn"].is_string() && e["fn"].get<std::string>().rfind("slot:", 0) == 0;
+  if (slot) {
+    if (!e["args"].is_array()) {
+      return "slot call without args array";
+    }
+    for (const json& a : e["args"]) {
+      if (!a.is_number_integer()) {
+        return "non-integer slot argument";
       }
-      for (const json& a : e["args"]) {
-        if (!a.is_number_integer()) {
-          return "non-integer slot argument";
-        }
-      }
-      return want({"ev", "fn", "args"});
     }
-    if (e["fn"] != "entry" && e["fn"] != "start" && e["fn"] != "load") {
-      return "unknown fn";
-    }
-    return want({"ev", "fn"});
+    return fields_are(e, {"ev", "fn", "args"});
   }
-  if (ev == "return") {
-    const std::string fn = e["fn"].is_string() ? e["fn"].get<std::string>() : "";
-    if (fn == "entry" || fn == "start" || fn == "load" || fn == "slot:qualify_check") {
-      return is_status(e["status"]) ? want({"ev", "fn", "status"}) : "status is not an EFI_STATUS string";
-    }
-    if (fn == "slot:write_ram") {
-      return want({"ev", "fn"});
-    }
-    if (fn.rfind("slot:", 0) != 0) {
-      return "unknown fn";
-    }
-    return e["value"].is_number_integer() ? want({"ev", "fn", "value"}) : "value is not an integer";
+  if (e["fn"] != "entry" && e["fn"] != "start" && e["fn"] != "load") {
+    return "unknown fn";
   }
-  if (ev == "locate" || ev == "install_config_table") {
-    return is_guid(e["guid"]) && is_status(e["status"]) ? want({"ev", "guid", "status"}) : "bad guid or status";
+  return fields_are(e, {"ev", "fn"});
+}
+
+std::string return_violation(const json& e) {
+  const std::string fn = e["fn"].is_string() ? e["fn"].get<std::string>() : "";
+  if (fn == "entry" || fn == "start" || fn == "load" || fn == "slot:qualify_check") {
+    return is_status(e["status"]) ? fields_are(e, {"ev", "fn", "status"}) : "status is not an EFI_STATUS string";
   }
-  if (ev == "install") {
-    const bool ok = is_guid(e["guid"]) && e["on_image_handle"].is_boolean() && is_uint(e["interface_type"]) &&
-                    is_status(e["revision"]) && is_status(e["status"]);
-    return ok ? want({"ev", "guid", "on_image_handle", "interface_type", "revision", "status"}) : "bad field type";
+  if (fn == "slot:write_ram") {
+    return fields_are(e, {"ev", "fn"});
   }
+  if (fn.rfind("slot:", 0) != 0) {
+    return "unknown fn";
+  }
+  return e["value"].is_number_integer() ? fields_are(e, {"ev", "fn", "value"}) : "value is not an integer";
+}
+
+// locate, install, install_config_table: the firmware's protocol database.
+std::string protocol_violation(const json& e) {
+  if (e["ev"] != "install") {
+    return is_guid(e["guid"]) && is_status(e["status"]) ? fields_are(e, {"ev", "guid", "status"})
+                                                        : "bad guid or status";
+  }
+  const bool ok = is_guid(e["guid"]) && e["on_image_handle"].is_boolean() && is_uint(e["interface_type"]) &&
+                  is_status(e["revision"]) && is_status(e["status"]);
+  return ok ? fields_are(e, {"ev", "guid", "on_image_handle", "interface_type", "revision", "status"})
+            : "bad field type";
+}
+
+// i2c_read, i2c_write.
+std::string transfer_violation(const json& e) {
+  bool ok = is_uint(e["reg"]) && (e["value"].is_null() || is_uint(e["value"])) && is_uint(e["status"]) &&
+            is_uint(e["reg_len"]) && is_uint(e["len"]) && is_uint(e["timeout"]) && e["config"].is_array() &&
+            e["config"].size() == 6;
+  for (const json& w : e["config"]) {
+    ok = ok && is_uint(w);
+  }
+  // A failed read delivers nothing; a successful one a byte.
+  if (e["ev"] == "i2c_read" && ok) {
+    ok = e["value"].is_null() == (e["status"] != 0);
+  }
+  return ok ? fields_are(e, {"ev", "reg", "value", "status", "reg_len", "len", "timeout", "config"}) : "bad field type";
+}
+
+// i2c_open, pin_config, pin_set, stall, log: a few plain fields each.
+std::string plain_violation(const json& e) {
+  const std::string ev = e["ev"];
   if (ev == "i2c_open") {
-    return is_uint(e["instance"]) && is_uint(e["status"]) ? want({"ev", "instance", "status"}) : "bad field type";
-  }
-  if (ev == "i2c_read" || ev == "i2c_write") {
-    bool ok = is_uint(e["reg"]) && (e["value"].is_null() || is_uint(e["value"])) && is_uint(e["status"]) &&
-              is_uint(e["reg_len"]) && is_uint(e["len"]) && is_uint(e["timeout"]) && e["config"].is_array() &&
-              e["config"].size() == 6;
-    for (const json& w : e["config"]) {
-      ok = ok && is_uint(w);
-    }
-    // A failed read delivers nothing; a successful one a byte.
-    if (ev == "i2c_read" && ok) {
-      ok = e["value"].is_null() == (e["status"] != 0);
-    }
-    return ok ? want({"ev", "reg", "value", "status", "reg_len", "len", "timeout", "config"}) : "bad field type";
+    return is_uint(e["instance"]) && is_uint(e["status"]) ? fields_are(e, {"ev", "instance", "status"})
+                                                          : "bad field type";
   }
   if (ev == "pin_config") {
-    return is_uint(e["word"]) && is_uint(e["value"]) && is_status(e["status"]) ? want({"ev", "word", "value", "status"})
-                                                                               : "bad field type";
+    return is_uint(e["word"]) && is_uint(e["value"]) && is_status(e["status"])
+               ? fields_are(e, {"ev", "word", "value", "status"})
+               : "bad field type";
   }
   if (ev == "pin_set") {
-    return is_uint(e["word"]) && is_uint(e["level"]) ? want({"ev", "word", "level"}) : "bad field type";
+    return is_uint(e["word"]) && is_uint(e["level"]) ? fields_are(e, {"ev", "word", "level"}) : "bad field type";
   }
   if (ev == "stall") {
-    return is_uint(e["us"]) ? want({"ev", "us"}) : "bad field type";
+    return is_uint(e["us"]) ? fields_are(e, {"ev", "us"}) : "bad field type";
   }
-  if (ev == "log") {
-    return is_uint(e["level"]) && e["text"].is_string() ? want({"ev", "level", "text"}) : "bad field type";
+  return is_uint(e["level"]) && e["text"].is_string() ? fields_are(e, {"ev", "level", "text"}) : "bad field type";
+}
+
+// Checks one event against the contract; returns what is wrong, or "".
+std::string contract_violation(const json& e) {
+  if (std::string why = envelope_violation(e); !why.empty()) {
+    return why;
+  }
+  static const std::pair<const char*, std::string (*)(const json&)> kinds[] = {
+      {"call", call_violation},
+      {"return", return_violation},
+      {"locate", protocol_violation},
+      {"install", protocol_violation},
+      {"install_config_table", protocol_violation},
+      {"i2c_read", transfer_violation},
+      {"i2c_write", transfer_violation},
+      {"i2c_open", plain_violation},
+      {"pin_config", plain_violation},
+      {"pin_set", plain_violation},
+      {"stall", plain_violation},
+      {"log", plain_violation},
+  };
+  for (const auto& [kind, check] : kinds) {
+    if (e["ev"] == kind) {
+      return check(e);
+    }
   }
   return "unknown event kind";
 }
