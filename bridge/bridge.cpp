@@ -229,9 +229,12 @@ EFI_STATUS find_gpio(UINT32 config_word) {
   }
   void* iface = nullptr;
   const EFI_STATUS s = locate_protocol(pi::EMBEDDED_GPIO_PROTOCOL_GUID, &iface);
+  // UEFI lets a protocol be installed with a NULL interface: its GUID is
+  // found, with no GPIO behind it to drive the reset line with.
   if (s != EFI_SUCCESS || iface == nullptr) {
-    log_error("MurvaneBridge: no EMBEDDED_GPIO protocol - %r\n", s);
-    return s != EFI_SUCCESS ? s : EFI_NOT_FOUND;
+    const EFI_STATUS missing = s != EFI_SUCCESS ? s : EFI_NOT_FOUND;
+    log_error("MurvaneBridge: no EMBEDDED_GPIO protocol - %r\n", missing);
+    return missing;
   }
   state.gpio = static_cast<pi::EMBEDDED_GPIO*>(iface);
   return EFI_SUCCESS;

@@ -90,9 +90,57 @@ constexpr uint8_t bits(unsigned high, unsigned low) {
 }
 // The lowest bit of a field: a value scales by it to sit in the field.
 constexpr uint8_t field_unit(uint8_t field) { return static_cast<uint8_t>(field & (0U - field)); }
+// Whether value, placed in field, keeps all its bits.
+constexpr bool field_fits(uint8_t field, uint32_t value) {
+  return field == 0 ? value == 0 : value <= static_cast<uint32_t>(field / field_unit(field));
+}
+
+// A constant too wide for its field is a mistake the build catches, as
+// Linux's FIELD_PREP does: masked into the field without a word it would
+// set other bits than meant, or none. Never defined: a call to one of these
+// that the compiler cannot prove dead stops the build with its message.
+// Where a value is only known at run time it is masked as always.
+[[gnu::error("a constant does not fit its field")]] void constant_does_not_fit_its_field();
+[[gnu::error("a constant other than 0 written to a field known only at run time: it cannot be checked to fit")]] void
+constant_for_a_run_time_field();
+
+// The check, once inlined into a call: the optimiser then knows which values
+// and fields are constants (an unoptimised build does not check). It costs no
+// code: a fitting constant leaves a dead branch. `placed`: value is given as
+// it sits in the register (write_field), not from bit 0 up (field_prep).
+//
+// The helpers that carry it are always inlined where code size is not the
+// point (the host builds, which every build of the project makes first), so
+// that it sees every call's own arguments. The firmware image, built for
+// size, keeps the calls the compiler chose not to inline: forcing them
+// inline would grow it, and its code stays what it was.
+#if defined(__OPTIMIZE_SIZE__)
+#define MURVANE_CHECKED_INLINE inline
+#else
+#define MURVANE_CHECKED_INLINE [[gnu::always_inline]] inline
+#endif
+MURVANE_CHECKED_INLINE constexpr void check_constant_fits(uint8_t field, uint32_t value, bool placed) {
+  if (__builtin_constant_p(value) && value != 0) {
+    if (!__builtin_constant_p(field)) {
+      constant_for_a_run_time_field();
+    } else if (placed ? (value & ~uint32_t{field}) != 0 : !field_fits(field, value)) {
+      constant_does_not_fit_its_field();
+    }
+  }
+}
+
 // value placed in field (its lowest bit in the field's lowest bit), cut to
-// the field: field_prep(bits(3, 2), 2) is 0x08.
-constexpr uint8_t field_prep(uint8_t field, uint32_t value) {
+// the field: field_prep(bits(3, 2), 2) is 0x08. A constant too wide for the
+// field does not build: in a constant expression (a register map's named
+// values) whatever the optimisation, elsewhere as check_constant_fits says.
+MURVANE_CHECKED_INLINE constexpr uint8_t field_prep(uint8_t field, uint32_t value) {
+  if (__builtin_is_constant_evaluated()) {
+    if (!field_fits(field, value)) {
+      constant_does_not_fit_its_field();  // not a constant expression: the build stops here
+    }
+  } else {
+    check_constant_fits(field, value, false);
+  }
   return static_cast<uint8_t>(value * field_unit(field) & field);
 }
 // The value a register byte holds in field: field_get(bits(3, 2), 0x0B) is 2.
@@ -136,8 +184,15 @@ struct reg_value {
 };
 
 // The one masked update the families call: update f.reg (keep all but
-// f.mask) <- value; value's bits outside the field are ignored.
-inline uint32_t write_field(reg_field f, uint8_t value) { return reg_write_bits(f.reg, keep_except(f.mask), value); }
+// f.mask) <- value, the bits as they sit in the register; a run-time
+// value's bits outside the field are ignored. A constant value with bits
+// outside a constant field does not build, nor a constant other than 0 for a
+// field only known at run time (check_constant_fits): write the field's own
+// mask, or a value placed with field_prep, instead.
+MURVANE_CHECKED_INLINE uint32_t write_field(reg_field f, uint8_t value) {
+  check_constant_fits(f.mask, value, true);
+  return reg_write_bits(f.reg, keep_except(f.mask), value);
+}
 // write w.reg <- w.value.
 inline uint32_t write_value(reg_value w) { return reg_write(w.reg, w.value); }
 

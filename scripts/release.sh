@@ -22,6 +22,9 @@
 #                the host build's sub-build); default: the efi preset, build/efi,
 #                configured here with the given -D board settings
 #   --out DIR    where the bundle goes (default: build/release)
+#   MURVANE_DEPEX_TOOL (environment): the host build's murvane-depex, which
+#                encodes the dependency expressions (default:
+#                build/default/integration/depex/murvane-depex, built here when missing)
 # Progress goes to standard error; standard output gets the bundle's path.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -37,6 +40,11 @@ while [ $# -gt 0 ]; do
     *) echo "release: unknown argument $1 (see --help)" >&2; exit 2 ;;
   esac
 done
+depex_tool="${MURVANE_DEPEX_TOOL:-}"
+if [ -n "$depex_tool" ] && [ ! -x "$depex_tool" ]; then
+  echo "release: MURVANE_DEPEX_TOOL=$depex_tool is not an executable" >&2
+  exit 2
+fi
 
 if [ -z "$build" ]; then
   ./scripts/deps.sh >&2
@@ -91,10 +99,12 @@ awk -v version="$version" -v models="$models" '{ gsub(/@VERSION@/, version) } $0
   "$root/integration/bundle/README.md" >"$stage/README.md"
 # The dependency expression comes from the driver's own GUIDs, by the host
 # tool the host build makes (built here when it is not there yet).
-depex_tool="$root/build/default/integration/depex/murvane-depex"
-if [ ! -x "$depex_tool" ]; then
-  cmake --preset default >/dev/null
-  cmake --build --preset default --target murvane-depex >&2
+if [ -z "$depex_tool" ]; then
+  depex_tool="$root/build/default/integration/depex/murvane-depex"
+  if [ ! -x "$depex_tool" ]; then
+    cmake --preset default >/dev/null
+    cmake --build --preset default --target murvane-depex >&2
+  fi
 fi
 "$depex_tool" --out "$stage/MurvanePkg/Murvane/Murvane.depex"
 # The bridge, in the mode it was built for (its module file names master

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Regenerates every file that follows from the list of families and models
 # (core/family_list.h), after a FAMILY or MODEL line was added: the golden
-# trace of each family (scripts/update-golden.sh), the fuzz seeds
+# traces of each family, its boot and its f0 measurement
+# (scripts/update-golden.sh), the fuzz seeds
 # (fuzz/make_corpus.py), and the figures and tables of the docs
 # (scripts/update-docs-figures.sh: image size, the family and model tables,
 # the worst-case bounds). Review `git status` and `git diff` before committing.

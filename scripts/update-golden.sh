@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Regenerates the golden traces the murvane-sim test compares against:
 # tests/golden/<model>.jsonl, the jsonl trace of a healthy boot of one model
-# per family, without the times. Run it after an intended change of the driver's or a model's
-# behaviour, then review `git diff tests/golden` before committing.
+# per family, without the times; and tests/golden/f0/<model>.jsonl, the same
+# model's f0 measurement after that boot (tests/golden/f0/measure.json), from
+# its call on: the healthy boot never measures f0, and the measurement writes
+# the family's own record values. Run it after an intended change of the
+# driver's or a model's behaviour, then review `git diff tests/golden` before
+# committing.
 # Usage: scripts/update-golden.sh [BUILD_DIR]   (default: build/default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,4 +39,12 @@ for model in $models; do
   "$build/tools/murvane-sim" --chip "$model" --quiet --trace - | sed -E 's/,"t_us":[0-9]+(\.[0-9]+)?}$/}/' \
     >"tests/golden/$model.jsonl"
   echo "tests/golden/$model.jsonl: $(wc -l <"tests/golden/$model.jsonl") events"
+  "$build/tools/murvane-sim" tests/golden/f0/measure.json --chip "$model" --quiet --trace - |
+    sed -E 's/,"t_us":[0-9]+(\.[0-9]+)?}$/}/' | sed -n '/^{"ev":"call","fn":"slot:get_f0"/,$p' \
+    >"tests/golden/f0/$model.jsonl"
+  if [ ! -s "tests/golden/f0/$model.jsonl" ]; then
+    echo "update-golden: the $model run of tests/golden/f0/measure.json has no get_f0 call" >&2
+    exit 1
+  fi
+  echo "tests/golden/f0/$model.jsonl: $(wc -l <"tests/golden/f0/$model.jsonl") events"
 done

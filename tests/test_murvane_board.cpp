@@ -12,11 +12,14 @@
 #include <linux/gpio.h>
 #include <linux/i2c-dev.h>
 #include <linux/i2c.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -26,7 +29,9 @@
 #include <string>
 #include <vector>
 
+#include "murvane/version.h"
 #include "sim/model_factory.h"
+#include "sim/models/family_facts.h"
 #include "sim/models/model_table.h"
 #include "tests/command_run.h"
 #include "tests/model_lists.h"
@@ -34,6 +39,7 @@
 #include "tools/murvane-board/board.h"
 #include "tools/murvane-board/model_system.h"
 #include "tools/murvane-board/run.h"
+#include "tools/murvane-board/system.h"
 #include "tools/murvane-sim/run.h"
 #include "tools/murvane-sim/scenario.h"
 
@@ -418,22 +424,30 @@ TEST(BoardRequests, GoToTheAddressAndLineTheOptionsName) {
 // ---------------------------------------------------------------------------
 // Failures on the bus: the driver logs them, the run says so.
 
-TEST(BoardBus, AbsentChipNacksEveryTransfer) {
+// What a controller gives when nothing answers depends on the controller:
+// ENXIO or EREMOTEIO on most, ETIMEDOUT on QEMU's i.MX model.
+class BoardAbsentChip : public ::testing::TestWithParam<int> {};
+
+TEST_P(BoardAbsentChip, NothingAnsweredIsSaidWithoutAHeldLineHint) {
   FakeBoard board("absent");
-  board.kernel().nack_errno = EREMOTEIO;
+  board.kernel().nack_errno = GetParam();
   ASSERT_EQ(board.run(), BoardRun::Outcome::incomplete);
   const std::string& verdict = board.result().verdict();
   expect_one_line(verdict);
-  EXPECT_EQ(verdict,
-            "not complete: nothing answered at 0x5A on /dev/i2c-5: all 2 transfers failed (EREMOTEIO: no "
-            "acknowledge (NACK): nothing answered at the address)");
+  EXPECT_EQ(verdict, "not complete: nothing answered at 0x5A on /dev/i2c-5: all 2 transfers failed (" +
+                         murvane_board::errno_name(GetParam()) +
+                         "); is the chip powered, wired to this bus and at this address?");
+  EXPECT_EQ(verdict.find("held"), std::string::npos) << verdict;
   const std::vector<std::string> log = board.log();
-  EXPECT_TRUE(has_line(log, "Read addr:0x0 error:121\n"));
+  EXPECT_TRUE(has_line(log, "Read addr:0x0 error:" + std::to_string(GetParam()) + "\n"));
   EXPECT_TRUE(has_line(log, "Murvane: func init error\n"));
   // Both passes of the identification reset the (absent) chip.
   EXPECT_EQ(board.kernel().chip_reset_pulses(), 2U);
   board.expect_released();
 }
+
+INSTANTIATE_TEST_SUITE_P(Errno, BoardAbsentChip, ::testing::Values(ENXIO, EREMOTEIO, ETIMEDOUT),
+                         [](const auto& p) { return murvane_board::errno_name(p.param); });
 
 struct BusyBus {
   const char* name;
@@ -506,6 +520,203 @@ TEST(BoardChip, CalibrationOutOfRangeIsNoCleanBringUp) {
   EXPECT_EQ(board.result().verdict().rfind("not complete: the zq3201's offset calibration failed", 0), 0U)
       << board.result().verdict();
   EXPECT_TRUE(has_line(board.log(), "Murvane: offset calibration out of range\n"));
+}
+
+// ---------------------------------------------------------------------------
+// The report's summary and its one-line verdict, as a board engineer reads
+// them: every figure from what the simulated kernel saw, not from the trace.
+
+// The summary's lines, after "== Summary ==".
+std::vector<std::string> summary_of(const BoardRun& run) {
+  std::ostringstream out;
+  run.write_report(out, run.family(), "");
+  const std::string text = out.str();
+  const std::string head = "\n== Summary ==\n";
+  const size_t at = text.find(head);
+  EXPECT_NE(at, std::string::npos) << text;
+  std::vector<std::string> lines;
+  std::istringstream in(at == std::string::npos ? "" : text.substr(at + head.size()));
+  std::string line;
+  while (std::getline(in, line)) {
+    lines.push_back(line);
+  }
+  EXPECT_EQ(text.back(), '\n');
+  return lines;
+}
+
+std::string tenths(double v) {
+  char buf[32];
+  static_cast<void>(std::snprintf(buf, sizeof buf, "%.1f", v));
+  return buf;
+}
+
+// The summary's lines from the board line to the verdict, built from what
+// the kernel saw: its I2C_RDWR requests (two messages: a read), its sleeps,
+// its clock at the end.
+struct KernelFigures {
+  size_t reads = 0;
+  size_t writes = 0;
+  uint64_t slept_us = 0;
+  size_t sleeps = 0;
+};
+
+KernelFigures figures_of(FakeBoard& board) {
+  KernelFigures f;
+  for (const auto& r : board.ioctls(ioctl_i2c_rdwr)) {
+    (r.messages.size() == 2 ? f.reads : f.writes) += 1;
+  }
+  for (const std::string& r : board.kernel().requests()) {
+    unsigned long long us = 0;
+    if (std::sscanf(r.c_str(), "sleep %llu us", &us) == 1) {
+      f.slept_us += us;
+      ++f.sleeps;
+    }
+  }
+  return f;
+}
+
+std::vector<std::string> expected_summary(FakeBoard& board, const std::string& driver, const std::string& failed,
+                                          const std::string& verdict) {
+  const KernelFigures f = figures_of(board);
+  return {"board         /dev/i2c-5, address 0x5A (plain I2C); reset line 30 of /dev/gpiochip0",
+          "driver        " + driver,
+          "calls         entry -> Success, returned after " +
+              tenths(static_cast<double>(board.kernel().now_ns()) / 1000.0) + " us",
+          "transfers     " + std::to_string(f.reads) + " reads, " + std::to_string(f.writes) + " writes, " + failed,
+          "waits         " + std::to_string(f.slept_us) + " us asked in " + std::to_string(f.sleeps) + " waits, " +
+              std::to_string(f.slept_us) + ".0 us slept (longest overrun 0.0 us)",
+          "bring-up      " + verdict};
+}
+
+std::string family_of(const std::string& model) { return sim::make_model(model)->info().family_name; }
+
+TEST_P(BoardPerFamily, CompleteRunSummaryIsWhatTheKernelSaw) {
+  FakeBoard board(GetParam());
+  ASSERT_EQ(board.run(), BoardRun::Outcome::complete);
+  EXPECT_GT(board.kernel().now_ns(), 1000000U);
+  EXPECT_EQ(summary_of(board.result()),
+            expected_summary(board, "selected family " + family_of(GetParam()), "0 failed",
+                             "complete: the chip identified itself as " + GetParam() +
+                                 ", the driver reached its end (waveform written, playback started), every "
+                                 "transfer acknowledged"));
+}
+
+TEST_P(BoardPerFamily, SmbusAdapterIsNamedSo) {
+  FakeBoard board(GetParam());
+  board.kernel().functions = I2C_FUNC_SMBUS_READ_BYTE_DATA | I2C_FUNC_SMBUS_WRITE_BYTE_DATA;
+  ASSERT_EQ(board.run(), BoardRun::Outcome::complete);
+  EXPECT_EQ(summary_of(board.result()).at(0),
+            "board         /dev/i2c-5, address 0x5A (SMBus byte data); reset line 30 of /dev/gpiochip0");
+}
+
+// A driver that stops early on a healthy bus: an unqualified part of each
+// family that checks qualification. Every transfer was acknowledged, and
+// still this is no bring-up.
+std::vector<std::string> qualifying_models() {
+  std::vector<std::string> out;
+  for (const sim::family_id f : sim::all_families) {
+    if (sim::facts_of(f).qualification.mask != 0) {
+      out.emplace_back(sim::first_model_of(f).name);
+    }
+  }
+  return out;
+}
+
+class BoardStopsEarly : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(BoardStopsEarly, UnqualifiedChipOnAHealthyBusIsNoBringUp) {
+  FakeBoard board(GetParam());
+  const auto& q = sim::facts_of(sim::find_model_info(GetParam().c_str())->family).qualification;
+  board.chip().set_stuck(q.reg, static_cast<uint8_t>(board.chip().reg(q.reg) & ~q.mask));
+  ASSERT_EQ(board.run(), BoardRun::Outcome::incomplete);
+  const std::vector<std::string> log = board.log();
+  ASSERT_TRUE(has_line(log, "Murvane: qualify check failed\n"));
+  EXPECT_TRUE(board.result().board().failures().empty());
+  const std::string family = family_of(GetParam());
+  const std::string verdict =
+      "not complete: the chip failed the driver's qualification check, so it left the " + family + " chip unprogrammed";
+  EXPECT_EQ(board.result().verdict(), verdict);
+  EXPECT_EQ(summary_of(board.result()), expected_summary(board, "selected family " + family, "0 failed", verdict));
+  board.expect_released();
+}
+
+INSTANTIATE_TEST_SUITE_P(Qualifying, BoardStopsEarly, ::testing::ValuesIn(qualifying_models()),
+                         [](const auto& p) { return p.param; });
+
+TEST(BoardSummary, AbsentChipSaysNoFamilyAndEveryFailure) {
+  FakeBoard board("absent");
+  ASSERT_EQ(board.run(), BoardRun::Outcome::incomplete);
+  EXPECT_EQ(summary_of(board.result()),
+            expected_summary(board, "no family selected (no identifier read)", "2 failed (2 ENXIO)",
+                             "not complete: nothing answered at 0x5A on /dev/i2c-5: all 2 transfers failed "
+                             "(ENXIO); is the chip powered, wired to this bus and at this address?"));
+}
+
+TEST(BoardSummary, UnknownIdentifierIsQuoted) {
+  FakeBoard board("zq3101");
+  board.chip().set_chip_id(0x42);
+  ASSERT_EQ(board.run(), BoardRun::Outcome::incomplete);
+  EXPECT_EQ(summary_of(board.result()),
+            expected_summary(board, "no family selected (identifier read: 0x0042)", "0 failed",
+                             "not complete: the chip's identifier 0x42 is not one Murvane knows (a different chip, "
+                             "or another device at 0x5A)"));
+}
+
+TEST(BoardSummary, FailedTransfersAreCountedByErrno) {
+  FakeBoard board("zq3101");
+  board.kernel().fail_transfer = [](uint64_t index, const auto&) {
+    return index == 1 ? EAGAIN : index == 40 ? EIO : 0;
+  };
+  ASSERT_EQ(board.run(), BoardRun::Outcome::incomplete);
+  const std::vector<std::string> lines = summary_of(board.result());
+  ASSERT_EQ(lines.size(), 6U);
+  EXPECT_EQ(lines[3], expected_summary(board, "", "2 failed (1 EIO, 1 EAGAIN)", "")[3]);
+  EXPECT_EQ(lines[5].rfind("bring-up      not complete: 2 of ", 0), 0U) << lines[5];
+}
+
+// The waits as measured: a kernel whose sleeps run 7 us long.
+class OversleepingKernel final : public murvane_board::System {
+ public:
+  explicit OversleepingKernel(ModelSystem& kernel) : kernel_(kernel) {}
+  int open(const std::string& path) override { return kernel_.open(path); }
+  int ioctl(int fd, unsigned long request, void* arg) override { return kernel_.ioctl(fd, request, arg); }
+  void close(int fd) override { kernel_.close(fd); }
+  void sleep_us(uint64_t us) override {
+    kernel_.sleep_us(us);
+    extra_ns_ += 7000;
+  }
+  uint64_t now_ns() override { return kernel_.now_ns() + extra_ns_; }
+  bool exists(const std::string& path) override { return kernel_.exists(path); }
+  bool confirm(const std::string& question) override { return kernel_.confirm(question); }
+
+ private:
+  ModelSystem& kernel_;
+  uint64_t extra_ns_ = 0;
+};
+
+TEST(BoardSummary, WaitsAreReportedAsSleptNotAsAsked) {
+  FakeBoard board("zq3101");
+  OversleepingKernel slow(board.kernel());
+  murvane_board::RunOptions o;
+  o.yes = true;
+  BoardRun run(slow, o);
+  ASSERT_EQ(run.run(), BoardRun::Outcome::complete);
+  const KernelFigures f = figures_of(board);
+  ASSERT_GT(f.sleeps, 0U);
+  EXPECT_EQ(summary_of(run).at(4),
+            "waits         " + std::to_string(f.slept_us) + " us asked in " + std::to_string(f.sleeps) + " waits, " +
+                std::to_string(f.slept_us + 7 * f.sleeps) + ".0 us slept (longest overrun 7.0 us)");
+}
+
+TEST(BoardSummary, BusDescriptorZeroIsABus) {
+  // Standard input closed: the kernel hands the bus descriptor 0.
+  FakeBoard board("zq3101");
+  board.kernel().set_next_descriptor(0);
+  ASSERT_EQ(board.run(), BoardRun::Outcome::complete) << board.refusal();
+  const auto rdwr = board.ioctls(ioctl_i2c_rdwr);
+  ASSERT_FALSE(rdwr.empty());
+  EXPECT_EQ(rdwr.front().fd, 0);
+  board.expect_released();
 }
 
 // ---------------------------------------------------------------------------
@@ -634,12 +845,177 @@ TEST(BoardResetLine, ALevelThatCannotBeSetIsNoBringUp) {
 // ---------------------------------------------------------------------------
 // The built command: the dry run beside murvane-sim, its lines and exits.
 
-#ifdef MURVANE_BOARD_COMMAND
-
 fs::path work_dir() {
   static const murvane_test::WorkDir dir("murvane-board-test");
   return dir.path();
 }
+
+// ---------------------------------------------------------------------------
+// The Linux system layer itself, without hardware: the question, the waits
+// and the clock, a device the user may not open, and what a refusal leaves.
+
+struct Answer {
+  const char* name;
+  const char* input;  // what the person typed, line end included
+  bool yes;
+};
+
+class LinuxQuestion : public ::testing::TestWithParam<Answer> {};
+
+TEST_P(LinuxQuestion, OnlyYOrYesIsAYes) {
+  std::istringstream answers(GetParam().input);
+  std::ostringstream prompts;
+  murvane_board::LinuxSystem linux_system(answers, prompts);
+  EXPECT_EQ(linux_system.confirm("Continue? [y/N] "), GetParam().yes);
+  EXPECT_EQ(prompts.str().rfind("Continue? [y/N] ", 0), 0U) << prompts.str();
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, LinuxQuestion,
+                         ::testing::Values(Answer{"EndOfInput", "", false}, Answer{"EmptyLine", "\n", false},
+                                           Answer{"N", "n\n", false}, Answer{"No", "no\n", false},
+                                           Answer{"YesWithoutLineEnd", "yes", true}, Answer{"Yess", "yess\n", false},
+                                           Answer{"Ok", "ok\n", false}, Answer{"YThenMore", "y please\n", false},
+                                           Answer{"Y", "y\n", true}, Answer{"Yes", "yes\n", true},
+                                           Answer{"UpperY", "Y\n", true}, Answer{"YesFromATerminal", "yes\r\n", true}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+uint64_t monotonic_ns() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<uint64_t>(t.tv_sec) * 1000000000 + static_cast<uint64_t>(t.tv_nsec);
+}
+
+TEST(LinuxClock, AWaitLastsAtLeastWhatWasAskedOnTheMonotonicClock) {
+  murvane_board::LinuxSystem linux_system;
+  for (const uint64_t us : {1U, 300U, 2500U}) {
+    const uint64_t before = monotonic_ns();
+    const uint64_t own_before = linux_system.now_ns();
+    linux_system.sleep_us(us);
+    const uint64_t own_after = linux_system.now_ns();
+    const uint64_t after = monotonic_ns();
+    // Its clock is the monotonic one: read between two readings of it.
+    EXPECT_LE(before, own_before);
+    EXPECT_LE(own_after, after);
+    EXPECT_GE(own_after - own_before, us * 1000) << us << " us asked";
+  }
+}
+
+// A device file the user may not open: as root, a child that gives up root
+// first; the child runs the board's opening and hands back its refusal.
+std::string refusal_without_permission(const std::string& bus) {
+  int pipe_fds[2];
+  if (pipe(pipe_fds) != 0) {
+    return "no pipe";
+  }
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(pipe_fds[0]);
+    std::string said = "cannot give up root";
+    if (geteuid() != 0 || setuid(65534) == 0) {
+      said = "no refusal";
+      murvane_board::LinuxSystem linux_system;
+      BoardOptions o = murvane_board::default_board_options();
+      o.bus = bus;
+      murvane_board::Board board(linux_system, o);
+      try {
+        board.open();
+      } catch (const murvane_board::Refusal& r) {
+        said = r.what();
+      }
+    }
+    static_cast<void>(write(pipe_fds[1], said.data(), said.size()));
+    _exit(0);
+  }
+  close(pipe_fds[1]);
+  std::string said;
+  char buf[256];
+  ssize_t n = 0;
+  while ((n = read(pipe_fds[0], buf, sizeof buf)) > 0) {
+    said.append(buf, static_cast<size_t>(n));
+  }
+  close(pipe_fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return said;
+}
+
+TEST(LinuxDevice, NoPermissionGetsTheGroupHint) {
+  const fs::path bus = work_dir() / "i2c-6";
+  std::ofstream(bus).put('x');
+  ASSERT_EQ(chmod(bus.c_str(), 0600), 0);
+  if (geteuid() != 0) {
+    ASSERT_EQ(chmod(bus.c_str(), 0000), 0);
+  }
+  // The child (no longer root) must reach the file to be refused it.
+  ASSERT_EQ(chmod(work_dir().c_str(), 0755), 0);
+  const std::string said = refusal_without_permission(bus.string());
+  if (said == "cannot give up root") {
+    GTEST_SKIP() << "running as root without the right to change user: no permission can be refused here";
+  }
+  EXPECT_EQ(said, "cannot open " + bus.string() + ": EACCES: Permission denied (run as root, or join the i2c group)");
+}
+
+size_t open_descriptors() {
+  size_t n = 0;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    static_cast<void>(entry);
+    ++n;
+  }
+  return n;
+}
+
+// The real system calls, with the adapter's I2C_FUNCS answered as a plain
+// I2C adapter's: the refusals after the bus is open.
+class PlainI2cOnAnyFile final : public murvane_board::System {
+ public:
+  int open(const std::string& path) override { return real_.open(path); }
+  int ioctl(int fd, unsigned long request, void* arg) override {
+    if (request == ioctl_i2c_funcs) {
+      *static_cast<unsigned long*>(arg) = I2C_FUNC_I2C;
+      return 0;
+    }
+    return real_.ioctl(fd, request, arg);
+  }
+  void close(int fd) override { real_.close(fd); }
+  void sleep_us(uint64_t us) override { real_.sleep_us(us); }
+  uint64_t now_ns() override { return real_.now_ns(); }
+  bool exists(const std::string& path) override { return real_.exists(path); }
+  bool confirm(const std::string&) override { return false; }
+
+ private:
+  murvane_board::LinuxSystem real_;
+};
+
+TEST(LinuxDevice, ARefusalLeavesNothingOpen) {
+  // A file named like a bus that is no i2c-dev device, then a bus and a
+  // "GPIO chip" that is no GPIO character device.
+  const fs::path bus = work_dir() / "i2c-8";
+  std::error_code ignored;
+  fs::create_symlink("/dev/null", bus, ignored);
+  BoardOptions o = murvane_board::default_board_options();
+  o.bus = bus.string();
+  o.gpio_chip = "/dev/null";
+  const size_t before = open_descriptors();
+  {
+    murvane_board::LinuxSystem linux_system;
+    murvane_board::Board board(linux_system, o);
+    EXPECT_THROW(board.open(), murvane_board::Refusal);
+    EXPECT_EQ(open_descriptors(), before);
+  }
+  {
+    PlainI2cOnAnyFile system;
+    murvane_board::Board board(system, o);
+    try {
+      board.open();
+      ADD_FAILURE() << "/dev/null taken for a GPIO chip";
+    } catch (const murvane_board::Refusal& r) {
+      EXPECT_EQ(std::string(r.what()).rfind("cannot ask /dev/null about its lines", 0), 0U) << r.what();
+    }
+    EXPECT_EQ(open_descriptors(), before);
+  }
+}
+
+#ifdef MURVANE_BOARD_COMMAND
 
 using murvane_test::CommandRun;
 using murvane_test::slurp;
@@ -662,11 +1038,12 @@ std::vector<json> jsonl_timeless(const std::string& text) {
 
 class BoardCommand : public ::testing::TestWithParam<std::string> {};
 
-TEST_P(BoardCommand, DryRunTraceIsMurvaneSimsTimesAside) {
+TEST_P(BoardCommand, DryRunTraceIsMurvaneSimsTimesAsideAndItsVcdPassesTheCaptureCheck) {
   const fs::path board_trace = work_dir() / (GetParam() + "-board.jsonl");
   const fs::path sim_trace = work_dir() / (GetParam() + "-sim.jsonl");
-  const CommandRun b =
-      run_command(MURVANE_BOARD_COMMAND, {"--dry-run", "--chip", GetParam(), "--trace", board_trace.string()});
+  const fs::path vcd = work_dir() / (GetParam() + "-dry.vcd");
+  const CommandRun b = run_command(MURVANE_BOARD_COMMAND, {"--dry-run", "--chip", GetParam(), "--trace",
+                                                           board_trace.string(), "--vcd", vcd.string()});
   const CommandRun s = run_command(MURVANE_SIM_COMMAND, {"--chip", GetParam(), "--trace", sim_trace.string()});
   ASSERT_EQ(b.exit_code, 0) << b.err;
   ASSERT_EQ(s.exit_code, 0) << s.err;
@@ -678,6 +1055,14 @@ TEST_P(BoardCommand, DryRunTraceIsMurvaneSimsTimesAside) {
   EXPECT_NE(b.out.find("ioctl I2C_RDWR 0x5A: write 0x00, read 1 -> "), std::string::npos);
   EXPECT_NE(b.out.find("ioctl GPIO_V2_LINE_SET_VALUES_IOCTL 0 (pin low)"), std::string::npos);
   EXPECT_NE(b.out.find("bring-up      complete: the chip identified itself as " + GetParam()), std::string::npos);
+  // The dry run's bus, timed as the virtual platform times it, is the
+  // traffic the capture check expects of a healthy chip: murvane-sim's
+  // (its own simulation) and murvane-board's.
+  for (const char* command : {MURVANE_SIM_COMMAND, MURVANE_BOARD_COMMAND}) {
+    const CommandRun c = run_command(command, {"--chip", GetParam(), "--check-capture", vcd.string()});
+    EXPECT_EQ(c.exit_code, 0) << command << ": " << c.out << c.err;
+    EXPECT_EQ(c.out.rfind("matches: ", 0), 0U) << command << ": " << c.out;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(OnePerFamily, BoardCommand, ::testing::ValuesIn(one_per_family),
@@ -689,7 +1074,80 @@ TEST(BoardCommandLines, AbsentChipIsOneLineAndExit1) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err,
             "murvane-board: bring-up not complete: nothing answered at 0x5A on /dev/i2c-5: all 2 transfers failed "
-            "(ENXIO: no acknowledge (NACK): nothing answered at the address)\n");
+            "(ENXIO); is the chip powered, wired to this bus and at this address?\n");
+}
+
+// Another model's traffic departs, at the identifier (families zq310x and
+// zq320x differ in what the driver does once identified).
+TEST(BoardCommandLines, CaptureOfAnotherModelDeparts) {
+  const fs::path vcd = work_dir() / "zq3101-for-zq3201.vcd";
+  const CommandRun d =
+      run_command(MURVANE_BOARD_COMMAND, {"--dry-run", "--chip", "zq3101", "--vcd", vcd.string(), "--quiet"});
+  ASSERT_EQ(d.exit_code, 0) << d.err;
+  const CommandRun c = run_command(MURVANE_BOARD_COMMAND, {"--chip", "zq3201", "--check-capture", vcd.string()});
+  EXPECT_EQ(c.exit_code, 1) << c.out << c.err;
+  EXPECT_EQ(c.out.rfind("departs at transfer ", 0), 0U) << c.out;
+  EXPECT_EQ(std::count(c.out.begin(), c.out.end(), '\n'), 1) << c.out;
+}
+
+// The version the driver logs, as murvane-sim and murvane-depex print theirs.
+TEST(BoardCommandLines, VersionIsTheOneTheDriverLogs) {
+  FakeBoard board("zq3101");
+  ASSERT_EQ(board.run(), BoardRun::Outcome::complete);
+  const std::string first = board.log().at(0);
+  const std::string prefix = "Murvane: zq uefi driver version is ";
+  ASSERT_EQ(first.rfind(prefix, 0), 0U) << first;
+  const CommandRun r = run_command(MURVANE_BOARD_COMMAND, {"--version"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, "murvane-board " + first.substr(prefix.size()));
+  EXPECT_EQ(r.err, "");
+}
+
+// Help reads as a person writes it: no parser notation in the two options
+// that had it.
+TEST(BoardCommandLines, HelpNamesTheFormatsAndTheSignalList) {
+  for (const char* command : {MURVANE_BOARD_COMMAND, MURVANE_SIM_COMMAND}) {
+    const CommandRun r = run_command(command, {"--help"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_NE(r.out.find("--trace-format jsonl|text"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("--capture-signals SCL,SDA[,RST]"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("one comma-separated list"), std::string::npos) << r.out;
+    for (const char* parser_word : {"TEXT:{", "Needs:", "x 2", "[Multiple]", "{text,jsonl}"}) {
+      EXPECT_EQ(r.out.find(parser_word), std::string::npos) << parser_word << " in " << command;
+    }
+  }
+}
+
+// One wording for both commands: the same mistake gets the same line after
+// the command's name.
+TEST(BoardCommandLines, BothCommandsWordAMistakeAlike) {
+  const auto line_after_name = [](const CommandRun& r, const std::string& command) {
+    std::string line = r.err.rfind(command + ": ", 0) == 0 ? r.err.substr(command.size() + 2) : "(" + r.err + ")";
+    for (const std::string tail : {" (see --help)\n", "\n"}) {
+      if (line.size() >= tail.size() && line.compare(line.size() - tail.size(), tail.size(), tail) == 0) {
+        return line.substr(0, line.size() - tail.size());
+      }
+    }
+    return line;
+  };
+  const fs::path capture = work_dir() / "any.vcd";
+  std::ofstream(capture) << "$timescale 1 us $end\n";
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--chip", "zq31o1", "--check-capture", capture.string()},
+           {"--trace", "--quiet"},
+           {"--trace"},
+           {"--trace-format", "xml", "--trace", "-"},
+           {"--trace-format", "text"},
+           {"--chp", "zq3101"},
+           {"--chip", "zq3101", "--check-capture", capture.string(), "--capture-signals", "SCL"}}) {
+    const CommandRun b = run_command(MURVANE_BOARD_COMMAND, args);
+    const CommandRun s = run_command(MURVANE_SIM_COMMAND, args);
+    EXPECT_EQ(b.exit_code, 2) << args.front() << ": " << b.err;
+    EXPECT_EQ(s.exit_code, 2) << args.front() << ": " << s.err;
+    EXPECT_EQ(line_after_name(b, "murvane-board"), line_after_name(s, "murvane-sim")) << args.front();
+  }
+  // "--trace --quiet" took no option for a file name, in either command.
+  EXPECT_FALSE(fs::exists("--quiet"));
 }
 
 TEST(BoardCommandLines, TraceToStandardOutputIsTheTraceAlone) {
@@ -712,6 +1170,17 @@ TEST_P(BoardCommandRefuses, WithOneLineAndExit2) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err.rfind(GetParam().starts, 0), 0U) << r.err;
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  // In our words, never the option parser's.
+  for (const char* parser_words : {"Could not convert", "required", "The following argument", "not in {"}) {
+    EXPECT_EQ(r.err.find(parser_words), std::string::npos) << r.err;
+  }
+  // No option was taken for a file name.
+  for (const std::string& arg : GetParam().args) {
+    if (arg.rfind("--", 0) == 0) {
+      EXPECT_FALSE(fs::exists(arg)) << arg;
+      EXPECT_FALSE(fs::exists(work_dir() / arg)) << arg;
+    }
+  }
 }
 
 // The real kernel, without a bus: a missing device, and a file that is no
@@ -723,12 +1192,53 @@ const std::string not_a_bus = [] {
   return link.string();
 }();
 
+const std::string no_folder = (work_dir() / "no-such-folder" / "out").string();
+
 INSTANTIATE_TEST_SUITE_P(
     Options, BoardCommandRefuses,
     ::testing::Values(
-        BadOption{"AddressOutOfRange", {"--dry-run", "--address", "0x99"}, "murvane-board: --address: \"0x99\""},
-        BadOption{"UnknownModel", {"--dry-run", "--chip", "zq9999"}, "murvane-board: --chip: no model named"},
-        BadOption{"ChipWithoutDryRun", {"--chip", "zq3101"}, "murvane-board: --chip names the model of a dry run"},
+        BadOption{"AddressOutOfRange",
+                  {"--dry-run", "--address", "0x99"},
+                  "murvane-board: --address: \"0x99\" is not a 7-bit device address (0x03 ... 0x77)"},
+        BadOption{"NegativeLine",
+                  {"--dry-run", "--gpio-line", "-3"},
+                  "murvane-board: --gpio-line: \"-3\" is not a line offset"},
+        BadOption{"LineNotANumber",
+                  {"--dry-run", "--gpio-line", "thirty"},
+                  "murvane-board: --gpio-line: \"thirty\" is not a line offset"},
+        BadOption{"UnknownModel",
+                  {"--dry-run", "--chip", "zq31o1"},
+                  "murvane-board: --chip: unknown chip \"zq31o1\" (nearest known name: \"zq3101\""},
+        BadOption{"ChipWithoutDryRun", {"--chip", "zq3101"}, "murvane-board: --chip: names the model of a dry run"},
+        BadOption{"TraceTakesNoOption",
+                  {"--dry-run", "--trace", "--quiet"},
+                  "murvane-board: --trace: needs FILE after it (\"--quiet\" is an option)"},
+        BadOption{
+            "VcdTakesNoOption", {"--vcd", "-y"}, "murvane-board: --vcd: needs FILE after it (\"-y\" is an option)"},
+        BadOption{"BusWithoutValue", {"--bus"}, "murvane-board: --bus: needs DEV after it"},
+        BadOption{"UnknownOption",
+                  {"--dry-run", "--gpio-actve-low"},
+                  "murvane-board: --gpio-actve-low: no such option (nearest known name: \"--gpio-active-low\")"},
+        BadOption{"TraceFormatUnknown",
+                  {"--dry-run", "--trace", "-", "--trace-format", "xml"},
+                  "murvane-board: --trace-format: \"xml\" is not a trace format (jsonl or text)"},
+        BadOption{"TraceFormatWithoutTrace",
+                  {"--dry-run", "--trace-format", "text"},
+                  "murvane-board: --trace-format: needs --trace FILE"},
+        BadOption{"CaptureSignalsAsWords",
+                  {"--chip", "zq3101", "--check-capture", "c.vcd", "--capture-signals", "SCL", "SDA"},
+                  "murvane-board: --capture-signals: takes one value (\"SCL\"), and \"SDA\" after it is no option"},
+        BadOption{"CaptureSignalsTooMany",
+                  {"--chip", "zq3101", "--check-capture", "c.vcd", "--capture-signals", "A,B,C,D"},
+                  "murvane-board: --capture-signals: \"A,B,C,D\" is not SCL,SDA or SCL,SDA,RST"},
+        // A typo in an output path costs no bring-up: found before the board
+        // is opened (the bus here would be refused, later, for what it is).
+        BadOption{"TraceInAMissingFolder",
+                  {"--bus", not_a_bus, "--yes", "--trace", no_folder},
+                  "murvane-board: --trace: cannot write "},
+        BadOption{"VcdIsAFolder",
+                  {"--bus", not_a_bus, "--yes", "--vcd", "/tmp"},
+                  "murvane-board: --vcd: cannot write /tmp: it is a folder"},
         BadOption{"MissingBusDevice",
                   {"--bus", "/nonexistent/i2c-3", "--yes"},
                   "murvane-board: cannot open /nonexistent/i2c-3: ENOENT"},

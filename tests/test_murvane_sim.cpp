@@ -262,6 +262,37 @@ TEST_P(GoldenTrace, HealthyBootMatchesTheKeptTrace) {
 INSTANTIATE_TEST_SUITE_P(OnePerFamily, GoldenTrace, ::testing::ValuesIn(golden_models),
                          [](const auto& p) { return p.param; });
 
+// The f0 measurement, which no healthy boot runs, kept the same way: after a
+// healthy boot, get_f0 from its call on (tests/golden/f0/<model>.jsonl,
+// written by scripts/update-golden.sh). Every register it writes carries
+// the family's own record values (drive levels, widths, track margins) and
+// the period it reads becomes the logged f0, so a changed record value that
+// reaches the bus shows here.
+TEST_P(GoldenTrace, F0MeasurementMatchesTheKeptTrace) {
+  const std::string model = GetParam();
+  const fs::path dir = fs::path(MURVANE_SOURCE_DIR) / "tests" / "golden" / "f0";
+  const fs::path golden = dir / (model + ".jsonl");
+  ASSERT_TRUE(fs::exists(golden)) << golden << " is missing; create it with scripts/update-golden.sh";
+  const SimRun run = run_sim({(dir / "measure.json").string(), "--chip", model, "--trace", "-"});
+  ASSERT_EQ(run.exit_code, exit_ran) << run.err;
+  size_t untimed = 0;
+  const std::vector<std::string> all = lines_of(without_times(run.out, &untimed));
+  EXPECT_EQ(untimed, 0u) << "events without t_us";
+  const auto call = std::find(all.begin(), all.end(), R"({"ev":"call","fn":"slot:get_f0","args":[]})");
+  ASSERT_NE(call, all.end()) << "no get_f0 call in the run";
+  const std::vector<std::string> measured(call, all.end());
+  const std::vector<std::string> expected = lines_of(slurp(golden));
+  ASSERT_FALSE(expected.empty());
+  EXPECT_EQ(expected.back(), R"({"ev":"return","fn":"slot:get_f0","value":0})") << "the kept measurement failed";
+  if (measured != expected) {
+    ADD_FAILURE() << "the f0 measurement of a healthy " << model << " differs from " << golden << " ("
+                  << expected.size() << " lines kept, " << measured.size() << " produced):\n"
+                  << line_diff(expected, measured)
+                  << "If the change is intended, regenerate the golden traces with scripts/update-golden.sh "
+                     "and review the diff.";
+  }
+}
+
 // ---------------------------------------------------------------------------
 // The trace contract: every event kind with its fields and their types.
 
@@ -280,91 +311,136 @@ std::set<std::string> keys_of(const json& e) {
   return out;
 }
 
-// Checks one event against the contract; returns what is wrong, or "".
-std::string contract_violation(const json& e) {
-  using Keys = std::set<std::string>;
+// The contract's checks of one event, stage by stage: its envelope (the
+// kind and the time every event carries), then the fields of its kind. Each
+// returns what is wrong, or "".
+using Keys = std::set<std::string>;
+
+// The event's fields but t_us are exactly these.
+std::string fields_are(const json& e, const Keys& expected) {
+  Keys keys = keys_of(e);
+  keys.erase("t_us");
+  return keys == expected ? std::string()
+                          : "fields of " + e["ev"].get<std::string>() + " are not as the contract lists them";
+}
+
+std::string envelope_violation(const json& e) {
   if (!e.is_object() || !e.contains("ev") || !e["ev"].is_string()) {
     return "no \"ev\"";
   }
-  const std::string ev = e["ev"];
   // Every event: t_us, the virtual time it began, a number of microseconds
   // (an integer when whole, else with its fraction).
   if (!e.contains("t_us") || !e["t_us"].is_number() || e["t_us"].get<double>() < 0 ||
       (e["t_us"].is_number_float() && e["t_us"].get<double>() == std::floor(e["t_us"].get<double>()))) {
     return "no t_us, or not a number of microseconds as the contract writes it";
   }
-  Keys keys = keys_of(e);
-  keys.erase("t_us");
-  auto want = [&](const Keys& expected) {
-    return keys == expected ? std::string() : "fields of " + ev + " are not as the contract lists them";
-  };
-  if (ev == "call") {
-    const bool slot = e["fn"].is_string() && e["fn"].get<std::string>().rfind("slot:", 0) == 0;
-    if (slot) {
-      if (!e["args"].is_array()) {
-        return "slot call without args array";
+  return "";
+}
+
+std::string call_violation(const json& e) {
+  const bool slot = e["fn"].is_string() && e["fn"].get<std::string>().rfind("slot:", 0) == 0;
+  if (slot) {
+    if (!e["args"].is_array()) {
+      return "slot call without args array";
+    }
+    for (const json& a : e["args"]) {
+      if (!a.is_number_integer()) {
+        return "non-integer slot argument";
       }
-      for (const json& a : e["args"]) {
-        if (!a.is_number_integer()) {
-          return "non-integer slot argument";
-        }
-      }
-      return want({"ev", "fn", "args"});
     }
-    if (e["fn"] != "entry" && e["fn"] != "start" && e["fn"] != "load") {
-      return "unknown fn";
-    }
-    return want({"ev", "fn"});
+    return fields_are(e, {"ev", "fn", "args"});
   }
-  if (ev == "return") {
-    const std::string fn = e["fn"].is_string() ? e["fn"].get<std::string>() : "";
-    if (fn == "entry" || fn == "start" || fn == "load" || fn == "slot:qualify_check") {
-      return is_status(e["status"]) ? want({"ev", "fn", "status"}) : "status is not an EFI_STATUS string";
-    }
-    if (fn == "slot:write_ram") {
-      return want({"ev", "fn"});
-    }
-    if (fn.rfind("slot:", 0) != 0) {
-      return "unknown fn";
-    }
-    return e["value"].is_number_integer() ? want({"ev", "fn", "value"}) : "value is not an integer";
+  if (e["fn"] != "entry" && e["fn"] != "start" && e["fn"] != "load") {
+    return "unknown fn";
   }
-  if (ev == "locate" || ev == "install_config_table") {
-    return is_guid(e["guid"]) && is_status(e["status"]) ? want({"ev", "guid", "status"}) : "bad guid or status";
+  return fields_are(e, {"ev", "fn"});
+}
+
+std::string return_violation(const json& e) {
+  const std::string fn = e["fn"].is_string() ? e["fn"].get<std::string>() : "";
+  if (fn == "entry" || fn == "start" || fn == "load" || fn == "slot:qualify_check") {
+    return is_status(e["status"]) ? fields_are(e, {"ev", "fn", "status"}) : "status is not an EFI_STATUS string";
   }
-  if (ev == "install") {
-    const bool ok = is_guid(e["guid"]) && e["on_image_handle"].is_boolean() && is_uint(e["interface_type"]) &&
-                    is_status(e["revision"]) && is_status(e["status"]);
-    return ok ? want({"ev", "guid", "on_image_handle", "interface_type", "revision", "status"}) : "bad field type";
+  if (fn == "slot:write_ram") {
+    return fields_are(e, {"ev", "fn"});
   }
+  if (fn.rfind("slot:", 0) != 0) {
+    return "unknown fn";
+  }
+  return e["value"].is_number_integer() ? fields_are(e, {"ev", "fn", "value"}) : "value is not an integer";
+}
+
+// locate, install, install_config_table: the firmware's protocol database.
+std::string protocol_violation(const json& e) {
+  if (e["ev"] != "install") {
+    return is_guid(e["guid"]) && is_status(e["status"]) ? fields_are(e, {"ev", "guid", "status"})
+                                                        : "bad guid or status";
+  }
+  const bool ok = is_guid(e["guid"]) && e["on_image_handle"].is_boolean() && is_uint(e["interface_type"]) &&
+                  is_status(e["revision"]) && is_status(e["status"]);
+  return ok ? fields_are(e, {"ev", "guid", "on_image_handle", "interface_type", "revision", "status"})
+            : "bad field type";
+}
+
+// i2c_read, i2c_write.
+std::string transfer_violation(const json& e) {
+  bool ok = is_uint(e["reg"]) && (e["value"].is_null() || is_uint(e["value"])) && is_uint(e["status"]) &&
+            is_uint(e["reg_len"]) && is_uint(e["len"]) && is_uint(e["timeout"]) && e["config"].is_array() &&
+            e["config"].size() == 6;
+  for (const json& w : e["config"]) {
+    ok = ok && is_uint(w);
+  }
+  // A failed read delivers nothing; a successful one a byte.
+  if (e["ev"] == "i2c_read" && ok) {
+    ok = e["value"].is_null() == (e["status"] != 0);
+  }
+  return ok ? fields_are(e, {"ev", "reg", "value", "status", "reg_len", "len", "timeout", "config"}) : "bad field type";
+}
+
+// i2c_open, pin_config, pin_set, stall, log: a few plain fields each.
+std::string plain_violation(const json& e) {
+  const std::string ev = e["ev"];
   if (ev == "i2c_open") {
-    return is_uint(e["instance"]) && is_uint(e["status"]) ? want({"ev", "instance", "status"}) : "bad field type";
-  }
-  if (ev == "i2c_read" || ev == "i2c_write") {
-    bool ok = is_uint(e["reg"]) && (e["value"].is_null() || is_uint(e["value"])) && is_uint(e["status"]) &&
-              is_uint(e["reg_len"]) && is_uint(e["len"]) && is_uint(e["timeout"]) && e["config"].is_array() &&
-              e["config"].size() == 6;
-    for (const json& w : e["config"]) {
-      ok = ok && is_uint(w);
-    }
-    // A failed read delivers nothing; a successful one a byte.
-    if (ev == "i2c_read" && ok) {
-      ok = e["value"].is_null() == (e["status"] != 0);
-    }
-    return ok ? want({"ev", "reg", "value", "status", "reg_len", "len", "timeout", "config"}) : "bad field type";
+    return is_uint(e["instance"]) && is_uint(e["status"]) ? fields_are(e, {"ev", "instance", "status"})
+                                                          : "bad field type";
   }
   if (ev == "pin_config") {
-    return is_uint(e["word"]) && is_uint(e["value"]) && is_status(e["status"]) ? want({"ev", "word", "value", "status"})
-                                                                               : "bad field type";
+    return is_uint(e["word"]) && is_uint(e["value"]) && is_status(e["status"])
+               ? fields_are(e, {"ev", "word", "value", "status"})
+               : "bad field type";
   }
   if (ev == "pin_set") {
-    return is_uint(e["word"]) && is_uint(e["level"]) ? want({"ev", "word", "level"}) : "bad field type";
+    return is_uint(e["word"]) && is_uint(e["level"]) ? fields_are(e, {"ev", "word", "level"}) : "bad field type";
   }
   if (ev == "stall") {
-    return is_uint(e["us"]) ? want({"ev", "us"}) : "bad field type";
+    return is_uint(e["us"]) ? fields_are(e, {"ev", "us"}) : "bad field type";
   }
-  if (ev == "log") {
-    return is_uint(e["level"]) && e["text"].is_string() ? want({"ev", "level", "text"}) : "bad field type";
+  return is_uint(e["level"]) && e["text"].is_string() ? fields_are(e, {"ev", "level", "text"}) : "bad field type";
+}
+
+// Checks one event against the contract; returns what is wrong, or "".
+std::string contract_violation(const json& e) {
+  if (std::string why = envelope_violation(e); !why.empty()) {
+    return why;
+  }
+  static const std::pair<const char*, std::string (*)(const json&)> kinds[] = {
+      {"call", call_violation},
+      {"return", return_violation},
+      {"locate", protocol_violation},
+      {"install", protocol_violation},
+      {"install_config_table", protocol_violation},
+      {"i2c_read", transfer_violation},
+      {"i2c_write", transfer_violation},
+      {"i2c_open", plain_violation},
+      {"pin_config", plain_violation},
+      {"pin_set", plain_violation},
+      {"stall", plain_violation},
+      {"log", plain_violation},
+  };
+  for (const auto& [kind, check] : kinds) {
+    if (e["ev"] == kind) {
+      return check(e);
+    }
   }
   return "unknown event kind";
 }

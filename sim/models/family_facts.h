@@ -52,9 +52,16 @@ struct family_facts {
     uint8_t mask;
   } qualification{};
   // The state register the driver polls for standby (idle), and the bits of
-  // it that hold the state: any one of them set is a busy chip.
+  // it that hold the state: a numbered state, 0 for standby; any other
+  // number is a busy chip unless the wait takes it as well (below).
   uint8_t state_reg = 0;
   uint8_t state_mask = 0;
+  // The one state besides 0 that each standby wait also takes for standby
+  // (0: none, standby is state 0 alone): stop's poll, the f0 measurement's.
+  struct {
+    uint8_t stop;
+    uint8_t f0;
+  } standby_also{};
   // Play control, where GO is written; and the play-mode register stop sets
   // to its stop mode before GO (0: this family's stop clears GO instead).
   uint8_t go_reg = 0;

@@ -215,6 +215,7 @@ constexpr family_facts zq320x_facts = {
     .qualification = {0x64, 0x80},
     .state_reg = 0x3F,
     .state_mask = 0x0F,
+    .standby_also = {.stop = 0x0A, .f0 = 0},
     .go_reg = 0x09,
     .stop_mode_reg = 0x08,
     .gain_reg = 0x07,

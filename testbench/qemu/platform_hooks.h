@@ -1,7 +1,8 @@
 // The driver's waits and its use of the firmware's RNG, as the test platforms
 // (SimPlatform.efi, FakeBoard.efi) count them: a counting step in front of
 // the firmware's Stall and LocateProtocol in the boot-services table. Only
-// calls from the watched images count (every call while none is watched);
+// calls from the watched images count (none while no image is watched, so a
+// driver the firmware refused counts nothing);
 // which images those are is each platform's own choice, made in the
 // LoadImage hook it installs with these.
 #pragma once

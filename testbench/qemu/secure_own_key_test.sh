@@ -5,7 +5,8 @@
 # with that key then boot under Secure Boot to the same log and verdict as
 # the host, and a copy of the driver signed with another fresh key is
 # refused. Then the same with another fresh key enrolled by the firmware
-# itself (--by-firmware: its SetVariable checks the KEK signature).
+# itself (--by-firmware: its SetVariable checks the KEK signature): its set
+# boots, the driver signed with a key it did not enroll is refused.
 #
 # Checks that this can fail: the images signed with the fresh key do not
 # verify against the store's own test certificate, and the unchanged store
@@ -103,6 +104,17 @@ if bash "$src/testbench/qemu/qemu_test.sh" --kind edk2-secure --scenario zq3201 
 else
   fail "the set signed with the firmware-enrolled key did not boot as expected:"
   sed 's/^/    /' "$work/fwaccepted.out"
+fi
+# The store the firmware wrote trusts that key, not any: the driver signed
+# with another fresh key, beside the set signed with the enrolled one.
+cp "$signed/Murvane.otherkey.efi" "$fwsigned/Murvane.otherkey.efi"
+if bash "$src/firmware/qemu_test.sh" --kind edk2-secure --scenario zq3201 --images "$images" --signed "$fwsigned" \
+  --checker "$checker" --secure-code "$code" "${tools[@]}" --work "$work/fwrefused" \
+  --secure-vars "$work/fwkey/VARS.fd" --driver otherkey --expect-refused >"$work/fwrefused.out" 2>&1; then
+  ok "the firmware-enrolled store: the driver signed with another fresh key refused, nothing of it ran"
+else
+  fail "the firmware-enrolled store did not refuse the driver signed with another key as expected:"
+  sed 's/^/    /' "$work/fwrefused.out"
 fi
 
 # Offline, a store with no db to append to (the empty template, not even

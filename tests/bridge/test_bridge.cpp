@@ -58,6 +58,16 @@ struct test_board {
   std::vector<seen_request> requests;
   std::vector<std::pair<UINTN, pi::EMBEDDED_GPIO_MODE>> gpio_sets;
   std::vector<std::string> log;
+  // InstallProtocolInterface: what was installed on which handle, and the
+  // status the n-th call returns (EFI_SUCCESS past the list).
+  struct install {
+    EFI_HANDLE handle;
+    EFI_GUID protocol;
+    EFI_INTERFACE_TYPE type;
+    void* iface;
+  };
+  std::vector<install> installs;
+  std::vector<EFI_STATUS> install_results;
   MURVANE_SIM_COUNTERS counters = {};
   std::vector<std::string> broken;
   fakeboard::fake_bus bus;
@@ -172,6 +182,19 @@ EFI_STATUS EFIAPI locate_protocol(const EFI_GUID* guid, void* /*registration*/, 
   return EFI_NOT_FOUND;
 }
 
+// A new handle for *handle null (the address of the board's first install
+// record stands for it), the same handle otherwise.
+EFI_STATUS EFIAPI install_protocol_interface(EFI_HANDLE* handle, const EFI_GUID* guid, EFI_INTERFACE_TYPE type,
+                                             void* iface) {
+  const size_t n = g_board->installs.size();
+  const EFI_STATUS r = n < g_board->install_results.size() ? g_board->install_results[n] : EFI_SUCCESS;
+  g_board->installs.push_back({*handle, *guid, type, iface});
+  if (r == EFI_SUCCESS && *handle == nullptr) {
+    *handle = &g_board->installs;
+  }
+  return r;
+}
+
 void on_log(uint32_t /*level*/, const char* text) { g_board->log.emplace_back(text); }
 
 void on_broken(const char* what) { g_board->broken.emplace_back(what); }
@@ -186,6 +209,7 @@ class Bridge : public ::testing::Test {
     b_.bs.LocateHandle = __builtin_bit_cast(EFI_GENERIC_FN, &locate_handle);
     b_.bs.HandleProtocol = &handle_protocol;
     b_.bs.LocateProtocol = &locate_protocol;
+    b_.bs.InstallProtocolInterface = &install_protocol_interface;
     b_.st.Hdr.Signature = EFI_SYSTEM_TABLE_SIGNATURE;
     b_.st.BootServices = &b_.bs;
     ASSERT_TRUE(murvane::support_init(reinterpret_cast<EFI_HANDLE>(0x1000), &b_.st));
@@ -511,6 +535,72 @@ TEST_F(Bridge, APinWordOrAGpioProtocolThatIsNotThereIsAFailure) {
   EXPECT_EQ(b_.log.back(), "MurvaneBridge: no EMBEDDED_GPIO protocol - Not Found\n");
   EXPECT_EQ(bridge_pin_set_output(pin_word, 0), EFI_NOT_FOUND);
   EXPECT_TRUE(b_.gpio_sets.empty());
+}
+
+// UEFI lets a protocol be installed with a NULL interface: the firmware
+// then finds the GUID, with nothing behind it. That is no GPIO to drive
+// the reset line with; taking it for one would call through null at the
+// first pin level.
+TEST_F(Bridge, AGpioProtocolWithANullInterfaceIsNotFound) {
+  make_board(1, "zq3201");
+  b_.handles.back().second = nullptr;  // the GPIO's interface
+  settings_ = board(bridge_mode::master);
+  bridge_init(&settings_);
+  EXPECT_EQ(bridge_pin_configure(pin_word, 1), EFI_NOT_FOUND);
+  EXPECT_EQ(b_.log.back(), "MurvaneBridge: no EMBEDDED_GPIO protocol - Not Found\n");
+  EXPECT_EQ(bridge_pin_set_output(pin_word, 1), EFI_NOT_FOUND);
+  EXPECT_TRUE(b_.gpio_sets.empty());
+  // Once a real one is there, the next call finds it.
+  b_.handles.back().second = &b_.gpio;
+  EXPECT_EQ(bridge_pin_set_output(pin_word, 1), EFI_SUCCESS);
+  EXPECT_EQ(b_.gpio_sets.size(), 1U);
+}
+
+// The image's entry installs both platform protocols on one new handle, the
+// driver's bus first, with the bridge's own tables behind them, and says so.
+TEST_F(Bridge, InstallPutsTheBusAndThePinProtocolOnOneNewHandle) {
+  EFI_HANDLE handle = nullptr;
+  EXPECT_EQ(install_bridge(&handle), EFI_SUCCESS);
+  ASSERT_EQ(b_.installs.size(), 2U);
+  EXPECT_NE(handle, nullptr);
+  EXPECT_EQ(b_.installs[0].handle, nullptr);  // a new handle
+  EXPECT_TRUE(guid_equal(b_.installs[0].protocol, EFI_ZELT_I2C_PROTOCOL_GUID));
+  EXPECT_EQ(b_.installs[0].iface, &bridge_i2c_protocol);
+  EXPECT_EQ(b_.installs[1].handle, handle);  // the same handle
+  EXPECT_TRUE(guid_equal(b_.installs[1].protocol, EFI_KORM_PROTOCOL_GUID));
+  EXPECT_EQ(b_.installs[1].iface, &bridge_korm_protocol);
+  for (const auto& i : b_.installs) {
+    EXPECT_EQ(i.type, EFI_NATIVE_INTERFACE);
+  }
+  EXPECT_EQ(
+      b_.log,
+      (std::vector<std::string>{"MurvaneBridge: Install EFI_ZELT_I2C_PROTOCOL and EFI_KORM_PROTOCOL - Success\n"}));
+  // What the driver calls through them is the bridge.
+  EXPECT_EQ(bridge_i2c_protocol.Open, &bridge_open);
+  EXPECT_EQ(bridge_i2c_protocol.Read, &bridge_read);
+  EXPECT_EQ(bridge_i2c_protocol.Write, &bridge_write);
+  EXPECT_EQ(bridge_korm_protocol.Configure, &bridge_pin_configure);
+  EXPECT_EQ(bridge_korm_protocol.SetOutput, &bridge_pin_set_output);
+}
+
+// A refused first install leaves nothing of the bridge installed: its
+// status is the entry's, and the image may be unloaded. A refused second
+// one leaves the bus protocol in, pointing into the image: the entry
+// succeeds so that the image stays resident, and the log says what failed.
+TEST_F(Bridge, AFailedInstallIsLoggedAndOnlyAFirstOneUnloadsTheImage) {
+  b_.install_results = {EFI_OUT_OF_RESOURCES};
+  EFI_HANDLE handle = nullptr;
+  EXPECT_EQ(install_bridge(&handle), EFI_OUT_OF_RESOURCES);
+  EXPECT_EQ(b_.installs.size(), 1U);
+  EXPECT_EQ(b_.log.back(), "MurvaneBridge: Install EFI_ZELT_I2C_PROTOCOL and EFI_KORM_PROTOCOL - Out of Resources\n");
+
+  b_.installs.clear();
+  b_.install_results = {EFI_SUCCESS, EFI_INVALID_PARAMETER};
+  handle = nullptr;
+  EXPECT_EQ(install_bridge(&handle), EFI_SUCCESS);
+  ASSERT_EQ(b_.installs.size(), 2U);
+  EXPECT_TRUE(guid_equal(b_.installs[1].protocol, EFI_KORM_PROTOCOL_GUID));
+  EXPECT_EQ(b_.log.back(), "MurvaneBridge: Install EFI_ZELT_I2C_PROTOCOL and EFI_KORM_PROTOCOL - Invalid Parameter\n");
 }
 
 // The fake board's own rules, which the QEMU boots rely on to catch a

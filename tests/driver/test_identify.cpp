@@ -2,7 +2,10 @@
 // chip identifiers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <set>
+#include <string>
 
 #include "core/family.h"
 #include "core/identify.h"
@@ -31,13 +34,21 @@ TEST(ChipTable, DriverAndSimulatorAgreeOnEveryModel) {
   EXPECT_EQ(ids.size(), sim::model_info_count);  // no identifier twice
 }
 
+// The identifier's width goes with the family: every model of a family
+// answers in the same place, and the chip model answering is of the family
+// the driver's table puts the identifier in.
 TEST(ChipTable, OneByteAndSixteenBitWidthsByFamily) {
+  std::map<std::string, bool> one_byte_by_family;
   for (const murvane::chip_model& m : murvane::chip_models) {
     // The chip model's side: a one-byte identifier answers in 0x00; a
     // 16-bit one in 0x57/0x58, with 0x00 reading a marker.
     const auto chip = sim::make_model(m.model);
     ASSERT_NE(chip, nullptr) << m.model;
     sim::chip_model& c = chip->model();
+    EXPECT_STREQ(c.family_name(), m.family->name) << m.model;
+    const auto width = one_byte_by_family.emplace(m.family->name, m.id <= 0xFF).first;
+    EXPECT_EQ(width->second, m.id <= 0xFF)
+        << m.model << ": another identifier width than the rest of " << m.family->name;
     const uint8_t first = c.read(0x00);
     if (m.id <= 0xFF) {
       EXPECT_EQ(first, m.id) << m.model;
@@ -46,6 +57,12 @@ TEST(ChipTable, OneByteAndSixteenBitWidthsByFamily) {
       EXPECT_EQ(static_cast<uint32_t>(c.read(0x57) << 8 | c.read(0x58)), m.id) << m.model;
     }
   }
+  // Every family is there, and both widths occur.
+  EXPECT_EQ(one_byte_by_family.size(), murvane::chip_family_count);
+  const auto one_byte =
+      std::count_if(one_byte_by_family.begin(), one_byte_by_family.end(), [](const auto& f) { return f.second; });
+  EXPECT_GT(one_byte, 0);
+  EXPECT_LT(one_byte, static_cast<std::ptrdiff_t>(one_byte_by_family.size()));
 }
 
 TEST(ChipTable, NearMissesSelectNothing) {

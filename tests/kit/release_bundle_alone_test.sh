@@ -12,17 +12,19 @@
 #   <Uefi.h>: other UEFI definitions first);
 # - the README's build commands, run as written, make Consumer.efi and
 #   StubPlatform.efi (AArch64 PE32+, application and boot-service driver),
-#   and the examples also compile for the host;
-# - in QEMU's UEFI Shell, the stub platform built here, the bundle's
-#   Murvane.efi and the consumer built here work together: the driver's
-#   calls reach the stub with the board's values, the consumer finds the
-#   protocol and gets Start's status.
+#   and the examples also compile for the host.
 #
-# usage: release_bundle_alone_test.sh SOURCE_DIR EFI_BUILD_DIR WORK_DIR [QEMU FIRMWARE MKFS MCOPY]
-#   (without the last four, the boot is left out)
+# The README's QEMU recipe (the stub platform, the bundle's driver and the
+# consumer in the UEFI Shell, with its whole expected output) is the test
+# recipe_bundle-qemu (tests/recipes/).
+#
+# usage: release_bundle_alone_test.sh SOURCE_DIR EFI_BUILD_DIR WORK_DIR
 set -euo pipefail
+if [ $# -ne 3 ]; then
+  echo "usage: release_bundle_alone_test.sh SOURCE_DIR EFI_BUILD_DIR WORK_DIR" >&2
+  exit 2
+fi
 src="$1" efi="$2" work="$3"
-qemu="${4:-}" firmware="${5:-}" mkfs="${6:-}" mcopy="${7:-}"
 rm -rf "$work"
 mkdir -p "$work"
 
@@ -80,12 +82,15 @@ for h in $(cd MurvanePkg/Include && find . -name '*.h' | sed 's|^\./||' | sort);
     fail "$h does not compile alone as C99:"$'\n'"$(sed 's/^/    /' "$alone/cc.err")"
   fi
   case "$h" in Protocol/*) ;; *) continue ;; esac
-  if [ -f /usr/include/efi/efi.h ] && [ -d /usr/include/efi/x86_64 ]; then
-    printf '#include <efi.h>\n#include "%s"\ntypedef int alone;\n' "$h" | run cc -std=c99 -Wall -Wextra -Werror -fsyntax-only \
-      -DGNU_EFI_USE_MS_ABI -isystem /usr/include/efi -isystem /usr/include/efi/x86_64 -IMurvanePkg/Include -x c - \
-      2>"$alone/cc.err" && ok "$h compiles after gnu-efi's <efi.h>" \
-      || fail "$h does not compile after gnu-efi's <efi.h>:"$'\n'"$(sed 's/^/    /' "$alone/cc.err")"
+  # gnu-efi is one of scripts/deps.sh's packages: its absence is a failure.
+  if [ ! -f /usr/include/efi/efi.h ] || [ ! -d /usr/include/efi/x86_64 ]; then
+    fail "$h not compiled after gnu-efi's <efi.h>: gnu-efi's headers are not installed (scripts/deps.sh installs gnu-efi)"
+    continue
   fi
+  printf '#include <efi.h>\n#include "%s"\ntypedef int alone;\n' "$h" | run cc -std=c99 -Wall -Wextra -Werror -fsyntax-only \
+    -DGNU_EFI_USE_MS_ABI -isystem /usr/include/efi -isystem /usr/include/efi/x86_64 -IMurvanePkg/Include -x c - \
+    2>"$alone/cc.err" && ok "$h compiles after gnu-efi's <efi.h>" \
+    || fail "$h does not compile after gnu-efi's <efi.h>:"$'\n'"$(sed 's/^/    /' "$alone/cc.err")"
 done
 
 # The README's build commands, as written.
@@ -116,38 +121,6 @@ for c in examples/*.c; do
   run cc -std=c99 -pedantic -Wall -Wextra -Werror -fsyntax-only -IMurvanePkg/Include "$c" 2>"$alone/cc.err" \
     && ok "$c compiles for the host too" || fail "$c does not compile for the host:"$'\n'"$(cat "$alone/cc.err")"
 done
-
-# The stub platform, the bundle's driver and the consumer in the UEFI Shell.
-if [ -n "$qemu" ] && [ -f out/StubPlatform.efi ] && [ -f out/Consumer.efi ]; then
-  disk="$alone/esp.img"
-  "$mkfs" -C -n BUNDLE "$disk" 4096 >/dev/null
-  "$mcopy" -i "$disk" out/StubPlatform.efi Murvane.efi out/Consumer.efi ::/
-  printf '%s\r\n' '@echo -off' 'fs0:' 'load StubPlatform.efi' 'load Murvane.efi' 'Consumer.efi' 'reset -s' \
-    >"$alone/startup.nsh"
-  "$mcopy" -i "$disk" "$alone/startup.nsh" ::/startup.nsh
-  timeout 60 "$qemu" -M virt -cpu cortex-a57 -m 512 -bios "$firmware" -display none -monitor none -serial stdio \
-    -no-reboot -nic none -boot menu=on,splash-time=0 \
-    -drive if=none,format=raw,file="$disk",id=d0 -device virtio-blk-device,drive=d0 </dev/null \
-    | sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' | tr -d '\r' >"$alone/serial.log" || true
-  version=$(sed -n 's/^# Murvane \([0-9.]*\) .*/\1/p' README.md)
-  address=$(sed -n 's/^MURVANE_I2C_ADDRESS=//p' board-settings.txt)
-  instance=$(sed -n 's/^MURVANE_I2C_INSTANCE=//p' board-settings.txt)
-  pin=$(sed -n 's/^MURVANE_RESET_PIN_WORD=//p' board-settings.txt)
-  boot_ok=1
-  for line in "[stub] EFI_ZELT_I2C_PROTOCOL and EFI_KORM_PROTOCOL installed" \
-              "Murvane: zq uefi driver version is v$version" \
-              "[stub] I2C open, instance $(printf '0x%02X' "$instance")" \
-              "[stub] pin configure, word $pin" "[stub] pin low, word $pin" "[stub] pin high, word $pin" \
-              "[stub] I2C read, register 0x00" "Read addr:0x0 error:5" \
-              "Murvane: Install EFI_ZELT_I2C_HAPTIC_PROTOCOL - Success" \
-              "[consumer] protocol: revision 0x00010005 ok" "[consumer] start: status Device Error"; do
-    grep -qxF -- "$line" "$alone/serial.log" || { fail "the Shell boot did not show \"$line\""; boot_ok=0; }
-  done
-  # The stub refuses calls outside the board's values; none may come.
-  grep -q 'error:2$' "$alone/serial.log" && { fail "the stub refused a transfer (status 2)"; boot_ok=0; }
-  [ $boot_ok -eq 1 ] && ok "in the UEFI Shell: stub platform, driver (address $address) and consumer work together" \
-    || sed 's/^/    /' "$alone/serial.log"
-fi
 
 if [ $failures -ne 0 ]; then
   echo "$failures check(s) failed (the unpacked bundle: $alone/$top)"

@@ -3,6 +3,7 @@
 // driver did as murvane-sim shows a simulated run.
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <fstream>
@@ -12,41 +13,27 @@
 #include <string>
 #include <vector>
 
-#include "sim/harness.h"
+#include "murvane/version.h"
 #include "sim/models/model_table.h"
+#include "tools/common/bus.h"
+#include "tools/common/capture_check.h"
+#include "tools/common/command_line.h"
+#include "tools/common/event_text.h"
+#include "tools/common/vcd.h"
 #include "tools/murvane-board/run.h"
-#include "tools/murvane-sim/bus.h"
-#include "tools/murvane-sim/bus_files.h"
-#include "tools/murvane-sim/cli.h"
-#include "tools/murvane-sim/report.h"
-#include "tools/murvane-sim/run.h"
-#include "tools/murvane-sim/scenario.h"
-#include "tools/murvane-sim/vcd.h"
 
 namespace {
 
-using murvane_sim::one_line;
+using murvane_tools::one_line;
+using murvane_tools::UsageError;
 
 constexpr int exit_complete = 0;
 constexpr int exit_other = 1;
-constexpr int exit_bad_input = 2;
+constexpr int exit_bad_input = murvane_tools::exit_bad_input;
 
 constexpr const char* command = "murvane-board";
-
-class UsageError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// "0x5A" or "90": a 7-bit address a device may have (i2c-tools' range).
-uint8_t parse_address(const std::string& text) {
-  char* end = nullptr;
-  const unsigned long v = std::strtoul(text.c_str(), &end, 0);
-  if (text.empty() || end == nullptr || *end != '\0' || v < 0x03 || v > 0x77) {
-    throw UsageError("--address: \"" + text + "\" is not a 7-bit device address (0x03 ... 0x77)");
-  }
-  return static_cast<uint8_t>(v);
-}
+// Beyond any GPIO chip's lines; the chip's own count is checked on the board.
+constexpr uint32_t max_line_offset = 65535;
 
 // "1" is /dev/i2c-1 (or /dev/gpiochip1); a path is taken as it is.
 std::string device_path(const std::string& text, const std::string& prefix) {
@@ -57,13 +44,13 @@ std::string device_path(const std::string& text, const std::string& prefix) {
 }
 
 void write_vcd_of(const std::vector<sim::Event>& events, const std::string& path, const std::string& comment) {
-  murvane_sim::Waveform w = murvane_sim::draw_bus(events);
+  murvane_tools::Waveform w = murvane_tools::draw_bus(events);
   w.comment = comment;
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) {
     throw std::runtime_error("cannot write " + path);
   }
-  murvane_sim::write_vcd(out, w);
+  murvane_tools::write_vcd(out, w);
   out.flush();
   if (!out) {
     throw std::runtime_error("writing " + path + " failed");
@@ -75,36 +62,24 @@ struct Options {
   std::string bus;
   std::string address;
   std::string gpio_chip;
-  uint32_t gpio_line = 0;
+  std::string gpio_line;
   bool active_low = false;
   bool yes = false;
   bool dry_run = false;
   std::string chip = "zq3101";
-  std::string trace_path;
-  std::string trace_format;
+  murvane_tools::TraceRequest trace;
   bool quiet = false;
   std::string vcd_path;
-  murvane_sim::CaptureOptions capture;
-  std::vector<std::string> capture_signals;
-  // Whether --chip, --dry-run and --check-capture were given.
-  bool chip_given = false;
-  bool dry_given = false;
-  bool check_given = false;
-};
-
-// The options whose presence matters beyond their values.
-struct Given {
-  CLI::Option* chip;
-  CLI::Option* dry;
-  CLI::Option* check;
+  murvane_tools::CaptureOptions capture;
+  std::string capture_signals;
 };
 
 // Declares the board's options (defaults: the board's wiring) into `o`.
-Given declare_board_options(CLI::App& app, Options& o) {
+void declare_board_options(CLI::App& app, Options& o) {
   const murvane_board::BoardOptions defaults = murvane_board::default_board_options();
   o.bus = defaults.bus;
   o.gpio_chip = defaults.gpio_chip;
-  o.gpio_line = defaults.gpio_line;
+  o.gpio_line = std::to_string(defaults.gpio_line);
   app.add_option("--bus", o.bus, "The chip's I2C bus: /dev/i2c-N, or N (default: the board's, " + defaults.bus + ")")
       ->type_name("DEV");
   char default_address[8];
@@ -116,116 +91,107 @@ Given declare_board_options(CLI::App& app, Options& o) {
   app.add_option("--gpio-chip", o.gpio_chip,
                  "GPIO chip of the reset line: /dev/gpiochipN, or N (default " + defaults.gpio_chip + ")")
       ->type_name("DEV");
-  app.add_option("--gpio-line", o.gpio_line,
-                 "Line offset of the chip's reset pin on that GPIO chip (default: the board's reset GPIO, " +
-                     std::to_string(defaults.gpio_line) + ")")
+  app.add_option(
+         "--gpio-line", o.gpio_line,
+         "Line offset of the chip's reset pin on that GPIO chip (default: the board's reset GPIO, " + o.gpio_line + ")")
       ->type_name("N");
   app.add_flag("--gpio-active-low", o.active_low,
                "The line is inverted on its way to the chip's reset pin (a transistor stage): drive it high where "
                "the driver drives the pin low");
   app.add_flag("--yes,-y", o.yes, "Do not ask before the run");
-  Given given{};
-  given.dry = app.add_flag(
+  app.add_flag(
       "--dry-run", o.dry_run,
       "Open nothing: run against a simulated kernel and chip model (--chip) and print every request it would send");
-  given.chip =
-      app.add_option("--chip", o.chip,
-                     std::string("The dry run's (and the capture check's) chip model (") + sim::model_infos[0].name +
-                         " ... " + sim::model_infos[sim::model_info_count - 1].name + ", or absent; default zq3101)")
-          ->type_name("NAME");
-  return given;
+  app.add_option("--chip", o.chip,
+                 std::string("The dry run's (and the capture check's) chip model (") + sim::model_infos[0].name +
+                     " ... " + sim::model_infos[sim::model_info_count - 1].name + ", or absent; default zq3101)")
+      ->type_name("NAME");
 }
 
-// Declares the output options and the capture check into `o`; returns
-// --check-capture's option.
-CLI::Option* declare_output_options(CLI::App& app, Options& o) {
-  CLI::Option* trace_option =
-      app.add_option("--trace", o.trace_path,
-                     "Write the event trace to FILE ('-': standard output, which then carries the trace alone)")
-          ->type_name("FILE");
-  app.add_option("--trace-format", o.trace_format, "Trace format: jsonl (default) or text")
-      ->check(CLI::IsMember({"text", "jsonl"}))
-      ->needs(trace_option);
+// Declares the output options and the capture check into `o`.
+void declare_output_options(CLI::App& app, Options& o) {
+  murvane_tools::declare_trace_options(app, o.trace);
   app.add_flag("--quiet", o.quiet, "Print nothing but errors (and the question before the run)");
   app.add_option("--vcd", o.vcd_path, "Write the run's I2C bus (SCL, SDA) and reset pin (RST) as a Value Change Dump")
       ->type_name("FILE");
-  CLI::Option* check_option =
-      app.add_option("--check-capture", o.capture.path,
-                     "Touch no hardware: compare a capture of the board's bus (VCD, sigrok session, or sigrok-cli's "
-                     "decoded I2C text) with the driver's traffic on a healthy --chip, as murvane-sim does; prints "
-                     "'matches' (exit 0) or the first departing transfer (exit 1)")
-          ->type_name("CAPTURE");
-  app.add_option("--capture-signals", o.capture_signals,
-                 "The capture's signal names for SCL,SDA[,RST] (default SCL,SDA,RST)")
-      ->type_name("SCL,SDA[,RST]")
-      ->delimiter(',')
-      ->expected(2, 3)
-      ->needs(check_option);
-  return check_option;
+  app.add_option("--check-capture", o.capture.path,
+                 "Touch no hardware: compare a capture of the board's bus (VCD, sigrok session, or sigrok-cli's "
+                 "decoded I2C text) with the driver's traffic on a healthy --chip, as murvane-sim does; prints "
+                 "'matches' (exit 0) or the first departing transfer (exit 1)")
+      ->type_name("CAPTURE");
+  murvane_tools::declare_capture_signals(app, o.capture_signals);
 }
 
-// Reads the command line into `o`. Returns the exit status when the command
-// ends here (--help, an unusable option), nothing when it goes on.
-std::optional<int> parse_options(int argc, char** argv, Options& o) {
+// The board and the run the options name, every option checked before the
+// board is touched (an output path with a typo must not cost a bring-up);
+// throws UsageError.
+murvane_board::RunOptions settle(const CLI::App& app, Options& o) {
+  murvane_board::RunOptions options;
+  options.board.bus = device_path(o.bus, "/dev/i2c-");
+  options.board.address = static_cast<uint8_t>(
+      murvane_tools::parse_number("--address", o.address, 0x03, 0x77, "a 7-bit device address (0x03 ... 0x77)"));
+  options.board.gpio_chip = device_path(o.gpio_chip, "/dev/gpiochip");
+  options.board.gpio_line = murvane_tools::parse_number(
+      "--gpio-line", o.gpio_line, 0, max_line_offset, "a line offset (0 ... " + std::to_string(max_line_offset) + ")");
+  options.board.gpio_active_low = o.active_low;
+  options.yes = o.yes || o.dry_run;
+  if (const std::optional<std::string> problem = murvane_tools::chip_problem(o.chip)) {
+    throw UsageError("--chip", *problem);
+  }
+  const bool check = app.count("--check-capture") > 0;
+  if (app.count("--chip") > 0 && !o.dry_run && !check) {
+    throw UsageError("--chip", "names the model of a dry run or a capture check: give --dry-run or --check-capture");
+  }
+  murvane_tools::check_trace_options(app, o.trace);
+  const std::vector<std::string> signals = murvane_tools::capture_signal_names(app, o.capture_signals);
+  if (!signals.empty()) {
+    o.capture.scl = signals[0];
+    o.capture.sda = signals[1];
+    o.capture.rst = signals.size() > 2 ? signals[2] : "";
+  }
+  murvane_tools::check_output_path("--trace", o.trace.path);
+  murvane_tools::check_output_path("--vcd", o.vcd_path);
+  return options;
+}
+
+// Reads the command line into `o` and `options`. Returns the exit status when
+// the command ends here (--help, --version, an unusable option), nothing
+// when it goes on.
+std::optional<int> parse_options(int argc, char** argv, Options& o, murvane_board::RunOptions& options) {
   CLI::App app{
       "Runs the Murvane driver's own bring-up on the haptic chip of a Linux board, over /dev/i2c-N and the GPIO "
       "character device, and shows what the driver did: its debug log, its register traffic and a summary, as "
       "murvane-sim shows a simulated run.",
       command};
-  Given given = declare_board_options(app, o);
-  given.check = declare_output_options(app, o);
+  app.set_version_flag("--version", std::string(command) + " v" + murvane::driver_version,
+                       "Print the version of the driver it runs (as the driver logs it) and exit");
+  declare_board_options(app, o);
+  declare_output_options(app, o);
   app.footer(
       "Exit status: 0 when the bring-up completed (the chip identified itself, every transfer was acknowledged, "
       "the driver reached its end with a calibrated chip); 1 when it did not, or when the run was not confirmed; 2 "
       "when murvane-board refused to touch the board (a kernel driver owns the address, a device or the reset line "
       "cannot be opened or is busy) or for unusable options, with one line on standard error.");
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    if (e.get_exit_code() == 0) {
-      return app.exit(e);  // --help
-    }
-    std::cerr << command << ": " << one_line(e.what()) << " (see --help)\n";
-    return exit_bad_input;
+  if (const std::optional<int> done = murvane_tools::parse_command_line(app, argc, argv, command)) {
+    return done;
   }
-  o.chip_given = given.chip->count() > 0;
-  o.dry_given = given.dry->count() > 0;
-  o.check_given = given.check->count() > 0;
+  options = settle(app, o);
   return std::nullopt;
 }
 
-// The board and the run the options name; a usage error throws.
-murvane_board::RunOptions settle(const Options& o) {
-  murvane_board::RunOptions options;
-  options.board.bus = device_path(o.bus, "/dev/i2c-");
-  options.board.address = parse_address(o.address);
-  options.board.gpio_chip = device_path(o.gpio_chip, "/dev/gpiochip");
-  options.board.gpio_line = o.gpio_line;
-  options.board.gpio_active_low = o.active_low;
-  options.yes = o.yes || o.dry_run;
-  if (o.chip != "absent" && sim::find_model_info(o.chip.c_str()) == nullptr) {
-    throw UsageError("--chip: no model named \"" + o.chip + "\"");
-  }
-  if (o.chip_given && !o.dry_given && !o.check_given) {
-    throw UsageError("--chip names the model of a dry run or a capture check: give --dry-run or --check-capture");
-  }
-  return options;
-}
-
-// --check-capture: the capture against the healthy chip's traffic, as
-// murvane-sim makes it; the verdict is the exit status.
-int check_capture(Options& o) {
-  murvane_sim::Scenario scenario = murvane_sim::default_scenario(command);
-  murvane_sim::settle_chip(scenario, o.chip);
-  murvane_sim::Simulation simulation(scenario);
-  simulation.run();
-  if (o.capture_signals.size() >= 2) {
-    o.capture.scl = o.capture_signals[0];
-    o.capture.sda = o.capture_signals[1];
-    o.capture.rst = o.capture_signals.size() > 2 ? o.capture_signals[2] : "";
-  }
+// --check-capture: the capture against a healthy chip's traffic, from a dry
+// run on that chip model (the traffic murvane-sim makes, times included);
+// the verdict is the exit status.
+int check_capture(const Options& o, const murvane_board::RunOptions& options) {
+  murvane_board::DryRun dry = murvane_board::make_dry_run(o.chip, options.board);
+  murvane_board::RunOptions healthy = options;
+  healthy.yes = true;
+  murvane_board::BoardRun run(*dry.system, healthy);
+  static_cast<void>(run.run());
+  const std::string family =
+      run.family().empty() && dry.model != nullptr ? dry.model->info().family_name : run.family();
   std::ostringstream verdict_text;
-  const int verdict = murvane_sim::check_capture(verdict_text, simulation, o.capture);
+  const int verdict = murvane_tools::check_capture(verdict_text, run.events(), family, o.capture);
   if (!o.quiet || verdict != 0) {
     std::cout << verdict_text.str();
   }
@@ -233,7 +199,6 @@ int check_capture(Options& o) {
   return std::cout ? verdict : exit_other;
 }
 
-// Opens the trace file before touching the board, so none is lost.
 // Writes the VCD and the trace asked for; false when one could not be written.
 bool write_files(const Options& o, const murvane_board::BoardRun& run, const std::string& naming_family,
                  const std::string& bus, std::ofstream& trace_file) {
@@ -247,18 +212,8 @@ bool write_files(const Options& o, const murvane_board::BoardRun& run, const std
       written = false;
     }
   }
-  if (!o.trace_path.empty()) {
-    std::ostream& out = o.trace_path == "-" ? std::cout : trace_file;
-    if (o.trace_format == "text") {
-      murvane_sim::write_text_trace(out, run.events(), naming_family);
-    } else {
-      sim::write_jsonl(out, run.events());
-    }
-    out.flush();
-    if (!out) {
-      std::cerr << command << ": --trace: writing " << o.trace_path << " failed\n";
-      written = false;
-    }
+  if (!o.trace.path.empty() && !murvane_tools::write_trace(o.trace, run.events(), naming_family, trace_file, command)) {
+    written = false;
   }
   return written;
 }
@@ -306,7 +261,7 @@ int bring_up(const Options& o, const murvane_board::RunOptions& options, std::of
   if (!write_files(o, run, naming_family, options.board.bus, trace_file)) {
     status = exit_other;
   }
-  if (!o.quiet && o.trace_path != "-") {
+  if (!o.quiet && o.trace.path != "-") {
     write_report(o, run, dry, naming_family);
   }
   std::cout.flush();
@@ -318,16 +273,17 @@ int bring_up(const Options& o, const murvane_board::RunOptions& options, std::of
 
 int run_command(int argc, char** argv) {
   Options o;
-  if (const std::optional<int> done = parse_options(argc, argv, o)) {
+  murvane_board::RunOptions options;
+  if (const std::optional<int> done = parse_options(argc, argv, o, options)) {
     return *done;
   }
-  const murvane_board::RunOptions options = settle(o);
   if (!o.capture.path.empty()) {
-    return check_capture(o);
+    return check_capture(o, options);
   }
+  // Opened before the board is touched, so none is lost.
   std::ofstream trace_file;
-  if (!murvane_sim::open_trace_file(o.trace_path, command, trace_file)) {
-    return exit_other;
+  if (!murvane_tools::open_trace_file(o.trace.path, command, trace_file)) {
+    return exit_bad_input;
   }
   return bring_up(o, options, trace_file);
 }
@@ -340,10 +296,7 @@ int main(int argc, char** argv) {
   } catch (const UsageError& e) {
     std::cerr << command << ": " << one_line(e.what()) << '\n';
     return exit_bad_input;
-  } catch (const murvane_sim::InputError& e) {
-    std::cerr << command << ": " << one_line(e.what()) << '\n';
-    return exit_bad_input;
-  } catch (const murvane_sim::CaptureError& e) {
+  } catch (const murvane_tools::CaptureError& e) {
     std::cerr << command << ": " << one_line(e.what()) << '\n';
     return exit_bad_input;
   } catch (const std::exception& e) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "sim/bus_timing.h"
 #include "tools/murvane-board/board.h"
 
 namespace murvane_board {
@@ -319,12 +320,16 @@ int ModelSystem::smbus(int fd, i2c_smbus_ioctl_data* data, IoctlRecord& record) 
 
 int ModelSystem::serve(std::vector<BusMessage>& messages, const std::string& kind) {
   ++transfers_;
-  uint64_t bytes = 0;
+  // The one bus-timing formula's bits: a start, every byte with its
+  // acknowledge bit (the address byte, then the data), a repeated start
+  // between messages, a stop and the bus free time. A register read is
+  // 40 bit times, a write 30, as on the virtual platform.
+  uint64_t bits = sim::start_bits + sim::stop_bits + sim::bus_free_bits;
   for (const BusMessage& m : messages) {
-    bytes += 1 + m.len;  // the address byte, then the data
+    bits += sim::byte_bits * (1 + uint64_t{m.len});
   }
-  // Every byte with its acknowledge bit, a start and a stop.
-  now_ns_ += (9 * bytes + 2) * 1000000 / bus_khz_;
+  bits += sim::repeated_start_bits * (messages.size() - 1);
+  now_ns_ += sim::bits_ns(bits, bus_khz_);
   int error = 0;
   // A chip held in reset acknowledges nothing, as one that is not there.
   if (chip_ == nullptr || messages.front().addr != address_ || !chip_pin_high_) {

@@ -75,6 +75,9 @@ class ModelSystem final : public System {
   int set_values_errno = 0;
   // Requests that fail with the errno given, whatever they ask.
   std::map<unsigned long, int> ioctl_errno;
+  // The descriptor the next open gets: 0 when the command's standard input
+  // was closed, as the kernel hands out the lowest free one.
+  void set_next_descriptor(int fd) { next_fd_ = fd; }
 
   int open(const std::string& path) override;
   int ioctl(int fd, unsigned long request, void* arg) override;

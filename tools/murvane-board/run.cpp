@@ -9,12 +9,12 @@
 #include "murvane/board_settings.h"
 #include "platform/log.h"
 #include "sim/harness.h"
-#include "tools/murvane-sim/report.h"
+#include "tools/common/event_text.h"
 
 namespace murvane_board {
 
-using murvane_sim::identifier_read;
-using murvane_sim::status_text;
+using murvane_tools::identifier_read;
+using murvane_tools::status_text;
 
 namespace {
 
@@ -23,6 +23,18 @@ namespace {
 constexpr uint32_t offset_fail_marker = 0xAA;
 constexpr const char* driver_end_line = "Murvane: zq uefi driver end\n";
 constexpr const char* detected_prefix = "Murvane: detected ";
+// The entry point's own last line, after the bring-up whatever its outcome.
+constexpr const char* install_prefix = "Murvane: Install ";
+
+// Why the driver stopped before its end, by the line it stopped on.
+struct StopReason {
+  const char* line;
+  const char* why;
+};
+constexpr StopReason stop_reasons[] = {
+    {"Murvane: qualify check failed\n", "the chip failed the driver's qualification check"},
+    {"Murvane: read chipid fail\n", "the driver could not read the chip's identifier after qualifying it"},
+};
 
 std::string hex(uint32_t v, int digits) {
   char buf[16];
@@ -52,8 +64,11 @@ std::optional<std::string> board_fault(const Board& board) {
   }
   const std::vector<Board::Failure>& failures = board.failures();
   if (!failures.empty() && failures.size() == board.transfers()) {
+    // Nothing at all answered: the bus controller's word for it varies
+    // (ENXIO, EREMOTEIO, ETIMEDOUT), so no guess about held lines.
     return "not complete: nothing answered at " + hex(o.address, 2) + " on " + o.bus + ": all " +
-           std::to_string(failures.size()) + " transfers failed (" + errno_text(failures.front().error) + ")";
+           std::to_string(failures.size()) + " transfers failed (" + errno_name(failures.front().error) +
+           "); is the chip powered, wired to this bus and at this address?";
   }
   if (!failures.empty()) {
     const Board::Failure& f = failures.front();
@@ -66,7 +81,7 @@ std::optional<std::string> board_fault(const Board& board) {
 
 // How far the driver got, from its log and its traffic.
 struct Progress {
-  std::string last_log;
+  std::string last_log;  // the bring-up's last line (the entry point's own after it left out)
   std::string detected;  // the model it detected ("ZQ3101")
   bool reached_end = false;
   bool calibration_failed = false;
@@ -76,7 +91,7 @@ Progress read_progress(const std::vector<sim::Event>& events) {
   Progress p;
   bool identified = false;
   for (const sim::Event& e : events) {
-    if (e["ev"] == "log") {
+    if (e["ev"] == "log" && e["text"].get<std::string>().rfind(install_prefix, 0) != 0) {
       p.last_log = e["text"].get<std::string>();
       p.reached_end = p.reached_end || p.last_log == driver_end_line;
       if (p.last_log.rfind(detected_prefix, 0) == 0) {
@@ -92,27 +107,18 @@ Progress read_progress(const std::vector<sim::Event>& events) {
   return p;
 }
 
-void write_driver_log(std::ostream& out, const std::vector<sim::Event>& evs) {
-  out << "== Driver log ==\n";
-  bool line_open = false;
-  for (const sim::Event& e : evs) {
-    if (e["ev"] == "log") {
-      const std::string t = e["text"].get<std::string>();
-      out << t;
-      line_open = !t.empty() && t.back() != '\n';
+// Why the driver stopped where it did, from the line it stopped on.
+std::string stop_reason(const std::string& last_log) {
+  for (const StopReason& r : stop_reasons) {
+    if (last_log.rfind(r.line, 0) == 0) {
+      return r.why;
     }
   }
-  if (line_open) {
-    out << '\n';
+  std::string line = last_log;
+  if (!line.empty() && line.back() == '\n') {
+    line.pop_back();
   }
-}
-
-void write_trace_section(std::ostream& out, const std::vector<sim::Event>& evs, const std::string& family) {
-  out << "\n== Register trace" << (family.empty() ? std::string() : " (" + family + " register names)") << " ==\n";
-  char head[64];
-  static_cast<void>(std::snprintf(head, sizeof head, "%12s  %-20s %s\n", "time us", "event", "what"));
-  out << head;
-  murvane_sim::write_register_trace(out, evs, family);
+  return "the driver stopped before its end, after \"" + line + "\"";
 }
 
 // "transfers  40 reads, 12 writes, 2 failed (2 EIO)": the failures by errno.
@@ -183,11 +189,7 @@ BoardRun::Outcome BoardRun::conclude() {
     return Outcome::incomplete;
   }
   if (!p.reached_end) {
-    std::string line = p.last_log;
-    if (!line.empty() && line.back() == '\n') {
-      line.pop_back();
-    }
-    verdict_ = "not complete: the driver stopped early (\"" + line + "\")";
+    verdict_ = "not complete: " + stop_reason(p.last_log) + ", so it left the " + family_ + " chip unprogrammed";
     return Outcome::incomplete;
   }
   if (p.calibration_failed) {
@@ -201,8 +203,7 @@ BoardRun::Outcome BoardRun::conclude() {
 }
 
 void BoardRun::write_report(std::ostream& out, const std::string& naming_family, const std::string& board_note) const {
-  write_driver_log(out, events());
-  write_trace_section(out, events(), family_.empty() ? naming_family : family_);
+  murvane_tools::write_log_and_trace(out, events(), family_.empty() ? naming_family : family_);
   write_summary(out, board_note);
 }
 

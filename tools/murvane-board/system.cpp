@@ -6,10 +6,14 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <iostream>
 
 namespace murvane_board {
+
+LinuxSystem::LinuxSystem() : answers_(&std::cin), prompts_(&std::cerr) {}
 
 int LinuxSystem::open(const std::string& path) {
   int fd = -1;
@@ -54,13 +58,18 @@ bool LinuxSystem::exists(const std::string& path) {
 }
 
 bool LinuxSystem::confirm(const std::string& question) {
-  std::cerr << question << std::flush;
+  *prompts_ << question << std::flush;
   std::string answer;
-  if (!std::getline(std::cin, answer)) {
-    std::cerr << '\n';
+  if (!std::getline(*answers_, answer)) {
+    *prompts_ << '\n';
     return false;
   }
-  return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES" || answer == "Yes";
+  const size_t first = answer.find_first_not_of(" \t\r");
+  const size_t last = answer.find_last_not_of(" \t\r");
+  std::string word = first == std::string::npos ? "" : answer.substr(first, last - first + 1);
+  std::transform(word.begin(), word.end(), word.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return word == "y" || word == "yes";
 }
 
 }  // namespace murvane_board

@@ -7,6 +7,8 @@
 #pragma once
 
 #include <cstdint>
+#include <istream>
+#include <ostream>
 #include <string>
 
 namespace murvane_board {
@@ -37,16 +39,25 @@ class System {
 };
 
 // The real thing: the system calls, CLOCK_MONOTONIC and clock_nanosleep,
-// the question on standard error and the answer from standard input.
+// the question on standard error and the answer from standard input (the
+// tests give it streams of their own).
 class LinuxSystem final : public System {
  public:
+  LinuxSystem();
+  LinuxSystem(std::istream& answers, std::ostream& prompts) : answers_(&answers), prompts_(&prompts) {}
   int open(const std::string& path) override;
   int ioctl(int fd, unsigned long request, void* arg) override;
   void close(int fd) override;
   void sleep_us(uint64_t us) override;
   uint64_t now_ns() override;
   bool exists(const std::string& path) override;
+  // Only "y" or "yes" (in any case, spaces around it aside) is a yes: an
+  // empty line, end of input or anything else is a no.
   bool confirm(const std::string& question) override;
+
+ private:
+  std::istream* answers_;
+  std::ostream* prompts_;
 };
 
 }  // namespace murvane_board

@@ -15,20 +15,22 @@
 #include "murvane/version.h"
 #include "sim/harness.h"
 #include "sim/models/model_table.h"
+#include "tools/common/capture_check.h"
+#include "tools/common/command_line.h"
+#include "tools/common/event_text.h"
+#include "tools/common/vcd.h"
 #include "tools/murvane-sim/bus_files.h"
-#include "tools/murvane-sim/cli.h"
 #include "tools/murvane-sim/report.h"
 #include "tools/murvane-sim/run.h"
 #include "tools/murvane-sim/scenario.h"
-#include "tools/murvane-sim/vcd.h"
 
 namespace {
 
-using murvane_sim::one_line;
+using murvane_tools::one_line;
 
 constexpr int exit_ran = 0;
 constexpr int exit_other = 1;
-constexpr int exit_bad_input = 2;
+constexpr int exit_bad_input = murvane_tools::exit_bad_input;
 
 constexpr const char* command = "murvane-sim";
 
@@ -44,52 +46,59 @@ struct Options {
   std::string scenario_path;
   std::string chip;
   bool chip_given = false;  // --chip overrides the scenario's chip, even when empty
-  std::string trace_path;
-  std::string trace_format;
+  murvane_tools::TraceRequest trace;
   bool quiet = false;
   std::string vcd_path;
   std::string timeline_path;
-  murvane_sim::CaptureOptions capture;
-  std::vector<std::string> capture_signals;
+  murvane_tools::CaptureOptions capture;
+  std::string capture_signals;
 };
 
-// Declares the options into `o`; returns --chip's option, whose count tells
-// whether it was given.
-CLI::Option* declare_options(CLI::App& app, Options& o) {
+// Declares the options into `o`.
+void declare_options(CLI::App& app, Options& o) {
   app.set_version_flag("--version", std::string(command) + " v" + murvane::driver_version,
                        "Print the version of the driver it runs (as the driver logs it) and exit");
-  app.add_option("scenario", o.scenario_path, "Scenario file (JSON). Without one: one entry call on a healthy chip");
-  CLI::Option* chip_option = app.add_option("--chip", o.chip,
-                                            std::string("Simulated chip (") + sim::model_infos[0].name + " ... " +
-                                                sim::model_infos[sim::model_info_count - 1].name +
-                                                ", or absent); overrides the scenario's chip");
-  CLI::Option* trace_option =
-      app.add_option("--trace", o.trace_path,
-                     "Write the event trace to FILE ('-': standard output, which then carries the trace alone)");
-  app.add_option("--trace-format", o.trace_format, "Trace format: jsonl (default) or text")
-      ->check(CLI::IsMember({"text", "jsonl"}))
-      ->needs(trace_option);
+  app.add_option("scenario", o.scenario_path, "Scenario file (JSON). Without one: one entry call on a healthy chip")
+      ->type_name("SCENARIO");
+  app.add_option("--chip", o.chip,
+                 std::string("Simulated chip (") + sim::model_infos[0].name + " ... " +
+                     sim::model_infos[sim::model_info_count - 1].name + ", or absent); overrides the scenario's chip")
+      ->type_name("NAME");
+  murvane_tools::declare_trace_options(app, o.trace);
   app.add_flag("--quiet", o.quiet, "Print nothing but errors");
   app.add_option("--vcd", o.vcd_path,
                  "Write the run's I2C bus (SCL, SDA) and reset pin (RST) as a Value Change Dump for sigrok/PulseView")
       ->type_name("FILE");
   app.add_option("--timeline", o.timeline_path, "Draw the run on a time axis as an SVG picture")->type_name("FILE.svg");
-  CLI::Option* check_option =
-      app.add_option("--check-capture", o.capture.path,
-                     "Compare a capture (VCD, sigrok session, or sigrok-cli's decoded I2C text) with the driver's "
-                     "traffic in this run: a healthy --chip by default, the scenario's run when one is given; "
-                     "prints 'matches' (exit 0) or the first departing transfer (exit 1)")
-          ->type_name("CAPTURE");
-  app.add_option("--capture-signals", o.capture_signals,
-                 "The capture's signal names for SCL,SDA[,RST] (default SCL,SDA,RST)")
-      ->type_name("SCL,SDA[,RST]")
-      ->delimiter(',')
-      ->expected(2, 3)
-      ->needs(check_option);
+  app.add_option("--check-capture", o.capture.path,
+                 "Compare a capture (VCD, sigrok session, or sigrok-cli's decoded I2C text) with the driver's "
+                 "traffic in this run: a healthy --chip by default, the scenario's run when one is given; "
+                 "prints 'matches' (exit 0) or the first departing transfer (exit 1)")
+      ->type_name("CAPTURE");
+  murvane_tools::declare_capture_signals(app, o.capture_signals);
   app.footer(
       "Exit status: 0 when the scenario ran to its end, whatever the driver returned; 2 for unusable input "
       "(one line on standard error names the file, the field and the problem); 1 for anything else.");
-  return chip_option;
+}
+
+// What the options say together, checked once they are read; throws
+// murvane_tools::UsageError.
+void settle_options(const CLI::App& app, Options& o) {
+  o.chip_given = app.count("--chip") > 0;
+  murvane_tools::check_trace_options(app, o.trace);
+  const std::vector<std::string> signals = murvane_tools::capture_signal_names(app, o.capture_signals);
+  if (!signals.empty()) {
+    o.capture.scl = signals[0];
+    o.capture.sda = signals[1];
+    o.capture.rst = signals.size() > 2 ? signals[2] : "";
+  }
+  // The picture is SVG whatever the name says: a name that says otherwise
+  // (boot.png) is a mistake to point out before anything runs.
+  if (!o.timeline_path.empty() && !has_svg_extension(o.timeline_path)) {
+    throw murvane_tools::UsageError("--timeline", o.timeline_path +
+                                                      " does not end in .svg (the timeline is an SVG "
+                                                      "picture; rsvg-convert makes a PNG of it)");
+  }
 }
 
 // Reads the command line into `o`. Returns the exit status when the command
@@ -99,28 +108,14 @@ std::optional<int> parse_options(int argc, char** argv, Options& o) {
       "Boots the Murvane driver on the virtual platform against a simulated haptic chip, under a scenario, "
       "and shows what the driver did: its debug log, its register traffic and a summary.",
       command};
-  const CLI::Option* chip_option = declare_options(app, o);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    if (e.get_exit_code() == 0) {
-      return app.exit(e);  // --help, --version
-    }
-    std::cerr << command << ": " << one_line(e.what()) << " (see --help)\n";
-    return exit_bad_input;
+  declare_options(app, o);
+  if (const std::optional<int> done = murvane_tools::parse_command_line(app, argc, argv, command)) {
+    return done;
   }
-  o.chip_given = chip_option->count() > 0;
-  // The picture is SVG whatever the name says: a name that says otherwise
-  // (boot.png) is a mistake to point out before anything runs.
-  if (!o.timeline_path.empty() && !has_svg_extension(o.timeline_path)) {
-    std::cerr << command << ": --timeline: " << o.timeline_path
-              << " does not end in .svg (the timeline is an SVG picture; rsvg-convert makes a PNG of it)\n";
-    return exit_bad_input;
-  }
+  settle_options(app, o);
   return std::nullopt;
 }
 
-// Opens the trace file before running, so an unwritable file costs no run.
 // Writes the pictures asked for: the VCD and the timeline.
 bool write_pictures(const murvane_sim::Simulation& sim, const Options& o) {
   for (const auto& [option, path, write] :
@@ -140,35 +135,16 @@ bool write_pictures(const murvane_sim::Simulation& sim, const Options& o) {
 }
 
 // --check-capture: the capture against the run; the verdict is the exit status.
-int check_capture(const murvane_sim::Simulation& sim, Options& o) {
-  if (o.capture_signals.size() >= 2) {
-    o.capture.scl = o.capture_signals[0];
-    o.capture.sda = o.capture_signals[1];
-    o.capture.rst = o.capture_signals.size() > 2 ? o.capture_signals[2] : "";
-  }
+int check_capture(const murvane_sim::Simulation& sim, const Options& o) {
   // --quiet keeps the departure (the board's error) and drops "matches".
   std::ostringstream verdict_text;
-  const int verdict = murvane_sim::check_capture(verdict_text, sim, o.capture);
+  const int verdict =
+      murvane_tools::check_capture(verdict_text, sim.platform().events(), murvane_sim::naming_family(sim), o.capture);
   if (!o.quiet || verdict != exit_ran) {
     std::cout << verdict_text.str();
   }
   std::cout.flush();
   return std::cout ? verdict : exit_other;
-}
-
-bool write_trace(const murvane_sim::Simulation& sim, const Options& o, std::ofstream& trace_file) {
-  std::ostream& out = o.trace_path == "-" ? std::cout : trace_file;
-  if (o.trace_format == "text") {
-    murvane_sim::write_text_trace(out, sim.platform().events(), murvane_sim::naming_family(sim));
-  } else {
-    sim::write_jsonl(out, sim.platform().events());
-  }
-  out.flush();
-  if (!out) {
-    std::cerr << command << ": --trace: writing " << o.trace_path << " failed\n";
-    return false;
-  }
-  return true;
 }
 
 int run_command(int argc, char** argv) {
@@ -179,8 +155,9 @@ int run_command(int argc, char** argv) {
   murvane_sim::Scenario scenario =
       o.scenario_path.empty() ? murvane_sim::default_scenario(command) : murvane_sim::load_scenario(o.scenario_path);
   murvane_sim::settle_chip(scenario, o.chip_given ? std::optional<std::string>(o.chip) : std::nullopt);
+  // Opened before running, so an unwritable file costs no run.
   std::ofstream trace_file;
-  if (!murvane_sim::open_trace_file(o.trace_path, command, trace_file)) {
+  if (!murvane_tools::open_trace_file(o.trace.path, command, trace_file)) {
     return exit_other;
   }
 
@@ -193,10 +170,11 @@ int run_command(int argc, char** argv) {
   if (!o.capture.path.empty()) {
     return check_capture(sim, o);
   }
-  if (!o.trace_path.empty() && !write_trace(sim, o, trace_file)) {
+  if (!o.trace.path.empty() && !murvane_tools::write_trace(o.trace, sim.platform().events(),
+                                                           murvane_sim::naming_family(sim), trace_file, command)) {
     return exit_other;
   }
-  const bool trace_to_stdout = o.trace_path == "-";
+  const bool trace_to_stdout = o.trace.path == "-";
   if (!o.quiet && !trace_to_stdout) {
     murvane_sim::write_report(std::cout, sim);
   }
@@ -209,10 +187,13 @@ int run_command(int argc, char** argv) {
 int main(int argc, char** argv) {
   try {
     return run_command(argc, argv);
+  } catch (const murvane_tools::UsageError& e) {
+    std::cerr << command << ": " << one_line(e.what()) << '\n';
+    return exit_bad_input;
   } catch (const murvane_sim::InputError& e) {
     std::cerr << one_line(e.what()) << '\n';
     return exit_bad_input;
-  } catch (const murvane_sim::CaptureError& e) {
+  } catch (const murvane_tools::CaptureError& e) {
     std::cerr << command << ": " << one_line(e.what()) << '\n';
     return exit_bad_input;
   } catch (const std::exception& e) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <limits>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -11,6 +10,7 @@
 #include "sim/harness.h"
 #include "sim/models/chip_model.h"
 #include "sim/models/model_table.h"
+#include "tools/common/command_line.h"
 
 namespace murvane_sim {
 
@@ -40,35 +40,10 @@ constexpr const char* device_fields[] = {"f0_cali_data", "osc_cali_data"};
 constexpr const char* chaos_fields[] = {"read_flip", "fault"};
 constexpr const char* call_fields[] = {"slot", "args"};
 
-size_t edit_distance(const std::string& a, const std::string& b) {
-  std::vector<size_t> row(b.size() + 1);
-  for (size_t j = 0; j <= b.size(); ++j) {
-    row[j] = j;
-  }
-  for (size_t i = 1; i <= a.size(); ++i) {
-    size_t diag = row[0];
-    row[0] = i;
-    for (size_t j = 1; j <= b.size(); ++j) {
-      const size_t up = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diag + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      diag = up;
-    }
-  }
-  return row[b.size()];
-}
-
+// The nearest of a table's names (tools/common: one wording for both commands).
 template <class Names>
 std::string nearest(const std::string& word, const Names& names) {
-  std::string best;
-  size_t best_distance = std::numeric_limits<size_t>::max();
-  for (const auto& n : names) {
-    const size_t d = edit_distance(word, n);
-    if (d < best_distance) {
-      best_distance = d;
-      best = n;
-    }
-  }
-  return best;
+  return murvane_tools::nearest(word, std::vector<std::string>(std::begin(names), std::end(names)));
 }
 
 template <class Names>
@@ -623,17 +598,10 @@ void settle_chip(Scenario& s, const std::optional<std::string>& chip_option) {
     }
     return;
   }
-  const sim::model_info* info = sim::find_model_info(s.chip.c_str());
-  if (info == nullptr) {
-    std::vector<std::string> names;
-    for (const sim::model_info& m : sim::model_infos) {
-      names.emplace_back(m.name);
-    }
-    names.emplace_back("absent");
-    in.fail(field, "unknown chip " + in_quotes(s.chip) + " (nearest known name: " + in_quotes(nearest(s.chip, names)) +
-                       "; known: " + sim::model_infos[0].name + " ... " +
-                       sim::model_infos[sim::model_info_count - 1].name + ", or \"absent\")");
+  if (const std::optional<std::string> problem = murvane_tools::chip_problem(s.chip)) {
+    in.fail(field, *problem);
   }
+  const sim::model_info* info = sim::find_model_info(s.chip.c_str());
   const bool short_id_family = sim::one_byte_id(info->family);
   if (s.chip_id.has_value() && short_id_family && *s.chip_id > byte_max) {
     char id[16];

@@ -10,12 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "tools/murvane-sim/bus.h"
+#include "tools/common/reg_names.h"
 #include "tools/murvane-sim/bus_files.h"
-#include "tools/murvane-sim/reg_names.h"
 #include "tools/murvane-sim/report.h"
 
 namespace murvane_sim {
+
+using murvane_tools::register_name;
 
 namespace {
 

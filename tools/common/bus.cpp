@@ -1,4 +1,4 @@
-#include "tools/murvane-sim/bus.h"
+#include "tools/common/bus.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <sstream>
 #include <stdexcept>
 
-namespace murvane_sim {
+namespace murvane_tools {
 
 namespace {
 
@@ -467,4 +467,4 @@ bool transfer_register(const Transfer& t, uint8_t* reg) {
   return true;
 }
 
-}  // namespace murvane_sim
+}  // namespace murvane_tools

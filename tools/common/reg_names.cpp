@@ -1,10 +1,10 @@
-#include "tools/murvane-sim/reg_names.h"
+#include "tools/common/reg_names.h"
 
 #include <cstddef>
 
 #include "sim/models/family_facts.h"
 
-namespace murvane_sim {
+namespace murvane_tools {
 
 namespace {
 
@@ -51,4 +51,4 @@ std::string register_name(const std::string& family, uint8_t reg) {
   return shared != nullptr ? shared : "";
 }
 
-}  // namespace murvane_sim
+}  // namespace murvane_tools

@@ -1,6 +1,5 @@
-// The capture check: a board's bus, as a logic analyzer saw it, against the
-// traffic the driver makes in the run: a healthy simulated chip of the same
-// model by default, the scenario's run when one is given.
+#include "tools/common/capture_check.h"
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -16,13 +15,11 @@
 #include <optional>
 #include <sstream>
 
-#include "tools/murvane-sim/bus.h"
-#include "tools/murvane-sim/bus_files.h"
-#include "tools/murvane-sim/reg_names.h"
-#include "tools/murvane-sim/report.h"
-#include "tools/murvane-sim/vcd.h"
+#include "tools/common/bus.h"
+#include "tools/common/reg_names.h"
+#include "tools/common/vcd.h"
 
-namespace murvane_sim {
+namespace murvane_tools {
 
 namespace {
 
@@ -207,13 +204,13 @@ struct Comparison {
 // Reads the capture and lines both sides up. Other chips may share the bus:
 // keep the driver's address only. Without the reset pin in the capture its
 // pulse cannot be checked.
-Comparison line_up(const Simulation& sim, const CaptureOptions& options) {
+Comparison line_up(const std::vector<sim::Event>& events, const std::string& family, const CaptureOptions& options) {
   const std::string text = read_file(options.path);
   bool has_reset = false;
   Comparison c;
   c.seen = capture_items(text, options, &has_reset);
-  c.expected = expected_items(sim.platform().events());
-  c.family = naming_family(sim);
+  c.expected = expected_items(events);
+  c.family = family;
   uint8_t address = 0;
   for (const BusItem& e : c.expected) {
     if (e.kind == BusItem::Kind::transfer) {
@@ -310,33 +307,9 @@ void write_match(std::ostream& out, const Comparison& c) {
 
 }  // namespace
 
-void write_vcd_file(const Simulation& sim, const std::string& path) {
-  const std::vector<sim::Event>& events = sim.platform().events();
-  Waveform w = draw_bus(events);
-  w.comment = "murvane-sim run of " + sim.scenario().chip;
-  for (const sim::Event& e : events) {
-    if (e["ev"] == "i2c_read" || e["ev"] == "i2c_write") {
-      const BusConfig c = bus_config(e);
-      char address[8];
-      static_cast<void>(std::snprintf(address, sizeof address, "0x%02X", c.address));
-      w.comment += std::string("; I2C address ") + address + " at " + std::to_string(c.khz) +
-                   " kHz, from the driver's slave configuration";
-      break;
-    }
-  }
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) {
-    throw std::runtime_error("cannot write " + path);
-  }
-  write_vcd(out, w);
-  out.flush();
-  if (!out) {
-    throw std::runtime_error("writing " + path + " failed");
-  }
-}
-
-int check_capture(std::ostream& out, const Simulation& sim, const CaptureOptions& options) {
-  const Comparison c = line_up(sim, options);
+int check_capture(std::ostream& out, const std::vector<sim::Event>& events, const std::string& family,
+                  const CaptureOptions& options) {
+  const Comparison c = line_up(events, family, options);
   size_t transfer_no = 0;
   for (size_t i = 0; i <= c.expected.size(); ++i) {
     if (i == c.expected.size() && i == c.seen.size()) {
@@ -354,4 +327,4 @@ int check_capture(std::ostream& out, const Simulation& sim, const CaptureOptions
   return 0;
 }
 
-}  // namespace murvane_sim
+}  // namespace murvane_tools

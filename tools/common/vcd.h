@@ -7,9 +7,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "tools/murvane-sim/bus.h"
+#include "tools/common/bus.h"
 
-namespace murvane_sim {
+namespace murvane_tools {
 
 // A capture that cannot be used: what() is "FILE: problem", one line.
 class CaptureError : public std::runtime_error {
@@ -28,4 +28,4 @@ bool looks_like_vcd(const std::string& text);
 // (an idle open-drain line). Throws CaptureError naming source.
 Waveform read_vcd(const std::string& text, const std::string& source);
 
-}  // namespace murvane_sim
+}  // namespace murvane_tools

@@ -1,4 +1,4 @@
-#include "tools/murvane-sim/vcd.h"
+#include "tools/common/vcd.h"
 
 #include <algorithm>
 #include <cctype>
@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-namespace murvane_sim {
+namespace murvane_tools {
 
 namespace {
 
@@ -285,4 +285,4 @@ Waveform read_vcd(const std::string& text, const std::string& source) {
   return reader.take();
 }
 
-}  // namespace murvane_sim
+}  // namespace murvane_tools

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace murvane_sim {
+namespace murvane_tools {
 
 // Name of reg as the given family ("zq310x" ... "zq360x") uses it, falling
 // back to the identifier registers every family shares; empty when the
@@ -13,4 +13,4 @@ namespace murvane_sim {
 // shared names only.
 std::string register_name(const std::string& family, uint8_t reg);
 
-}  // namespace murvane_sim
+}  // namespace murvane_tools

@@ -10,7 +10,7 @@
 
 #include "sim/virtual_platform.h"
 
-namespace murvane_sim {
+namespace murvane_tools {
 
 // Level changes of a few one-bit signals, in time order.
 struct Waveform {
@@ -98,4 +98,4 @@ std::string describe(const Transfer& t);
 // The register a transfer names (its first written byte), when it has one.
 bool transfer_register(const Transfer& t, uint8_t* reg);
 
-}  // namespace murvane_sim
+}  // namespace murvane_tools
