@@ -6,7 +6,7 @@ exits 1.
 usage: check.py family OUT MODEL --dry-run MURVANE_BOARD --power-on HELPER --sim MURVANE_SIM
        check.py bus-witness OUT CASE...
        check.py reset-pulse OUT --active-low|--active-high CASE...
-       check.py refusal OUT CASE WORDS
+       check.py refusal OUT CASE WORDS [BEFORE]
        check.py absent OUT CASE
 """
 
@@ -236,8 +236,11 @@ def check_reset_pulse(out, case, active_low):
           f"then {released} ({'--gpio-active-low' if active_low else 'active high'})")
 
 
-def check_refusal(out, case, words):
+def check_refusal(out, case, words, before):
     d = case_dir(out, case)
+    # What the guest set up before the run shows the reason was there.
+    if before and not re.search(before, read(d, "pre.txt")):
+        fail(f"{case}: before the run the guest did not see /{before}/: {read(d, 'pre.txt').strip()[:300]}")
     rc = int(read(d, "exit") or -1)
     err = read(d, "stderr").splitlines()
     if rc != 2 or len(err) != 1:
@@ -279,8 +282,8 @@ def main():
     elif what == "reset-pulse" and len(rest) >= 2 and rest[0] in ("--active-low", "--active-high"):
         for case in rest[1:]:
             check_reset_pulse(out, case, rest[0] == "--active-low")
-    elif what == "refusal" and len(rest) == 2:
-        check_refusal(out, rest[0], rest[1])
+    elif what == "refusal" and len(rest) in (2, 3):
+        check_refusal(out, rest[0], rest[1], rest[2] if len(rest) == 3 else "")
     elif what == "absent" and len(rest) == 1:
         check_absent(out, rest[0])
     else:
