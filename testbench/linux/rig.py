@@ -16,6 +16,7 @@ import gzip
 import io
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -254,7 +255,7 @@ def main():
     command = (["timeout", str(args.timeout), qemu] + rig["machine"] +
                ["-display", "none", "-monitor", "none", "-nic", "none"] + rig["serial"] +
                ["-kernel", kernel, "-dtb", dtb, "-initrd", image,
-                "-append", f"console={rig['console']} rdinit=/init quiet loglevel=3",
+                "-append", f"console={rig['console']} rdinit=/init quiet loglevel=1",
                 "-device", f"at24c-eeprom,bus={rig['qemu_bus']},address=0x{ADDRESS:02x},rom-size=256",
                 "-device", f"at24c-eeprom,bus={rig['qemu_bus']},address=0x{MARKER:02x},rom-size=256",
                 "-trace", "i2c_*", "-trace", "imx_gpio_write", "-D", trace])
@@ -275,7 +276,8 @@ def main():
         sys.stderr.write(done.stderr.decode(errors="replace")[-2000:])
         sys.exit(f"rig.py: the guest did not finish (QEMU exit {done.returncode}); see {args.out}/console.log")
     blob = console.split("@@results-begin\n", 1)[1].split("@@results-end", 1)[0]
-    data = base64.b64decode("".join(blob.split()))
+    # Only whole lines of base64: a kernel message cannot pass for one.
+    data = base64.b64decode("".join(line for line in blob.splitlines() if re.fullmatch(r"[A-Za-z0-9+/=]+", line)))
     with tarfile.open(fileobj=io.BytesIO(data), mode="r:gz") as tar:
         tar.extractall(os.path.join(args.out, "cases"))
 
