@@ -11,12 +11,12 @@
 
 int main(int argc, char** argv) {
   if (argc != 2) {
-    std::fputs("usage: murvane-power-on MODEL\n", stderr);
+    static_cast<void>(std::fputs("usage: murvane-power-on MODEL\n", stderr));
     return 2;
   }
   const auto handle = sim::make_model(argv[1]);
   if (handle == nullptr) {
-    std::fprintf(stderr, "murvane-power-on: no chip model is named %s\n", argv[1]);
+    static_cast<void>(std::fprintf(stderr, "murvane-power-on: no chip model is named %s\n", argv[1]));
     return 2;
   }
   for (size_t r = 0; r < sim::chip_model::register_count; ++r) {
