@@ -19,7 +19,10 @@ using UINT16 = uint16_t;
 using UINT32 = uint32_t;
 using UINT64 = uint64_t;
 using INT32 = int32_t;
-using UINTN = __UINTPTR_TYPE__;
+// uintptr_t, not the compiler's __UINTPTR_TYPE__: on 32-bit Arm the kernel's
+// uAPI headers (asm/types.h) redefine that macro to unsigned long, which
+// would make UINTN a different type in a file that includes them.
+using UINTN = uintptr_t;
 using CHAR16 = uint16_t;
 using BOOLEAN = uint8_t;
 using EFI_STATUS = UINTN;
