@@ -33,7 +33,9 @@ struct EFI_I2C_OPERATION {
   UINT32 LengthInBytes;
   UINT8* Buffer;
 };
+#if __SIZEOF_POINTER__ == 8  // the firmware's 64-bit layout (platform/efi.h)
 static_assert(sizeof(EFI_I2C_OPERATION) == 16);
+#endif
 
 // A request packet: one transaction, its operations separated by repeated
 // STARTs and ended by one STOP. The declared form holds one operation; a
@@ -44,8 +46,10 @@ struct i2c_request {
   EFI_I2C_OPERATION Operation[N];
 };
 using EFI_I2C_REQUEST_PACKET = i2c_request<1>;
+#if __SIZEOF_POINTER__ == 8
 static_assert(offsetof(EFI_I2C_REQUEST_PACKET, Operation) == 8);
 static_assert(offsetof(i2c_request<2>, Operation[1]) == 24);
+#endif
 
 struct EFI_I2C_CONTROLLER_CAPABILITIES {
   UINT32 StructureSizeInBytes;
@@ -63,8 +67,10 @@ struct EFI_I2C_MASTER_PROTOCOL {
    EFI_STATUS* i2c_status);
   const EFI_I2C_CONTROLLER_CAPABILITIES* I2cControllerCapabilities;
 };
+#if __SIZEOF_POINTER__ == 8
 static_assert(offsetof(EFI_I2C_MASTER_PROTOCOL, StartRequest) == 16);
 static_assert(offsetof(EFI_I2C_MASTER_PROTOCOL, I2cControllerCapabilities) == 24);
+#endif
 
 struct EFI_I2C_IO_PROTOCOL;
 struct EFI_I2C_IO_PROTOCOL {
@@ -77,9 +83,11 @@ struct EFI_I2C_IO_PROTOCOL {
   UINT32 HardwareRevision;
   const EFI_I2C_CONTROLLER_CAPABILITIES* I2cControllerCapabilities;
 };
+#if __SIZEOF_POINTER__ == 8
 static_assert(offsetof(EFI_I2C_IO_PROTOCOL, DeviceGuid) == 8);
 static_assert(offsetof(EFI_I2C_IO_PROTOCOL, DeviceIndex) == 16);
 static_assert(offsetof(EFI_I2C_IO_PROTOCOL, I2cControllerCapabilities) == 24);
+#endif
 
 // EMBEDDED_GPIO: a pin is (port << 16) | pin; modes are a 32-bit enum.
 using EMBEDDED_GPIO_PIN = UINTN;
@@ -96,8 +104,10 @@ struct EMBEDDED_GPIO {
   EFI_STATUS(EFIAPI* GetMode)(EMBEDDED_GPIO* self, EMBEDDED_GPIO_PIN gpio, EMBEDDED_GPIO_MODE* mode);
   EFI_STATUS(EFIAPI* SetPull)(EMBEDDED_GPIO* self, EMBEDDED_GPIO_PIN gpio, EMBEDDED_GPIO_PULL direction);
 };
+#if __SIZEOF_POINTER__ == 8
 static_assert(offsetof(EMBEDDED_GPIO, Set) == 8);
 static_assert(offsetof(EMBEDDED_GPIO, SetPull) == 24);
+#endif
 
 // {CD72881F-45B5-4FEB-98C8-313DA8117462}
 inline constexpr EFI_GUID EFI_I2C_MASTER_PROTOCOL_GUID = {

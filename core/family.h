@@ -41,9 +41,12 @@ struct family_dts {
 // A slot's result where its caller does not branch on it: the status of the
 // slot's last access (the bus status) or wait (the stall's), as the slot's
 // signed 32-bit value. The slots that decide something (a calibration, a
-// measurement, a wait for standby) return 0 or -1 as documented.
+// measurement, a wait for standby) return 0 or -1 as documented. A wait's
+// value is the low word of firmware's 64-bit status, its error flag (bit
+// 63) left out: the same in a 32-bit process, whose status keeps the flag in
+// bit 31, and whose EFI_STATUS is uint32_t, so the two have their own names.
 constexpr int32_t slot_result(uint32_t bus_status) { return static_cast<int32_t>(bus_status); }
-constexpr int32_t slot_result(EFI_STATUS status) { return static_cast<int32_t>(status); }
+constexpr int32_t wait_result(EFI_STATUS status) { return static_cast<int32_t>(status & ~EFI_ERROR_BIT); }
 
 // The 14 operations, in their fixed slot order. No operation takes a
 // context: each slot binds its family's constant record. Flags, modes,

@@ -57,7 +57,7 @@ int32_t wait_standby_logged(const poll_spec& poll) {
 int32_t set_ram_access_bit(uint8_t on, reg_field access) {
   const uint32_t status = write_field(access, on != 0 ? access.mask : 0x00);
   if (on != 0) {
-    return slot_result(stall(ram_access_wait_us));
+    return wait_result(stall(ram_access_wait_us));
   }
   return slot_result(status);
 }

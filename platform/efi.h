@@ -1,7 +1,8 @@
 // Minimal UEFI definitions, written from the public UEFI layouts.
 // Only what the driver, the virtual platform and the firmware test images use;
 // every table keeps its real member order so the slots we call sit at the
-// offsets real firmware expects (checked below for 64-bit targets).
+// offsets real firmware expects (checked below for 64-bit targets: the
+// firmware the driver ships for).
 #pragma once
 
 #include <stddef.h>
@@ -18,7 +19,10 @@ using UINT16 = uint16_t;
 using UINT32 = uint32_t;
 using UINT64 = uint64_t;
 using INT32 = int32_t;
-using UINTN = __UINTPTR_TYPE__;
+// uintptr_t, not the compiler's __UINTPTR_TYPE__: on 32-bit Arm the kernel's
+// uAPI headers (asm/types.h) redefine that macro to unsigned long, which
+// would make UINTN a different type in a file that includes them.
+using UINTN = uintptr_t;
 using CHAR16 = uint16_t;
 using BOOLEAN = uint8_t;
 using EFI_STATUS = UINTN;
@@ -27,11 +31,33 @@ using EFI_EVENT = void*;
 using EFI_TPL = UINTN;
 using EFI_PHYSICAL_ADDRESS = uint64_t;
 
-static_assert(sizeof(UINTN) == 8, "Murvane targets 64-bit firmware only");
+// UINTN is pointer-sized, as in UEFI: 8 bytes in Murvane.efi and in a 64-bit
+// host process, 4 bytes where the driver's bring-up runs in a 32-bit Linux
+// process (murvane-board and murvane-sim on an armhf board). There the
+// driver calls only the process's own tables (the virtual platform, the
+// board's backend), never a firmware's, so their layout is the process's
+// own; the firmware layout checks below hold wherever a firmware image is
+// built. A status keeps its error flag in UINTN's top bit either way.
+static_assert(sizeof(UINTN) == sizeof(void*), "UINTN is the native pointer width");
 
-constexpr EFI_STATUS EFI_ERROR_BIT = static_cast<EFI_STATUS>(1) << 63;
+constexpr EFI_STATUS EFI_ERROR_BIT = static_cast<EFI_STATUS>(1) << (sizeof(UINTN) * 8 - 1);
 constexpr EFI_STATUS efi_error_code(UINTN code) { return EFI_ERROR_BIT | code; }
 constexpr bool EFI_ERROR(EFI_STATUS s) { return (s & EFI_ERROR_BIT) != 0; }
+
+// A status as 64-bit firmware gives it (the error flag in bit 63), and back:
+// what the host tools print and record, so a 32-bit process's trace reads
+// as the firmware's.
+constexpr uint64_t efi_status_wide(EFI_STATUS s) {
+  if constexpr (sizeof(EFI_STATUS) == sizeof(uint64_t)) {
+    return s;
+  } else {
+    return EFI_ERROR(s) ? (uint64_t{1} << 63) | (s & ~EFI_ERROR_BIT) : uint64_t{s};
+  }
+}
+constexpr EFI_STATUS efi_status_narrow(uint64_t wide) {
+  const bool error = (wide >> 63) != 0;
+  return static_cast<EFI_STATUS>(wide & ~(uint64_t{1} << 63)) | (error ? EFI_ERROR_BIT : 0);
+}
 
 constexpr EFI_STATUS EFI_SUCCESS = 0;
 constexpr EFI_STATUS EFI_LOAD_ERROR = efi_error_code(1);
@@ -202,7 +228,9 @@ struct EFI_RNG_PROTOCOL {
 inline constexpr EFI_GUID EFI_RNG_PROTOCOL_GUID = {
     0x3152BCA5, 0xEADE, 0x433D, {0x86, 0x2E, 0xC0, 0x1C, 0xDC, 0x29, 0x1F, 0x44}};
 
-// Layout checks for the members we use (64-bit targets).
+// Layout checks for the members we use, on 64-bit targets (the firmware's
+// ABI; Murvane.efi is built only for it).
+#if __SIZEOF_POINTER__ == 8
 static_assert(sizeof(EFI_TABLE_HEADER) == 24);
 static_assert(offsetof(EFI_SYSTEM_TABLE, ConOut) == 64);
 static_assert(offsetof(EFI_SYSTEM_TABLE, StdErr) == 80);
@@ -226,3 +254,4 @@ static_assert(offsetof(EFI_RUNTIME_SERVICES, ResetSystem) == 104);
 static_assert(offsetof(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL, OutputString) == 8);
 static_assert(sizeof(EFI_CONFIGURATION_TABLE) == 24);
 static_assert(offsetof(EFI_RNG_PROTOCOL, GetRNG) == 8);
+#endif

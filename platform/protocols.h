@@ -1,6 +1,6 @@
 // The two platform protocols the driver reaches, as the driver uses them.
 // Neither table receives an interface pointer: the platform's entries are
-// plain functions in a table of 64-bit slots.
+// plain functions in a table of pointer-sized slots (64-bit in the firmware).
 #pragma once
 
 #include "platform/efi.h"
@@ -16,9 +16,11 @@ struct EFI_ZELT_I2C_PROTOCOL {
   ZELT_I2C_XFER Read;
   ZELT_I2C_XFER Write;
 };
+#if __SIZEOF_POINTER__ == 8  // the firmware's ABI (platform/efi.h)
 static_assert(offsetof(EFI_ZELT_I2C_PROTOCOL, Open) == 8);
 static_assert(offsetof(EFI_ZELT_I2C_PROTOCOL, Read) == 16);
 static_assert(offsetof(EFI_ZELT_I2C_PROTOCOL, Write) == 24);
+#endif
 
 inline constexpr EFI_GUID EFI_ZELT_I2C_PROTOCOL_GUID = {
     0x2D95E7B4, 0x6A13, 0x4C08, {0xB7, 0xF2, 0xE4, 0xA1, 0x90, 0x3C, 0x5D, 0x86}};
@@ -34,8 +36,10 @@ struct EFI_KORM_PROTOCOL {
   void* Reserved3;  // entry 3
   KORM_SET_OUTPUT SetOutput;
 };
+#if __SIZEOF_POINTER__ == 8
 static_assert(offsetof(EFI_KORM_PROTOCOL, Configure) == 8);
 static_assert(offsetof(EFI_KORM_PROTOCOL, SetOutput) == 32);
+#endif
 
 inline constexpr EFI_GUID EFI_KORM_PROTOCOL_GUID = {
     0xC47E1A05, 0x3B92, 0x4F6D, {0xA1, 0xE8, 0x5D, 0x20, 0xB7, 0xC9, 0xF3, 0x64}};
@@ -47,7 +51,9 @@ struct EFI_ZELT_I2C_HAPTIC_PROTOCOL {
   UINT64 Revision;
   HAPTIC_START Start;
 };
+#if __SIZEOF_POINTER__ == 8
 static_assert(offsetof(EFI_ZELT_I2C_HAPTIC_PROTOCOL, Start) == 8);
+#endif
 
 inline constexpr EFI_GUID EFI_ZELT_I2C_HAPTIC_PROTOCOL_GUID = {
     0x6B0F3C2E, 0x91D4, 0x4A57, {0x8E, 0x6B, 0x2F, 0x19, 0xC0, 0x4D, 0x7A, 0x31}};

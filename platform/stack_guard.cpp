@@ -4,7 +4,8 @@
 
 // A fixed, non-zero value until the entry point replaces it.
 // NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
-constinit uintptr_t __security_cookie = 0x2B992DDFA232ull;  // declared extern "C" in the header
+// (Native width: a 32-bit process keeps its low word.)
+constinit uintptr_t __security_cookie = static_cast<uintptr_t>(0x2B992DDFA232ull);  // declared extern "C" in the header
 
 namespace murvane {
 

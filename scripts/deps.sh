@@ -11,8 +11,11 @@ packages=(
   gnu-efi
   sigrok-cli librsvg2-bin
   sbsigntool u-boot-qemu openssl efitools python3
+  g++-aarch64-linux-gnu g++-arm-linux-gnueabihf cpio qemu-user-static
 )
 
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
@@ -22,8 +25,12 @@ done
 
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "Installing: ${missing[*]}"
-  sudo_cmd=()
-  if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
   "${sudo_cmd[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# The real-kernel rig (testbench/linux/): Debian's arm64 and armhf kernels and
+# busybox for the guests, and QEMU 10 (whose machines the rig boots), unpacked
+# into a cache folder, never installed; the firmware tests keep the installed
+# QEMU.
+"${sudo_cmd[@]}" "$(dirname "$0")/rig-deps.sh"

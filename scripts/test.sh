@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# All tests: the host build (with the fault sweep and the firmware image
-# booted in QEMU), static analysis, the lint of the integrator's module
+# All tests: the host build (with the fault sweep, the firmware image
+# booted in QEMU, and murvane-board on real Arm Linux kernels under QEMU,
+# testbench/linux), static analysis, the lint of the integrator's module
 # files, the same tests under AddressSanitizer and UndefinedBehaviorSanitizer,
 # and the libFuzzer harness (its kept inputs, then a bounded fuzzing run).
 # It first installs what the tests need (scripts/deps.sh, Debian packages).

@@ -15,7 +15,7 @@ VirtualPlatform* VirtualPlatform::active_ = nullptr;
 
 std::string status_string(EFI_STATUS s) {
   char buf[24];
-  static_cast<void>(std::snprintf(buf, sizeof(buf), "0x%016llX", static_cast<unsigned long long>(s)));
+  static_cast<void>(std::snprintf(buf, sizeof(buf), "0x%016llX", static_cast<unsigned long long>(efi_status_wide(s))));
   return buf;
 }
 

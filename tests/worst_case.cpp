@@ -182,11 +182,16 @@ std::string bringup_terms_table() {
   for (sim::family_id f : all_families) {
     out += std::string(" ") + family_name(f) + " |";
   }
-  out += "\n" + separator(1 + sim::family_count);
+  out += '\n';
+  out += separator(1 + sim::family_count);
   for (const row& r : rows) {
-    out += std::string("| ") + r.name + " |";
+    out += "| ";
+    out += r.name;
+    out += " |";
     for (sim::family_id f : all_families) {
-      out += " " + term_text(r.term(terms_of(paths_of(f)))) + " |";
+      out += ' ';
+      out += term_text(r.term(terms_of(paths_of(f))));
+      out += " |";
     }
     out += "\n";
   }
@@ -216,11 +221,16 @@ std::string worst_case_tables() {
   for (sim::family_id f : all_families) {
     out += std::string(" ") + family_name(f) + " |";
   }
-  out += "\n" + separator(1 + sim::family_count);
+  out += '\n';
+  out += separator(1 + sim::family_count);
   for (const char* slot : murvane::haptic_ops_names) {
-    out += std::string("| ") + slot + " |";
+    out += "| ";
+    out += slot;
+    out += " |";
     for (sim::family_id f : all_families) {
-      out += " " + std::to_string(worst_case_us(f, slot)) + " |";
+      out += ' ';
+      out += std::to_string(worst_case_us(f, slot));
+      out += " |";
     }
     out += "\n";
   }

@@ -100,7 +100,7 @@ int32_t stop() {
   // The reading that shows standby is followed by its wait too.
   if (poll_reg(stop_standby_poll)) {
     log_error("Murvane: enter standby mode\n");
-    return slot_result(stall(stop_poll_wait_us));
+    return wait_result(stall(stop_poll_wait_us));
   }
   log_error("Murvane: force to enter standby mode\n");
   write_field(playback.standby, playback.standby.mask);

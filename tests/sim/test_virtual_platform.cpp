@@ -92,6 +92,22 @@ TEST(Trace, PrimitiveRunCarriesEveryFieldOfTheContract) {
 
 // At 400 kHz a read is 40 bit times of 2.5 us, a write 30 (START, the
 // bytes with their ACK/NACK, a repeated START for a read, STOP, bus free).
+// UINTN is pointer-sized (4 bytes in a 32-bit process, 8 in the firmware):
+// a status keeps its error flag in UINTN's top bit, the trace writes it as
+// 64-bit firmware gives it, and a wait's slot value is the same low word on
+// either width.
+TEST(Trace, StatusesReadAsFirmwaresWhateverTheWidth) {
+  EXPECT_EQ(EFI_ERROR_BIT, static_cast<EFI_STATUS>(1) << (sizeof(UINTN) * 8 - 1));
+  EXPECT_EQ(sizeof(UINTN), sizeof(void*));
+  EXPECT_EQ(efi_status_wide(EFI_INVALID_PARAMETER), 0x8000000000000002ULL);
+  EXPECT_EQ(efi_status_wide(EFI_SUCCESS), 0U);
+  EXPECT_EQ(efi_status_narrow(0x800000000000000EULL), EFI_NOT_FOUND);
+  EXPECT_EQ(efi_status_narrow(efi_status_wide(EFI_TIMEOUT)), EFI_TIMEOUT);
+  EXPECT_EQ(sim::status_string(EFI_DEVICE_ERROR), "0x8000000000000007");
+  EXPECT_EQ(murvane::wait_result(EFI_TIMEOUT), 18);
+  EXPECT_EQ(murvane::wait_result(EFI_SUCCESS), 0);
+}
+
 TEST(Clock, StallsAndTransfersAdvanceVirtualTimeOnly) {
   SimBoard b("zq3101");
   murvane::support_init(b.platform().image_handle(), b.platform().system_table());

@@ -58,7 +58,7 @@ std::string status_text(EFI_STATUS s) {
 namespace {
 
 EFI_STATUS parse_status(const sim::Event& e, const char* key) {
-  return std::stoull(e[key].get<std::string>().substr(2), nullptr, 16);
+  return efi_status_narrow(std::stoull(e[key].get<std::string>().substr(2), nullptr, 16));
 }
 
 std::string guid_name(const std::string& guid) {

@@ -45,7 +45,8 @@ std::string open_hint(int error, bool gpio) {
 
 BoardOptions default_board_options() {
   BoardOptions o;
-  o.bus = "/dev/i2c-" + std::to_string(murvane::board::i2c_instance);
+  o.bus = "/dev/i2c-";
+  o.bus += std::to_string(murvane::board::i2c_instance);
   o.address = static_cast<uint8_t>(murvane::board::i2c_address);
   o.gpio_chip = "/dev/gpiochip0";
   o.gpio_line = static_cast<uint32_t>(murvane::board::reset_pin_gpio);

@@ -76,17 +76,20 @@ std::string messages_text(const std::vector<BusMessage>& messages, bool served) 
   for (const BusMessage& m : messages) {
     s += s.empty() ? "" : ", ";
     if ((m.flags & I2C_M_RD) != 0) {
-      s += "read " + std::to_string(m.len);
+      s += "read ";
+      s += std::to_string(m.len);
       if (served) {
         s += " ->";
         for (const uint8_t b : m.bytes) {
-          s += " " + hex2(b);
+          s += ' ';
+          s += hex2(b);
         }
       }
     } else {
       s += "write";
       for (const uint8_t b : m.bytes) {
-        s += " " + hex2(b);
+        s += ' ';
+        s += hex2(b);
       }
     }
   }

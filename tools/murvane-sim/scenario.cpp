@@ -327,7 +327,7 @@ void read_platform(const Reader& in, const json& v, Scenario& s) {
   }
   if (v.contains("install")) {
     const std::string m = in.string(v["install"], "platform.install");
-    s.platform.install_status = m == "ok" ? EFI_SUCCESS : in.hex(m, "platform.install");
+    s.platform.install_status = m == "ok" ? EFI_SUCCESS : efi_status_narrow(in.hex(m, "platform.install"));
   }
 }
 

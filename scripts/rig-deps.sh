@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# The real-kernel rig's guests and emulator (testbench/linux/), from Debian's
+# packages, downloaded and unpacked into a cache folder; nothing of it is
+# installed on this machine:
+#   arm64/  linux-image-*-arm64 (vmlinuz, freescale/imx8mp-evk.dtb, modules)
+#           and busybox-static for arm64
+#   armhf/  linux-image-*-armmp (vmlinuz, imx7d-sdb.dtb, modules) and
+#           busybox-static for armhf
+#   qemu/   QEMU 10's qemu-system-arm from bookworm-backports (its
+#           imx8mp-evk machine, and an at24c that serves as a register file),
+#           beside the installed QEMU, which the firmware tests keep using
+# The backports source is made from the archive the machine's own apt
+# configuration names. Run by scripts/deps.sh; does nothing when all is there.
+#
+# usage: scripts/rig-deps.sh    (as root; MURVANE_RIG_CACHE overrides the
+#                                folder, default /var/cache/murvane-rig)
+set -euo pipefail
+cache="${MURVANE_RIG_CACHE:-/var/cache/murvane-rig}"
+stamp="$cache/ready"
+
+if [ -f "$stamp" ] && [ -x "$cache/qemu/usr/bin/qemu-system-aarch64" ] && [ -x "$cache/qemu/usr/bin/qemu-system-arm" ] &&
+  compgen -G "$cache/arm64/boot/vmlinuz-*" >/dev/null && compgen -G "$cache/armhf/boot/vmlinuz-*" >/dev/null &&
+  [ -x "$cache/arm64/bin/busybox" ] && [ -x "$cache/armhf/bin/busybox" ]; then
+  exit 0
+fi
+
+# The suite this machine runs (bookworm), and the archive that serves it, read
+# from the machine's apt sources (deb822 .sources files, or sources.list).
+. /etc/os-release
+suite="$VERSION_CODENAME"
+uris=$(
+  {
+    for f in /etc/apt/sources.list.d/*.sources; do
+      [ -f "$f" ] || continue
+      awk -v suite="$suite" '
+        function flush() { if (has_suite && uris != "") print uris; uris = ""; has_suite = 0 }
+        /^[[:space:]]*$/ { flush(); next }
+        /^URIs:/ { sub(/^URIs:[[:space:]]*/, ""); uris = $0 }
+        /^Suites:/ { n = split($0, w, /[[:space:]]+/); for (i = 2; i <= n; i++) if (w[i] == suite) has_suite = 1 }
+        END { flush() }' "$f"
+    done
+    if [ -f /etc/apt/sources.list ]; then
+      awk -v suite="$suite" '$1 == "deb" { i = 2; if ($i ~ /^\[/) { while ($i !~ /\]$/) i++; i++ } if ($(i + 1) == suite) print $i }' \
+        /etc/apt/sources.list
+    fi
+  } | tr ' ' '\n' | grep -v '^$' | sort -u | paste -sd ' '
+)
+if [ -z "$uris" ]; then
+  echo "rig-deps.sh: no apt source for the suite $suite found in /etc/apt/sources.list{,.d}" >&2
+  exit 1
+fi
+
+backports=/etc/apt/sources.list.d/murvane-$suite-backports.sources
+want="Types: deb
+URIs: $uris
+Suites: $suite-backports
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg"
+if [ ! -f "$backports" ] || [ "$(cat "$backports")" != "$want" ]; then
+  printf '%s\n' "$want" >"$backports"
+fi
+for arch in arm64 armhf; do
+  dpkg --print-foreign-architectures | grep -qx "$arch" || dpkg --add-architecture "$arch"
+done
+apt-get update -qq
+
+# The kernel behind each flavour's metapackage (linux-image-arm64 depends on
+# linux-image-6.1.0-N-arm64, and so on).
+kernel_of() {
+  apt-cache depends "linux-image-$1:$2" 2>/dev/null | awk '/Depends: linux-image-/ { sub(/:.*$/, "", $2); print $2; exit }'
+}
+k64=$(kernel_of arm64 arm64)
+k32=$(kernel_of armmp armhf)
+if [ -z "$k64" ] || [ -z "$k32" ]; then
+  echo "rig-deps.sh: could not resolve Debian's arm64/armmp kernel packages" >&2
+  exit 1
+fi
+
+downloads="$cache/debs"
+mkdir -p "$downloads"
+# apt downloads as its own user where it can.
+chown _apt "$downloads" 2>/dev/null || true
+rm -f "$downloads"/*.deb
+(
+  cd "$downloads"
+  apt-get download -qq "$k64:arm64" busybox-static:arm64 "$k32:armhf" busybox-static:armhf
+  apt-get download -qq -t "$suite-backports" qemu-system-arm
+)
+
+rm -rf "$cache/arm64" "$cache/armhf" "$cache/qemu"
+mkdir -p "$cache/arm64" "$cache/armhf" "$cache/qemu"
+for deb in "$downloads"/*.deb; do
+  case "$(basename "$deb")" in
+    linux-image-*_arm64.deb | busybox-static_*_arm64.deb) dpkg-deb -x "$deb" "$cache/arm64" ;;
+    linux-image-*_armhf.deb | busybox-static_*_armhf.deb) dpkg-deb -x "$deb" "$cache/armhf" ;;
+    qemu-system-arm_*.deb) dpkg-deb -x "$deb" "$cache/qemu" ;;
+  esac
+done
+rm -f "$downloads"/*.deb
+
+# QEMU 10 runs with this machine's libraries: install any it needs that the
+# installed QEMU did not bring.
+missing_libs=$(ldd "$cache/qemu/usr/bin/qemu-system-aarch64" | awk '/not found/ { print $1 }')
+if [ -n "$missing_libs" ]; then
+  echo "rig-deps.sh: QEMU 10 needs libraries this machine lacks: $missing_libs" >&2
+  exit 1
+fi
+"$cache/qemu/usr/bin/qemu-system-aarch64" --version | sed -n 1p
+printf '%s\n%s\n' "$k64" "$k32" >"$stamp"

@@ -1,0 +1,294 @@
+#!/usr/bin/env python3
+"""Checks one thing about a rig boot's results (rig.py's OUT folder). Prints
+what it checked and exits 0, or names the first thing that is wrong and
+exits 1.
+
+usage: check.py family OUT MODEL --dry-run MURVANE_BOARD --power-on HELPER --sim MURVANE_SIM
+       check.py bus-witness OUT CASE...
+       check.py reset-pulse OUT --active-low|--active-high CASE...
+       check.py refusal OUT CASE WORDS [BEFORE]
+       check.py absent OUT CASE
+"""
+
+import json
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+ADDRESS = 0x5A
+MARKER = 0x50
+LINE = 17
+
+
+def fail(message):
+    print(f"FAIL: {message}")
+    sys.exit(1)
+
+
+def case_dir(out, case):
+    d = os.path.join(out, "cases", case)
+    if not os.path.isdir(d):
+        fail(f"no results for case {case} in {out}/cases: did the rig boot run it? (see {out}/console.log)")
+    return d
+
+
+def read(d, name):
+    path = os.path.join(d, name)
+    return open(path).read() if os.path.exists(path) else ""
+
+
+def events(path):
+    return [json.loads(line) for line in open(path) if line.strip()]
+
+
+def strip_times(evs):
+    return [{k: v for k, v in e.items() if k != "t_us"} for e in evs]
+
+
+def case_index(out, case):
+    for c in json.load(open(os.path.join(out, "cases.json"))):
+        if c["name"] == case:
+            return c["index"]
+    fail(f"{case} is not one of the boot's cases")
+
+
+def qemu_window(out, case):
+    """QEMU's trace lines between the case's two markers (a write of its index
+    to the marker chip before the run, index + 128 after)."""
+    index = case_index(out, case)
+    lines = open(os.path.join(out, "qemu-trace.log")).read().splitlines()
+    marks = []
+    for i in range(len(lines) - 2):
+        if (lines[i].endswith(f"start(addr:0x{MARKER:02x})") and
+                lines[i + 1].endswith(f"send(addr:0x{MARKER:02x}) data:0x00")):
+            m = re.search(r"data:0x([0-9a-f]+)$", lines[i + 2])
+            if m:
+                marks.append((int(m.group(1), 16), i))
+    begin = [i for v, i in marks if v == index]
+    end = [i for v, i in marks if v == index + 128]
+    if len(begin) != 1 or len(end) != 1:
+        fail(f"QEMU's trace has {len(begin)} begin and {len(end)} end markers for {case}, not one each")
+    window = lines[begin[0] + 4:end[0]]
+    return window
+
+
+def bus_transfers(window):
+    """Register transfers on the bus as QEMU's I2C model saw them: a start
+    (address, then bytes sent or received) up to its finish. QEMU reports a
+    repeated start as a finish and a start, so a register read is a write of
+    the register byte followed by a read of one byte."""
+    segments = []
+    current = None
+    for line in window:
+        m = re.search(r"i2c_event (start|start_async|start_recv|start_send)\(addr:0x([0-9a-f]+)\)", line)
+        if m:
+            current = {"addr": int(m.group(2), 16), "sent": [], "received": []}
+            segments.append(current)
+            continue
+        m = re.search(r"i2c_(send|recv) (?:send|recv)\(addr:0x([0-9a-f]+)\) data:0x([0-9a-f]+)", line)
+        if m and current is not None:
+            current["sent" if m.group(1) == "send" else "received"].append(int(m.group(3), 16))
+    transfers = []
+    i = 0
+    while i < len(segments):
+        s = segments[i]
+        if len(s["sent"]) == 2 and not s["received"]:
+            transfers.append((s["addr"], "write", s["sent"][0], s["sent"][1]))
+            i += 1
+        elif (len(s["sent"]) == 1 and not s["received"] and i + 1 < len(segments) and
+              segments[i + 1]["addr"] == s["addr"] and len(segments[i + 1]["received"]) == 1 and
+              not segments[i + 1]["sent"]):
+            transfers.append((s["addr"], "read", s["sent"][0], segments[i + 1]["received"][0]))
+            i += 2
+        else:
+            transfers.append((s["addr"], "other", tuple(s["sent"]), tuple(s["received"])))
+            i += 1
+    return transfers
+
+
+def tool_transfers(evs):
+    out = []
+    for e in evs:
+        if e["ev"] in ("i2c_read", "i2c_write") and e["status"] == 0:
+            out.append((ADDRESS, "read" if e["ev"] == "i2c_read" else "write", e["reg"], e["value"]))
+    return out
+
+
+def verdict_line(stdout):
+    lines = [line for line in stdout.splitlines() if line.startswith("bring-up")]
+    return lines[-1] if lines else ""
+
+
+def check_family(out, model, dry_tool, power_on, sim_tool):
+    d = case_dir(out, f"family-{model}")
+    rc = int(read(d, "exit") or -1)
+    rig = events(os.path.join(d, "trace.jsonl"))
+    with tempfile.TemporaryDirectory() as tmp:
+        dry_path = os.path.join(tmp, "dry.jsonl")
+        dry_run = subprocess.run([dry_tool, "--dry-run", "--chip", model, "--yes", "--quiet", "--trace", dry_path],
+                                 capture_output=True, text=True)
+        dry = events(dry_path)
+    if dry_run.returncode != 0:
+        fail(f"the dry run of {model} exits {dry_run.returncode}: {dry_run.stderr.strip()}")
+    verdict = verdict_line(read(d, "stdout"))
+    a, b = strip_times(rig), strip_times(dry)
+    if a == b:
+        if rc != 0 or "bring-up      complete" not in verdict:
+            fail(f"{model}: the trace equals the dry run's but the run exits {rc} with \"{verdict}\"")
+        print(f"{model}: exit 0, {len(rig)} events, the trace equals the dry run's (t_us aside); \"{verdict}\"")
+        return
+    # Where the two part, the register file must have answered what it held:
+    # the chip model's power-on values, then whatever the run wrote. A chip
+    # measures and clears bits by itself; a register file does not.
+    held = [int(line.split()[1], 16)
+            for line in subprocess.run([power_on, model], check=True, capture_output=True, text=True).stdout.splitlines()]
+    first = next(i for i in range(min(len(a), len(b)) + 1) if i >= len(a) or i >= len(b) or a[i] != b[i])
+    for i, e in enumerate(rig):
+        if e["ev"] == "i2c_write" and e["status"] == 0:
+            held[e["reg"]] = e["value"]
+        elif e["ev"] == "i2c_read" and e["status"] == 0 and e["value"] != held[e["reg"]]:
+            fail(f"{model}: event {i}: register 0x{e['reg']:02X} read 0x{e['value']:02X}, "
+                 f"but the register file held 0x{held[e['reg']]:02X}")
+    if first >= len(a) or first >= len(b) or a[first]["ev"] != "i2c_read" or b[first]["ev"] != "i2c_read":
+        fail(f"{model}: the trace departs from the dry run's at event {first} with something other than a "
+             f"register read: rig {a[first] if first < len(a) else 'end'}, dry run {b[first] if first < len(b) else 'end'}")
+    # The driver given the same answers on the simulator must do the same:
+    # murvane-sim, its chip's every read scripted with what the register
+    # file answered.
+    reads = {}
+    for e in rig:
+        if e["ev"] == "i2c_read" and e["status"] == 0:
+            reads.setdefault(f"0x{e['reg']:02X}", []).append(e["value"])
+    with tempfile.TemporaryDirectory() as tmp:
+        scenario = os.path.join(tmp, "answers.json")
+        with open(scenario, "w") as f:
+            json.dump({"chip": model, "reads": reads}, f)
+        sim_path = os.path.join(tmp, "sim.jsonl")
+        sim_run = subprocess.run([sim_tool, scenario, "--trace", sim_path, "--quiet"], capture_output=True, text=True)
+        if sim_run.returncode != 0:
+            fail(f"{model}: murvane-sim on the register file's answers exits {sim_run.returncode}: {sim_run.stderr.strip()}")
+        sim = strip_times(events(sim_path))
+    if sim != a:
+        j = next(i for i in range(min(len(a), len(sim)) + 1) if i >= len(a) or i >= len(sim) or a[i] != sim[i])
+        fail(f"{model}: the run and murvane-sim on the same answers part at event {j}: "
+             f"rig {a[j] if j < len(a) else 'end'}, murvane-sim {sim[j] if j < len(sim) else 'end'}")
+    if rc != 1 or "not complete" not in verdict:
+        fail(f"{model}: the register file answered differently from the chip, yet the run exits {rc} with \"{verdict}\"")
+    last_err = read(d, "stderr").strip().splitlines()[-1:] or [""]
+    if "not complete" not in last_err[0]:
+        fail(f"{model}: the last line on standard error is \"{last_err[0]}\", not why the bring-up is not complete")
+    print(f"{model}: exit 1, {len(rig)} events. The trace equals the dry run's up to event {first}, a read of register "
+          f"0x{a[first]['reg']:02X} that the chip answers by itself (the chip model 0x{b[first]['value']:02X}: a "
+          f"measurement, or a bit the chip clears) and a register file with what it last held (0x{a[first]['value']:02X}): "
+          f"a register file never measures nor clears a bit by itself. Every read answered what the register file held; the whole trace equals murvane-sim's with "
+          f"the chip scripted to those answers; \"{verdict}\"")
+    print(f"{model}: the transfers are checked against QEMU's bus trace (rig*_bus_witness)")
+
+
+def check_bus_witness(out, cases):
+    for case in cases:
+        d = case_dir(out, case)
+        seen = bus_transfers(qemu_window(out, case))
+        driven = tool_transfers(events(os.path.join(d, "trace.jsonl")))
+        if not driven:
+            fail(f"{case}: the run's trace has no register transfer")
+        for i in range(max(len(seen), len(driven))):
+            s = seen[i] if i < len(seen) else "nothing"
+            t = driven[i] if i < len(driven) else "nothing"
+            if s != t:
+                fail(f"{case}: transfer {i}: QEMU's bus saw {s}, the run's trace says {t}")
+        print(f"{case}: QEMU's I2C model saw the same {len(seen)} register transfers in the same order "
+              "(address, direction, register, value)")
+
+
+def gpio_writes(window):
+    out = []
+    for line in window:
+        m = re.search(r"imx_gpio_write (\S+):\[(DR|GDIR)\] <- 0x([0-9a-f]+)", line)
+        if m:
+            out.append((m.group(1), m.group(2), int(m.group(3), 16)))
+    return out
+
+
+def check_reset_pulse(out, case, active_low):
+    writes = gpio_writes(qemu_window(out, case))
+    bit = 1 << LINE
+    banks = sorted({w[0] for w in writes})
+    if len(banks) != 1:
+        fail(f"{case}: GPIO writes to {banks or 'no bank'}, not to the reset line's one bank")
+    state = {"DR": None, "GDIR": None}
+    levels = []
+    for _, reg, value in writes:
+        if state[reg] is not None and (state[reg] ^ value) & ~bit:
+            fail(f"{case}: a write of {reg} changes lines other than {LINE}: 0x{state[reg]:08x} -> 0x{value:08x}")
+        state[reg] = value
+        if state["GDIR"] is not None and state["GDIR"] & bit and state["DR"] is not None:
+            level = 1 if state["DR"] & bit else 0
+            if not levels or levels[-1] != level:
+                levels.append(level)
+    asserted = 1 if active_low else 0
+    released = 1 - asserted
+    if levels != [released, asserted, released]:
+        fail(f"{case}: line {LINE} was driven {levels}, not one pulse {[released, asserted, released]}")
+    print(f"{case}: QEMU's GPIO model saw line {LINE} driven {released}, then exactly one pulse to {asserted}, "
+          f"then {released} ({'--gpio-active-low' if active_low else 'active high'})")
+
+
+def check_refusal(out, case, words, before):
+    d = case_dir(out, case)
+    # What the guest set up before the run shows the reason was there.
+    if before and not re.search(before, read(d, "pre.txt")):
+        fail(f"{case}: before the run the guest did not see /{before}/: {read(d, 'pre.txt').strip()[:300]}")
+    rc = int(read(d, "exit") or -1)
+    err = read(d, "stderr").splitlines()
+    if rc != 2 or len(err) != 1:
+        fail(f"{case}: exit {rc} with {len(err)} lines on standard error, not exit 2 with one line: {err}")
+    if not re.search(words, err[0]):
+        fail(f"{case}: \"{err[0]}\" does not say /{words}/")
+    window = qemu_window(out, case)
+    touched = [t for t in bus_transfers(window) if t[0] == ADDRESS] + gpio_writes(window)
+    if touched:
+        fail(f"{case}: refused, yet the board was touched: {touched[:3]}")
+    print(f"{case}: exit 2, \"{err[0]}\"; QEMU saw no transfer to 0x{ADDRESS:02X} and no GPIO write")
+
+
+def check_absent(out, case):
+    d = case_dir(out, case)
+    rc = int(read(d, "exit") or -1)
+    err = read(d, "stderr").strip().splitlines()
+    verdict = verdict_line(read(d, "stdout"))
+    if rc != 1:
+        fail(f"{case}: exit {rc}, not 1")
+    if not err or "nothing answered" not in err[-1] or "nothing answered" not in verdict:
+        fail(f"{case}: the last line on standard error {err[-1:]} and the verdict \"{verdict}\" do not say nothing answered")
+    if re.search(r"reset|gpio", err[-1], re.IGNORECASE):
+        fail(f"{case}: the last line on standard error blames the reset line: \"{err[-1]}\"")
+    statuses = {e["status"] for e in events(os.path.join(d, "trace.jsonl")) if e["ev"] in ("i2c_read", "i2c_write")}
+    if statuses != {110}:
+        fail(f"{case}: the transfers failed with {sorted(statuses)}, not ETIMEDOUT (110) as QEMU's i.MX I2C model gives")
+    print(f"{case}: exit 1, every transfer ETIMEDOUT (110); \"{err[-1]}\"")
+
+
+def main():
+    if len(sys.argv) < 3:
+        fail(__doc__)
+    what, out, rest = sys.argv[1], sys.argv[2], sys.argv[3:]
+    if what == "family" and len(rest) == 7 and rest[1:7:2] == ["--dry-run", "--power-on", "--sim"]:
+        check_family(out, rest[0], rest[2], rest[4], rest[6])
+    elif what == "bus-witness" and rest:
+        check_bus_witness(out, rest)
+    elif what == "reset-pulse" and len(rest) >= 2 and rest[0] in ("--active-low", "--active-high"):
+        for case in rest[1:]:
+            check_reset_pulse(out, case, rest[0] == "--active-low")
+    elif what == "refusal" and len(rest) in (2, 3):
+        check_refusal(out, rest[0], rest[1], rest[2] if len(rest) == 3 else "")
+    elif what == "absent" and len(rest) == 1:
+        check_absent(out, rest[0])
+    else:
+        fail(__doc__)
+
+
+if __name__ == "__main__":
+    main()
