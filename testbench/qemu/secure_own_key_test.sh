@@ -108,7 +108,7 @@ fi
 # The store the firmware wrote trusts that key, not any: the driver signed
 # with another fresh key, beside the set signed with the enrolled one.
 cp "$signed/Murvane.otherkey.efi" "$fwsigned/Murvane.otherkey.efi"
-if bash "$src/firmware/qemu_test.sh" --kind edk2-secure --scenario zq3201 --images "$images" --signed "$fwsigned" \
+if bash "$src/testbench/qemu/qemu_test.sh" --kind edk2-secure --scenario zq3201 --images "$images" --signed "$fwsigned" \
   --checker "$checker" --secure-code "$code" "${tools[@]}" --work "$work/fwrefused" \
   --secure-vars "$work/fwkey/VARS.fd" --driver otherkey --expect-refused >"$work/fwrefused.out" 2>&1; then
   ok "the firmware-enrolled store: the driver signed with another fresh key refused, nothing of it ran"
