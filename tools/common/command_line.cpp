@@ -5,10 +5,12 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
+#include <exception>
 #include <iostream>
 #include <limits>
 
 #include "sim/models/model_table.h"
+#include "tools/common/vcd.h"
 
 namespace murvane_tools {
 
@@ -21,6 +23,25 @@ std::string one_line(std::string s) {
     s.pop_back();
   }
   return s;
+}
+
+int run_guarded(const char* command, int argc, char** argv, int (*body)(int, char**)) {
+  constexpr int exit_unexpected = 1;
+  try {
+    return body(argc, argv);
+  } catch (const UsageError& e) {
+    std::cerr << command << ": " << one_line(e.what()) << '\n';
+    return exit_bad_input;
+  } catch (const CaptureError& e) {
+    std::cerr << command << ": " << one_line(e.what()) << '\n';
+    return exit_bad_input;
+  } catch (const std::exception& e) {
+    std::cerr << command << ": unexpected failure: " << one_line(e.what()) << '\n';
+    return exit_unexpected;
+  } catch (...) {
+    std::cerr << command << ": unexpected failure\n";
+    return exit_unexpected;
+  }
 }
 
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }

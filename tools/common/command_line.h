@@ -27,6 +27,11 @@ class UsageError : public std::runtime_error {
   UsageError(const std::string& field, const std::string& problem);
 };
 
+// Runs a command's body and turns what escapes it into the one line every
+// command prints and its exit code: a usage or capture error is bad input
+// (exit 2, "COMMAND: what"), anything else an unexpected failure (exit 1).
+int run_guarded(const char* command, int argc, char** argv, int (*body)(int, char**));
+
 // A message folded into one line: line ends become spaces, trailing spaces go.
 std::string one_line(std::string s);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <utility>
@@ -269,6 +270,18 @@ void write_vcd(std::ostream& out, const Waveform& w) {
     out << (c.level ? '1' : '0') << vcd_id(c.signal) << '\n';
   }
   out << '#' << w.end_ns / unit_ns << '\n';
+}
+
+void write_vcd_file(const std::string& path, const Waveform& w) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) {
+    throw std::runtime_error("cannot write " + path);
+  }
+  write_vcd(out, w);
+  out.flush();
+  if (!out) {
+    throw std::runtime_error("writing " + path + " failed");
+  }
 }
 
 bool looks_like_vcd(const std::string& text) {

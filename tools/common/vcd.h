@@ -20,6 +20,11 @@ class CaptureError : public std::runtime_error {
 // Writes w at 100 ns resolution, one $var per signal, idle levels at #0.
 void write_vcd(std::ostream& out, const Waveform& w);
 
+// Writes w to the file at path, replacing it. Throws std::runtime_error
+// ("cannot write PATH", "writing PATH failed") when the file cannot be made
+// or is not written whole.
+void write_vcd_file(const std::string& path, const Waveform& w);
+
 // Whether text begins like a VCD (its first word a $ keyword).
 bool looks_like_vcd(const std::string& text);
 

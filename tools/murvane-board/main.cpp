@@ -46,15 +46,7 @@ std::string device_path(const std::string& text, const std::string& prefix) {
 void write_vcd_of(const std::vector<sim::Event>& events, const std::string& path, const std::string& comment) {
   murvane_tools::Waveform w = murvane_tools::draw_bus(events);
   w.comment = comment;
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) {
-    throw std::runtime_error("cannot write " + path);
-  }
-  murvane_tools::write_vcd(out, w);
-  out.flush();
-  if (!out) {
-    throw std::runtime_error("writing " + path + " failed");
-  }
+  murvane_tools::write_vcd_file(path, w);
 }
 
 // What the command line asks for.
@@ -290,20 +282,4 @@ int run_command(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  try {
-    return run_command(argc, argv);
-  } catch (const UsageError& e) {
-    std::cerr << command << ": " << one_line(e.what()) << '\n';
-    return exit_bad_input;
-  } catch (const murvane_tools::CaptureError& e) {
-    std::cerr << command << ": " << one_line(e.what()) << '\n';
-    return exit_bad_input;
-  } catch (const std::exception& e) {
-    std::cerr << command << ": unexpected failure: " << one_line(e.what()) << '\n';
-    return exit_other;
-  } catch (...) {
-    std::cerr << command << ": unexpected failure\n";
-    return exit_other;
-  }
-}
+int main(int argc, char** argv) { return murvane_tools::run_guarded(command, argc, argv, run_command); }

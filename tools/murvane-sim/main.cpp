@@ -182,25 +182,17 @@ int run_command(int argc, char** argv) {
   return std::cout ? exit_ran : exit_other;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// A scenario file's own errors carry their file and place, so they print
+// without the command's name.
+int run_scenario_checked(int argc, char** argv) {
   try {
     return run_command(argc, argv);
-  } catch (const murvane_tools::UsageError& e) {
-    std::cerr << command << ": " << one_line(e.what()) << '\n';
-    return exit_bad_input;
   } catch (const murvane_sim::InputError& e) {
     std::cerr << one_line(e.what()) << '\n';
     return exit_bad_input;
-  } catch (const murvane_tools::CaptureError& e) {
-    std::cerr << command << ": " << one_line(e.what()) << '\n';
-    return exit_bad_input;
-  } catch (const std::exception& e) {
-    std::cerr << command << ": unexpected failure: " << one_line(e.what()) << '\n';
-    return exit_other;
-  } catch (...) {
-    std::cerr << command << ": unexpected failure\n";
-    return exit_other;
   }
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return murvane_tools::run_guarded(command, argc, argv, run_scenario_checked); }

@@ -1,7 +1,6 @@
 // --vcd: the run's bus drawn as murvane-sim's Value Change Dump, with the
 // chip and the bus settings in its comment.
 #include <cstdio>
-#include <fstream>
 #include <stdexcept>
 #include <string>
 
@@ -28,15 +27,7 @@ void write_vcd_file(const Simulation& sim, const std::string& path) {
       break;
     }
   }
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) {
-    throw std::runtime_error("cannot write " + path);
-  }
-  murvane_tools::write_vcd(out, w);
-  out.flush();
-  if (!out) {
-    throw std::runtime_error("writing " + path + " failed");
-  }
+  murvane_tools::write_vcd_file(path, w);
 }
 
 }  // namespace murvane_sim
