@@ -10,7 +10,9 @@
 #           imx8mp-evk machine, and an at24c that serves as a register file),
 #           beside the installed QEMU, which the firmware tests keep using
 # The backports source is made from the archive the machine's own apt
-# configuration names. Run by scripts/deps.sh; does nothing when all is there.
+# configuration names, in a private apt configuration under the cache folder
+# (scripts/private-apt.sh): nothing is added to the machine's. Run by
+# scripts/deps.sh; does nothing when all is there.
 #
 # usage: scripts/rig-deps.sh    (as root; MURVANE_RIG_CACHE overrides the
 #                                folder, default /var/cache/murvane-rig)
@@ -24,50 +26,28 @@ if [ -f "$stamp" ] && [ -x "$cache/qemu/usr/bin/qemu-system-aarch64" ] && [ -x "
   exit 0
 fi
 
-# The suite this machine runs (bookworm), and the archive that serves it, read
-# from the machine's apt sources (deb822 .sources files, or sources.list).
+# The archive the machine's own apt configuration names, reached through a
+# private apt configuration in the cache folder: the machine's own apt
+# sources, lists and architectures are left as they were.
+. "$(dirname "$0")/private-apt.sh"
 . /etc/os-release
 suite="$VERSION_CODENAME"
-uris=$(
-  {
-    for f in /etc/apt/sources.list.d/*.sources; do
-      [ -f "$f" ] || continue
-      awk -v suite="$suite" '
-        function flush() { if (has_suite && uris != "") print uris; uris = ""; has_suite = 0 }
-        /^[[:space:]]*$/ { flush(); next }
-        /^URIs:/ { sub(/^URIs:[[:space:]]*/, ""); uris = $0 }
-        /^Suites:/ { n = split($0, w, /[[:space:]]+/); for (i = 2; i <= n; i++) if (w[i] == suite) has_suite = 1 }
-        END { flush() }' "$f"
-    done
-    if [ -f /etc/apt/sources.list ]; then
-      awk -v suite="$suite" '$1 == "deb" { i = 2; if ($i ~ /^\[/) { while ($i !~ /\]$/) i++; i++ } if ($(i + 1) == suite) print $i }' \
-        /etc/apt/sources.list
-    fi
-  } | tr ' ' '\n' | grep -v '^$' | sort -u | paste -sd ' '
-)
+uris=$(archive_uris)
 if [ -z "$uris" ]; then
   echo "rig-deps.sh: no apt source for the suite $suite found in /etc/apt/sources.list{,.d}" >&2
   exit 1
 fi
-
-backports=/etc/apt/sources.list.d/murvane-$suite-backports.sources
-want="Types: deb
-URIs: $uris
-Suites: $suite-backports
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg"
-if [ ! -f "$backports" ] || [ "$(cat "$backports")" != "$want" ]; then
-  printf '%s\n' "$want" >"$backports"
-fi
-for arch in arm64 armhf; do
-  dpkg --print-foreign-architectures | grep -qx "$arch" || dpkg --add-architecture "$arch"
+lines=()
+for uri in $uris; do
+  lines+=("deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $uri $suite main"
+    "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $uri $suite-backports main")
 done
-apt-get update -qq
+PRIVATE_APT_ARCHS="$(dpkg --print-architecture) arm64 armhf" private_apt_init "$cache/apt" "${lines[@]}"
 
 # The kernel behind each flavour's metapackage (linux-image-arm64 depends on
 # linux-image-6.1.0-N-arm64, and so on).
 kernel_of() {
-  apt-cache depends "linux-image-$1:$2" 2>/dev/null | awk '/Depends: linux-image-/ { sub(/:.*$/, "", $2); print $2; exit }'
+  private_apt_cache depends "linux-image-$1:$2" 2>/dev/null | awk '/Depends: linux-image-/ { sub(/:.*$/, "", $2); print $2; exit }'
 }
 k64=$(kernel_of arm64 arm64)
 k32=$(kernel_of armmp armhf)
@@ -78,13 +58,11 @@ fi
 
 downloads="$cache/debs"
 mkdir -p "$downloads"
-# apt downloads as its own user where it can.
-chown _apt "$downloads" 2>/dev/null || true
 rm -f "$downloads"/*.deb
 (
   cd "$downloads"
-  apt-get download -qq "$k64:arm64" busybox-static:arm64 "$k32:armhf" busybox-static:armhf
-  apt-get download -qq -t "$suite-backports" qemu-system-arm
+  private_apt download -qq "$k64:arm64" busybox-static:arm64 "$k32:armhf" busybox-static:armhf
+  private_apt download -qq -t "$suite-backports" qemu-system-arm
 )
 
 rm -rf "$cache/arm64" "$cache/armhf" "$cache/qemu"
