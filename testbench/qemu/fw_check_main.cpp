@@ -25,6 +25,7 @@
 
 #include "testbench/qemu/bridge_check.h"
 #include "testbench/qemu/fw_check.h"
+#include "testbench/qemu/fw_verdict.h"
 
 namespace {
 
@@ -49,24 +50,7 @@ void print_expected(const fwcheck::run_record& host) {
   std::cout << p << host.traffic << "\n";
 }
 
-// What the command line asks for, and the scenario and bridge boot it names.
-struct options {
-  std::string scenario_text;
-  std::string serial_path;
-  bool expected = false;
-  bool expect_halt = false;
-  bool consumer = false;
-  bool expect_refused = false;
-  bool shell = false;
-  unsigned loads = 1;
-  fwcheck::guard_source guard = fwcheck::guard_source::any;
-  bool have_scenario = false;
-  int qemu_status = 0;
-  std::string bridge_mode;
-  std::string board_text;
-  fwsim::scenario sc = {};
-  fwcheck::bridge_boot bridge;
-};
+using fwcheck::options;
 
 // Reads the arguments into `o`. Returns the exit status when the command
 // ends here (a usage error), nothing when it goes on.
@@ -79,7 +63,12 @@ std::optional<int> read_arguments(int argc, char** argv, options& o) {
     } else if (a == "--serial" && i + 1 < argc) {
       o.serial_path = argv[++i];
     } else if (a == "--qemu-status" && i + 1 < argc) {
-      o.qemu_status = std::atoi(argv[++i]);
+      // A status that is not a number must not pass for QEMU's 0.
+      const std::string n = argv[++i];
+      if (n.empty() || n.size() > 3 || n.find_first_not_of("0123456789") != std::string::npos || std::stoi(n) > 255) {
+        return usage(("--qemu-status takes QEMU's exit status, 0 to 255, not " + n).c_str());
+      }
+      o.qemu_status = std::stoi(n);
     } else if (a == "--expected") {
       o.expected = true;
     } else if (a == "--expect-halt") {
@@ -164,72 +153,6 @@ std::string read_serial(const options& o, bool* opened) {
   return log;
 }
 
-// Appends another check's findings to the verdict.
-void add(fwcheck::comparison& c, const fwcheck::comparison& more) {
-  c.ok = c.ok && more.ok;
-  c.report.insert(c.report.end(), more.report.begin(), more.report.end());
-}
-
-// The firmware run against the host: the bridge's lines (taken out of the
-// record first), the boot (or the halt, or the refusal), the consumer's part, then how QEMU ended and whether
-// there was a log at all, those first in the report.
-fwcheck::comparison judge(const options& o, const fwcheck::run_record& host, fwcheck::firmware_record& fw,
-                          const std::string& log, bool opened) {
-  fwcheck::comparison bridged;
-  if (!o.bridge_mode.empty()) {
-    bridged = fwcheck::take_bridge_lines(o.bridge, fw, log);
-  }
-  fwcheck::comparison c = o.expect_halt      ? fwcheck::check_stack_guard_halt(log)
-                          : o.expect_refused ? fwcheck::check_refused(fw)
-                                             : fwcheck::compare(host, fw, o.guard);
-  if (!o.bridge_mode.empty()) {
-    add(c, bridged);
-  }
-  if (o.consumer) {
-    add(c, fwcheck::compare_consumer(host, fw));
-  }
-  if (o.qemu_status == 124) {
-    c.ok = false;
-    c.report.insert(c.report.begin(), "QEMU: timed out (a crash or a hang: it never powered off)");
-  } else if (o.qemu_status == 125) {
-    c.ok = false;
-    c.report.insert(c.report.begin(), "QEMU: stopped where the firmware went no further (a dead end, see above)");
-  } else if (o.qemu_status != 0) {
-    c.ok = false;
-    c.report.insert(c.report.begin(), "QEMU: exited with status " + std::to_string(o.qemu_status));
-  }
-  if (!opened) {
-    c.ok = false;
-    c.report.insert(c.report.begin(), "serial log " + o.serial_path + ": cannot read");
-  }
-  return c;
-}
-
-// Prints the findings; on a failure, the serial log after them.
-int report(const options& o, const fwcheck::run_record& host, const fwcheck::firmware_record& fw,
-           const fwcheck::comparison& c, const std::string& log) {
-  std::cout << "scenario: " << o.scenario_text << "\n";
-  for (const std::string& line : c.report) {
-    std::cout << "  " << line << "\n";
-  }
-  if (!o.expect_halt && !o.expect_refused && !fw.bus.empty()) {
-    std::cout << "  firmware " << fw.bus << "\n";
-  }
-  if (o.sc.model != nullptr && !o.sc.noqualify && o.sc.override_count == 0 && !host.healthy) {
-    std::cout << "  note: on the host too this chip does not end up playing the waveform cleanly\n";
-  }
-  if (!c.ok) {
-    std::cout << (o.expect_halt      ? "FAILED: the stack-guard check did not stop the boot as expected\n"
-                  : o.expect_refused ? "FAILED: the firmware did not refuse the driver as expected\n"
-                                     : "FAILED: the firmware run differs from the host virtual platform\n")
-              << "---- serial log (escape sequences and CR removed) ----\n"
-              << log << (log.empty() || log.back() == '\n' ? "" : "\n") << "---- end of serial log ----\n";
-    return 1;
-  }
-  std::cout << "PASSED\n";
-  return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -249,6 +172,6 @@ int main(int argc, char** argv) {
   bool opened = false;
   const std::string log = read_serial(o, &opened);
   fwcheck::firmware_record fw = fwcheck::parse_serial(log);
-  const fwcheck::comparison c = judge(o, host, fw, log, opened);
-  return report(o, host, fw, c, log);
+  const fwcheck::comparison c = fwcheck::judge(o, host, fw, log, opened);
+  return fwcheck::report(std::cout, o, host, fw, c, log);
 }

@@ -4,7 +4,7 @@ option(MURVANE_FIRMWARE "Cross-build the UEFI images and boot them in QEMU in th
 
 # The checker: the scenario's chip on the host virtual platform against the
 # serial log of a QEMU boot.
-add_library(murvane_fwcheck STATIC fw_check.cpp sim_scenario.cpp bridge_check.cpp)
+add_library(murvane_fwcheck STATIC fw_check.cpp fw_verdict.cpp sim_scenario.cpp bridge_check.cpp)
 target_include_directories(murvane_fwcheck PUBLIC ${PROJECT_SOURCE_DIR})
 target_compile_options(murvane_fwcheck PRIVATE ${MURVANE_WARNINGS})
 target_link_libraries(murvane_fwcheck PUBLIC murvane_sim murvane_bridge)
@@ -19,7 +19,7 @@ if(MURVANE_TESTS)
   include(GoogleTest)
   set(qemu_tests ${PROJECT_SOURCE_DIR}/tests/qemu)
   add_executable(test_fw_check ${qemu_tests}/test_fw_check.cpp ${qemu_tests}/test_fw_scenario.cpp
-                               ${qemu_tests}/test_bridge_check.cpp)
+                               ${qemu_tests}/test_bridge_check.cpp ${qemu_tests}/test_fw_verdict.cpp)
   target_compile_options(test_fw_check PRIVATE ${MURVANE_WARNINGS})
   target_link_libraries(test_fw_check PRIVATE murvane_fwcheck GTest::gtest_main)
   gtest_discover_tests(test_fw_check DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
