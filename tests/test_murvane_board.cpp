@@ -178,6 +178,32 @@ void expect_one_line(const std::string& text) {
   EXPECT_EQ(text.find('\n'), std::string::npos) << text;
 }
 
+// The verdict of a run in which some transfers failed, every figure read off
+// the simulated kernel's I2C_RDWR requests, not from the tool: how many
+// failed of how many it received, and the first failure's place, direction
+// and register. errno_words: how the verdict words that failure's errno.
+std::string failed_transfers_verdict(FakeBoard& board, const std::string& errno_words) {
+  const std::vector<murvane_board::IoctlRecord> rdwr = board.ioctls(ioctl_i2c_rdwr);
+  size_t failed = 0;
+  size_t first = rdwr.size();
+  for (size_t i = 0; i < rdwr.size(); ++i) {
+    if (rdwr[i].result < 0) {
+      first = std::min(first, i);
+      ++failed;
+    }
+  }
+  EXPECT_LT(first, rdwr.size()) << "the kernel saw no transfer fail";
+  if (first == rdwr.size() || rdwr[first].messages.empty() || rdwr[first].messages[0].bytes.empty()) {
+    return "";
+  }
+  const murvane_board::IoctlRecord& f = rdwr[first];
+  char reg[8];
+  std::snprintf(reg, sizeof reg, "0x%02X", f.messages[0].bytes[0]);
+  return "not complete: " + std::to_string(failed) + " of " + std::to_string(rdwr.size()) +
+         " transfers failed; the first, transfer " + std::to_string(first + 1) + " (" +
+         (f.messages.size() == 2 ? "read" : "write") + " of register " + reg + "): " + errno_words;
+}
+
 // ---------------------------------------------------------------------------
 // One model per family: the same traffic as the simulator.
 
@@ -232,11 +258,10 @@ TEST_P(BoardPerFamily, VanishingChipMidDownloadIsNoBringUp) {
   ASSERT_EQ(board.run(), BoardRun::Outcome::incomplete);
   const std::string& verdict = board.result().verdict();
   expect_one_line(verdict);
-  EXPECT_EQ(verdict.rfind("not complete: ", 0), 0U) << verdict;
+  EXPECT_EQ(verdict, failed_transfers_verdict(board, "ENXIO: no acknowledge (NACK): nothing answered at the address"));
   EXPECT_NE(verdict.find("; the first, transfer " + std::to_string(vanish_at) + " (write of register "),
             std::string::npos)
       << verdict;
-  EXPECT_NE(verdict.find("ENXIO"), std::string::npos) << verdict;
   // The driver logged the failures with the errno as the bus status.
   size_t failed = 0;
   for (const sim::Event& e : board.result().events()) {
@@ -434,8 +459,11 @@ TEST_P(BoardAbsentChip, NothingAnsweredIsSaidWithoutAHeldLineHint) {
   ASSERT_EQ(board.run(), BoardRun::Outcome::incomplete);
   const std::string& verdict = board.result().verdict();
   expect_one_line(verdict);
-  EXPECT_EQ(verdict, "not complete: nothing answered at 0x5A on /dev/i2c-5: all 2 transfers failed (" +
-                         murvane_board::errno_name(GetParam()) +
+  // Every request the kernel received failed: the count is the kernel's.
+  const auto rdwr = board.ioctls(ioctl_i2c_rdwr);
+  EXPECT_TRUE(std::all_of(rdwr.begin(), rdwr.end(), [](const auto& r) { return r.result == -GetParam(); }));
+  EXPECT_EQ(verdict, "not complete: nothing answered at 0x5A on /dev/i2c-5: all " + std::to_string(rdwr.size()) +
+                         " transfers failed (" + murvane_board::errno_name(GetParam()) +
                          "); is the chip powered, wired to this bus and at this address?");
   EXPECT_EQ(verdict.find("held"), std::string::npos) << verdict;
   const std::vector<std::string> log = board.log();
@@ -470,16 +498,16 @@ TEST_P(BoardBusyBus, OneFailedTransferMakesNoCleanBringUp) {
   const std::string& verdict = board.result().verdict();
   expect_one_line(verdict);
   EXPECT_EQ(verdict.rfind("not complete: 1 of ", 0), 0U) << verdict;
-  EXPECT_NE(verdict.find("the first, transfer 1 (read of register 0x00): " + std::string(GetParam().text)),
-            std::string::npos)
-      << verdict;
+  EXPECT_EQ(verdict, failed_transfers_verdict(board, GetParam().text));
+  EXPECT_NE(verdict.find("the first, transfer 1 (read of register 0x00): "), std::string::npos) << verdict;
   board.expect_released();
 }
 
 INSTANTIATE_TEST_SUITE_P(Errno, BoardBusyBus,
                          ::testing::Values(BusyBus{"EAGAIN", EAGAIN, "EAGAIN: bus busy or arbitration lost"},
-                                           BusyBus{"ETIMEDOUT", ETIMEDOUT, "ETIMEDOUT: the transfer timed out"},
-                                           BusyBus{"EIO", EIO, "EIO: "}),
+                                           BusyBus{"ETIMEDOUT", ETIMEDOUT,
+                                                   "ETIMEDOUT: the transfer timed out (a held clock or data line?)"},
+                                           BusyBus{"EIO", EIO, "EIO: Input/output error"}),
                          [](const auto& p) { return std::string(p.param.name); });
 
 TEST(BoardBus, ShortTransactionIsAFailedTransfer) {
@@ -672,6 +700,8 @@ TEST(BoardSummary, FailedTransfersAreCountedByErrno) {
   ASSERT_EQ(lines.size(), 6U);
   EXPECT_EQ(lines[3], expected_summary(board, "", "2 failed (1 EIO, 1 EAGAIN)", "")[3]);
   EXPECT_EQ(lines[5].rfind("bring-up      not complete: 2 of ", 0), 0U) << lines[5];
+  EXPECT_EQ(lines[5], "bring-up      " + failed_transfers_verdict(board, "EAGAIN: bus busy or arbitration lost"));
+  EXPECT_EQ(board.result().verdict(), lines[5].substr(14));
 }
 
 // The waits as measured: a kernel whose sleeps run 7 us long.
