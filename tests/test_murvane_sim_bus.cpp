@@ -12,6 +12,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
@@ -527,6 +528,101 @@ TEST(CaptureCheckOutput, ReadsSplitAtAStopMatchToo) {
   const Outcome r = check(split, "zq3601");
   EXPECT_EQ(r.exit_code, exit_ran) << r.out << r.err;
   EXPECT_EQ(r.out.rfind("matches: ", 0), 0U) << r.out;
+}
+
+// A capture begun in the middle of a transfer (the analyzer started late):
+// the transfer whose start it lacks is shown as such and departs, in each
+// format the check reads; nothing is decoded from a start that never came.
+TEST(CaptureCheckOutput, ACaptureBegunMidTransferDepartsThere) {
+  const std::string chip = "zq3201";
+  const Export ex = export_run("midway", {"--chip", chip});
+  const std::vector<json> trace = transfers_of(ex.events);
+  const Vcd whole = Vcd::parse(slurp(ex.vcd));
+  // The third transfer, cut just after its tenth clock rise: the capture
+  // begins there with the levels the lines had.
+  const Vcd::Frame f = whole.frames().at(2);
+  ASSERT_GT(f.clock_rises.size(), 11U);
+  const uint64_t cut = f.clock_rises[9] + 1;
+  Vcd cut_vcd = whole;
+  cut_vcd.changes.clear();
+  std::map<char, bool> level;
+  for (const Vcd::Change& c : whole.changes) {
+    ASSERT_NE(c.t, cut);
+    if (c.t < cut) {
+      level[c.sig] = c.level;
+    } else {
+      cut_vcd.changes.push_back(c);
+    }
+  }
+  ASSERT_EQ(level.size(), 3U);
+  for (const auto& [sig, high] : level) {
+    cut_vcd.changes.insert(cut_vcd.changes.begin(), {cut, sig, high});
+  }
+  const std::string unstarted = "seen part of a transfer whose start is not in the capture\n";
+  const fs::path vcd = work("midway-cut.vcd");
+  spit(vcd, cut_vcd.text());
+  const Outcome v = check(vcd, chip);
+  EXPECT_EQ(v.exit_code, exit_departs) << v.out << v.err;
+  char at[64];
+  std::snprintf(at, sizeof at, "(capture time %.6f ms)", static_cast<double>(f.clock_rises[10]) / 1e4);
+  // The reset pulse came before the capture began.
+  EXPECT_EQ(v.out, "departs at the reset pin's fall before transfer 1 " + std::string(at) +
+                       ": expected reset pin falls, " + unstarted);
+  EXPECT_EQ(v.err, "");
+
+  // The same capture as a sigrok session file.
+  const fs::path session = work("midway-cut.sr");
+  ASSERT_EQ(run("sigrok-cli", {"-I", "vcd", "-i", vcd.string(), "-o", session.string()}).exit_code, 0);
+  const Outcome s = check(session, chip);
+  EXPECT_EQ(s.exit_code, exit_departs) << s.out << s.err;
+  EXPECT_EQ(s.out.rfind("departs at the reset pin's fall before transfer 1 (capture time ", 0), 0U) << s.out;
+  EXPECT_TRUE(s.out.ends_with("): expected reset pin falls, " + unstarted)) << s.out;
+  EXPECT_EQ(lines(s.out), 1U);
+
+  // sigrok-cli's decoded text beginning at the first transfer's register
+  // byte: "Data write: ..." before any "Start".
+  std::vector<std::string> args = sigrok_i2c;
+  args.insert(args.begin() + 2, {"-i", ex.vcd.string()});
+  const Outcome decoded = run("sigrok-cli", args);
+  ASSERT_EQ(decoded.exit_code, 0) << decoded.err;
+  const size_t data = decoded.out.find("i2c-1: Data write: ");
+  ASSERT_NE(data, std::string::npos);
+  ASSERT_EQ(decoded.out.rfind("Start", data), decoded.out.find("Start"));  // the first transfer's
+  const fs::path text = work("midway-cut.txt");
+  spit(text, decoded.out.substr(data));
+  const Outcome t = check(text, chip);
+  EXPECT_EQ(t.exit_code, exit_departs) << t.out << t.err;
+  EXPECT_EQ(t.out.rfind("departs at transfer 1 of " + std::to_string(trace.size()) +
+                            " (capture time unknown: decoded text, register 0x" + hex2(trace[0]["reg"].get<int>()),
+                        0),
+            0U)
+      << t.out;
+  EXPECT_TRUE(t.out.ends_with(unstarted)) << t.out;
+  EXPECT_EQ(lines(t.out), 1U);
+  EXPECT_EQ(t.err, "");
+}
+
+// A start lost in the middle: the transfer after it is not taken for the
+// read a controller splits at a stop, nor for the driver's.
+TEST(CaptureCheckOutput, ATransferWithoutItsStartIsNeverJoinedNorMatched) {
+  const Export ex = export_run("lost-start", {"--chip", "zq3101"});
+  std::vector<std::string> args = sigrok_i2c;
+  args.insert(args.begin() + 2, {"-i", ex.vcd.string()});
+  const Outcome decoded = run("sigrok-cli", args);
+  ASSERT_EQ(decoded.exit_code, 0) << decoded.err;
+  std::string text = decoded.out;
+  // The first read's repeated start, gone: its read half follows a stop
+  // with no start of its own.
+  const std::string repeated = "i2c-1: Start repeat\n";
+  const size_t at = text.find(repeated);
+  ASSERT_NE(at, std::string::npos);
+  text.replace(at, repeated.size(), "i2c-1: Stop\n");
+  const fs::path lost = work("lost-start.txt");
+  spit(lost, text);
+  const Outcome r = check(lost, "zq3101");
+  EXPECT_EQ(r.exit_code, exit_departs) << r.out << r.err;
+  EXPECT_EQ(r.out.rfind("departs at transfer 1 of ", 0), 0U) << r.out;
+  EXPECT_TRUE(r.out.ends_with(", seen S 5A+W ACK 00 ACK P\n")) << r.out;
 }
 
 TEST(CaptureCheckOutput, QuietDropsMatchesButNotADeparture) {

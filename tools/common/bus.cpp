@@ -245,9 +245,28 @@ class TransferBuilder {
     cur_.segments.emplace_back();
     have_address_ = false;
   }
+  // What comes with no transfer open belongs to one whose start is not
+  // there to see.
+  void begin_unstarted(uint64_t t, bool timed) {
+    start(t, timed);
+    cur_.unstarted = true;
+    last_is_address_ = false;
+  }
+  bool unstarted() const { return open_ && cur_.unstarted; }
+  // Ends a transfer without a start: kept when the clock ran for more than
+  // one pulse in it (a single rise is the line coming up, not a byte).
+  void end_unstarted(uint64_t t, unsigned clock_rises) {
+    if (!unstarted()) {
+      return;
+    }
+    if (clock_rises > 1) {
+      stop(t, false);
+    }
+    open_ = false;
+  }
   void address(uint8_t addr7, bool read) {
     if (!open_) {
-      start(0, false);
+      begin_unstarted(0, false);
     }
     if (have_address_) {
       cur_.segments.emplace_back();  // an address without a repeated start: keep it visible
@@ -259,7 +278,7 @@ class TransferBuilder {
   }
   void data(uint8_t b) {
     if (!open_) {
-      start(0, false);
+      begin_unstarted(0, false);
     }
     cur_.segments.back().bytes.emplace_back(b, false);
     last_is_address_ = false;
@@ -273,8 +292,8 @@ class TransferBuilder {
     }
   }
   void ack(bool ok) {
-    if (!open_ || cur_.segments.empty()) {
-      return;
+    if (!open_) {
+      begin_unstarted(0, false);
     }
     Segment& s = cur_.segments.back();
     if (last_is_address_) {
@@ -354,6 +373,7 @@ std::vector<BusItem> decode_bus(const Waveform& w, size_t scl, size_t sda, size_
       items.push_back(item);
     }
     if (was.scl && is.scl && is.sda != was.sda) {
+      b.end_unstarted(t, nbits);
       if (!is.sda) {  // SDA falls while SCL is high: start, or repeated start
         b.start(t, true);
       } else {  // SDA rises while SCL is high: stop
@@ -362,9 +382,12 @@ std::vector<BusItem> decode_bus(const Waveform& w, size_t scl, size_t sda, size_
       }
       bits = 0;
       nbits = 0;
-    } else if (!was.scl && is.scl && b.open()) {  // SCL rises: SDA holds a bit
+    } else if (!was.scl && is.scl) {  // SCL rises: SDA holds a bit
+      if (!b.open()) {
+        b.begin_unstarted(t, true);  // where its bytes begin is unknown: only counted
+      }
       bits = (bits << 1) | (is.sda ? 1U : 0U);
-      if (++nbits == 9) {
+      if (++nbits == 9 && !b.unstarted()) {
         b.wire_byte(static_cast<uint8_t>(bits >> 1));
         b.ack((bits & 1U) == 0);  // the receiver holds SDA low to acknowledge
         bits = 0;
@@ -373,6 +396,7 @@ std::vector<BusItem> decode_bus(const Waveform& w, size_t scl, size_t sda, size_
     }
     was = is;
   }
+  b.end_unstarted(w.end_ns, nbits);
   b.stop(w.end_ns, false);
   return items;
 }
@@ -430,6 +454,9 @@ std::vector<BusItem> parse_sigrok_i2c(const std::string& text) {
 std::string describe(const Transfer& t) {
   const std::vector<Segment>& s = t.segments;
   std::string out;
+  if (t.unstarted) {
+    return "part of a transfer whose start is not in the capture";
+  }
   if (t.complete && s.size() == 1 && !s[0].read && s[0].address_ack && s[0].bytes.size() == 2 && s[0].bytes[0].second &&
       s[0].bytes[1].second) {
     out.append("write ").append(hex2(s[0].bytes[0].first)).append(" <- ").append(hex2(s[0].bytes[1].first));

@@ -44,6 +44,10 @@ struct Transfer {
   uint64_t start_ns = 0;
   uint64_t end_ns = 0;
   bool complete = true;  // ended in a stop, whole bytes only
+  // Bytes, acknowledges or clock pulses with no start before them: a
+  // transfer already under way when the capture began (or whose start was
+  // lost). Whose it was cannot be told, and it never matches one.
+  bool unstarted = false;
 };
 
 // Something the board's wires show: a transfer, or an edge of the reset pin.

@@ -163,7 +163,7 @@ std::vector<BusItem> join_split_reads(const std::vector<BusItem>& items) {
       const Transfer& w = a.transfer;
       const Transfer& r = items[i + 1].transfer;
       if (w.complete && w.segments.size() == 1 && !w.segments[0].read && w.segments[0].address_ack &&
-          w.segments[0].bytes.size() == 1 && r.segments.size() == 1 && r.segments[0].read &&
+          w.segments[0].bytes.size() == 1 && !r.unstarted && r.segments.size() == 1 && r.segments[0].read &&
           r.segments[0].address == w.segments[0].address) {
         BusItem joined = a;
         joined.transfer.segments.push_back(r.segments[0]);
@@ -202,8 +202,9 @@ struct Comparison {
 };
 
 // Reads the capture and lines both sides up. Other chips may share the bus:
-// keep the driver's address only. Without the reset pin in the capture its
-// pulse cannot be checked.
+// keep the driver's address only, and a transfer whose start (and so whose
+// address) the capture does not show, which departs wherever it is. Without
+// the reset pin in the capture its pulse cannot be checked.
 Comparison line_up(const std::vector<sim::Event>& events, const std::string& family, const CaptureOptions& options) {
   const std::string text = read_file(options.path);
   bool has_reset = false;
@@ -219,7 +220,7 @@ Comparison line_up(const std::vector<sim::Event>& events, const std::string& fam
     }
   }
   std::erase_if(c.seen, [&](const BusItem& b) {
-    return b.kind == BusItem::Kind::transfer && !b.transfer.segments.empty() &&
+    return b.kind == BusItem::Kind::transfer && !b.transfer.unstarted && !b.transfer.segments.empty() &&
            b.transfer.segments.front().address != address;
   });
   c.seen = join_split_reads(c.seen);
