@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "murvane/board_settings.h"
 #include "testbench/qemu/fw_verdict.h"
 
 namespace {
@@ -37,8 +38,9 @@ std::string crlf(const std::string& text) {
   return out;
 }
 
-// The serial log the test application and the C consumer write for a run.
-std::string serial_of(const run_record& r) {
+// The serial log the test application and the C consumer write for a run
+// (without the consumer: the application alone).
+std::string serial_of(const run_record& r, bool consumer = true) {
   std::string s = "[fwtest] scenario: zq3201\r\n[fwtest] entry: begin\r\n" + crlf(r.entry_log);
   s += "\r\n[fwtest] entry: status " + r.entry_status + "\r\n";
   s += "[fwtest] stack guard: shared\r\n[fwtest] protocol: revision 0x00010005 ok\r\n";
@@ -49,6 +51,9 @@ std::string serial_of(const run_record& r) {
   s += "[fwtest] " + r.traffic + "\r\n";
   s += "[fwtest] bus: opens 2, failed transfers 0, pin configures 2, pin outputs 4, reset pulses 2\r\n";
   s += "[fwtest] bad requests: 0\r\n";
+  if (!consumer) {
+    return s + "[fwtest] done\r\n";
+  }
   s += "[fwtest] consumer: begin\r\n[consumer] Murvane C consumer\r\n[consumer] protocol: revision 0x00010005 ok\r\n";
   s += "[consumer] start: begin\r\n" + crlf(r.consumer_log) + "\r\n[consumer] start: status " + r.consumer_status;
   s += "\r\n\r\n[fwtest] consumer: status " + r.consumer_status + "\r\n[fwtest] done\r\n";
@@ -282,6 +287,61 @@ TEST(FwVerdict, TheBootsKindPicksItsCheck) {
   const judged b = judge_serial(bridged, no_consumer);
   EXPECT_FALSE(b.c.ok);
   EXPECT_TRUE(has_finding(b.c, "bridge during entry: expected the one line \"MurvaneBridge: I2C master 0, bus clock "));
+}
+
+// A boot on the stock board with the bridge: its lines decide the boot
+// as much as the driver's, and taking them out hides no driver line.
+TEST(FwVerdictBridge, TheBridgesLinesDecideTheBootToo) {
+  fwcheck::options o = consumer_boot();
+  o.consumer = false;
+  o.bridge_mode = "master";
+  std::string why;
+  ASSERT_TRUE(fwcheck::parse_bridge_boot("master", "", &o.bridge, &why)) << why;
+  const run_record host = fwcheck::run_bridged_on_host(o.bridge, o.sc);
+  const std::string rate = std::to_string(murvane::board::i2c_speed_khz * 1000);
+  const std::string open = "MurvaneBridge: I2C master 0, bus clock " + rate + " Hz (asked for " + rate + " Hz)\n";
+  const std::string installed = "MurvaneBridge: Install EFI_ZELT_I2C_PROTOCOL and EFI_KORM_PROTOCOL - Success\r\n";
+  // The bridge's Open line after the driver's first line of each bring-up.
+  auto with_open = [&](const std::string& log, int opens) {
+    const size_t eol = log.find('\n') + 1;
+    std::string lines;
+    for (int k = 0; k < opens; ++k) {
+      lines += open;
+    }
+    return log.substr(0, eol) + lines + log.substr(eol);
+  };
+  auto boot = [&](int entry_opens, int start_opens, const std::string& start_log, const std::string& tail) {
+    run_record fw_side = host;
+    fw_side.entry_log = with_open(host.entry_log, entry_opens);
+    fw_side.start_log = with_open(start_log, start_opens);
+    const std::string log = fwcheck::strip_console(serial_of(fw_side, false) + tail);
+    firmware_record fw = fwcheck::parse_serial(log);
+    return fwcheck::judge(o, host, fw, log, true);
+  };
+  const comparison sound = boot(1, 1, host.start_log, installed);
+  EXPECT_TRUE(sound.ok);
+  EXPECT_TRUE(has_finding(sound, "bridge during Start: " + open.substr(0, open.size() - 1)));
+  struct row {
+    const char* what;
+    comparison c;
+    const char* finding;
+  };
+  const std::string extra_driver_line =
+      with_open(host.start_log, 0).insert(host.start_log.find('\n') + 1, "Murvane: func init error\n");
+  const row rows[] = {
+      {"no Open line in Start", boot(1, 0, host.start_log, installed), "bridge during Start: expected the one line"},
+      {"two Open lines in the entry", boot(2, 1, host.start_log, installed),
+       "bridge during entry: expected the one line"},
+      {"not installed", boot(1, 1, host.start_log, ""), "no \"MurvaneBridge: Install"},
+      {"a broken request", boot(1, 1, host.start_log, std::string(installed) + "[FakeBoard] broken request: x\r\n"),
+       "fake board: broken request: x"},
+      {"an extra driver line in Start", boot(1, 1, extra_driver_line, installed),
+       "driver log during Start: DIFFERENT from line 2 on"},
+  };
+  for (const row& r : rows) {
+    EXPECT_FALSE(r.c.ok) << r.what;
+    EXPECT_TRUE(has_finding(r.c, r.finding)) << r.what << ": no finding \"" << r.finding << "\"";
+  }
 }
 
 }  // namespace
