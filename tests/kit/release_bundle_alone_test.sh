@@ -63,13 +63,21 @@ hits=$(scan $text_files)
 [ "$(find . -name '*.md' | sort)" = "./README.md" ] && ok "README.md is the only document" \
   || fail "documents other than README.md: $(find . -name '*.md' ! -name README.md | tr '\n' ' ')"
 # Every file the README names in backquotes is here.
-missing=""
-while IFS= read -r name; do
-  [ -e "$name" ] || [ -n "$(find . -path "*/$name" -o -name "$name" | head -n1)" ] || missing+=" $name"
-done < <(grep -oE '`[A-Za-z0-9_./-]+\.(h|c|efi|inf|dec|depex|txt|map|md)`' README.md | tr -d '`' | sort -u |
-  grep -vE '^(out/|YourPlatformPkg/|protected\.key$|db\.key$|db\.pem$|db\.esl$|db\.auth$|Murvane\.signed\.efi$)' |
-  grep -vE '^(KEK\.(key|pem))$')
+missing_names() {  # README: the names it gives in backquotes that are not in the bundle
+  local name missing=""
+  while IFS= read -r name; do
+    [ -e "$name" ] || [ -n "$(find . -path "*/$name" -o -name "$name" | head -n1)" ] || missing+=" $name"
+  done < <(grep -oE '`[A-Za-z0-9_./-]+\.(h|c|efi|inf|dec|depex|txt|map|md)`' "$1" | tr -d '`' | sort -u |
+    grep -vE '^(out/|YourPlatformPkg/|protected\.key$|db\.key$|db\.pem$|db\.esl$|db\.auth$|Murvane\.signed\.efi$)' |
+    grep -vE '^(KEK\.(key|pem))$')
+  echo "$missing"
+}
+missing=$(missing_names README.md)
 [ -z "$missing" ] && ok "every file the README names is in the bundle" || fail "the README names files not here:$missing"
+# That check can fail: a README that names a header the bundle lacks.
+{ cat README.md; echo 'See `MurvanePkg/Include/NotShipped.h`.'; } >"$alone/README.more.md"
+[ "$(missing_names "$alone/README.more.md")" = " MurvanePkg/Include/NotShipped.h" ] \
+  || fail "a README naming MurvanePkg/Include/NotShipped.h passes the check"
 grep -qF "@VERSION@" README.md && fail "README.md still has @VERSION@"
 grep -q '^| `zq3603` |' README.md && ok "the README lists the chip models" || fail "the README's model table is missing"
 
@@ -117,6 +125,9 @@ for want in "out/Consumer.efi 0xAA64 10" "out/StubPlatform.efi 0xAA64 11"; do
   [ "$got" = "$machine $subsystem" ] && ok "$f: AArch64 PE32+, subsystem $subsystem" \
     || fail "$f: wanted machine $machine subsystem $subsystem, got \"$got\""
 done
+# The image check can fail: the README is no image, an application no driver.
+[ "$(pe_kind README.md)" = "not PE" ] || fail "README.md passes for a PE image"
+[ "$(pe_kind out/Consumer.efi)" != "0xAA64 11" ] || fail "the application Consumer.efi passes for a driver"
 for c in examples/*.c; do
   run cc -std=c99 -pedantic -Wall -Wextra -Werror -fsyntax-only -IMurvanePkg/Include "$c" 2>"$alone/cc.err" \
     && ok "$c compiles for the host too" || fail "$c does not compile for the host:"$'\n'"$(cat "$alone/cc.err")"

@@ -128,11 +128,20 @@ grep -q "^  $want_name AND gEmbeddedGpioProtocolGuid\$" "$dir/MurvanePkg/Murvane
 again=$("$src/scripts/release.sh" --build "$efi" --out "$work/again")
 cmp -s "$bundle" "$again" && pass "a second run gives the same archive" || fail "a second run gives another archive"
 
-# And the check above can fail: a changed byte is caught.
+# And the checks above can fail: a changed byte is caught, a file that
+# SHA256SUMS does not list is found, and an expression one byte off is not
+# its module file's.
 printf 'x' >>"$dir/README.md"
 if (cd "$dir" && sha256sum --check --strict --quiet SHA256SUMS >/dev/null 2>&1); then
   fail "a changed README.md still passes its checksum"
 fi
+touch "$dir/unlisted.txt"
+present=$(cd "$dir" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort)
+[ "$listed" != "$present" ] || fail "a file SHA256SUMS does not list goes unnoticed"
+depex="$dir/MurvanePkg/Murvane/Murvane.depex"
+printf '\x09' | dd of="$depex" bs=1 seek=$(($(stat -c %s "$depex") - 1)) conv=notrunc status=none
+[ "$(od -An -v -tx1 "$depex" | tr -d ' \n')" != "$(depex_of_inf "$dir/MurvanePkg/Murvane/Murvane.inf" \
+  "$dir/MurvanePkg/MurvanePkg.dec")" ] || fail "a Murvane.depex ending in 0x09 passes for its module file's"
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed"
