@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# The script tests of tests/scripts/ can say no: each is run on a scratch
-# source tree whose script misbehaves one way (or, for the checks the board
-# builds share, on a trace and a capture check that do not agree), and must
-# fail, naming what it found.
+# The script tests (tests/scripts/, and the bridge settings test) can say
+# no: each is run on a scratch source tree whose script misbehaves one way
+# (or, for the checks the board builds share, on a trace and a capture
+# check that do not agree), and must fail, naming what it found.
 #   help_test.sh               scripts/test.sh starting the build at --help,
 #                              qemu_test.sh taking an unknown option
 #   update_family_files_test.sh  update-family-files.sh writing a file and
 #                              exiting 1 on a build it cannot use
 #   run_sh_test.sh             run.sh printing a build line on standard output
+#   field_constant_build.sh    compilers that build every case, or none for
+#                              the reason the case names
+#   bridge_settings_test.sh    bridge settings that check nothing
 #   sim_build_checks.sh        transfers without the clock asked for, an
 #                              export that departs from itself
 # usage: script_checks_fail.sh SOURCE_DIR WORK_DIR MURVANE_SIM
@@ -69,6 +72,29 @@ printf '#!/bin/sh\necho "[1/1] Linking CXX executable tools/murvane-sim"\nexec "
 chmod +x "$work/run/scripts/run.sh"
 must_fail run_sh_test 'FAIL: run.sh --trace - \(jsonl\) differs from murvane-sim.s own output' \
   bash "$tests/run_sh_test.sh" "$work/run" "$sim"
+
+# field_constant_build.sh with compilers that build everything, or nothing
+# for the right reason.
+printf '#!/bin/sh\nexit 0\n' >"$work/builds-all"
+printf '#!/bin/sh\necho "error: out of memory" >&2\nexit 1\n' >"$work/builds-none"
+chmod +x "$work/builds-all" "$work/builds-none"
+must_fail field_constant_build_all "FAIL: $work/builds-all: [a-z_]+ builds; it must stop with" \
+  bash "$tests/field_constant_build.sh" "$src" "$work" "$work/field-all" "$work/builds-all"
+must_fail field_constant_build_none "FAIL: $work/builds-none: [a-z_]+ stops the build, but not with" \
+  bash "$tests/field_constant_build.sh" "$src" "$work" "$work/field-none" "$work/builds-none"
+grep -q "FAIL: $work/builds-none: fitting_constants does not build" "$work/field_constant_build_none.out" \
+  || fail "field_constant_build: a case that must build and does not goes unnoticed"
+
+# bridge_settings_test.sh on a tree whose bridge settings check nothing
+# and write nothing.
+tree bridge
+cp -R "$src/cmake" "$work/bridge/cmake"
+mkdir -p "$work/bridge/bridge"
+echo '# checks nothing' >"$work/bridge/bridge/settings.cmake"
+must_fail bridge_settings_test 'FAIL: a good set of settings did not configure' \
+  bash "$src/tests/bridge/bridge_settings_test.sh" "$work/bridge" "$work/bridge-work"
+grep -q 'FAIL: -DMURVANE_BRIDGE_MODE=slave was accepted' "$work/bridge_settings_test.out" \
+  || fail "bridge_settings_test: a bad mode accepted goes unnoticed"
 
 # The checks the other-board builds share, sourced as they source them, in
 # a subshell of their own (they keep their own count): it exits 1 at the

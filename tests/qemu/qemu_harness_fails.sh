@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# What testbench/qemu/qemu_test.sh decides itself, shown failing without a
+# firmware: QEMU is a stand-in that prints a serial log and ends one way,
+# the disk tools are stand-ins, the checker is the real murvane-fw-check.
+#   - a boot whose log is the host's and whose QEMU powers off passes;
+#   - the same log with QEMU exiting 1 fails, the status named;
+#   - a firmware that stops at a dead end fails as one (status 125);
+#   - a stop at another dead end than the one expected fails.
+# usage: qemu_harness_fails.sh SOURCE_DIR WORK_DIR MURVANE_FW_CHECK
+set -euo pipefail
+if [ $# -ne 3 ]; then
+  echo "usage: qemu_harness_fails.sh SOURCE_DIR WORK_DIR MURVANE_FW_CHECK" >&2
+  exit 2
+fi
+src="$1" work="$2" checker="$3"
+rm -rf "$work"
+mkdir -p "$work/images" "$work/bin"
+for f in BOOTAA64.efi SimPlatform.efi Murvane.efi; do
+  : >"$work/images/$f"
+done
+printf '#!/bin/sh\nexit 0\n' >"$work/bin/disk-tool"
+chmod +x "$work/bin/disk-tool"
+
+# The serial log of a boot that agrees with the host: the application's
+# lines around what the checker expects of the driver.
+{
+  echo "[fwtest] scenario: zq3201"
+  "$checker" --scenario zq3201 --expected | sed '/^\[fwtest\] entry: status/a [fwtest] stack guard: shared\n[fwtest] protocol: revision 0x00010005 ok'
+  echo "[fwtest] bad requests: 0"
+  echo "[fwtest] done"
+} >"$work/agreeing.log"
+
+# stand_in NAME EXIT [LINE]: a QEMU that prints the agreeing log (or only
+# LINE) and exits EXIT, or, with EXIT "wait", then waits to be stopped.
+stand_in() {
+  local log="$work/agreeing.log"
+  if [ $# -eq 3 ]; then
+    printf 'UEFI firmware\n%s\n' "$3" >"$work/$1.log"
+    log="$work/$1.log"
+  fi
+  if [ "$2" = wait ]; then
+    printf '#!/bin/sh\ncat "%s"\nexec sleep 30\n' "$log" >"$work/bin/$1"
+  else
+    printf '#!/bin/sh\ncat "%s"\nexit %s\n' "$log" "$2" >"$work/bin/$1"
+  fi
+  chmod +x "$work/bin/$1"
+}
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# boot NAME WANT_STATUS PATTERN [qemu_test.sh options]: the harness on the
+# stand-in NAME exits WANT_STATUS and prints a line matching PATTERN.
+boot() {
+  local name="$1" want="$2" pattern="$3" status=0
+  shift 3
+  bash "$src/testbench/qemu/qemu_test.sh" --kind edk2 --scenario zq3201 --images "$work/images" \
+    --work "$work/$name" --checker "$checker" --qemu "$work/bin/$name" --firmware /dev/null \
+    --mkfs "$work/bin/disk-tool" --mmd "$work/bin/disk-tool" --mcopy "$work/bin/disk-tool" "$@" \
+    >"$work/$name.out" 2>&1 || status=$?
+  if [ "$status" -eq "$want" ] && grep -qE -- "$pattern" "$work/$name.out"; then
+    echo "ok:   $name: exit $status, $(grep -m1 -E -- "$pattern" "$work/$name.out" | sed 's/^ *//')"
+  else
+    fail "$name: exit $status (not $want) or no line /$pattern/:"$'\n'"$(sed 's/^/    /' "$work/$name.out")"
+  fi
+}
+
+stand_in powered-off 0
+boot powered-off 0 '^PASSED$'
+stand_in exits-1 1
+boot exits-1 1 '^  QEMU: exited with status 1$'
+grep -q '^FAILED: the firmware run differs from the host virtual platform$' "$work/exits-1.out" \
+  || fail "exits-1: no FAILED line"
+stand_in dead-end wait "Synchronous Exception at 0x0000000000001A2C"
+boot dead-end 1 '^  QEMU: stopped where the firmware went no further \(a dead end, see above\)$'
+grep -q 'stopped: dead end: "Synchronous Exception"' "$work/dead-end.out" || fail "dead-end: the stop is not named"
+stand_in other-dead-end wait "BdsDxe: failed to load Boot0001 \"UEFI Misc Device\""
+boot other-dead-end 1 '^FAILED: expected a stop at the dead end "prompt", got: dead end: "BdsDxe: failed to load"$' \
+  --expect-dead-end prompt
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "the harness fails every boot it must"
