@@ -600,6 +600,18 @@ TEST(CaptureCheckOutput, ACaptureBegunMidTransferDepartsThere) {
   EXPECT_TRUE(t.out.ends_with(unstarted)) << t.out;
   EXPECT_EQ(lines(t.out), 1U);
   EXPECT_EQ(t.err, "");
+
+  // Only the first "Start" missing: every byte after it is as the driver
+  // sends them, and still that transfer is not the driver's first.
+  const std::string first_start = "i2c-1: Start\n";
+  const size_t at_start = decoded.out.find(first_start);
+  ASSERT_NE(at_start, std::string::npos);
+  const fs::path no_start = work("midway-no-start.txt");
+  spit(no_start, decoded.out.substr(0, at_start) + decoded.out.substr(at_start + first_start.size()));
+  const Outcome n = check(no_start, chip);
+  EXPECT_EQ(n.exit_code, exit_departs) << n.out << n.err;
+  EXPECT_EQ(n.out.rfind("departs at transfer 1 of ", 0), 0U) << n.out;
+  EXPECT_TRUE(n.out.ends_with(unstarted)) << n.out;
 }
 
 // A start lost in the middle: the transfer after it is not taken for the

@@ -307,7 +307,7 @@ class TransferBuilder {
       return;
     }
     cur_.end_ns = t;
-    cur_.complete = complete;
+    cur_.complete = complete && !cur_.unstarted;  // a transfer without its start is never whole
     BusItem item;
     item.transfer = cur_;
     item.start_ns = cur_.start_ns;
