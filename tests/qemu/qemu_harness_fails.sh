@@ -5,7 +5,8 @@
 #   - a boot whose log is the host's and whose QEMU powers off passes;
 #   - the same log with QEMU exiting 1 fails, the status named;
 #   - a firmware that stops at a dead end fails as one (status 125);
-#   - a stop at another dead end than the one expected fails.
+#   - a stop at another dead end than the one expected fails;
+#   - a --qemu-status that is not an exit status is refused.
 # usage: qemu_harness_fails.sh SOURCE_DIR WORK_DIR MURVANE_FW_CHECK
 set -euo pipefail
 if [ $# -ne 3 ]; then
@@ -77,6 +78,20 @@ grep -q 'stopped: dead end: "Synchronous Exception"' "$work/dead-end.out" || fai
 stand_in other-dead-end wait "BdsDxe: failed to load Boot0001 \"UEFI Misc Device\""
 boot other-dead-end 1 '^FAILED: expected a stop at the dead end "prompt", got: dead end: "BdsDxe: failed to load"$' \
   --expect-dead-end prompt
+
+# A status that is not QEMU's cannot pass for 0: the checker refuses it.
+for bad in abc 256 -1 ""; do
+  status=0
+  "$checker" --scenario zq3201 --serial "$work/agreeing.log" --qemu-status "$bad" >"$work/bad.out" 2>"$work/bad.err" \
+    || status=$?
+  first=$(head -n 1 "$work/bad.err")
+  if [ "$status" -eq 2 ] && [ ! -s "$work/bad.out" ] &&
+    [ "$first" = "murvane-fw-check: --qemu-status takes QEMU's exit status, 0 to 255, not $bad" ]; then
+    echo "ok:   --qemu-status \"$bad\": exit 2, $first"
+  else
+    fail "--qemu-status \"$bad\": exit $status, \"$first\""
+  fi
+done
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed"
