@@ -120,9 +120,8 @@ two_boots() {  # ENTRY_BEFORE_BOOT START_EXTRA RESET: the serial log of the two 
 # options NAME LOG: a stand-in QEMU that writes LOG into its -serial file.
 options() {
   cp "$2" "$work/$1.serial"
-  printf '#!/bin/sh
-while [ $# -gt 0 ]; do [ "$1" = -serial ] && cp "%s" "${2#file:}"; shift; done
-' \
+  # shellcheck disable=SC2016 # the stand-in's own variables, expanded when it runs
+  printf '#!/bin/sh\nwhile [ $# -gt 0 ]; do [ "$1" = -serial ] && cp "%s" "${2#file:}"; shift; done\n' \
     "$work/$1.serial" >"$work/bin/$1"
   chmod +x "$work/bin/$1"
 }
