@@ -247,3 +247,6 @@ set_tests_properties(firmware_bridge_settings PROPERTIES LABELS script)
 
 # Load options, and Secure Boot with a key enrolled at test time.
 include(load_options_and_own_key.cmake)
+
+# The boots through EDK2's own I2C stack (testbench/edk2/).
+include(${PROJECT_SOURCE_DIR}/testbench/edk2/tests.cmake)

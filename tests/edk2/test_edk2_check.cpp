@@ -1,0 +1,104 @@
+// The checks murvane-edk2-check makes of a boot through EDK2's own I2C stack:
+// the dry run's trace as the controller reports traffic, and QEMU's PL061
+// trace against the dry run's reset pulses. Each check is shown to fail on
+// the boot it must reject.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "testbench/edk2/edk2_check.h"
+
+namespace {
+
+const std::string dry_run =
+    R"({"ev":"call","fn":"entry","t_us":0.0}
+{"ev":"pin_config","word":537838048,"value":1,"status":"0x0000000000000000","t_us":0.0}
+{"ev":"pin_set","word":537838048,"level":0,"t_us":0.0}
+{"ev":"stall","us":2000,"t_us":0.0}
+{"ev":"pin_set","word":537838048,"level":1,"t_us":2000.0}
+{"ev":"pin_set","word":537838048,"level":1,"t_us":2000.0}
+{"ev":"i2c_read","reg":0,"value":149,"status":0,"reg_len":1,"len":1,"timeout":2500,"config":[400,90,0,500,0,0],"t_us":10000.0}
+{"ev":"i2c_write","reg":4,"value":33,"status":0,"reg_len":1,"len":1,"timeout":2500,"config":[400,90,0,500,0,0],"t_us":10300.0}
+{"ev":"i2c_read","reg":95,"value":null,"status":7,"reg_len":1,"len":1,"timeout":2500,"config":[400,90,0,500,0,0],"t_us":11375.0}
+{"ev":"i2c_write","reg":95,"value":1,"status":7,"reg_len":1,"len":1,"timeout":2500,"config":[400,90,0,500,0,0],"t_us":11475.0}
+)";
+
+TEST(Edk2DryRun, TransfersAndResetLineAsTheControllerPrintsThem) {
+  const std::vector<std::string> want = {"reset line: held", "reset line: released", "i2c: 5A r 00 95",
+                                         "i2c: 5A w 04 21",  "i2c: 5A r 5F nack",    "i2c: 5A w 5F 01 nack"};
+  EXPECT_EQ(edk2check::dry_run_events(dry_run), want);
+  EXPECT_EQ(edk2check::dry_run_reset_levels(dry_run), (std::vector<int>{0, 1}));
+}
+
+TEST(Edk2DryRun, SequencesThatDifferFailAtTheFirstDifference) {
+  fwcheck::comparison c;
+  edk2check::compare_sequences(c, "traffic", {"a", "b", "c"}, {"a", "x", "c"});
+  EXPECT_FALSE(c.ok);
+  ASSERT_FALSE(c.report.empty());
+  EXPECT_NE(c.report[0].find("first difference at line 2"), std::string::npos) << c.report[0];
+  fwcheck::comparison same;
+  edk2check::compare_sequences(same, "traffic", {"a", "b"}, {"a", "b"});
+  EXPECT_TRUE(same.ok);
+}
+
+// QEMU's PL061 trace lines, as its trace events print them.
+std::string update(unsigned dir, unsigned data) {
+  char line[160];
+  std::snprintf(line, sizeof(line),
+                "pl061_update /machine/unattached/device[6] GPIODIR 0x%x GPIODATA 0x%x pullups 0x0 floating 0x0\n", dir,
+                data);
+  return line;
+}
+std::string write(unsigned offset, unsigned value) {
+  char line[120];
+  std::snprintf(line, sizeof(line), "pl061_write /machine/unattached/device[6] offset 0x%x value 0x%x\n", offset,
+                value);
+  return line;
+}
+
+// EDK2's PL061GpioDxe: the direction bit first, then the data register
+// through the line's address mask.
+std::string set(unsigned line, bool high, unsigned* data) {
+  const unsigned mask = 1u << line;
+  *data = high ? (*data | mask) : (*data & ~mask);
+  return write(0x400, mask) + update(mask, *data & mask) + write(mask << 2, high ? 0xFF : 0) +
+         update(mask, *data & mask);
+}
+
+std::string pulse(unsigned line, bool active_low) {
+  unsigned data = 0;
+  std::string t = "pl061_reset /machine/unattached/device[6] reset\n";
+  t += "pl061_read /machine/unattached/device[6] offset 0xfe0 value 0x61\n";
+  t += set(line, active_low, &data);
+  t += set(line, !active_low, &data);
+  return t;
+}
+
+TEST(Edk2Pl061, OnePulseOnTheConfiguredLinePasses) {
+  EXPECT_TRUE(edk2check::check_pl061(pulse(5, false), 5, false, {0, 1}).ok);
+  EXPECT_TRUE(edk2check::check_pl061(pulse(5, true), 5, true, {0, 1}).ok);
+}
+
+TEST(Edk2Pl061, TheWrongPolarityFails) {
+  EXPECT_FALSE(edk2check::check_pl061(pulse(5, true), 5, false, {0, 1}).ok);
+  EXPECT_FALSE(edk2check::check_pl061(pulse(5, false), 5, true, {0, 1}).ok);
+}
+
+TEST(Edk2Pl061, AnotherLineFails) {
+  EXPECT_FALSE(edk2check::check_pl061(pulse(4, false), 5, false, {0, 1}).ok);
+  // The right pulse, and another line made an output beside it.
+  EXPECT_FALSE(edk2check::check_pl061(pulse(5, false) + update(0x21, 0x20), 5, false, {0, 1}).ok);
+  // A data write whose address mask reaches line 6.
+  EXPECT_FALSE(edk2check::check_pl061(pulse(5, false) + write(0x60 << 2, 0), 5, false, {0, 1}).ok);
+  // A write to another register (the interrupt sense).
+  EXPECT_FALSE(edk2check::check_pl061(pulse(5, false) + write(0x404, 0x20), 5, false, {0, 1}).ok);
+}
+
+TEST(Edk2Pl061, APulseMoreOrLessThanTheDryRunFails) {
+  EXPECT_FALSE(edk2check::check_pl061(pulse(5, false) + pulse(5, false), 5, false, {0, 1}).ok);
+  EXPECT_FALSE(edk2check::check_pl061(pulse(5, false), 5, false, {0, 1, 0, 1}).ok);
+  EXPECT_FALSE(edk2check::check_pl061("pl061_reset /machine/unattached/device[6] reset\n", 5, false, {0, 1}).ok);
+}
+
+}  // namespace
