@@ -11,7 +11,8 @@
 #   drivers/VERSION-HASH I2cDxe.efi, PL061GpioDxe.efi, built from our DSC
 #                        (testbench/edk2/MurvaneEdk2Drivers.dsc; HASH is its
 #                        sha256), so a changed DSC builds again
-#   current              the drivers/ folder of the last good build
+#   current              the drivers/ folder of the last good build, with
+#                        `source`, the path of the tree it was built from
 #
 # Run by scripts/deps.sh. A second run with the same DSC does nothing and
 # asks no archive; the archive's newest edk2 source is taken when the DSC
@@ -29,7 +30,8 @@ mkdir -p "$cache"
 
 dsc_hash=$(sha256sum "$dsc" | cut -c1-16)
 if [ -f "$cache/current/ready" ] && [ "$(cat "$cache/current/ready")" = "$dsc_hash" ] &&
-  [ -f "$cache/current/I2cDxe.efi" ] && [ -f "$cache/current/PL061GpioDxe.efi" ]; then
+  [ -f "$cache/current/I2cDxe.efi" ] && [ -f "$cache/current/PL061GpioDxe.efi" ] &&
+  [ -f "$(cat "$cache/current/source" 2>/dev/null)/.murvane-basetools" ]; then
   exit 0
 fi
 
@@ -98,6 +100,9 @@ for m in I2cDxe PL061GpioDxe; do
   cp "$f" "$out/$m.efi"
 done
 echo "$version" >"$out/version"
+# The tree, BaseTools built, for the tests that run EDK2's build themselves
+# (the kit's firmware volume).
+echo "$src" >"$out/source"
 echo "$dsc_hash" >"$out/ready"
 ln -sfn "drivers/$version-$dsc_hash" "$cache/current.new"
 mv -T "$cache/current.new" "$cache/current"

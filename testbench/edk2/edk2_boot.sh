@@ -26,14 +26,14 @@
 #
 # usage: edk2_boot.sh --scenario TEXT --images DIR --edk2 DIR --work DIR --checker CMD
 #                     --dry-run MURVANE_BOARD --sim MURVANE_SIM [--case CASE] [--polarity P] [--qemu Q] [--firmware FD]
-#                     [--mkfs M --mmd M --mcopy M]
+#                     [--mkfs M --mcopy M]
 #        edk2_boot.sh --help
 set -euo pipefail
 
 usage() { sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0" | grep -v '^shellcheck'; }
 
 scenario="" images="" edk2="" work="" checker="" dry_run="" sim="" case_name=boot polarity=active-high
-qemu=qemu-system-aarch64 firmware=/usr/share/qemu-efi-aarch64/QEMU_EFI.fd mkfs=mkfs.vfat mmd=mmd mcopy=mcopy
+qemu=qemu-system-aarch64 firmware=/usr/share/qemu-efi-aarch64/QEMU_EFI.fd mkfs=mkfs.vfat mcopy=mcopy
 while [ $# -gt 0 ]; do
   case "$1" in
     -h | --help) usage; exit 0 ;;
@@ -49,7 +49,6 @@ while [ $# -gt 0 ]; do
     --qemu) qemu="$2" ;;
     --firmware) firmware="$2" ;;
     --mkfs) mkfs="$2" ;;
-    --mmd) mmd="$2" ;;
     --mcopy) mcopy="$2" ;;
     *) echo "edk2_boot.sh: unknown argument $1" >&2; exit 2 ;;
   esac

@@ -22,7 +22,7 @@ gtest_discover_tests(test_edk2_check DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit
 set(MURVANE_EDK2_COMMON
     --images ${MURVANE_EFI_IMAGES} --edk2 ${MURVANE_EDK2_DRIVERS} --checker $<TARGET_FILE:murvane-edk2-check>
     --dry-run $<TARGET_FILE:murvane-board> --sim $<TARGET_FILE:murvane-sim> --qemu ${MURVANE_QEMU}
-    --firmware ${MURVANE_QEMU_EFI_FD} --mkfs ${MURVANE_MKFS_VFAT} --mmd ${MURVANE_MMD} --mcopy ${MURVANE_MCOPY})
+    --firmware ${MURVANE_QEMU_EFI_FD} --mkfs ${MURVANE_MKFS_VFAT} --mcopy ${MURVANE_MCOPY})
 # murvane_edk2_test(NAME SCENARIO [edk2_boot.sh options...])
 function(murvane_edk2_test name scenario)
   add_test(NAME ${name}
@@ -38,3 +38,16 @@ foreach(scenario ${MURVANE_FAMILY_FIRST_MODELS} "absent")
 endforeach()
 # An inverter between the PL061 and the chip's reset line.
 murvane_edk2_test(edk2_boot_active_low_zq3501 "zq3501" --polarity active-low)
+
+# EDK2's build reads the integrator's kit: one firmware volume of the kit's
+# modules, named by their .inf; each DEPEX section against the kit's .depex
+# and the .inf's [Depex] as EDK2 encodes it. A broken Murvane.inf (its
+# [Depex], its [Binaries]) must make that test fail.
+set(edk2_kit_test bash ${edk2_dir}/kit/kit_fv_test.sh --kit ${CMAKE_BINARY_DIR}/integration/MurvanePkg
+                   --edk2 ${MURVANE_EDK2_DRIVERS})
+add_test(NAME edk2_kit_fv COMMAND ${edk2_kit_test} --work ${CMAKE_CURRENT_BINARY_DIR}/edk2/kit_fv)
+foreach(broken depex binaries)
+  add_test(NAME edk2_kit_fv_broken_${broken}
+           COMMAND ${edk2_kit_test} --work ${CMAKE_CURRENT_BINARY_DIR}/edk2/kit_fv_broken_${broken} --break ${broken})
+endforeach()
+set_tests_properties(edk2_kit_fv edk2_kit_fv_broken_depex edk2_kit_fv_broken_binaries PROPERTIES LABELS edk2 TIMEOUT 120)
