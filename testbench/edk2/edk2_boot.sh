@@ -100,15 +100,59 @@ printf '%s\n' "$scenario" >"$work/sim.cfg"
 "$mcopy" -i "$disk" "$work/sim.cfg" ::/sim.cfg
 
 nsh=('@echo -off' 'fs0:' 'load EdkController.efi' 'load PL061GpioDxe.efi' 'load I2cDxe.efi' 'connect -r'
-  'echo "[edk2] bridge: begin"' 'load MurvaneBridge.efi')
-case "$case_name" in
-  boot | master)
-    nsh+=('echo "[fwtest] entry: begin"' 'load Murvane.efi')
-    ;;
-esac
-nsh+=('echo "[edk2] controller: begin"' 'load EdkController.efi' 'reset -s')
+  'echo "[edk2] bridge: begin"' 'load MurvaneBridge.efi' 'echo "[fwtest] entry: begin"' 'load Murvane.efi')
+if [ "$case_name" = boot ] || [ "$case_name" = master ]; then
+  nsh+=('echo "[edk2] controller: begin"' 'load EdkController.efi' 'reset -s')
+fi
+# The other cases go on at the Shell's prompt: the script types each step
+# once the prompt is back (steps below), as one would by hand, and finds the
+# handles the steps name in `dh`'s output.
 printf '%s\r\n' "${nsh[@]}" >"$work/startup.nsh"
 "$mcopy" -i "$disk" "$work/startup.nsh" ::/startup.nsh
+
+prompt='FS0:\> '
+prompts() { tr -d '\r' <"$serial" | grep -cF -- "$prompt" || true; }
+# Types one command at the prompt and waits (at most 20 s) for the next one.
+type_step() {
+  local before
+  before=$(prompts)
+  printf '%s\r' "$1" >&3
+  for _ in $(seq 200); do
+    if [ "$(prompts)" -gt "$before" ] || ! kill -0 "$qemu_pid" 2>/dev/null; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  echo "edk2_boot.sh: no prompt after \"$1\"" >&2
+  return 1
+}
+# The handle `dh -p PROTOCOL` lists on the line that matches PATTERN.
+handle_of() {
+  type_step "dh -p $1" || return 1
+  tr -d '\r' <"$serial" | sed 's/\x1b\[[0-9;]*[a-zA-Z]//g' | awk -v p="$2" '
+    /^FS0:\\> dh -p / { n = 0 } $0 ~ "^ *[0-9A-F]+: " && index($0, p) { sub(/^ */, ""); sub(/:.*/, ""); h = $0 }
+    END { print h }'
+}
+steps() {
+  local h
+  case "$case_name" in
+    reconnect)
+      h=$(handle_of I2cMaster I2cEnumerate)
+      [ -n "$h" ] || { echo "edk2_boot.sh: no controller handle in dh's output" >&2; return 1; }
+      type_step 'echo "[edk2] step: disconnect"' && type_step "disconnect $h" &&
+        type_step 'echo "[edk2] step: start"' && type_step 'Consumer.efi' &&
+        type_step 'echo "[edk2] step: connect"' && type_step "connect $h" &&
+        type_step 'echo "[edk2] step: start"' && type_step 'Consumer.efi'
+      ;;
+    unload)
+      h=$(handle_of LoadedImage 'LoadedImage(\MurvaneBridge.efi)')
+      [ -n "$h" ] || { echo "edk2_boot.sh: no MurvaneBridge.efi image handle in dh's output" >&2; return 1; }
+      type_step 'echo "[edk2] step: unload"' && type_step "unload -n $h" &&
+        type_step 'echo "[edk2] step: start"' && type_step 'Consumer.efi'
+      ;;
+  esac || return 1
+  type_step 'echo "[edk2] controller: begin"' && type_step 'load EdkController.efi' && printf 'reset -s\r' >&3
+}
 
 mkfifo "$work/console.in"
 exec 3<>"$work/console.in"
@@ -118,10 +162,15 @@ timeout 60 "$qemu" -M virt,acpi=off -cpu cortex-a57 -m 512 -display none -monito
   -drive if=none,format=raw,file="$disk",id=d0 -device virtio-blk-device,drive=d0 \
   -trace 'pl061*' -D "$trace" <"$work/console.in" >"$serial" 2>"$work/qemu.err" &
 qemu_pid=$!
-status=0 stopped="" key_sent=0
+status=0 stopped="" key_sent=0 stepped=0
+dead_ends=("Synchronous Exception")
+if [ "$case_name" = boot ] || [ "$case_name" = master ]; then
+  # Nothing is typed: the Shell's prompt means startup.nsh went wrong.
+  dead_ends+=("Shell> " "$prompt")
+fi
 while kill -0 "$qemu_pid" 2>/dev/null; do
   if [ -s "$serial" ]; then
-    for line in "Synchronous Exception" "Shell> " "FS0:\\> "; do
+    for line in "${dead_ends[@]}"; do
       if grep -qF -- "$line" "$serial"; then
         stopped="dead end: \"${line% }\""
         break 2
@@ -130,6 +179,10 @@ while kill -0 "$qemu_pid" 2>/dev/null; do
     if [ $key_sent -eq 0 ] && grep -q 'any other key to continue' "$serial"; then
       printf ' ' >&3
       key_sent=1
+    fi
+    if [ $stepped -eq 0 ] && [ "$(prompts)" -gt 0 ] && ! { [ "$case_name" = boot ] || [ "$case_name" = master ]; }; then
+      stepped=1
+      steps || { stopped="a step found no prompt or handle"; break; }
     fi
   fi
   sleep 0.1

@@ -153,8 +153,9 @@ comparison check_pl061(const std::string& trace, unsigned line, bool active_low,
     return s.empty() ? std::string("never driven") : s;
   };
   const size_t pulses = (want.size() - 1) / 2;
-  const std::string gpio = "PL061 line " + std::to_string(line) + " driven " + text(driven, "low", "high");
-  if (chip == want && pulses > 0) {
+  const std::string gpio =
+      "PL061 line " + std::to_string(line) + (driven.empty() ? " " : " driven ") + text(driven, "low", "high");
+  if (chip == want) {
     c.report.push_back(gpio + "; the chip's reset line (" + (active_low ? "active-low" : "active-high") +
                        "): " + text(chip, "held", "released") + ", " + std::to_string(pulses) + " reset pulse" +
                        (pulses == 1 ? "" : "s") + ", as in the dry run");

@@ -8,8 +8,18 @@
 //     murvane-sim --chip absent);
 //   - QEMU's own PL061 trace: on the configured line, exactly the dry run's
 //     reset pulses at the configured polarity, and no other line driven.
+// --case says what the boot did after the driver's entry (edk2_boot.sh):
+//   boot       nothing more: one bring-up;
+//   reconnect  `disconnect` of the controller, then a consumer's Start must
+//              fail with the bridge's "no EFI_I2C_IO_PROTOCOL" (no transfer,
+//              no pulse), then `connect` and a Start that brings the chip up:
+//              two bring-ups;
+//   unload     `unload` of the bridge is refused (Unsupported) and a Start
+//              still brings the chip up: two bring-ups;
+//   master     the bridge in master mode refuses EDK2's host's master (one
+//              line naming io mode): no transfer, no pulse.
 //
-//   murvane-edk2-check --scenario TEXT --serial FILE --pl061 FILE [--dry-run FILE.jsonl]
+//   murvane-edk2-check --scenario TEXT --serial FILE --pl061 FILE --dry-run FILE.jsonl
 //                      [--qemu-status N] [--case boot|reconnect|master|unload]
 //                      [--polarity active-high|active-low] [--line N]
 //
@@ -17,11 +27,16 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "bridge/bridge.h"
+#include "sim/harness.h"
+#include "sim/model_factory.h"
+#include "sim/virtual_platform.h"
 #include "testbench/edk2/edk2_check.h"
 #include "testbench/qemu/bridge_check.h"
 #include "testbench/qemu/fw_check.h"
@@ -35,7 +50,7 @@ using fwcheck::starts_with;
 
 int usage(const std::string& why) {
   std::cerr << "murvane-edk2-check: " << why << "\n"
-            << "usage: murvane-edk2-check --scenario TEXT --serial FILE --pl061 FILE [--dry-run FILE.jsonl]\n"
+            << "usage: murvane-edk2-check --scenario TEXT --serial FILE --pl061 FILE --dry-run FILE.jsonl\n"
             << "                          [--qemu-status N] [--case boot|reconnect|master|unload]\n"
             << "                          [--polarity active-high|active-low] [--line N]\n";
   return 2;
@@ -59,19 +74,20 @@ struct options {
   unsigned line = 5;
 };
 
-// The driver's entry, through the bridge in I2C IO mode on EDK2's stack.
-void check_driver_log(comparison& c, const fwsim::scenario& sc, const std::string& log) {
-  fwcheck::firmware_record fw = fwcheck::parse_serial(fwcheck::shell_transcript(log));
-  if (!fw.saw_entry) {
-    fail(c, "no driver entry in the log (no \"[fwtest] entry: begin\" ... Murvane.efi loaded line)");
-    return;
-  }
-  fwcheck::bridge_boot io;
-  io.io_mode = true;
-  const fwcheck::run_record host = fwcheck::run_bridged_on_host(io, sc);
+// A part of the driver's output (its entry, or a consumer's Start): the
+// driver's own lines against the host's, the bridge's lines apart, and the
+// status.
+struct part {
+  std::string name;
+  std::string log;
+  std::string status;
+};
+
+void check_part(comparison& c, const part& fw, const std::string& host_log, const std::string& host_status,
+                const std::vector<std::string>& bridge_want) {
   std::vector<std::string> bridge_lines;
   std::vector<std::string> driver_lines;
-  for (const std::string& l : split_lines(fw.run.entry_log)) {
+  for (const std::string& l : split_lines(fw.log)) {
     if (starts_with(l, "MurvaneBridge: ")) {
       bridge_lines.push_back(l);
     } else if (!l.empty()) {
@@ -79,20 +95,85 @@ void check_driver_log(comparison& c, const fwsim::scenario& sc, const std::strin
     }
   }
   std::vector<std::string> host_lines;
-  for (const std::string& l : split_lines(host.entry_log)) {
+  for (const std::string& l : split_lines(host_log)) {
     if (!l.empty()) {
       host_lines.push_back(l);
     }
   }
-  edk2check::compare_sequences(c, "driver's log during its entry, against the host run", host_lines, driver_lines);
-  if (fw.run.entry_status == host.entry_status) {
-    c.report.push_back("entry status: " + fw.run.entry_status);
+  edk2check::compare_sequences(c, "driver's log during " + fw.name + ", against the host run", host_lines,
+                               driver_lines);
+  if (fw.status == host_status) {
+    c.report.push_back(fw.name + ": status " + fw.status);
   } else {
-    fail(c, "entry status: host " + host.entry_status + ", firmware " + fw.run.entry_status);
+    fail(c, fw.name + ": status " + fw.status + ", the host run's " + host_status);
   }
-  const std::vector<std::string> want_bridge = {"MurvaneBridge: I2C IO device 0 of 1 has the board's DeviceGuid"};
-  edk2check::compare_sequences(c, "bridge's lines during the entry (EDK2's bus driver: one I2C IO device)", want_bridge,
-                               bridge_lines);
+  edk2check::compare_sequences(c, "bridge's lines during " + fw.name, bridge_want, bridge_lines);
+}
+
+// The host run of a driver whose Open the bridge refuses with `status`:
+// the virtual platform's Open fails (with its own status, put back as the
+// bridge's).
+fwcheck::run_record run_open_refused(const fwsim::scenario& sc, uint32_t status) {
+  sim::reset_driver_state();
+  std::unique_ptr<sim::ModelHandle> chip;
+  if (sc.model != nullptr) {
+    chip = sim::make_model(sc.model->name);
+    fwsim::apply_scenario(sc, chip->model());
+  }
+  sim::PlatformOptions options;
+  options.i2c = sim::I2cMode::open_fails;
+  fwcheck::run_record r;
+  {
+    sim::VirtualPlatform p(chip != nullptr ? &chip->model() : nullptr, options);
+    fwcheck::run_calls(p, 1, r);
+  }
+  const std::string from = " I2C " + std::to_string(sim::i2c_open_fail_status) + "\n";
+  const std::string to = " I2C " + std::to_string(status) + "\n";
+  for (std::string* log : {&r.entry_log, &r.start_log}) {
+    std::string out;
+    for (const std::string& l : split_lines(*log)) {
+      std::string line = l + "\n";
+      if (starts_with(line, "Failed to initialize instance ") && line.size() > from.size() &&
+          line.compare(line.size() - from.size(), from.size(), from) == 0) {
+        line.replace(line.size() - from.size(), from.size(), to);
+      }
+      out += line;
+    }
+    *log = out;
+  }
+  return r;
+}
+
+// The consumers' Starts (Consumer.efi) in the log, in order.
+std::vector<part> consumer_starts(const std::string& log) {
+  std::vector<part> starts;
+  bool in = false;
+  for (const std::string& l : split_lines(log)) {
+    if (l == "[consumer] start: begin") {
+      in = true;
+      starts.push_back({"the consumer's Start " + std::to_string(starts.size() + 1), "", ""});
+    } else if (in && starts_with(l, "[consumer] start: status ")) {
+      in = false;
+      starts.back().status = l.substr(std::string("[consumer] start: status ").size());
+    } else if (in) {
+      starts.back().log += l + "\n";
+    }
+  }
+  return starts;
+}
+
+// The Shell's answer to the step typed after "[edk2] step: NAME".
+std::string step_answer(const std::string& log, const std::string& name) {
+  bool after = false;
+  for (const std::string& l : split_lines(log)) {
+    if (l == "[edk2] step: " + name) {
+      after = true;
+    } else if (after &&
+               (starts_with(l, "Disconnect - ") || starts_with(l, "Connect - ") || starts_with(l, "Unload - "))) {
+      return l;
+    }
+  }
+  return "";
 }
 
 std::optional<int> read_arguments(int argc, char** argv, options& o) {
@@ -129,8 +210,8 @@ std::optional<int> read_arguments(int argc, char** argv, options& o) {
       return usage("unknown argument " + a);
     }
   }
-  if (o.scenario.empty() || o.serial.empty() || o.pl061.empty()) {
-    return usage("--scenario, --serial and --pl061 are required");
+  if (o.scenario.empty() || o.serial.empty() || o.pl061.empty() || o.dry_run.empty()) {
+    return usage("--scenario, --serial, --pl061 and --dry-run are required");
   }
   if (o.case_name != "boot" && o.case_name != "reconnect" && o.case_name != "master" && o.case_name != "unload") {
     return usage("--case: \"" + o.case_name + "\" is not boot, reconnect, master or unload");
@@ -154,11 +235,8 @@ int main(int argc, char** argv) {
   }
   const std::optional<std::string> raw = read_file(o.serial);
   const std::optional<std::string> trace = read_file(o.pl061);
-  std::optional<std::string> dry;
-  if (!o.dry_run.empty()) {
-    dry = read_file(o.dry_run);
-  }
-  if (!raw || !trace || (!o.dry_run.empty() && !dry)) {
+  const std::optional<std::string> dry = read_file(o.dry_run);
+  if (!raw || !trace || !dry) {
     std::cerr << "murvane-edk2-check: cannot read " << (!raw ? o.serial : !trace ? o.pl061 : o.dry_run) << "\n";
     return 1;
   }
@@ -192,18 +270,78 @@ int main(int argc, char** argv) {
     c.report.push_back("controller: " + end_line);
   }
 
-  if (o.case_name == "boot") {
-    check_driver_log(c, sc, log);
-    if (!dry) {
-      return usage("--case boot needs --dry-run");
-    }
-    edk2check::compare_sequences(c, "traffic at the master and reset-line changes at the PL061, against the dry run",
-                                 edk2check::dry_run_events(*dry), controller);
-    const comparison p =
-        edk2check::check_pl061(*trace, o.line, o.polarity == "active-low", edk2check::dry_run_reset_levels(*dry));
-    c.ok = c.ok && p.ok;
-    c.report.insert(c.report.end(), p.report.begin(), p.report.end());
+  fwcheck::firmware_record fw = fwcheck::parse_serial(fwcheck::shell_transcript(log));
+  if (!fw.saw_entry) {
+    fail(c, "no driver entry in the log (no \"[fwtest] entry: begin\" ... Murvane.efi loaded line)");
   }
+  const part entry = {"its entry", fw.run.entry_log, fw.run.entry_status};
+  fwcheck::bridge_boot io;
+  io.io_mode = true;
+  const fwcheck::run_record host = fwcheck::run_bridged_on_host(io, sc);
+  const std::string io_line = "MurvaneBridge: I2C IO device 0 of 1 has the board's DeviceGuid";
+  const std::vector<std::string> dry_events = edk2check::dry_run_events(*dry);
+  const std::vector<int> dry_levels = edk2check::dry_run_reset_levels(*dry);
+  // How many bring-ups reach the chip: the traffic and the pulses are the
+  // dry run's, that many times over.
+  unsigned bring_ups = 1;
+  const std::vector<part> starts = consumer_starts(log);
+  auto want_starts = [&](size_t n) {
+    if (starts.size() != n) {
+      fail(c, std::to_string(starts.size()) + " consumer Starts in the log, " + std::to_string(n) + " expected");
+      return false;
+    }
+    return true;
+  };
+  auto want_step = [&](const std::string& name, const std::string& head, const std::string& result) {
+    const std::string a = step_answer(log, name);
+    if (starts_with(a, head) && a.size() >= result.size() &&
+        a.compare(a.size() - result.size(), result.size(), result) == 0) {
+      c.report.push_back("`" + name + "`: " + a);
+    } else {
+      fail(c, "`" + name + "`: expected \"" + head + "... " + result + "\", got \"" + a + "\"");
+    }
+  };
+  if (o.case_name == "boot") {
+    check_part(c, entry, host.entry_log, host.entry_status, {io_line});
+  } else if (o.case_name == "reconnect") {
+    check_part(c, entry, host.entry_log, host.entry_status, {io_line});
+    want_step("disconnect", "Disconnect - ", "Result Success.");
+    want_step("connect", "Connect - ", "Result Success.");
+    if (want_starts(2)) {
+      const fwcheck::run_record refused = run_open_refused(sc, murvane::bridge::status_not_found);
+      check_part(c, starts[0], refused.start_log, refused.start_status,
+                 {"MurvaneBridge: no EFI_I2C_IO_PROTOCOL - Not Found"});
+      check_part(c, starts[1], host.start_log, host.start_status, {io_line});
+    }
+    bring_ups = 2;
+  } else if (o.case_name == "unload") {
+    check_part(c, entry, host.entry_log, host.entry_status, {io_line});
+    // The bridge has no unload function: UEFI's answer is Unsupported, and
+    // its protocols stay, so a later Start brings the chip up again.
+    want_step("unload", "Unload - ", "Result Unsupported.");
+    if (want_starts(1)) {
+      check_part(c, starts[0], host.start_log, host.start_status, {io_line});
+    }
+    bring_ups = 2;
+  } else {  // master
+    const fwcheck::run_record refused = run_open_refused(sc, murvane::bridge::status_host_owned);
+    check_part(c, entry, refused.entry_log, refused.entry_status,
+               {"MurvaneBridge: I2C master 0 is EDK2's I2C host's: build the bridge in io mode"});
+    bring_ups = 0;
+  }
+  std::vector<std::string> want_events;
+  std::vector<int> want_levels;
+  for (unsigned k = 0; k < bring_ups; ++k) {
+    want_events.insert(want_events.end(), dry_events.begin(), dry_events.end());
+    want_levels.insert(want_levels.end(), dry_levels.begin(), dry_levels.end());
+  }
+  edk2check::compare_sequences(c,
+                               "traffic at the master and reset-line changes at the PL061, against the dry run's " +
+                                   std::to_string(bring_ups) + " time(s)",
+                               want_events, controller);
+  const comparison p = edk2check::check_pl061(*trace, o.line, o.polarity == "active-low", want_levels);
+  c.ok = c.ok && p.ok;
+  c.report.insert(c.report.end(), p.report.begin(), p.report.end());
 
   for (const std::string& r : c.report) {
     std::cout << r << "\n";

@@ -51,3 +51,12 @@ foreach(broken depex binaries)
            COMMAND ${edk2_kit_test} --work ${CMAKE_CURRENT_BINARY_DIR}/edk2/kit_fv_broken_${broken} --break ${broken})
 endforeach()
 set_tests_properties(edk2_kit_fv edk2_kit_fv_broken_depex edk2_kit_fv_broken_binaries PROPERTIES LABELS edk2 TIMEOUT 120)
+
+# The bridge where EDK2's stack lives: `disconnect` of the controller (a
+# consumer's Start is refused cleanly, then brings the chip up after
+# `connect`), `unload` of the bridge (refused: it has no unload function, and
+# the chip still comes up), and a master-mode bridge beside EDK2's host
+# (refused with one line naming io mode; no transfer, no pulse).
+murvane_edk2_test(edk2_reconnect_zq3101 "zq3101" --case reconnect)
+murvane_edk2_test(edk2_unload_zq3101 "zq3101" --case unload)
+murvane_edk2_test(edk2_master_refused_zq3201 "zq3201" --case master)
