@@ -24,9 +24,11 @@
 //                      [--polarity active-high|active-low] [--line N]
 //
 // Exit 0 when the boot passes, 1 with the findings when not, 2 on bad use.
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -49,10 +51,9 @@ using fwcheck::split_lines;
 using fwcheck::starts_with;
 
 int usage(const std::string& why) {
-  std::cerr << "murvane-edk2-check: " << why << "\n"
-            << "usage: murvane-edk2-check --scenario TEXT --serial FILE --pl061 FILE --dry-run FILE.jsonl\n"
-            << "                          [--qemu-status N] [--case boot|reconnect|master|unload]\n"
-            << "                          [--polarity active-high|active-low] [--line N]\n";
+  std::cerr << "murvane-edk2-check: " << why
+            << " (usage: --scenario TEXT --serial FILE --pl061 FILE --dry-run FILE.jsonl [--qemu-status N]"
+               " [--case boot|reconnect|master|unload] [--polarity active-high|active-low] [--line N])\n";
   return 2;
 }
 
@@ -179,6 +180,11 @@ std::string step_answer(const std::string& log, const std::string& name) {
 std::optional<int> read_arguments(int argc, char** argv, options& o) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
+    static const char* const known[] = {"--scenario", "--serial",   "--pl061", "--dry-run",
+                                        "--case",     "--polarity", "--line",  "--qemu-status"};
+    if (std::find(std::begin(known), std::end(known), a) == std::end(known)) {
+      return usage("unknown argument " + a);
+    }
     if (i + 1 >= argc) {
       return usage(a + " needs a value");
     }
@@ -199,7 +205,11 @@ std::optional<int> read_arguments(int argc, char** argv, options& o) {
       char* end = nullptr;
       const long n = std::strtol(v.c_str(), &end, 10);
       if (v.empty() || *end != '\0' || n < 0 || n > 255 || (a == "--line" && n > 7)) {
-        return usage(a + ": \"" + v + "\" is not a number in range");
+        std::string why = a;
+        why += ": \"";
+        why += v;
+        why += "\" is not a number in range";
+        return usage(why);
       }
       if (a == "--line") {
         o.line = static_cast<unsigned>(n);

@@ -43,18 +43,21 @@ TEST(Edk2DryRun, SequencesThatDifferFailAtTheFirstDifference) {
 }
 
 // QEMU's PL061 trace lines, as its trace events print them.
+std::string hex(unsigned v) {
+  static const char* digits = "0123456789abcdef";
+  std::string s;
+  do {
+    s.insert(s.begin(), digits[v & 0xF]);
+    v >>= 4;
+  } while (v != 0);
+  return "0x" + s;
+}
 std::string update(unsigned dir, unsigned data) {
-  char line[160];
-  std::snprintf(line, sizeof(line),
-                "pl061_update /machine/unattached/device[6] GPIODIR 0x%x GPIODATA 0x%x pullups 0x0 floating 0x0\n", dir,
-                data);
-  return line;
+  return "pl061_update /machine/unattached/device[6] GPIODIR " + hex(dir) + " GPIODATA " + hex(data) +
+         " pullups 0x0 floating 0x0\n";
 }
 std::string write(unsigned offset, unsigned value) {
-  char line[120];
-  std::snprintf(line, sizeof(line), "pl061_write /machine/unattached/device[6] offset 0x%x value 0x%x\n", offset,
-                value);
-  return line;
+  return "pl061_write /machine/unattached/device[6] offset " + hex(offset) + " value " + hex(value) + "\n";
 }
 
 // EDK2's PL061GpioDxe: the direction bit first, then the data register
