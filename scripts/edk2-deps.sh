@@ -28,6 +28,10 @@ dsc="$here/../testbench/edk2/MurvaneEdk2Drivers.dsc"
 cache="${MURVANE_EDK2_CACHE:-/var/cache/murvane-edk2}"
 mkdir -p "$cache"
 
+# One build at a time: another run waits here, then finds it done.
+exec 9>"$cache/.lock"
+flock 9
+
 dsc_hash=$(sha256sum "$dsc" | cut -c1-16)
 if [ -f "$cache/current/ready" ] && [ "$(cat "$cache/current/ready")" = "$dsc_hash" ] &&
   [ -f "$cache/current/I2cDxe.efi" ] && [ -f "$cache/current/PL061GpioDxe.efi" ] &&

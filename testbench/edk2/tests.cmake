@@ -1,23 +1,11 @@
 # The boots through EDK2's own I2C stack and GPIO driver (included at the end
-# of testbench/qemu/host.cmake, with the firmware images and tests on): the
-# checker, its unit tests, and one QEMU boot per case, label edk2
-# (`ctest -L edk2`). EDK2's drivers come from scripts/edk2-deps.sh.
+# of testbench/qemu/host.cmake, with the firmware images and tests on): one
+# QEMU boot per case, label edk2 (`ctest -L edk2`), judged by
+# murvane-edk2-check (checker.cmake). EDK2's drivers come from
+# scripts/edk2-deps.sh.
 set(MURVANE_EDK2_DRIVERS /var/cache/murvane-edk2/current CACHE PATH
     "EDK2's I2cDxe.efi and PL061GpioDxe.efi, built by scripts/edk2-deps.sh")
 set(edk2_dir ${PROJECT_SOURCE_DIR}/testbench/edk2)
-
-add_library(murvane_edk2check STATIC ${edk2_dir}/edk2_check.cpp)
-target_include_directories(murvane_edk2check PUBLIC ${PROJECT_SOURCE_DIR})
-target_compile_options(murvane_edk2check PRIVATE ${MURVANE_WARNINGS})
-target_link_libraries(murvane_edk2check PUBLIC murvane_fwcheck nlohmann_json::nlohmann_json)
-add_executable(murvane-edk2-check ${edk2_dir}/edk2_check_main.cpp)
-target_compile_options(murvane-edk2-check PRIVATE ${MURVANE_WARNINGS})
-target_link_libraries(murvane-edk2-check PRIVATE murvane_edk2check)
-
-add_executable(test_edk2_check ${PROJECT_SOURCE_DIR}/tests/edk2/test_edk2_check.cpp)
-target_compile_options(test_edk2_check PRIVATE ${MURVANE_WARNINGS})
-target_link_libraries(test_edk2_check PRIVATE murvane_edk2check GTest::gtest_main)
-gtest_discover_tests(test_edk2_check DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
 
 set(MURVANE_EDK2_COMMON
     --images ${MURVANE_EFI_IMAGES} --edk2 ${MURVANE_EDK2_DRIVERS} --checker $<TARGET_FILE:murvane-edk2-check>

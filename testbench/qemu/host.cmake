@@ -25,6 +25,9 @@ if(MURVANE_TESTS)
   gtest_discover_tests(test_fw_check DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
 endif()
 
+# The checker of the boots through EDK2's own I2C stack (testbench/edk2/).
+include(${PROJECT_SOURCE_DIR}/testbench/edk2/checker.cmake)
+
 # The bridge (bridge) and the fake board's bus, as the host
 # library the bridge's unit tests drive.
 add_library(murvane_bridge STATIC ${PROJECT_SOURCE_DIR}/bridge/bridge.cpp fake_board/fake_bus.cpp)
