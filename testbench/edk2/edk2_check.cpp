@@ -1,10 +1,14 @@
 // The checks of murvane-edk2-check (edk2_check.h).
 #include "testbench/edk2/edk2_check.h"
 
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <regex>
 #include <sstream>
+
+#include "sim/model_factory.h"
+#include "sim/virtual_platform.h"
 
 namespace edk2check {
 
@@ -170,6 +174,72 @@ comparison check_pl061(const std::string& trace, unsigned line, bool active_low,
     fail(c, "PL061: " + o);
   }
   return c;
+}
+
+// The host run of a driver whose Open the bridge refuses with `status`:
+// the virtual platform's Open fails (with its own status, put back as the
+// bridge's).
+fwcheck::run_record run_open_refused(const fwsim::scenario& sc, uint32_t status) {
+  sim::reset_driver_state();
+  std::unique_ptr<sim::ModelHandle> chip;
+  if (sc.model != nullptr) {
+    chip = sim::make_model(sc.model->name);
+    fwsim::apply_scenario(sc, chip->model());
+  }
+  sim::PlatformOptions options;
+  options.i2c = sim::I2cMode::open_fails;
+  fwcheck::run_record r;
+  {
+    sim::VirtualPlatform p(chip != nullptr ? &chip->model() : nullptr, options);
+    fwcheck::run_calls(p, 1, r);
+  }
+  const std::string from = " I2C " + std::to_string(sim::i2c_open_fail_status) + "\n";
+  const std::string to = " I2C " + std::to_string(status) + "\n";
+  for (std::string* log : {&r.entry_log, &r.start_log}) {
+    std::string out;
+    for (const std::string& l : split_lines(*log)) {
+      std::string line = l + "\n";
+      if (starts_with(line, "Failed to initialize instance ") && line.size() > from.size() &&
+          line.compare(line.size() - from.size(), from.size(), from) == 0) {
+        line.replace(line.size() - from.size(), from.size(), to);
+      }
+      out += line;
+    }
+    *log = out;
+  }
+  return r;
+}
+
+// The consumers' Starts (Consumer.efi) in the log, in order.
+std::vector<part> consumer_starts(const std::string& log) {
+  std::vector<part> starts;
+  bool in = false;
+  for (const std::string& l : split_lines(log)) {
+    if (l == "[consumer] start: begin") {
+      in = true;
+      starts.push_back({"the consumer's Start " + std::to_string(starts.size() + 1), "", ""});
+    } else if (in && starts_with(l, "[consumer] start: status ")) {
+      in = false;
+      starts.back().status = l.substr(std::string("[consumer] start: status ").size());
+    } else if (in) {
+      starts.back().log += l + "\n";
+    }
+  }
+  return starts;
+}
+
+// The Shell's answer to the step typed after "[edk2] step: NAME".
+std::string step_answer(const std::string& log, const std::string& name) {
+  bool after = false;
+  for (const std::string& l : split_lines(log)) {
+    if (l == "[edk2] step: " + name) {
+      after = true;
+    } else if (after &&
+               (starts_with(l, "Disconnect - ") || starts_with(l, "Connect - ") || starts_with(l, "Unload - "))) {
+      return l;
+    }
+  }
+  return "";
 }
 
 }  // namespace edk2check

@@ -36,4 +36,24 @@ std::vector<int> dry_run_reset_levels(const std::string& jsonl);
 fwcheck::comparison check_pl061(const std::string& trace, unsigned line, bool active_low,
                                 const std::vector<int>& reset_levels);
 
+// A part of the driver's output in a boot: its entry, or a consumer's Start.
+struct part {
+  std::string name;
+  std::string log;     // the lines printed meanwhile
+  std::string status;  // the call's status, as the log names it
+};
+
+// The Starts the kit's C consumer (Consumer.efi) made in a stripped serial
+// log, in order: what was printed between its "[consumer] start: begin" and
+// "[consumer] start: status S" lines, and S.
+std::vector<part> consumer_starts(const std::string& log);
+
+// The Shell's answer ("Disconnect - ...", "Connect - ...", "Unload - ...")
+// to the step typed after the line "[edk2] step: NAME"; empty when none.
+std::string step_answer(const std::string& log, const std::string& name);
+
+// The host run of a driver whose bus Open the bridge refuses with `status`
+// (the virtual platform's Open fails, its status put back as the bridge's).
+fwcheck::run_record run_open_refused(const fwsim::scenario& sc, uint32_t status);
+
 }  // namespace edk2check

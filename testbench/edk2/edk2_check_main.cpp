@@ -36,9 +36,6 @@
 #include <vector>
 
 #include "bridge/bridge.h"
-#include "sim/harness.h"
-#include "sim/model_factory.h"
-#include "sim/virtual_platform.h"
 #include "testbench/edk2/edk2_check.h"
 #include "testbench/qemu/bridge_check.h"
 #include "testbench/qemu/fw_check.h"
@@ -78,11 +75,7 @@ struct options {
 // A part of the driver's output (its entry, or a consumer's Start): the
 // driver's own lines against the host's, the bridge's lines apart, and the
 // status.
-struct part {
-  std::string name;
-  std::string log;
-  std::string status;
-};
+using edk2check::part;
 
 void check_part(comparison& c, const part& fw, const std::string& host_log, const std::string& host_status,
                 const std::vector<std::string>& bridge_want) {
@@ -109,72 +102,6 @@ void check_part(comparison& c, const part& fw, const std::string& host_log, cons
     fail(c, fw.name + ": status " + fw.status + ", the host run's " + host_status);
   }
   edk2check::compare_sequences(c, "bridge's lines during " + fw.name, bridge_want, bridge_lines);
-}
-
-// The host run of a driver whose Open the bridge refuses with `status`:
-// the virtual platform's Open fails (with its own status, put back as the
-// bridge's).
-fwcheck::run_record run_open_refused(const fwsim::scenario& sc, uint32_t status) {
-  sim::reset_driver_state();
-  std::unique_ptr<sim::ModelHandle> chip;
-  if (sc.model != nullptr) {
-    chip = sim::make_model(sc.model->name);
-    fwsim::apply_scenario(sc, chip->model());
-  }
-  sim::PlatformOptions options;
-  options.i2c = sim::I2cMode::open_fails;
-  fwcheck::run_record r;
-  {
-    sim::VirtualPlatform p(chip != nullptr ? &chip->model() : nullptr, options);
-    fwcheck::run_calls(p, 1, r);
-  }
-  const std::string from = " I2C " + std::to_string(sim::i2c_open_fail_status) + "\n";
-  const std::string to = " I2C " + std::to_string(status) + "\n";
-  for (std::string* log : {&r.entry_log, &r.start_log}) {
-    std::string out;
-    for (const std::string& l : split_lines(*log)) {
-      std::string line = l + "\n";
-      if (starts_with(line, "Failed to initialize instance ") && line.size() > from.size() &&
-          line.compare(line.size() - from.size(), from.size(), from) == 0) {
-        line.replace(line.size() - from.size(), from.size(), to);
-      }
-      out += line;
-    }
-    *log = out;
-  }
-  return r;
-}
-
-// The consumers' Starts (Consumer.efi) in the log, in order.
-std::vector<part> consumer_starts(const std::string& log) {
-  std::vector<part> starts;
-  bool in = false;
-  for (const std::string& l : split_lines(log)) {
-    if (l == "[consumer] start: begin") {
-      in = true;
-      starts.push_back({"the consumer's Start " + std::to_string(starts.size() + 1), "", ""});
-    } else if (in && starts_with(l, "[consumer] start: status ")) {
-      in = false;
-      starts.back().status = l.substr(std::string("[consumer] start: status ").size());
-    } else if (in) {
-      starts.back().log += l + "\n";
-    }
-  }
-  return starts;
-}
-
-// The Shell's answer to the step typed after "[edk2] step: NAME".
-std::string step_answer(const std::string& log, const std::string& name) {
-  bool after = false;
-  for (const std::string& l : split_lines(log)) {
-    if (l == "[edk2] step: " + name) {
-      after = true;
-    } else if (after &&
-               (starts_with(l, "Disconnect - ") || starts_with(l, "Connect - ") || starts_with(l, "Unload - "))) {
-      return l;
-    }
-  }
-  return "";
 }
 
 std::optional<int> read_arguments(int argc, char** argv, options& o) {
@@ -294,7 +221,7 @@ int main(int argc, char** argv) {
   // How many bring-ups reach the chip: the traffic and the pulses are the
   // dry run's, that many times over.
   unsigned bring_ups = 1;
-  const std::vector<part> starts = consumer_starts(log);
+  const std::vector<part> starts = edk2check::consumer_starts(log);
   auto want_starts = [&](size_t n) {
     if (starts.size() != n) {
       fail(c, std::to_string(starts.size()) + " consumer Starts in the log, " + std::to_string(n) + " expected");
@@ -303,7 +230,7 @@ int main(int argc, char** argv) {
     return true;
   };
   auto want_step = [&](const std::string& name, const std::string& head, const std::string& result) {
-    const std::string a = step_answer(log, name);
+    const std::string a = edk2check::step_answer(log, name);
     if (starts_with(a, head) && a.size() >= result.size() &&
         a.compare(a.size() - result.size(), result.size(), result) == 0) {
       c.report.push_back("`" + name + "`: " + a);
@@ -318,7 +245,7 @@ int main(int argc, char** argv) {
     want_step("disconnect", "Disconnect - ", "Result Success.");
     want_step("connect", "Connect - ", "Result Success.");
     if (want_starts(2)) {
-      const fwcheck::run_record refused = run_open_refused(sc, murvane::bridge::status_not_found);
+      const fwcheck::run_record refused = edk2check::run_open_refused(sc, murvane::bridge::status_not_found);
       check_part(c, starts[0], refused.start_log, refused.start_status,
                  {"MurvaneBridge: no EFI_I2C_IO_PROTOCOL - Not Found"});
       check_part(c, starts[1], host.start_log, host.start_status, {io_line});
@@ -334,7 +261,7 @@ int main(int argc, char** argv) {
     }
     bring_ups = 2;
   } else {  // master
-    const fwcheck::run_record refused = run_open_refused(sc, murvane::bridge::status_host_owned);
+    const fwcheck::run_record refused = edk2check::run_open_refused(sc, murvane::bridge::status_host_owned);
     check_part(c, entry, refused.entry_log, refused.entry_status,
                {"MurvaneBridge: I2C master 0 is EDK2's I2C host's: build the bridge in io mode"});
     bring_ups = 0;

@@ -4,10 +4,16 @@
 // the boot it must reject.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "sim/harness.h"
+#include "sim/model_factory.h"
+#include "sim/virtual_platform.h"
 #include "testbench/edk2/edk2_check.h"
+#include "tests/model_lists.h"
 
 namespace {
 
@@ -102,6 +108,83 @@ TEST(Edk2Pl061, APulseMoreOrLessThanTheDryRunFails) {
   EXPECT_FALSE(edk2check::check_pl061(pulse(5, false) + pulse(5, false), 5, false, {0, 1}).ok);
   EXPECT_FALSE(edk2check::check_pl061(pulse(5, false), 5, false, {0, 1, 0, 1}).ok);
   EXPECT_FALSE(edk2check::check_pl061("pl061_reset /machine/unattached/device[6] reset\n", 5, false, {0, 1}).ok);
+}
+
+// Every family's bring-up, as the virtual platform traces it in the dry
+// run's jsonl, turned into the controller's lines: one line per transfer,
+// the reset line held then released once, in the order of the trace.
+TEST(Edk2DryRun, EveryFamilysBringUpTurnsIntoOneLinePerTransfer) {
+  for (const std::string& model : murvane_test::first_model_of_each_family()) {
+    SCOPED_TRACE(model);
+    sim::reset_driver_state();
+    auto chip = sim::make_model(model);
+    sim::VirtualPlatform p(&chip->model());
+    ASSERT_EQ(sim::call_entry(p), EFI_SUCCESS);
+    std::ostringstream jsonl;
+    sim::write_jsonl(jsonl, p.events());
+    const std::vector<std::string> lines = edk2check::dry_run_events(jsonl.str());
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "reset line: held");
+    EXPECT_EQ(lines[1], "reset line: released");
+    const auto transfers = static_cast<uint64_t>(
+        std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("i2c: 5A ", 0) == 0; }));
+    EXPECT_EQ(transfers, p.counters().reads + p.counters().writes);
+    EXPECT_EQ(lines.size(), transfers + 2);
+    EXPECT_EQ(edk2check::dry_run_reset_levels(jsonl.str()), (std::vector<int>{0, 1}));
+  }
+}
+
+// The host run that stands for a bring-up whose Open the bridge refused:
+// the driver's open-failure line carries the bridge's status, and no
+// transfer is made.
+TEST(Edk2OpenRefused, TheDriversLineCarriesTheBridgesStatus) {
+  for (const std::string& model : murvane_test::first_model_of_each_family()) {
+    SCOPED_TRACE(model);
+    fwsim::scenario sc = {};
+    ASSERT_EQ(fwsim::parse_scenario(model.c_str(), model.size(), &sc), fwsim::parse_status::ok);
+    const fwcheck::run_record r = edk2check::run_open_refused(sc, 15);
+    EXPECT_NE(r.entry_log.find(" I2C 15\n"), std::string::npos) << r.entry_log;
+    EXPECT_NE(r.start_log.find(" I2C 15\n"), std::string::npos) << r.start_log;
+    EXPECT_EQ(r.start_log.find(" I2C 3\n"), std::string::npos) << r.start_log;
+    EXPECT_EQ(r.traffic, "traffic: 0 reads, 0 writes, 0 stalls, 0 us stalled");
+  }
+}
+
+const std::string shell_log = R"(FS0:\> echo "[edk2] step: disconnect"
+[edk2] step: disconnect
+FS0:\> disconnect BA
+Disconnect - (BA,5EB27232,5EB25598) Result Success.
+FS0:\> Consumer.efi
+[consumer] Murvane C consumer
+[consumer] protocol: revision 0x00010005 ok
+[consumer] start: begin
+Murvane: zq uefi driver version is v1.5.0
+MurvaneBridge: no EFI_I2C_IO_PROTOCOL - Not Found
+
+[consumer] start: status Device Error
+[edk2] step: connect
+FS0:\> connect BA
+Connect - Handle [BA] Result Success.
+[consumer] start: begin
+Murvane: detected zq3101.
+[consumer] start: status Success
+)";
+
+TEST(Edk2ShellLog, ConsumerStartsInOrderWithTheirLinesAndStatus) {
+  const std::vector<edk2check::part> starts = edk2check::consumer_starts(shell_log);
+  ASSERT_EQ(starts.size(), 2u);
+  EXPECT_EQ(starts[0].log,
+            "Murvane: zq uefi driver version is v1.5.0\nMurvaneBridge: no EFI_I2C_IO_PROTOCOL - Not Found\n\n");
+  EXPECT_EQ(starts[0].status, "Device Error");
+  EXPECT_EQ(starts[1].log, "Murvane: detected zq3101.\n");
+  EXPECT_EQ(starts[1].status, "Success");
+}
+
+TEST(Edk2ShellLog, AStepsAnswerIsTheShellsLineAfterIt) {
+  EXPECT_EQ(edk2check::step_answer(shell_log, "disconnect"), "Disconnect - (BA,5EB27232,5EB25598) Result Success.");
+  EXPECT_EQ(edk2check::step_answer(shell_log, "connect"), "Connect - Handle [BA] Result Success.");
+  // A step that was never typed has no answer, even with answers around.
+  EXPECT_EQ(edk2check::step_answer(shell_log, "unload"), "");
 }
 
 }  // namespace
