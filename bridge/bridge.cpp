@@ -69,6 +69,12 @@ uint32_t open_master() {
     log_error("MurvaneBridge: I2C master %d chosen, %d found\n", index, count);
     return status_not_found;
   }
+  // Transactions behind the back of EDK2's host driver would break into
+  // its queue: on its stack the bridge goes through the bus driver's I2C IO.
+  if (protocol_on(handles[index], pi::EFI_I2C_HOST_PROTOCOL_GUID) != nullptr) {
+    log_error("MurvaneBridge: I2C master %d is EDK2's I2C host's: build the bridge in io mode\n", index);
+    return status_host_owned;
+  }
   const auto* master =
       static_cast<const pi::EFI_I2C_MASTER_PROTOCOL*>(protocol_on(handles[index], pi::EFI_I2C_MASTER_PROTOCOL_GUID));
   if (master == nullptr) {

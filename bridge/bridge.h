@@ -8,7 +8,9 @@
 // firmware service is reached through the support tables (platform/).
 //
 // What the driver's calls become:
-//   Open(instance)        master mode: pick the master, Reset, SetBusFrequency
+//   Open(instance)        master mode: pick the master (refused when EDK2's
+//                         I2C host drives it: its handle carries
+//                         EFI_I2C_HOST_PROTOCOL), Reset, SetBusFrequency
 //                         with the board's kHz x 1000, log the rate the
 //                         controller set; I2C IO mode: find the device whose
 //                         DeviceGuid is the board's.
@@ -59,6 +61,7 @@ inline constexpr uint32_t status_bad_request = 2;   // Invalid Parameter: not a 
 inline constexpr uint32_t status_tpl_too_high = 3;  // Unsupported: called above TPL_CALLBACK
 inline constexpr uint32_t status_not_open = 6;      // Not Ready: no successful Open yet
 inline constexpr uint32_t status_not_found = 14;    // Not Found: no master / device to open
+inline constexpr uint32_t status_host_owned = 15;   // Access Denied: EDK2's I2C host drives that master
 
 // The bus status for a request whose call returned `returned` and whose
 // *I2cStatus holds `i2c_status` (pre-set to EFI_SUCCESS by the bridge).

@@ -115,6 +115,10 @@ inline constexpr EFI_GUID EFI_I2C_MASTER_PROTOCOL_GUID = {
 // {B60A3E6B-18C4-46E5-A29A-C9A10665A28E}
 inline constexpr EFI_GUID EFI_I2C_IO_PROTOCOL_GUID = {
     0xB60A3E6B, 0x18C4, 0x46E5, {0xA2, 0x9A, 0xC9, 0xA1, 0x06, 0x65, 0xA2, 0x8E}};
+// {A5AAB9E3-C727-48CD-8BBF-427233854948}: EDK2's generic I2C host driver
+// installs it on the controller handle whose master it drives.
+inline constexpr EFI_GUID EFI_I2C_HOST_PROTOCOL_GUID = {
+    0xA5AAB9E3, 0xC727, 0x48CD, {0x8B, 0xBF, 0x42, 0x72, 0x33, 0x85, 0x49, 0x48}};
 // {17A0A3D7-C0A5-4635-BBD5-072187DFE2EE}
 inline constexpr EFI_GUID EMBEDDED_GPIO_PROTOCOL_GUID = {
     0x17A0A3D7, 0xC0A5, 0x4635, {0xBB, 0xD5, 0x07, 0x21, 0x87, 0xDF, 0xE2, 0xEE}};

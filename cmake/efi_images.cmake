@@ -148,3 +148,6 @@ murvane_efi_image(murvane_efi_console_recorder OUTPUT_NAME ConRecord ENTRY conso
                   SUBSYSTEM efi_boot_service_driver OBJECTS murvane_efi_console_recorder_main ${MURVANE_EFI_TEST_LIBS})
 murvane_efi_image(murvane_efi_enroll_db OUTPUT_NAME EnrollDb ENTRY enroll_db_main SUBSYSTEM efi_application
                   OBJECTS murvane_efi_enroll_db_main ${MURVANE_EFI_TEST_LIBS})
+
+# The boots through EDK2's own I2C stack (testbench/edk2/).
+include(${PROJECT_SOURCE_DIR}/testbench/edk2/images.cmake)

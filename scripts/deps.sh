@@ -12,6 +12,7 @@ packages=(
   sigrok-cli librsvg2-bin
   sbsigntool u-boot-qemu openssl efitools python3
   g++-aarch64-linux-gnu g++-arm-linux-gnueabihf cpio qemu-user-static
+  dpkg-dev make uuid-dev
 )
 
 sudo_cmd=()
@@ -34,3 +35,7 @@ fi
 # into a cache folder, never installed; the firmware tests keep the installed
 # QEMU.
 "${sudo_cmd[@]}" "$(dirname "$0")/rig-deps.sh"
+
+# EDK2's own I2C stack and PL061 GPIO driver (testbench/edk2/), built with
+# EDK2's build from Debian's edk2 source package in a cache folder.
+"${sudo_cmd[@]}" "$(dirname "$0")/edk2-deps.sh"

@@ -25,6 +25,9 @@ if(MURVANE_TESTS)
   gtest_discover_tests(test_fw_check DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
 endif()
 
+# The checker of the boots through EDK2's own I2C stack (testbench/edk2/).
+include(${PROJECT_SOURCE_DIR}/testbench/edk2/checker.cmake)
+
 # The bridge (bridge) and the fake board's bus, as the host
 # library the bridge's unit tests drive.
 add_library(murvane_bridge STATIC ${PROJECT_SOURCE_DIR}/bridge/bridge.cpp fake_board/fake_bus.cpp)
@@ -247,3 +250,6 @@ set_tests_properties(firmware_bridge_settings PROPERTIES LABELS script)
 
 # Load options, and Secure Boot with a key enrolled at test time.
 include(load_options_and_own_key.cmake)
+
+# The boots through EDK2's own I2C stack (testbench/edk2/).
+include(${PROJECT_SOURCE_DIR}/testbench/edk2/tests.cmake)

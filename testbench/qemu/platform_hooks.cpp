@@ -27,8 +27,12 @@ bool from_watched(uintptr_t from) {
 
 using stall_fn = EFI_STATUS(EFIAPI*)(UINTN microseconds);
 constinit stall_fn original_stall = nullptr;
+constinit void (*stall_observer)() = nullptr;
 
 EFI_STATUS EFIAPI counted_stall(UINTN microseconds) {
+  if (stall_observer != nullptr) {
+    stall_observer();
+  }
   if (from_watched(reinterpret_cast<uintptr_t>(__builtin_return_address(0)))) {
     ++counters->Stalls;
     counters->StallUs += microseconds;
@@ -133,5 +137,7 @@ EFI_STATUS EFIAPI watch_image(const void* base, UINT64 size) {
 }
 
 size_t watched_images() { return watched_count; }
+
+void observe_stalls(void (*before)()) { stall_observer = before; }
 
 }  // namespace fwhooks

@@ -42,4 +42,9 @@ EFI_STATUS EFIAPI watch_image(const void* base, UINT64 size);
 // How many images are watched.
 size_t watched_images();
 
+// Calls `before` at the start of every Stall, before it is counted (a
+// platform that learns of pin changes from the hardware looks at them then,
+// at the time the pin was set). Null: nothing is called.
+void observe_stalls(void (*before)());
+
 }  // namespace fwhooks

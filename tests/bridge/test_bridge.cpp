@@ -4,6 +4,7 @@
 // chip model behind it, in a small table of boot services.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -55,6 +56,9 @@ struct fake_device {
 struct test_board {
   EFI_TPL tpl = pi::TPL_APPLICATION;
   std::vector<std::pair<EFI_GUID, void*>> handles;  // one protocol each: enough here
+  // ... and the handles that carry EFI_I2C_HOST_PROTOCOL too (EDK2's host
+  // driver manages their master).
+  std::vector<EFI_HANDLE> host_managed;
   std::vector<seen_request> requests;
   std::vector<std::pair<UINTN, pi::EMBEDDED_GPIO_MODE>> gpio_sets;
   std::vector<std::string> log;
@@ -164,6 +168,11 @@ EFI_STATUS EFIAPI locate_handle(EFI_LOCATE_SEARCH_TYPE search, const EFI_GUID* g
 
 EFI_STATUS EFIAPI handle_protocol(EFI_HANDLE handle, const EFI_GUID* guid, void** iface) {
   auto* h = static_cast<std::pair<EFI_GUID, void*>*>(handle);
+  if (guid_equal(*guid, pi::EFI_I2C_HOST_PROTOCOL_GUID) &&
+      std::find(g_board->host_managed.begin(), g_board->host_managed.end(), handle) != g_board->host_managed.end()) {
+    *iface = &g_board->host_managed;  // an interface of EDK2's host: never called
+    return EFI_SUCCESS;
+  }
   if (!guid_equal(h->first, *guid)) {
     return EFI_UNSUPPORTED;
   }
@@ -397,6 +406,25 @@ TEST_F(Bridge, OpenPicksTheMasterTheBoardNames) {
     ASSERT_EQ(b_.log.size(), 1u);
     EXPECT_EQ(b_.log[0], r.line);
   }
+}
+
+// Beside EDK2's I2C host, a master-mode bridge would send transactions the
+// host's queue knows nothing of: it refuses, names io mode, touches nothing.
+TEST_F(Bridge, MasterModeRefusesAMasterThatEdk2sHostDrives) {
+  make_board(2, "zq3201");
+  b_.host_managed.push_back(&b_.handles[1]);
+  EXPECT_EQ(open(board(bridge_mode::master, 1)), status_host_owned);
+  EXPECT_EQ(opened_master(), nullptr);
+  ASSERT_EQ(b_.log.size(), 1u);
+  EXPECT_EQ(b_.log[0], "MurvaneBridge: I2C master 1 is EDK2's I2C host's: build the bridge in io mode\n");
+  EXPECT_TRUE(b_.masters[1].calls.empty());
+  uint8_t value = 0;
+  EXPECT_EQ(read(0x00, &value), status_not_open);
+  EXPECT_TRUE(b_.requests.empty());
+  // The other master, which no host driver manages, is taken as before.
+  b_.log.clear();
+  EXPECT_EQ(open(board(bridge_mode::master, 0)), 0u);
+  EXPECT_EQ(opened_master(), &b_.masters[0].proto);
 }
 
 TEST_F(Bridge, IoModeBindsTheDeviceWithTheBoardsGuid) {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# --help on the two test scripts a newcomer runs first, scripts/test.sh and
-# testbench/qemu/qemu_test.sh: usage on standard output, exit 0, and nothing
-# started. Every tool they could start (package installation, the build,
+# --help on the test scripts a newcomer runs first, scripts/test.sh,
+# testbench/qemu/qemu_test.sh and testbench/edk2/edk2_boot.sh: usage on
+# standard output, exit 0, and nothing started. Every tool they could start (package installation, the build,
 # QEMU, the checker) is replaced by a stand-in that notes its call; none may
 # be called. An unknown argument is one line and exit 2.
 # usage: help_test.sh SOURCE_DIR WORK_DIR
@@ -17,7 +17,7 @@ done
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-for script in scripts/test.sh testbench/qemu/qemu_test.sh; do
+for script in scripts/test.sh testbench/qemu/qemu_test.sh testbench/edk2/edk2_boot.sh; do
   rm -f "$work/called"
   status=0
   PATH="$work/bin:$PATH" bash "$src/$script" --help >"$work/out" 2>"$work/err" || status=$?
