@@ -764,8 +764,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"NoSuchLine", [](FakeBoard& b) { b.options().gpio_line = 54; },
                 "/dev/gpiochip0 (model-gpio) has 54 lines: there is no line 54"},
         Refused{"AdapterAbilitiesUnknown", [](FakeBoard& b) { b.kernel().ioctl_errno[ioctl_i2c_funcs] = ENOTTY; },
-                "cannot ask /dev/i2c-5 what it can do (I2C_FUNCS): ENOTTY: Inappropriate ioctl for device (is it "
-                "an i2c-dev device?)"},
+                "/dev/i2c-5 is not an i2c-dev device: it does not answer I2C_FUNCS (ENOTTY: Inappropriate ioctl "
+                "for device)"},
         Refused{"GpioChipInfoFails", [](FakeBoard& b) { b.kernel().ioctl_errno[GPIO_GET_CHIPINFO_IOCTL] = ENOTTY; },
                 "cannot ask /dev/gpiochip0 about its lines (GPIO_GET_CHIPINFO_IOCTL): ENOTTY: Inappropriate ioctl "
                 "for device (is it a GPIO character device?)"},
@@ -1159,7 +1159,7 @@ TEST(BoardCommandLines, TraceToStandardOutputIsTheTraceAlone) {
 struct BadOption {
   const char* name;
   std::vector<std::string> args;
-  const char* starts;
+  std::string starts;
 };
 
 class BoardCommandRefuses : public ::testing::TestWithParam<BadOption> {};
@@ -1242,7 +1242,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadOption{"MissingBusDevice",
                   {"--bus", "/nonexistent/i2c-3", "--yes"},
                   "murvane-board: cannot open /nonexistent/i2c-3: ENOENT"},
-        BadOption{"NotAnI2cDevice", {"--bus", not_a_bus, "--yes"}, "murvane-board: cannot ask "}),
+        BadOption{"NotAnI2cDevice",
+                  {"--bus", not_a_bus, "--yes"},
+                  "murvane-board: " + not_a_bus + " is not an i2c-dev device: it does not answer I2C_FUNCS"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 #endif  // MURVANE_BOARD_COMMAND

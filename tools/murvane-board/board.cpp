@@ -151,7 +151,9 @@ void Board::choose_mode() {
   unsigned long functions = 0;
   const int f = system_.ioctl(bus_fd_, I2C_FUNCS, &functions);
   if (f < 0) {
-    refuse("cannot ask " + bus + " what it can do (I2C_FUNCS): " + system_text(-f) + " (is it an i2c-dev device?)");
+    // Every i2c-dev device answers I2C_FUNCS: a file that does not is some
+    // other device (a GPIO chip given as the bus, /dev/null).
+    refuse(bus + " is not an i2c-dev device: it does not answer I2C_FUNCS (" + system_text(-f) + ")");
   }
   constexpr unsigned long byte_data = I2C_FUNC_SMBUS_READ_BYTE_DATA | I2C_FUNC_SMBUS_WRITE_BYTE_DATA;
   if ((functions & I2C_FUNC_I2C) != 0) {
