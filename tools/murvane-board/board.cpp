@@ -127,8 +127,10 @@ void Board::open_bus() {
   const std::string address = hex2(options_.address);
   const std::optional<uint32_t> n = bus_number(bus);
   if (!n.has_value()) {
-    refuse("cannot tell which bus " + bus + " is (give it as /dev/i2c-N), so cannot check that no kernel driver " +
-           "owns " + address);
+    // The number in an i2c-dev device's name is the bus the kernel's sysfs
+    // knows it by: without it no bound driver can be ruled out.
+    refuse(bus + " is not an i2c-dev device (/dev/i2c-N): give the chip's bus by that name, so that no kernel " +
+           "driver that owns " + address + " on it is missed");
   }
   const std::string link = driver_link(*n, options_.address);
   if (system_.exists(link)) {
