@@ -30,9 +30,7 @@ if(MURVANE_TESTS)
   target_compile_options(test_fw_check PRIVATE ${MURVANE_WARNINGS})
   target_link_libraries(test_fw_check PRIVATE murvane_fwcheck GTest::gtest_main)
   gtest_discover_tests(test_fw_check DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
-endif()
 
-if(MURVANE_TESTS)
   # The bridge (bridge/) on the fake board's bus.
   add_executable(test_bridge ${PROJECT_SOURCE_DIR}/tests/bridge/test_bridge.cpp)
   target_compile_options(test_bridge PRIVATE ${MURVANE_WARNINGS})
