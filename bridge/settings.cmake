@@ -4,8 +4,8 @@
 # (cmake/board_settings.cmake); docs/porting.md, "On a board with EDK2's I2C
 # stack", says when to choose what.
 #
-# Included by testbench/qemu/CMakeLists.txt in the host build and in the UEFI
-# cross build; the host build hands them on to its sub-build.
+# Included by CMakeLists.txt in the host build and in the UEFI cross build;
+# the host build hands them on to its sub-build (cmake/efi_subbuild.cmake).
 
 set(MURVANE_BRIDGE_MODE "master" CACHE STRING
     "MurvaneBridge.efi: master (EFI_I2C_MASTER_PROTOCOL) or io (the EFI_I2C_IO_PROTOCOL of one device)")

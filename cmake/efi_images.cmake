@@ -77,11 +77,16 @@ murvane_efi_image(murvane_efi_consumer OUTPUT_NAME Consumer ENTRY ConsumerMain S
 # MurvaneBridge.efi (bridge): the driver's platform protocols on a
 # stock EDK2 board's I2C stack and GPIO. Its own runtime and support: the
 # memory routines, the stack-guard check and the platform layer the driver
-# uses, nothing of the driver itself. MurvaneBridgeIo.efi (test only) is the
-# same bridge built in I2C IO mode.
-add_library(murvane_efi_bridge_core OBJECT ${PROJECT_SOURCE_DIR}/bridge/bridge.cpp ${PROJECT_SOURCE_DIR}/platform/platform.cpp
-                                           ${PROJECT_SOURCE_DIR}/platform/log.cpp
-                                           ${PROJECT_SOURCE_DIR}/platform/stack_guard.cpp)
+# uses (the driver's own list of platform sources, so a new platform file
+# goes into both images), nothing of the driver itself. MurvaneBridgeIo.efi
+# (test only) is the same bridge built in I2C IO mode.
+# The bridge links platform.cpp first, the order its image was first laid out
+# in: the same files in the driver's order would move its functions and
+# change its bytes for nothing.
+set(bridge_platform_sources ${MURVANE_PLATFORM_SOURCES})
+list(REMOVE_ITEM bridge_platform_sources ${PROJECT_SOURCE_DIR}/platform/platform.cpp)
+list(PREPEND bridge_platform_sources ${PROJECT_SOURCE_DIR}/platform/platform.cpp)
+add_library(murvane_efi_bridge_core OBJECT ${PROJECT_SOURCE_DIR}/bridge/bridge.cpp ${bridge_platform_sources})
 add_library(murvane_efi_bridge_main OBJECT ${PROJECT_SOURCE_DIR}/bridge/bridge_main.cpp)
 add_library(murvane_efi_bridge_io_main OBJECT ${PROJECT_SOURCE_DIR}/bridge/bridge_main.cpp)
 target_include_directories(murvane_efi_bridge_io_main BEFORE PRIVATE ${MURVANE_BRIDGE_IO_INCLUDE_DIR})

@@ -108,14 +108,14 @@ if [ -z "$depex_tool" ]; then
 fi
 "$depex_tool" --out "$stage/MurvanePkg/Murvane/Murvane.depex"
 # The bridge, in the mode it was built for (its module file names master
-# mode's protocol; an I2C IO build's names the I2C IO protocol instead).
+# mode's protocol; an I2C IO build's names the I2C IO protocol instead,
+# written by integration/bridge_inf.cmake as the kit's staging writes it).
 bridge_mode=$(sed -n 's/^MURVANE_BRIDGE_MODE=//p' "$build/images/bridge-settings.txt")
 cp "$build/images/MurvaneBridge.efi" "$build/images/MurvaneBridge.map" "$build/images/bridge-settings.txt" "$stage/"
 cp "$build/images/MurvaneBridge.efi" "$stage/MurvanePkg/MurvaneBridge/MurvaneBridge.efi"
 "$depex_tool" --bridge "$bridge_mode" --out "$stage/MurvanePkg/MurvaneBridge/MurvaneBridge.depex"
-if [ "$bridge_mode" = io ]; then
-  sed -i 's/^  gEfiI2cMasterProtocolGuid AND/  gEfiI2cIoProtocolGuid AND/' "$stage/MurvanePkg/MurvaneBridge/MurvaneBridge.inf"
-fi
+cmake -DMODE="$bridge_mode" -DIN="$root/integration/MurvanePkg/MurvaneBridge/MurvaneBridge.inf" \
+  -DOUT="$stage/MurvanePkg/MurvaneBridge/MurvaneBridge.inf" -P "$root/integration/bridge_inf.cmake" >&2
 bash "$root/scripts/lint-edk2-modules.sh" "$stage/MurvanePkg" >&2
 
 (cd "$stage" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort | xargs sha256sum >SHA256SUMS)

@@ -6,7 +6,7 @@
 # and the libFuzzer harness (its kept inputs, then a bounded fuzzing run).
 # It first installs what the tests need (scripts/deps.sh, Debian packages).
 #
-# usage: scripts/test.sh           run everything (about ten minutes on two cores)
+# usage: scripts/test.sh           run everything (long: three builds, every QEMU boot, both rigs)
 #        scripts/test.sh --help    this text; nothing is installed, built or run
 # One part alone, once built: ctest --preset default -R NAME (see README.md).
 set -euo pipefail

@@ -786,16 +786,16 @@ INSTANTIATE_TEST_SUITE_P(
                 "cannot open /dev/i2c-9: ENOENT: No such file or directory (is the bus enabled and the i2c-dev "
                 "module loaded? `ls /dev/i2c-*`)"},
         Refused{"BusNotNamedByNumber", [](FakeBoard& b) { b.options().bus = "/dev/haptic-bus"; },
-                "cannot tell which bus /dev/haptic-bus is (give it as /dev/i2c-N), so cannot check that no kernel "
-                "driver owns 0x5A"},
+                "/dev/haptic-bus is not an i2c-dev device (/dev/i2c-N): give the chip's bus by that name, so that "
+                "no kernel driver that owns 0x5A on it is missed"},
         Refused{"NoGpioChip", [](FakeBoard& b) { b.options().gpio_chip = "/dev/gpiochip7"; },
                 "cannot open /dev/gpiochip7: ENOENT: No such file or directory (no such GPIO chip: list them with "
                 "`ls /dev/gpiochip*`)"},
         Refused{"NoSuchLine", [](FakeBoard& b) { b.options().gpio_line = 54; },
                 "/dev/gpiochip0 (model-gpio) has 54 lines: there is no line 54"},
         Refused{"AdapterAbilitiesUnknown", [](FakeBoard& b) { b.kernel().ioctl_errno[ioctl_i2c_funcs] = ENOTTY; },
-                "cannot ask /dev/i2c-5 what it can do (I2C_FUNCS): ENOTTY: Inappropriate ioctl for device (is it "
-                "an i2c-dev device?)"},
+                "/dev/i2c-5 is not an i2c-dev device: it does not answer I2C_FUNCS (ENOTTY: Inappropriate ioctl "
+                "for device)"},
         Refused{"GpioChipInfoFails", [](FakeBoard& b) { b.kernel().ioctl_errno[GPIO_GET_CHIPINFO_IOCTL] = ENOTTY; },
                 "cannot ask /dev/gpiochip0 about its lines (GPIO_GET_CHIPINFO_IOCTL): ENOTTY: Inappropriate ioctl "
                 "for device (is it a GPIO character device?)"},
@@ -1189,7 +1189,7 @@ TEST(BoardCommandLines, TraceToStandardOutputIsTheTraceAlone) {
 struct BadOption {
   const char* name;
   std::vector<std::string> args;
-  const char* starts;
+  std::string starts;
 };
 
 class BoardCommandRefuses : public ::testing::TestWithParam<BadOption> {};
@@ -1272,7 +1272,15 @@ INSTANTIATE_TEST_SUITE_P(
         BadOption{"MissingBusDevice",
                   {"--bus", "/nonexistent/i2c-3", "--yes"},
                   "murvane-board: cannot open /nonexistent/i2c-3: ENOENT"},
-        BadOption{"NotAnI2cDevice", {"--bus", not_a_bus, "--yes"}, "murvane-board: cannot ask "}),
+        // A GPIO chip given for the bus: refused by its name, before
+        // anything is opened.
+        BadOption{"GpioChipAsBus",
+                  {"--bus", "/dev/gpiochip0", "--yes"},
+                  "murvane-board: /dev/gpiochip0 is not an i2c-dev device (/dev/i2c-N): give the chip's bus by "
+                  "that name"},
+        BadOption{"NotAnI2cDevice",
+                  {"--bus", not_a_bus, "--yes"},
+                  "murvane-board: " + not_a_bus + " is not an i2c-dev device: it does not answer I2C_FUNCS"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 #endif  // MURVANE_BOARD_COMMAND

@@ -1,7 +1,7 @@
 // Register map of the zq340x family (zq3401, zq3402): every register and
-// field the family's operations touch. Masked updates are written as
-// reg_write_bits(REG, keep_except(FIELD), value): the bits of FIELD take
-// value's, all others keep the register's own.
+// field the family's operations touch. A masked update names the register
+// and the field it changes, write_field({REG, FIELD}, value): the bits of
+// FIELD take value's, all others keep the register's own.
 #pragma once
 
 #include <stdint.h>

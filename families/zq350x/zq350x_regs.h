@@ -1,7 +1,7 @@
 // Register map of the zq350x family (zq3501..zq3504): register numbers and
-// the fields the driver touches. Masked updates are written as
-// reg_write_bits(REG, keep mask, value); keep_except(FIELD) is the
-// keep mask that changes FIELD only.
+// the fields the driver touches. A masked update names the field it
+// changes, write_field({REG, FIELD}, value), and keeps the register's
+// other bits.
 #pragma once
 
 #include <stdint.h>

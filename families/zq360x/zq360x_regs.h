@@ -1,7 +1,7 @@
 // zq360x (zq3601, zq3602, zq3603) register map: every register the family
-// touches, with its fields. Masked updates are written as
-// reg_write_bits(REG, keep mask, value), with the keep mask spelled
-// keep_except(FIELD) when it is "everything but FIELD".
+// touches, with its fields. A masked update is written
+// write_field({REG, FIELD}, value): FIELD takes the value, the register's
+// other bits stay as they are.
 #pragma once
 
 #include <stdint.h>

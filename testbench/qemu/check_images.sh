@@ -127,6 +127,20 @@ else
   fail "memory routines contain $calls calls"
 fi
 
+# The bridge links the driver's platform layer, every file of it (one list
+# for both images), and nothing of core/ or families/.
+platform_of() { printf '%s\n' "$@" | grep '/platform/[^/]*\.obj$' | sed 's|.*/||' | sort; }
+driver_platform=$(platform_of "${driver_objs[@]}")
+bridge_platform=$(platform_of "${bridge_objs[@]}")
+if [ -n "$driver_platform" ] && [ "$driver_platform" = "$bridge_platform" ]; then
+  pass "bridge and driver link the same platform files ($(tr '\n' ' ' <<<"$driver_platform"))"
+else
+  fail "platform files: the driver links $(tr '\n' ' ' <<<"$driver_platform"), the bridge $(tr '\n' ' ' <<<"$bridge_platform")"
+fi
+driver_in_bridge=$(printf '%s\n' "${bridge_objs[@]}" | grep -E '/(core|families)/' || true)
+[ -z "$driver_in_bridge" ] && pass "bridge objects: nothing of core/ or families/" \
+  || fail "bridge objects include the driver's: $(tr '\n' ' ' <<<"$driver_in_bridge")"
+
 # The bridge: its own objects resolve among themselves, it can load at any
 # address, its entry sets the guard unprotected, and it fits in 8 KiB.
 undef=$("$nm" -u "${bridge_objs[@]}" 2>/dev/null | awk 'NF == 2 && $1 == "U" { print $2 }' | sort -u)

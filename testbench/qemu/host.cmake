@@ -1,13 +1,20 @@
-# Host side of the firmware images (included from testbench/qemu/CMakeLists.txt).
+# Host side of the QEMU rig (included from testbench/qemu/CMakeLists.txt):
+# the checker and its tests, and one QEMU boot per scenario of the images
+# the host build's sub-build makes (cmake/efi_subbuild.cmake).
 
-option(MURVANE_FIRMWARE "Cross-build the UEFI images and boot them in QEMU in the tests" ON)
+# The fake board's bus, the chip models behind the PI I2C protocols, as the
+# bridge's unit tests and the checker drive it on the host.
+add_library(murvane_fake_bus STATIC fake_board/fake_bus.cpp)
+target_include_directories(murvane_fake_bus PUBLIC ${PROJECT_SOURCE_DIR} ${MURVANE_GENERATED_INCLUDE_DIR})
+target_compile_options(murvane_fake_bus PRIVATE ${MURVANE_WARNINGS} ${MURVANE_FREESTANDING_FLAGS})
+target_link_libraries(murvane_fake_bus PUBLIC murvane_models)
 
 # The checker: the scenario's chip on the host virtual platform against the
 # serial log of a QEMU boot.
 add_library(murvane_fwcheck STATIC fw_check.cpp fw_verdict.cpp sim_scenario.cpp bridge_check.cpp)
 target_include_directories(murvane_fwcheck PUBLIC ${PROJECT_SOURCE_DIR})
 target_compile_options(murvane_fwcheck PRIVATE ${MURVANE_WARNINGS})
-target_link_libraries(murvane_fwcheck PUBLIC murvane_sim murvane_bridge)
+target_link_libraries(murvane_fwcheck PUBLIC murvane_sim murvane_bridge murvane_fake_bus)
 
 add_executable(murvane-fw-check fw_check_main.cpp)
 target_compile_options(murvane-fw-check PRIVATE ${MURVANE_WARNINGS})
@@ -23,49 +30,18 @@ if(MURVANE_TESTS)
   target_compile_options(test_fw_check PRIVATE ${MURVANE_WARNINGS})
   target_link_libraries(test_fw_check PRIVATE murvane_fwcheck GTest::gtest_main)
   gtest_discover_tests(test_fw_check DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
+
+  # The bridge (bridge/) on the fake board's bus.
+  add_executable(test_bridge ${PROJECT_SOURCE_DIR}/tests/bridge/test_bridge.cpp)
+  target_compile_options(test_bridge PRIVATE ${MURVANE_WARNINGS})
+  target_link_libraries(test_bridge PRIVATE murvane_bridge murvane_fake_bus murvane_sim GTest::gtest_main)
+  gtest_discover_tests(test_bridge DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
 endif()
 
 # The checker of the boots through EDK2's own I2C stack (testbench/edk2/).
 include(${PROJECT_SOURCE_DIR}/testbench/edk2/checker.cmake)
 
-# The bridge (bridge) and the fake board's bus, as the host
-# library the bridge's unit tests drive.
-add_library(murvane_bridge STATIC ${PROJECT_SOURCE_DIR}/bridge/bridge.cpp fake_board/fake_bus.cpp)
-target_include_directories(murvane_bridge PUBLIC ${PROJECT_SOURCE_DIR} ${MURVANE_GENERATED_INCLUDE_DIR})
-target_compile_options(murvane_bridge PRIVATE ${MURVANE_WARNINGS} ${MURVANE_FREESTANDING_FLAGS})
-target_link_libraries(murvane_bridge PUBLIC murvane_driver murvane_models)
-if(MURVANE_TESTS)
-  add_executable(test_bridge ${PROJECT_SOURCE_DIR}/tests/bridge/test_bridge.cpp)
-  target_compile_options(test_bridge PRIVATE ${MURVANE_WARNINGS})
-  target_link_libraries(test_bridge PRIVATE murvane_bridge murvane_sim GTest::gtest_main)
-  gtest_discover_tests(test_bridge DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
-endif()
-
-if(NOT MURVANE_FIRMWARE)
-  return()
-endif()
-
-# The images: the same sources cross-built by this project with
-# cmake/aarch64-uefi.cmake, as a sub-build that every build brings up to date.
-include(ExternalProject)
-set(MURVANE_EFI_BINARY_DIR ${CMAKE_BINARY_DIR}/efi)
-set(MURVANE_EFI_IMAGES ${MURVANE_EFI_BINARY_DIR}/images)
-ExternalProject_Add(murvane_efi_images
-  SOURCE_DIR ${PROJECT_SOURCE_DIR}
-  BINARY_DIR ${MURVANE_EFI_BINARY_DIR}
-  CMAKE_GENERATOR ${CMAKE_GENERATOR}
-  CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/aarch64-uefi.cmake -DCMAKE_BUILD_TYPE=MinSizeRel
-             ${MURVANE_BOARD_CACHE_ARGS} ${MURVANE_BRIDGE_CACHE_ARGS}
-  BUILD_ALWAYS ON
-  INSTALL_COMMAND ""
-  BUILD_BYPRODUCTS ${MURVANE_EFI_IMAGES}/Murvane.efi ${MURVANE_EFI_IMAGES}/SimPlatform.efi
-                   ${MURVANE_EFI_IMAGES}/BOOTAA64.efi ${MURVANE_EFI_IMAGES}/Consumer.efi
-                   ${MURVANE_EFI_IMAGES}/MurvaneBridge.efi ${MURVANE_EFI_IMAGES}/MurvaneBridgeIo.efi
-                   ${MURVANE_EFI_IMAGES}/FakeBoard.efi ${MURVANE_EFI_IMAGES}/FakeBoardLow.efi
-                   ${MURVANE_EFI_IMAGES}/MurvaneBridgeLow.efi
-  USES_TERMINAL_BUILD ON)
-
-if(NOT MURVANE_TESTS)
+if(NOT MURVANE_FIRMWARE OR NOT MURVANE_TESTS)
   return()
 endif()
 

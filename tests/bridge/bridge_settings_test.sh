@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The bridge's board settings (bridge/settings.cmake) at configure
 # time: a good set gives the header MurvaneBridge.efi is built with, and each
-# value that cannot be right stops the configure step with its name.
+# value that cannot be right stops the configure step with its name. And the
+# bridge's module file for each mode (integration/bridge_inf.cmake).
 # usage: bridge_settings_test.sh SOURCE_DIR WORK_DIR
 set -uo pipefail
 src="$1" work="$2"
@@ -57,6 +58,34 @@ refused 'MURVANE_BRIDGE_DEVICE_GUID: "{8F4A2C71-5D3E-4B96-A0C8-7E19D62B4F35}" is
   "-DMURVANE_BRIDGE_DEVICE_GUID={8F4A2C71-5D3E-4B96-A0C8-7E19D62B4F35}"
 refused 'MURVANE_BRIDGE_GPIO_PIN: 0x100000000 does not fit in 32 bits' -DMURVANE_BRIDGE_GPIO_PIN=0x100000000
 refused 'MURVANE_BRIDGE_GPIO_POLARITY: "low" is neither active-high' -DMURVANE_BRIDGE_GPIO_POLARITY=low
+
+# The module file for each mode, from the one script the kit's staging and
+# the release both run (integration/bridge_inf.cmake): master mode's is the
+# package's file as it is, I2C IO mode's differs in its [Depex] alone.
+inf="$src/integration/MurvanePkg/MurvaneBridge/MurvaneBridge.inf"
+bridge_inf() { cmake -DMODE="$1" -DIN="$inf" -DOUT="$work/inf-$1/MurvaneBridge.inf" -P "$src/integration/bridge_inf.cmake" 2>&1; }
+for mode in master io; do
+  if ! out=$(bridge_inf "$mode"); then
+    fail "MurvaneBridge.inf for $mode mode was not written: $out"
+    continue
+  fi
+  got="$work/inf-$mode/MurvaneBridge.inf"
+  if [ "$mode" = master ]; then
+    cmp -s "$inf" "$got" && pass "master mode: MurvaneBridge.inf is the package's" \
+      || fail "master mode: MurvaneBridge.inf differs from the package's"
+  else
+    changed=$(diff "$inf" "$got" | grep '^[<>]' | tr '\n' '|')
+    [ "$changed" = "<   gEfiI2cMasterProtocolGuid AND gEmbeddedGpioProtocolGuid|>   gEfiI2cIoProtocolGuid AND gEmbeddedGpioProtocolGuid|" ] \
+      && pass "io mode: MurvaneBridge.inf differs in its [Depex] alone" || fail "io mode: MurvaneBridge.inf changes $changed"
+  fi
+done
+if out=$(bridge_inf slave); then
+  fail "MurvaneBridge.inf written for a mode that is neither master nor io"
+elif grep -qF '"slave" is neither master nor io' <<<"$out"; then
+  pass "MurvaneBridge.inf: mode slave refused"
+else
+  fail "MurvaneBridge.inf: mode slave refused without saying why: $out"
+fi
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed"

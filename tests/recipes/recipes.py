@@ -387,34 +387,37 @@ def make_folder(src, build, work, context, efi):
     return folder
 
 
-def run_recipe(src, name, build, work, efi):
+def checked_blocks(src, name):
+    """The recipe's blocks, or None after a FAIL line: it must exist and
+    pass the checks every recipe passes."""
     recipes, errors = check_all(src)
     if name not in recipes:
         print(f"FAIL: no recipe {name}")
-        return 1
+        return None
     blocks = recipes[name]
     mine = [e for e in errors if f"recipe {name} " in e or any(e.startswith(b.where()) for b in blocks)]
     if mine:
         print("\n".join("FAIL: " + e for e in mine))
-        return 1
-    context = context_of(blocks)
-    if context == "source" and os.path.realpath(build) != os.path.realpath(os.path.join(src, "build/default")):
-        print(f"recipe {name} runs in the checkout and builds build/default; this build is {build}: not run here")
-        return SKIP
-    shutil.rmtree(work, ignore_errors=True)
-    os.makedirs(work)
-    folder = make_folder(src, build, work, context, efi)
-    if context == "bundle":
-        # The bundle's own README, as release.sh wrote it (its version filled
-        # in): the one its reader has.
-        unpacked, errs = blocks_of(folder, "README.md")
-        unpacked = [b for b in unpacked if b.recipe == name]
-        if errs or [b.kind for b in unpacked] != [b.kind for b in blocks]:
-            print("FAIL: the bundle's README does not hold this recipe as the source's does")
-            return 1
-        blocks = unpacked
-    before = untracked(src)
+        return None
+    return blocks
 
+
+def bundle_blocks(folder, name, blocks):
+    """The recipe as the unpacked bundle's README holds it (release.sh
+    filled in its version: the one its reader has), or None after a FAIL
+    line when it is not the source's."""
+    unpacked, errs = blocks_of(folder, "README.md")
+    unpacked = [b for b in unpacked if b.recipe == name]
+    if errs or [b.kind for b in unpacked] != [b.kind for b in blocks]:
+        print("FAIL: the bundle's README does not hold this recipe as the source's does")
+        return None
+    return unpacked
+
+
+def write_script(blocks, folder, work):
+    """recipe.sh in work: each block that runs, in folder, its output in
+    blockN.out and its start marked in the progress file. Returns the
+    script's path and the blocks that run."""
     script = ["set -euo pipefail", f"cd '{folder}'"]
     runs = [b for b in blocks if b.kind == "run"]
     for n, b in enumerate(runs):
@@ -422,9 +425,13 @@ def run_recipe(src, name, build, work, efi):
     script_path = os.path.join(work, "recipe.sh")
     with open(script_path, "w", encoding="utf-8") as f:
         f.write("\n".join(script) + "\n")
-    progress = os.path.join(work, "progress")
-    open(progress, "w").close()
-    # A block followed by a typed session gets it at its prompts.
+    open(os.path.join(work, "progress"), "w").close()
+    return script_path, runs
+
+
+def typed_sessions(blocks):
+    """{N: commands}: a block that runs followed by a typed session gets it
+    at its prompts."""
     typed = {}
     n = -1
     for b in blocks:
@@ -432,6 +439,13 @@ def run_recipe(src, name, build, work, efi):
             n += 1
         elif b.kind == "typed":
             typed[n] = typed_commands(b.text)
+    return typed
+
+
+def execute(script_path, work, typed):
+    """Runs the script, typing each session into its block. Returns its exit
+    status and the block whose prompt did not come in time (or None)."""
+    progress = os.path.join(work, "progress")
     # Nothing of the caller's environment but a system PATH, as a fresh
     # login has it (without PATH exported, cmake cannot find its own files),
     # and TMPDIR: the scratch folders the recipes make with mktemp stay in
@@ -452,56 +466,101 @@ def run_recipe(src, name, build, work, efi):
             break
     proc.stdin.close()
     proc.wait()
+    return proc.returncode, typing_failed
 
-    class Result:
-        returncode = proc.returncode
 
-    r = Result()
-    reached = open(progress).read().split("\n")
+def block_output(work, n):
+    return open(os.path.join(work, f"block{n}.out"), errors="replace").read()
+
+
+def report_failed_block(runs, work, returncode):
+    """The block the script stopped in, as written, and its last lines."""
+    reached = open(os.path.join(work, "progress")).read().split("\n")
     done = len([l for l in reached if l.startswith("@@ block")])
+    b = runs[done - 1] if done else runs[0]
+    out = block_output(work, done - 1) if done else ""
+    print(f"FAIL: {b.where()}: the block failed (exit status {returncode}), as written:")
+    print("    " + b.text.rstrip("\n").replace("\n", "\n    "))
+    print("  its output, last lines:")
+    for line in clean(out)[-20:]:
+        print("    " + line)
+
+
+def check_typed(b, out):
+    """A typed session as the document shows it, line by line in order."""
+    got = [g for g in clean(out) if g]
+    want = [w.rstrip() for w in b.text.rstrip("\n").split("\n")]
+    k = 0
+    for g in got:
+        if k < len(want) and line_matches(want[k], g):
+            k += 1
+    if k == len(want):
+        print(f"ok:   {b.where()}: the typed session's {len(want)} lines as shown")
+        return True
+    print(f"FAIL: {b.where()}: the typed session did not show \"{want[k]}\" where the document does")
+    return False
+
+
+def check_output(b, out):
+    """The last lines of the block before, as the document shows them."""
+    got = clean(out)
+    want = b.text.rstrip("\n").split("\n")
+    if tail_matches(want, got):
+        print(f"ok:   {b.where()}: the last {len(want)} lines as shown")
+        return True
+    print(f"FAIL: {b.where()}: the block before it did not end as the document shows. Shown:")
+    print("    " + "\n    ".join(want))
+    print("  printed, last lines:")
+    print("    " + "\n    ".join(got[-max(len(want) + 5, 15):]))
+    return False
+
+
+def check_shown(blocks, work):
+    """Each typed session and expected output against the block before it;
+    returns how many do not hold."""
+    failures = 0
+    n = -1
+    for b in blocks:
+        if b.kind == "run":
+            n += 1
+        elif b.kind == "typed" and not check_typed(b, block_output(work, n)):
+            failures += 1
+        elif b.kind == "output" and not check_output(b, block_output(work, n)):
+            failures += 1
+    return failures
+
+
+def run_recipe(src, name, build, work, efi):
+    """Runs the recipe as written, in the folder its context names, and
+    checks what it shows: 0, 1, or SKIP."""
+    blocks = checked_blocks(src, name)
+    if blocks is None:
+        return 1
+    context = context_of(blocks)
+    if context == "source" and os.path.realpath(build) != os.path.realpath(os.path.join(src, "build/default")):
+        print(f"recipe {name} runs in the checkout and builds build/default; this build is {build}: not run here")
+        return SKIP
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    folder = make_folder(src, build, work, context, efi)
+    if context == "bundle":
+        blocks = bundle_blocks(folder, name, blocks)
+        if blocks is None:
+            return 1
+    before = untracked(src)
+
+    script_path, runs = write_script(blocks, folder, work)
+    returncode, typing_failed = execute(script_path, work, typed_sessions(blocks))
+
     failures = 0
     if typing_failed is not None:
         print(f"FAIL: {runs[typing_failed].where()}: no Shell prompt came for the next typed command within 60 s")
-    if r.returncode != 0:
-        b = runs[done - 1] if done else runs[0]
-        out = open(os.path.join(work, f"block{done - 1}.out"), errors="replace").read() if done else ""
-        print(f"FAIL: {b.where()}: the block failed (exit status {r.returncode}), as written:")
-        print("    " + b.text.rstrip("\n").replace("\n", "\n    "))
-        print("  its output, last lines:")
-        for line in clean(out)[-20:]:
-            print("    " + line)
+    if returncode != 0:
+        report_failed_block(runs, work, returncode)
         failures += 1
     else:
         print(f"ok:   {len(runs)} block(s) ran, from {blocks[0].where()}")
-        # Each expected output against the block before it.
-        n = -1
-        for b in blocks:
-            if b.kind == "run":
-                n += 1
-            elif b.kind == "typed":
-                # The session as the document shows it, line by line in order.
-                got = [g for g in clean(open(os.path.join(work, f"block{n}.out"), errors="replace").read()) if g]
-                want = [w.rstrip() for w in b.text.rstrip("\n").split("\n")]
-                k = 0
-                for g in got:
-                    if k < len(want) and line_matches(want[k], g):
-                        k += 1
-                if k == len(want):
-                    print(f"ok:   {b.where()}: the typed session's {len(want)} lines as shown")
-                else:
-                    failures += 1
-                    print(f"FAIL: {b.where()}: the typed session did not show \"{want[k]}\" where the document does")
-            elif b.kind == "output":
-                got = clean(open(os.path.join(work, f"block{n}.out"), errors="replace").read())
-                want = b.text.rstrip("\n").split("\n")
-                if tail_matches(want, got):
-                    print(f"ok:   {b.where()}: the last {len(want)} lines as shown")
-                else:
-                    failures += 1
-                    print(f"FAIL: {b.where()}: the block before it did not end as the document shows. Shown:")
-                    print("    " + "\n    ".join(want))
-                    print("  printed, last lines:")
-                    print("    " + "\n    ".join(got[-max(len(want) + 5, 15):]))
+        failures += check_shown(blocks, work)
     after = untracked(src)
     if before is not None and after is not None and after - before:
         failures += 1

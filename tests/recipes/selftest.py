@@ -46,16 +46,8 @@ def run(*args):
     return r.returncode, r.stdout + r.stderr
 
 
-def main(argv):
-    if len(argv) != 3:
-        print(__doc__.strip().split("\n\n")[-1], file=sys.stderr)
-        return 2
-    src, work = os.path.abspath(argv[1]), os.path.abspath(argv[2])
-    shutil.rmtree(work, ignore_errors=True)
-    os.makedirs(work)
-    build = os.path.join(work, "build")
-    os.makedirs(build)
-
+def sound_document(work, build):
+    """A sound document passes the check, runs, and its output is compared."""
     sound = ("Make a file, then show it:\n\n<!-- recipe: a -->\n    X=hello\n    echo $X >f.txt\n\n"
              "<!-- recipe: a -->\n    cat f.txt\n    echo done\n\nIt ends:\n\n<!-- recipe: a output -->\n"
              "    hello\n    done\n\nA listing:\n\n<!-- text -->\n    not a command\n")
@@ -66,48 +58,64 @@ def main(argv):
     check(rc == 0 and "the last 2 lines as shown" in out, "its recipe runs and its output compares")
     check(not os.path.exists(os.path.join(root, "f.txt")), "the recipe's file stays in its own folder")
 
-    cases = [
-        ("unmarked", "Run:\n\n    echo hi\n", "without a marker"),
-        ("unset variable", "<!-- recipe: a -->\n    echo $P\n", "uses $P"),
-        ("later variable", "<!-- recipe: a -->\n    echo $Y\n\n<!-- recipe: a -->\n    Y=1\n", "uses $Y"),
-        ("other recipe's variable", "<!-- recipe: a -->\n    P=1\n\n<!-- recipe: b -->\n    echo $P\n", "uses $P"),
-        ("qemu without timeout", "<!-- recipe: a -->\n    qemu-system-aarch64 -M virt </dev/null\n", "without timeout"),
-        ("qemu on the keyboard", "<!-- recipe: a -->\n    timeout 5 qemu-system-aarch64 -M virt\n",
-         "reads the terminal"),
-        ("qemu without its output", "<!-- recipe: a -->\n    timeout 5 qemu-system-aarch64 -M virt </dev/null\n",
-         "show its last lines"),
-        ("build/default in the checkout's folder", "<!-- recipe: a -->\n    cmake --preset default\n",
-         "configures build/default"),
-        ("run.sh in the checkout's folder", "<!-- recipe: a -->\n    ./scripts/run.sh\n", "configures build/default"),
-        ("output first", "<!-- recipe: a output -->\n    x\n", "before any command block"),
-    ]
-    for what, doc, want in cases:
+
+CHECK_REFUSES = [
+    ("unmarked", "Run:\n\n    echo hi\n", "without a marker"),
+    ("unset variable", "<!-- recipe: a -->\n    echo $P\n", "uses $P"),
+    ("later variable", "<!-- recipe: a -->\n    echo $Y\n\n<!-- recipe: a -->\n    Y=1\n", "uses $Y"),
+    ("other recipe's variable", "<!-- recipe: a -->\n    P=1\n\n<!-- recipe: b -->\n    echo $P\n", "uses $P"),
+    ("qemu without timeout", "<!-- recipe: a -->\n    qemu-system-aarch64 -M virt </dev/null\n", "without timeout"),
+    ("qemu on the keyboard", "<!-- recipe: a -->\n    timeout 5 qemu-system-aarch64 -M virt\n",
+     "reads the terminal"),
+    ("qemu without its output", "<!-- recipe: a -->\n    timeout 5 qemu-system-aarch64 -M virt </dev/null\n",
+     "show its last lines"),
+    ("build/default in the checkout's folder", "<!-- recipe: a -->\n    cmake --preset default\n",
+     "configures build/default"),
+    ("run.sh in the checkout's folder", "<!-- recipe: a -->\n    ./scripts/run.sh\n", "configures build/default"),
+    ("output first", "<!-- recipe: a output -->\n    x\n", "before any command block"),
+]
+
+
+def broken_documents(work):
+    """Each document broken one way fails the check, naming what is wrong."""
+    for what, doc, want in CHECK_REFUSES:
         rc, out = run(RECIPES, "check", tree(work, "bad", doc))
         check(rc != 0 and want in out, f"the check refuses: {what}")
 
-    # A typed session: each command at the next prompt, the transcript as shown.
-    # (A stand-in for the Shell: it reads a line up to the carriage return a
-    # terminal sends.)
+
+def typed_session(work, build):
+    """A typed session: each command at the next prompt, the transcript as
+    shown. (A stand-in for the Shell: it reads a line up to the carriage
+    return a terminal sends.)"""
     shell = ("<!-- recipe: t -->\n    printf 'Shell> '; read -r -d $'\\r' a; echo \"$a\"; printf 'FS0:\\\\> '; "
              "read -r -d $'\\r' b; echo \"$b\"; echo \"ran $b\"\n\n"
              "<!-- recipe: t typed -->\n    Shell> fs0:\n    FS0:\\> load X.efi\n    ran load X.efi\n")
     rc, out = run(RECIPES, "run", tree(work, "typed", shell), "t", build, os.path.join(work, "run-t"))
     check(rc == 0 and "the typed session's 3 lines as shown" in out, "a typed session is typed at its prompts")
 
-    runtime = [
-        ("a missing file", "<!-- recipe: a -->\n    cat nothing.txt\n", "the block failed"),
-        ("a missing tool", "<!-- recipe: a -->\n    no-such-tool-here --help\n", "the block failed"),
-        ("a variable of the caller", "<!-- recipe: a -->\n    printenv HOME\n", "the block failed"),
-        ("other last lines", "<!-- recipe: a -->\n    echo one\n\n<!-- recipe: a output -->\n    two\n",
-         "did not end as the document shows"),
-    ]
-    for what, doc, want in runtime:
+
+RUN_FAILS = [
+    ("a missing file", "<!-- recipe: a -->\n    cat nothing.txt\n", "the block failed"),
+    ("a missing tool", "<!-- recipe: a -->\n    no-such-tool-here --help\n", "the block failed"),
+    ("a variable of the caller", "<!-- recipe: a -->\n    printenv HOME\n", "the block failed"),
+    ("other last lines", "<!-- recipe: a -->\n    echo one\n\n<!-- recipe: a output -->\n    two\n",
+     "did not end as the document shows"),
+]
+
+
+def failing_runs(work, build):
+    """Each recipe that cannot run as written fails its run; a hardware
+    block is shown and skipped."""
+    for what, doc, want in RUN_FAILS:
         rc, out = run(RECIPES, "run", tree(work, "bad", doc), "a", build, os.path.join(work, "run-bad"))
         check(rc == 1 and want in out, f"the run fails: {what}")
     rc, out = run(RECIPES, "show", tree(work, "hw", "<!-- recipe: a hardware: a board -->\n    flash it\n"), "a")
     check(rc == 77 and "needs hardware: a board" in out, "a hardware block is shown and skipped (77)")
 
-    # The log guide: one entry taken out, one made up.
+
+def log_guide(src, work):
+    """The log guide test on the guide as it is, with one entry taken out,
+    and with one made up."""
     guide_src = os.path.join(work, "guide")
     os.makedirs(os.path.join(guide_src, "docs"))
     for d in os.listdir(src):
@@ -124,6 +132,23 @@ def main(argv):
     open(log_md, "w").write(text + "\n### `Murvane: chip on fire`\n")
     rc, out = run(GUIDE, guide_src)
     check(rc == 1 and "cannot print" in out, "an entry the driver cannot print fails the log guide test")
+
+
+def main(argv):
+    if len(argv) != 3:
+        print(__doc__.strip().split("\n\n")[-1], file=sys.stderr)
+        return 2
+    src, work = os.path.abspath(argv[1]), os.path.abspath(argv[2])
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    build = os.path.join(work, "build")
+    os.makedirs(build)
+
+    sound_document(work, build)
+    broken_documents(work)
+    typed_session(work, build)
+    failing_runs(work, build)
+    log_guide(src, work)
 
     if failures:
         print(f"{failures} check(s) failed")

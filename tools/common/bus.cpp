@@ -6,6 +6,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "sim/hex.h"
+
 namespace murvane_tools {
 
 namespace {
@@ -109,11 +111,7 @@ uint64_t draw_transfer(Drawer& d, const SlotClock& c, const Transfer& tr) {
   return stop;
 }
 
-std::string hex2(unsigned v) {
-  char buf[8];
-  static_cast<void>(std::snprintf(buf, sizeof buf, "0x%02X", v & 0xFFU));
-  return buf;
-}
+using sim::hex2;
 
 std::string hex_plain(unsigned v) {
   char buf[8];

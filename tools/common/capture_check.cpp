@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -12,10 +13,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <optional>
 #include <sstream>
 
 #include "tools/common/bus.h"
+#include "tools/common/command_line.h"
 #include "tools/common/reg_names.h"
 #include "tools/common/vcd.h"
 
@@ -326,6 +329,39 @@ int check_capture(std::ostream& out, const std::vector<sim::Event>& events, cons
   }
   write_match(out, c);
   return 0;
+}
+
+void declare_capture_options(CLI::App& app, CaptureRequest& request, const std::string& help) {
+  app.add_option("--check-capture", request.options.path, help)->type_name("CAPTURE");
+  app.add_option("--capture-signals", request.signals,
+                 "The capture's names for the clock, the data line and (optionally) the reset pin, as one "
+                 "comma-separated list; without it: SCL, SDA and RST (or RESET, NRST), in any case")
+      ->type_name("SCL,SDA[,RST]");
+}
+
+void settle_capture_options(const CLI::App& app, CaptureRequest& request) {
+  if (app.count("--capture-signals") == 0) {
+    return;
+  }
+  if (app.count("--check-capture") == 0) {
+    throw UsageError("--capture-signals", "needs --check-capture CAPTURE (the capture it names the signals of)");
+  }
+  const std::vector<std::string> names =
+      comma_list("--capture-signals", request.signals, 2, 3, "SCL,SDA or SCL,SDA,RST");
+  request.options.scl = names[0];
+  request.options.sda = names[1];
+  request.options.rst = names.size() > 2 ? names[2] : "";
+}
+
+int print_capture_verdict(const std::vector<sim::Event>& events, const std::string& family,
+                          const CaptureOptions& options, bool quiet) {
+  std::ostringstream verdict_text;
+  const int verdict = check_capture(verdict_text, events, family, options);
+  if (!quiet || verdict != 0) {
+    std::cout << verdict_text.str();
+  }
+  std::cout.flush();
+  return std::cout ? verdict : exit_other;
 }
 
 }  // namespace murvane_tools

@@ -9,6 +9,11 @@
 
 #include "sim/virtual_platform.h"
 
+// NOLINTNEXTLINE(readability-identifier-naming): CLI11's own namespace
+namespace CLI {
+class App;
+}
+
 namespace murvane_tools {
 
 struct CaptureOptions {
@@ -26,5 +31,25 @@ struct CaptureOptions {
 // unusable capture (tools/common/vcd.h).
 int check_capture(std::ostream& out, const std::vector<sim::Event>& events, const std::string& family,
                   const CaptureOptions& options);
+
+// What asks for the check on the command line, as both commands take it:
+// --check-capture CAPTURE (help: the command's own words for it) and
+// --capture-signals SCL,SDA[,RST].
+struct CaptureRequest {
+  CaptureOptions options;
+  std::string signals;  // --capture-signals as typed
+};
+
+// Declares --check-capture and --capture-signals into request.
+void declare_capture_options(CLI::App& app, CaptureRequest& request, const std::string& help);
+// After the parse: the two or three signal names into request.options,
+// given only with --check-capture; throws UsageError.
+void settle_capture_options(const CLI::App& app, CaptureRequest& request);
+
+// The check on standard output, its verdict the exit status: "matches" (0,
+// left out when quiet) or the first departure (1, printed even when quiet:
+// it is the board's error); 1 when standard output fails.
+int print_capture_verdict(const std::vector<sim::Event>& events, const std::string& family,
+                          const CaptureOptions& options, bool quiet);
 
 }  // namespace murvane_tools

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <limits>
 
+#include "murvane/version.h"
 #include "sim/models/model_table.h"
 #include "tools/common/vcd.h"
 
@@ -184,6 +185,11 @@ std::optional<std::string> chip_problem(const std::string& name) {
          ", or \"absent\")";
 }
 
+void declare_version_flag(CLI::App& app, const char* command) {
+  app.set_version_flag("--version", std::string(command) + " v" + murvane::driver_version,
+                       "Print the version of the driver it runs (as the driver logs it) and exit");
+}
+
 std::optional<int> parse_command_line(CLI::App& app, int argc, char** argv, const char* command) {
   const std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
   try {
@@ -266,23 +272,6 @@ void check_trace_options(const CLI::App& app, const TraceRequest& trace) {
   if (app.count("--trace") == 0) {
     throw UsageError("--trace-format", "needs --trace FILE (the trace it formats)");
   }
-}
-
-void declare_capture_signals(CLI::App& app, std::string& list) {
-  app.add_option("--capture-signals", list,
-                 "The capture's names for the clock, the data line and (optionally) the reset pin, as one "
-                 "comma-separated list; without it: SCL, SDA and RST (or RESET, NRST), in any case")
-      ->type_name("SCL,SDA[,RST]");
-}
-
-std::vector<std::string> capture_signal_names(const CLI::App& app, const std::string& list) {
-  if (app.count("--capture-signals") == 0) {
-    return {};
-  }
-  if (app.count("--check-capture") == 0) {
-    throw UsageError("--capture-signals", "needs --check-capture CAPTURE (the capture it names the signals of)");
-  }
-  return comma_list("--capture-signals", list, 2, 3, "SCL,SDA or SCL,SDA,RST");
 }
 
 void check_output_path(const std::string& option, const std::string& path) {

@@ -18,7 +18,10 @@ class App;
 
 namespace murvane_tools {
 
+// The exit statuses both commands share: 2 for unusable input, 1 for a
+// run that went wrong or anything else the command could not do.
 inline constexpr int exit_bad_input = 2;
+inline constexpr int exit_other = 1;
 
 // Unusable input on the command line: what() is "FIELD: problem", the line
 // the command prints after its own name.
@@ -47,6 +50,10 @@ std::vector<std::string> chip_names();
 // name: \"zq3101\"; known: zq3101 ... zq3604, or \"absent\")"), or nothing
 // when a model (or "absent") has it.
 std::optional<std::string> chip_problem(const std::string& name);
+
+// --version: the command's name and the version of the driver it runs, as
+// the driver logs it.
+void declare_version_flag(CLI::App& app, const char* command);
 
 // Parses the command line into app. A value-taking option followed by
 // nothing or by another option is refused before the parser sees it, and
@@ -81,12 +88,6 @@ struct TraceRequest {
 void declare_trace_options(CLI::App& app, TraceRequest& trace);
 // After the parse: a format the commands write, given only with --trace.
 void check_trace_options(const CLI::App& app, const TraceRequest& trace);
-
-// --capture-signals SCL,SDA[,RST]: one comma-separated list, into list.
-void declare_capture_signals(CLI::App& app, std::string& list);
-// After the parse: the two or three names (none when not given), given
-// only with --check-capture.
-std::vector<std::string> capture_signal_names(const CLI::App& app, const std::string& list);
 
 // Throws UsageError naming option when a file cannot be made at path: its
 // folder is missing or not one, or path is a folder. Creates nothing. "-"

@@ -42,8 +42,6 @@ __attribute__((format(printf, 1, 2))) std::string printf_string(const char* fmt,
   return out;
 }
 
-std::string hex2(uint64_t v) { return printf_string("0x%02llX", static_cast<unsigned long long>(v)); }
-
 // Modeled time, in microseconds to a tenth.
 std::string micros(uint64_t ns) {
   return printf_string("%llu.%llu", static_cast<unsigned long long>(ns / 1000),

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/hex.h"
 #include "sim/virtual_platform.h"
 #include "tools/common/command_line.h"
 
@@ -21,7 +22,7 @@ namespace murvane_tools {
 // NOLINTNEXTLINE(cert-dcl50-cpp)
 __attribute__((format(printf, 1, 2))) std::string printf_string(const char* fmt, ...);
 // "0x5A".
-std::string hex2(uint64_t v);
+using sim::hex2;
 // Nanoseconds as microseconds to a tenth ("95.0").
 std::string micros(uint64_t ns);
 

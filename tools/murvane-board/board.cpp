@@ -127,8 +127,10 @@ void Board::open_bus() {
   const std::string address = hex2(options_.address);
   const std::optional<uint32_t> n = bus_number(bus);
   if (!n.has_value()) {
-    refuse("cannot tell which bus " + bus + " is (give it as /dev/i2c-N), so cannot check that no kernel driver " +
-           "owns " + address);
+    // The number in an i2c-dev device's name is the bus the kernel's sysfs
+    // knows it by: without it no bound driver can be ruled out.
+    refuse(bus + " is not an i2c-dev device (/dev/i2c-N): give the chip's bus by that name, so that no kernel " +
+           "driver that owns " + address + " on it is missed");
   }
   const std::string link = driver_link(*n, options_.address);
   if (system_.exists(link)) {
@@ -151,7 +153,9 @@ void Board::choose_mode() {
   unsigned long functions = 0;
   const int f = system_.ioctl(bus_fd_, I2C_FUNCS, &functions);
   if (f < 0) {
-    refuse("cannot ask " + bus + " what it can do (I2C_FUNCS): " + system_text(-f) + " (is it an i2c-dev device?)");
+    // Every i2c-dev device answers I2C_FUNCS: a file that does not is some
+    // other device (a GPIO chip given as the bus, /dev/null).
+    refuse(bus + " is not an i2c-dev device: it does not answer I2C_FUNCS (" + system_text(-f) + ")");
   }
   constexpr unsigned long byte_data = I2C_FUNC_SMBUS_READ_BYTE_DATA | I2C_FUNC_SMBUS_WRITE_BYTE_DATA;
   if ((functions & I2C_FUNC_I2C) != 0) {

@@ -9,11 +9,9 @@
 #include <fstream>
 #include <iostream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "murvane/version.h"
 #include "sim/models/model_table.h"
 #include "tools/common/bus.h"
 #include "tools/common/capture_check.h"
@@ -27,9 +25,9 @@ namespace {
 using murvane_tools::one_line;
 using murvane_tools::UsageError;
 
+using murvane_tools::exit_bad_input;
+using murvane_tools::exit_other;
 constexpr int exit_complete = 0;
-constexpr int exit_other = 1;
-constexpr int exit_bad_input = murvane_tools::exit_bad_input;
 
 constexpr const char* command = "murvane-board";
 // Beyond any GPIO chip's lines; the chip's own count is checked on the board.
@@ -62,8 +60,7 @@ struct Options {
   murvane_tools::TraceRequest trace;
   bool quiet = false;
   std::string vcd_path;
-  murvane_tools::CaptureOptions capture;
-  std::string capture_signals;
+  murvane_tools::CaptureRequest capture;
 };
 
 // Declares the board's options (defaults: the board's wiring) into `o`.
@@ -106,12 +103,11 @@ void declare_output_options(CLI::App& app, Options& o) {
   app.add_flag("--quiet", o.quiet, "Print nothing but errors (and the question before the run)");
   app.add_option("--vcd", o.vcd_path, "Write the run's I2C bus (SCL, SDA) and reset pin (RST) as a Value Change Dump")
       ->type_name("FILE");
-  app.add_option("--check-capture", o.capture.path,
-                 "Touch no hardware: compare a capture of the board's bus (VCD, sigrok session, or sigrok-cli's "
-                 "decoded I2C text) with the driver's traffic on a healthy --chip, as murvane-sim does; prints "
-                 "'matches' (exit 0) or the first departing transfer (exit 1)")
-      ->type_name("CAPTURE");
-  murvane_tools::declare_capture_signals(app, o.capture_signals);
+  murvane_tools::declare_capture_options(
+      app, o.capture,
+      "Touch no hardware: compare a capture of the board's bus (VCD, sigrok session, or sigrok-cli's "
+      "decoded I2C text) with the driver's traffic on a healthy --chip, as murvane-sim does; prints "
+      "'matches' (exit 0) or the first departing transfer (exit 1)");
 }
 
 // The board and the run the options name, every option checked before the
@@ -135,12 +131,7 @@ murvane_board::RunOptions settle(const CLI::App& app, Options& o) {
     throw UsageError("--chip", "names the model of a dry run or a capture check: give --dry-run or --check-capture");
   }
   murvane_tools::check_trace_options(app, o.trace);
-  const std::vector<std::string> signals = murvane_tools::capture_signal_names(app, o.capture_signals);
-  if (!signals.empty()) {
-    o.capture.scl = signals[0];
-    o.capture.sda = signals[1];
-    o.capture.rst = signals.size() > 2 ? signals[2] : "";
-  }
+  murvane_tools::settle_capture_options(app, o.capture);
   murvane_tools::check_output_path("--trace", o.trace.path);
   murvane_tools::check_output_path("--vcd", o.vcd_path);
   return options;
@@ -155,8 +146,7 @@ std::optional<int> parse_options(int argc, char** argv, Options& o, murvane_boar
       "character device, and shows what the driver did: its debug log, its register traffic and a summary, as "
       "murvane-sim shows a simulated run.",
       command};
-  app.set_version_flag("--version", std::string(command) + " v" + murvane::driver_version,
-                       "Print the version of the driver it runs (as the driver logs it) and exit");
+  murvane_tools::declare_version_flag(app, command);
   declare_board_options(app, o);
   declare_output_options(app, o);
   app.footer(
@@ -182,13 +172,7 @@ int check_capture(const Options& o, const murvane_board::RunOptions& options) {
   static_cast<void>(run.run());
   const std::string family =
       run.family().empty() && dry.model != nullptr ? dry.model->info().family_name : run.family();
-  std::ostringstream verdict_text;
-  const int verdict = murvane_tools::check_capture(verdict_text, run.events(), family, o.capture);
-  if (!o.quiet || verdict != 0) {
-    std::cout << verdict_text.str();
-  }
-  std::cout.flush();
-  return std::cout ? verdict : exit_other;
+  return murvane_tools::print_capture_verdict(run.events(), family, o.capture.options, o.quiet);
 }
 
 // Writes the VCD and the trace asked for; false when one could not be written.
@@ -269,7 +253,7 @@ int run_command(int argc, char** argv) {
   if (const std::optional<int> done = parse_options(argc, argv, o, options)) {
     return *done;
   }
-  if (!o.capture.path.empty()) {
+  if (!o.capture.options.path.empty()) {
     return check_capture(o, options);
   }
   // Opened before the board is touched, so none is lost.

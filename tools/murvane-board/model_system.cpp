@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "sim/bus_timing.h"
+#include "sim/hex.h"
 #include "tools/murvane-board/board.h"
 
 namespace murvane_board {
@@ -18,11 +19,7 @@ constexpr uint64_t known_line_flags = GPIO_V2_LINE_FLAG_ACTIVE_LOW | GPIO_V2_LIN
                                       GPIO_V2_LINE_FLAG_OPEN_SOURCE | GPIO_V2_LINE_FLAG_BIAS_PULL_UP |
                                       GPIO_V2_LINE_FLAG_BIAS_PULL_DOWN | GPIO_V2_LINE_FLAG_BIAS_DISABLED;
 
-std::string hex2(unsigned v) {
-  char buf[8];
-  static_cast<void>(std::snprintf(buf, sizeof buf, "0x%02X", v));
-  return buf;
-}
+using sim::hex2;
 
 template <class T>
 bool all_zero(const T& words) {

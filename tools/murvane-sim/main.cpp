@@ -7,12 +7,9 @@
 #include <fstream>
 #include <iostream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <tuple>
-#include <vector>
 
-#include "murvane/version.h"
 #include "sim/harness.h"
 #include "sim/models/model_table.h"
 #include "tools/common/capture_check.h"
@@ -28,9 +25,9 @@ namespace {
 
 using murvane_tools::one_line;
 
+using murvane_tools::exit_bad_input;
+using murvane_tools::exit_other;
 constexpr int exit_ran = 0;
-constexpr int exit_other = 1;
-constexpr int exit_bad_input = murvane_tools::exit_bad_input;
 
 constexpr const char* command = "murvane-sim";
 
@@ -50,14 +47,12 @@ struct Options {
   bool quiet = false;
   std::string vcd_path;
   std::string timeline_path;
-  murvane_tools::CaptureOptions capture;
-  std::string capture_signals;
+  murvane_tools::CaptureRequest capture;
 };
 
 // Declares the options into `o`.
 void declare_options(CLI::App& app, Options& o) {
-  app.set_version_flag("--version", std::string(command) + " v" + murvane::driver_version,
-                       "Print the version of the driver it runs (as the driver logs it) and exit");
+  murvane_tools::declare_version_flag(app, command);
   app.add_option("scenario", o.scenario_path, "Scenario file (JSON). Without one: one entry call on a healthy chip")
       ->type_name("SCENARIO");
   app.add_option("--chip", o.chip,
@@ -70,12 +65,11 @@ void declare_options(CLI::App& app, Options& o) {
                  "Write the run's I2C bus (SCL, SDA) and reset pin (RST) as a Value Change Dump for sigrok/PulseView")
       ->type_name("FILE");
   app.add_option("--timeline", o.timeline_path, "Draw the run on a time axis as an SVG picture")->type_name("FILE.svg");
-  app.add_option("--check-capture", o.capture.path,
-                 "Compare a capture (VCD, sigrok session, or sigrok-cli's decoded I2C text) with the driver's "
-                 "traffic in this run: a healthy --chip by default, the scenario's run when one is given; "
-                 "prints 'matches' (exit 0) or the first departing transfer (exit 1)")
-      ->type_name("CAPTURE");
-  murvane_tools::declare_capture_signals(app, o.capture_signals);
+  murvane_tools::declare_capture_options(
+      app, o.capture,
+      "Compare a capture (VCD, sigrok session, or sigrok-cli's decoded I2C text) with the driver's "
+      "traffic in this run: a healthy --chip by default, the scenario's run when one is given; "
+      "prints 'matches' (exit 0) or the first departing transfer (exit 1)");
   app.footer(
       "Exit status: 0 when the scenario ran to its end, whatever the driver returned; 2 for unusable input "
       "(one line on standard error names the file, the field and the problem); 1 for anything else.");
@@ -86,12 +80,7 @@ void declare_options(CLI::App& app, Options& o) {
 void settle_options(const CLI::App& app, Options& o) {
   o.chip_given = app.count("--chip") > 0;
   murvane_tools::check_trace_options(app, o.trace);
-  const std::vector<std::string> signals = murvane_tools::capture_signal_names(app, o.capture_signals);
-  if (!signals.empty()) {
-    o.capture.scl = signals[0];
-    o.capture.sda = signals[1];
-    o.capture.rst = signals.size() > 2 ? signals[2] : "";
-  }
+  murvane_tools::settle_capture_options(app, o.capture);
   // The picture is SVG whatever the name says: a name that says otherwise
   // (boot.png) is a mistake to point out before anything runs.
   if (!o.timeline_path.empty() && !has_svg_extension(o.timeline_path)) {
@@ -134,19 +123,6 @@ bool write_pictures(const murvane_sim::Simulation& sim, const Options& o) {
   return true;
 }
 
-// --check-capture: the capture against the run; the verdict is the exit status.
-int check_capture(const murvane_sim::Simulation& sim, const Options& o) {
-  // --quiet keeps the departure (the board's error) and drops "matches".
-  std::ostringstream verdict_text;
-  const int verdict =
-      murvane_tools::check_capture(verdict_text, sim.platform().events(), murvane_sim::naming_family(sim), o.capture);
-  if (!o.quiet || verdict != exit_ran) {
-    std::cout << verdict_text.str();
-  }
-  std::cout.flush();
-  return std::cout ? verdict : exit_other;
-}
-
 int run_command(int argc, char** argv) {
   Options o;
   if (const std::optional<int> done = parse_options(argc, argv, o)) {
@@ -167,8 +143,10 @@ int run_command(int argc, char** argv) {
   if (!write_pictures(sim, o)) {
     return exit_other;
   }
-  if (!o.capture.path.empty()) {
-    return check_capture(sim, o);
+  if (!o.capture.options.path.empty()) {
+    // The capture against the run; the verdict is the exit status.
+    return murvane_tools::print_capture_verdict(sim.platform().events(), murvane_sim::naming_family(sim),
+                                                o.capture.options, o.quiet);
   }
   if (!o.trace.path.empty() && !murvane_tools::write_trace(o.trace, sim.platform().events(),
                                                            murvane_sim::naming_family(sim), trace_file, command)) {

@@ -41,7 +41,13 @@ typedef struct _EFI_ZELT_I2C_HAPTIC_PROTOCOL EFI_ZELT_I2C_HAPTIC_PROTOCOL;
   Takes no arguments, not even the protocol instance: the driver serves one
   chip, fixed when it was built.
 
-  @retval EFI_SUCCESS           The waveform is loaded and playing.
+  @retval EFI_SUCCESS           The chip was identified and qualified, and
+                                every later step (offset calibration,
+                                register defaults, waveform download, the
+                                boot vibration) was sent to it. Those steps'
+                                failures are in the driver's log, not in the
+                                status: it does not say that the waveform is
+                                loaded or playing.
   @retval EFI_DEVICE_ERROR      The I2C bus could not be opened, no chip
                                 answered with a known identifier, or the
                                 chip is not a qualified part.
