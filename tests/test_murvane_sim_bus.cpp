@@ -591,7 +591,7 @@ TEST(CaptureCheckOutput, ACaptureBegunMidTransferDepartsThere) {
   const Outcome t = check(text, chip);
   EXPECT_EQ(t.exit_code, exit_departs) << t.out << t.err;
   EXPECT_EQ(t.out.rfind("departs at transfer 1 of " + std::to_string(trace.size()) +
-                            " (capture time unknown: decoded text, register 0x" + hex2(trace[0]["reg"].get<int>()),
+                            " (capture time unknown: decoded text, register 0x" + sigrok_byte(trace[0]["reg"].get<int>()),
                         0),
             0U)
       << t.out;
