@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "core/driver_state.h"
 #include "host/harness.h"
 #include "platform/log.h"
 #include "sim/model_factory.h"
@@ -197,7 +198,7 @@ void print_modeled() {
 // tests/driver/test_fault_sweep.cpp counts them: for every call but the entry the
 // entry runs first, and only the call's own transfers count.
 uint64_t healthy_transfers(const char* model, const std::string& call) {
-  sim::reset_driver_state();
+  murvane::reset_driver_state();
   auto chip = sim::make_model(model);
   sim::VirtualPlatform p(&chip->model());
   p.set_recording(false);

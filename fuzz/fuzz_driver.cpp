@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "core/driver_state.h"
 #include "core/family.h"
 #include "host/harness.h"
 #include "platform/log.h"
@@ -404,7 +405,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput input = read_input(data, size);
   BusScript script(std::move(input.script));
 
-  sim::reset_driver_state();
+  murvane::reset_driver_state();
   std::unique_ptr<sim::ModelHandle> chip;
   if (input.model_index < sim::model_info_count) {
     chip = sim::make_model(sim::model_infos[input.model_index].name);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "core/driver_state.h"
 #include "core/entry.h"
 #include "core/family.h"
 
@@ -16,7 +17,7 @@ EFI_STATUS call_entry(Platform& p) {
 
 EFI_STATUS call_load(Platform& p) {
   p.record_call("load");
-  reset_driver_state();
+  murvane::reset_driver_state();
   const EFI_STATUS s = efi_main(p.image_handle(), p.system_table());
   p.record_return("load", {{"status", status_string(s)}});
   return s;

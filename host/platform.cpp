@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/driver_state.h"
 #include "core/family.h"
 #include "core/regs.h"
 #include "platform/log.h"
@@ -115,7 +116,7 @@ Platform::~Platform() {
     active_ = nullptr;
     murvane::g_log_observer = nullptr;
     // The driver must not keep pointers into a platform that is gone.
-    reset_driver_state();
+    murvane::reset_driver_state();
   }
 }
 
@@ -419,18 +420,6 @@ EFI_STATUS Platform::rng_get(uint8_t* out, UINTN len) {
     out[i] = static_cast<uint8_t>(rng_());
   }
   return EFI_SUCCESS;
-}
-
-void reset_driver_state() {
-  murvane::i2c_iface = nullptr;
-  murvane::bus_handle = 0;
-  for (uint32_t& w : murvane::slave_config) {
-    w = 0;
-  }
-  murvane::bus_failed_transfers = 0;
-  murvane::current_family = nullptr;
-  murvane::haptic_dev = {0, 0, murvane::haptic_dev_lra_f0_at_load};
-  murvane::support_teardown();
 }
 
 }  // namespace host

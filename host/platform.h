@@ -214,7 +214,4 @@ class Platform {
   EFI_RNG_PROTOCOL rng_proto_{};
 };
 
-// Puts the driver's globals back to their load values, as a fresh image.
-void reset_driver_state();
-
 }  // namespace host

@@ -128,7 +128,4 @@ class VirtualPlatform : private detail::SimulatedParts, public host::Platform {
   std::function<bool(uint8_t reg, uint8_t* value)>& read_hook = simulated_chip.read_hook;
 };
 
-// Puts the driver's globals back to their load values, as a fresh image.
-using host::reset_driver_state;
-
 }  // namespace sim

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/driver_state.h"
 #include "core/family.h"
 #include "host/harness.h"
 #include "sim/model_factory.h"
@@ -82,7 +83,7 @@ std::ostream& operator<<(std::ostream& os, const Ev& e);
 class SimBoard {
  public:
   explicit SimBoard(const std::string& model, sim::PlatformOptions options = {}) {
-    sim::reset_driver_state();
+    murvane::reset_driver_state();
     if (model != "absent") {
       handle_ = sim::make_model(model);
       if (handle_ == nullptr) {

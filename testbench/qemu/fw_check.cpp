@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "core/driver_state.h"
 #include "core/waveform.h"
 #include "host/harness.h"
 #include "platform/log.h"
@@ -120,7 +121,7 @@ void run_calls(sim::VirtualPlatform& p, unsigned loads, run_record& r) {
 }
 
 run_record run_on_host(const fwsim::scenario& s, bool consumer, unsigned loads) {
-  sim::reset_driver_state();
+  murvane::reset_driver_state();
   std::unique_ptr<sim::ModelHandle> handle;
   if (s.model != nullptr) {
     handle = sim::make_model(s.model->name);

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "bridge/pi_i2c.h"
+#include "core/driver_state.h"
 #include "core/entry.h"
 #include "core/regs.h"
 #include "host/harness.h"
@@ -248,7 +249,7 @@ TEST(KitHeader, WorksWithGnuEfisDefinitionsToo) {
 }
 
 TEST(KitHeader, CStartsTheRealDriverOnTheVirtualPlatform) {
-  sim::reset_driver_state();
+  murvane::reset_driver_state();
   const std::unique_ptr<sim::ModelHandle> chip = sim::make_model("zq3101");
   sim::VirtualPlatform p(&chip->model());
   ASSERT_EQ(host::call_entry(p), EFI_SUCCESS);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <map>
 
+#include "core/driver_state.h"
 #include "core/family.h"
 #include "core/identify.h"
 #include "host/harness.h"
@@ -159,7 +160,7 @@ BoardRun::Outcome BoardRun::run() {
     return Outcome::declined;
   }
   board_.drive_reset_line();
-  host::reset_driver_state();
+  murvane::reset_driver_state();
   platform_ = std::make_unique<host::Platform>(board_, platform_options_);
   board_.start_clock();
   entry_status_ = host::call_entry(*platform_);

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "core/driver_state.h"
 #include "core/family.h"
 #include "host/harness.h"
 
@@ -18,7 +19,7 @@ constexpr uint8_t reg_id_lo = 0x58;
 }  // namespace
 
 Simulation::Simulation(const Scenario& scenario) : scenario_(scenario) {
-  sim::reset_driver_state();
+  murvane::reset_driver_state();
   if (scenario_.chip != "absent") {
     chip_ = sim::make_model(scenario_.chip);
     if (chip_ == nullptr) {
