@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -132,6 +133,8 @@ struct Pair {
   std::string first;
   std::string second;
 };
+
+void PrintTo(const Pair& p, std::ostream* os) { *os << p.first << " then " << p.second; }
 
 std::vector<Pair> every_ordered_pair() {
   std::vector<Pair> out;
