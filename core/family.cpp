@@ -5,9 +5,6 @@
 
 namespace murvane {
 
-constinit haptic_device haptic_dev = {0, 0, haptic_dev_lra_f0_at_load};
-constinit const chip_family* current_family = nullptr;
-
 #define MURVANE_FAMILY_ADDRESS(name, letter) &name##_family,
 constexpr const chip_family* chip_families[chip_family_count] = {MURVANE_FAMILIES(MURVANE_FAMILY_ADDRESS)};
 #undef MURVANE_FAMILY_ADDRESS

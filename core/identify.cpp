@@ -1,5 +1,6 @@
 #include "core/identify.h"
 
+#include "core/driver_state.h"
 #include "core/family.h"
 #include "core/regs.h"
 #include "platform/log.h"
@@ -11,10 +12,6 @@ namespace murvane {
 namespace {
 
 constexpr int id_passes = 2;
-
-// Where LocateProtocol leaves the pin-control interface: a global rather
-// than a local whose address is taken (no stack-protected frame).
-constinit void* located_korm = nullptr;
 
 void pulse_reset_pin() {
   located_korm = nullptr;

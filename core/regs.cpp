@@ -1,14 +1,10 @@
 #include "core/regs.h"
 
+#include "core/driver_state.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 
 namespace murvane {
-
-constinit EFI_ZELT_I2C_PROTOCOL* i2c_iface = nullptr;
-constinit uint64_t bus_handle = 0;
-constinit uint32_t slave_config[slave_config_words] = {};
-constinit uint32_t bus_failed_transfers = 0;
 
 EFI_STATUS bus_open() {
   for (uint32_t i = 0; i < slave_config_words; ++i) {
@@ -21,14 +17,6 @@ EFI_STATUS bus_open() {
   }
   return EFI_SUCCESS;
 }
-
-namespace {
-
-// Where LocateProtocol leaves the interface: a global rather than a local
-// whose address is taken, so i2c_open needs no stack-protected frame.
-constinit void* located_i2c = nullptr;
-
-}  // namespace
 
 uint32_t i2c_open(uint32_t instance, uint64_t* handle) {
   located_i2c = nullptr;

@@ -4,8 +4,7 @@
 
 // A fixed, non-zero value until the entry point replaces it.
 // NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
-// (Native width: a 32-bit process keeps its low word.)
-constinit uintptr_t __security_cookie = static_cast<uintptr_t>(0x2B992DDFA232ull);  // declared extern "C" in the header
+constinit uintptr_t __security_cookie = murvane::stack_guard_at_load;  // declared extern "C" in the header
 
 namespace murvane {
 
@@ -54,6 +53,8 @@ MURVANE_NO_STACK_PROTECTOR bool draw_from_rng(EFI_SYSTEM_TABLE* st, uint64_t* va
 }
 
 }  // namespace
+
+void stack_guard_reset() { __security_cookie = stack_guard_at_load; }
 
 MURVANE_NO_STACK_PROTECTOR stack_guard_result obtain_stack_guard(EFI_HANDLE image, EFI_SYSTEM_TABLE* st) {
   stack_guard_result r = {__security_cookie, stack_guard_source::untouched, false};

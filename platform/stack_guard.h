@@ -20,6 +20,14 @@ extern uintptr_t __security_cookie;  // NOLINT(bugprone-reserved-identifier,cert
 
 namespace murvane {
 
+// The guard's value in a freshly loaded image, until the entry point
+// replaces it. (Native width: a 32-bit process keeps its low word.)
+inline constexpr uintptr_t stack_guard_at_load = static_cast<uintptr_t>(0x2B992DDFA232ull);
+
+// Puts the guard back to its load value (a host process running the driver
+// again; the image never calls it).
+void stack_guard_reset();
+
 // Where the guard value came from, for tests and diagnostics.
 enum class stack_guard_source : uint8_t { untouched, config_table, rng, counter };
 

@@ -12,8 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "core/driver_state.h"
 #include "core/family.h"
-#include "sim/harness.h"
+#include "host/harness.h"
 #include "sim/model_factory.h"
 #include "sim/virtual_platform.h"
 
@@ -82,7 +83,7 @@ std::ostream& operator<<(std::ostream& os, const Ev& e);
 class SimBoard {
  public:
   explicit SimBoard(const std::string& model, sim::PlatformOptions options = {}) {
-    sim::reset_driver_state();
+    murvane::reset_driver_state();
     if (model != "absent") {
       handle_ = sim::make_model(model);
       if (handle_ == nullptr) {
@@ -97,10 +98,10 @@ class SimBoard {
   const std::vector<sim::Event>& events() const { return platform_->events(); }
   const std::vector<std::string>& log() const { return platform_->log_lines(); }
 
-  EFI_STATUS entry() { return sim::call_entry(*platform_); }
-  EFI_STATUS start() { return sim::call_start(*platform_); }
+  EFI_STATUS entry() { return host::call_entry(*platform_); }
+  EFI_STATUS start() { return host::call_start(*platform_); }
   int64_t slot(const std::string& name, const std::vector<int64_t>& args = {}) {
-    const sim::SlotResult r = sim::call_slot(*platform_, name, args);
+    const host::SlotResult r = host::call_slot(*platform_, name, args);
     EXPECT_TRUE(r.ok) << r.error;
     return r.value;
   }

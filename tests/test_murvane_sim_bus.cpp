@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/hex.h"
+#include "host/hex.h"
 #include "sim/models/model_table.h"
 #include "tests/model_lists.h"
 #include "tests/work_dir.h"
@@ -133,7 +133,7 @@ std::vector<json> transfers_of(const std::vector<json>& events) {
 }
 
 // A byte as sigrok writes it: the hex digits alone ("5A").
-std::string sigrok_byte(int v) { return sim::hex2(static_cast<uint8_t>(v)).substr(2); }
+std::string sigrok_byte(int v) { return host::hex2(static_cast<uint8_t>(v)).substr(2); }
 
 // What a transfer of the trace must look like on the bus, in sigrok's
 // words: the address from the slave configuration the driver passed; a
@@ -668,7 +668,7 @@ TEST_P(CaptureCheck, OneFlippedDataBitIsReportedAtItsTransfer) {
   const int value = trace[k - 1]["value"].get<int>();
   const std::string expected = "departs at transfer " + std::to_string(k) + " of " + std::to_string(trace.size());
   EXPECT_EQ(r.out.rfind(expected, 0), 0U) << r.out;
-  EXPECT_NE(r.out.find("<- " + sim::hex2(value) + ", seen write 0x42 <- " + sim::hex2(value ^ 1)), std::string::npos)
+  EXPECT_NE(r.out.find("<- " + host::hex2(value) + ", seen write 0x42 <- " + host::hex2(value ^ 1)), std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find("register 0x42 RAM data"), std::string::npos) << r.out;
   EXPECT_EQ(lines(r.out), 1U);
@@ -688,7 +688,7 @@ TEST_P(CaptureCheck, OneRemovedTransferIsReportedAtItsPlace) {
   const Outcome r = check(mutated, chip);
   EXPECT_EQ(r.exit_code, exit_departs) << r.out << r.err;
   EXPECT_EQ(r.out.rfind("departs at transfer " + std::to_string(k) + " of ", 0), 0U) << r.out;
-  EXPECT_NE(r.out.find("expected write 0x42 <- " + sim::hex2(trace[k - 1]["value"].get<int>())), std::string::npos)
+  EXPECT_NE(r.out.find("expected write 0x42 <- " + host::hex2(trace[k - 1]["value"].get<int>())), std::string::npos)
       << r.out;
 }
 

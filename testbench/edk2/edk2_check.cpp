@@ -7,6 +7,7 @@
 #include <regex>
 #include <sstream>
 
+#include "core/driver_state.h"
 #include "sim/model_factory.h"
 #include "sim/virtual_platform.h"
 
@@ -18,7 +19,7 @@ using fwcheck::starts_with;
 
 namespace {
 
-std::string hex2(unsigned v) {
+std::string hex_digits(unsigned v) {
   static const char* digits = "0123456789ABCDEF";
   return {digits[(v >> 4) & 0xF], digits[v & 0xF]};
 }
@@ -70,10 +71,10 @@ std::vector<std::string> dry_run_events(const std::string& jsonl) {
     } else if (ev == "i2c_read" || ev == "i2c_write") {
       const bool write = ev == "i2c_write";
       const bool failed = e.at("status").get<int>() != 0;
-      std::string s = "i2c: " + hex2(e.at("config").at(1).get<unsigned>()) + (write ? " w " : " r ") +
-                      hex2(e.at("reg").get<unsigned>());
+      std::string s = "i2c: " + hex_digits(e.at("config").at(1).get<unsigned>()) + (write ? " w " : " r ") +
+                      hex_digits(e.at("reg").get<unsigned>());
       if (write || !failed) {
-        s += " " + hex2(e.at("value").get<unsigned>());
+        s += " " + hex_digits(e.at("value").get<unsigned>());
       }
       if (failed) {
         s += " nack";
@@ -117,7 +118,7 @@ comparison check_pl061(const std::string& trace, unsigned line, bool active_low,
       const unsigned dir = std::stoul(m[1].str(), nullptr, 16);
       const unsigned data = std::stoul(m[2].str(), nullptr, 16);
       if ((dir & ~mask & 0xFF) != 0) {
-        others.push_back("lines 0x" + hex2(dir & ~mask & 0xFF) + " made outputs: " + l);
+        others.push_back("lines 0x" + hex_digits(dir & ~mask & 0xFF) + " made outputs: " + l);
       }
       int level = 1;
       if ((dir & mask) != 0) {
@@ -180,7 +181,7 @@ comparison check_pl061(const std::string& trace, unsigned line, bool active_low,
 // the virtual platform's Open fails (with its own status, put back as the
 // bridge's).
 fwcheck::run_record run_open_refused(const fwsim::scenario& sc, uint32_t status) {
-  sim::reset_driver_state();
+  murvane::reset_driver_state();
   std::unique_ptr<sim::ModelHandle> chip;
   if (sc.model != nullptr) {
     chip = sim::make_model(sc.model->name);

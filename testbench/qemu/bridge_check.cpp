@@ -3,9 +3,10 @@
 #include <memory>
 
 #include "bridge/bridge.h"
+#include "core/driver_state.h"
+#include "host/harness.h"
 #include "murvane/board_settings.h"
 #include "platform/log.h"
-#include "sim/harness.h"
 #include "sim/model_factory.h"
 #include "sim/virtual_platform.h"
 
@@ -89,7 +90,7 @@ run_record run_bridged_on_host(const bridge_boot& b, const fwsim::scenario& s) {
   // No chip, and a master that hides the NACKs: to the driver, a bus on
   // which every read gives back 0 and every write is taken.
   run_record r = run_on_host(s);
-  sim::reset_driver_state();
+  murvane::reset_driver_state();
   auto stand_in = sim::make_model("zq3101");
   sim::VirtualPlatform p(&stand_in->model());
   p.read_hook = [](uint8_t /*reg*/, uint8_t* value) {

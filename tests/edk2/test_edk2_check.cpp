@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/harness.h"
+#include "core/driver_state.h"
+#include "host/harness.h"
 #include "sim/model_factory.h"
 #include "sim/virtual_platform.h"
 #include "testbench/edk2/edk2_check.h"
@@ -116,12 +117,12 @@ TEST(Edk2Pl061, APulseMoreOrLessThanTheDryRunFails) {
 TEST(Edk2DryRun, EveryFamilysBringUpTurnsIntoOneLinePerTransfer) {
   for (const std::string& model : murvane_test::first_model_of_each_family()) {
     SCOPED_TRACE(model);
-    sim::reset_driver_state();
+    murvane::reset_driver_state();
     auto chip = sim::make_model(model);
     sim::VirtualPlatform p(&chip->model());
-    ASSERT_EQ(sim::call_entry(p), EFI_SUCCESS);
+    ASSERT_EQ(host::call_entry(p), EFI_SUCCESS);
     std::ostringstream jsonl;
-    sim::write_jsonl(jsonl, p.events());
+    host::write_jsonl(jsonl, p.events());
     const std::vector<std::string> lines = edk2check::dry_run_events(jsonl.str());
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[0], "reset line: held");

@@ -208,7 +208,7 @@ struct Comparison {
 // keep the driver's address only, and a transfer whose start (and so whose
 // address) the capture does not show, which departs wherever it is. Without
 // the reset pin in the capture its pulse cannot be checked.
-Comparison line_up(const std::vector<sim::Event>& events, const std::string& family, const CaptureOptions& options) {
+Comparison line_up(const std::vector<host::Event>& events, const std::string& family, const CaptureOptions& options) {
   const std::string text = read_file(options.path);
   bool has_reset = false;
   Comparison c;
@@ -311,7 +311,7 @@ void write_match(std::ostream& out, const Comparison& c) {
 
 }  // namespace
 
-int check_capture(std::ostream& out, const std::vector<sim::Event>& events, const std::string& family,
+int check_capture(std::ostream& out, const std::vector<host::Event>& events, const std::string& family,
                   const CaptureOptions& options) {
   const Comparison c = line_up(events, family, options);
   size_t transfer_no = 0;
@@ -353,7 +353,7 @@ void settle_capture_options(const CLI::App& app, CaptureRequest& request) {
   request.options.rst = names.size() > 2 ? names[2] : "";
 }
 
-int print_capture_verdict(const std::vector<sim::Event>& events, const std::string& family,
+int print_capture_verdict(const std::vector<host::Event>& events, const std::string& family,
                           const CaptureOptions& options, bool quiet) {
   std::ostringstream verdict_text;
   const int verdict = check_capture(verdict_text, events, family, options);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/virtual_platform.h"
+#include "host/platform.h"
 
 // NOLINTNEXTLINE(readability-identifier-naming): CLI11's own namespace
 namespace CLI {
@@ -29,7 +29,7 @@ struct CaptureOptions {
 // traffic; family names the registers): prints "matches: ..." and returns 0,
 // or prints the first departure and returns 1. Throws CaptureError for an
 // unusable capture (tools/common/vcd.h).
-int check_capture(std::ostream& out, const std::vector<sim::Event>& events, const std::string& family,
+int check_capture(std::ostream& out, const std::vector<host::Event>& events, const std::string& family,
                   const CaptureOptions& options);
 
 // What asks for the check on the command line, as both commands take it:
@@ -49,7 +49,7 @@ void settle_capture_options(const CLI::App& app, CaptureRequest& request);
 // The check on standard output, its verdict the exit status: "matches" (0,
 // left out when quiet) or the first departure (1, printed even when quiet:
 // it is the board's error); 1 when standard output fails.
-int print_capture_verdict(const std::vector<sim::Event>& events, const std::string& family,
+int print_capture_verdict(const std::vector<host::Event>& events, const std::string& family,
                           const CaptureOptions& options, bool quiet);
 
 }  // namespace murvane_tools

@@ -10,6 +10,7 @@
 
 #include "core/identify.h"
 #include "core/waveform.h"
+#include "host/hex.h"
 #include "murvane/board_settings.h"
 
 namespace murvane_board {
@@ -17,12 +18,6 @@ namespace murvane_board {
 namespace {
 
 constexpr const char* consumer = "murvane-board";
-
-std::string hex2(unsigned v) {
-  char buf[8];
-  static_cast<void>(std::snprintf(buf, sizeof buf, "0x%02X", v));
-  return buf;
-}
 
 std::string system_text(int error) { return errno_name(error) + ": " + std::strerror(error); }
 
@@ -124,7 +119,7 @@ void Board::open() {
 
 void Board::open_bus() {
   const std::string& bus = options_.bus;
-  const std::string address = hex2(options_.address);
+  const std::string address = host::hex2(options_.address);
   const std::optional<uint32_t> n = bus_number(bus);
   if (!n.has_value()) {
     // The number in an i2c-dev device's name is the bus the kernel's sysfs
@@ -149,7 +144,7 @@ void Board::open_bus() {
 // it makes only those.
 void Board::choose_mode() {
   const std::string& bus = options_.bus;
-  const std::string address = hex2(options_.address);
+  const std::string address = host::hex2(options_.address);
   unsigned long functions = 0;
   const int f = system_.ioctl(bus_fd_, I2C_FUNCS, &functions);
   if (f < 0) {
@@ -245,7 +240,7 @@ std::string Board::plan() const {
          "  reset pin: line " +
          std::to_string(options_.gpio_line) + " of " + options_.gpio_chip + ", driven " + level + " for " +
          std::to_string(murvane::reset_low_us / 1000) + " ms, then released from reset and held to the run's end\n" +
-         "  chip:      address " + hex2(options_.address) + " on " + options_.bus +
+         "  chip:      address " + host::hex2(options_.address) + " on " + options_.bus +
          (mode_ == Mode::i2c ? " (plain I2C transfers)" : " (SMBus byte-data transfers)") + "\n" +
          "  writes:    the chip's registers after it identifies itself: calibration, the family's defaults, the " +
          std::to_string(murvane::waveform_image_len) + "-byte waveform into the chip's SRAM at 0x0800, playback (a " +
@@ -320,7 +315,12 @@ int Board::run_transfer(bool write, uint8_t reg, uint8_t* data) {
   return 0;
 }
 
-uint32_t Board::transfer(bool write, uint8_t reg, uint8_t* data) {
+uint32_t Board::transfer(const host::Transfer& t, uint8_t* data) {
+  if (data == nullptr) {
+    return 0;  // nothing to carry
+  }
+  const bool write = t.write;
+  const uint8_t reg = t.reg;
   ++transfers_;
   const int error = run_transfer(write, reg, data);
   if (error != 0) {
@@ -330,7 +330,7 @@ uint32_t Board::transfer(bool write, uint8_t reg, uint8_t* data) {
   return static_cast<uint32_t>(error);
 }
 
-void Board::set_pin(uint32_t level) {
+void Board::set_pin(uint32_t level, uint64_t /*at_ns*/) {
   int r = -EBADF;
   if (line_fd_ >= 0) {
     gpio_v2_line_values values{};

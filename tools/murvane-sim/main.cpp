@@ -10,7 +10,7 @@
 #include <string>
 #include <tuple>
 
-#include "sim/harness.h"
+#include "host/harness.h"
 #include "sim/models/model_table.h"
 #include "tools/common/capture_check.h"
 #include "tools/common/command_line.h"

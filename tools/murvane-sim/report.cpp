@@ -25,7 +25,7 @@ namespace {
 
 constexpr uint64_t waveform_base = murvane::waveform_sram_base;
 
-using sim::hex2;
+using host::hex2;
 std::string micros(uint64_t ns) { return murvane_tools::micros(ns); }
 
 std::string result_text(const CallResult& r) {

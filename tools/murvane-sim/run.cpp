@@ -2,8 +2,9 @@
 
 #include <stdexcept>
 
+#include "core/driver_state.h"
 #include "core/family.h"
-#include "sim/harness.h"
+#include "host/harness.h"
 
 namespace murvane_sim {
 
@@ -18,7 +19,7 @@ constexpr uint8_t reg_id_lo = 0x58;
 }  // namespace
 
 Simulation::Simulation(const Scenario& scenario) : scenario_(scenario) {
-  sim::reset_driver_state();
+  murvane::reset_driver_state();
   if (scenario_.chip != "absent") {
     chip_ = sim::make_model(scenario_.chip);
     if (chip_ == nullptr) {
@@ -78,17 +79,17 @@ void Simulation::run() {
       case Call::Kind::entry:
         r.fn = "entry";
         r.is_status = true;
-        r.value = static_cast<int64_t>(sim::call_entry(p));
+        r.value = static_cast<int64_t>(host::call_entry(p));
         break;
       case Call::Kind::load:
         r.fn = "load";
         r.is_status = true;
-        r.value = static_cast<int64_t>(sim::call_load(p));
+        r.value = static_cast<int64_t>(host::call_load(p));
         break;
       case Call::Kind::start:
         r.fn = "start";
         r.is_status = true;
-        r.value = static_cast<int64_t>(sim::call_start(p));
+        r.value = static_cast<int64_t>(host::call_start(p));
         break;
       case Call::Kind::slot: {
         if (murvane::current_family == nullptr) {
@@ -96,7 +97,7 @@ void Simulation::run() {
               scenario_.source, call.field,
               "slot call \"" + call.slot + "\" with no family selected (no earlier call identified a chip)");
         }
-        const sim::SlotResult sr = sim::call_slot(p, call.slot, call.args);
+        const host::SlotResult sr = host::call_slot(p, call.slot, call.args);
         if (!sr.ok) {
           throw InputError(scenario_.source, call.field, sr.error);
         }

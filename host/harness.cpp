@@ -1,28 +1,30 @@
-#include "sim/harness.h"
+#include "host/harness.h"
 
 #include <cstdio>
 
+#include "core/driver_state.h"
 #include "core/entry.h"
 #include "core/family.h"
+#include "host/hex.h"
 
-namespace sim {
+namespace host {
 
-EFI_STATUS call_entry(VirtualPlatform& p) {
+EFI_STATUS call_entry(Platform& p) {
   p.record_call("entry");
   const EFI_STATUS s = efi_main(p.image_handle(), p.system_table());
   p.record_return("entry", {{"status", status_string(s)}});
   return s;
 }
 
-EFI_STATUS call_load(VirtualPlatform& p) {
+EFI_STATUS call_load(Platform& p) {
   p.record_call("load");
-  reset_driver_state();
+  murvane::reset_driver_state();
   const EFI_STATUS s = efi_main(p.image_handle(), p.system_table());
   p.record_return("load", {{"status", status_string(s)}});
   return s;
 }
 
-EFI_STATUS call_start(VirtualPlatform& p) {
+EFI_STATUS call_start(Platform& p) {
   p.record_call("start");
   auto* proto = static_cast<EFI_ZELT_I2C_HAPTIC_PROTOCOL*>(p.installed(EFI_ZELT_I2C_HAPTIC_PROTOCOL_GUID));
   const EFI_STATUS s = proto != nullptr ? proto->Start() : EFI_NOT_FOUND;
@@ -55,7 +57,7 @@ int slot_arity(int index) {
   }
 }
 
-SlotResult call_slot(VirtualPlatform& p, const std::string& name, const std::vector<int64_t>& args) {
+SlotResult call_slot(Platform& p, const std::string& name, const std::vector<int64_t>& args) {
   SlotResult r;
   const int index = slot_index(name);
   if (index < 0) {
@@ -140,12 +142,6 @@ void write_jsonl(std::ostream& out, const std::vector<Event>& events) {
 
 namespace {
 
-std::string hex2(uint64_t v) {
-  char buf[8];
-  static_cast<void>(std::snprintf(buf, sizeof(buf), "0x%02llX", static_cast<unsigned long long>(v)));
-  return buf;
-}
-
 std::string text_line(const Event& e) {
   const std::string ev = e["ev"].get<std::string>();
   char head[32];
@@ -187,4 +183,4 @@ void write_text(std::ostream& out, const std::vector<Event>& events) {
   }
 }
 
-}  // namespace sim
+}  // namespace host

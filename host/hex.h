@@ -1,13 +1,13 @@
 // A byte (a register, an address, a value) as the traces, reports and
-// messages of the bench write it: "0x5A". One definition for the virtual
-// platform, the commands and the tests.
+// messages of the bench write it: "0x5A". One definition for the host
+// platform's trace text, the commands and the tests.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
-namespace sim {
+namespace host {
 
 inline std::string hex2(uint64_t v) {
   char buf[24];
@@ -15,4 +15,4 @@ inline std::string hex2(uint64_t v) {
   return buf;
 }
 
-}  // namespace sim
+}  // namespace host
