@@ -590,10 +590,11 @@ TEST(CaptureCheckOutput, ACaptureBegunMidTransferDepartsThere) {
   spit(text, decoded.out.substr(data));
   const Outcome t = check(text, chip);
   EXPECT_EQ(t.exit_code, exit_departs) << t.out << t.err;
-  EXPECT_EQ(t.out.rfind("departs at transfer 1 of " + std::to_string(trace.size()) +
-                            " (capture time unknown: decoded text, register 0x" + sigrok_byte(trace[0]["reg"].get<int>()),
-                        0),
-            0U)
+  EXPECT_EQ(
+      t.out.rfind("departs at transfer 1 of " + std::to_string(trace.size()) +
+                      " (capture time unknown: decoded text, register 0x" + sigrok_byte(trace[0]["reg"].get<int>()),
+                  0),
+      0U)
       << t.out;
   EXPECT_TRUE(t.out.ends_with(unstarted)) << t.out;
   EXPECT_EQ(lines(t.out), 1U);
