@@ -8,13 +8,17 @@ usage: check.py family OUT MODEL --dry-run MURVANE_BOARD --power-on HELPER --sim
        check.py reset-pulse OUT --active-low|--active-high CASE...
        check.py refusal OUT CASE WORDS [BEFORE]
        check.py absent OUT CASE
+       check.py package OUT CASE DEB VERSION
 """
 
+import hashlib
+import io
 import json
 import os
 import re
 import subprocess
 import sys
+import tarfile
 import tempfile
 
 ADDRESS = 0x5A
@@ -271,6 +275,31 @@ def check_absent(out, case):
     print(f"{case}: exit 1, every transfer ETIMEDOUT (110); \"{err[-1]}\"")
 
 
+def check_package(out, case, deb, version):
+    """The packaged tool ran in the guest, not the build tree's: the file the
+    case ran is the one in the package, and --version says the release's."""
+    d = case_dir(out, case)
+    tool = next(c["tool"] for c in json.load(open(os.path.join(out, "cases.json"))) if c["name"] == case)
+    field = subprocess.run(["dpkg-deb", "-f", deb, "Version"], capture_output=True, text=True, check=True).stdout.strip()
+    if field != version:
+        fail(f"{deb}: Version {field}, not the release's {version}")
+    packed = subprocess.run(["dpkg-deb", "--fsys-tarfile", deb], capture_output=True, check=True).stdout
+    with tarfile.open(fileobj=io.BytesIO(packed)) as tar:
+        binary = tar.extractfile("./usr/bin/murvane-board").read()
+    want = hashlib.sha256(binary).hexdigest()
+    seen = read(d, "pre.txt").split()
+    if seen[:2] != [want, tool]:
+        fail(f"{case}: the guest's {tool} is not the package's /usr/bin/murvane-board (sha256 {want[:16]}...): "
+             f"sha256sum said {' '.join(seen)[:120]}")
+    rc = int(read(d, "exit") or -1)
+    said = read(d, "stdout").strip()
+    if rc != 0 or said != f"murvane-board v{version}" or read(d, "stderr"):
+        fail(f"{case}: {tool} --version exits {rc} and says \"{said}\" (standard error "
+             f"\"{read(d, 'stderr').strip()}\"), not murvane-board v{version}")
+    print(f"{case}: {tool}, the file {os.path.basename(deb)} installs (sha256 {want[:16]}...), "
+          f"ran in the guest: \"{said}\", exit 0")
+
+
 def main():
     if len(sys.argv) < 3:
         fail(__doc__)
@@ -286,6 +315,8 @@ def main():
         check_refusal(out, rest[0], rest[1], rest[2] if len(rest) == 3 else "")
     elif what == "absent" and len(rest) == 1:
         check_absent(out, rest[0])
+    elif what == "package" and len(rest) == 3:
+        check_package(out, rest[0], rest[1], rest[2])
     else:
         fail(__doc__)
 
