@@ -8,12 +8,14 @@ models in OUT/qemu-trace.log. The checks are check.py's.
 
 usage: rig.py --arch arm64|armhf --cache DIR --package DEB [--package DEB ...]
               --power-on MURVANE_POWER_ON --models M1,M2,... --out DIR
-              [--active-low-model M] [--timeout S]
+              [--active-low-model M] [--calls-models M1,M2,...] [--timeout S]
 
 The first package (the rig's own architecture) is unpacked into / and its
 /usr/bin/murvane-board runs every case; any other (the 32-bit package on
 the 64-bit kernel, as on a board with a 64-bit kernel and a 32-bit system)
-into /pkg/ARCH/, where its --version runs too.
+into /pkg/ARCH/, where its --version runs too. Each --calls-models model
+also runs with --call get_f0 --call stop after its bring-up (case
+calls-MODEL).
 """
 
 import argparse
@@ -164,7 +166,10 @@ def tool_of(arch, own_arch):
     return TOOL if arch == own_arch else f"/pkg/{arch}{TOOL}"
 
 
-def cases(rig, models, active_low_model, package_archs, own_arch):
+CALLS = ["--call", "get_f0", "--call", "stop"]
+
+
+def cases(rig, models, active_low_model, package_archs, own_arch, calls_models):
     """(name, tool arguments, register-file model or None, commands before,
     commands after[, tool]). The packaged tools' --version first, the
     commands before it showing which file ran."""
@@ -174,6 +179,7 @@ def cases(rig, models, active_low_model, package_archs, own_arch):
     out = [(f"package-{a}", ["--version"], None, f"sha256sum {tool_of(a, own_arch)}\n", None, tool_of(a, own_arch))
            for a in package_archs]
     out += [(f"family-{m}", run, m, None, None) for m in models]
+    out += [(f"calls-{m}", run + CALLS, m, None, None) for m in calls_models]
     if active_low_model:
         out.append((f"active-low-{active_low_model}", run + ["--gpio-active-low"], active_low_model, None, None))
         dev = f"/sys/bus/i2c/devices/i2c-{bus}"
@@ -251,6 +257,7 @@ def main():
     p.add_argument("--power-on", required=True)
     p.add_argument("--models", required=True)
     p.add_argument("--active-low-model", default="")
+    p.add_argument("--calls-models", default="")
     p.add_argument("--out", required=True)
     p.add_argument("--timeout", type=int, default=240)
     args = p.parse_args()
@@ -271,7 +278,8 @@ def main():
 
     shutil.rmtree(args.out, ignore_errors=True)
     os.makedirs(args.out)
-    case_list = cases(rig, args.models.split(","), args.active_low_model, [a for a, _ in args.packages], args.arch)
+    case_list = cases(rig, args.models.split(","), args.active_low_model, [a for a, _ in args.packages], args.arch,
+                      [m for m in args.calls_models.split(",") if m])
     with open(os.path.join(args.out, "cases.json"), "w") as f:
         json.dump([{"name": c[0], "args": c[1], "model": c[2], "index": i, "tool": (c[5:] or [TOOL])[0]}
                    for i, c in enumerate(case_list, start=1)], f, indent=1)

@@ -113,7 +113,8 @@ std::string call_form(const std::string& name) {
 std::string call_text(const SlotCall& call) {
   std::string text = call.name;
   for (size_t i = 0; i < call.args.size(); ++i) {
-    text += (i == 0 ? ":" : ",") + std::to_string(call.args[i]);
+    text += i == 0 ? ':' : ',';
+    text += std::to_string(call.args[i]);
   }
   return text;
 }
