@@ -276,11 +276,13 @@ def check_absent(out, case):
     print(f"{case}: exit 1, every transfer ETIMEDOUT (110); \"{err[-1]}\"")
 
 
-def held_reads(model, power_on, rig):
+def held_reads(model, power_on, rig, f0=None):
     """Fails unless every read of the trace answered what the register file
-    held: the model's power-on values, then whatever the run wrote."""
+    held: its preload (the model's power-on values, with f0 the period of
+    that measured frequency), then whatever the run wrote."""
+    helper = [power_on, model] + (["--f0", str(f0)] if f0 else [])
     held = [int(line.split()[1], 16)
-            for line in subprocess.run([power_on, model], check=True, capture_output=True, text=True).stdout.splitlines()]
+            for line in subprocess.run(helper, check=True, capture_output=True, text=True).stdout.splitlines()]
     for i, e in enumerate(rig):
         if e["ev"] == "i2c_write" and e["status"] == 0:
             held[e["reg"]] = e["value"]
@@ -312,18 +314,20 @@ def f0_line_expected(evs):
 
 def check_calls(out, model, dry_tool, power_on, sim_tool):
     """--call get_f0 --call stop after the bring-up, on the register file. A
-    register file never measures: the period registers answer what they
-    hold. So the run is held against murvane-sim given the same answers and
-    the same calls, and the f0 line against what the driver logged."""
+    register file never measures: its period registers were preloaded with
+    what a chip that measured the case's f0 reports, and answer that. So the
+    run is held against murvane-sim given the same answers and the same
+    calls, and the f0 line against what the driver logged."""
     case = f"calls-{model}"
     d = case_dir(out, case)
+    f0 = next(c.get("f0") for c in json.load(open(os.path.join(out, "cases.json"))) if c["name"] == case)
     calls = ["--call", "get_f0", "--call", "stop"]
     rc = int(read(d, "exit") or -1)
     rig = events(os.path.join(d, "trace.jsonl"))
     called = [e["fn"] for e in rig if e["ev"] in ("call", "return")]
     if called != ["entry", "entry", "slot:get_f0", "slot:get_f0", "slot:stop", "slot:stop"]:
         fail(f"{case}: the trace's calls and returns are {called}, not the entry's, get_f0's and stop's")
-    held_reads(model, power_on, rig)
+    held_reads(model, power_on, rig, f0)
     reads = {}
     for e in rig:
         if e["ev"] == "i2c_read" and e["status"] == 0:
@@ -357,13 +361,31 @@ def check_calls(out, model, dry_tool, power_on, sim_tool):
     if rc != (0 if measured and complete else 1):
         fail(f"{case}: exit {rc} with the f0 line \"{got[0]}\" and the verdict \"{verdict_line(stdout)}\"")
     period = [e for e in rig if e["ev"] == "i2c_read" and e["status"] == 0]
+    # The period registers are those the f0 preload changes; their reads in
+    # get_f0, in the trace and on QEMU's bus, are the bytes the f0 came from.
+    def preload(extra):
+        return subprocess.run([power_on, model] + extra, check=True, capture_output=True, text=True).stdout.splitlines()
+    period_regs = {int(a.split()[0], 16) for a, b in zip(preload([]), preload(["--f0", str(f0)] if f0 else []))
+                   if a != b}
+    begin = next(i for i, e in enumerate(rig) if e["ev"] == "call" and e["fn"] == "slot:get_f0")
+    end = next(i for i, e in enumerate(rig) if e["ev"] == "return" and e["fn"] == "slot:get_f0")
+    period_reads = [(e["reg"], e["value"]) for e in rig[begin:end] if e["ev"] == "i2c_read" and e["reg"] in period_regs]
+    on_bus = [(t[2], t[3]) for t in bus_transfers(qemu_window(out, case)) if t[1] == "read" and t[2] in period_regs]
+    if f0 and (len(period_reads) != 2 or on_bus[-2:] != period_reads):
+        fail(f"{case}: get_f0's reads of the period registers {sorted(period_regs)} are {period_reads} in the trace "
+             f"and {on_bus} on QEMU's bus")
+    if f0:
+        print(f"{case}: get_f0 read the period " + ", ".join(f"0x{r:02X} = 0x{v:02X}" for r, v in period_reads) +
+              ", and QEMU's I2C model saw those two reads answered so")
     first = next((i for i in range(min(len(a), len(dry))) if a[i] != dry[i]), None)
     where = ("equals the dry run's" if a == dry else
              f"departs from the dry run's (the chip model) at event {first}, "
              f"{'a register read: ' + hex(a[first]['reg']) if first is not None and a[first]['ev'] == 'i2c_read' else a[first] if first is not None else 'its end'}")
+    if f0 and not measured:
+        fail(f"{case}: the register file held the period of a {f0 / 10:.1f} Hz measurement, yet \"{got[0]}\"")
     print(f"{case}: exit {rc}; \"{got[0]}\"")
-    print(f"{case}: the driver logged {[t.strip() for t in logged]} during get_f0; the register file answers what "
-          f"it holds and never measures, so the trace ({len(rig)} events, {len(period)} reads, each what the "
+    print(f"{case}: the driver logged {[t.strip() for t in logged]} during get_f0; the register file never "
+          f"measures: its period registers held what a chip that measured {f0 / 10:.1f} Hz reports, so the trace ({len(rig)} events, {len(period)} reads, each what the "
           f"register file held) {where}, and equals murvane-sim's with the chip scripted to the same answers and "
           f"the same calls; QEMU's bus trace witnesses the transfers (rig*_bus_witness)")
 

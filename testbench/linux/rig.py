@@ -151,7 +151,11 @@ def module_files(root, names):
 
 
 def power_on(helper, model):
-    out = subprocess.run([helper, model], check=True, capture_output=True, text=True).stdout
+    """The register file's preload: the model's power-on values (model a
+    name), or with the period of a measured f0 (model a (name, f0) pair)."""
+    name, f0 = model if isinstance(model, tuple) else (model, None)
+    out = subprocess.run([helper, name] + (["--f0", str(f0)] if f0 else []), check=True, capture_output=True,
+                         text=True).stdout
     values = [line.split()[1] for line in out.splitlines()]
     if len(values) != 256:
         raise SystemExit(f"rig.py: {helper} {model} gave {len(values)} registers, not 256")
@@ -167,6 +171,11 @@ def tool_of(arch, own_arch):
 
 
 CALLS = ["--call", "get_f0", "--call", "stop"]
+# A register file never measures: for the calls cases the f0 detector's
+# period registers are preloaded with what the chip model reports once it
+# has measured an actuator at this frequency (0.1 Hz), not the 170.0 Hz the
+# families' records expect, so that the f0 printed can only come from them.
+CALLS_F0 = 1650
 
 
 def cases(rig, models, active_low_model, package_archs, own_arch, calls_models):
@@ -179,7 +188,7 @@ def cases(rig, models, active_low_model, package_archs, own_arch, calls_models):
     out = [(f"package-{a}", ["--version"], None, f"sha256sum {tool_of(a, own_arch)}\n", None, tool_of(a, own_arch))
            for a in package_archs]
     out += [(f"family-{m}", run, m, None, None) for m in models]
-    out += [(f"calls-{m}", run + CALLS, m, None, None) for m in calls_models]
+    out += [(f"calls-{m}", run + CALLS, (m, CALLS_F0), None, None) for m in calls_models]
     if active_low_model:
         out.append((f"active-low-{active_low_model}", run + ["--gpio-active-low"], active_low_model, None, None))
         dev = f"/sys/bus/i2c/devices/i2c-{bus}"
@@ -281,7 +290,8 @@ def main():
     case_list = cases(rig, args.models.split(","), args.active_low_model, [a for a, _ in args.packages], args.arch,
                       [m for m in args.calls_models.split(",") if m])
     with open(os.path.join(args.out, "cases.json"), "w") as f:
-        json.dump([{"name": c[0], "args": c[1], "model": c[2], "index": i, "tool": (c[5:] or [TOOL])[0]}
+        json.dump([{"name": c[0], "args": c[1], "model": c[2][0] if isinstance(c[2], tuple) else c[2],
+                    "f0": c[2][1] if isinstance(c[2], tuple) else None, "index": i, "tool": (c[5:] or [TOOL])[0]}
                    for i, c in enumerate(case_list, start=1)], f, indent=1)
     image = build_initramfs(args, rig, args.out, case_list)
 
