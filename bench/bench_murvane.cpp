@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "host/harness.h"
 #include "platform/log.h"
-#include "sim/harness.h"
 #include "sim/model_factory.h"
 #include "sim/models/model_table.h"
 #include "sim/virtual_platform.h"
@@ -64,7 +64,7 @@ struct Traffic {
 Traffic measure(const char* model) {
   auto chip = sim::make_model(model);
   sim::VirtualPlatform p(&chip->model());
-  sim::call_entry(p);
+  host::call_entry(p);
   Traffic t;
   t.modeled_ns = p.now_ns();
   t.go_ns = chip->model().go_time_ns();
@@ -106,7 +106,7 @@ void bm_bringup(benchmark::State& state, const char* model) {
     auto chip = sim::make_model(model);
     sim::VirtualPlatform p(&chip->model());
     p.set_recording(false);
-    benchmark::DoNotOptimize(sim::call_entry(p));
+    benchmark::DoNotOptimize(host::call_entry(p));
   }
 }
 
@@ -202,15 +202,15 @@ uint64_t healthy_transfers(const char* model, const std::string& call) {
   sim::VirtualPlatform p(&chip->model());
   p.set_recording(false);
   if (call != "entry") {
-    sim::call_entry(p);
+    host::call_entry(p);
   }
   const uint64_t before = p.transfers();
   if (call == "entry") {
-    sim::call_entry(p);
+    host::call_entry(p);
   } else if (call == "start") {
-    sim::call_start(p);
+    host::call_start(p);
   } else {
-    sim::call_slot(p, call, {});
+    host::call_slot(p, call, {});
   }
   return p.transfers() - before;
 }

@@ -29,8 +29,8 @@
 #include <vector>
 
 #include "core/family.h"
+#include "host/harness.h"
 #include "platform/log.h"
-#include "sim/harness.h"
 #include "sim/model_factory.h"
 #include "sim/models/model_table.h"
 #include "sim/virtual_platform.h"
@@ -289,7 +289,7 @@ FuzzInput read_input(const uint8_t* data, size_t size) {
     c.kind = in.ConsumeIntegralInRange<uint8_t>(0, first_slot_call + murvane::haptic_ops_slots - 1);
     if (c.kind >= first_slot_call) {
       const int slot = c.kind - first_slot_call;
-      for (int a = 0; a < sim::slot_arity(slot); ++a) {
+      for (int a = 0; a < host::slot_arity(slot); ++a) {
         c.args.push_back(slot == trim_slot ? static_cast<int64_t>(in.ConsumeIntegral<int32_t>())
                                            : static_cast<int64_t>(in.ConsumeIntegral<uint8_t>()));
       }
@@ -322,11 +322,11 @@ CallRun run_call(const Call& c, sim::VirtualPlatform& platform, const BusScript&
   const size_t log0 = platform.log_lines().size();
 
   if (c.kind == call_entry) {
-    r.result = static_cast<int64_t>(sim::call_entry(platform));
+    r.result = static_cast<int64_t>(host::call_entry(platform));
   } else if (c.kind == call_start) {
-    r.result = static_cast<int64_t>(sim::call_start(platform));
+    r.result = static_cast<int64_t>(host::call_start(platform));
   } else {
-    const sim::SlotResult slot = sim::call_slot(platform, r.name, c.args);
+    const host::SlotResult slot = host::call_slot(platform, r.name, c.args);
     if (!slot.ok) {
       fail("%s: the harness refused the call: %s", r.name, slot.error.c_str());
     }

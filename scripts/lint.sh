@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Static analysis of the driver, the virtual platform and the tools:
+# Static analysis of the driver, the host and virtual platforms and the tools:
 # clang-tidy (checks and reasons in .clang-tidy) and cppcheck. Needs the
 # compile database of a configured build (default: build/default).
 # Usage: scripts/lint.sh [BUILD_DIR]
@@ -14,13 +14,13 @@ fi
 echo "== cppcheck =="
 cppcheck --quiet --std=c++20 --language=c++ --enable=warning,performance,portability \
   --inline-suppr --error-exitcode=1 --suppress=missingIncludeSystem -I . \
-  core families platform sim tools integration/depex
+  core families platform host sim tools integration/depex
 
 echo "== clang-tidy =="
-# Driver, families, platform layer, virtual platform, models, tools and the
-# kit's dependency-expression encoder; the header filter in .clang-tidy
-# covers their headers too.
-run-clang-tidy-14 -p "$build" -quiet -j "$(nproc)" "$(pwd)/(core|families|platform|sim|tools|integration/depex)/" \
+# Driver, families, platform layer, host platform, virtual platform, models,
+# tools and the kit's dependency-expression encoder; the header filter in
+# .clang-tidy covers their headers too.
+run-clang-tidy-14 -p "$build" -quiet -j "$(nproc)" "$(pwd)/(core|families|platform|host|sim|tools|integration/depex)/" \
   >"$build/clang-tidy.log" 2>&1 || {
   grep -E "(error|warning):" "$build/clang-tidy.log" | sort -u
   echo "clang-tidy found problems (full log: $build/clang-tidy.log)" >&2

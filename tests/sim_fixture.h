@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "core/family.h"
-#include "sim/harness.h"
+#include "host/harness.h"
 #include "sim/model_factory.h"
 #include "sim/virtual_platform.h"
 
@@ -97,10 +97,10 @@ class SimBoard {
   const std::vector<sim::Event>& events() const { return platform_->events(); }
   const std::vector<std::string>& log() const { return platform_->log_lines(); }
 
-  EFI_STATUS entry() { return sim::call_entry(*platform_); }
-  EFI_STATUS start() { return sim::call_start(*platform_); }
+  EFI_STATUS entry() { return host::call_entry(*platform_); }
+  EFI_STATUS start() { return host::call_start(*platform_); }
   int64_t slot(const std::string& name, const std::vector<int64_t>& args = {}) {
-    const sim::SlotResult r = sim::call_slot(*platform_, name, args);
+    const host::SlotResult r = host::call_slot(*platform_, name, args);
     EXPECT_TRUE(r.ok) << r.error;
     return r.value;
   }

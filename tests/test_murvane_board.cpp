@@ -31,7 +31,7 @@
 
 #include "core/family.h"
 #include "murvane/version.h"
-#include "sim/harness.h"
+#include "host/harness.h"
 #include "sim/model_factory.h"
 #include "sim/models/family_facts.h"
 #include "sim/models/model_table.h"
@@ -1166,7 +1166,7 @@ TEST(BoardCallsQuestion, NamesTheCallsAndWhatMovesTheActuator) {
 // the harness calls it: every slot, with its count, and no other count.
 TEST(BoardCallsNames, EverySlotWithItsArgumentCount) {
   for (const char* name : murvane::haptic_ops_names) {
-    const int arity = sim::slot_arity(sim::slot_index(name));
+    const int arity = host::slot_arity(host::slot_index(name));
     std::string word = name;
     for (int i = 0; i < arity; ++i) {
       word += (i == 0 ? ":" : ",") + std::to_string(i + 1);

@@ -14,9 +14,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "sim/harness.h"
+#include "host/harness.h"
 #include "sim/model_factory.h"
 #include "sim/models/family_facts.h"
+#include "sim/virtual_platform.h"
 
 int main(int argc, char** argv) {
   const bool with_f0 = argc == 4 && std::string(argv[2]) == "--f0";
@@ -42,10 +43,10 @@ int main(int argc, char** argv) {
     }
     const auto measured = sim::make_model(argv[1]);
     measured->model().lra_f0 = static_cast<uint32_t>(tenths);
-    sim::reset_driver_state();
+    host::reset_driver_state();
     sim::VirtualPlatform platform(&measured->model());
-    sim::call_entry(platform);
-    sim::call_slot(platform, "get_f0", {});
+    host::call_entry(platform);
+    host::call_slot(platform, "get_f0", {});
     // Every family keeps the period's high byte just below its low byte.
     const uint8_t lo = sim::facts_of(handle->info().family).period_lo;
     values[lo - 1] = measured->model().reg(static_cast<uint8_t>(lo - 1));

@@ -3,9 +3,9 @@
 #include <memory>
 
 #include "bridge/bridge.h"
+#include "host/harness.h"
 #include "murvane/board_settings.h"
 #include "platform/log.h"
-#include "sim/harness.h"
 #include "sim/model_factory.h"
 #include "sim/virtual_platform.h"
 

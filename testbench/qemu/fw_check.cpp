@@ -4,8 +4,8 @@
 #include <memory>
 
 #include "core/waveform.h"
+#include "host/harness.h"
 #include "platform/log.h"
-#include "sim/harness.h"
 #include "sim/model_factory.h"
 #include "sim/virtual_platform.h"
 
@@ -96,18 +96,18 @@ void judge_into(run_record& r, const sim::chip_model* chip) {
 }  // namespace
 
 void run_calls(sim::VirtualPlatform& p, unsigned loads, run_record& r) {
-  const EFI_STATUS es = sim::call_entry(p);
+  const EFI_STATUS es = host::call_entry(p);
   const size_t after_entry = p.console().size();
   r.entry_log = narrow(p.console());
   r.entry_status = status_text(es);
   size_t before_start = after_entry;
   for (unsigned k = 1; k < loads; ++k) {
-    const EFI_STATUS ls = sim::call_load(p);
+    const EFI_STATUS ls = host::call_load(p);
     r.reload_logs.push_back(narrow(p.console().substr(before_start)));
     r.reload_statuses.push_back(status_text(ls));
     before_start = p.console().size();
   }
-  const EFI_STATUS ss = sim::call_start(p);
+  const EFI_STATUS ss = host::call_start(p);
   r.start_log = narrow(p.console().substr(before_start));
   r.start_status = status_text(ss);
   char traffic[128];
@@ -135,7 +135,7 @@ run_record run_on_host(const fwsim::scenario& s, bool consumer, unsigned loads) 
       // The firmware judges the chip before the consumer runs.
       judge_into(r, chip);
       const size_t before = p.console().size();
-      const EFI_STATUS cs = sim::call_start(p);
+      const EFI_STATUS cs = host::call_start(p);
       r.consumer_log = narrow(p.console().substr(before));
       r.consumer_status = status_text(cs);
       return r;

@@ -7,17 +7,17 @@
 // Time: the chip's clock runs as on the host virtual platform, on the
 // driver's waits and the bus: every Stall the driver makes adds its
 // microseconds, every transfer its time at the bus clock of the slave
-// configuration it was passed with (sim/bus_timing.h). The driver still
+// configuration it was passed with (host/bus_timing.h). The driver still
 // calls the firmware's own Stall, which still really waits: this image
 // only puts a counting step in front of it in the boot-services table. So a
 // chip that is "busy for 20 ms" is busy for the same waits and transfers
 // as on the host, whatever QEMU's speed, and a run is reproducible.
 //
 // Never shipped with the driver.
+#include "host/bus_timing.h"
 #include "murvane/board_settings.h"
 #include "platform/platform.h"
 #include "platform/protocols.h"
-#include "sim/bus_timing.h"
 #include "testbench/qemu/efi_extra.h"
 #include "testbench/qemu/fw_support.h"
 #include "testbench/qemu/platform_hooks.h"
@@ -109,7 +109,7 @@ UINT32 EFIAPI i2c_open(UINT32 instance, UINT64* handle) {
 UINT32 transfer(bool write, UINT64 handle, const UINT32* config, UINT32 reg, UINT32 reg_len, UINT8* data, UINT32 len,
                 UINT32* transferred, UINT32 timeout) {
   // The slot the transfer takes at the clock it was passed with.
-  counters.BusTimeNs += sim::transfer_ns(write, config != nullptr ? config[0] : murvane::board::i2c_speed_khz);
+  counters.BusTimeNs += host::transfer_ns(write, config != nullptr ? config[0] : murvane::board::i2c_speed_khz);
   if (write) {
     ++counters.Writes;
   } else {

@@ -23,7 +23,7 @@ struct MURVANE_SIM_COUNTERS {
   UINT64 PinConfigures;
   UINT64 PinOutputs;
   UINT64 ResetPulses;
-  UINT64 BusTimeNs;  // modelled transfer time at the bus clock passed (sim/bus_timing.h)
+  UINT64 BusTimeNs;  // modelled transfer time at the bus clock passed (host/bus_timing.h)
   // The firmware's Stall as called by the driver (see WatchDriver).
   UINT64 Stalls;
   UINT64 StallUs;

@@ -11,7 +11,7 @@
 
 #include "core/family.h"
 #include "core/waveform.h"
-#include "sim/harness.h"
+#include "host/harness.h"
 #include "sim/models/family_facts.h"
 #include "tests/sim_fixture.h"
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "core/family.h"
-#include "sim/harness.h"
+#include "host/harness.h"
 #include "sim/models/family_facts.h"
 #include "sim/models/model_table.h"
 #include "tests/sim_fixture.h"

@@ -20,11 +20,11 @@
 #include "bridge/pi_i2c.h"
 #include "core/entry.h"
 #include "core/regs.h"
+#include "host/harness.h"
 #include "integration/depex/depex.h"
 #include "murvane/MurvaneBoardSettings.h"
 #include "murvane/board_settings.h"
 #include "platform/protocols.h"
-#include "sim/harness.h"
 #include "sim/model_factory.h"
 #include "sim/virtual_platform.h"
 #include "tests/kit/kit_layout.h"
@@ -251,7 +251,7 @@ TEST(KitHeader, CStartsTheRealDriverOnTheVirtualPlatform) {
   sim::reset_driver_state();
   const std::unique_ptr<sim::ModelHandle> chip = sim::make_model("zq3101");
   sim::VirtualPlatform p(&chip->model());
-  ASSERT_EQ(sim::call_entry(p), EFI_SUCCESS);
+  ASSERT_EQ(host::call_entry(p), EFI_SUCCESS);
   const void* installed = p.installed(EFI_ZELT_I2C_HAPTIC_PROTOCOL_GUID);
   ASSERT_NE(installed, nullptr);
   const size_t before = p.console().size();

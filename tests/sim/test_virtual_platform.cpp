@@ -77,7 +77,7 @@ TEST(Trace, PrimitiveRunCarriesEveryFieldOfTheContract) {
   EXPECT_EQ(failed["status"], 5);
 
   std::ostringstream jsonl;
-  sim::write_jsonl(jsonl, b.events());
+  host::write_jsonl(jsonl, b.events());
   std::istringstream lines(jsonl.str());
   std::string line;
   size_t n = 0;
@@ -86,7 +86,7 @@ TEST(Trace, PrimitiveRunCarriesEveryFieldOfTheContract) {
   }
   EXPECT_EQ(n, b.events().size());
   std::ostringstream text;
-  sim::write_text(text, b.events());
+  host::write_text(text, b.events());
   EXPECT_NE(text.str().find("FAILED status 5"), std::string::npos);
 }
 

@@ -26,7 +26,7 @@ uint64_t nearest_grid(uint64_t ns) { return (ns + grid_ns / 2) / grid_ns * grid_
 // The same for a bus edge, never at 0, where sigrok would miss a start.
 uint64_t on_grid(uint64_t ns) { return std::max(grid_ns, nearest_grid(ns)); }
 
-// One transfer drawn in the bit-time slots of sim/bus_timing.h, so that it
+// One transfer drawn in the bit-time slots of host/bus_timing.h, so that it
 // holds the bus exactly as long as the virtual clock gives it. Within a slot
 // of one bit time T (fast-mode proportions, which at 400 kHz are SCL low
 // 1.3 us and high 1.2 us): a data bit's slot begins with SCL falling, SDA
@@ -123,8 +123,8 @@ std::string hex_plain(unsigned v) {
 
 }  // namespace
 
-BusConfig bus_config(const sim::Event& e) {
-  const sim::Event& config = e["config"];
+BusConfig bus_config(const host::Event& e) {
+  const host::Event& config = e["config"];
   if (!config.is_array() || config.size() < 2) {
     throw std::runtime_error("a transfer carries no slave configuration to take the bus clock and address from");
   }
@@ -140,11 +140,11 @@ BusConfig bus_config(const sim::Event& e) {
   return c;
 }
 
-std::vector<BusItem> expected_items(const std::vector<sim::Event>& events) {
+std::vector<BusItem> expected_items(const std::vector<host::Event>& events) {
   std::vector<BusItem> items;
   std::map<uint64_t, bool> pin_level;  // by pin word; a pin idles high until driven
   uint64_t wait = 0;
-  for (const sim::Event& e : events) {
+  for (const host::Event& e : events) {
     const std::string ev = e["ev"].get<std::string>();
     if (ev == "stall") {
       wait += e["us"].get<uint64_t>() * 1000;
@@ -156,7 +156,7 @@ std::vector<BusItem> expected_items(const std::vector<sim::Event>& events) {
         it->second = level;
         BusItem item;
         item.kind = level ? BusItem::Kind::reset_high : BusItem::Kind::reset_low;
-        item.sim_ns = sim::event_start_ns(e);
+        item.sim_ns = host::event_start_ns(e);
         item.wait_ns = wait;
         items.push_back(item);
         wait = 0;
@@ -167,7 +167,7 @@ std::vector<BusItem> expected_items(const std::vector<sim::Event>& events) {
       BusItem item;
       item.reg = static_cast<uint8_t>(e["reg"].get<uint64_t>());
       item.failed = e["status"].get<uint64_t>() != 0;
-      item.sim_ns = sim::event_start_ns(e);
+      item.sim_ns = host::event_start_ns(e);
       item.khz = c.khz;
       item.wait_ns = wait;
       wait = 0;
@@ -193,7 +193,7 @@ std::vector<BusItem> expected_items(const std::vector<sim::Event>& events) {
   return items;
 }
 
-Waveform draw_bus(const std::vector<sim::Event>& events, std::vector<BusItem>* items_out) {
+Waveform draw_bus(const std::vector<host::Event>& events, std::vector<BusItem>* items_out) {
   std::vector<BusItem> items = expected_items(events);
   Waveform w;
   w.names = {"SCL", "SDA", "RST"};
@@ -215,8 +215,8 @@ Waveform draw_bus(const std::vector<sim::Event>& events, std::vector<BusItem>* i
     item.transfer.timed = true;
     end = std::max(end, item.end_ns);
   }
-  for (const sim::Event& e : events) {
-    end = std::max(end, sim::event_end_ns(e));
+  for (const host::Event& e : events) {
+    end = std::max(end, host::event_end_ns(e));
   }
   w.end_ns = end + tail_ns;
   std::stable_sort(w.changes.begin(), w.changes.end(),

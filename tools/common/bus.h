@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/virtual_platform.h"
+#include "host/platform.h"
 
 namespace murvane_tools {
 
@@ -68,18 +68,18 @@ struct BusConfig {
   uint8_t address = 0;
 };
 // Throws std::runtime_error naming the word when the clock is unusable.
-BusConfig bus_config(const sim::Event& e);
+BusConfig bus_config(const host::Event& e);
 
 // What the driver's calls put on the wires, in order: its transfers (a failed
 // one as an address the chip does not acknowledge) and the reset pin's edges,
 // each with the stalls the driver made before it and its virtual-clock time.
-std::vector<BusItem> expected_items(const std::vector<sim::Event>& events);
+std::vector<BusItem> expected_items(const std::vector<host::Event>& events);
 
 // SCL, SDA and RST drawn from the events: every item starts when the
 // virtual clock says (its t_us, on the 100 ns grid) and a transfer fills the
-// slot its bus clock gives it (sim/bus_timing.h), so no wait is ever
+// slot its bus clock gives it (host/bus_timing.h), so no wait is ever
 // shortened. Fills in the items' start/end.
-Waveform draw_bus(const std::vector<sim::Event>& events, std::vector<BusItem>* items = nullptr);
+Waveform draw_bus(const std::vector<host::Event>& events, std::vector<BusItem>* items = nullptr);
 
 // Decodes I2C from the named signals (rst may be npos: no reset pin). Items
 // in time order. A reset pin low from the capture's start counts as a fall

@@ -2,7 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "sim/harness.h"
+#include "host/harness.h"
 #include "tools/common/command_line.h"
 
 namespace murvane_tools {
@@ -58,12 +58,12 @@ SlotCall parse_call(const std::string& word) {
   const size_t colon = word.find(':');
   SlotCall call;
   call.name = word.substr(0, colon);
-  const int index = sim::slot_index(call.name);
+  const int index = host::slot_index(call.name);
   if (index < 0) {
     throw UsageError(option, "no operation " + murvane_tools::quoted(call.name) + " (nearest known name: " +
                                  murvane_tools::quoted(nearest(call.name, slot_names())) + ")");
   }
-  const int arity = sim::slot_arity(index);
+  const int arity = host::slot_arity(index);
   if (colon != std::string::npos) {
     for (const std::string& a : split(word.substr(colon + 1), ',')) {
       call.args.push_back(

@@ -204,7 +204,7 @@ struct Comparison {
 // Reads the capture and lines both sides up. Other chips may share the bus:
 // keep the driver's address only. Without the reset pin in the capture its
 // pulse cannot be checked.
-Comparison line_up(const std::vector<sim::Event>& events, const std::string& family, const CaptureOptions& options) {
+Comparison line_up(const std::vector<host::Event>& events, const std::string& family, const CaptureOptions& options) {
   const std::string text = read_file(options.path);
   bool has_reset = false;
   Comparison c;
@@ -307,7 +307,7 @@ void write_match(std::ostream& out, const Comparison& c) {
 
 }  // namespace
 
-int check_capture(std::ostream& out, const std::vector<sim::Event>& events, const std::string& family,
+int check_capture(std::ostream& out, const std::vector<host::Event>& events, const std::string& family,
                   const CaptureOptions& options) {
   const Comparison c = line_up(events, family, options);
   size_t transfer_no = 0;

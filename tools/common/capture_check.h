@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/virtual_platform.h"
+#include "host/platform.h"
 
 namespace murvane_tools {
 
@@ -24,7 +24,7 @@ struct CaptureOptions {
 // traffic; family names the registers): prints "matches: ..." and returns 0,
 // or prints the first departure and returns 1. Throws CaptureError for an
 // unusable capture (tools/common/vcd.h).
-int check_capture(std::ostream& out, const std::vector<sim::Event>& events, const std::string& family,
+int check_capture(std::ostream& out, const std::vector<host::Event>& events, const std::string& family,
                   const CaptureOptions& options);
 
 }  // namespace murvane_tools

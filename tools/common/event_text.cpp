@@ -7,9 +7,9 @@
 #include "core/family.h"
 #include "core/identify.h"
 #include "core/regs.h"
+#include "host/harness.h"
 #include "platform/log.h"
 #include "platform/protocols.h"
-#include "sim/harness.h"
 #include "tools/common/reg_names.h"
 
 namespace murvane_tools {
@@ -52,12 +52,12 @@ std::string micros(uint64_t ns) {
 
 std::string status_text(EFI_STATUS s) {
   const char* name = murvane::status_name(s);
-  return name != nullptr ? std::string(name) : sim::status_string(s);
+  return name != nullptr ? std::string(name) : host::status_string(s);
 }
 
 namespace {
 
-EFI_STATUS parse_status(const sim::Event& e, const char* key) {
+EFI_STATUS parse_status(const host::Event& e, const char* key) {
   return efi_status_narrow(std::stoull(e[key].get<std::string>().substr(2), nullptr, 16));
 }
 
@@ -70,18 +70,18 @@ std::string guid_name(const std::string& guid) {
       {MURVANE_STACK_GUARD_GUID, "stack guard"},
   };
   for (const auto& [g, name] : known) {
-    if (sim::guid_string(g) == guid) {
+    if (host::guid_string(g) == guid) {
       return name;
     }
   }
   return guid;
 }
 
-bool failed(const sim::Event& e) { return e["status"].get<uint64_t>() != 0; }
+bool failed(const host::Event& e) { return e["status"].get<uint64_t>() != 0; }
 
 // What is unusual about a transfer's framing: every transfer the driver
 // makes should be one byte to an 8-bit register with the fixed time-out.
-std::string framing_oddities(const sim::Event& e) {
+std::string framing_oddities(const host::Event& e) {
   std::string out;
   if (e["reg_len"] != 1) {
     out += "  reg_len " + e["reg_len"].dump();
@@ -92,7 +92,7 @@ std::string framing_oddities(const sim::Event& e) {
   if (e["timeout"] != murvane::i2c_timeout) {
     out += "  timeout " + e["timeout"].dump();
   }
-  sim::Event expected = sim::Event::array();
+  host::Event expected = host::Event::array();
   for (const uint32_t w : murvane::slave_config_values) {
     expected.push_back(w);
   }
@@ -102,7 +102,7 @@ std::string framing_oddities(const sim::Event& e) {
   return out;
 }
 
-std::string transfer_text(const sim::Event& e, const std::string& family) {
+std::string transfer_text(const host::Event& e, const std::string& family) {
   const auto reg = static_cast<uint8_t>(e["reg"].get<uint64_t>());
   std::string s = printf_string("%s %-20s ", hex2(reg).c_str(), register_name(family, reg).c_str());
   s += e["value"].is_null() ? std::string("----") : hex2(e["value"].get<uint64_t>());
@@ -112,7 +112,7 @@ std::string transfer_text(const sim::Event& e, const std::string& family) {
   return s + framing_oddities(e);
 }
 
-std::string call_text(const sim::Event& e) {
+std::string call_text(const host::Event& e) {
   std::string s = e["fn"].get<std::string>();
   if (e.contains("args")) {
     s += "(";
@@ -126,7 +126,7 @@ std::string call_text(const sim::Event& e) {
   return s;
 }
 
-std::string event_text(const sim::Event& e, const std::string& family) {
+std::string event_text(const host::Event& e, const std::string& family) {
   const std::string ev = e["ev"].get<std::string>();
   if (ev == "i2c_read" || ev == "i2c_write") {
     return transfer_text(e, family);
@@ -189,18 +189,18 @@ std::string line(uint64_t now_ns, const std::string& ev, const std::string& text
   return printf_string("%12s  %-20s %s", micros(now_ns).c_str(), ev.c_str(), text.c_str());
 }
 
-bool same_read(const sim::Event& a, const sim::Event& b) {
+bool same_read(const host::Event& a, const host::Event& b) {
   return a["ev"] == "i2c_read" && b["ev"] == "i2c_read" && a["reg"] == b["reg"] && a["value"] == b["value"] &&
          a["status"] == b["status"] && framing_oddities(b) == framing_oddities(a);
 }
 
 // How many (read, wait) pairs from shown[i] on repeat the first one exactly.
-size_t poll_run(const std::vector<const sim::Event*>& shown, size_t i) {
-  const sim::Event& read = *shown[i];
+size_t poll_run(const std::vector<const host::Event*>& shown, size_t i) {
+  const host::Event& read = *shown[i];
   if (read["ev"] != "i2c_read" || i + 1 >= shown.size() || (*shown[i + 1])["ev"] != "stall") {
     return 0;
   }
-  const sim::Event& wait = *shown[i + 1];
+  const host::Event& wait = *shown[i + 1];
   size_t pairs = 1;
   while (i + 2 * pairs + 1 < shown.size() && same_read(read, *shown[i + 2 * pairs]) &&
          (*shown[i + 2 * pairs + 1])["ev"] == "stall" && (*shown[i + 2 * pairs + 1])["us"] == wait["us"]) {
@@ -211,15 +211,15 @@ size_t poll_run(const std::vector<const sim::Event*>& shown, size_t i) {
 
 // The events shown, one line each, with a poll's identical reads folded into
 // one line and, with blocks, writes to one register into a block of values.
-void write_lines(std::ostream& out, const std::vector<const sim::Event*>& shown, const std::string& family,
+void write_lines(std::ostream& out, const std::vector<const host::Event*>& shown, const std::string& family,
                  bool blocks) {
   for (size_t i = 0; i < shown.size(); ++i) {
-    const sim::Event& e = *shown[i];
+    const host::Event& e = *shown[i];
     const std::string ev = e["ev"].get<std::string>();
     const size_t polls = poll_run(shown, i);
     if (polls >= poll_min) {
-      const sim::Event& last_wait = *shown[i + 2 * polls - 1];
-      out << line(sim::event_end_ns(last_wait), ev,
+      const host::Event& last_wait = *shown[i + 2 * polls - 1];
+      out << line(host::event_end_ns(last_wait), ev,
                   transfer_text(e, family) + printf_string("  read %zu times, each followed by a wait of %s us", polls,
                                                            last_wait["us"].dump().c_str()))
           << '\n';
@@ -234,7 +234,7 @@ void write_lines(std::ostream& out, const std::vector<const sim::Event*>& shown,
       }
     }
     if (run < block_min) {
-      out << line(sim::event_end_ns(e), ev, event_text(e, family)) << '\n';
+      out << line(host::event_end_ns(e), ev, event_text(e, family)) << '\n';
       continue;
     }
     const auto reg = static_cast<uint8_t>(e["reg"].get<uint64_t>());
@@ -243,7 +243,7 @@ void write_lines(std::ostream& out, const std::vector<const sim::Event*>& shown,
       values += (k % block_row == 0 ? "\n" + std::string(36, ' ') : " ") +
                 printf_string("%02llX", (*shown[i + k])["value"].get<unsigned long long>());
     }
-    out << line(sim::event_end_ns(*shown[i + run - 1]), ev,
+    out << line(host::event_end_ns(*shown[i + run - 1]), ev,
                 printf_string("%s %-20s %zu writes, all ok:", hex2(reg).c_str(), register_name(family, reg).c_str(),
                               run))
         << values << '\n';
@@ -254,9 +254,9 @@ void write_lines(std::ostream& out, const std::vector<const sim::Event*>& shown,
 }  // namespace
 
 // Register traffic, calls, waits and pin changes.
-void write_register_trace(std::ostream& out, const std::vector<sim::Event>& events, const std::string& family) {
-  std::vector<const sim::Event*> shown;
-  for (const sim::Event& e : events) {
+void write_register_trace(std::ostream& out, const std::vector<host::Event>& events, const std::string& family) {
+  std::vector<const host::Event*> shown;
+  for (const host::Event& e : events) {
     const std::string ev = e["ev"].get<std::string>();
     if (ev != "log" && ev != "locate" && ev != "install" && ev != "install_config_table") {
       shown.push_back(&e);
@@ -269,11 +269,11 @@ void write_register_trace(std::ostream& out, const std::vector<sim::Event>& even
 // the trace as the driver does: register 0x00, or 0x57 and 0x58 after a
 // 16-bit marker in 0x00. A failed read delivers nothing, and the driver then
 // keeps the identifier it had, so it is skipped here too.
-std::optional<uint32_t> identifier_read(const std::vector<sim::Event>& events) {
+std::optional<uint32_t> identifier_read(const std::vector<host::Event>& events) {
   std::optional<uint32_t> id;
   bool long_id = false;
   int64_t high = -1;  // the byte of 0x57 once read
-  for (const sim::Event& e : events) {
+  for (const host::Event& e : events) {
     if (e["ev"] != "i2c_read" || e["value"].is_null()) {
       continue;
     }
@@ -296,19 +296,19 @@ std::optional<uint32_t> identifier_read(const std::vector<sim::Event>& events) {
   return id;
 }
 
-void write_text_trace(std::ostream& out, const std::vector<sim::Event>& events, const std::string& family) {
-  std::vector<const sim::Event*> shown;
+void write_text_trace(std::ostream& out, const std::vector<host::Event>& events, const std::string& family) {
+  std::vector<const host::Event*> shown;
   shown.reserve(events.size());
-  for (const sim::Event& e : events) {
+  for (const host::Event& e : events) {
     shown.push_back(&e);
   }
   write_lines(out, shown, family, false);
 }
 
-void write_driver_log(std::ostream& out, const std::vector<sim::Event>& events) {
+void write_driver_log(std::ostream& out, const std::vector<host::Event>& events) {
   out << "== Driver log ==\n";
   bool line_open = false;
-  for (const sim::Event& e : events) {
+  for (const host::Event& e : events) {
     if (e["ev"] == "log") {
       const std::string t = e["text"].get<std::string>();
       out << t;
@@ -320,7 +320,7 @@ void write_driver_log(std::ostream& out, const std::vector<sim::Event>& events) 
   }
 }
 
-void write_log_and_trace(std::ostream& out, const std::vector<sim::Event>& events, const std::string& family) {
+void write_log_and_trace(std::ostream& out, const std::vector<host::Event>& events, const std::string& family) {
   write_driver_log(out, events);
   out << "\n== Register trace" << (family.empty() ? std::string() : " (" + family + " register names)") << " ==\n"
       << printf_string("%12s  %-20s %s", "time us", "event", "what") << '\n';
@@ -338,13 +338,13 @@ bool open_trace_file(const std::string& path, const char* command, std::ofstream
   return true;
 }
 
-bool write_trace(const TraceRequest& trace, const std::vector<sim::Event>& events, const std::string& family,
+bool write_trace(const TraceRequest& trace, const std::vector<host::Event>& events, const std::string& family,
                  std::ofstream& file, const char* command) {
   std::ostream& out = trace.path == "-" ? std::cout : file;
   if (trace.format == "text") {
     write_text_trace(out, events, family);
   } else {
-    sim::write_jsonl(out, events);
+    host::write_jsonl(out, events);
   }
   out.flush();
   if (!out) {

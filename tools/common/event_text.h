@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/virtual_platform.h"
+#include "host/platform.h"
 #include "tools/common/command_line.h"
 
 namespace murvane_tools {
@@ -30,22 +30,22 @@ std::string status_text(EFI_STATUS s);
 
 // The identifier the driver's identification last read, put together from
 // the trace as the driver does; none when no identifier read delivered.
-std::optional<uint32_t> identifier_read(const std::vector<sim::Event>& events);
+std::optional<uint32_t> identifier_read(const std::vector<host::Event>& events);
 
 // One aligned line per event, prefixed with the time at which the event
 // ended; registers named as family uses them. A poll's run of identical
 // reads, each followed by the same wait, is one line saying how many.
-void write_text_trace(std::ostream& out, const std::vector<sim::Event>& events, const std::string& family);
+void write_text_trace(std::ostream& out, const std::vector<host::Event>& events, const std::string& family);
 
 // The register trace alone: calls, pin changes, stalls and transfers, runs
 // of writes to one register folded into a block.
-void write_register_trace(std::ostream& out, const std::vector<sim::Event>& events, const std::string& family);
+void write_register_trace(std::ostream& out, const std::vector<host::Event>& events, const std::string& family);
 
 // "== Driver log ==": the driver's log lines as it wrote them.
-void write_driver_log(std::ostream& out, const std::vector<sim::Event>& events);
+void write_driver_log(std::ostream& out, const std::vector<host::Event>& events);
 // The report's first two parts: the driver's log, then "== Register trace
 // (FAMILY register names) ==" and the register trace.
-void write_log_and_trace(std::ostream& out, const std::vector<sim::Event>& events, const std::string& family);
+void write_log_and_trace(std::ostream& out, const std::vector<host::Event>& events, const std::string& family);
 
 // Opens the --trace file (none for "-" or no path: standard output); false,
 // with one line on standard error naming command, when it cannot be written.
@@ -53,7 +53,7 @@ bool open_trace_file(const std::string& path, const char* command, std::ofstream
 
 // Writes the events to the --trace destination (file, opened before the run,
 // or standard output); false, with one line naming command, when writing failed.
-bool write_trace(const TraceRequest& trace, const std::vector<sim::Event>& events, const std::string& family,
+bool write_trace(const TraceRequest& trace, const std::vector<host::Event>& events, const std::string& family,
                  std::ofstream& file, const char* command);
 
 }  // namespace murvane_tools

@@ -316,7 +316,12 @@ int Board::run_transfer(bool write, uint8_t reg, uint8_t* data) {
   return 0;
 }
 
-uint32_t Board::transfer(bool write, uint8_t reg, uint8_t* data) {
+uint32_t Board::transfer(const host::Transfer& t, uint8_t* data) {
+  if (data == nullptr) {
+    return 0;  // nothing to carry
+  }
+  const bool write = t.write;
+  const uint8_t reg = t.reg;
   ++transfers_;
   const int error = run_transfer(write, reg, data);
   if (error != 0) {
@@ -326,7 +331,7 @@ uint32_t Board::transfer(bool write, uint8_t reg, uint8_t* data) {
   return static_cast<uint32_t>(error);
 }
 
-void Board::set_pin(uint32_t level) {
+void Board::set_pin(uint32_t level, uint64_t /*at_ns*/) {
   int r = -EBADF;
   if (line_fd_ >= 0) {
     gpio_v2_line_values values{};

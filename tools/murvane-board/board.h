@@ -1,8 +1,9 @@
 // The driver's platform on a Linux board: register transfers over
 // /dev/i2c-N, the chip's reset pin as one line of a GPIO character device
-// (v2 interface), waits slept and measured. Attached to the virtual
-// platform's firmware tables as their hardware, so the driver's own code runs
-// unchanged and the run is recorded as murvane-sim records it.
+// (v2 interface), waits slept and measured. It is the far end of the host
+// platform's bus and reset pin (host/platform.h), so the driver's own code
+// runs unchanged and the run is recorded as murvane-sim records it; no
+// simulator code is on this path.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/virtual_platform.h"
+#include "host/platform.h"
 #include "tools/murvane-board/system.h"
 
 namespace murvane_board {
@@ -47,7 +48,7 @@ std::optional<uint32_t> bus_number(const std::string& path);
 // Where sysfs shows the kernel driver bound to address on bus N.
 std::string driver_link(uint32_t bus, uint8_t address);
 
-class Board final : public sim::Hardware {
+class Board final : public host::FarEnd {
  public:
   enum class Mode { i2c, smbus };
   struct Failure {
@@ -79,10 +80,15 @@ class Board final : public sim::Hardware {
   // Releases the reset line and closes the bus; safe to call again.
   void release();
 
-  uint32_t transfer(bool write, uint8_t reg, uint8_t* data) override;
-  void set_pin(uint32_t level) override;
+  // One register transfer over the bus; returns 0 or the errno.
+  uint32_t transfer(const host::Transfer& t, uint8_t* data) override;
+  // The reset line at the level the driver sets (the kernel inverts an
+  // active-low line); the board keeps its own time, so at_ns is not used.
+  void set_pin(uint32_t level, uint64_t at_ns) override;
   void stall(uint64_t us) override;
-  double now_us() override;
+  std::optional<double> measured_us() override { return now_us(); }
+  // Microseconds since the run began.
+  double now_us();
 
   const BoardOptions& options() const { return options_; }
   Mode mode() const { return mode_; }

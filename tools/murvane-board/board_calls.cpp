@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "core/family.h"
-#include "sim/harness.h"
+#include "host/harness.h"
 #include "tools/common/event_text.h"
 
 namespace murvane_board {
@@ -24,7 +24,7 @@ std::string label(const char* name) {
 std::string hertz(uint32_t tenths) { return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " Hz"; }
 
 // How the measurement ended, from what the driver logged during it.
-CallResult::F0 f0_outcome(const std::vector<sim::Event>& events, size_t from) {
+CallResult::F0 f0_outcome(const std::vector<host::Event>& events, size_t from) {
   for (size_t i = from; i < events.size(); ++i) {
     if (events[i]["ev"] != "log") {
       continue;
@@ -73,11 +73,11 @@ std::string result_text(const CallResult& r) {
 
 }  // namespace
 
-std::vector<CallResult> make_calls(sim::VirtualPlatform& platform, const std::vector<murvane_tools::SlotCall>& calls) {
+std::vector<CallResult> make_calls(host::Platform& platform, const std::vector<murvane_tools::SlotCall>& calls) {
   std::vector<CallResult> results;
   for (const murvane_tools::SlotCall& c : calls) {
     const size_t from = platform.events().size();
-    const sim::SlotResult sr = sim::call_slot(platform, c.name, c.args);
+    const host::SlotResult sr = host::call_slot(platform, c.name, c.args);
     if (!sr.ok) {
       throw std::logic_error("--call " + c.name + ": " + sr.error);  // checked when the command line was read
     }

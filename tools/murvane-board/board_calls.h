@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/virtual_platform.h"
+#include "host/platform.h"
 #include "tools/common/calls.h"
 
 namespace murvane_board {
@@ -25,7 +25,7 @@ struct CallResult {
 
 // Makes the calls in order on the platform the bring-up ran on (a family
 // must be selected), each traced as a call and a return.
-std::vector<CallResult> make_calls(sim::VirtualPlatform& platform, const std::vector<murvane_tools::SlotCall>& calls);
+std::vector<CallResult> make_calls(host::Platform& platform, const std::vector<murvane_tools::SlotCall>& calls);
 
 // The question's line for the calls ("" when there are none): each by name,
 // those that drive the actuator said to.

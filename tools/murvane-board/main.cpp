@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "murvane/version.h"
-#include "sim/models/model_table.h"
 #include "tools/common/bus.h"
 #include "tools/common/calls.h"
 #include "tools/common/capture_check.h"
 #include "tools/common/command_line.h"
 #include "tools/common/event_text.h"
 #include "tools/common/vcd.h"
+#include "tools/murvane-board/dry_run.h"
 #include "tools/murvane-board/run.h"
 
 namespace {
@@ -44,7 +44,7 @@ std::string device_path(const std::string& text, const std::string& prefix) {
   return text;
 }
 
-void write_vcd_of(const std::vector<sim::Event>& events, const std::string& path, const std::string& comment) {
+void write_vcd_of(const std::vector<host::Event>& events, const std::string& path, const std::string& comment) {
   murvane_tools::Waveform w = murvane_tools::draw_bus(events);
   w.comment = comment;
   murvane_tools::write_vcd_file(path, w);
@@ -97,8 +97,8 @@ void declare_board_options(CLI::App& app, Options& o) {
       "--dry-run", o.dry_run,
       "Open nothing: run against a simulated kernel and chip model (--chip) and print every request it would send");
   app.add_option("--chip", o.chip,
-                 std::string("The dry run's (and the capture check's) chip model (") + sim::model_infos[0].name +
-                     " ... " + sim::model_infos[sim::model_info_count - 1].name + ", or absent; default zq3101)")
+                 "The dry run's (and the capture check's) chip model (" + murvane_board::dry_run_chip_range() +
+                     ", or absent; default zq3101)")
       ->type_name("NAME");
   murvane_tools::declare_call_option(app, o.call_words);
 }
@@ -180,13 +180,12 @@ std::optional<int> parse_options(int argc, char** argv, Options& o, murvane_boar
 // run on that chip model (the traffic murvane-sim makes, times included);
 // the verdict is the exit status.
 int check_capture(const Options& o, const murvane_board::RunOptions& options) {
-  murvane_board::DryRun dry = murvane_board::make_dry_run(o.chip, options.board);
+  murvane_board::DryRun dry(o.chip, options.board);
   murvane_board::RunOptions healthy = options;
   healthy.yes = true;
-  murvane_board::BoardRun run(*dry.system, healthy);
+  murvane_board::BoardRun run(*dry.system(), healthy);
   static_cast<void>(run.run());
-  const std::string family =
-      run.family().empty() && dry.model != nullptr ? dry.model->info().family_name : run.family();
+  const std::string family = run.family().empty() ? dry.model_family() : run.family();
   std::ostringstream verdict_text;
   const int verdict = murvane_tools::check_capture(verdict_text, run.events(), family, o.capture);
   if (!o.quiet || verdict != 0) {
@@ -220,7 +219,7 @@ void write_report(const Options& o, const murvane_board::BoardRun& run, const mu
                   const std::string& naming_family) {
   if (o.dry_run) {
     std::cout << "== Requests (dry run: a simulated kernel and a " << o.chip << " chip model; nothing opened) ==\n";
-    for (const std::string& r : dry.system->requests()) {
+    for (const std::string& r : dry.requests()) {
       std::cout << r << '\n';
     }
     std::cout << '\n';
@@ -236,8 +235,8 @@ int bring_up(const Options& o, const murvane_board::RunOptions& options, std::of
   murvane_board::LinuxSystem linux_system;
   murvane_board::System* system = &linux_system;
   if (o.dry_run) {
-    dry = murvane_board::make_dry_run(o.chip, options.board);
-    system = dry.system.get();
+    dry = murvane_board::DryRun(o.chip, options.board);
+    system = dry.system();
   }
   murvane_board::BoardRun run(*system, options);
   murvane_board::BoardRun::Outcome outcome{};
@@ -252,8 +251,7 @@ int bring_up(const Options& o, const murvane_board::RunOptions& options, std::of
     return exit_other;
   }
 
-  const std::string naming_family =
-      run.family().empty() && dry.model != nullptr ? dry.model->info().family_name : run.family();
+  const std::string naming_family = run.family().empty() ? dry.model_family() : run.family();
   int status = outcome == murvane_board::BoardRun::Outcome::complete ? exit_complete : exit_other;
   if (!write_files(o, run, naming_family, options.board.bus, trace_file)) {
     status = exit_other;

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "sim/bus_timing.h"
+#include "host/bus_timing.h"
 #include "tools/murvane-board/board.h"
 
 namespace murvane_board {
@@ -327,12 +327,12 @@ int ModelSystem::serve(std::vector<BusMessage>& messages, const std::string& kin
   // acknowledge bit (the address byte, then the data), a repeated start
   // between messages, a stop and the bus free time. A register read is
   // 40 bit times, a write 30, as on the virtual platform.
-  uint64_t bits = sim::start_bits + sim::stop_bits + sim::bus_free_bits;
+  uint64_t bits = host::start_bits + host::stop_bits + host::bus_free_bits;
   for (const BusMessage& m : messages) {
-    bits += sim::byte_bits * (1 + uint64_t{m.len});
+    bits += host::byte_bits * (1 + uint64_t{m.len});
   }
-  bits += sim::repeated_start_bits * (messages.size() - 1);
-  now_ns_ += sim::bits_ns(bits, bus_khz_);
+  bits += host::repeated_start_bits * (messages.size() - 1);
+  now_ns_ += host::bits_ns(bits, bus_khz_);
   int error = 0;
   // A chip held in reset acknowledges nothing, as one that is not there.
   if (chip_ == nullptr || messages.front().addr != address_ || !chip_pin_high_) {

@@ -6,9 +6,8 @@
 
 #include "core/family.h"
 #include "core/identify.h"
-#include "murvane/board_settings.h"
+#include "host/harness.h"
 #include "platform/log.h"
-#include "sim/harness.h"
 #include "tools/common/event_text.h"
 
 namespace murvane_board {
@@ -87,10 +86,10 @@ struct Progress {
   bool calibration_failed = false;
 };
 
-Progress read_progress(const std::vector<sim::Event>& events) {
+Progress read_progress(const std::vector<host::Event>& events) {
   Progress p;
   bool identified = false;
-  for (const sim::Event& e : events) {
+  for (const host::Event& e : events) {
     if (e["ev"] == "log" && e["text"].get<std::string>().rfind(install_prefix, 0) != 0) {
       p.last_log = e["text"].get<std::string>();
       p.reached_end = p.reached_end || p.last_log == driver_end_line;
@@ -122,10 +121,10 @@ std::string stop_reason(const std::string& last_log) {
 }
 
 // "transfers  40 reads, 12 writes, 2 failed (2 EIO)": the failures by errno.
-void write_transfers(std::ostream& out, const std::vector<sim::Event>& evs, const Board& board) {
+void write_transfers(std::ostream& out, const std::vector<host::Event>& evs, const Board& board) {
   uint64_t reads = 0;
   uint64_t writes = 0;
-  for (const sim::Event& e : evs) {
+  for (const host::Event& e : evs) {
     reads += e["ev"] == "i2c_read" ? 1 : 0;
     writes += e["ev"] == "i2c_write" ? 1 : 0;
   }
@@ -147,8 +146,8 @@ void write_transfers(std::ostream& out, const std::vector<sim::Event>& evs, cons
 BoardRun::BoardRun(System& system, RunOptions options)
     : system_(system), options_(std::move(options)), board_(system, options_.board) {}
 
-const std::vector<sim::Event>& BoardRun::events() const {
-  static const std::vector<sim::Event> none;
+const std::vector<host::Event>& BoardRun::events() const {
+  static const std::vector<host::Event> none;
   return platform_ != nullptr ? platform_->events() : none;
 }
 
@@ -164,11 +163,10 @@ BoardRun::Outcome BoardRun::run() {
     return Outcome::declined;
   }
   board_.drive_reset_line();
-  sim::reset_driver_state();
-  platform_ = std::make_unique<sim::VirtualPlatform>(nullptr);
-  platform_->set_hardware(&board_);
+  host::reset_driver_state();
+  platform_ = std::make_unique<host::Platform>(board_, platform_options_);
   board_.start_clock();
-  entry_status_ = sim::call_entry(*platform_);
+  entry_status_ = host::call_entry(*platform_);
   family_ = murvane::current_family != nullptr ? murvane::current_family->name : "";
   if (!family_.empty()) {
     call_results_ = make_calls(*platform_, options_.calls);
@@ -177,7 +175,6 @@ BoardRun::Outcome BoardRun::run() {
   // The line goes back to its default only now: the chip stayed out of
   // reset for the whole run.
   board_.release();
-  platform_->set_hardware(nullptr);
   const Outcome outcome = conclude();
   if (!options_.calls.empty() && !calls_ran_) {
     calls_verdict_ = "--call: not run: the bring-up selected no chip family";
@@ -192,7 +189,7 @@ BoardRun::Outcome BoardRun::conclude() {
     verdict_ = *fault;
     return Outcome::incomplete;
   }
-  const std::vector<sim::Event>& events = platform_->events();
+  const std::vector<host::Event>& events = platform_->events();
   const Progress p = read_progress(events);
   if (family_.empty()) {
     const std::optional<uint32_t> id = identifier_read(events);
@@ -222,7 +219,7 @@ void BoardRun::write_report(std::ostream& out, const std::string& naming_family,
 }
 
 void BoardRun::write_summary(std::ostream& out, const std::string& board_note) const {
-  const std::vector<sim::Event>& evs = events();
+  const std::vector<host::Event>& evs = events();
   const BoardOptions& o = board_.options();
   out << "\n== Summary ==\n";
   out << label("board") << o.bus << ", address " << hex(o.address, 2)
@@ -242,7 +239,7 @@ void BoardRun::write_summary(std::ostream& out, const std::string& board_note) c
   }
   // The entry's own return: the calls after it have theirs.
   double end_us = 0;
-  for (const sim::Event& e : evs) {
+  for (const host::Event& e : evs) {
     if (e.contains("t_us")) {
       end_us = e["t_us"].get<double>();
     }
@@ -258,19 +255,6 @@ void BoardRun::write_summary(std::ostream& out, const std::string& board_note) c
       << micros(static_cast<double>(board_.stall_slept_ns()) / 1000.0) << " us slept (longest overrun "
       << micros(static_cast<double>(board_.longest_overrun_ns()) / 1000.0) << " us)\n";
   out << label("bring-up") << verdict_ << '\n';
-}
-
-DryRun make_dry_run(const std::string& chip, const BoardOptions& board) {
-  DryRun d;
-  if (chip != "absent") {
-    d.model = sim::make_model(chip);
-  }
-  d.system = std::make_unique<ModelSystem>(d.model != nullptr ? &d.model->model() : nullptr, board.bus, board.address,
-                                           board.gpio_chip, murvane::board::i2c_speed_khz);
-  // The simulated board is wired as the options say: an inverted reset
-  // line has its inverter.
-  d.system->board_inverts_reset = board.gpio_active_low;
-  return d;
 }
 
 }  // namespace murvane_board

@@ -1,6 +1,6 @@
 // One murvane-board run: the board checked and opened, the question asked,
-// the driver's entry point run on the virtual platform's firmware tables with
-// the board as their hardware, and what came of it.
+// the driver's entry point run on the host platform with the board at its
+// far end, and what came of it.
 #pragma once
 
 #include <memory>
@@ -8,12 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "sim/model_factory.h"
-#include "sim/virtual_platform.h"
+#include "host/platform.h"
 #include "tools/common/calls.h"
 #include "tools/murvane-board/board.h"
 #include "tools/murvane-board/board_calls.h"
-#include "tools/murvane-board/model_system.h"
 
 namespace murvane_board {
 
@@ -44,7 +42,7 @@ class BoardRun {
 
   const Board& board() const { return board_; }
   // The recorded run, as murvane-sim records one (plus the measured t_us).
-  const std::vector<sim::Event>& events() const;
+  const std::vector<host::Event>& events() const;
   // The family the driver selected ("zq340x"), or empty.
   const std::string& family() const { return family_; }
   EFI_STATUS entry_status() const { return entry_status_; }
@@ -69,7 +67,8 @@ class BoardRun {
   System& system_;
   RunOptions options_;
   Board board_;
-  std::unique_ptr<sim::VirtualPlatform> platform_;
+  host::PlatformOptions platform_options_;
+  std::unique_ptr<host::Platform> platform_;
   std::string family_;
   EFI_STATUS entry_status_ = 0;
   std::string verdict_;
@@ -77,13 +76,5 @@ class BoardRun {
   std::vector<CallResult> call_results_;
   std::string calls_verdict_;
 };
-
-// A dry run's pieces: the chip model (none for "absent") and the simulated
-// kernel that serves the board's devices from it.
-struct DryRun {
-  std::unique_ptr<sim::ModelHandle> model;
-  std::unique_ptr<ModelSystem> system;
-};
-DryRun make_dry_run(const std::string& chip, const BoardOptions& board);
 
 }  // namespace murvane_board

@@ -12,8 +12,8 @@
 #include <tuple>
 #include <vector>
 
+#include "host/harness.h"
 #include "murvane/version.h"
-#include "sim/harness.h"
 #include "sim/models/model_table.h"
 #include "tools/common/calls.h"
 #include "tools/common/capture_check.h"

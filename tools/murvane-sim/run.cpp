@@ -3,7 +3,7 @@
 #include <stdexcept>
 
 #include "core/family.h"
-#include "sim/harness.h"
+#include "host/harness.h"
 
 namespace murvane_sim {
 
@@ -78,17 +78,17 @@ void Simulation::run() {
       case Call::Kind::entry:
         r.fn = "entry";
         r.is_status = true;
-        r.value = static_cast<int64_t>(sim::call_entry(p));
+        r.value = static_cast<int64_t>(host::call_entry(p));
         break;
       case Call::Kind::load:
         r.fn = "load";
         r.is_status = true;
-        r.value = static_cast<int64_t>(sim::call_load(p));
+        r.value = static_cast<int64_t>(host::call_load(p));
         break;
       case Call::Kind::start:
         r.fn = "start";
         r.is_status = true;
-        r.value = static_cast<int64_t>(sim::call_start(p));
+        r.value = static_cast<int64_t>(host::call_start(p));
         break;
       case Call::Kind::slot: {
         if (murvane::current_family == nullptr) {
@@ -96,7 +96,7 @@ void Simulation::run() {
               scenario_.source, call.field,
               "slot call \"" + call.slot + "\" with no family selected (no earlier call identified a chip)");
         }
-        const sim::SlotResult sr = sim::call_slot(p, call.slot, call.args);
+        const host::SlotResult sr = host::call_slot(p, call.slot, call.args);
         if (!sr.ok) {
           throw InputError(scenario_.source, call.field, sr.error);
         }

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "core/family.h"
-#include "sim/harness.h"
+#include "host/harness.h"
 #include "sim/models/chip_model.h"
 #include "sim/models/model_table.h"
 #include "tools/common/command_line.h"
@@ -372,7 +372,7 @@ Call read_call(const Reader& in, const json& v, const std::string& where) {
       c.kind = Call::Kind::start;
     } else if (name == "load") {
       c.kind = Call::Kind::load;
-    } else if (sim::slot_index(name) >= 0) {
+    } else if (host::slot_index(name) >= 0) {
       in.fail(where, "unknown call " + in_quotes(name) + "; a slot is called as {\"slot\": " + in_quotes(name) + "}");
     } else {
       const char* kinds[] = {"entry", "start", "load"};
@@ -390,7 +390,7 @@ Call read_call(const Reader& in, const json& v, const std::string& where) {
   }
   c.kind = Call::Kind::slot;
   c.slot = in.string(v["slot"], where + ".slot");
-  const int index = sim::slot_index(c.slot);
+  const int index = host::slot_index(c.slot);
   if (index < 0) {
     in.fail(where + ".slot", "no slot named " + in_quotes(c.slot) +
                                  " (nearest known name: " + in_quotes(nearest(c.slot, slot_names())) + ")");
@@ -402,7 +402,7 @@ Call read_call(const Reader& in, const json& v, const std::string& where) {
       c.args.push_back(in.integer(a, where + ".args[" + std::to_string(i++) + "]", INT32_MIN, UINT32_MAX, "argument"));
     }
   }
-  const int arity = sim::slot_arity(index);
+  const int arity = host::slot_arity(index);
   if (static_cast<int>(c.args.size()) != arity) {
     in.fail(v.contains("args") ? where + ".args" : where,
             "slot " + in_quotes(c.slot) + " takes " + std::to_string(arity) + " argument" + (arity == 1 ? "" : "s") +

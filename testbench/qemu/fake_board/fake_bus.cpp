@@ -1,6 +1,6 @@
 #include "testbench/qemu/fake_board/fake_bus.h"
 
-#include "sim/bus_timing.h"
+#include "host/bus_timing.h"
 #include "testbench/qemu/text.h"
 
 namespace fakeboard {
@@ -127,7 +127,7 @@ EFI_STATUS fake_bus::request(UINTN address, const pi::EFI_I2C_REQUEST_PACKET* pa
   busy_ = true;
   // The transfer holds the bus for as long as the rate the controller set,
   // by the same formula as every simulated platform.
-  counters_->BusTimeNs += sim::transfer_ns(write_shape, static_cast<uint32_t>(rate_hz_ / 1000));
+  counters_->BusTimeNs += host::transfer_ns(write_shape, static_cast<uint32_t>(rate_hz_ / 1000));
   if (write_shape) {
     ++counters_->Writes;
   } else {

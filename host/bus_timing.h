@@ -1,9 +1,10 @@
 // How long one register transfer holds the I2C bus, from the bus clock the
 // driver passes in its slave configuration (word 0, kHz). One formula for
-// every simulated platform: the host virtual platform, the firmware test
-// platform (SimPlatform.efi) and the bus drawing of murvane-sim, so a
-// transfer takes the same time on all of them and a drawing of the bus is
-// the virtual clock. Freestanding: the firmware test image uses it too.
+// every clock that is not measured: the host platform's, the firmware test
+// platform's (SimPlatform.efi), the dry run's simulated kernel and the bus
+// drawing of murvane-sim, so a transfer takes the same time on all of them
+// and a drawing of the bus is the clock. Freestanding: the firmware test
+// image uses it too (the one file of host/ that is not host only).
 //
 // In bit times (one SCL period, 1 / clock):
 //   write: START 1, address+W 8 + ACK 1, register 8 + ACK 1, data 8 + ACK 1,
@@ -16,7 +17,7 @@
 
 #include <stdint.h>
 
-namespace sim {
+namespace host {
 
 inline constexpr uint32_t start_bits = 1;
 inline constexpr uint32_t repeated_start_bits = 1;
@@ -46,4 +47,4 @@ constexpr uint64_t transfer_ns(bool write, uint32_t khz) {
 static_assert(transfer_ns(true, 400) == 75000 && transfer_ns(false, 400) == 100000);
 static_assert(transfer_ns(true, 100) == 4 * transfer_ns(true, 400));
 
-}  // namespace sim
+}  // namespace host

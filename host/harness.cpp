@@ -1,20 +1,20 @@
-#include "sim/harness.h"
+#include "host/harness.h"
 
 #include <cstdio>
 
 #include "core/entry.h"
 #include "core/family.h"
 
-namespace sim {
+namespace host {
 
-EFI_STATUS call_entry(VirtualPlatform& p) {
+EFI_STATUS call_entry(Platform& p) {
   p.record_call("entry");
   const EFI_STATUS s = efi_main(p.image_handle(), p.system_table());
   p.record_return("entry", {{"status", status_string(s)}});
   return s;
 }
 
-EFI_STATUS call_load(VirtualPlatform& p) {
+EFI_STATUS call_load(Platform& p) {
   p.record_call("load");
   reset_driver_state();
   const EFI_STATUS s = efi_main(p.image_handle(), p.system_table());
@@ -22,7 +22,7 @@ EFI_STATUS call_load(VirtualPlatform& p) {
   return s;
 }
 
-EFI_STATUS call_start(VirtualPlatform& p) {
+EFI_STATUS call_start(Platform& p) {
   p.record_call("start");
   auto* proto = static_cast<EFI_ZELT_I2C_HAPTIC_PROTOCOL*>(p.installed(EFI_ZELT_I2C_HAPTIC_PROTOCOL_GUID));
   const EFI_STATUS s = proto != nullptr ? proto->Start() : EFI_NOT_FOUND;
@@ -55,7 +55,7 @@ int slot_arity(int index) {
   }
 }
 
-SlotResult call_slot(VirtualPlatform& p, const std::string& name, const std::vector<int64_t>& args) {
+SlotResult call_slot(Platform& p, const std::string& name, const std::vector<int64_t>& args) {
   SlotResult r;
   const int index = slot_index(name);
   if (index < 0) {
@@ -187,4 +187,4 @@ void write_text(std::ostream& out, const std::vector<Event>& events) {
   }
 }
 
-}  // namespace sim
+}  // namespace host
