@@ -30,8 +30,8 @@
 #include <vector>
 
 #include "core/family.h"
-#include "murvane/version.h"
 #include "host/harness.h"
+#include "murvane/version.h"
 #include "sim/model_factory.h"
 #include "sim/models/family_facts.h"
 #include "sim/models/model_table.h"

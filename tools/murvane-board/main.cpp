@@ -156,8 +156,9 @@ murvane_board::RunOptions settle(const CLI::App& app, Options& o) {
 std::optional<int> parse_options(int argc, char** argv, Options& o, murvane_board::RunOptions& options) {
   CLI::App app{
       "Runs the Murvane driver's own bring-up on the haptic chip of a Linux board, over /dev/i2c-N and the GPIO "
-      "character device, and shows what the driver did: its debug log, its register traffic and a summary, as "
-      "murvane-sim shows a simulated run.",
+      "character device, then the chip family's operations asked for with --call (the actuator's resonant "
+      "frequency: --call get_f0), and shows what the driver did: its debug log, its register traffic and a "
+      "summary, as murvane-sim shows a simulated run.",
       command};
   app.set_version_flag("--version", std::string(command) + " v" + murvane::driver_version,
                        "Print the version of the driver it runs (as the driver logs it) and exit");
