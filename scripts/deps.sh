@@ -11,7 +11,7 @@ packages=(
   gnu-efi
   sigrok-cli librsvg2-bin
   sbsigntool u-boot-qemu openssl efitools python3
-  g++-aarch64-linux-gnu g++-arm-linux-gnueabihf cpio qemu-user-static
+  g++-aarch64-linux-gnu g++-arm-linux-gnueabihf cpio qemu-user-static lintian
   dpkg-dev make uuid-dev
 )
 

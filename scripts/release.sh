@@ -12,6 +12,9 @@
 # its module in MurvanePkg/MurvaneBridge/ (the .inf with the [Depex] of the
 # bridge's mode, the image, its encoded expression): for boards with EDK2's
 # I2C stack.
+# For Linux boards, murvane-board as Debian packages,
+# murvane-board_<version>_arm64.deb and _armhf.deb (scripts/board-package.sh),
+# in the bundle's board/ and beside the bundle.
 #
 # The version is the project's (project(... VERSION ...) in CMakeLists.txt),
 # the same value the driver prints in its first log line; the script refuses
@@ -25,6 +28,10 @@
 #   MURVANE_DEPEX_TOOL (environment): the host build's murvane-depex, which
 #                encodes the dependency expressions (default:
 #                build/default/integration/depex/murvane-depex, built here when missing)
+#   MURVANE_BOARD_ARM64, MURVANE_BOARD_ARMHF (environment): the static
+#                murvane-board builds to package (default: those the host build
+#                build/default makes in rig/arm64 and rig/armhf; when it has
+#                none, the presets aarch64-linux and armhf-linux, built here)
 # Progress goes to standard error; standard output gets the bundle's path.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -45,6 +52,13 @@ if [ -n "$depex_tool" ] && [ ! -x "$depex_tool" ]; then
   echo "release: MURVANE_DEPEX_TOOL=$depex_tool is not an executable" >&2
   exit 2
 fi
+declare -A board_tool=([arm64]="${MURVANE_BOARD_ARM64:-}" [armhf]="${MURVANE_BOARD_ARMHF:-}")
+for arch in arm64 armhf; do
+  if [ -n "${board_tool[$arch]}" ] && [ ! -x "${board_tool[$arch]}" ]; then
+    echo "release: MURVANE_BOARD_${arch^^}=${board_tool[$arch]} is not an executable" >&2
+    exit 2
+  fi
+done
 
 if [ -z "$build" ]; then
   ./scripts/deps.sh >&2
@@ -118,6 +132,24 @@ cmake -DMODE="$bridge_mode" -DIN="$root/integration/MurvanePkg/MurvaneBridge/Mur
   -DOUT="$stage/MurvanePkg/MurvaneBridge/MurvaneBridge.inf" -P "$root/integration/bridge_inf.cmake" >&2
 bash "$root/scripts/lint-edk2-modules.sh" "$stage/MurvanePkg" >&2
 
+# murvane-board's packages, from the host build's cross sub-builds or the
+# Linux presets' builds.
+mkdir -p "$stage/board"
+for arch in arm64 armhf; do
+  tool="${board_tool[$arch]}"
+  if [ -z "$tool" ]; then
+    tool="$root/build/default/rig/$arch/tools/murvane-board/murvane-board"
+    if [ ! -x "$tool" ]; then
+      preset=$([ "$arch" = arm64 ] && echo aarch64-linux || echo armhf-linux)
+      cmake --preset "$preset" >&2
+      cmake --build --preset "$preset" --target murvane-board >&2
+      tool="$root/build/$preset/tools/murvane-board/murvane-board"
+    fi
+  fi
+  deb=$("$root/scripts/board-package.sh" --arch "$arch" --tool "$tool" --out "$out")
+  cp "$deb" "$stage/board/"
+done
+
 (cd "$stage" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort | xargs sha256sum >SHA256SUMS)
 
 # The same tree always gives the same archive: fixed order, owner and time.
@@ -125,6 +157,7 @@ mtime=$(git log -1 --format=%ct 2>/dev/null || echo 0)
 tar -C "$out" --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$mtime" -cf - "$name" \
   | gzip -n -9 >"$out/$name.tar.gz"
 rm -rf "$stage"
+echo "release: murvane-board packages beside it: $(cd "$out" && echo murvane-board_"$version"_*.deb)" >&2
 echo "release: $(tar -tzf "$out/$name.tar.gz" | grep -vc '/$') files, board settings:" >&2
 grep -v '^#' "$build/images/board-settings.txt" | sed 's/^/  /' >&2
 echo "$out/$name.tar.gz"

@@ -29,6 +29,8 @@
 #include <string>
 #include <vector>
 
+#include "core/family.h"
+#include "host/harness.h"
 #include "murvane/version.h"
 #include "sim/model_factory.h"
 #include "sim/models/family_facts.h"
@@ -36,6 +38,8 @@
 #include "tests/command_run.h"
 #include "tests/model_lists.h"
 #include "tests/work_dir.h"
+#include "tools/common/calls.h"
+#include "tools/common/command_line.h"
 #include "tools/murvane-board/board.h"
 #include "tools/murvane-board/model_system.h"
 #include "tools/murvane-board/run.h"
@@ -102,12 +106,15 @@ class FakeBoard {
   ModelSystem& kernel() { return *kernel_; }
   sim::chip_model& chip() { return model_->model(); }
   BoardOptions& options() { return options_; }
+  // The family's operations to call after the bring-up (--call).
+  std::vector<murvane_tools::SlotCall> calls;
 
   // Runs (answering the question unless yes); a refusal is kept as its line.
   std::optional<BoardRun::Outcome> run(bool yes = true) {
     murvane_board::RunOptions o;
     o.board = options_;
     o.yes = yes;
+    o.calls = calls;
     run_ = std::make_unique<BoardRun>(*kernel_, o);
     try {
       return run_->run();
@@ -1045,6 +1052,168 @@ TEST(LinuxDevice, ARefusalLeavesNothingOpen) {
   }
 }
 
+// --call: the family's operations after the bring-up, through the driver's
+// own table, with what the driver concluded.
+
+// "170.0 Hz" from the driver's tenths of a hertz.
+std::string hertz(uint32_t tenths) { return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " Hz"; }
+
+std::string summary_line(const std::vector<std::string>& summary, const std::string& head) {
+  for (const std::string& line : summary) {
+    if (line.rfind(head, 0) == 0) {
+      return line;
+    }
+  }
+  return "(no line " + head + ")";
+}
+
+// The transfers a healthy bring-up of the model makes, counted by the kernel.
+uint64_t bring_up_transfers(const std::string& model) {
+  FakeBoard board(model);
+  EXPECT_EQ(board.run(), BoardRun::Outcome::complete);
+  return board.ioctls(ioctl_i2c_rdwr).size();
+}
+
+// A register read of reg (two messages: the register byte, one byte back).
+bool reads(const std::vector<murvane_board::BusMessage>& messages, uint8_t reg) {
+  return messages.size() == 2 && !messages[0].bytes.empty() && messages[0].bytes[0] == reg;
+}
+
+class BoardCalls : public ::testing::TestWithParam<std::string> {};
+
+// The f0 printed is the driver's own result: an actuator at 165.0 Hz gives
+// what the driver stored, not the 170.0 Hz the family's record expects.
+TEST_P(BoardCalls, GetF0PrintsTheDriversMeasurement) {
+  FakeBoard board(GetParam());
+  board.chip().lra_f0 = 1650;
+  board.calls = {{"get_f0", {}}, {"stop", {}}};
+  ASSERT_EQ(board.run(), BoardRun::Outcome::complete) << board.result().calls_verdict();
+  const uint32_t measured = murvane::haptic_dev.lra_f0;
+  EXPECT_NE(measured, 1700U);
+  EXPECT_NEAR(static_cast<double>(measured), 1650.0, 5.0);
+  const std::vector<std::string> summary = summary_of(board.result());
+  EXPECT_EQ(summary_line(summary, "f0 "), "f0            " + hertz(measured) + ", measured (the driver's lra_f0: " +
+                                              std::to_string(measured) + ", in 0.1 Hz)");
+  EXPECT_EQ(summary_line(summary, "              get_f0"), "              get_f0 -> 0");
+  EXPECT_EQ(summary_line(summary, "              stop"), "              stop -> 0");
+  EXPECT_EQ(board.result().calls_verdict(), "");
+  // Each call is in the trace as murvane-sim traces one.
+  std::vector<std::string> called;
+  for (const sim::Event& e : board.result().events()) {
+    if (e["ev"] == "call" || e["ev"] == "return") {
+      called.push_back(e["ev"].get<std::string>() + " " + e["fn"].get<std::string>() +
+                       (e.contains("value") ? " " + e["value"].dump() : ""));
+    }
+  }
+  EXPECT_EQ(called, (std::vector<std::string>{"call entry", "return entry", "call slot:get_f0", "return slot:get_f0 0",
+                                              "call slot:stop", "return slot:stop 0"}));
+  board.expect_released();
+}
+
+// A failed read of the measured period: the driver's zero-period path, said
+// so instead of a frequency, and the run is not complete.
+TEST_P(BoardCalls, FailedPeriodReadIsNoMeasurement) {
+  const uint8_t period_lo = sim::facts_of(sim::find_model_info(GetParam().c_str())->family).period_lo;
+  FakeBoard board(GetParam());
+  board.calls = {{"get_f0", {}}};
+  board.kernel().fail_transfer = [period_lo](uint64_t, const auto& messages) {
+    return reads(messages, period_lo) ? EIO : 0;
+  };
+  ASSERT_EQ(board.run(), BoardRun::Outcome::incomplete);
+  EXPECT_EQ(murvane::haptic_dev.lra_f0, 0U);
+  EXPECT_TRUE(has_line(board.log(), "Murvane: lra_f0 is error, f0_reg=0\n"));
+  const std::string line = summary_line(summary_of(board.result()), "f0 ");
+  EXPECT_EQ(line.rfind("f0            not measured: the measurement gave no period (the driver's zero-period path", 0),
+            0U)
+      << line;
+  EXPECT_EQ(board.result().calls_verdict().rfind("get_f0: not measured: ", 0), 0U) << board.result().calls_verdict();
+  board.expect_released();
+}
+
+// The chip's state cannot be read once the calls begin: the families with a
+// time-out path take it (the expected f0 kept), the others read no usable
+// period; never a frequency.
+TEST_P(BoardCalls, UnreadableStateDuringTheMeasurementIsNoMeasurement) {
+  const uint64_t bring_up = bring_up_transfers(GetParam());
+  const uint8_t state_reg = sim::facts_of(sim::find_model_info(GetParam().c_str())->family).state_reg;
+  FakeBoard board(GetParam());
+  board.calls = {{"get_f0", {}}};
+  board.kernel().fail_transfer = [bring_up, state_reg](uint64_t index, const auto& messages) {
+    return index > bring_up && reads(messages, state_reg) ? ETIMEDOUT : 0;
+  };
+  ASSERT_EQ(board.run(), BoardRun::Outcome::incomplete);
+  const bool zero_period = has_line(board.log(), "Murvane: lra_f0 is error, f0_reg=0\n");
+  const std::string line = summary_line(summary_of(board.result()), "f0 ");
+  const std::string want =
+      zero_period ? "f0            not measured: the measurement gave no period (the driver's zero-period path"
+                  : "f0            not measured: the measurement did not finish (the driver's time-out path); lra_f0 "
+                    "keeps the expected 170.0 Hz";
+  EXPECT_EQ(line.rfind(want, 0), 0U) << line;
+  EXPECT_EQ(murvane::haptic_dev.lra_f0, zero_period ? 0U : 1700U);
+  if (GetParam() == one_per_family.front()) {
+    EXPECT_FALSE(zero_period) << "zq310x's measurement ends on its time-out when its state cannot be read";
+  }
+  board.expect_released();
+}
+
+INSTANTIATE_TEST_SUITE_P(OnePerFamily, BoardCalls, ::testing::ValuesIn(one_per_family),
+                         [](const auto& p) { return p.param; });
+
+TEST(BoardCallsNotRun, NoFamilyNoCallAndTheRunIsNotComplete) {
+  FakeBoard board("absent");
+  board.calls = {{"get_f0", {}}, {"stop", {}}};
+  ASSERT_EQ(board.run(), BoardRun::Outcome::incomplete);
+  EXPECT_EQ(board.result().calls_verdict(), "--call: not run: the bring-up selected no chip family");
+  for (const sim::Event& e : board.result().events()) {
+    if (e["ev"] == "call") {
+      EXPECT_EQ(e["fn"], "entry") << e.dump();
+    }
+  }
+  EXPECT_EQ(summary_line(summary_of(board.result()), "              get_f0"),
+            "              get_f0, stop: not run (no family selected)");
+  board.expect_released();
+}
+
+// The question names the calls, and those that move the actuator say so.
+TEST(BoardCallsQuestion, NamesTheCallsAndWhatMovesTheActuator) {
+  FakeBoard board("zq3101");
+  board.kernel().answer = false;
+  board.calls = {{"set_gain", {0x80}}, {"get_f0", {}}, {"set_go", {1}}, {"stop", {}}};
+  ASSERT_EQ(board.run(false), BoardRun::Outcome::declined);
+  ASSERT_EQ(board.kernel().questions().size(), 1U);
+  const std::string& q = board.kernel().questions()[0];
+  EXPECT_NE(q.find("  then:      the family's operations, in order: set_gain:128, get_f0 (drives the actuator to "
+                   "measure its resonant frequency), set_go:1 (plays the sequence loaded: the actuator vibrates), "
+                   "stop\n"),
+            std::string::npos)
+      << q;
+  EXPECT_LT(q.find("then:"), q.find("Continue? [y/N] "));
+  EXPECT_TRUE(board.ioctls(ioctl_i2c_rdwr).empty());
+  board.expect_released();
+}
+
+// The command line's names and argument counts are the driver table's, as
+// the harness calls it: every slot, with its count, and no other count.
+TEST(BoardCallsNames, EverySlotWithItsArgumentCount) {
+  for (const char* name : murvane::haptic_ops_names) {
+    const int arity = host::slot_arity(host::slot_index(name));
+    std::string word = name;
+    for (int i = 0; i < arity; ++i) {
+      word += (i == 0 ? ":" : ",") + std::to_string(i + 1);
+    }
+    const std::vector<murvane_tools::SlotCall> calls = murvane_tools::parse_calls({word});
+    ASSERT_EQ(calls.size(), 1U);
+    EXPECT_EQ(calls[0].name, name);
+    EXPECT_EQ(static_cast<int>(calls[0].args.size()), arity) << word;
+    EXPECT_EQ(murvane_tools::call_text(calls[0]), word);
+    const std::string form = murvane_tools::call_form(name);
+    const int named =
+        form.find(':') == std::string::npos ? 0 : 1 + static_cast<int>(std::count(form.begin(), form.end(), ','));
+    EXPECT_EQ(named, arity) << form;
+    EXPECT_THROW(murvane_tools::parse_calls({word + (arity == 0 ? ":1" : ",1")}), murvane_tools::UsageError) << word;
+  }
+}
+
 #ifdef MURVANE_BOARD_COMMAND
 
 using murvane_test::CommandRun;
@@ -1095,8 +1264,51 @@ TEST_P(BoardCommand, DryRunTraceIsMurvaneSimsTimesAsideAndItsVcdPassesTheCapture
   }
 }
 
+// The same calls after the bring-up: the dry run's traffic is murvane-sim's
+// with those calls after its entry, and the f0 the chip model measures.
+TEST_P(BoardCommand, DryRunCallsAreMurvaneSimsCalls) {
+  const fs::path board_trace = work_dir() / (GetParam() + "-calls-board.jsonl");
+  const fs::path sim_trace = work_dir() / (GetParam() + "-calls-sim.jsonl");
+  const std::vector<std::string> calls = {"--call", "get_f0",        "--call", "stop",
+                                          "--call", "set_gain:0x80", "--call", "set_sequence:0,1"};
+  std::vector<std::string> board_args = {"--dry-run", "--chip", GetParam(), "--trace", board_trace.string()};
+  std::vector<std::string> sim_args = {"--chip", GetParam(), "--trace", sim_trace.string()};
+  board_args.insert(board_args.end(), calls.begin(), calls.end());
+  sim_args.insert(sim_args.end(), calls.begin(), calls.end());
+  const CommandRun b = run_command(MURVANE_BOARD_COMMAND, board_args);
+  const CommandRun s = run_command(MURVANE_SIM_COMMAND, sim_args);
+  ASSERT_EQ(b.exit_code, 0) << b.err;
+  ASSERT_EQ(s.exit_code, 0) << s.err;
+  const std::vector<json> board = jsonl_timeless(slurp(board_trace));
+  EXPECT_EQ(board, jsonl_timeless(slurp(sim_trace)));
+  std::vector<std::string> slots;
+  for (const json& e : board) {
+    if (e["ev"] == "call" && e["fn"] != "entry") {
+      slots.push_back(e["fn"].get<std::string>() + e["args"].dump());
+    }
+  }
+  EXPECT_EQ(slots,
+            (std::vector<std::string>{"slot:get_f0[]", "slot:stop[]", "slot:set_gain[128]", "slot:set_sequence[0,1]"}));
+  EXPECT_NE(b.out.find("\nf0            170.0 Hz, measured (the driver's lra_f0: 1700, in 0.1 Hz)\n"),
+            std::string::npos)
+      << b.out;
+  EXPECT_NE(b.out.find("\n              set_sequence:0,1 -> 0\n"), std::string::npos) << b.out;
+}
+
 INSTANTIATE_TEST_SUITE_P(OnePerFamily, BoardCommand, ::testing::ValuesIn(one_per_family),
                          [](const auto& p) { return p.param; });
+
+TEST(BoardCommandLines, CallsWithNoFamilyAreNotRunAndExit1) {
+  const CommandRun r =
+      run_command(MURVANE_BOARD_COMMAND, {"--dry-run", "--chip", "absent", "--quiet", "--call", "get_f0"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err.rfind("murvane-board: --call: not run: the bring-up selected no chip family\n"
+                        "murvane-board: bring-up not complete: nothing answered at 0x5A",
+                        0),
+            0U)
+      << r.err;
+}
 
 TEST(BoardCommandLines, AbsentChipIsOneLineAndExit1) {
   const CommandRun r = run_command(MURVANE_BOARD_COMMAND, {"--dry-run", "--chip", "absent", "--quiet"});
@@ -1169,7 +1381,10 @@ TEST(BoardCommandLines, BothCommandsWordAMistakeAlike) {
            {"--trace-format", "xml", "--trace", "-"},
            {"--trace-format", "text"},
            {"--chp", "zq3101"},
-           {"--chip", "zq3101", "--check-capture", capture.string(), "--capture-signals", "SCL"}}) {
+           {"--chip", "zq3101", "--check-capture", capture.string(), "--capture-signals", "SCL"},
+           {"--call", "get_fo"},
+           {"--call", "set_sequence:1"},
+           {"--call", "set_gain:loud"}}) {
     const CommandRun b = run_command(MURVANE_BOARD_COMMAND, args);
     const CommandRun s = run_command(MURVANE_SIM_COMMAND, args);
     EXPECT_EQ(b.exit_code, 2) << args.front() << ": " << b.err;
@@ -1280,7 +1495,24 @@ INSTANTIATE_TEST_SUITE_P(
                   "that name"},
         BadOption{"NotAnI2cDevice",
                   {"--bus", not_a_bus, "--yes"},
-                  "murvane-board: " + not_a_bus + " is not an i2c-dev device: it does not answer I2C_FUNCS"}),
+                  "murvane-board: " + not_a_bus + " is not an i2c-dev device: it does not answer I2C_FUNCS"},
+        // A call the driver's table does not have, or not with that count,
+        // costs no bring-up either (the bus here does not exist).
+        BadOption{"UnknownCall",
+                  {"--bus", "/nonexistent/i2c-3", "--yes", "--call", "get_fo"},
+                  "murvane-board: --call: no operation \"get_fo\" (nearest known name: \"get_f0\")\n"},
+        BadOption{"CallWithoutItsArgument",
+                  {"--bus", "/nonexistent/i2c-3", "--yes", "--call", "get_f0", "--call", "set_gain"},
+                  "murvane-board: --call: \"set_gain\" takes 1 argument (set_gain:GAIN), got 0\n"},
+        BadOption{"CallWithAnArgumentTooMany",
+                  {"--bus", "/nonexistent/i2c-3", "--yes", "--call", "stop:1"},
+                  "murvane-board: --call: \"stop\" takes 0 arguments (stop), got 1\n"},
+        BadOption{"CallArgumentNotANumber",
+                  {"--dry-run", "--call", "set_gain:loud"},
+                  "murvane-board: --call: \"loud\" is not an argument of set_gain (a number: decimal or 0x)\n"},
+        BadOption{"CallArgumentsAsWords",
+                  {"--dry-run", "--call", "set_sequence", "0", "1"},
+                  "murvane-board: --call: takes one value (\"set_sequence\"), and \"0\" after it is no option"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 #endif  // MURVANE_BOARD_COMMAND

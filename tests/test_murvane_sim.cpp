@@ -853,6 +853,32 @@ TEST(Output, SummaryNamesEveryCallsResult) {
   EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(driver +no family selected \(no identifier read\)\n)"))) << r.out;
 }
 
+// --call: slot calls after the scenario's own calls, as if it listed them.
+TEST(Output, CallOptionsFollowTheScenariosCalls) {
+  const std::string file = scenario_file("calls-then-options", R"({"chip": "zq3402", "calls": ["entry", "start"]})");
+  const SimRun listed = run_sim({scenario_file("calls-listed", R"({"chip": "zq3402", "calls": ["entry", "start",
+      {"slot": "get_f0"}, {"slot": "set_sequence", "args": [2, 7]}]})"),
+                                 "--trace", "-"});
+  const SimRun asked = run_sim({file, "--call", "get_f0", "--call", "set_sequence:2,0x07", "--trace", "-"});
+  ASSERT_EQ(asked.exit_code, exit_ran) << asked.err;
+  ASSERT_EQ(listed.exit_code, exit_ran) << listed.err;
+  EXPECT_EQ(asked.out, listed.out);
+  EXPECT_NE(asked.out.find(R"("fn":"slot:set_sequence")"), std::string::npos) << asked.out;
+  const SimRun report = run_sim({file, "--call", "get_f0"});
+  EXPECT_TRUE(
+      std::regex_search(report.out, std::regex(R"(\n +start -> Success .*\n +slot:get_f0 -> 0 +returned after )")))
+      << report.out;
+}
+
+TEST(Output, CallWithNoFamilyIsUnusableInputNamingTheCall) {
+  const SimRun r = run_sim({"--chip", "absent", "--call", "stop"});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
+            "murvane-sim: --call stop: slot call \"stop\" with no family selected (no earlier call identified a "
+            "chip)\n");
+}
+
 TEST(Output, UnknownIdentifierIsNamedAndNothingIsCalledLoaded) {
   const SimRun r = run_sim({scenario_file("unknown-id", R"({"chip_id": "0x42"})")});
   ASSERT_EQ(r.exit_code, exit_ran) << r.err;

@@ -8,13 +8,18 @@ usage: check.py family OUT MODEL --dry-run MURVANE_BOARD --power-on HELPER --sim
        check.py reset-pulse OUT --active-low|--active-high CASE...
        check.py refusal OUT CASE WORDS [BEFORE]
        check.py absent OUT CASE
+       check.py package OUT CASE DEB VERSION
+       check.py calls OUT MODEL --dry-run MURVANE_BOARD --power-on HELPER --sim MURVANE_SIM
 """
 
+import hashlib
+import io
 import json
 import os
 import re
 import subprocess
 import sys
+import tarfile
 import tempfile
 
 ADDRESS = 0x5A
@@ -271,6 +276,145 @@ def check_absent(out, case):
     print(f"{case}: exit 1, every transfer ETIMEDOUT (110); \"{err[-1]}\"")
 
 
+def held_reads(model, power_on, rig, f0=None):
+    """Fails unless every read of the trace answered what the register file
+    held: its preload (the model's power-on values, with f0 the period of
+    that measured frequency), then whatever the run wrote."""
+    helper = [power_on, model] + (["--f0", str(f0)] if f0 else [])
+    held = [int(line.split()[1], 16)
+            for line in subprocess.run(helper, check=True, capture_output=True, text=True).stdout.splitlines()]
+    for i, e in enumerate(rig):
+        if e["ev"] == "i2c_write" and e["status"] == 0:
+            held[e["reg"]] = e["value"]
+        elif e["ev"] == "i2c_read" and e["status"] == 0 and e["value"] != held[e["reg"]]:
+            fail(f"{model}: event {i}: register 0x{e['reg']:02X} read 0x{e['value']:02X}, "
+                 f"but the register file held 0x{held[e['reg']]:02X}")
+
+
+def f0_line_expected(evs):
+    """The f0 line the tool owes for the get_f0 of the trace, from what the
+    driver logged between its call and its return."""
+    inside, logged = False, []
+    for e in evs:
+        if e["ev"] == "call" and e["fn"] == "slot:get_f0":
+            inside = True
+        elif e["ev"] == "return" and e["fn"] == "slot:get_f0":
+            break
+        elif inside and e["ev"] == "log":
+            logged.append(e["text"])
+    for text in logged:
+        m = re.match(r"Murvane: lra[_ ]f0=(\d+)\n", text)
+        if m:
+            f0 = int(m.group(1))
+            return f"f0            {f0 // 10}.{f0 % 10} Hz, measured (the driver's lra_f0: {f0}, in 0.1 Hz)", logged
+        if text.startswith("Murvane: lra_f0 is error, f0_reg=0"):
+            return "f0            not measured: the measurement gave no period (the driver's zero-period path", logged
+    return "f0            not measured: the measurement did not finish (the driver's time-out path)", logged
+
+
+def check_calls(out, model, dry_tool, power_on, sim_tool):
+    """--call get_f0 --call stop after the bring-up, on the register file. A
+    register file never measures: its period registers were preloaded with
+    what a chip that measured the case's f0 reports, and answer that. So the
+    run is held against murvane-sim given the same answers and the same
+    calls, and the f0 line against what the driver logged."""
+    case = f"calls-{model}"
+    d = case_dir(out, case)
+    f0 = next(c.get("f0") for c in json.load(open(os.path.join(out, "cases.json"))) if c["name"] == case)
+    calls = ["--call", "get_f0", "--call", "stop"]
+    rc = int(read(d, "exit") or -1)
+    rig = events(os.path.join(d, "trace.jsonl"))
+    called = [e["fn"] for e in rig if e["ev"] in ("call", "return")]
+    if called != ["entry", "entry", "slot:get_f0", "slot:get_f0", "slot:stop", "slot:stop"]:
+        fail(f"{case}: the trace's calls and returns are {called}, not the entry's, get_f0's and stop's")
+    held_reads(model, power_on, rig, f0)
+    reads = {}
+    for e in rig:
+        if e["ev"] == "i2c_read" and e["status"] == 0:
+            reads.setdefault(f"0x{e['reg']:02X}", []).append(e["value"])
+    with tempfile.TemporaryDirectory() as tmp:
+        scenario = os.path.join(tmp, "answers.json")
+        with open(scenario, "w") as f:
+            json.dump({"chip": model, "reads": reads}, f)
+        sim_path = os.path.join(tmp, "sim.jsonl")
+        sim_run = subprocess.run([sim_tool, scenario, "--trace", sim_path, "--quiet"] + calls,
+                                 capture_output=True, text=True)
+        if sim_run.returncode != 0:
+            fail(f"{case}: murvane-sim on the register file's answers exits {sim_run.returncode}: {sim_run.stderr.strip()}")
+        sim = strip_times(events(sim_path))
+        dry_path = os.path.join(tmp, "dry.jsonl")
+        subprocess.run([dry_tool, "--dry-run", "--chip", model, "--yes", "--quiet", "--trace", dry_path] + calls,
+                       capture_output=True, text=True)
+        dry = strip_times(events(dry_path))
+    a = strip_times(rig)
+    if sim != a:
+        j = next(i for i in range(min(len(a), len(sim)) + 1) if i >= len(a) or i >= len(sim) or a[i] != sim[i])
+        fail(f"{case}: the run and murvane-sim on the same answers and calls part at event {j}: "
+             f"rig {a[j] if j < len(a) else 'end'}, murvane-sim {sim[j] if j < len(sim) else 'end'}")
+    want, logged = f0_line_expected(rig)
+    stdout = read(d, "stdout")
+    got = [line for line in stdout.splitlines() if line.startswith("f0 ")]
+    if len(got) != 1 or not got[0].startswith(want):
+        fail(f"{case}: the f0 line is {got}; the driver logged {logged} during get_f0, which makes it \"{want}...\"")
+    measured = "measured (" in want
+    complete = "bring-up      complete" in verdict_line(stdout)
+    if rc != (0 if measured and complete else 1):
+        fail(f"{case}: exit {rc} with the f0 line \"{got[0]}\" and the verdict \"{verdict_line(stdout)}\"")
+    period = [e for e in rig if e["ev"] == "i2c_read" and e["status"] == 0]
+    # The period registers are those the f0 preload changes; their reads in
+    # get_f0, in the trace and on QEMU's bus, are the bytes the f0 came from.
+    def preload(extra):
+        return subprocess.run([power_on, model] + extra, check=True, capture_output=True, text=True).stdout.splitlines()
+    period_regs = {int(a.split()[0], 16) for a, b in zip(preload([]), preload(["--f0", str(f0)] if f0 else []))
+                   if a != b}
+    begin = next(i for i, e in enumerate(rig) if e["ev"] == "call" and e["fn"] == "slot:get_f0")
+    end = next(i for i, e in enumerate(rig) if e["ev"] == "return" and e["fn"] == "slot:get_f0")
+    period_reads = [(e["reg"], e["value"]) for e in rig[begin:end] if e["ev"] == "i2c_read" and e["reg"] in period_regs]
+    on_bus = [(t[2], t[3]) for t in bus_transfers(qemu_window(out, case)) if t[1] == "read" and t[2] in period_regs]
+    if f0 and (len(period_reads) != 2 or on_bus[-2:] != period_reads):
+        fail(f"{case}: get_f0's reads of the period registers {sorted(period_regs)} are {period_reads} in the trace "
+             f"and {on_bus} on QEMU's bus")
+    if f0:
+        print(f"{case}: get_f0 read the period " + ", ".join(f"0x{r:02X} = 0x{v:02X}" for r, v in period_reads) +
+              ", and QEMU's I2C model saw those two reads answered so")
+    first = next((i for i in range(min(len(a), len(dry))) if a[i] != dry[i]), None)
+    where = ("equals the dry run's" if a == dry else
+             f"departs from the dry run's (the chip model) at event {first}, "
+             f"{'a register read: ' + hex(a[first]['reg']) if first is not None and a[first]['ev'] == 'i2c_read' else a[first] if first is not None else 'its end'}")
+    if f0 and not measured:
+        fail(f"{case}: the register file held the period of a {f0 / 10:.1f} Hz measurement, yet \"{got[0]}\"")
+    print(f"{case}: exit {rc}; \"{got[0]}\"")
+    print(f"{case}: the driver logged {[t.strip() for t in logged]} during get_f0; the register file never "
+          f"measures: its period registers held what a chip that measured {f0 / 10:.1f} Hz reports, so the trace ({len(rig)} events, {len(period)} reads, each what the "
+          f"register file held) {where}, and equals murvane-sim's with the chip scripted to the same answers and "
+          f"the same calls; QEMU's bus trace witnesses the transfers (rig*_bus_witness)")
+
+
+def check_package(out, case, deb, version):
+    """The packaged tool ran in the guest, not the build tree's: the file the
+    case ran is the one in the package, and --version says the release's."""
+    d = case_dir(out, case)
+    tool = next(c["tool"] for c in json.load(open(os.path.join(out, "cases.json"))) if c["name"] == case)
+    field = subprocess.run(["dpkg-deb", "-f", deb, "Version"], capture_output=True, text=True, check=True).stdout.strip()
+    if field != version:
+        fail(f"{deb}: Version {field}, not the release's {version}")
+    packed = subprocess.run(["dpkg-deb", "--fsys-tarfile", deb], capture_output=True, check=True).stdout
+    with tarfile.open(fileobj=io.BytesIO(packed)) as tar:
+        binary = tar.extractfile("./usr/bin/murvane-board").read()
+    want = hashlib.sha256(binary).hexdigest()
+    seen = read(d, "pre.txt").split()
+    if seen[:2] != [want, tool]:
+        fail(f"{case}: the guest's {tool} is not the package's /usr/bin/murvane-board (sha256 {want[:16]}...): "
+             f"sha256sum said {' '.join(seen)[:120]}")
+    rc = int(read(d, "exit") or -1)
+    said = read(d, "stdout").strip()
+    if rc != 0 or said != f"murvane-board v{version}" or read(d, "stderr"):
+        fail(f"{case}: {tool} --version exits {rc} and says \"{said}\" (standard error "
+             f"\"{read(d, 'stderr').strip()}\"), not murvane-board v{version}")
+    print(f"{case}: {tool}, the file {os.path.basename(deb)} installs (sha256 {want[:16]}...), "
+          f"ran in the guest: \"{said}\", exit 0")
+
+
 def main():
     if len(sys.argv) < 3:
         fail(__doc__)
@@ -286,6 +430,10 @@ def main():
         check_refusal(out, rest[0], rest[1], rest[2] if len(rest) == 3 else "")
     elif what == "absent" and len(rest) == 1:
         check_absent(out, rest[0])
+    elif what == "calls" and len(rest) == 7 and rest[1:7:2] == ["--dry-run", "--power-on", "--sim"]:
+        check_calls(out, rest[0], rest[2], rest[4], rest[6])
+    elif what == "package" and len(rest) == 3:
+        check_package(out, rest[0], rest[1], rest[2])
     else:
         fail(__doc__)
 

@@ -1,13 +1,21 @@
 #!/usr/bin/env python3
 """Boots one of Debian's Arm kernels under QEMU with murvane-board in an
-initramfs, runs a list of cases on it in one boot, and leaves what each run
+initramfs, installed from its Debian package (dpkg -x into the root file
+system), runs a list of cases on it in one boot, and leaves what each run
 gave (standard output and error, exit code, jsonl trace) in OUT/cases/NAME/,
 with the console in OUT/console.log and QEMU's own trace of its I2C and GPIO
 models in OUT/qemu-trace.log. The checks are check.py's.
 
-usage: rig.py --arch arm64|armhf --cache DIR --tool MURVANE_BOARD
+usage: rig.py --arch arm64|armhf --cache DIR --package DEB [--package DEB ...]
               --power-on MURVANE_POWER_ON --models M1,M2,... --out DIR
-              [--active-low-model M] [--timeout S]
+              [--active-low-model M] [--calls-models M1,M2,...] [--timeout S]
+
+The first package (the rig's own architecture) is unpacked into / and its
+/usr/bin/murvane-board runs every case; any other (the 32-bit package on
+the 64-bit kernel, as on a board with a 64-bit kernel and a 32-bit system)
+into /pkg/ARCH/, where its --version runs too. Each --calls-models model
+also runs with --call get_f0 --call stop after its bring-up (case
+calls-MODEL).
 """
 
 import argparse
@@ -82,17 +90,17 @@ done
 echo "@@rig devices $(cut -d' ' -f1 /proc/uptime)"
 mkdir -p /out
 # One case: the register file preloaded, the commands before it, a marker,
-# the tool, a marker, the commands after it.
+# the tool (a packaged murvane-board), a marker, the commands after it.
 mark() { i2cset -y $BUS $MARKER 0x00 "$1"; }
 case_run() {
-  name=$1 index=$2
-  shift 2
+  name=$1 index=$2 tool=$3
+  shift 3
   mkdir -p "/out/$name"
   cd "/out/$name"
   [ -f "/preload/$name" ] && i2ctransfer -y $BUS $(cat "/preload/$name")
   [ -f "/pre/$name" ] && sh "/pre/$name" >pre.txt 2>&1
   mark $index
-  /bin/murvane-board "$@" >stdout 2>stderr
+  "$tool" "$@" >stdout 2>stderr
   echo $? >exit
   mark $((index + 128))
   [ -f "/post/$name" ] && sh "/post/$name" >post.txt 2>&1
@@ -143,20 +151,44 @@ def module_files(root, names):
 
 
 def power_on(helper, model):
-    out = subprocess.run([helper, model], check=True, capture_output=True, text=True).stdout
+    """The register file's preload: the model's power-on values (model a
+    name), or with the period of a measured f0 (model a (name, f0) pair)."""
+    name, f0 = model if isinstance(model, tuple) else (model, None)
+    out = subprocess.run([helper, name] + (["--f0", str(f0)] if f0 else []), check=True, capture_output=True,
+                         text=True).stdout
     values = [line.split()[1] for line in out.splitlines()]
     if len(values) != 256:
         raise SystemExit(f"rig.py: {helper} {model} gave {len(values)} registers, not 256")
     return values
 
 
-def cases(rig, models, active_low_model):
+TOOL = "/usr/bin/murvane-board"
+
+
+def tool_of(arch, own_arch):
+    """Where the guest finds the murvane-board a package of arch installed."""
+    return TOOL if arch == own_arch else f"/pkg/{arch}{TOOL}"
+
+
+CALLS = ["--call", "get_f0", "--call", "stop"]
+# A register file never measures: for the calls cases the f0 detector's
+# period registers are preloaded with what the chip model reports once it
+# has measured an actuator at this frequency (0.1 Hz), not the 170.0 Hz the
+# families' records expect, so that the f0 printed can only come from them.
+CALLS_F0 = 1650
+
+
+def cases(rig, models, active_low_model, package_archs, own_arch, calls_models):
     """(name, tool arguments, register-file model or None, commands before,
-    commands after)."""
+    commands after[, tool]). The packaged tools' --version first, the
+    commands before it showing which file ran."""
     bus, chip, line = rig["bus"], rig["gpiochip"], rig["line"]
     base = ["--yes", "--bus", str(bus), "--gpio-chip", str(chip), "--gpio-line", str(line)]
     run = base + ["--address", f"0x{ADDRESS:02X}", "--trace", "trace.jsonl"]
-    out = [(f"family-{m}", run, m, None, None) for m in models]
+    out = [(f"package-{a}", ["--version"], None, f"sha256sum {tool_of(a, own_arch)}\n", None, tool_of(a, own_arch))
+           for a in package_archs]
+    out += [(f"family-{m}", run, m, None, None) for m in models]
+    out += [(f"calls-{m}", run + CALLS, (m, CALLS_F0), None, None) for m in calls_models]
     if active_low_model:
         out.append((f"active-low-{active_low_model}", run + ["--gpio-active-low"], active_low_model, None, None))
         dev = f"/sys/bus/i2c/devices/i2c-{bus}"
@@ -189,7 +221,11 @@ def build_initramfs(args, rig, work, case_list):
     for d in ["bin", "proc", "sys", "dev", "tmp", "modules", "preload", "pre", "post"]:
         os.makedirs(os.path.join(root, d))
     shutil.copy(os.path.join(guest, "bin", "busybox"), os.path.join(root, "bin", "busybox"))
-    shutil.copy(args.tool, os.path.join(root, "bin", "murvane-board"))
+    # The packages, unpacked as dpkg would install them (dpkg -x).
+    for arch, deb in args.packages:
+        into = root if arch == args.arch else os.path.join(root, "pkg", arch)
+        os.makedirs(into, exist_ok=True)
+        subprocess.run(["dpkg-deb", "-x", deb, into], check=True)
     names = []
     for path in module_files(guest, rig["modules"]):
         shutil.copy(path, os.path.join(root, "modules", os.path.basename(path)))
@@ -201,7 +237,7 @@ def build_initramfs(args, rig, work, case_list):
         f.write(INIT.replace("export PATH=/bin\n", "export PATH=/bin\n" + settings))
     os.chmod(os.path.join(root, "init"), 0o755)
     with open(os.path.join(root, "cases.sh"), "w") as f:
-        for index, (name, tool_args, model, pre, post) in enumerate(case_list, start=1):
+        for index, (name, tool_args, model, pre, post, *tool) in enumerate(case_list, start=1):
             if model:
                 values = power_on(args.power_on, model)
                 with open(os.path.join(root, "preload", name), "w") as p:
@@ -212,7 +248,7 @@ def build_initramfs(args, rig, work, case_list):
             if post:
                 with open(os.path.join(root, "post", name), "w") as p:
                     p.write(post)
-            f.write(f"case_run {name} {index} " + " ".join(tool_args) + "\n")
+            f.write(f"case_run {name} {index} {(tool or [TOOL])[0]} " + " ".join(tool_args) + "\n")
     image = os.path.join(work, "initramfs.cpio.gz")
     listing = subprocess.run(["find", "."], cwd=root, check=True, capture_output=True).stdout
     archive = subprocess.run(["cpio", "--quiet", "-o", "-H", "newc", "-R", "0:0"], cwd=root, input=listing,
@@ -226,28 +262,36 @@ def main():
     p = argparse.ArgumentParser()
     p.add_argument("--arch", required=True, choices=sorted(RIGS))
     p.add_argument("--cache", required=True)
-    p.add_argument("--tool", required=True)
+    p.add_argument("--package", action="append", required=True, dest="debs")
     p.add_argument("--power-on", required=True)
     p.add_argument("--models", required=True)
     p.add_argument("--active-low-model", default="")
+    p.add_argument("--calls-models", default="")
     p.add_argument("--out", required=True)
     p.add_argument("--timeout", type=int, default=240)
     args = p.parse_args()
     rig = RIGS[args.arch]
     guest = os.path.join(args.cache, args.arch)
     qemu = os.path.join(args.cache, "qemu", "usr", "bin", rig["qemu"])
-    for need in [qemu, os.path.join(guest, "bin", "busybox"), args.tool, args.power_on]:
+    for need in [qemu, os.path.join(guest, "bin", "busybox"), args.power_on] + args.debs:
         if not os.path.exists(need):
             sys.exit(f"rig.py: {need} is missing (scripts/deps.sh fetches the rig's kernels and QEMU)")
+    args.packages = [(subprocess.run(["dpkg-deb", "-f", deb, "Architecture"], check=True, capture_output=True,
+                                     text=True).stdout.strip(), deb) for deb in args.debs]
+    if args.packages[0][0] != args.arch or len({a for a, _ in args.packages}) != len(args.packages):
+        sys.exit(f"rig.py: the first package must be the rig's ({args.arch}), the others of other architectures: "
+                 f"{[a for a, _ in args.packages]}")
     (release,) = os.listdir(os.path.join(guest, "lib", "modules"))
     kernel = os.path.join(guest, "boot", f"vmlinuz-{release}")
     dtb = os.path.join(guest, "usr", "lib", f"linux-image-{release}", rig["dtb"])
 
     shutil.rmtree(args.out, ignore_errors=True)
     os.makedirs(args.out)
-    case_list = cases(rig, args.models.split(","), args.active_low_model)
+    case_list = cases(rig, args.models.split(","), args.active_low_model, [a for a, _ in args.packages], args.arch,
+                      [m for m in args.calls_models.split(",") if m])
     with open(os.path.join(args.out, "cases.json"), "w") as f:
-        json.dump([{"name": c[0], "args": c[1], "model": c[2], "index": i}
+        json.dump([{"name": c[0], "args": c[1], "model": c[2][0] if isinstance(c[2], tuple) else c[2],
+                    "f0": c[2][1] if isinstance(c[2], tuple) else None, "index": i, "tool": (c[5:] or [TOOL])[0]}
                    for i, c in enumerate(case_list, start=1)], f, indent=1)
     image = build_initramfs(args, rig, args.out, case_list)
 

@@ -36,6 +36,7 @@ while IFS= read -r f; do required+=("MurvanePkg/${f#"$src/integration/MurvanePkg
 required+=(MurvanePkg/Murvane/Murvane.efi MurvanePkg/Murvane/Murvane.depex)
 required+=(MurvaneBridge.efi MurvaneBridge.map bridge-settings.txt MurvanePkg/MurvaneBridge/MurvaneBridge.efi
            MurvanePkg/MurvaneBridge/MurvaneBridge.depex)
+required+=("board/murvane-board_${version}_arm64.deb" "board/murvane-board_${version}_armhf.deb")
 for f in "${required[@]}"; do
   [ -f "$dir/$f" ] || fail "missing $f"
 done
@@ -72,6 +73,16 @@ cmp -s "$dir/examples/StubPlatform.c" "$src/integration/examples/StubPlatform.c"
   && cmp -s "$dir/examples/Consumer.c" "$src/integration/examples/Consumer.c" \
   && pass "the examples are the tree's" || fail "the examples differ from the tree's"
 [ ! -e "$dir/docs" ] && pass "no developer documents" || fail "the bundle carries docs/"
+# murvane-board's packages: beside the bundle too, the same files, each the
+# release's version and architecture (tests/kit/board_packages_test.sh
+# checks what is inside them).
+for arch in arm64 armhf; do
+  deb="murvane-board_${version}_$arch.deb"
+  cmp -s "$dir/board/$deb" "$work/out/$deb" && pass "board/$deb is the package beside the bundle" ||
+    fail "board/$deb is not the package beside the bundle ($work/out/$deb)"
+  [ "$(dpkg-deb -f "$dir/board/$deb" Version Architecture | tr '\n' ' ')" = "Version: $version Architecture: $arch " ] &&
+    pass "board/$deb: version $version, architecture $arch" || fail "board/$deb: $(dpkg-deb -f "$dir/board/$deb" Version Architecture)"
+done
 # The bridge: the image built, in the kit too, with the expression of its mode.
 for f in MurvaneBridge.efi MurvanePkg/MurvaneBridge/MurvaneBridge.efi; do
   cmp -s "$dir/$f" "$efi/images/MurvaneBridge.efi" && pass "$f is the bridge built" || fail "$f differs"

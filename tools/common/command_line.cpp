@@ -11,6 +11,7 @@
 
 #include "murvane/version.h"
 #include "sim/models/model_table.h"
+#include "tools/common/man_page.h"
 #include "tools/common/vcd.h"
 
 namespace murvane_tools {
@@ -192,6 +193,8 @@ void declare_version_flag(CLI::App& app, const char* command) {
 
 std::optional<int> parse_command_line(CLI::App& app, int argc, char** argv, const char* command) {
   const std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
+  bool write_man_page = false;
+  app.add_flag(man_page_option, write_man_page)->group("");  // not in --help: for the packaging
   try {
     check_words(app, args);
     app.parse(argc, argv);
@@ -204,6 +207,11 @@ std::optional<int> parse_command_line(CLI::App& app, int argc, char** argv, cons
     }
     std::cerr << command << ": " << parse_problem(e, app, args) << " (see --help)\n";
     return exit_bad_input;
+  }
+  if (write_man_page) {
+    std::cout << man_page(app, command, murvane::driver_version);
+    std::cout.flush();
+    return std::cout ? 0 : 1;
   }
   return std::nullopt;
 }

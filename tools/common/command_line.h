@@ -58,7 +58,8 @@ void declare_version_flag(CLI::App& app, const char* command);
 // Parses the command line into app. A value-taking option followed by
 // nothing or by another option is refused before the parser sees it, and
 // the parser's complaints are put in the words above. Returns the exit
-// status when the command ends here: 0 after --help or --version, 2 after
+// status when the command ends here: 0 after --help, --version or
+// --man-page (which writes the manual page from the same table), 2 after
 // one line on standard error ("COMMAND: FIELD: problem (see --help)");
 // nothing when it goes on.
 std::optional<int> parse_command_line(CLI::App& app, int argc, char** argv, const char* command);

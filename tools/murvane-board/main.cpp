@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tools/common/bus.h"
+#include "tools/common/calls.h"
 #include "tools/common/capture_check.h"
 #include "tools/common/command_line.h"
 #include "tools/common/event_text.h"
@@ -57,6 +58,7 @@ struct Options {
   bool yes = false;
   bool dry_run = false;
   std::string chip = "zq3101";
+  std::vector<std::string> call_words;
   murvane_tools::TraceRequest trace;
   bool quiet = false;
   std::string vcd_path;
@@ -95,6 +97,7 @@ void declare_board_options(CLI::App& app, Options& o) {
                  "The dry run's (and the capture check's) chip model (" + murvane_board::dry_run_chip_range() +
                      ", or absent; default zq3101)")
       ->type_name("NAME");
+  murvane_tools::declare_call_option(app, o.call_words);
 }
 
 // Declares the output options and the capture check into `o`.
@@ -123,6 +126,7 @@ murvane_board::RunOptions settle(const CLI::App& app, Options& o) {
       "--gpio-line", o.gpio_line, 0, max_line_offset, "a line offset (0 ... " + std::to_string(max_line_offset) + ")");
   options.board.gpio_active_low = o.active_low;
   options.yes = o.yes || o.dry_run;
+  options.calls = murvane_tools::parse_calls(o.call_words);
   if (const std::optional<std::string> problem = murvane_tools::chip_problem(o.chip)) {
     throw UsageError("--chip", *problem);
   }
@@ -143,15 +147,17 @@ murvane_board::RunOptions settle(const CLI::App& app, Options& o) {
 std::optional<int> parse_options(int argc, char** argv, Options& o, murvane_board::RunOptions& options) {
   CLI::App app{
       "Runs the Murvane driver's own bring-up on the haptic chip of a Linux board, over /dev/i2c-N and the GPIO "
-      "character device, and shows what the driver did: its debug log, its register traffic and a summary, as "
-      "murvane-sim shows a simulated run.",
+      "character device, then the chip family's operations asked for with --call (the actuator's resonant "
+      "frequency: --call get_f0), and shows what the driver did: its debug log, its register traffic and a "
+      "summary, as murvane-sim shows a simulated run.",
       command};
   murvane_tools::declare_version_flag(app, command);
   declare_board_options(app, o);
   declare_output_options(app, o);
   app.footer(
       "Exit status: 0 when the bring-up completed (the chip identified itself, every transfer was acknowledged, "
-      "the driver reached its end with a calibrated chip); 1 when it did not, or when the run was not confirmed; 2 "
+      "the driver reached its end with a calibrated chip) and so did the calls asked for (each ran, each get_f0 "
+      "measured); 1 when they did not, or when the run was not confirmed; 2 "
       "when murvane-board refused to touch the board (a kernel driver owns the address, a device or the reset line "
       "cannot be opened or is busy) or for unusable options, with one line on standard error.");
   if (const std::optional<int> done = murvane_tools::parse_command_line(app, argc, argv, command)) {
@@ -239,7 +245,10 @@ int bring_up(const Options& o, const murvane_board::RunOptions& options, std::of
     write_report(o, run, dry, naming_family);
   }
   std::cout.flush();
-  if (outcome != murvane_board::BoardRun::Outcome::complete) {
+  if (!run.calls_verdict().empty()) {
+    std::cerr << command << ": " << run.calls_verdict() << '\n';
+  }
+  if (run.verdict().rfind("complete", 0) != 0) {
     std::cerr << command << ": bring-up " << run.verdict() << '\n';
   }
   return std::cout ? status : exit_other;

@@ -154,7 +154,11 @@ const std::vector<host::Event>& BoardRun::events() const {
 
 BoardRun::Outcome BoardRun::run() {
   board_.open();
-  if (!options_.yes && !system_.confirm(board_.plan())) {
+  // The calls go into the question beside the bring-up's writes.
+  std::string plan = board_.plan();
+  const size_t note = plan.find("  (--dry-run");
+  plan.insert(note == std::string::npos ? plan.rfind("Continue?") : note, calls_plan(options_.calls));
+  if (!options_.yes && !system_.confirm(plan)) {
     board_.release();
     verdict_ = "not confirmed: nothing was sent to the chip";
     return Outcome::declined;
@@ -165,10 +169,20 @@ BoardRun::Outcome BoardRun::run() {
   board_.start_clock();
   entry_status_ = host::call_entry(*platform_);
   family_ = murvane::current_family != nullptr ? murvane::current_family->name : "";
+  if (!family_.empty()) {
+    call_results_ = make_calls(*platform_, options_.calls);
+    calls_ran_ = true;
+  }
   // The line goes back to its default only now: the chip stayed out of
   // reset for the whole run.
   board_.release();
-  return conclude();
+  const Outcome outcome = conclude();
+  if (!options_.calls.empty() && !calls_ran_) {
+    calls_verdict_ = "--call: not run: the bring-up selected no chip family";
+  } else {
+    calls_verdict_ = failed_measurement(call_results_);
+  }
+  return outcome == Outcome::complete && !calls_verdict_.empty() ? Outcome::incomplete : outcome;
 }
 
 BoardRun::Outcome BoardRun::conclude() {
@@ -224,14 +238,19 @@ void BoardRun::write_summary(std::ostream& out, const std::string& board_note) c
                            : std::string("no family selected (no identifier read)"))
         << '\n';
   }
+  // The entry's own return: the calls after it have theirs.
   double end_us = 0;
   for (const host::Event& e : evs) {
     if (e.contains("t_us")) {
       end_us = e["t_us"].get<double>();
     }
+    if (e["ev"] == "return" && e["fn"] == "entry") {
+      break;
+    }
   }
   out << label("calls") << "entry -> " << status_text(entry_status_) << ", returned after " << micros(end_us)
       << " us\n";
+  write_call_results(out, options_.calls, call_results_, calls_ran_);
   write_transfers(out, evs, board_);
   out << label("waits") << board_.stall_asked_us() << " us asked in " << board_.stalls() << " waits, "
       << micros(static_cast<double>(board_.stall_slept_ns()) / 1000.0) << " us slept (longest overrun "

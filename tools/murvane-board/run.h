@@ -9,13 +9,17 @@
 #include <vector>
 
 #include "host/platform.h"
+#include "tools/common/calls.h"
 #include "tools/murvane-board/board.h"
+#include "tools/murvane-board/board_calls.h"
 
 namespace murvane_board {
 
 struct RunOptions {
   BoardOptions board = default_board_options();
   bool yes = false;  // no question before the run
+  // The family's operations to call after the bring-up, in order (--call).
+  std::vector<murvane_tools::SlotCall> calls;
 };
 
 class BoardRun {
@@ -31,7 +35,9 @@ class BoardRun {
   BoardRun& operator=(BoardRun&&) = delete;
 
   // Checks and opens the board (throws Refusal before anything is driven),
-  // asks unless told yes, runs the driver's entry point, releases the board.
+  // asks unless told yes, runs the driver's entry point, then the calls
+  // asked for if it selected a family, releases the board. Complete only
+  // when the bring-up is, every call ran and every get_f0 measured.
   Outcome run();
 
   const Board& board() const { return board_; }
@@ -42,6 +48,10 @@ class BoardRun {
   EFI_STATUS entry_status() const { return entry_status_; }
   // What came of the run, one line: "complete: ..." or "not complete: ...".
   const std::string& verdict() const { return verdict_; }
+  // What came of the calls after a complete bring-up when they spoil the
+  // run ("--call get_f0: not run ...", "get_f0: not measured: ..."), or "".
+  const std::string& calls_verdict() const { return calls_verdict_; }
+  const std::vector<CallResult>& call_results() const { return call_results_; }
 
   // The driver's log, the register trace and the summary, as murvane-sim
   // prints them; naming_family names the registers when the driver
@@ -62,6 +72,9 @@ class BoardRun {
   std::string family_;
   EFI_STATUS entry_status_ = 0;
   std::string verdict_;
+  bool calls_ran_ = false;
+  std::vector<CallResult> call_results_;
+  std::string calls_verdict_;
 };
 
 }  // namespace murvane_board

@@ -9,9 +9,11 @@
 #include <optional>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "host/harness.h"
 #include "sim/models/model_table.h"
+#include "tools/common/calls.h"
 #include "tools/common/capture_check.h"
 #include "tools/common/command_line.h"
 #include "tools/common/event_text.h"
@@ -48,6 +50,8 @@ struct Options {
   std::string vcd_path;
   std::string timeline_path;
   murvane_tools::CaptureRequest capture;
+  std::vector<std::string> call_words;
+  std::vector<murvane_tools::SlotCall> calls;  // after the scenario's own
 };
 
 // Declares the options into `o`.
@@ -59,6 +63,7 @@ void declare_options(CLI::App& app, Options& o) {
                  std::string("Simulated chip (") + sim::model_infos[0].name + " ... " +
                      sim::model_infos[sim::model_info_count - 1].name + ", or absent); overrides the scenario's chip")
       ->type_name("NAME");
+  murvane_tools::declare_call_option(app, o.call_words);
   murvane_tools::declare_trace_options(app, o.trace);
   app.add_flag("--quiet", o.quiet, "Print nothing but errors");
   app.add_option("--vcd", o.vcd_path,
@@ -79,6 +84,7 @@ void declare_options(CLI::App& app, Options& o) {
 // murvane_tools::UsageError.
 void settle_options(const CLI::App& app, Options& o) {
   o.chip_given = app.count("--chip") > 0;
+  o.calls = murvane_tools::parse_calls(o.call_words);
   murvane_tools::check_trace_options(app, o.trace);
   murvane_tools::settle_capture_options(app, o.capture);
   // The picture is SVG whatever the name says: a name that says otherwise
@@ -131,6 +137,15 @@ int run_command(int argc, char** argv) {
   murvane_sim::Scenario scenario =
       o.scenario_path.empty() ? murvane_sim::default_scenario(command) : murvane_sim::load_scenario(o.scenario_path);
   murvane_sim::settle_chip(scenario, o.chip_given ? std::optional<std::string>(o.chip) : std::nullopt);
+  // --call: slot calls after the scenario's own, as if it listed them.
+  for (const murvane_tools::SlotCall& c : o.calls) {
+    murvane_sim::Call call;
+    call.kind = murvane_sim::Call::Kind::slot;
+    call.slot = c.name;
+    call.args = c.args;
+    call.field = "--call " + murvane_tools::call_text(c);
+    scenario.calls.push_back(call);
+  }
   // Opened before running, so an unwritable file costs no run.
   std::ofstream trace_file;
   if (!murvane_tools::open_trace_file(o.trace.path, command, trace_file)) {
