@@ -16,8 +16,10 @@
 #
 # Run by scripts/deps.sh. A second run with the same DSC does nothing and
 # asks no archive; the archive's newest edk2 source is taken when the DSC
-# changes or the cache folder is removed. usage: scripts/edk2-deps.sh   (as root; MURVANE_EDK2_CACHE overrides
-# the folder, default /var/cache/murvane-edk2)
+# changes or the cache folder is removed.
+#
+# usage: scripts/edk2-deps.sh    (as root; MURVANE_EDK2_CACHE overrides the
+#                                folder, default /var/cache/murvane-edk2)
 set -euo pipefail
 if [ "$#" -ne 0 ]; then
   echo "usage: scripts/edk2-deps.sh (no arguments; MURVANE_EDK2_CACHE picks the cache folder)" >&2
