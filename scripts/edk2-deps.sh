@@ -41,19 +41,12 @@ if [ -f "$cache/current/ready" ] && [ "$(cat "$cache/current/ready")" = "$dsc_ha
   exit 0
 fi
 
+# shellcheck source=scripts/private-apt.sh
 . "$here/private-apt.sh"
 . /etc/os-release
 suite="$VERSION_CODENAME"
-uris=$(archive_uris)
-if [ -z "$uris" ]; then
-  echo "edk2-deps.sh: no apt source for the suite $suite found in /etc/apt/sources.list{,.d}" >&2
-  exit 1
-fi
-lines=()
-for uri in $uris; do
-  lines+=("deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $uri $suite main")
-done
-private_apt_init "$cache/apt" "${lines[@]}"
+archive_source_lines edk2-deps.sh deb-src "$suite"
+private_apt_init "$cache/apt" "${archive_lines[@]}"
 version=$(private_apt_cache showsrc edk2 2>/dev/null | awk '/^Version:/ { print $2 }' | sort -V | tail -n1)
 if [ -z "$version" ]; then
   echo "edk2-deps.sh: Debian's archive lists no edk2 source package for $suite" >&2

@@ -11,6 +11,11 @@
 #   private_apt_cache ARGS...      apt-cache with that configuration
 #   archive_uris                   the URIs the machine's apt sources give
 #                                  for its own suite, space-separated
+#   archive_source_lines NAME TYPE SUITE...
+#                                  sets archive_lines to one "TYPE [signed-by=
+#                                  Debian's keyring] URI SUITE main" line per
+#                                  archive URI and SUITE (for private_apt_init);
+#                                  no URI: says so as NAME, returns 1
 # PRIVATE_APT_ARCHS (default: the machine's) lists the architectures whose
 # package lists are fetched.
 
@@ -32,6 +37,25 @@ archive_uris() {
         /etc/apt/sources.list
     fi
   } | tr ' ' '\n' | grep -v '^$' | sort -u | paste -sd ' '
+}
+
+archive_lines=()
+
+archive_source_lines() {
+  local name=$1 type=$2
+  shift 2
+  local uris uri suite
+  uris=$(archive_uris)
+  if [ -z "$uris" ]; then
+    echo "$name: no apt source for the suite $(. /etc/os-release && echo "$VERSION_CODENAME") found in /etc/apt/sources.list{,.d}" >&2
+    return 1
+  fi
+  archive_lines=()
+  for uri in $uris; do
+    for suite in "$@"; do
+      archive_lines+=("$type [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $uri $suite main")
+    done
+  done
 }
 
 private_apt_opts=()

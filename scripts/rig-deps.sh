@@ -29,20 +29,12 @@ fi
 # The archive the machine's own apt configuration names, reached through a
 # private apt configuration in the cache folder: the machine's own apt
 # sources, lists and architectures are left as they were.
+# shellcheck source=scripts/private-apt.sh
 . "$(dirname "$0")/private-apt.sh"
 . /etc/os-release
 suite="$VERSION_CODENAME"
-uris=$(archive_uris)
-if [ -z "$uris" ]; then
-  echo "rig-deps.sh: no apt source for the suite $suite found in /etc/apt/sources.list{,.d}" >&2
-  exit 1
-fi
-lines=()
-for uri in $uris; do
-  lines+=("deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $uri $suite main"
-    "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $uri $suite-backports main")
-done
-PRIVATE_APT_ARCHS="$(dpkg --print-architecture) arm64 armhf" private_apt_init "$cache/apt" "${lines[@]}"
+archive_source_lines rig-deps.sh deb "$suite" "$suite-backports"
+PRIVATE_APT_ARCHS="$(dpkg --print-architecture) arm64 armhf" private_apt_init "$cache/apt" "${archive_lines[@]}"
 
 # The kernel behind each flavour's metapackage (linux-image-arm64 depends on
 # linux-image-6.1.0-N-arm64, and so on).
