@@ -29,6 +29,8 @@
 #                     [--mkfs M --mcopy M]
 #        edk2_boot.sh --help
 set -euo pipefail
+# shellcheck source=testbench/qemu/console_boot.sh
+source "$(dirname "$0")/../qemu/console_boot.sh"
 
 usage() { sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0" | grep -v '^shellcheck'; }
 
@@ -154,47 +156,28 @@ steps() {
   type_step 'echo "[edk2] controller: begin"' && type_step 'load EdkController.efi' && printf 'reset -s\r' >&3
 }
 
-mkfifo "$work/console.in"
-exec 3<>"$work/console.in"
-start=$(date +%s.%N)
-timeout 60 "$qemu" -M virt,acpi=off -cpu cortex-a57 -m 512 -display none -monitor none -serial stdio -no-reboot \
-  -nic none -bios "$firmware" -boot menu=on,splash-time=0 \
-  -drive if=none,format=raw,file="$disk",id=d0 -device virtio-blk-device,drive=d0 \
-  -trace 'pl061*' -D "$trace" <"$work/console.in" >"$serial" 2>"$work/qemu.err" &
-qemu_pid=$!
-status=0 stopped="" key_sent=0 stepped=0
+stepped=0
 dead_ends=("Synchronous Exception")
 if [ "$case_name" = boot ] || [ "$case_name" = master ]; then
   # Nothing is typed: the Shell's prompt means startup.nsh went wrong.
   dead_ends+=("Shell> " "$prompt")
 fi
-while kill -0 "$qemu_pid" 2>/dev/null; do
-  if [ -s "$serial" ]; then
-    for line in "${dead_ends[@]}"; do
-      if grep -qF -- "$line" "$serial"; then
-        stopped="dead end: \"${line% }\""
-        break 2
-      fi
-    done
-    if [ $key_sent -eq 0 ] && grep -q 'any other key to continue' "$serial"; then
-      printf ' ' >&3
-      key_sent=1
-    fi
-    if [ $stepped -eq 0 ] && [ "$(prompts)" -gt 0 ] && ! { [ "$case_name" = boot ] || [ "$case_name" = master ]; }; then
-      stepped=1
-      steps || { stopped="a step found no prompt or handle"; break; }
-    fi
+# Stops at a dead end; types a key at the Shell's wait, and the steps at
+# its first prompt.
+console_watch() {
+  console_dead_end
+  if [ -n "$stopped" ]; then
+    return 0
   fi
-  sleep 0.1
-done
-if [ -n "$stopped" ]; then
-  kill "$qemu_pid" 2>/dev/null || true
-fi
-wait "$qemu_pid" || status=$?
-exec 3>&-
-end=$(date +%s.%N)
-echo "QEMU boot (EDK2's I2C stack, $case_name, $polarity): $(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", b - a }') s, exit status $status${stopped:+, stopped: $stopped}"
-grep -v 'terminating on signal' "$work/qemu.err" | sed 's/^/qemu: /' || true
+  console_any_key
+  if [ $stepped -eq 0 ] && [ "$(prompts)" -gt 0 ] && ! { [ "$case_name" = boot ] || [ "$case_name" = master ]; }; then
+    stepped=1
+    steps || stopped="a step found no prompt or handle"
+  fi
+}
+console_boot "EDK2's I2C stack, $case_name, $polarity" "$work" "$qemu" -M virt,acpi=off -cpu cortex-a57 -m 512 \
+  -display none -monitor none -serial stdio -no-reboot -nic none -bios "$firmware" -boot menu=on,splash-time=0 \
+  -drive if=none,format=raw,file="$disk",id=d0 -device virtio-blk-device,drive=d0 -trace 'pl061*' -D "$trace"
 if [ -n "$stopped" ]; then
   status=125
 fi

@@ -53,6 +53,8 @@
 # usage: qemu_test.sh --kind KIND --scenario TEXT --images DIR --work DIR --checker CMD [options above]
 #        qemu_test.sh --help      (this text; nothing is built or started)
 set -euo pipefail
+# shellcheck source=testbench/qemu/console_boot.sh
+source "$(dirname "$0")/console_boot.sh"
 
 usage() { sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0" | grep -v '^shellcheck'; }
 
@@ -238,63 +240,41 @@ if [ $rng -eq 1 ]; then
   qemu_args+=(-device virtio-rng-device)
 fi
 
-# The console: QEMU's serial port on its stdin and stdout; we keep the
-# input pipe open to type at U-Boot's countdown and the Shell's.
-mkfifo "$work/console.in"
-exec 3<>"$work/console.in"
-start=$(date +%s.%N)
-timeout 60 "$qemu" "${qemu_args[@]}" <"$work/console.in" >"$serial" 2>"$work/qemu.err" &
-qemu_pid=$!
-status=0 stopped="" key_sent=0
-while kill -0 "$qemu_pid" 2>/dev/null; do
-  if [ -s "$serial" ]; then
-    if [ $expect_halt -eq 1 ] && grep -q 'Murvane: system halted' "$serial"; then
-      stopped="halted"
-      break
-    fi
-    for line in "${dead_ends[@]}"; do
-      if grep -qF -- "$line" "$serial"; then
-        stopped="dead end: \"${line% }\""
-        break 2
-      fi
-    done
-    if [ "$kind" = uboot ]; then
-      # "Hit any key to stop autoboot: 2": a key and `boot` (which runs the
-      # default boot command, bootcmd) save the two seconds of countdown.
-      if [ $key_sent -eq 0 ] && grep -q 'Hit any key to stop autoboot' "$serial"; then
-        printf ' ' >&3
-        key_sent=1
-      elif [ "$(tail -c 3 "$serial")" = "=> " ]; then
-        if [ $key_sent -eq 1 ]; then
-          printf 'boot\r' >&3
-          key_sent=2
-        elif [ $key_sent -eq 2 ] && [ "$(grep -c '^=> ' "$serial")" -ge 2 ]; then
-          # Back at the prompt after the default boot: nothing booted.
-          stopped="dead end: U-Boot's prompt"
-          break
-        fi
-      fi
-    fi
-    # "Press ESC in 5 seconds to skip startup.nsh or any other key to
-    # continue": any other key saves the wait.
-    if [ "$kind" = shell ] && [ $key_sent -eq 0 ] && grep -q 'any other key to continue' "$serial"; then
+# Stops at the halt (--expect-halt) or a dead end; types at U-Boot's
+# countdown and the Shell's.
+console_watch() {
+  if [ $expect_halt -eq 1 ] && grep -q 'Murvane: system halted' "$serial"; then
+    stopped="halted"
+    return 0
+  fi
+  console_dead_end
+  if [ -n "$stopped" ]; then
+    return 0
+  fi
+  if [ "$kind" = uboot ]; then
+    # "Hit any key to stop autoboot: 2": a key and `boot` (which runs the
+    # default boot command, bootcmd) save the two seconds of countdown.
+    if [ $key_sent -eq 0 ] && grep -q 'Hit any key to stop autoboot' "$serial"; then
       printf ' ' >&3
       key_sent=1
+    elif [ "$(tail -c 3 "$serial")" = "=> " ]; then
+      if [ $key_sent -eq 1 ]; then
+        printf 'boot\r' >&3
+        key_sent=2
+      elif [ $key_sent -eq 2 ] && [ "$(grep -c '^=> ' "$serial")" -ge 2 ]; then
+        # Back at the prompt after the default boot: nothing booted.
+        stopped="dead end: U-Boot's prompt"
+        return 0
+      fi
     fi
   fi
-  sleep 0.1
-done
-if [ -n "$stopped" ]; then
-  kill "$qemu_pid" 2>/dev/null || true
-fi
-wait "$qemu_pid" || status=$?
-exec 3>&-
-end=$(date +%s.%N)
+  if [ "$kind" = shell ]; then
+    console_any_key
+  fi
+}
 label="$kind"
 if [ $rng -eq 1 ]; then label="$kind, virtio-rng"; fi
-echo "QEMU boot ($label): $(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", b - a }') s, exit status $status${stopped:+, stopped: $stopped}"
-# QEMU's own messages, but not the one about being stopped here.
-grep -v 'terminating on signal' "$work/qemu.err" | sed 's/^/qemu: /' || true
+console_boot "$label" "$work" "$qemu" "${qemu_args[@]}"
 
 if [ -n "$expect_dead_end" ]; then
   if [ "${stopped#dead end: *"$expect_dead_end"}" != "$stopped" ]; then
