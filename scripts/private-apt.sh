@@ -36,7 +36,7 @@ archive_uris() {
       awk -v suite="$suite" '$1 == "deb" { i = 2; if ($i ~ /^\[/) { while ($i !~ /\]$/) i++; i++ } if ($(i + 1) == suite) print $i }' \
         /etc/apt/sources.list
     fi
-  } | tr ' ' '\n' | grep -v '^$' | sort -u | paste -sd ' '
+  } | tr ' ' '\n' | { grep -v '^$' || true; } | sort -u | paste -sd ' '
 }
 
 archive_lines=()
