@@ -173,15 +173,8 @@ def check_family(out, model, dry_tool, power_on, sim_tool):
     # Where the two part, the register file must have answered what it held:
     # the chip model's power-on values, then whatever the run wrote. A chip
     # measures and clears bits by itself; a register file does not.
-    held = [int(line.split()[1], 16)
-            for line in subprocess.run([power_on, model], check=True, capture_output=True, text=True).stdout.splitlines()]
     first = parting(a, b)
-    for i, e in enumerate(rig):
-        if e["ev"] == "i2c_write" and e["status"] == 0:
-            held[e["reg"]] = e["value"]
-        elif e["ev"] == "i2c_read" and e["status"] == 0 and e["value"] != held[e["reg"]]:
-            fail(f"{model}: event {i}: register 0x{e['reg']:02X} read 0x{e['value']:02X}, "
-                 f"but the register file held 0x{held[e['reg']]:02X}")
+    held_reads(model, power_on, rig)
     if first >= len(a) or first >= len(b) or a[first]["ev"] != "i2c_read" or b[first]["ev"] != "i2c_read":
         fail(f"{model}: the trace departs from the dry run's at event {first} with something other than a "
              f"register read: rig {a[first] if first < len(a) else 'end'}, dry run {b[first] if first < len(b) else 'end'}")
