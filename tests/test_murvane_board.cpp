@@ -940,7 +940,7 @@ TEST(LinuxClock, AWaitLastsAtLeastWhatWasAskedOnTheMonotonicClock) {
 // A device file the user may not open: as root, a child that gives up root
 // first; the child runs the board's opening and hands back its refusal.
 std::string refusal_without_permission(const std::string& bus) {
-  const std::optional<murvane_test::ChildRun> r = murvane_test::run_in_child([&bus] {
+  const std::optional<murvane_test::ChildRun> child = murvane_test::run_in_child([&bus] {
     std::string said = "cannot give up root";
     if (geteuid() != 0 || setuid(65534) == 0) {
       said = "no refusal";
@@ -956,7 +956,7 @@ std::string refusal_without_permission(const std::string& bus) {
     }
     return said;
   });
-  return r ? r->out : "no pipe";
+  return child ? child->out : "no pipe";
 }
 
 TEST(LinuxDevice, NoPermissionGetsTheGroupHint) {
