@@ -22,11 +22,11 @@ add_library(murvane_efi_driver OBJECT ${MURVANE_DRIVER_SOURCES})
 # Test images only: the chip models and the test platforms' helpers.
 add_library(murvane_efi_models OBJECT ${MURVANE_MODEL_SOURCES})
 add_library(murvane_efi_testsupport OBJECT ${MURVANE_QEMU_DIR}/fw_support.cpp ${MURVANE_QEMU_DIR}/platform_hooks.cpp
-                                                ${MURVANE_QEMU_DIR}/sim_scenario.cpp)
+                                                ${MURVANE_QEMU_DIR}/sim_scenario.cpp ${MURVANE_QEMU_DIR}/chip_models.cpp)
+# The test platforms' chip models, one per family, from the header the build
+# generates from core/family_list.h.
+target_include_directories(murvane_efi_testsupport PRIVATE ${MURVANE_GENERATED_DIR})
 add_library(murvane_efi_simplatform_main OBJECT ${MURVANE_QEMU_DIR}/sim_platform.cpp)
-# Its chip models, one per family, from the header the build generates from
-# core/family_list.h.
-target_include_directories(murvane_efi_simplatform_main PRIVATE ${MURVANE_GENERATED_DIR})
 add_library(murvane_efi_fwtest_main OBJECT ${MURVANE_QEMU_DIR}/fwtest_app.cpp)
 set(MURVANE_EFI_TEST_LIBS murvane_efi_runtime murvane_efi_driver murvane_efi_models murvane_efi_testsupport)
 # MinSizeRel (the efi preset) optimises for size with -Oz rather than CMake's
@@ -95,11 +95,9 @@ target_include_directories(murvane_efi_bridge_io_main BEFORE PRIVATE ${MURVANE_B
 # an inverter on the reset line, and the bridge built for it.
 add_library(murvane_efi_fakeboard_main OBJECT ${MURVANE_QEMU_DIR}/fake_board/fake_board.cpp
                                               ${MURVANE_QEMU_DIR}/fake_board/fake_bus.cpp)
-target_include_directories(murvane_efi_fakeboard_main PRIVATE ${MURVANE_GENERATED_DIR})
 add_library(murvane_efi_fakeboard_low_main OBJECT ${MURVANE_QEMU_DIR}/fake_board/fake_board.cpp
                                               ${MURVANE_QEMU_DIR}/fake_board/fake_bus.cpp)
 target_include_directories(murvane_efi_fakeboard_low_main BEFORE PRIVATE ${MURVANE_BRIDGE_LOW_INCLUDE_DIR})
-target_include_directories(murvane_efi_fakeboard_low_main PRIVATE ${MURVANE_GENERATED_DIR})
 add_library(murvane_efi_bridge_low_main OBJECT ${PROJECT_SOURCE_DIR}/bridge/bridge_main.cpp)
 target_include_directories(murvane_efi_bridge_low_main BEFORE PRIVATE ${MURVANE_BRIDGE_LOW_INCLUDE_DIR})
 foreach(lib murvane_efi_bridge_core murvane_efi_bridge_main murvane_efi_bridge_io_main murvane_efi_fakeboard_main

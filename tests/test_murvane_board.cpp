@@ -13,7 +13,6 @@
 #include <linux/i2c-dev.h>
 #include <linux/i2c.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -35,6 +34,7 @@
 #include "sim/model_factory.h"
 #include "sim/models/family_facts.h"
 #include "sim/models/model_table.h"
+#include "tests/child_run.h"
 #include "tests/command_run.h"
 #include "tests/model_lists.h"
 #include "tests/work_dir.h"
@@ -940,13 +940,7 @@ TEST(LinuxClock, AWaitLastsAtLeastWhatWasAskedOnTheMonotonicClock) {
 // A device file the user may not open: as root, a child that gives up root
 // first; the child runs the board's opening and hands back its refusal.
 std::string refusal_without_permission(const std::string& bus) {
-  int pipe_fds[2];
-  if (pipe(pipe_fds) != 0) {
-    return "no pipe";
-  }
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(pipe_fds[0]);
+  const std::optional<murvane_test::ChildRun> child = murvane_test::run_in_child([&bus] {
     std::string said = "cannot give up root";
     if (geteuid() != 0 || setuid(65534) == 0) {
       said = "no refusal";
@@ -960,20 +954,9 @@ std::string refusal_without_permission(const std::string& bus) {
         said = r.what();
       }
     }
-    static_cast<void>(write(pipe_fds[1], said.data(), said.size()));
-    _exit(0);
-  }
-  close(pipe_fds[1]);
-  std::string said;
-  char buf[256];
-  ssize_t n = 0;
-  while ((n = read(pipe_fds[0], buf, sizeof buf)) > 0) {
-    said.append(buf, static_cast<size_t>(n));
-  }
-  close(pipe_fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return said;
+    return said;
+  });
+  return child ? child->out : "no pipe";
 }
 
 TEST(LinuxDevice, NoPermissionGetsTheGroupHint) {

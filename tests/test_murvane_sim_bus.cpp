@@ -101,6 +101,15 @@ Outcome run(const std::string& program, const std::vector<std::string>& args) {
 
 Outcome sim(const std::vector<std::string>& args) { return run(MURVANE_SIM_COMMAND, args); }
 
+// sigrok-cli's I2C decoder on vcd: its annotations as text, with extra
+// options after the decoder's.
+Outcome sigrok_text(const fs::path& vcd, const std::vector<std::string>& extra = {}) {
+  std::vector<std::string> args = sigrok_i2c;
+  args.insert(args.begin() + 2, {"-i", vcd.string()});
+  args.insert(args.end(), extra.begin(), extra.end());
+  return run("sigrok-cli", args);
+}
+
 size_t lines(const std::string& s) { return static_cast<size_t>(std::count(s.begin(), s.end(), '\n')); }
 
 // A run's jsonl trace and VCD, written under name.
@@ -159,10 +168,7 @@ struct Decoded {
 };
 
 Decoded sigrok_decode(const fs::path& vcd) {
-  std::vector<std::string> args = sigrok_i2c;
-  args.insert(args.begin() + 2, {"-i", vcd.string()});
-  args.emplace_back("--protocol-decoder-samplenum");
-  const Outcome r = run("sigrok-cli", args);
+  const Outcome r = sigrok_text(vcd, {"--protocol-decoder-samplenum"});
   EXPECT_EQ(r.exit_code, 0) << "sigrok-cli (from scripts/deps.sh) failed: " << r.err;
   Decoded d;
   std::istringstream in(r.out);
@@ -478,9 +484,7 @@ TEST_P(CaptureCheck, ExportedHealthyBootMatchesAsVcdAndAsSigrokText) {
   EXPECT_EQ(r.out.rfind("matches: " + std::to_string(n) + " transfers, boot ", 0), 0U) << r.out;
   EXPECT_EQ(r.err, "");
 
-  std::vector<std::string> args = sigrok_i2c;
-  args.insert(args.begin() + 2, {"-i", ex.vcd.string()});
-  const Outcome decoded = run("sigrok-cli", args);
+  const Outcome decoded = sigrok_text(ex.vcd);
   ASSERT_EQ(decoded.exit_code, 0) << decoded.err;
   const fs::path text = work("healthy-" + chip + ".txt");
   spit(text, decoded.out);
@@ -509,9 +513,7 @@ TEST_P(CaptureCheck, ExportedHealthyBootMatchesAsSigrokSessionAndSigroksVcd) {
 // its own moves the same bytes: that still matches.
 TEST(CaptureCheckOutput, ReadsSplitAtAStopMatchToo) {
   const Export ex = export_run("split", {"--chip", "zq3601"});
-  std::vector<std::string> args = sigrok_i2c;
-  args.insert(args.begin() + 2, {"-i", ex.vcd.string()});
-  const Outcome decoded = run("sigrok-cli", args);
+  const Outcome decoded = sigrok_text(ex.vcd);
   ASSERT_EQ(decoded.exit_code, 0) << decoded.err;
   std::string text = decoded.out;
   const std::string repeated = "i2c-1: Start repeat\n";
@@ -579,9 +581,7 @@ TEST(CaptureCheckOutput, ACaptureBegunMidTransferDepartsThere) {
 
   // sigrok-cli's decoded text beginning at the first transfer's register
   // byte: "Data write: ..." before any "Start".
-  std::vector<std::string> args = sigrok_i2c;
-  args.insert(args.begin() + 2, {"-i", ex.vcd.string()});
-  const Outcome decoded = run("sigrok-cli", args);
+  const Outcome decoded = sigrok_text(ex.vcd);
   ASSERT_EQ(decoded.exit_code, 0) << decoded.err;
   const size_t data = decoded.out.find("i2c-1: Data write: ");
   ASSERT_NE(data, std::string::npos);
@@ -617,9 +617,7 @@ TEST(CaptureCheckOutput, ACaptureBegunMidTransferDepartsThere) {
 // read a controller splits at a stop, nor for the driver's.
 TEST(CaptureCheckOutput, ATransferWithoutItsStartIsNeverJoinedNorMatched) {
   const Export ex = export_run("lost-start", {"--chip", "zq3101"});
-  std::vector<std::string> args = sigrok_i2c;
-  args.insert(args.begin() + 2, {"-i", ex.vcd.string()});
-  const Outcome decoded = run("sigrok-cli", args);
+  const Outcome decoded = sigrok_text(ex.vcd);
   ASSERT_EQ(decoded.exit_code, 0) << decoded.err;
   std::string text = decoded.out;
   // The first read's repeated start, gone: its read half follows a stop

@@ -29,7 +29,6 @@ foreach(variant high low)
                                                           ${MURVANE_QEMU_DIR}/fake_board/fake_bus.cpp)
   target_include_directories(murvane_efi_edkobj_controller_${variant} BEFORE PRIVATE
                              ${CMAKE_BINARY_DIR}/generated-edk2-${variant})
-  target_include_directories(murvane_efi_edkobj_controller_${variant} PRIVATE ${MURVANE_GENERATED_DIR})
 endforeach()
 foreach(variant high low master)
   add_library(murvane_efi_edkobj_bridge_${variant} OBJECT ${PROJECT_SOURCE_DIR}/bridge/bridge_main.cpp)

@@ -126,6 +126,32 @@ def verdict_line(stdout):
     return lines[-1] if lines else ""
 
 
+def parting(a, b):
+    """The first event at which two traces differ (the shorter one's end
+    when one begins the other)."""
+    return next(i for i in range(min(len(a), len(b)) + 1) if i >= len(a) or i >= len(b) or a[i] != b[i])
+
+
+def sim_on_answers(label, model, sim_tool, rig, calls=()):
+    """murvane-sim's trace (t_us aside) of the driver on model, its chip's
+    every read scripted with what the rig's register file answered, and the
+    same calls after the bring-up."""
+    reads = {}
+    for e in rig:
+        if e["ev"] == "i2c_read" and e["status"] == 0:
+            reads.setdefault(f"0x{e['reg']:02X}", []).append(e["value"])
+    with tempfile.TemporaryDirectory() as tmp:
+        scenario = os.path.join(tmp, "answers.json")
+        with open(scenario, "w") as f:
+            json.dump({"chip": model, "reads": reads}, f)
+        sim_path = os.path.join(tmp, "sim.jsonl")
+        sim_run = subprocess.run([sim_tool, scenario, "--trace", sim_path, "--quiet", *calls],
+                                 capture_output=True, text=True)
+        if sim_run.returncode != 0:
+            fail(f"{label}: murvane-sim on the register file's answers exits {sim_run.returncode}: {sim_run.stderr.strip()}")
+        return strip_times(events(sim_path))
+
+
 def check_family(out, model, dry_tool, power_on, sim_tool):
     d = case_dir(out, f"family-{model}")
     rc = int(read(d, "exit") or -1)
@@ -147,36 +173,17 @@ def check_family(out, model, dry_tool, power_on, sim_tool):
     # Where the two part, the register file must have answered what it held:
     # the chip model's power-on values, then whatever the run wrote. A chip
     # measures and clears bits by itself; a register file does not.
-    held = [int(line.split()[1], 16)
-            for line in subprocess.run([power_on, model], check=True, capture_output=True, text=True).stdout.splitlines()]
-    first = next(i for i in range(min(len(a), len(b)) + 1) if i >= len(a) or i >= len(b) or a[i] != b[i])
-    for i, e in enumerate(rig):
-        if e["ev"] == "i2c_write" and e["status"] == 0:
-            held[e["reg"]] = e["value"]
-        elif e["ev"] == "i2c_read" and e["status"] == 0 and e["value"] != held[e["reg"]]:
-            fail(f"{model}: event {i}: register 0x{e['reg']:02X} read 0x{e['value']:02X}, "
-                 f"but the register file held 0x{held[e['reg']]:02X}")
+    first = parting(a, b)
+    held_reads(model, power_on, rig)
     if first >= len(a) or first >= len(b) or a[first]["ev"] != "i2c_read" or b[first]["ev"] != "i2c_read":
         fail(f"{model}: the trace departs from the dry run's at event {first} with something other than a "
              f"register read: rig {a[first] if first < len(a) else 'end'}, dry run {b[first] if first < len(b) else 'end'}")
     # The driver given the same answers on the simulator must do the same:
     # murvane-sim, its chip's every read scripted with what the register
     # file answered.
-    reads = {}
-    for e in rig:
-        if e["ev"] == "i2c_read" and e["status"] == 0:
-            reads.setdefault(f"0x{e['reg']:02X}", []).append(e["value"])
-    with tempfile.TemporaryDirectory() as tmp:
-        scenario = os.path.join(tmp, "answers.json")
-        with open(scenario, "w") as f:
-            json.dump({"chip": model, "reads": reads}, f)
-        sim_path = os.path.join(tmp, "sim.jsonl")
-        sim_run = subprocess.run([sim_tool, scenario, "--trace", sim_path, "--quiet"], capture_output=True, text=True)
-        if sim_run.returncode != 0:
-            fail(f"{model}: murvane-sim on the register file's answers exits {sim_run.returncode}: {sim_run.stderr.strip()}")
-        sim = strip_times(events(sim_path))
+    sim = sim_on_answers(model, model, sim_tool, rig)
     if sim != a:
-        j = next(i for i in range(min(len(a), len(sim)) + 1) if i >= len(a) or i >= len(sim) or a[i] != sim[i])
+        j = parting(a, sim)
         fail(f"{model}: the run and murvane-sim on the same answers part at event {j}: "
              f"rig {a[j] if j < len(a) else 'end'}, murvane-sim {sim[j] if j < len(sim) else 'end'}")
     if rc != 1 or "not complete" not in verdict:
@@ -328,27 +335,15 @@ def check_calls(out, model, dry_tool, power_on, sim_tool):
     if called != ["entry", "entry", "slot:get_f0", "slot:get_f0", "slot:stop", "slot:stop"]:
         fail(f"{case}: the trace's calls and returns are {called}, not the entry's, get_f0's and stop's")
     held_reads(model, power_on, rig, f0)
-    reads = {}
-    for e in rig:
-        if e["ev"] == "i2c_read" and e["status"] == 0:
-            reads.setdefault(f"0x{e['reg']:02X}", []).append(e["value"])
+    sim = sim_on_answers(case, model, sim_tool, rig, calls)
     with tempfile.TemporaryDirectory() as tmp:
-        scenario = os.path.join(tmp, "answers.json")
-        with open(scenario, "w") as f:
-            json.dump({"chip": model, "reads": reads}, f)
-        sim_path = os.path.join(tmp, "sim.jsonl")
-        sim_run = subprocess.run([sim_tool, scenario, "--trace", sim_path, "--quiet"] + calls,
-                                 capture_output=True, text=True)
-        if sim_run.returncode != 0:
-            fail(f"{case}: murvane-sim on the register file's answers exits {sim_run.returncode}: {sim_run.stderr.strip()}")
-        sim = strip_times(events(sim_path))
         dry_path = os.path.join(tmp, "dry.jsonl")
         subprocess.run([dry_tool, "--dry-run", "--chip", model, "--yes", "--quiet", "--trace", dry_path] + calls,
                        capture_output=True, text=True)
         dry = strip_times(events(dry_path))
     a = strip_times(rig)
     if sim != a:
-        j = next(i for i in range(min(len(a), len(sim)) + 1) if i >= len(a) or i >= len(sim) or a[i] != sim[i])
+        j = parting(a, sim)
         fail(f"{case}: the run and murvane-sim on the same answers and calls part at event {j}: "
              f"rig {a[j] if j < len(a) else 'end'}, murvane-sim {sim[j] if j < len(sim) else 'end'}")
     want, logged = f0_line_expected(rig)

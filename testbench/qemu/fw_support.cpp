@@ -1,8 +1,10 @@
 #include "testbench/qemu/fw_support.h"
 
+#include "bridge/pi_i2c.h"
 #include "core/waveform.h"
 #include "platform/console.h"
 #include "platform/log.h"
+#include "platform/platform.h"
 #include "testbench/qemu/efi_extra.h"
 #include "testbench/qemu/sim_scenario.h"
 #include "testbench/qemu/text.h"
@@ -16,6 +18,15 @@ void print(EFI_SYSTEM_TABLE* st, const char* text) {
     return;
   }
   murvane::console_output(st->ConOut, text);
+}
+
+EFI_TPL current_tpl() {
+  EFI_BOOT_SERVICES* bs = murvane::g_support.boot_services;
+  const auto raise = __builtin_bit_cast(pi::raise_tpl_fn, bs->RaiseTPL);
+  const auto restore = __builtin_bit_cast(pi::restore_tpl_fn, bs->RestoreTPL);
+  const EFI_TPL old = raise(pi::TPL_HIGH_LEVEL);
+  restore(old);
+  return old;
 }
 
 namespace {

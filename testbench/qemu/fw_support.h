@@ -22,6 +22,10 @@ EFI_STATUS read_own_volume_file(EFI_HANDLE image, EFI_SYSTEM_TABLE* st, const ch
 // new image knows its own device (as when the Shell loads it).
 EFI_STATUS load_own_volume_image(EFI_HANDLE image, EFI_SYSTEM_TABLE* st, const char* path, EFI_HANDLE* loaded);
 
+// The task priority level the caller runs at (raised to TPL_HIGH_LEVEL and
+// restored at once to learn it: UEFI has no call that only reads it).
+EFI_TPL current_tpl();
+
 // The status's name (e.g. "Not Found"), or its value in hex when it has none.
 void put_status(fwsim::text_builder& t, EFI_STATUS s);
 

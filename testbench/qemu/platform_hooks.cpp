@@ -1,5 +1,9 @@
 #include "testbench/qemu/platform_hooks.h"
 
+#include "platform/platform.h"
+#include "platform/protocols.h"
+#include "testbench/qemu/efi_extra.h"
+
 namespace fwhooks {
 
 namespace {
@@ -137,6 +141,21 @@ EFI_STATUS EFIAPI watch_image(const void* base, UINT64 size) {
 }
 
 size_t watched_images() { return watched_count; }
+
+EFI_STATUS EFIAPI watch_loads_after_bridge(BOOLEAN boot_policy, EFI_HANDLE parent, EFI_DEVICE_PATH_PROTOCOL* path,
+                                           void* source, UINTN size, EFI_HANDLE* image) {
+  const EFI_STATUS s = firmware_load(boot_policy, parent, path, source, size, image);
+  void* bridge = nullptr;
+  void* li = nullptr;
+  EFI_BOOT_SERVICES* bs = murvane::g_support.boot_services;
+  if (s == EFI_SUCCESS && image != nullptr &&
+      firmware_locate(&EFI_ZELT_I2C_PROTOCOL_GUID, nullptr, &bridge) == EFI_SUCCESS &&
+      bs->HandleProtocol(*image, &fwefi::EFI_LOADED_IMAGE_PROTOCOL_GUID, &li) == EFI_SUCCESS) {
+    const auto* loaded = static_cast<const fwefi::EFI_LOADED_IMAGE_PROTOCOL*>(li);
+    watch_image(loaded->ImageBase, loaded->ImageSize);
+  }
+  return s;
+}
 
 void observe_stalls(void (*before)()) { stall_observer = before; }
 

@@ -39,6 +39,12 @@ EFI_STATUS firmware_locate(const EFI_GUID* protocol, void* registration, void** 
 // (MURVANE_SIM_PLATFORM_PROTOCOL.WatchDriver.)
 EFI_STATUS EFIAPI watch_image(const void* base, UINT64 size);
 
+// The LoadImage hook of the platforms behind the bridge (FakeBoard.efi,
+// EdkController.efi): the driver comes after the bridge, so every image
+// loaded once the bridge's EFI_ZELT_I2C_PROTOCOL is installed is watched.
+EFI_STATUS EFIAPI watch_loads_after_bridge(BOOLEAN boot_policy, EFI_HANDLE parent, EFI_DEVICE_PATH_PROTOCOL* path,
+                                           void* source, UINTN size, EFI_HANDLE* image);
+
 // How many images are watched.
 size_t watched_images();
 

@@ -4,12 +4,11 @@
 // ran in this process: each is made in a child forked at start-up, while the
 // driver's variables still hold the values the program was loaded with.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -22,6 +21,7 @@
 #include "platform/stack_guard.h"
 #include "sim/model_factory.h"
 #include "sim/virtual_platform.h"
+#include "tests/child_run.h"
 #include "tests/sim_fixture.h"
 
 namespace {
@@ -79,35 +79,11 @@ struct Fresh {
 Fresh* fresh = nullptr;
 
 std::string in_fresh_child(const std::function<std::string()>& run) {
-  int fds[2];
-  if (pipe(fds) != 0) {
+  const std::optional<murvane_test::ChildRun> r = murvane_test::run_in_child(run);
+  if (!r) {
     return "pipe failed";
   }
-  const pid_t child = fork();
-  if (child == 0) {
-    close(fds[0]);
-    const std::string out = run();
-    size_t done = 0;
-    while (done < out.size()) {
-      const ssize_t n = write(fds[1], out.data() + done, out.size() - done);
-      if (n <= 0) {
-        _exit(1);
-      }
-      done += static_cast<size_t>(n);
-    }
-    _exit(0);
-  }
-  close(fds[1]);
-  std::string out;
-  char buf[4096];
-  ssize_t n = 0;
-  while ((n = read(fds[0], buf, sizeof buf)) > 0) {
-    out.append(buf, static_cast<size_t>(n));
-  }
-  close(fds[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? out : "child failed";
+  return r->exited_ok ? r->out : "child failed";
 }
 
 class FreshRuns : public ::testing::Environment {

@@ -15,10 +15,13 @@ Exit 0 when the path is clean, 1 with one line per finding, 2 on bad use.
 """
 import os
 import re
-import shutil
 import subprocess
 import sys
-import tempfile
+
+# The self-tests' shared helpers sit beside this file; their bytecode stays
+# out of the checkout.
+sys.dont_write_bytecode = True
+from self_test_tree import quiet, scratch_tree
 
 PATH_FILES = [
     "tools/murvane-board/board.cpp",
@@ -80,21 +83,13 @@ def check_libraries(nm, libraries):
 
 
 def self_test():
-    scratch = tempfile.mkdtemp(prefix="board-path-")
-    try:
-        def write(rel, text):
-            os.makedirs(os.path.dirname(os.path.join(scratch, rel)), exist_ok=True)
-            with open(os.path.join(scratch, rel), "w", encoding="utf-8") as f:
-                f.write(text)
-
+    with scratch_tree("board-path-") as (scratch, write):
         for rel in PATH_FILES:
             write(rel, '#include "host/platform.h"\n')
         write("host/platform.h", '#include "core/regs.h"\n')
         write("core/regs.h", "#pragma once\n")
         write("sim/virtual_platform.h", '#include "host/platform.h"\n')
-        clean = check_includes(scratch, PATH_FILES)
-        if clean:
-            print("self-test: a clean path was reported:", *clean, sep="\n  ")
+        if not quiet(check_includes(scratch, PATH_FILES), "a clean path"):
             return 1
         # A header two steps away from run.h pulls in the simulator.
         write("tools/murvane-board/run.h", '#include "tools/common/text.h"\n')
@@ -107,8 +102,6 @@ def self_test():
             return 1
         print("self-test: the planted simulator include was reported")
         return 0
-    finally:
-        shutil.rmtree(scratch)
 
 
 def main(argv):
