@@ -39,6 +39,9 @@ PLATFORM_OWNED = {
     ("log.cpp.o", "murvane::g_log_observer"): None,
 }
 MEMBER = re.compile(r"^(\S+\.o):\s+file format")
+# What a sanitizer build adds beside each variable (ASan's one-definition
+# indicators, its and the coverage's own tables): not the driver's.
+SANITIZER_PREFIXES = ("__odr_asan", "__asan", "___asan", "__sancov", "__ubsan")
 SYMBOL = re.compile(r"^[0-9a-f]+\s.{7}\s(\.(?:data|bss|tdata|tbss)\S*)\s+[0-9a-f]+\s+(.+)$")
 
 
@@ -53,7 +56,9 @@ def variables(objdump_text):
             continue
         m = SYMBOL.match(line)
         if m and " O " in line and not m.group(1).startswith(".data.rel.ro"):
-            found.append((member, m.group(2).strip()))
+            name = m.group(2).strip()
+            if not name.startswith(SANITIZER_PREFIXES):
+                found.append((member, name))
     return found
 
 
